@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+// The rules for addresses that a person types or pastes: one a line, as an address bar takes them.
+namespace AddressInput {
+
+// Splits text into lines (CR LF, a lone CR and a lone LF each end one), trims surrounding blanks
+// (ideographic spaces included) and leaves out blank lines.
+QStringList lines(const QString& text);
+
+// An address as a browser's address bar takes it: "example.com/x" becomes "http://example.com/x",
+// an address with a scheme stays as it is. Returns an invalid QUrl when the text is no address.
+QUrl toUrl(const QString& line);
+
+} // namespace AddressInput
