@@ -1,0 +1,68 @@
+#include "AppMessages.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+
+namespace AppMessages {
+namespace {
+
+std::function<void(QMessageBox*)>& openHook()
+{
+    static std::function<void(QMessageBox*)> hook;
+    return hook;
+}
+
+QMessageBox* open(QMessageBox* box)
+{
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    if (openHook())
+        openHook()(box);
+    return box;
+}
+
+} // namespace
+
+QString withFinalPeriod(const QString& message)
+{
+    if (message.isEmpty())
+        return message;
+    // Compare whole characters, so that a character outside the basic plane counts as one.
+    const QString last = message.right(message.back().isLowSurrogate() && message.size() > 1 ? 2 : 1);
+    if (last.toUcs4().value(0) > U'.')
+        return message + QLatin1Char('.');
+    return message;
+}
+
+QMessageBox* showError(QWidget* parent, const QString& message)
+{
+    auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(),
+                                withFinalPeriod(message), QMessageBox::Ok, parent);
+    return open(box);
+}
+
+QMessageBox* showNotice(QWidget* parent, const QString& text)
+{
+    auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
+                                QMessageBox::NoButton, parent);
+    QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box->setDefaultButton(ok);
+    box->setEscapeButton(ok);
+    QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    box->setStyleSheet(QStringLiteral("QLabel { max-width: %1px; }").arg(area.width() / 2));
+    open(box);
+    box->adjustSize();
+    box->move(area.center() - box->rect().center());
+    return box;
+}
+
+void setOpenHook(std::function<void(QMessageBox*)> hook)
+{
+    openHook() = std::move(hook);
+}
+
+} // namespace AppMessages

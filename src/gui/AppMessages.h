@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QMessageBox;
+class QWidget;
+
+// The program's two message boxes, both titled with the application's name and opened without a
+// nested event loop: the error box for whatever escapes an event handler, and the notice.
+namespace AppMessages {
+
+// "message" with a "." appended when it is not empty and its last character sorts above ".".
+QString withFinalPeriod(const QString& message);
+
+// Modal error box: error icon, one OK button. The text gets the final-period rule.
+QMessageBox* showError(QWidget* parent, const QString& message);
+
+// Modal notice: no icon, one "OK" button that is both default and cancel, centred on the screen,
+// its text wrapped at half the screen's width.
+QMessageBox* showNotice(QWidget* parent, const QString& text);
+
+// For tests: called with every box right after it has been opened, so that a test can read and
+// answer it. An empty function removes the hook.
+void setOpenHook(std::function<void(QMessageBox*)> hook);
+
+} // namespace AppMessages
