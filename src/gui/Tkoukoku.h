@@ -1,12 +1,25 @@
 #pragma once
 
 #include <QFrame>
+#include <QPointer>
+#include <QStringList>
 #include <QUrl>
 
 #include <chrono>
+#include <functional>
+
+class QTimer;
+class QWebEngineView;
+class TWebBrowser;
 
 // The advertisement banner: the band at the top of the main window that loads the advertisement
 // list at start-up and shows one of its pages at random, a new one every interval.
+//
+// Only a list that really arrived is taken (the load succeeded and the answer is a plain-text
+// document); otherwise the banner stays blank and asks again later, each time waiting twice as
+// long. Entries that are not http or https addresses are left out. With one usable entry that
+// page is shown and stays; with none the banner stays blank. A link the user clicks in an
+// advertisement opens in the user's own web browser, and the banner keeps its page.
 class Tkoukoku : public QFrame {
     Q_OBJECT
 public:
@@ -16,4 +29,91 @@ public:
     ~Tkoukoku() override;
 
     static QUrl defaultListUrl();
+
+    // Splits the list text by the string-list import rule (CR LF, CR and LF each end a line, a final
+    // break adds no entry, a NUL ends the text) and keeps the lines that are http or https
+    // addresses, surrounding blanks removed.
+    static QStringList parseAdList(const QString& text);
+
+    // How long to wait before asking for the list again after a failed attempt: first, then twice as
+    // long each time, never more than longest. Defaults: 1 minute and 30 minutes.
+    void setRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds longest);
+    // How long one attempt to load the list may take before it counts as failed. Default: 1 minute.
+    void setListTimeout(std::chrono::milliseconds timeout);
+    // Opens a link the user clicked in an advertisement. Default: the user's own web browser.
+    void setLinkOpener(std::function<void(const QUrl&)> opener);
+
+    // State, for tests and diagnostics.
+    bool isLoaded() const { return Loaded; }
+    int lastIndex() const { return LastIndex; }
+    const QStringList& adList() const { return AdList; }
+    int bannerWidth() const { return BannerWidth; }
+    int bannerHeight() const { return BannerHeight; }
+    int intervalSeconds() const { return IntervalSeconds; }
+    // The banner browser and its view; null until the start-up timer has run.
+    TWebBrowser* browser() const;
+    QWebEngineView* view() const;
+    // The address of the advertisement shown last (empty before the first one).
+    QUrl currentAdvertisement() const;
+    // The rotation timer is running.
+    bool isRotating() const;
+
+Q_SIGNALS:
+    // The list was requested (attempt counts from 1).
+    void listRequested(int attempt);
+    // The list arrived and was taken (the usable entries are in adList()).
+    void listTaken();
+    // An attempt failed (reason says why); the next one follows after retryDelay.
+    void listFailed(const QString& reason, std::chrono::milliseconds retryDelay);
+    // An advertisement was asked for.
+    void advertisementShown(int index, const QUrl& url);
+    // A link the user clicked was handed to the link opener.
+    void linkOpenedExternally(const QUrl& url);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void kidouTimer();
+    void koukokuwebDocumentComplete(bool ok, const QString& errorText);
+    void koukokutimerTimer();
+    void ReadAdList();
+
+    void createBrowser();
+    void requestList();
+    void listAttemptFailed(const QString& reason);
+    void takeList(const QStringList& entries);
+    void showAdvertisement(int index);
+
+    // Controls.
+    QPointer<TWebBrowser> koukokuweb;
+    QPointer<QWebEngineView> koukokuwebView;
+    QTimer* koukokutimer = nullptr;
+    QTimer* kidou = nullptr;
+
+    // Fields.
+    bool Loaded = false;
+    int LastIndex = -5;
+    QStringList AdList;
+    int BannerWidth = 0;
+    int BannerHeight = 0;
+    int IntervalSeconds = 30;
+
+    // Settings.
+    QUrl m_listUrl;
+    std::chrono::milliseconds m_interval;
+    std::chrono::milliseconds m_firstRetryDelay = std::chrono::minutes(1);
+    std::chrono::milliseconds m_longestRetryDelay = std::chrono::minutes(30);
+    std::chrono::milliseconds m_listTimeout = std::chrono::minutes(1);
+    std::function<void(const QUrl&)> m_linkOpener;
+
+    // Fetching the list.
+    bool m_painted = false;
+    bool m_fetching = false; // a list request is on its way
+    int m_attempt = 0;       // list requests made so far
+    int m_failures = 0;      // failed attempts in a row
+    quint64 m_attemptId = 0; // tells a late answer from the current one
+    QTimer* m_retryTimer = nullptr;
+    QTimer* m_listTimeoutTimer = nullptr;
+    QUrl m_currentAd;
 };
