@@ -9,6 +9,7 @@
 #include <memory>
 
 class QNetworkCookieJar;
+class QWebEngineLoadingInfo;
 class QWebEnginePage;
 class QWebEngineProfile;
 
@@ -18,14 +19,25 @@ struct PageAddresses {
     QStringList links;  // document.links in document order (a and area with href)
     QStringList images; // document.images, non-empty src only
     QStringList embeds; // document.embeds, non-empty src only
+    // True when the document is one that the last Navigate brought in (a redirect's target
+    // included); false when an earlier document still shows, because the server never answered
+    // or the response replaced nothing (a download, "204 No Content").
+    bool fromLastNavigate = false;
 };
 
 // The browser control: the one place where the program touches the browser engine (Qt WebEngine).
 // The harvester and the banner reach the engine only through this class, so another engine (a test
 // double, a static HTML reader) can stand in by overriding the virtual members.
+//
+// The page has no view. It loads the document and runs its scripts, but loads no images, plugins
+// or sound, shows no dialogs, opens no windows, downloads nothing and refuses navigations that the
+// page itself starts towards local addresses (file:, qrc: …). An address given to Navigate is the
+// user's choice and is loaded whatever its scheme.
 class TWebBrowser : public QObject {
     Q_OBJECT
 public:
+    using CollectCallback = std::function<void(bool ok, const PageAddresses&, const QString& reason)>;
+
     // A page on the given profile; with no profile, a private off-the-record profile of its own.
     explicit TWebBrowser(QWebEngineProfile* profile = nullptr, QObject* parent = nullptr);
     ~TWebBrowser() override;
@@ -35,24 +47,36 @@ public:
     virtual void Stop();
     // The current document's address.
     virtual QUrl LocationURL() const;
-    // All of the current document's link, image and embed addresses in one call into the engine.
-    // done runs exactly once: with ok false and a reason when the engine did not answer within
-    // timeoutMs (a script that never ends, say).
-    virtual void CollectAddresses(int timeoutMs,
-                                  std::function<void(bool ok, const PageAddresses&, const QString& reason)> done);
+    // All of the current document's link, image and embed addresses in one call into the engine
+    // (in a script world of its own, which the page's scripts cannot reach). done runs exactly once,
+    // never before CollectAddresses has returned: with ok false and a reason when the engine did
+    // not answer within timeoutMs (a script that never ends, say). Nothing in the page is changed.
+    virtual void CollectAddresses(int timeoutMs, CollectCallback done);
 
-    // The engine page, for a view that shows it (the banner).
+    // The engine page, for a view that shows it (the banner). After a collection timed out because
+    // the page's script never ends, the next Navigate replaces the page with a fresh one (the old
+    // renderer cannot take a navigation any more); pageReplaced says so.
     QWebEnginePage* page() const;
+    QWebEngineProfile* profile() const;
     // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads).
     QByteArray userAgent() const;
     QNetworkCookieJar* cookieJar() const;
 
+    // The user-facing reason for a failed load of the top document: "HTTP 404 Not Found",
+    // "読み込めませんでした: net::ERR_CONNECTION_REFUSED" …; empty when the load succeeded.
+    static QString loadFailureText(const QWebEngineLoadingInfo& info);
+
 Q_SIGNALS:
-    // At least once after each navigation, failed loads included. ok is false when the top document
-    // failed: a network error, or an HTTP error status (errorText says which).
+    // At least once after each navigation, failed loads included, never before Navigate has
+    // returned. ok is false when the top document failed: a network error, or an HTTP error status
+    // (errorText says which).
     void DocumentComplete(bool ok, const QString& errorText);
+    void pageReplaced(QWebEnginePage* page);
 
 private:
+    void createPage();
+    void onLoadingChanged(const QWebEngineLoadingInfo& info);
+
     struct Private;
     std::unique_ptr<Private> d;
 };

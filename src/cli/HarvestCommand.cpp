@@ -1,0 +1,118 @@
+#include "HarvestCommand.h"
+
+#include "AddressInput.h"
+#include "TWebBrowser.h"
+#include "tlinksys.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void writeOut(FILE* stream, const QString& line) {
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+QString recordLine(const tURLData& record, bool json) {
+    if (!json)
+        return tURLData::kindName(record.Kind) + QLatin1Char('\t') + record.URL;
+    QJsonObject o;
+    o.insert(QStringLiteral("kind"), tURLData::kindName(record.Kind));
+    o.insert(QStringLiteral("url"), record.URL);
+    o.insert(QStringLiteral("source"), record.Source);
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+// Tabs and line breaks in an address or a reason would break the one-line-per-failure format.
+QString oneLine(QString text) {
+    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+int usageError(const QString& message) {
+    writeOut(stderr, QStringLiteral("nepirika harvest: ") + message);
+    writeOut(stderr, HarvestCommand::usage());
+    return 2;
+}
+
+} // namespace
+
+QString HarvestCommand::usage() {
+    return QStringLiteral(
+        "Usage: nepirika harvest [--json] [ADDRESS...]\n"
+        "Loads each page and prints every link, image and embed address found on it,\n"
+        "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
+        "With no ADDRESS the addresses are read from standard input, one a line.\n"
+        "  --json   one JSON object a line, with \"kind\", \"url\" and \"source\"\n"
+        "Failures go to standard error (address, a tab, the reason).\n"
+        "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.");
+}
+
+int HarvestCommand::run(const QStringList& arguments) {
+    bool json = false;
+    bool optionsDone = false;
+    bool addressGiven = false;
+    QStringList lines;
+    for (const QString& argument : arguments) {
+        if (!optionsDone && argument == QLatin1String("--")) {
+            optionsDone = true;
+        } else if (!optionsDone && argument == QLatin1String("--json")) {
+            json = true;
+        } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
+            writeOut(stdout, usage());
+            return 0;
+        } else if (!optionsDone && argument.startsWith(QLatin1Char('-')) && argument.size() > 1) {
+            return usageError(QStringLiteral("unknown option: %1").arg(argument));
+        } else {
+            addressGiven = true;
+            lines.append(AddressInput::lines(argument));
+        }
+    }
+    if (!addressGiven) {
+        QFile in;
+        if (!in.open(stdin, QIODevice::ReadOnly))
+            return usageError(QStringLiteral("cannot read standard input"));
+        lines = AddressInput::lines(QString::fromUtf8(in.readAll()));
+    }
+    if (lines.isEmpty())
+        return usageError(QStringLiteral("no address given"));
+
+    TWebBrowser browser;
+    tlinksys harvester(&browser);
+    QObject::connect(&browser, &TWebBrowser::DocumentComplete, &harvester,
+                     [&browser, &harvester](bool ok, const QString& errorText) {
+                         browser.Stop();
+                         harvester.HarvestDocument(ok, errorText);
+                     });
+
+    qsizetype printed = 0;
+    int failures = 0;
+    auto printNew = [&]() {
+        for (; printed < harvester.List.Count(); ++printed)
+            writeOut(stdout, recordLine(harvester.List.Items(printed), json));
+    };
+    QObject::connect(&harvester, &tlinksys::pageFinished, &harvester,
+                     [&](const QString& address, bool ok, const QString& reason) {
+                         printNew();
+                         if (!ok) {
+                             ++failures;
+                             writeOut(stderr, oneLine(address) + QLatin1Char('\t') + oneLine(reason));
+                         }
+                     });
+    QObject::connect(&harvester, &tlinksys::finished, &harvester, [&](bool) {
+        printNew();
+        QCoreApplication::exit(failures == 0 ? 0 : 1);
+    });
+
+    harvester.LoadAll(lines);
+    return QCoreApplication::exec();
+}

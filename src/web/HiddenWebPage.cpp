@@ -1,0 +1,81 @@
+#include "HiddenWebPage.h"
+
+#include <QWebEngineFileSystemAccessRequest>
+#include <QWebEngineFullScreenRequest>
+#include <QWebEngineRegisterProtocolHandlerRequest>
+#include <QWebEngineSettings>
+
+HiddenWebPage::HiddenWebPage(QWebEngineProfile* profile, QObject* parent)
+    : QWebEnginePage(profile, parent) {
+    QWebEngineSettings* s = settings();
+    s->setAttribute(QWebEngineSettings::AutoLoadImages, false);
+    s->setAttribute(QWebEngineSettings::AutoLoadIconsForPage, false);
+    s->setAttribute(QWebEngineSettings::TouchIconsEnabled, false);
+    s->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    s->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+    s->setAttribute(QWebEngineSettings::JavascriptCanPaste, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+    s->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+    s->setAttribute(QWebEngineSettings::AllowWindowActivationFromJavaScript, false);
+    s->setAttribute(QWebEngineSettings::FullScreenSupportEnabled, false);
+    s->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+    s->setAttribute(QWebEngineSettings::WebGLEnabled, false);
+    s->setAttribute(QWebEngineSettings::PlaybackRequiresUserGesture, true);
+    s->setAttribute(QWebEngineSettings::HyperlinkAuditingEnabled, false);
+    s->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+    s->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+    s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
+    s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
+    setAudioMuted(true);
+
+    // Nothing the page asks for is granted.
+    connect(this, &QWebEnginePage::featurePermissionRequested, this,
+            [this](const QUrl& origin, QWebEnginePage::Feature feature) {
+                setFeaturePermission(origin, feature, QWebEnginePage::PermissionDeniedByUser);
+            });
+    connect(this, &QWebEnginePage::fullScreenRequested, this,
+            [](QWebEngineFullScreenRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
+            [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+    connect(this, &QWebEnginePage::registerProtocolHandlerRequested, this,
+            [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
+}
+
+bool HiddenWebPage::isAllowedPageNavigation(const QUrl& url) {
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
+           scheme == QLatin1String("about") || scheme == QLatin1String("data") ||
+           scheme == QLatin1String("blob");
+}
+
+QWebEnginePage* HiddenWebPage::createWindow(WebWindowType) {
+    return nullptr;
+}
+
+void HiddenWebPage::javaScriptAlert(const QUrl&, const QString&) {}
+
+bool HiddenWebPage::javaScriptConfirm(const QUrl&, const QString&) {
+    return false;
+}
+
+bool HiddenWebPage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {
+    return false;
+}
+
+void HiddenWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+                                             const QString&) {
+    // The pages' console output is of no use here and would only clutter standard error.
+}
+
+QStringList HiddenWebPage::chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) {
+    return {};
+}
+
+bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool) {
+    // An address given to Navigate is the user's choice; the page itself stays on the web.
+    if (type == NavigationTypeTyped)
+        return true;
+    return isAllowedPageNavigation(url);
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QWebEnginePage>
+
+// The engine page behind TWebBrowser: it shows no dialogs, opens no windows and lets the page
+// itself navigate only to web addresses.
+class HiddenWebPage : public QWebEnginePage {
+    Q_OBJECT
+public:
+    explicit HiddenWebPage(QWebEngineProfile* profile, QObject* parent = nullptr);
+
+    // Whether a navigation that the page itself starts may go to this address.
+    static bool isAllowedPageNavigation(const QUrl& url);
+
+protected:
+    QWebEnginePage* createWindow(WebWindowType type) override;
+    void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptConfirm(const QUrl& securityOrigin, const QString& msg) override;
+    bool javaScriptPrompt(const QUrl& securityOrigin, const QString& msg, const QString& defaultValue,
+                          QString* result) override;
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int lineNumber,
+                                  const QString& sourceID) override;
+    QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
+                            const QStringList& acceptedMimeTypes) override;
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+};

@@ -1,0 +1,248 @@
+#include "TWebBrowser.h"
+
+#include "HiddenWebPage.h"
+
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QPointer>
+#include <QTimer>
+#include <QVariantMap>
+#include <QWebEngineCookieStore>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+namespace {
+
+const QString generationScriptName = QStringLiteral("nepirika-generation");
+
+// Runs in the application's own script world: the page's scripts can neither see nor replace what
+// it uses. Reads only; the page is left as it is.
+const QString collectScript = QStringLiteral(R"JS(
+(function () {
+    function text(v) {
+        if (typeof v === 'string') return v;
+        if (v && typeof v.baseVal === 'string') return v.baseVal;
+        return String(v);
+    }
+    function sources(collection) {
+        var out = [];
+        for (var i = 0; i < collection.length; ++i) {
+            var e = collection[i];
+            var attr = e.getAttribute('src');
+            if (attr === null || attr.trim() === '') continue;
+            out.push(text(e.src));
+        }
+        return out;
+    }
+    var links = [];
+    var l = document.links;
+    for (var i = 0; i < l.length; ++i) links.push(text(l[i].href));
+    return {
+        location: String(document.URL),
+        generation: (typeof window.__nepirikaGeneration === 'number') ? window.__nepirikaGeneration : -1,
+        links: links,
+        images: sources(document.images),
+        embeds: sources(document.embeds)
+    };
+})()
+)JS");
+
+QStringList toStringList(const QVariant& v) {
+    QStringList out;
+    const QVariantList list = v.toList();
+    out.reserve(list.size());
+    for (const QVariant& item : list)
+        out.append(item.toString());
+    return out;
+}
+
+// The jar that downloads use: it follows the engine's cookie store.
+class MirrorCookieJar : public QNetworkCookieJar {
+public:
+    using QNetworkCookieJar::QNetworkCookieJar;
+    void add(const QNetworkCookie& c) { insertCookie(c); }
+    void remove(const QNetworkCookie& c) { deleteCookie(c); }
+};
+
+} // namespace
+
+struct TWebBrowser::Private {
+    QWebEngineProfile* profile = nullptr;
+    bool ownProfile = false;
+    QPointer<HiddenWebPage> page;
+    MirrorCookieJar* jar = nullptr;
+    qint64 generation = 0;
+    // A collection went unanswered: the renderer is stuck in a script.
+    bool wedged = false;
+};
+
+TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
+    : QObject(parent)
+    , d(std::make_unique<Private>()) {
+    if (profile) {
+        d->profile = profile;
+    } else {
+        d->profile = new QWebEngineProfile(this); // no storage name: off the record
+        d->ownProfile = true;
+        d->profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+        d->profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+        d->profile->setSpellCheckEnabled(false);
+    }
+
+    d->jar = new MirrorCookieJar(this);
+    QWebEngineCookieStore* store = d->profile->cookieStore();
+    connect(store, &QWebEngineCookieStore::cookieAdded, d->jar,
+            [jar = d->jar](const QNetworkCookie& c) { jar->add(c); });
+    connect(store, &QWebEngineCookieStore::cookieRemoved, d->jar,
+            [jar = d->jar](const QNetworkCookie& c) { jar->remove(c); });
+    store->loadAllCookies();
+
+    connect(d->profile, &QWebEngineProfile::downloadRequested, this,
+            [this](QWebEngineDownloadRequest* request) {
+                if (d->ownProfile || request->page() == d->page)
+                    request->cancel();
+            });
+
+    createPage();
+}
+
+TWebBrowser::~TWebBrowser() {
+    // The page must go before the profile it runs on.
+    delete d->page;
+}
+
+void TWebBrowser::createPage() {
+    if (d->page) {
+        d->page->disconnect(this);
+        d->page->deleteLater();
+    }
+    d->page = new HiddenWebPage(d->profile, this);
+    connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
+    d->wedged = false;
+}
+
+void TWebBrowser::Navigate(const QUrl& url) {
+    if (d->wedged) {
+        createPage();
+        Q_EMIT pageReplaced(d->page);
+    }
+    const QUrl current = d->page->url();
+    const bool sameDocument =
+        url.hasFragment() && url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
+    if (!sameDocument) {
+        // Every document that this navigation brings in carries its number, so that a collection
+        // can tell it from the document that showed before.
+        ++d->generation;
+        QWebEngineScriptCollection& scripts = d->page->scripts();
+        const QList<QWebEngineScript> old = scripts.find(generationScriptName);
+        for (const QWebEngineScript& s : old)
+            scripts.remove(s);
+        QWebEngineScript script;
+        script.setName(generationScriptName);
+        script.setWorldId(QWebEngineScript::ApplicationWorld);
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setRunsOnSubFrames(false);
+        script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
+        scripts.insert(script);
+    }
+    d->page->load(url);
+}
+
+void TWebBrowser::Stop() {
+    d->page->triggerAction(QWebEnginePage::Stop);
+}
+
+QUrl TWebBrowser::LocationURL() const {
+    return d->page->url();
+}
+
+void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
+    struct Pending {
+        CollectCallback done;
+        bool finished = false;
+    };
+    auto pending = std::make_shared<Pending>();
+    pending->done = std::move(done);
+    QPointer<TWebBrowser> self(this);
+    const qint64 generation = d->generation;
+
+    // Results are always delivered from the event loop, never from inside this call.
+    auto deliver = [self, pending](bool ok, PageAddresses addresses, QString reason) {
+        if (!self || pending->finished)
+            return;
+        pending->finished = true;
+        QTimer::singleShot(0, self,
+                           [pending, ok, addresses = std::move(addresses), reason = std::move(reason)]() {
+                               pending->done(ok, addresses, reason);
+                           });
+    };
+
+    QTimer::singleShot(std::max(0, timeoutMs), this, [this, deliver]() {
+        d->wedged = true;
+        deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
+    });
+
+    d->page->runJavaScript(
+        collectScript, QWebEngineScript::ApplicationWorld, [self, deliver, generation](const QVariant& v) {
+            if (!self)
+                return;
+            const QVariantMap map = v.toMap();
+            if (map.isEmpty()) {
+                deliver(false, {}, tr("アドレスを集められませんでした"));
+                return;
+            }
+            PageAddresses a;
+            a.location = QUrl(map.value(QStringLiteral("location")).toString());
+            a.links = toStringList(map.value(QStringLiteral("links")));
+            a.images = toStringList(map.value(QStringLiteral("images")));
+            a.embeds = toStringList(map.value(QStringLiteral("embeds")));
+            a.fromLastNavigate = map.value(QStringLiteral("generation")).toLongLong() == generation;
+            deliver(true, a, {});
+        });
+}
+
+QWebEnginePage* TWebBrowser::page() const {
+    return d->page;
+}
+
+QWebEngineProfile* TWebBrowser::profile() const {
+    return d->profile;
+}
+
+QByteArray TWebBrowser::userAgent() const {
+    return d->profile->httpUserAgent().toUtf8();
+}
+
+QNetworkCookieJar* TWebBrowser::cookieJar() const {
+    return d->jar;
+}
+
+QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        return {};
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        return tr("読み込みを止めました");
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        break;
+    }
+    const QString detail = info.errorString().trimmed();
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+        const QString status = QStringLiteral("HTTP %1").arg(info.errorCode());
+        return detail.isEmpty() ? status : status + QLatin1Char(' ') + detail;
+    }
+    if (!detail.isEmpty())
+        return tr("読み込めませんでした: %1").arg(detail);
+    return tr("読み込めませんでした (エラー %1)").arg(info.errorCode());
+}
+
+void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+        return;
+    const QString failure = loadFailureText(info);
+    Q_EMIT DocumentComplete(failure.isEmpty(), failure);
+}

@@ -1,0 +1,196 @@
+#include "tlinksys.h"
+
+#include "AddressInput.h"
+#include "TWebBrowser.h"
+
+tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
+    : QObject(parent)
+    , m_browser(browser) {
+    m_pageTimer.setSingleShot(true);
+    connect(&m_pageTimer, &QTimer::timeout, this, &tlinksys::onPageTimeout);
+}
+
+tlinksys::~tlinksys() {
+    // A page still loading for this harvester is of no use to anyone any more.
+    if (m_stage != Stage::Idle && m_browser)
+        m_browser->Stop();
+}
+
+void tlinksys::LoadAll(const QStringList& lines) {
+    for (const QString& line : lines)
+        m_pending.append(AddressInput::lines(line));
+    m_total = m_started + int(m_pending.size());
+    Busy = 1;
+    if (m_stage == Stage::Idle)
+        scheduleNext();
+}
+
+void tlinksys::Load(const QString& line) {
+    LoadAll(QStringList{line});
+}
+
+void tlinksys::Cancel() {
+    if (!Busy)
+        return;
+    m_pending.clear();
+    m_pageTimer.stop();
+    ++m_token; // a collection still under way is no longer awaited
+    const bool wasLoading = m_stage != Stage::Idle;
+    m_stage = Stage::Idle;
+    m_scheduled = false;
+    m_total = m_started;
+    Busy = 0;
+    if (wasLoading && m_browser)
+        m_browser->Stop();
+    Q_EMIT finished(true);
+}
+
+void tlinksys::setPageTimeout(int ms) {
+    m_pageTimeoutMs = std::max(0, ms);
+}
+
+void tlinksys::setCollectTimeout(int ms) {
+    m_collectTimeoutMs = std::max(0, ms);
+}
+
+int tlinksys::pageTimeout() const {
+    return m_pageTimeoutMs;
+}
+
+int tlinksys::collectTimeout() const {
+    return m_collectTimeoutMs;
+}
+
+bool tlinksys::FindURL(const QString& url, qint32 kind) const {
+    return List.Contains(url, kind);
+}
+
+void tlinksys::scheduleNext() {
+    if (m_scheduled)
+        return;
+    m_scheduled = true;
+    // From the event loop: signals never reach the caller from inside LoadAll or from inside the
+    // handler of the previous page.
+    QTimer::singleShot(0, this, [this, token = m_token]() {
+        if (token != m_token || !m_scheduled)
+            return;
+        m_scheduled = false;
+        startNext();
+    });
+}
+
+void tlinksys::startNext() {
+    if (m_pending.isEmpty()) {
+        m_stage = Stage::Idle;
+        Busy = 0;
+        Q_EMIT finished(false);
+        return;
+    }
+    const QString line = m_pending.takeFirst();
+    ++m_started;
+    m_url = AddressInput::toUrl(line);
+    m_address = m_url.isValid() ? m_url.toString() : line;
+    m_stage = Stage::Navigating;
+    Q_EMIT pageStarted(m_started, m_total, m_address);
+    if (m_stage != Stage::Navigating)
+        return; // cancelled from a pageStarted handler
+
+    if (!m_url.isValid()) {
+        finishPage(false, tr("アドレスとして読めません"));
+        return;
+    }
+    if (!m_browser) {
+        finishPage(false, tr("ブラウザがありません"));
+        return;
+    }
+    m_browser->Navigate(m_url);
+    if (m_pageTimeoutMs > 0)
+        m_pageTimer.start(m_pageTimeoutMs);
+}
+
+void tlinksys::HarvestDocument(bool ok, const QString& errorText) {
+    if (!Busy || m_stage != Stage::Navigating)
+        return;
+    m_pageTimer.stop();
+    if (!ok) {
+        finishPage(false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText);
+        return;
+    }
+    collect(false);
+}
+
+void tlinksys::onPageTimeout() {
+    if (m_stage != Stage::Navigating)
+        return;
+    // Collecting first: the completion that Stop may cause is then ignored.
+    m_stage = Stage::Collecting;
+    if (m_browser)
+        m_browser->Stop();
+    collect(true);
+}
+
+void tlinksys::collect(bool timedOut) {
+    m_stage = Stage::Collecting;
+    if (!m_browser) {
+        finishPage(false, tr("ブラウザがありません"));
+        return;
+    }
+    const quint64 token = ++m_token;
+    QPointer<tlinksys> self(this);
+    m_browser->CollectAddresses(
+        m_collectTimeoutMs, [self, token, timedOut](bool ok, const PageAddresses& a, const QString& reason) {
+            if (!self || token != self->m_token || self->m_stage != Stage::Collecting)
+                return;
+            self->onCollected(ok, a, reason, timedOut);
+        });
+}
+
+void tlinksys::onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut) {
+    const int seconds = (m_pageTimeoutMs + 999) / 1000;
+    if (!ok) {
+        finishPage(false, reason);
+        return;
+    }
+    if (!addresses.fromLastNavigate) {
+        finishPage(false, timedOut ? tr("時間切れ: %1 秒たっても応答がありません").arg(seconds)
+                                   : tr("ページが表示されませんでした（応答に文書がありません）"));
+        return;
+    }
+    addRecords(addresses);
+    if (timedOut)
+        finishPage(false,
+                   tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(seconds));
+    else
+        finishPage(true, {});
+}
+
+void tlinksys::addRecords(const PageAddresses& addresses) {
+    const QString source = addresses.location.isValid() ? addresses.location.toString() : m_address;
+    for (const QString& link : addresses.links) {
+        if (link.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
+            addRecord(link, tURLData::KindScript, source);
+        else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
+            addRecord(link, tURLData::KindPage, source);
+    }
+    for (const QString& image : addresses.images)
+        addRecord(image, tURLData::KindImage, source);
+    for (const QString& embed : addresses.embeds)
+        addRecord(embed, tURLData::KindEmbed, source);
+}
+
+void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source) {
+    if (url.isEmpty() || FindURL(url, kind))
+        return;
+    List.Add(tURLData::make(url, kind, Level, source));
+}
+
+void tlinksys::finishPage(bool ok, const QString& reason) {
+    m_pageTimer.stop();
+    m_stage = Stage::Idle;
+    ++m_token;
+    const QString address = m_address;
+    // The next page is started from the event loop, so a handler of pageFinished may Cancel.
+    if (!m_pending.isEmpty() || Busy)
+        scheduleNext();
+    Q_EMIT pageFinished(address, ok, reason);
+}
