@@ -1,0 +1,213 @@
+#include "LocalFileName.h"
+
+#include <QByteArray>
+#include <QStringDecoder>
+#include <QStringList>
+#include <QTextBoundaryFinder>
+
+namespace {
+
+// An extension longer than this (a query that happens to contain a dot, say) is not kept apart
+// when a name has to be shortened or numbered.
+constexpr qsizetype MaxExtensionBytes = 32;
+
+bool isSeparator(QChar c) {
+    return c == u'/' || c == u'\\' || c == u':';
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Decodes %XX once. Returns the text unchanged when it has no escape, when an escape stands for a
+// separator or a control character, or when the bytes are no valid UTF-8.
+QString percentDecoded(const QString& text) {
+    if (!text.contains(u'%'))
+        return text;
+    const QByteArray raw = text.toUtf8();
+    QByteArray bytes;
+    bytes.reserve(raw.size());
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '%' && i + 2 < raw.size()) {
+            const int hi = hexValue(raw[i + 1]);
+            const int lo = hexValue(raw[i + 2]);
+            if (hi >= 0 && lo >= 0) {
+                const auto value = static_cast<unsigned char>(hi * 16 + lo);
+                if (value < 0x20 || value == 0x7f || value == '/' || value == '\\' || value == ':')
+                    return text;
+                bytes.append(static_cast<char>(value));
+                i += 2;
+                continue;
+            }
+        }
+        bytes.append(raw[i]);
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = decoder.decode(bytes);
+    if (decoder.hasError())
+        return text;
+    return decoded;
+}
+
+bool isReplaced(char32_t c) {
+    switch (c) {
+    case U'<':
+    case U'>':
+    case U':':
+    case U'"':
+    case U'/':
+    case U'\\':
+    case U'|':
+    case U'?':
+    case U'*':
+        return true;
+    // Marks and overrides that change the direction of the text around them: a name could show
+    // "gpj.exe" as "exe.jpg".
+    case 0x061c:
+    case 0x200e:
+    case 0x200f:
+        return true;
+    default:
+        break;
+    }
+    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+        return true;
+    if ((c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069))
+        return true;
+    // A lone surrogate cannot be stored as UTF-8.
+    return c >= 0xd800 && c <= 0xdfff;
+}
+
+QString withCharactersReplaced(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            out += c;
+            out += text[++i];
+            continue;
+        }
+        out += isReplaced(c.unicode()) ? QChar(u'_') : c;
+    }
+    return out;
+}
+
+// Leading dots (no hidden files, no "." or "..") and trailing dots and spaces (which Windows drops).
+QString withEndsTrimmed(QString name) {
+    qsizetype begin = 0;
+    while (begin < name.size() && name[begin] == u'.')
+        ++begin;
+    qsizetype end = name.size();
+    while (end > begin && (name[end - 1] == u'.' || name[end - 1] == u' '))
+        --end;
+    return name.mid(begin, end - begin);
+}
+
+bool isReservedDeviceName(const QString& name) {
+    QString stem = name.section(u'.', 0, 0);
+    while (stem.endsWith(u' '))
+        stem.chop(1);
+    stem = stem.toUpper();
+    static const QStringList plain{QStringLiteral("CON"),    QStringLiteral("PRN"),
+                                   QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                                   QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+    if (plain.contains(stem))
+        return true;
+    if (stem.size() == 4 &&
+        (stem.startsWith(QLatin1String("COM")) || stem.startsWith(QLatin1String("LPT")))) {
+        const QChar last = stem[3];
+        return (last >= u'0' && last <= u'9') || last == u'\u00b9' || last == u'\u00b2' || last == u'\u00b3';
+    }
+    return false;
+}
+
+// Where the extension begins (its dot), or -1 when the name has none worth keeping apart.
+qsizetype extensionStart(const QString& name) {
+    const qsizetype dot = name.lastIndexOf(u'.');
+    if (dot <= 0)
+        return -1;
+    if (name.mid(dot).toUtf8().size() > MaxExtensionBytes)
+        return -1;
+    return dot;
+}
+
+// The longest beginning of text that ends on a character boundary and fits in maxBytes of UTF-8.
+QString prefixWithin(const QString& text, qsizetype maxBytes) {
+    if (text.toUtf8().size() <= maxBytes)
+        return text;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype last = 0;
+    qsizetype bytes = 0;
+    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
+        const qsizetype clusterBytes = QStringView(text).mid(last, next - last).toUtf8().size();
+        if (bytes + clusterBytes > maxBytes)
+            break;
+        bytes += clusterBytes;
+        last = next;
+    }
+    return text.left(last);
+}
+
+} // namespace
+
+QString LocalFileName(const QString& url) {
+    QString address = url;
+    if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
+        address.truncate(hash);
+    qsizetype cut = -1;
+    for (qsizetype i = address.size() - 1; i >= 0; --i) {
+        if (isSeparator(address[i])) {
+            cut = i;
+            break;
+        }
+    }
+    QString name = address.mid(cut + 1);
+    name = withEndsTrimmed(withCharactersReplaced(percentDecoded(name)));
+    if (isReservedDeviceName(name))
+        name.prepend(u'_');
+    name = withEndsTrimmed(LocalFileNames::shortened(name));
+    if (name.isEmpty())
+        return QStringLiteral("index.html");
+    return name;
+}
+
+namespace LocalFileNames {
+
+QString shortened(const QString& name, qsizetype maxBytes) {
+    if (name.toUtf8().size() <= maxBytes)
+        return name;
+    const qsizetype dot = extensionStart(name);
+    if (dot < 0)
+        return prefixWithin(name, maxBytes);
+    const QString extension = name.mid(dot);
+    const qsizetype room = maxBytes - extension.toUtf8().size();
+    return prefixWithin(name.left(dot), room) + extension;
+}
+
+QString numbered(const QString& name, int n) {
+    if (n <= 1)
+        return name;
+    const QString suffix = QStringLiteral(" (%1)").arg(n);
+    const qsizetype dot = extensionStart(name);
+    const QString stem = dot < 0 ? name : name.left(dot);
+    const QString extension = dot < 0 ? QString() : name.mid(dot);
+    const qsizetype room = MaxNameBytes - (suffix + extension).toUtf8().size();
+    return prefixWithin(stem, room) + suffix + extension;
+}
+
+bool isPlainName(const QString& name) {
+    if (name.isEmpty() || name == u"." || name == u"..")
+        return false;
+    if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
+        return false;
+    return name.toUtf8().size() <= MaxNameBytes;
+}
+
+} // namespace LocalFileNames

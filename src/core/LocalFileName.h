@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// The name under which a downloaded address is stored. The same rules hold on every platform, so
+// that a folder of downloads can be copied anywhere:
+//  - the base is the part of the address after its last "/", "\" or ":" (the fragment excluded);
+//  - percent-encoded UTF-8 is decoded once, unless that would bring a separator, a control
+//    character or an invalid sequence;
+//  - < > : " / \ | ? *, control characters and bidirectional-override characters become "_";
+//  - leading dots and trailing dots and spaces are removed, a device name reserved on Windows
+//    (CON, NUL.txt, com1.log...) gets "_" in front;
+//  - a name longer than 255 bytes (UTF-8) is shortened, keeping its extension and whole characters;
+//  - an empty name becomes "index.html".
+// The result is always a plain name: never empty, ".", ".." or anything with a separator.
+QString LocalFileName(const QString& url);
+
+namespace LocalFileNames {
+
+// The longest name, in UTF-8 bytes, that common file systems accept.
+inline constexpr qsizetype MaxNameBytes = 255;
+
+// "name (n).ext" as browsers number a name that is taken, shortened to MaxNameBytes when needed.
+// n <= 1 gives the name itself.
+QString numbered(const QString& name, int n);
+
+// name cut to at most maxBytes UTF-8 bytes, keeping its extension when it is short enough and never
+// splitting a character.
+QString shortened(const QString& name, qsizetype maxBytes = MaxNameBytes);
+
+// True when name can be created directly inside a folder as it is: not empty, not "." or "..",
+// without "/", "\" or NUL, and at most MaxNameBytes long.
+bool isPlainName(const QString& name);
+
+} // namespace LocalFileNames

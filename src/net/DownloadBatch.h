@@ -1,0 +1,74 @@
+#pragma once
+
+#include "DownloadTypes.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <memory>
+
+class DownloadTransfer;
+class QNetworkAccessManager;
+class UniqueFileReservation;
+
+// Downloads a list of addresses into one folder, several at once, without blocking the thread's
+// event loop. Every item gets a unique name in the folder (see UniqueFileReservation), its body
+// streams to disk, and a failed or cancelled item leaves no file. Ends with exactly one finished(),
+// whose results are in the order of the items. Works on the thread it lives on.
+class DownloadBatch : public QObject {
+    Q_OBJECT
+public:
+    DownloadBatch(const QString& folder, const QList<DownloadItem>& items,
+                  const DownloadOptions& options = {}, QObject* parent = nullptr);
+    // Stops what is still running and removes its files.
+    ~DownloadBatch() override;
+
+    // Starts the batch once; the folder must exist. Everything is reported later, from the event loop.
+    void start();
+    // Stops the running transfers and drops the waiting ones; each is reported as cancelled, the
+    // finished files stay.
+    void cancel();
+
+    int total() const;
+    int doneCount() const;
+    qint64 bytesReceived() const;
+    // The addresses of the transfers running now, in item order.
+    QStringList currentUrls() const;
+    bool isFinished() const;
+    const DownloadResults& results() const;
+
+Q_SIGNALS:
+    // At most every 100 ms while data arrives, and at every start and end of an item.
+    void progress(int done, int total, const QStringList& current, qint64 bytesReceived);
+    void itemFinished(int index, const DownloadResult& result);
+    void finished(const DownloadResults& results);
+
+private:
+    void pump();
+    void launch(int index);
+    void onTransferFinished(int index, const DownloadResult& result);
+    void scheduleProgress();
+    void emitProgress();
+    void finishIfDone();
+
+    QString m_folder;
+    QList<DownloadItem> m_items;
+    DownloadOptions m_options;
+    DownloadResults m_results;
+    std::unique_ptr<UniqueFileReservation> m_reservation;
+    QNetworkAccessManager* m_network = nullptr;
+    std::deque<int> m_pending;
+    QHash<int, DownloadTransfer*> m_active;
+    QHash<QString, int> m_perHost;
+    QString m_folderError;
+    int m_done = 0;
+    qint64 m_bytes = 0;
+    bool m_started = false;
+    bool m_cancelled = false;
+    bool m_finished = false;
+    bool m_progressScheduled = false;
+};

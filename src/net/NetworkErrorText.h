@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QNetworkReply>
+#include <QString>
+
+// The one place where what went wrong with a transfer turns into a text for the user.
+namespace NetworkErrorText {
+
+// A failed reply: an HTTP error status when there is one, otherwise the network error.
+QString forReply(const QNetworkReply* reply);
+QString forHttpStatus(int status, const QByteArray& reasonPhrase);
+QString forNetworkError(QNetworkReply::NetworkError error, const QString& detail);
+
+QString invalidAddress(const QString& url);
+QString unsupportedScheme(const QString& scheme);
+QString invalidDataAddress();
+QString redirectLoop(const QUrl& target);
+QString tooManyRedirects(int limit);
+QString redirectToUnsupportedScheme(const QUrl& target);
+QString redirectWithoutTarget(int status);
+QString bodyCutShort(qint64 received, qint64 declared);
+QString cancelled();
+
+} // namespace NetworkErrorText
