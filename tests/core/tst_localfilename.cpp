@@ -1,0 +1,209 @@
+#include "LocalFileName.h"
+
+#include <QTest>
+
+class TestLocalFileName : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void name_data();
+    void name();
+    void longNames_data();
+    void longNames();
+    void numbered_data();
+    void numbered();
+    void plainName_data();
+    void plainName();
+};
+
+void TestLocalFileName::name_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+
+    // The base rule: the part after the last "/", "\" or ":".
+    QTest::newRow("last segment") << "http://host/dir/a.jpg"
+                                  << "a.jpg";
+    QTest::newRow("slash in query") << "http://host/a.cgi?p=x/y.jpg"
+                                    << "y.jpg";
+    QTest::newRow("no separator at all") << "logo.gif"
+                                         << "logo.gif";
+    QTest::newRow("backslash") << "http://host/dir\\b.png"
+                               << "b.png";
+    QTest::newRow("colon") << "http://host/x:y.txt"
+                           << "y.txt";
+    QTest::newRow("query kept portable") << "http://host/cgi/view.php?id=3"
+                                         << "view.php_id=3";
+    QTest::newRow("fragment dropped") << "http://host/a.jpg#top"
+                                      << "a.jpg";
+    QTest::newRow("fragment with slash") << "http://host/a.jpg#x/y"
+                                         << "a.jpg";
+    QTest::newRow("ends with slash") << "http://host/dir/"
+                                     << "index.html";
+    QTest::newRow("host only") << "http://host"
+                               << "host";
+    QTest::newRow("empty") << ""
+                           << "index.html";
+
+    // Percent-encoding decoded once.
+    QTest::newRow("japanese") << "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E.jpg"
+                              << QStringLiteral("日本語.jpg");
+    QTest::newRow("japanese in query")
+        << "http://host/s?q=%E7%94%BB%E5%83%8F.png" << QStringLiteral("s_q=画像.png");
+    QTest::newRow("space") << "http://host/a%20b.jpg"
+                           << "a b.jpg";
+    QTest::newRow("decoded once only") << "http://host/a%2541.jpg"
+                                       << "a%41.jpg";
+    QTest::newRow("lower-case hex") << "http://host/%e3%81%82.txt" << QStringLiteral("あ.txt");
+    QTest::newRow("malformed escape kept") << "http://host/100%.txt"
+                                           << "100%.txt";
+    QTest::newRow("encoded slash stays encoded") << "http://host/a%2Fb.jpg"
+                                                 << "a%2Fb.jpg";
+    QTest::newRow("encoded backslash stays encoded") << "http://host/a%5cb.jpg"
+                                                     << "a%5cb.jpg";
+    QTest::newRow("encoded colon stays encoded") << "http://host/%E6%97%A5%3Ab"
+                                                 << "%E6%97%A5%3Ab";
+    QTest::newRow("encoded control stays encoded") << "http://host/a%0Ab.txt"
+                                                   << "a%0Ab.txt";
+    QTest::newRow("invalid utf-8 stays encoded") << "http://host/%FF%FE.bin"
+                                                 << "%FF%FE.bin";
+    QTest::newRow("truncated utf-8 stays encoded") << "http://host/%E6%97.txt"
+                                                   << "%E6%97.txt";
+    QTest::newRow("encoded question mark replaced") << "http://host/a%3Fb.txt"
+                                                    << "a_b.txt";
+
+    // Characters some file system cannot hold, controls and direction overrides.
+    QTest::newRow("reserved characters") << "http://host/a<b>c\"d|e*f.txt"
+                                         << "a_b_c_d_e_f.txt";
+    QTest::newRow("control character") << QStringLiteral("http://host/a\u0001b\u007f.txt") << "a_b_.txt";
+    QTest::newRow("right-to-left override") << QStringLiteral("http://host/a\u202Egpj.exe") << "a_gpj.exe";
+    QTest::newRow("encoded override") << "http://host/a%E2%80%AEgpj.exe"
+                                      << "a_gpj.exe";
+    QTest::newRow("isolate") << QStringLiteral("http://host/\u2067x\u2069.txt") << "_x_.txt";
+
+    // Dots and spaces at the ends.
+    QTest::newRow("hidden file") << "http://host/.bashrc"
+                                 << "bashrc";
+    QTest::newRow("several leading dots") << "http://host/...profile"
+                                          << "profile";
+    QTest::newRow("dot") << "http://host/."
+                         << "index.html";
+    QTest::newRow("dot dot") << "http://host/.."
+                             << "index.html";
+    QTest::newRow("encoded dot dot") << "http://host/%2E%2E"
+                                     << "index.html";
+    QTest::newRow("trailing dots") << "http://host/a.txt..."
+                                   << "a.txt";
+    QTest::newRow("trailing spaces") << "http://host/a.txt%20%20"
+                                     << "a.txt";
+    QTest::newRow("inner dots kept") << "http://host/a..b.tar.gz"
+                                     << "a..b.tar.gz";
+
+    // Device names reserved on Windows.
+    QTest::newRow("CON") << "http://host/CON"
+                         << "_CON";
+    QTest::newRow("nul.txt") << "http://host/nul.txt"
+                             << "_nul.txt";
+    QTest::newRow("com1.log") << "http://host/com1.log"
+                              << "_com1.log";
+    QTest::newRow("LPT9 with two extensions") << "http://host/LPT9.tar.gz"
+                                              << "_LPT9.tar.gz";
+    QTest::newRow("aux with space before dot") << "http://host/aux%20.txt"
+                                               << "_aux .txt";
+    QTest::newRow("com10 is free") << "http://host/com10.txt"
+                                   << "com10.txt";
+    QTest::newRow("console is free") << "http://host/console.txt"
+                                     << "console.txt";
+    QTest::newRow("prn inside a name is free") << "http://host/myprn.txt"
+                                               << "myprn.txt";
+
+    QTest::newRow("data address") << "data:text/plain,hello"
+                                  << "plain,hello";
+}
+
+void TestLocalFileName::name() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    const QString name = LocalFileName(url);
+    QCOMPARE(name, expected);
+    QVERIFY(LocalFileNames::isPlainName(name));
+}
+
+void TestLocalFileName::longNames_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("expected");
+
+    const QString ascii(300, u'a');
+    QTest::newRow("300 ascii characters") << "http://host/" + ascii + ".jpg" << QString(251, u'a') + ".jpg";
+    const QString kana(300, QChar(0x3042)); // 3 bytes each
+    QTest::newRow("300 kana characters")
+        << "http://host/" + kana + ".png" << QString(83, QChar(0x3042)) + ".png";
+    QString encoded;
+    for (int i = 0; i < 300; ++i)
+        encoded += QStringLiteral("%E3%81%82");
+    QTest::newRow("300 encoded kana")
+        << "http://host/" + encoded + ".png" << QString(83, QChar(0x3042)) + ".png";
+    QString emoji;
+    for (int i = 0; i < 100; ++i)
+        emoji += QString::fromUcs4(U"\U0001F600"); // 4 bytes, a surrogate pair in UTF-16
+    QString emoji62;
+    for (int i = 0; i < 62; ++i)
+        emoji62 += QString::fromUcs4(U"\U0001F600");
+    QTest::newRow("pairs never split") << "http://host/" + emoji + ".gif" << emoji62 + ".gif";
+    QString accents;
+    for (int i = 0; i < 150; ++i)
+        accents += QStringLiteral("e\u0301"); // 3 bytes: a letter and its combining accent
+    QString accents83;
+    for (int i = 0; i < 83; ++i)
+        accents83 += QStringLiteral("e\u0301");
+    QTest::newRow("accent stays with its letter") << "http://host/" + accents + ".txt" << accents83 + ".txt";
+    QTest::newRow("huge extension is no extension") << "http://host/a." + ascii << "a." + QString(253, u'a');
+    QTest::newRow("255 bytes untouched")
+        << "http://host/" + QString(251, u'b') + ".jpg" << QString(251, u'b') + ".jpg";
+}
+
+void TestLocalFileName::longNames() {
+    QFETCH(QString, url);
+    QFETCH(QString, expected);
+    const QString name = LocalFileName(url);
+    QCOMPARE(name, expected);
+    QVERIFY(name.toUtf8().size() <= LocalFileNames::MaxNameBytes);
+}
+
+void TestLocalFileName::numbered_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("n");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("first is the name") << "logo.gif" << 1 << "logo.gif";
+    QTest::newRow("second") << "logo.gif" << 2 << "logo (2).gif";
+    QTest::newRow("last extension only") << "a.tar.gz" << 12 << "a.tar (12).gz";
+    QTest::newRow("no extension") << "README" << 3 << "README (3)";
+    QTest::newRow("full length stays within limit")
+        << QString(251, u'c') + ".jpg" << 2 << QString(247, u'c') + " (2).jpg";
+}
+
+void TestLocalFileName::numbered() {
+    QFETCH(QString, name);
+    QFETCH(int, n);
+    QFETCH(QString, expected);
+    QCOMPARE(LocalFileNames::numbered(name, n), expected);
+}
+
+void TestLocalFileName::plainName_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("plain");
+    QTest::newRow("name") << "a.jpg" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("dot") << "." << false;
+    QTest::newRow("dot dot") << ".." << false;
+    QTest::newRow("path") << "../a.jpg" << false;
+    QTest::newRow("backslash path") << "..\\a.jpg" << false;
+    QTest::newRow("too long") << QString(256, u'x') << false;
+}
+
+void TestLocalFileName::plainName() {
+    QFETCH(QString, name);
+    QFETCH(bool, plain);
+    QCOMPARE(LocalFileNames::isPlainName(name), plain);
+}
+
+QTEST_GUILESS_MAIN(TestLocalFileName)
+#include "tst_localfilename.moc"
