@@ -139,7 +139,7 @@ def main():
     ap.add_argument("--sets", default="real,big,plain,tiny")
     ap.add_argument("--include-timeout", action="store_true",
                     help="also time the pages that never finish loading (each costs the 30 s bound)")
-    ap.add_argument("--peer-block", default="route", choices=("route", "flag", "none"))
+    ap.add_argument("--peer-block", default="flag", choices=("route", "flag", "none"))
     ap.add_argument("--limit", type=int, default=0, help="only the first N real pages (a quick try)")
     args = ap.parse_args()
 

@@ -7,15 +7,18 @@
 //   node peer.mjs [--block=route|flag|none] [--timeout=MS] [ADDRESS...]   (no address: read stdin)
 //
 // --block chooses how the peer avoids what ネピリカ does not load either:
-//   route  aborts image, media and font requests through playwright's request routing (default);
-//   flag   turns images off in Blink (--blink-settings=imagesEnabled=false), no routing;
+//   flag   (default) the same Blink settings as ネピリカ's hidden page: images are not loaded
+//          (--blink-settings=loadsImagesAutomatically=false, what Qt's AutoLoadImages=false sets)
+//          and media do not play without a user gesture; no request routing;
+//   route  aborts image, media and font requests through playwright's request routing (each
+//          request of the page then makes a round trip to this script);
 //   none   loads everything.
 import { chromium } from 'playwright-core';
 import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
-const options = { block: 'route', timeout: 30000, executable: '/usr/bin/chromium' };
+const options = { block: 'flag', timeout: 30000, executable: '/usr/bin/chromium' };
 const addresses = [];
 for (const arg of process.argv.slice(2)) {
     const m = /^--(block|timeout|executable)=(.*)$/.exec(arg);
@@ -65,7 +68,8 @@ function add(kind, url) {
 
 const args = ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync'];
-if (options.block === 'flag') args.push('--blink-settings=imagesEnabled=false');
+if (options.block === 'flag')
+    args.push('--blink-settings=loadsImagesAutomatically=false', '--autoplay-policy=user-gesture-required');
 
 const userDataDir = mkdtempSync(join(tmpdir(), 'nepirika-peer-'));
 let failures = 0;
@@ -122,6 +126,12 @@ try {
         if (!found) {
             failures++;
             process.stderr.write(`${address}\t${reason}\n`);
+            continue;
+        }
+        if (found.location.startsWith('chrome-error:')) {
+            // The page sent itself to an address that failed (on loopback: its https: twin).
+            failures++;
+            process.stderr.write(`${address}\tthe page went on to an address that failed to load\n`);
             continue;
         }
         for (const href of found.links) {

@@ -7,7 +7,7 @@
 #
 # Without a path it uses build-bench/src/app/nepirika, configuring (Release) and building it when
 # needed. Writes bench/out/harvest-results.md and prints the table.
-# Environment: BENCH_REPS (3), BENCH_SETS (real,big,plain,tiny), BENCH_PEER_BLOCK (route|flag|none),
+# Environment: BENCH_REPS (3), BENCH_SETS (real,big,plain,tiny), BENCH_PEER_BLOCK (flag|route|none),
 # BENCH_INCLUDE_TIMEOUT=1 (also time the pages that never finish loading), BENCH_LIMIT=N (first N
 # pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), NEPIRIKA_CORPUS (the corpus folder).
 set -euo pipefail
@@ -49,7 +49,7 @@ if [ "${NEPIRIKA_BENCH_IN_NETNS:-}" != 1 ]; then
 fi
 
 args=(--reps "${BENCH_REPS:-3}" --sets "${BENCH_SETS:-real,big,plain,tiny}"
-      --peer-block "${BENCH_PEER_BLOCK:-route}" --out "$root/bench/out"
+      --peer-block "${BENCH_PEER_BLOCK:-flag}" --out "$root/bench/out"
       --corpus "${NEPIRIKA_CORPUS:-$(cd "$root/.." && pwd)/shared/corpus}")
 [ -n "${1:-}" ] && args+=(--nepirika "$1")
 [ "${BENCH_INCLUDE_TIMEOUT:-}" = 1 ] && args+=(--include-timeout)
