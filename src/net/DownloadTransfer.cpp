@@ -112,7 +112,7 @@ void DownloadTransfer::sendRequest(const QUrl& url) {
     }
     m_current = url;
     m_statusChecked = false;
-    m_isRedirect = false;
+    m_skipBody = false;
     QNetworkRequest request(url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     // Bodies go straight to disk, so a highly compressed body is no danger to memory.
@@ -138,14 +138,11 @@ void DownloadTransfer::onReadyRead() {
     if (!m_statusChecked) {
         m_statusChecked = true;
         const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        m_isRedirect = isRedirectStatus(status);
-        if (status >= 400) {
-            fail(NetworkErrorText::forReply(m_reply));
-            return;
-        }
+        // Neither the body of a redirect nor an error page is the file; the reply's end decides.
+        m_skipBody = isRedirectStatus(status) || status >= 400;
     }
-    if (m_isRedirect) {
-        m_reply->readAll(); // the body of a redirect is not the file
+    if (m_skipBody) {
+        m_reply->skip(m_reply->bytesAvailable());
         return;
     }
     writeAvailable();
@@ -263,7 +260,9 @@ void DownloadTransfer::dropReply() {
     QNetworkReply* reply = m_reply;
     m_reply = nullptr;
     reply->disconnect(this);
-    if (reply->isRunning())
+    // A reply that already carries an error (an HTTP error status) is torn down by its deletion;
+    // aborting it would report a second error.
+    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
         reply->abort();
     reply->deleteLater();
 }

@@ -63,6 +63,6 @@ private:
     QSet<QUrl> m_visited;
     int m_redirects = 0;
     bool m_statusChecked = false;
-    bool m_isRedirect = false;
+    bool m_skipBody = false;
     bool m_finished = false;
 };
