@@ -1,6 +1,8 @@
 #include "tlinksys.h"
 
 #include "AddressInput.h"
+#include "DownloadURL.h"
+#include "LocalFileName.h"
 #include "TWebBrowser.h"
 
 tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
@@ -65,6 +67,13 @@ bool tlinksys::FindURL(const QString& url, qint32 kind) const {
     return List.Contains(url, kind);
 }
 
+bool tlinksys::isPageScheme(const QString& scheme)
+{
+    // A script or mail address has no page of its own: it would act on the page shown before.
+    const QString s = scheme.toLower();
+    return s == QLatin1String("http") || s == QLatin1String("https") || s == QLatin1String("file");
+}
+
 void tlinksys::scheduleNext() {
     if (m_scheduled)
         return;
@@ -97,6 +106,10 @@ void tlinksys::startNext() {
 
     if (!m_url.isValid()) {
         finishPage(false, tr("アドレスとして読めません"));
+        return;
+    }
+    if (!isPageScheme(m_url.scheme())) {
+        finishPage(false, tr("ページのアドレスではありません（http, https, file のアドレスを読み込みます）"));
         return;
     }
     if (!m_browser) {
@@ -193,4 +206,12 @@ void tlinksys::finishPage(bool ok, const QString& reason) {
     if (!m_pending.isEmpty() || Busy)
         scheduleNext();
     Q_EMIT pageFinished(address, ok, reason);
+}
+
+QString tlinksys::LocalFileName(const QString& url) {
+    return ::LocalFileName(url);
+}
+
+bool tlinksys::DownloadURL(const QString& url, const QString& dest) {
+    return ::DownloadURL(url, dest);
 }

@@ -51,6 +51,11 @@ public:
     // True when a record of this kind has exactly this address.
     bool FindURL(const QString& url, qint32 kind) const;
 
+    // The name under which an address is stored (see LocalFileName.h), and one download into the
+    // file dest (see DownloadURL.h): true when dest holds the whole body. Neither uses the harvester.
+    static QString LocalFileName(const QString& url);
+    static bool DownloadURL(const QString& url, const QString& dest);
+
 Q_SIGNALS:
     // index is 1-based; total counts the addresses of the analysis so far.
     void pageStarted(int index, int total, const QString& address);
@@ -60,6 +65,8 @@ Q_SIGNALS:
     void finished(bool cancelled);
 
 private:
+    static bool isPageScheme(const QString& scheme);
+
     enum class Stage { Idle, Navigating, Collecting };
 
     void scheduleNext();
