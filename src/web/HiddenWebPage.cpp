@@ -73,9 +73,11 @@ QStringList HiddenWebPage::chooseFiles(FileSelectionMode, const QStringList&, co
     return {};
 }
 
-bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool) {
+bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     // An address given to Navigate is the user's choice; the page itself stays on the web.
     if (type == NavigationTypeTyped)
         return true;
-    return isAllowedPageNavigation(url);
+    // The base class asks the receivers of navigationRequested (the banner refuses what the user
+    // clicks, and opens it elsewhere).
+    return isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
 }

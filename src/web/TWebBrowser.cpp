@@ -77,6 +77,8 @@ struct TWebBrowser::Private {
     qint64 generation = 0;
     // A collection went unanswered: the renderer is stuck in a script.
     bool wedged = false;
+    // Stop was called since the last Navigate.
+    bool stopped = false;
 };
 
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
@@ -148,6 +150,7 @@ void TWebBrowser::Navigate(const QUrl& url) {
         script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
         scripts.insert(script);
     }
+    d->stopped = false;
     d->page->load(url);
 }
 
@@ -226,15 +229,16 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
     case QWebEngineLoadingInfo::LoadSucceededStatus:
         return {};
     case QWebEngineLoadingInfo::LoadStoppedStatus:
-        return tr("読み込みを止めました");
+        // Stopped by the engine itself: the response replaced nothing (a download, "204 No
+        // Content"), or another navigation took its place.
+        return tr("ページが表示されませんでした（表示できる文書が返りませんでした）");
     case QWebEngineLoadingInfo::LoadFailedStatus:
         break;
     }
+    // The engine's text for an HTTP status is the body of its own error page, not a reason.
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+        return QStringLiteral("HTTP %1").arg(info.errorCode());
     const QString detail = info.errorString().trimmed();
-    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
-        const QString status = QStringLiteral("HTTP %1").arg(info.errorCode());
-        return detail.isEmpty() ? status : status + QLatin1Char(' ') + detail;
-    }
     if (!detail.isEmpty())
         return tr("読み込めませんでした: %1").arg(detail);
     return tr("読み込めませんでした (エラー %1)").arg(info.errorCode());
@@ -243,6 +247,8 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
         return;
-    const QString failure = loadFailureText(info);
+    const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
+                                ? tr("読み込みを止めました")
+                                : loadFailureText(info);
     Q_EMIT DocumentComplete(failure.isEmpty(), failure);
 }

@@ -62,7 +62,7 @@ public:
     QByteArray userAgent() const;
     QNetworkCookieJar* cookieJar() const;
 
-    // The user-facing reason for a failed load of the top document: "HTTP 404 Not Found",
+    // The user-facing reason for a failed load of the top document: "HTTP 404",
     // "読み込めませんでした: net::ERR_CONNECTION_REFUSED" …; empty when the load succeeded.
     static QString loadFailureText(const QWebEngineLoadingInfo& info);
 

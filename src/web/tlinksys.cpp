@@ -67,8 +67,7 @@ bool tlinksys::FindURL(const QString& url, qint32 kind) const {
     return List.Contains(url, kind);
 }
 
-bool tlinksys::isPageScheme(const QString& scheme)
-{
+bool tlinksys::isPageScheme(const QString& scheme) {
     // A script or mail address has no page of its own: it would act on the page shown before.
     const QString s = scheme.toLower();
     return s == QLatin1String("http") || s == QLatin1String("https") || s == QLatin1String("file");

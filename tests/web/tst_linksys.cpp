@@ -1,0 +1,521 @@
+// The page harvester with the real engine: pages served on 127.0.0.1, harvested one after another.
+
+#include "TWebBrowser.h"
+#include "TestHttpServer.h"
+#include "WebEngineSetup.h"
+#include "tlinksys.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QStringDecoder>
+#include <QStringEncoder>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebEnginePage>
+
+#include <memory>
+
+namespace {
+
+// One analysis as the main window runs it: the browser's completion goes to Stop, then to the
+// harvester.
+struct Harvest {
+    TWebBrowser browser;
+    std::unique_ptr<tlinksys> harvester = std::make_unique<tlinksys>(&browser);
+    struct Page {
+        QString address;
+        bool ok;
+        QString reason;
+        qsizetype recordsAfter;
+    };
+    QList<Page> pages;
+    QList<int> startedIndexes;
+    QList<bool> finishes;
+
+    Harvest() {
+        QObject::connect(&browser, &TWebBrowser::DocumentComplete, &browser,
+                         [this](bool ok, const QString& errorText) {
+                             browser.Stop();
+                             if (harvester)
+                                 harvester->HarvestDocument(ok, errorText);
+                         });
+        watch();
+    }
+    void watch() {
+        QObject::connect(harvester.get(), &tlinksys::pageStarted, harvester.get(),
+                         [this](int index, int, const QString&) { startedIndexes.append(index); });
+        QObject::connect(harvester.get(), &tlinksys::pageFinished, harvester.get(),
+                         [this](const QString& address, bool ok, const QString& reason) {
+                             pages.append({address, ok, reason, harvester->List.Count()});
+                         });
+        QObject::connect(harvester.get(), &tlinksys::finished, harvester.get(),
+                         [this](bool cancelled) { finishes.append(cancelled); });
+    }
+    // Runs the analysis to its end.
+    bool run(const QStringList& lines, int timeoutMs = 30000) {
+        harvester->LoadAll(lines);
+        if (harvester->Busy != 1)
+            return false;
+        QElapsedTimer clock;
+        clock.start();
+        while (finishes.isEmpty() && clock.elapsed() < timeoutMs)
+            QTest::qWait(20);
+        return !finishes.isEmpty();
+    }
+    // "kind url" for each record, list order.
+    QStringList records() const {
+        QStringList out;
+        for (const tURLData& r : harvester->List.records())
+            out.append(tURLData::kindName(r.Kind) + QLatin1Char(' ') + r.URL);
+        return out;
+    }
+};
+
+} // namespace
+
+class TestLinkSys : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void pageWithNoLinksAddsNothing();
+    void recordsInHarvestOrderWithDuplicatesSkippedPerKind();
+    void addressesResolvedAsTheEngineDoes();
+    void scriptAndMailLinks();
+    void emptySourcesAddNothingAndThePageIsNotChanged();
+    void scriptGeneratedLinks();
+    void shiftJisPage();
+    void failedPagesAreReportedAndTheRestGoesOn();
+    void invalidLineIsAFailure();
+    void pageThatNeverCompletes_data();
+    void pageThatNeverCompletes();
+    void scriptThatNeverEnds_data();
+    void scriptThatNeverEnds();
+    void completionWhileIdleOrCollectingChangesNothing();
+    void cancelMidAnalysis();
+    void destroyedWhileLoading();
+    void rudePageStillHarvests();
+
+private:
+    TestHttpServer m_server;
+    QString u(const QString& path) const { return m_server.urlText(path); }
+};
+
+void TestLinkSys::initTestCase() {
+    QVERIFY(m_server.start());
+}
+
+void TestLinkSys::pageWithNoLinksAddsNothing() {
+    m_server.route(QStringLiteral("/empty.html"), TestHttpResponse::html("<p>nothing to see</p>"));
+    Harvest h;
+    QVERIFY(h.run({u(QStringLiteral("/empty.html"))}));
+    QCOMPARE(h.harvester->List.Count(), 0);
+    QCOMPARE(h.pages.size(), 1);
+    QVERIFY(h.pages.first().ok);
+    QCOMPARE(h.finishes, QList<bool>{false});
+    QCOMPARE(h.harvester->Busy, 0);
+}
+
+void TestLinkSys::recordsInHarvestOrderWithDuplicatesSkippedPerKind() {
+    m_server.route(QStringLiteral("/p1.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<img src="shared.png">
+<a href="a.html">a</a>
+<embed src="clip.swf">
+<a href="shared.png">the picture as a link</a>
+<a href="javascript:go()">go</a>
+<a href="a.html">a again</a>
+<img src="shared.png"><img src="only1.png">
+<a href="b.html">b</a>
+)HTML"));
+    m_server.route(QStringLiteral("/p2.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<img src="shared.png"><img src="only2.png">
+<a href="b.html">b</a><a href="c.html">c</a><a href="javascript:go()">go</a>
+<embed src="clip.swf"><embed src="shared.png">
+)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/p1.html"), u("/p2.html")}));
+    const QStringList expected{
+        "page " + u("/a.html"),      "page " + u("/shared.png"),  QStringLiteral("script javascript:go()"),
+        "page " + u("/b.html"),      "image " + u("/shared.png"), "image " + u("/only1.png"),
+        "embed " + u("/clip.swf"),   "image " + u("/only2.png"),  "page " + u("/c.html"),
+        "embed " + u("/shared.png"),
+    };
+    // Per page: links, then images, then embeds.
+    const QStringList p2InOrder{"page " + u("/c.html"), "image " + u("/only2.png"),
+                                "embed " + u("/shared.png")};
+    QStringList got = h.records();
+    QCOMPARE(got.mid(0, 7), expected.mid(0, 7));
+    QCOMPARE(got.mid(7), p2InOrder);
+    QCOMPARE(h.pages.size(), 2);
+    QVERIFY(h.pages.at(0).ok && h.pages.at(1).ok);
+    QCOMPARE(h.pages.at(0).recordsAfter, 7);
+    QCOMPARE(h.startedIndexes, (QList<int>{1, 2}));
+    // Where each record was first found, and what every record carries.
+    const auto& records = h.harvester->List.records();
+    for (int i = 0; i < 7; ++i)
+        QCOMPARE(records.at(size_t(i)).Source, u("/p1.html"));
+    for (size_t i = 7; i < records.size(); ++i)
+        QCOMPARE(records.at(i).Source, u("/p2.html"));
+    for (const tURLData& r : records) {
+        QCOMPARE(r.StatusText, QStringLiteral("取得不能"));
+        QCOMPARE(r.Level, 0);
+    }
+    QVERIFY(h.harvester->FindURL(u("/shared.png"), tURLData::KindImage));
+    QVERIFY(h.harvester->FindURL(u("/shared.png"), tURLData::KindPage));
+    QVERIFY(!h.harvester->FindURL(u("/only1.png"), tURLData::KindPage));
+}
+
+void TestLinkSys::addressesResolvedAsTheEngineDoes() {
+    m_server.route(QStringLiteral("/dir/sub/page.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="/root.html">root</a>
+<a href="../up.html">up</a>
+<a href="./same/../here.html">here</a>
+<a href="">self</a>
+<a href="https://example.invalid/x?y=1#z">other host</a>
+<a href="ftp://files.example.invalid/pub/f.zip">ftp</a>
+<a href="news:comp.lang.c">news</a>
+<a href="HTTP://Example.Invalid/Case">case</a>
+<img src="img/a.gif"><img src="/img/b.gif">
+)HTML"));
+    m_server.route(QStringLiteral("/based.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<head><base href="/elsewhere/deep/"></head>
+<a href="x.html">x</a><a href="../y.html">y</a><img src="i.png">
+)HTML"));
+    m_server.route(QStringLiteral("/moved"), TestHttpResponse::redirect(302, "/dir/target.html"));
+    m_server.route(QStringLiteral("/dir/target.html"),
+                   TestHttpResponse::html(R"HTML(<a href="t.html">t</a>)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/dir/sub/page.html"), u("/based.html"), u("/moved")}));
+    QCOMPARE(h.records(), (QStringList{
+                              "page " + u("/root.html"),
+                              "page " + u("/dir/up.html"),
+                              "page " + u("/dir/sub/here.html"),
+                              "page " + u("/dir/sub/page.html"),
+                              QStringLiteral("page https://example.invalid/x?y=1#z"),
+                              QStringLiteral("page ftp://files.example.invalid/pub/f.zip"),
+                              QStringLiteral("page news:comp.lang.c"),
+                              QStringLiteral("page http://example.invalid/Case"),
+                              "image " + u("/dir/sub/img/a.gif"),
+                              "image " + u("/img/b.gif"),
+                              "page " + u("/elsewhere/deep/x.html"),
+                              "page " + u("/elsewhere/y.html"),
+                              "image " + u("/elsewhere/deep/i.png"),
+                              "page " + u("/dir/t.html"),
+                          }));
+    // After a redirect the records name the page where they were really found.
+    QCOMPARE(h.harvester->List.records().back().Source, u("/dir/target.html"));
+}
+
+void TestLinkSys::scriptAndMailLinks() {
+    m_server.route(QStringLiteral("/links.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="javascript:void(0)">1</a>
+<a href="JavaScript:alert('x')">2</a>
+<a href="mailto:someone@example.invalid">3</a>
+<a href="MAILTO:Other@example.invalid">4</a>
+<a href="mailto.html">5</a>
+<a href="/x/mailto/list.html">6</a>
+<a href="http://example.invalid/?to=mailto:x">7</a>
+)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/links.html")}));
+    QCOMPARE(h.records(), (QStringList{
+                              QStringLiteral("script javascript:void(0)"),
+                              QStringLiteral("script javascript:alert('x')"),
+                              "page " + u("/mailto.html"),
+                              "page " + u("/x/mailto/list.html"),
+                              QStringLiteral("page http://example.invalid/?to=mailto:x"),
+                          }));
+}
+
+void TestLinkSys::emptySourcesAddNothingAndThePageIsNotChanged() {
+    m_server.route(QStringLiteral("/img/page.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<img id=a src=""><img id=b><img id=c src="  "><img id=d src="pic.png">
+<embed id=e><embed id=f src=""><embed id=g src="../m.swf">
+)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/img/page.html")}));
+    QCOMPARE(h.records(), (QStringList{"image " + u("/img/pic.png"), "embed " + u("/m.swf")}));
+
+    // The harvester reads the page; the page's own attributes stay as they were written.
+    auto value = std::make_shared<QVariant>();
+    h.browser.page()->runJavaScript(QStringLiteral("['a','b','c','d','e','f','g'].map(function (id) {"
+                                                   " var v = document.getElementById(id).getAttribute('src');"
+                                                   " return v === null ? '(none)' : v; }).join('|')"),
+                                    [value](const QVariant& v) { *value = v; });
+    QTRY_VERIFY(value->isValid());
+    QCOMPARE(value->toString(), QStringLiteral("|(none)|  |pic.png|(none)||../m.swf"));
+}
+
+void TestLinkSys::scriptGeneratedLinks() {
+    m_server.route(QStringLiteral("/gen.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="static.html">s</a>
+<script>document.write('<a href="written.html">w</a>');</script>
+<div id=box></div>
+<script>
+var a = document.createElement('a'); a.href = 'created.html'; document.getElementById('box').appendChild(a);
+window.addEventListener('load', function () {
+  var b = document.createElement('a'); b.href = 'onload.html'; document.body.appendChild(b);
+  var i = new Image(); i.src = 'onload.png'; document.body.appendChild(i);
+});
+</script>
+)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/gen.html")}));
+    QCOMPARE(h.records(), (QStringList{"page " + u("/static.html"), "page " + u("/written.html"),
+                                       "page " + u("/created.html"), "page " + u("/onload.html"),
+                                       "image " + u("/onload.png")}));
+}
+
+void TestLinkSys::shiftJisPage() {
+    const QString html = QStringLiteral("<html><head><title>日本語</title></head><body>"
+                                        "<a href=\"日本語.html\">ページ</a>"
+                                        "<a href=\"検索?q=東京\">検索</a>"
+                                        "<img src=\"画像/写真.jpg\">"
+                                        "</body></html>");
+    QStringEncoder sjis("Shift_JIS");
+    QVERIFY(sjis.isValid());
+    const QByteArray body = sjis.encode(html);
+    m_server.route(QStringLiteral("/sjis.html"),
+                   TestHttpResponse::withType("text/html; charset=Shift_JIS", body));
+    Harvest h;
+    QVERIFY(h.run({u("/sjis.html")}));
+    // Paths are percent-encoded UTF-8; the query keeps the document's encoding, as browsers do.
+    QCOMPARE(h.records(), (QStringList{
+                              "page " + u("/%E6%97%A5%E6%9C%AC%E8%AA%9E.html"),
+                              "page " + u("/%E6%A4%9C%E7%B4%A2?q=%93%8C%8B%9E"),
+                              "image " + u("/%E7%94%BB%E5%83%8F/%E5%86%99%E7%9C%9F.jpg"),
+                          }));
+}
+
+void TestLinkSys::failedPagesAreReportedAndTheRestGoesOn() {
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString closedPort = QStringLiteral("http://127.0.0.1:%1/gone.html").arg(probe.serverPort());
+    probe.close();
+
+    m_server.route(QStringLiteral("/ok1.html"),
+                   TestHttpResponse::html(R"HTML(<a href="one.html">1</a>)HTML"));
+    m_server.route(QStringLiteral("/ok2.html"),
+                   TestHttpResponse::html(R"HTML(<a href="two.html">2</a>)HTML"));
+    m_server.route(QStringLiteral("/missing.html"),
+                   TestHttpResponse::error(404, R"HTML(<h1>Not found</h1><a href="home.html">home</a>)HTML"));
+    m_server.route(QStringLiteral("/bare404"), TestHttpResponse::error(404, QByteArray()));
+    Harvest h;
+    QVERIFY(h.run({u("/ok1.html"), u("/missing.html"), closedPort, u("/bare404"), u("/ok2.html")}));
+    QCOMPARE(h.records(), (QStringList{"page " + u("/one.html"), "page " + u("/two.html")}));
+    QCOMPARE(h.pages.size(), 5);
+    QVERIFY(h.pages.at(0).ok);
+    QCOMPARE(h.pages.at(1).address, u("/missing.html"));
+    QVERIFY(!h.pages.at(1).ok);
+    QCOMPARE(h.pages.at(1).reason, QStringLiteral("HTTP 404"));
+    QCOMPARE(h.pages.at(2).address, closedPort);
+    QVERIFY(!h.pages.at(2).ok);
+    QCOMPARE(h.pages.at(2).reason, QStringLiteral("読み込めませんでした: net::ERR_CONNECTION_REFUSED"));
+    QVERIFY(!h.pages.at(3).ok);
+    QCOMPARE(h.pages.at(3).reason, QStringLiteral("HTTP 404"));
+    QVERIFY(h.pages.at(4).ok);
+    QCOMPARE(h.finishes, QList<bool>{false});
+}
+
+void TestLinkSys::invalidLineIsAFailure() {
+    m_server.route(QStringLiteral("/fine.html"), TestHttpResponse::html(R"HTML(<a href="f.html">f</a>)HTML"));
+    Harvest h;
+    // Blank lines and surrounding blanks follow the input box's rules.
+    QVERIFY(h.run({QStringLiteral("a b c"), QString(), QStringLiteral("  \t "),
+                   QStringLiteral("  ") + u("/fine.html") + QStringLiteral("　"),
+                   QStringLiteral("javascript:location='/fine.html?js'"),
+                   QStringLiteral("mailto:x@example.invalid")}));
+    QCOMPARE(h.pages.size(), 4);
+    QCOMPARE(h.pages.at(0).address, QStringLiteral("a b c"));
+    QVERIFY(!h.pages.at(0).ok);
+    QCOMPARE(h.pages.at(0).reason, QStringLiteral("アドレスとして読めません"));
+    QVERIFY(h.pages.at(1).ok);
+    QCOMPARE(h.pages.at(1).address, u("/fine.html"));
+    for (int i : {2, 3}) {
+        QVERIFY(!h.pages.at(i).ok);
+        QVERIFY2(h.pages.at(i).reason.startsWith(QStringLiteral("ページのアドレスではありません")),
+                 qPrintable(h.pages.at(i).reason));
+    }
+    QVERIFY(m_server.requestsFor(QStringLiteral("/fine.html?js")).isEmpty());
+    QCOMPARE(h.records(), QStringList{"page " + u("/f.html")});
+}
+
+void TestLinkSys::pageThatNeverCompletes_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("partial");
+    QTest::newRow("no answer at all") << QStringLiteral("/hang") << false;
+    QTest::newRow("body trickles") << QStringLiteral("/trickle.html") << true;
+}
+
+void TestLinkSys::pageThatNeverCompletes() {
+    QFETCH(QString, path);
+    QFETCH(bool, partial);
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/hang"), hang);
+    TestHttpResponse trickle =
+        TestHttpResponse::html("<!doctype html><a href=\"early.html\">e</a>" + QByteArray(200000, ' ') +
+                               "<a href=\"late.html\">l</a>");
+    trickle.bytesPerSecond = 2000;
+    m_server.route(QStringLiteral("/trickle.html"), trickle);
+    m_server.route(QStringLiteral("/next.html"), TestHttpResponse::html(R"HTML(<a href="n.html">n</a>)HTML"));
+
+    Harvest h;
+    h.harvester->setPageTimeout(1500);
+    QElapsedTimer clock;
+    clock.start();
+    // The page before makes sure that its document is not taken for the stuck one.
+    QVERIFY(h.run({u("/next.html"), u(path), u("/next.html")}));
+    QVERIFY(clock.elapsed() < 15000);
+    QCOMPARE(h.pages.size(), 3);
+    QVERIFY(h.pages.at(0).ok);
+    QVERIFY(!h.pages.at(1).ok);
+    QVERIFY2(h.pages.at(1).reason.startsWith(QStringLiteral("時間切れ")), qPrintable(h.pages.at(1).reason));
+    QVERIFY(h.pages.at(2).ok);
+    if (partial)
+        QCOMPARE(h.records(), (QStringList{"page " + u("/n.html"), "page " + u("/early.html")}));
+    else
+        QCOMPARE(h.records(), QStringList{"page " + u("/n.html")});
+}
+
+void TestLinkSys::scriptThatNeverEnds_data() {
+    QTest::addColumn<QByteArray>("page");
+    // Spins while the page is parsed: the load never completes, and the page bound stops it.
+    QTest::newRow("while parsing") << QByteArray(
+        R"HTML(<a href="before.html">b</a><script>while (true) {}</script>)HTML");
+    // Spins once the page has loaded: collecting the addresses is what meets the bound.
+    QTest::newRow("after load") << QByteArray(R"HTML(<a href="before.html">b</a>
+<script>window.addEventListener('load', function () { setTimeout(function () { for (;;) {} }, 0); });</script>)HTML");
+}
+
+void TestLinkSys::scriptThatNeverEnds() {
+    QFETCH(QByteArray, page);
+    m_server.route(QStringLiteral("/spin.html"), TestHttpResponse::html(page));
+    m_server.route(QStringLiteral("/after.html"),
+                   TestHttpResponse::html(R"HTML(<a href="a.html">a</a>)HTML"));
+    Harvest h;
+    h.harvester->setPageTimeout(1500);
+    h.harvester->setCollectTimeout(1000);
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(h.run({u("/spin.html"), u("/after.html")}));
+    QVERIFY(clock.elapsed() < 15000);
+    QCOMPARE(h.pages.size(), 2);
+    QVERIFY(!h.pages.at(0).ok);
+    QVERIFY2(h.pages.at(0).reason.startsWith(QStringLiteral("時間切れ")), qPrintable(h.pages.at(0).reason));
+    QVERIFY2(h.pages.at(1).ok, qPrintable(h.pages.at(1).reason));
+    QCOMPARE(h.records(), QStringList{"page " + u("/a.html")});
+}
+
+void TestLinkSys::completionWhileIdleOrCollectingChangesNothing() {
+    m_server.route(QStringLiteral("/idle.html"), TestHttpResponse::html(R"HTML(<a href="i.html">i</a>)HTML"));
+    Harvest h;
+    // Idle: nothing happens, not even for a successful completion.
+    h.harvester->HarvestDocument(true, {});
+    h.harvester->HarvestDocument(false, QStringLiteral("x"));
+    QTest::qWait(100);
+    QCOMPARE(h.harvester->Busy, 0);
+    QVERIFY(h.pages.isEmpty());
+    QVERIFY(h.finishes.isEmpty());
+
+    // Only the first completion after a navigation counts: a late failure report (a frame, a
+    // page-initiated load) cannot turn a harvested page into a failed one.
+    QObject::connect(&h.browser, &TWebBrowser::DocumentComplete, h.harvester.get(),
+                     [&h]() { h.harvester->HarvestDocument(false, QStringLiteral("late")); });
+    QVERIFY(h.run({u("/idle.html")}));
+    QCOMPARE(h.pages.size(), 1);
+    QVERIFY(h.pages.first().ok);
+    QCOMPARE(h.records(), QStringList{"page " + u("/i.html")});
+
+    h.browser.Navigate(m_server.url(QStringLiteral("/idle.html")));
+    QTest::qWait(500);
+    QCOMPARE(h.pages.size(), 1);
+    QCOMPARE(h.harvester->List.Count(), 1);
+    QCOMPARE(h.finishes.size(), 1);
+}
+
+void TestLinkSys::cancelMidAnalysis() {
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/stuck"), hang);
+    m_server.route(QStringLiteral("/c1.html"), TestHttpResponse::html(R"HTML(<a href="one.html">1</a>)HTML"));
+    m_server.route(QStringLiteral("/c3.html"),
+                   TestHttpResponse::html(R"HTML(<a href="three.html">3</a>)HTML"));
+    Harvest h;
+    QObject::connect(h.harvester.get(), &tlinksys::pageStarted, h.harvester.get(), [&h](int index) {
+        if (index == 2)
+            QTimer::singleShot(300, h.harvester.get(), [&h]() { h.harvester->Cancel(); });
+    });
+    QVERIFY(h.run({u("/c1.html"), u("/stuck"), u("/c3.html")}));
+    QCOMPARE(h.finishes, QList<bool>{true});
+    QCOMPARE(h.startedIndexes, (QList<int>{1, 2}));
+    QCOMPARE(h.harvester->Busy, 0);
+    QCOMPARE(h.records(), QStringList{"page " + u("/one.html")});
+    QTest::qWait(300);
+    QCOMPARE(h.finishes.size(), 1);
+    QVERIFY(m_server.requestsFor(QStringLiteral("/c3.html")).isEmpty());
+
+    // The same harvester takes a new analysis after a cancel.
+    h.finishes.clear();
+    QVERIFY(h.run({u("/c3.html")}));
+    QCOMPARE(h.finishes, QList<bool>{false});
+    QCOMPARE(h.records(), (QStringList{"page " + u("/one.html"), "page " + u("/three.html")}));
+}
+
+void TestLinkSys::destroyedWhileLoading() {
+    m_server.route(QStringLiteral("/slow.html"), [](const TestHttpRequest&) {
+        TestHttpResponse r = TestHttpResponse::html(R"HTML(<a href="s.html">s</a>)HTML");
+        r.delayMs = 400;
+        return r;
+    });
+    m_server.route(QStringLiteral("/spin2.html"),
+                   TestHttpResponse::html(R"HTML(<script>window.addEventListener('load', function () {
+setTimeout(function () { for (;;) {} }, 0); });</script>)HTML"));
+    Harvest h;
+    // Gone while the page loads.
+    h.harvester->LoadAll({u("/slow.html")});
+    QTest::qWait(100);
+    h.harvester.reset();
+    QTest::qWait(800);
+    // Gone while the addresses are being collected from a page whose script never ends.
+    h.harvester = std::make_unique<tlinksys>(&h.browser);
+    h.harvester->setCollectTimeout(500);
+    h.watch();
+    QSignalSpy collecting(&h.browser, &TWebBrowser::DocumentComplete);
+    h.harvester->LoadAll({u("/spin2.html")});
+    QVERIFY(collecting.wait(10000));
+    h.harvester.reset();
+    QTest::qWait(1200);
+    // The browser is still usable.
+    h.harvester = std::make_unique<tlinksys>(&h.browser);
+    h.watch();
+    QVERIFY(h.run({u("/slow.html")}));
+    QCOMPARE(h.records(), QStringList{"page " + u("/s.html")});
+}
+
+void TestLinkSys::rudePageStillHarvests() {
+    m_server.route(QStringLiteral("/opened.html"), TestHttpResponse::html("<p>opened</p>"));
+    m_server.route(QStringLiteral("/rude2.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="kept.html">k</a>
+<script>
+window.open('/opened.html', '_blank');
+alert('look at me');
+location = 'file:///etc/passwd';
+</script>)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/rude2.html")}));
+    QVERIFY(h.pages.first().ok);
+    QCOMPARE(h.records(), QStringList{"page " + u("/kept.html")});
+    QTest::qWait(300);
+    QVERIFY(m_server.requestsFor(QStringLiteral("/opened.html")).isEmpty());
+    QCOMPARE(h.browser.LocationURL(), m_server.url(QStringLiteral("/rude2.html")));
+}
+
+int main(int argc, char** argv) {
+    WebEngineSetup::prepareBeforeApplication();
+    QGuiApplication app(argc, argv);
+    TestLinkSys test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_linksys.moc"

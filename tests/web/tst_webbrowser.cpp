@@ -1,0 +1,333 @@
+// The browser control against the real engine and the tests' own HTTP server on 127.0.0.1.
+
+#include "TWebBrowser.h"
+#include "TestHttpServer.h"
+#include "WebEngineSetup.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QNetworkCookieJar>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+
+class TestWebBrowser : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void completionReportsTheTopDocumentsStatus_data();
+    void completionReportsTheTopDocumentsStatus();
+    void unreachablePortFails();
+    void collectsEveryAddressInOneCall();
+    void collectionLeavesThePageAsItIs();
+    void pageCannotOpenWindowsShowDialogsOrGoLocal();
+    void localPageCannotWanderToOtherLocalFiles();
+    void endlessScriptIsBoundedAndTheNextPageLoads();
+    void earlierDocumentIsToldApart();
+    void downloadsAreRefused();
+    void cookiesAndUserAgentAreExposed();
+
+private:
+    struct Completion {
+        bool ok = false;
+        QString errorText;
+    };
+    // Navigates and waits for the first completion.
+    Completion load(TWebBrowser& browser, const QUrl& url, int timeoutMs = 15000);
+    struct Collected {
+        bool answered = false;
+        bool ok = false;
+        PageAddresses addresses;
+        QString reason;
+    };
+    Collected collect(TWebBrowser& browser, int boundMs = 5000);
+    QVariant evaluate(TWebBrowser& browser, const QString& script);
+
+    TestHttpServer m_server;
+};
+
+TestWebBrowser::Completion TestWebBrowser::load(TWebBrowser& browser, const QUrl& url, int timeoutMs) {
+    QSignalSpy spy(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(url);
+    if (!spy.wait(timeoutMs))
+        return {false, QStringLiteral("(no completion)")};
+    return {spy.first().at(0).toBool(), spy.first().at(1).toString()};
+}
+
+TestWebBrowser::Collected TestWebBrowser::collect(TWebBrowser& browser, int boundMs) {
+    auto result = std::make_shared<Collected>();
+    browser.CollectAddresses(boundMs, [result](bool ok, const PageAddresses& a, const QString& reason) {
+        result->answered = true;
+        result->ok = ok;
+        result->addresses = a;
+        result->reason = reason;
+    });
+    // Never answered from inside the call.
+    if (result->answered)
+        return {true, false, {}, QStringLiteral("answered synchronously")};
+    for (int waited = 0; !result->answered && waited < boundMs + 5000; waited += 20)
+        QTest::qWait(20);
+    return *result;
+}
+
+QVariant TestWebBrowser::evaluate(TWebBrowser& browser, const QString& script) {
+    auto value = std::make_shared<QVariant>();
+    auto done = std::make_shared<bool>(false);
+    browser.page()->runJavaScript(script, [value, done](const QVariant& v) {
+        *value = v;
+        *done = true;
+    });
+    for (int waited = 0; !*done && waited < 10000; waited += 20)
+        QTest::qWait(20);
+    return *value;
+}
+
+void TestWebBrowser::initTestCase() {
+    QVERIFY(m_server.start());
+}
+
+void TestWebBrowser::completionReportsTheTopDocumentsStatus_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("200") << 200 << QByteArray("<p>fine</p>") << true << QString();
+    QTest::newRow("redirect to 200") << 302 << QByteArray() << true << QString();
+    QTest::newRow("404 with a body") << 404 << QByteArray("<h1>not here</h1><a href=x>x</a>") << false
+                                     << QStringLiteral("HTTP 404");
+    QTest::newRow("404 without a body") << 404 << QByteArray() << false << QStringLiteral("HTTP 404");
+    QTest::newRow("500") << 500 << QByteArray("<p>broken</p>") << false << QStringLiteral("HTTP 500");
+    QTest::newRow("503 without a body") << 503 << QByteArray() << false << QStringLiteral("HTTP 503");
+}
+
+void TestWebBrowser::completionReportsTheTopDocumentsStatus() {
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+    QFETCH(QString, text);
+    const QString path = QStringLiteral("/status-%1-%2").arg(status).arg(body.size());
+    TestHttpResponse r = TestHttpResponse::html(body);
+    r.status = status;
+    if (status == 302) {
+        m_server.route(QStringLiteral("/redirect-target"), TestHttpResponse::html("<p>moved here</p>"));
+        r = TestHttpResponse::redirect(302, "/redirect-target");
+    }
+    m_server.route(path, r);
+
+    TWebBrowser browser;
+    const Completion c = load(browser, m_server.url(path));
+    QCOMPARE(c.ok, ok);
+    QCOMPARE(c.errorText, text);
+}
+
+void TestWebBrowser::unreachablePortFails() {
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const quint16 port = probe.serverPort();
+    probe.close();
+
+    TWebBrowser browser;
+    const Completion c = load(browser, QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)));
+    QVERIFY(!c.ok);
+    QVERIFY2(c.errorText.startsWith(QStringLiteral("読み込めませんでした: ")), qPrintable(c.errorText));
+    QVERIFY2(c.errorText.contains(QStringLiteral("CONNECTION_REFUSED")), qPrintable(c.errorText));
+}
+
+void TestWebBrowser::collectsEveryAddressInOneCall() {
+    m_server.route(QStringLiteral("/dir/all.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<base href="/based/">
+<a href="one.html">1</a>
+<img src="pic.png"><img src=""><img>
+<map name="m"><area href="area.html" shape="rect" coords="0,0,1,1"></map>
+<a>no href</a>
+<embed src="movie.swf"><embed>
+<a href="javascript:void(0)">s</a>
+<script>document.write('<a href="written.html">w</a>');</script>
+)HTML"));
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/dir/all.html"))).ok);
+    const Collected c = collect(browser);
+    QVERIFY(c.answered);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    const QString based = m_server.urlText(QStringLiteral("/based/"));
+    QCOMPARE(c.addresses.location, m_server.url(QStringLiteral("/dir/all.html")));
+    QCOMPARE(c.addresses.links, (QStringList{based + "one.html", based + "area.html",
+                                             QStringLiteral("javascript:void(0)"), based + "written.html"}));
+    QCOMPARE(c.addresses.images, QStringList{based + "pic.png"});
+    QCOMPARE(c.addresses.embeds, QStringList{based + "movie.swf"});
+    QVERIFY(c.addresses.fromLastNavigate);
+    QCOMPARE(browser.LocationURL(), m_server.url(QStringLiteral("/dir/all.html")));
+    // Images are not loaded: the hidden browser needs only the document.
+    QVERIFY(m_server.requestsFor(QStringLiteral("/based/pic.png")).isEmpty());
+}
+
+void TestWebBrowser::collectionLeavesThePageAsItIs() {
+    // The page's own scripts replace what a collector might use; the collection runs in a world of
+    // its own, and leaves the attributes as they were.
+    m_server.route(QStringLiteral("/tamper.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<img id=i1 src="img/a.png"><img id=i2 src=""><embed id=e1 src="../e.swf">
+<a href="x.html">x</a>
+<script>
+Array.prototype.push = function () { throw new Error('no'); };
+Object.defineProperty(document, 'links', { get: function () { return []; } });
+</script>)HTML"));
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/tamper.html"))).ok);
+    const Collected c = collect(browser);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/x.html"))});
+    QCOMPARE(c.addresses.images, QStringList{m_server.urlText(QStringLiteral("/img/a.png"))});
+    QCOMPARE(c.addresses.embeds, QStringList{m_server.urlText(QStringLiteral("/e.swf"))});
+    const QVariant attrs =
+        evaluate(browser, QStringLiteral("[document.getElementById('i1').getAttribute('src'),"
+                                         "document.getElementById('i2').getAttribute('src'),"
+                                         "document.getElementById('e1').getAttribute('src')]"
+                                         ".join('|')"));
+    QCOMPARE(attrs.toString(), QStringLiteral("img/a.png||../e.swf"));
+}
+
+void TestWebBrowser::pageCannotOpenWindowsShowDialogsOrGoLocal() {
+    m_server.route(QStringLiteral("/popup.html"), TestHttpResponse::html("<p>popup</p>"));
+    m_server.route(QStringLiteral("/rude.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="stay.html">stay</a>
+<script>
+window.open('/popup.html');
+alert('hello');
+var c = confirm('sure?');
+var p = prompt('name?', 'x');
+window.onbeforeunload = function (e) { e.preventDefault(); return 'leave?'; };
+document.title = 'confirm=' + c + ' prompt=' + p;
+location = 'file:///etc/passwd';
+</script>)HTML"));
+    TWebBrowser browser;
+    const QUrl rude = m_server.url(QStringLiteral("/rude.html"));
+    QVERIFY(load(browser, rude).ok);
+    QTest::qWait(500); // room for a late navigation or window
+    QCOMPARE(browser.LocationURL(), rude);
+    QVERIFY(m_server.requestsFor(QStringLiteral("/popup.html")).isEmpty());
+    QCOMPARE(evaluate(browser, QStringLiteral("document.title")).toString(),
+             QStringLiteral("confirm=false prompt=null"));
+    const Collected c = collect(browser);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/stay.html"))});
+    // The leave-page prompt does not hold the next navigation.
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/popup.html"))).ok);
+    QCOMPARE(browser.LocationURL(), m_server.url(QStringLiteral("/popup.html")));
+}
+
+void TestWebBrowser::localPageCannotWanderToOtherLocalFiles() {
+    // A local page that the user asked for loads; it cannot take the browser to another local file,
+    // neither by script nor by a frame.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    auto write = [&dir](const QString& name, const QByteArray& content) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
+    };
+    QVERIFY(write(QStringLiteral("start.html"), R"HTML(<a href="secret.html">s</a>
+<iframe src="secret.html"></iframe>
+<script>setTimeout(function () { location = 'secret.html'; }, 0);</script>)HTML"));
+    QVERIFY(write(QStringLiteral("secret.html"), "<title>secret</title><a href=\"inner.html\">i</a>"));
+    const QUrl start = QUrl::fromLocalFile(dir.filePath(QStringLiteral("start.html")));
+    TWebBrowser browser;
+    QVERIFY(load(browser, start).ok);
+    QTest::qWait(500);
+    QCOMPARE(browser.LocationURL(), start);
+    const QVariant frameTitle =
+        evaluate(browser, QStringLiteral(
+                              "(function () { try { var d = document.querySelector('iframe').contentDocument;"
+                              " return d ? d.title : '(none)'; } catch (e) { return '(blocked)'; } })()"));
+    QVERIFY2(frameTitle.toString() != QLatin1String("secret"), qPrintable(frameTitle.toString()));
+    const Collected c = collect(browser);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    QCOMPARE(c.addresses.links,
+             QStringList{QUrl::fromLocalFile(dir.filePath(QStringLiteral("secret.html"))).toString()});
+}
+
+void TestWebBrowser::endlessScriptIsBoundedAndTheNextPageLoads() {
+    m_server.route(QStringLiteral("/spin.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="a.html">a</a>
+<script>window.onload = function () { setTimeout(function () { for (;;) {} }, 0); };</script>)HTML"));
+    m_server.route(QStringLiteral("/after.html"),
+                   TestHttpResponse::html(R"HTML(<a href="b.html">b</a>)HTML"));
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/spin.html"))).ok);
+    QTest::qWait(200);
+    QElapsedTimer clock;
+    clock.start();
+    const Collected stuck = collect(browser, 1000);
+    QVERIFY(stuck.answered);
+    QVERIFY(!stuck.ok);
+    QVERIFY2(stuck.reason.startsWith(QStringLiteral("時間切れ")), qPrintable(stuck.reason));
+    QVERIFY(clock.elapsed() < 4000);
+
+    const Completion next = load(browser, m_server.url(QStringLiteral("/after.html")));
+    QVERIFY2(next.ok, qPrintable(next.errorText));
+    const Collected c = collect(browser);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/b.html"))});
+}
+
+void TestWebBrowser::earlierDocumentIsToldApart() {
+    m_server.route(QStringLiteral("/first.html"),
+                   TestHttpResponse::html(R"HTML(<a href="f.html">f</a>)HTML"));
+    TestHttpResponse nothing;
+    nothing.status = 204;
+    nothing.body.clear();
+    m_server.route(QStringLiteral("/nothing"), nothing);
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/first.html"))).ok);
+    const Completion c = load(browser, m_server.url(QStringLiteral("/nothing")));
+    QVERIFY(!c.ok);
+    QVERIFY2(c.errorText.startsWith(QStringLiteral("ページが表示されませんでした")), qPrintable(c.errorText));
+    const Collected after = collect(browser);
+    QVERIFY2(after.ok, qPrintable(after.reason));
+    QVERIFY(!after.addresses.fromLastNavigate);
+    QCOMPARE(after.addresses.links, QStringList{m_server.urlText(QStringLiteral("/f.html"))});
+}
+
+void TestWebBrowser::downloadsAreRefused() {
+    const QString name = QStringLiteral("nepirika-test-%1.bin").arg(QCoreApplication::applicationPid());
+    TestHttpResponse r = TestHttpResponse::withType("application/octet-stream", QByteArray(4096, 'x'));
+    r.headers.append(qMakePair(QByteArray("Content-Disposition"), "attachment; filename=" + name.toUtf8()));
+    m_server.route(QStringLiteral("/file.bin"), r);
+    TWebBrowser browser;
+    QSignalSpy started(browser.profile(), &QWebEngineProfile::downloadRequested);
+    const Completion c = load(browser, m_server.url(QStringLiteral("/file.bin")));
+    QVERIFY(!c.ok);
+    QVERIFY2(c.errorText.startsWith(QStringLiteral("ページが表示されませんでした")), qPrintable(c.errorText));
+    QTRY_COMPARE(started.size(), 1);
+    auto* request = started.first().at(0).value<QWebEngineDownloadRequest*>();
+    QVERIFY(request);
+    QTRY_COMPARE(request->state(), QWebEngineDownloadRequest::DownloadCancelled);
+    QVERIFY(!QFileInfo::exists(request->downloadDirectory() + QLatin1Char('/') + name));
+}
+
+void TestWebBrowser::cookiesAndUserAgentAreExposed() {
+    TestHttpResponse r = TestHttpResponse::html("<p>cookie</p>");
+    r.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("session=abc; Path=/")));
+    m_server.route(QStringLiteral("/cookie.html"), r);
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/cookie.html"))).ok);
+    QTRY_COMPARE(browser.cookieJar()->cookiesForUrl(m_server.url(QStringLiteral("/x"))).size(), 1);
+    QCOMPARE(browser.cookieJar()->cookiesForUrl(m_server.url(QStringLiteral("/x"))).first().value(),
+             QByteArray("abc"));
+    const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/cookie.html"));
+    QVERIFY(!requests.isEmpty());
+    QCOMPARE(browser.userAgent(), requests.first().header("User-Agent"));
+}
+
+int main(int argc, char** argv) {
+    WebEngineSetup::prepareBeforeApplication();
+    QGuiApplication app(argc, argv);
+    TestWebBrowser test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_webbrowser.moc"
