@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QPointer>
 #include <QStringList>
@@ -9,17 +10,22 @@
 #include <functional>
 
 class QTimer;
+class QWebEngineNavigationRequest;
+class QWebEngineNewWindowRequest;
+class QWebEnginePage;
 class QWebEngineView;
 class TWebBrowser;
 
 // The advertisement banner: the band at the top of the main window that loads the advertisement
-// list at start-up and shows one of its pages at random, a new one every interval.
+// list at start-up and shows one of its pages at random, a new one every interval, never the same
+// entry twice in a row.
 //
 // Only a list that really arrived is taken (the load succeeded and the answer is a plain-text
-// document); otherwise the banner stays blank and asks again later, each time waiting twice as
-// long. Entries that are not http or https addresses are left out. With one usable entry that
-// page is shown and stays; with none the banner stays blank. A link the user clicks in an
-// advertisement opens in the user's own web browser, and the banner keeps its page.
+// document); otherwise the banner stays blank and quietly asks again later, each time waiting twice
+// as long. Entries that are not http or https addresses are left out. With one usable entry that
+// page is shown and stays; with none the banner stays blank. The banner's browser runs on a profile
+// of its own, opens no windows and shows no dialogs; a link the user clicks in an advertisement
+// opens in the user's own web browser, and the banner keeps its page.
 class Tkoukoku : public QFrame {
     Q_OBJECT
 public:
@@ -30,9 +36,9 @@ public:
 
     static QUrl defaultListUrl();
 
-    // Splits the list text by the string-list import rule (CR LF, CR and LF each end a line, a final
-    // break adds no entry, a NUL ends the text) and keeps the lines that are http or https
-    // addresses, surrounding blanks removed.
+    // Splits the list text into lines (CR LF, CR and LF each end one; a final break adds no entry;
+    // a NUL ends the text) and keeps the lines that are http or https addresses, surrounding blanks
+    // removed, in their order.
     static QStringList parseAdList(const QString& text);
 
     // How long to wait before asking for the list again after a failed attempt: first, then twice as
@@ -53,33 +59,45 @@ public:
     // The banner browser and its view; null until the start-up timer has run.
     TWebBrowser* browser() const;
     QWebEngineView* view() const;
-    // The address of the advertisement shown last (empty before the first one).
-    QUrl currentAdvertisement() const;
+    // The address of the advertisement asked for last (empty before the first one).
+    QUrl currentAdvertisement() const { return m_currentAd; }
     // The rotation timer is running.
     bool isRotating() const;
 
 Q_SIGNALS:
-    // The list was requested (attempt counts from 1).
+    // The list was asked for (attempt counts from 1).
     void listRequested(int attempt);
-    // The list arrived and was taken (the usable entries are in adList()).
+    // The list arrived and was taken; its usable entries are in adList().
     void listTaken();
-    // An attempt failed (reason says why); the next one follows after retryDelay.
-    void listFailed(const QString& reason, std::chrono::milliseconds retryDelay);
+    // An attempt failed (reason says why); the next one follows after retryDelayMs.
+    void listFailed(const QString& reason, qint64 retryDelayMs);
     // An advertisement was asked for.
     void advertisementShown(int index, const QUrl& url);
     // A link the user clicked was handed to the link opener.
     void linkOpenedExternally(const QUrl& url);
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Event handlers.
     void kidouTimer();
     void koukokuwebDocumentComplete(bool ok, const QString& errorText);
     void koukokutimerTimer();
+    // Reads the current document; takes it as the list when it is a plain-text document.
     void ReadAdList();
 
+    void startKidou();
     void createBrowser();
+    void preparePage(QWebEnginePage* page);
+    void watchInput(QObject* object);
+    bool userActedRecently() const;
+    void onNavigationRequested(QWebEngineNavigationRequest& request);
+    void onNewWindowRequested(QWebEngineNewWindowRequest& request);
+    void openExternally(const QUrl& url);
+
     void requestList();
     void listAttemptFailed(const QString& reason);
     void takeList(const QStringList& entries);
@@ -107,13 +125,17 @@ private:
     std::chrono::milliseconds m_listTimeout = std::chrono::minutes(1);
     std::function<void(const QUrl&)> m_linkOpener;
 
-    // Fetching the list.
-    bool m_painted = false;
+    // Start-up and the list.
+    bool m_kidouStarted = false;
     bool m_fetching = false; // a list request is on its way
+    bool m_reading = false;  // the list document is being read
     int m_attempt = 0;       // list requests made so far
     int m_failures = 0;      // failed attempts in a row
     quint64 m_attemptId = 0; // tells a late answer from the current one
     QTimer* m_retryTimer = nullptr;
     QTimer* m_listTimeoutTimer = nullptr;
+
+    // Rotation and clicks.
     QUrl m_currentAd;
+    QElapsedTimer m_lastUserInput;
 };
