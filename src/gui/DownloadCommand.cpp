@@ -1,0 +1,85 @@
+#include "DownloadCommand.h"
+
+#include "AppMessages.h"
+#include "DownloadBatch.h"
+#include "DownloadProgressDialog.h"
+#include "TWebBrowser.h"
+
+#include <QDir>
+#include <QPointer>
+
+namespace DownloadCommand {
+namespace {
+
+// Failed addresses listed by name in the notice; the rest are counted.
+constexpr qsizetype ListedFailures = 20;
+
+QString noticeText(const DownloadResults& results) {
+    QStringList failures;
+    qsizetype succeeded = 0;
+    for (const DownloadResult& result : results) {
+        if (result.succeeded())
+            ++succeeded;
+        else
+            failures.append(QStringLiteral("%1 — %2").arg(result.url, result.message));
+    }
+    QString text = QStringLiteral("ダウンロードが完了しました\n成功 %1 件、失敗 %2 件")
+                       .arg(succeeded)
+                       .arg(failures.size());
+    if (failures.isEmpty())
+        return text;
+    text += QStringLiteral("\n\n") + failures.mid(0, ListedFailures).join(u'\n');
+    if (failures.size() > ListedFailures)
+        text += QStringLiteral("\nほか %1 件").arg(failures.size() - ListedFailures);
+    return text;
+}
+
+} // namespace
+
+void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
+           TWebBrowser* browser) {
+    if (folder.isEmpty() || !QDir().mkpath(folder)) {
+        AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダを作成できません: %1")
+                                           .arg(QDir::toNativeSeparators(folder)));
+        return;
+    }
+    if (items.isEmpty()) {
+        AppMessages::showNotice(parent, noticeText({}));
+        return;
+    }
+
+    QList<DownloadItem> downloads;
+    downloads.reserve(items.size());
+    for (const DownloadRequestItem& entry : items) {
+        DownloadItem item;
+        item.url = entry.url;
+        item.referer = entry.referer;
+        downloads.append(item);
+    }
+    DownloadOptions options;
+    if (browser) {
+        options.userAgent = browser->userAgent();
+        options.cookieJar = browser->cookieJar();
+    }
+
+    // The window owns the batch: if the main window goes away mid-way, both go, and the batch
+    // removes what it had not finished.
+    auto* dialog = new DownloadProgressDialog(parent);
+    auto* batch = new DownloadBatch(folder, downloads, options, dialog);
+    QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
+    QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
+    QPointer<QWidget> owner(parent);
+    QObject::connect(batch, &DownloadBatch::finished, dialog,
+                     [dialog, owner](const DownloadResults& results) {
+                         dialog->finish();
+                         dialog->hide();
+                         // Not from inside the batch's own signal.
+                         dialog->deleteLater();
+                         AppMessages::showNotice(owner, noticeText(results));
+                     });
+    dialog->setProgress(0, batch->total(), {}, 0);
+    dialog->open();
+    batch->start();
+}
+
+} // namespace DownloadCommand

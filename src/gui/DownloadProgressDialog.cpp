@@ -1,0 +1,96 @@
+#include "DownloadProgressDialog.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
+    : QDialog(parent)
+    , m_count(new QLabel(this))
+    , m_bar(new QProgressBar(this))
+    , m_current(new QPlainTextEdit(this))
+    , m_bytes(new QLabel(this))
+    , m_cancel(new QPushButton(QStringLiteral("中止"), this)) {
+    setWindowTitle(QApplication::applicationDisplayName());
+    setWindowModality(Qt::ApplicationModal);
+    m_current->setReadOnly(true);
+    m_current->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_current->setMaximumBlockCount(64);
+    m_current->setFixedHeight(m_current->fontMetrics().lineSpacing() * 5);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(m_cancel);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(m_count);
+    layout->addWidget(m_bar);
+    layout->addWidget(new QLabel(QStringLiteral("ダウンロード中のアドレス:"), this));
+    layout->addWidget(m_current);
+    layout->addWidget(m_bytes);
+    layout->addLayout(buttons);
+    resize(560, sizeHint().height());
+
+    connect(m_cancel, &QPushButton::clicked, this, &DownloadProgressDialog::requestCancel);
+    setProgress(0, 0, {}, 0);
+}
+
+void DownloadProgressDialog::setProgress(int done, int total, const QStringList& current,
+                                         qint64 bytesReceived) {
+    m_count->setText(QStringLiteral("%1 / %2 ファイル").arg(done).arg(total));
+    m_bar->setRange(0, std::max(total, 1));
+    m_bar->setValue(done);
+    const QString addresses = current.join(u'\n');
+    if (m_current->toPlainText() != addresses)
+        m_current->setPlainText(addresses);
+    m_bytes->setText(QStringLiteral("受信: %1").arg(QLocale().formattedDataSize(bytesReceived)));
+}
+
+void DownloadProgressDialog::finish() {
+    m_finished = true;
+}
+
+QPushButton* DownloadProgressDialog::cancelButton() const {
+    return m_cancel;
+}
+
+QString DownloadProgressDialog::countText() const {
+    return m_count->text();
+}
+
+QString DownloadProgressDialog::bytesText() const {
+    return m_bytes->text();
+}
+
+QString DownloadProgressDialog::currentText() const {
+    return m_current->toPlainText();
+}
+
+void DownloadProgressDialog::reject() {
+    if (m_finished)
+        QDialog::reject();
+    else
+        requestCancel();
+}
+
+void DownloadProgressDialog::closeEvent(QCloseEvent* event) {
+    if (m_finished) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    requestCancel();
+}
+
+void DownloadProgressDialog::requestCancel() {
+    if (!m_cancel->isEnabled())
+        return;
+    m_cancel->setEnabled(false);
+    m_cancel->setText(QStringLiteral("中止しています…"));
+    Q_EMIT cancelRequested();
+}

@@ -1,0 +1,212 @@
+#include "AppMessages.h"
+#include "DownloadCommand.h"
+#include "DownloadProgressDialog.h"
+#include "TWebBrowser.h"
+#include "TestHttpServer.h"
+#include "WebEngineSetup.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+struct ShownBox {
+    QMessageBox::Icon icon;
+    QString text;
+};
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+DownloadProgressDialog* progressWindow() {
+    const auto widgets = QApplication::topLevelWidgets();
+    for (QWidget* widget : widgets) {
+        if (auto* dialog = qobject_cast<DownloadProgressDialog*>(widget); dialog && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestDownloadCommand : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void nothingSelected();
+    void noticeCountsSuccessesAndFailures();
+    void longFailureListIsCut();
+    void folderCannotBeCreated();
+    void cancelStopsWhatRemains();
+    void requestsCarryTheBrowsersIdentity();
+
+private:
+    QList<ShownBox> m_boxes;
+    TestHttpServer m_server;
+    QWidget* m_window = nullptr;
+};
+
+void TestDownloadCommand::initTestCase() {
+    QVERIFY(m_server.start());
+    AppMessages::setOpenHook([this](QMessageBox* box) {
+        m_boxes.append({box->icon(), box->text()});
+        QTimer::singleShot(0, box, [box] { box->accept(); });
+    });
+}
+
+void TestDownloadCommand::init() {
+    m_boxes.clear();
+    m_window = new QWidget;
+    m_window->show();
+}
+
+void TestDownloadCommand::cleanup() {
+    delete m_window;
+    m_window = nullptr;
+}
+
+void TestDownloadCommand::nothingSelected() {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("program/DL"));
+    DownloadCommand::start(m_window, {}, folder, nullptr);
+    QTRY_COMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::NoIcon);
+    QCOMPARE(m_boxes[0].text, QStringLiteral("ダウンロードが完了しました\n成功 0 件、失敗 0 件"));
+    QVERIFY(QFileInfo(folder).isDir());
+}
+
+void TestDownloadCommand::noticeCountsSuccessesAndFailures() {
+    m_server.route(QStringLiteral("/a/logo.gif"), TestHttpResponse::withType("image/gif", "first"));
+    m_server.route(QStringLiteral("/b/logo.gif"), TestHttpResponse::withType("image/gif", "second"));
+    TestHttpResponse slow = TestHttpResponse::withType("image/png", "slow");
+    slow.delayMs = 300;
+    m_server.route(QStringLiteral("/c.png"), slow);
+    const QString missing = m_server.urlText(QStringLiteral("/missing.jpg"));
+    const QString ftp = QStringLiteral("ftp://127.0.0.1/file.zip");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("DL"));
+    DownloadCommand::start(m_window,
+                           {{m_server.urlText(QStringLiteral("/a/logo.gif")), QString()},
+                            {missing, QString()},
+                            {m_server.urlText(QStringLiteral("/b/logo.gif")), QString()},
+                            {ftp, QString()},
+                            {m_server.urlText(QStringLiteral("/c.png")), QString()}},
+                           folder, nullptr);
+    // While it runs, the modal progress window shows the count.
+    DownloadProgressDialog* dialog = progressWindow();
+    QVERIFY(dialog);
+    QVERIFY(dialog->isModal());
+    QVERIFY(dialog->countText().endsWith(QStringLiteral("/ 5 ファイル")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 15000);
+    QVERIFY(!progressWindow());
+    const QString text = m_boxes[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードが完了しました\n成功 3 件、失敗 2 件\n")),
+             qPrintable(text));
+    QVERIFY(text.contains(missing + QStringLiteral(" — ")));
+    QVERIFY(text.contains(QStringLiteral("404")));
+    QVERIFY(text.contains(ftp + QStringLiteral(" — ")));
+    QCOMPARE(entries(folder), (QStringList{QStringLiteral("c.png"), QStringLiteral("logo (2).gif"),
+                                           QStringLiteral("logo.gif")}));
+}
+
+void TestDownloadCommand::longFailureListIsCut() {
+    QList<DownloadRequestItem> items;
+    for (int i = 0; i < 25; ++i)
+        items.append({m_server.urlText(QStringLiteral("/gone/%1.jpg").arg(i)), QString()});
+    QTemporaryDir dir;
+    DownloadCommand::start(m_window, items, dir.path(), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 15000);
+    const QString text = m_boxes[0].text;
+    QVERIFY(text.contains(QStringLiteral("成功 0 件、失敗 25 件")));
+    QCOMPARE(text.count(QStringLiteral(" — ")), 20);
+    QVERIFY(text.contains(m_server.urlText(QStringLiteral("/gone/19.jpg"))));
+    QVERIFY(!text.contains(m_server.urlText(QStringLiteral("/gone/20.jpg"))));
+    QVERIFY(text.endsWith(QStringLiteral("ほか 5 件")));
+}
+
+void TestDownloadCommand::folderCannotBeCreated() {
+    QTemporaryDir dir;
+    QFile blocker(dir.filePath(QStringLiteral("program")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_server.clearLog();
+    DownloadCommand::start(m_window, {{m_server.urlText(QStringLiteral("/a/logo.gif")), QString()}},
+                           dir.filePath(QStringLiteral("program/DL")), nullptr);
+    QTRY_COMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("フォルダを作成できません")),
+             qPrintable(m_boxes[0].text));
+    QVERIFY(!progressWindow());
+    QTest::qWait(100);
+    QCOMPARE(m_boxes.size(), 1);
+    QVERIFY(m_server.requests().isEmpty());
+}
+
+void TestDownloadCommand::cancelStopsWhatRemains() {
+    TestHttpResponse trickle =
+        TestHttpResponse::withType("application/octet-stream", QByteArray(1024 * 1024, 'x'));
+    trickle.bytesPerSecond = 64 * 1024;
+    m_server.route(QStringLiteral("/trickle"), trickle);
+    QList<DownloadRequestItem> items;
+    for (int i = 0; i < 6; ++i)
+        items.append({m_server.urlText(QStringLiteral("/trickle?part=%1").arg(i)), QString()});
+    QTemporaryDir dir;
+    DownloadCommand::start(m_window, items, dir.path(), nullptr);
+    DownloadProgressDialog* dialog = progressWindow();
+    QVERIFY(dialog);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->currentText().split(u'\n').size() == 4, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog->bytesText().endsWith(QStringLiteral(" 0 bytes")), 5000);
+    QCOMPARE(dialog->countText(), QStringLiteral("0 / 6 ファイル"));
+    QVERIFY(dialog->currentText().startsWith(items[0].url));
+    QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
+    const QString text = m_boxes[0].text;
+    QVERIFY2(text.contains(QStringLiteral("成功 0 件、失敗 6 件")), qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("中止しました")), 6);
+    QTRY_VERIFY(!progressWindow());
+    QVERIFY(entries(dir.path()).isEmpty());
+}
+
+void TestDownloadCommand::requestsCarryTheBrowsersIdentity() {
+    TWebBrowser browser;
+    QVERIFY(!browser.userAgent().isEmpty());
+    QVERIFY(browser.cookieJar());
+    browser.cookieJar()->setCookiesFromUrl({QNetworkCookie("visit", "42")},
+                                           m_server.url(QStringLiteral("/")));
+    m_server.route(QStringLiteral("/img/p.jpg"), TestHttpResponse::withType("image/jpeg", "jpeg"));
+    m_server.clearLog();
+    const QString page = m_server.urlText(QStringLiteral("/gallery/index.html"));
+    QTemporaryDir dir;
+    DownloadCommand::start(m_window, {{m_server.urlText(QStringLiteral("/img/p.jpg")), page}}, dir.path(),
+                           &browser);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 10000);
+    QVERIFY(m_boxes[0].text.contains(QStringLiteral("成功 1 件、失敗 0 件")));
+    const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/img/p.jpg"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].header("user-agent"), browser.userAgent());
+    QCOMPARE(requests[0].header("referer"), page.toUtf8());
+    QVERIFY(requests[0].header("cookie").contains("visit=42"));
+}
+
+int main(int argc, char** argv) {
+    WebEngineSetup::prepareBeforeApplication();
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
+    TestDownloadCommand test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_downloadcommand.moc"
