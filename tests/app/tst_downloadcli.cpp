@@ -1,0 +1,162 @@
+#include "TestHttpServer.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList lines;
+    QString errors;
+};
+
+QStringList entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+}
+
+} // namespace
+
+// The built program's "download" command, run as a user runs it.
+class TestDownloadCli : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void addressesFromArguments();
+    void addressesFromStandardInput();
+    void usageErrors_data();
+    void usageErrors();
+    void interruptLeavesNothing();
+
+private:
+    Outcome run(const QStringList& arguments, const QString& workingDirectory, const QByteArray& input = {});
+
+    QString m_binary;
+    TestHttpServer m_server;
+};
+
+void TestDownloadCli::initTestCase() {
+    m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
+    if (m_binary.isEmpty() || !QFileInfo(m_binary).isExecutable())
+        QSKIP("the nepirika program has not been built");
+    QProcess help;
+    help.start(m_binary, {QStringLiteral("--help")});
+    QVERIFY(help.waitForFinished(30000));
+    if (!help.readAllStandardOutput().contains("download") &&
+        !help.readAllStandardError().contains("download"))
+        QSKIP("this build of nepirika has no download command yet");
+    QVERIFY(m_server.start());
+    m_server.route(QStringLiteral("/pics/a.jpg"), TestHttpResponse::withType("image/jpeg", "AAAA"));
+    m_server.route(QStringLiteral("/other/a.jpg"), TestHttpResponse::withType("image/jpeg", "BBBB"));
+    m_server.route(QStringLiteral("/%E5%86%99%E7%9C%9F.png"), TestHttpResponse::withType("image/png", "PNG"));
+}
+
+Outcome TestDownloadCli::run(const QStringList& arguments, const QString& workingDirectory,
+                             const QByteArray& input) {
+    QProcess process;
+    process.setWorkingDirectory(workingDirectory);
+    process.start(m_binary, QStringList{QStringLiteral("download")} + arguments);
+    Outcome outcome;
+    if (!process.waitForStarted(10000))
+        return outcome;
+    if (!input.isEmpty())
+        process.write(input);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        return outcome;
+    }
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    const QString out = QString::fromUtf8(process.readAllStandardOutput());
+    outcome.lines = out.split(u'\n', Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+void TestDownloadCli::addressesFromArguments() {
+    QTemporaryDir work;
+    const QString folder = work.filePath(QStringLiteral("saved"));
+    const QString a = m_server.urlText(QStringLiteral("/pics/a.jpg"));
+    const QString b = m_server.urlText(QStringLiteral("/other/a.jpg"));
+    const QString missing = m_server.urlText(QStringLiteral("/missing.gif"));
+    const Outcome outcome = run({QStringLiteral("--dir"), folder, a, missing, b}, work.path());
+    QCOMPARE(outcome.exitCode, 1);
+    QCOMPARE(outcome.lines.size(), 3);
+    // One line per address, in the order given.
+    QCOMPARE(outcome.lines[0], QStringLiteral("ok\t%1\t%2/a.jpg").arg(a, folder));
+    QVERIFY2(outcome.lines[1].startsWith(QStringLiteral("failed\t%1\t").arg(missing)),
+             qPrintable(outcome.lines[1]));
+    QVERIFY(outcome.lines[1].contains(QStringLiteral("404")));
+    QCOMPARE(outcome.lines[2], QStringLiteral("ok\t%1\t%2/a (2).jpg").arg(b, folder));
+    QCOMPARE(entries(folder), (QStringList{QStringLiteral("a (2).jpg"), QStringLiteral("a.jpg")}));
+    QFile second(folder + QStringLiteral("/a (2).jpg"));
+    QVERIFY(second.open(QIODevice::ReadOnly));
+    QCOMPARE(second.readAll(), QByteArray("BBBB"));
+    // Standard error is no terminal here: no progress line.
+    QCOMPARE(outcome.errors, QString());
+}
+
+void TestDownloadCli::addressesFromStandardInput() {
+    QTemporaryDir work;
+    const QString photo = m_server.urlText(QStringLiteral("/%E5%86%99%E7%9C%9F.png"));
+    // Blank lines are skipped; an address without scheme is taken as an address bar takes it.
+    const QByteArray input =
+        "\n" + photo.toUtf8() + "\r\n  \n127.0.0.1:" + QByteArray::number(m_server.port()) + "/pics/a.jpg\n";
+    const Outcome outcome = run({}, work.path(), input);
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.lines.size(), 2);
+    QCOMPARE(outcome.lines[0], QStringLiteral("ok\t%1\tDL/写真.png").arg(photo));
+    QVERIFY2(outcome.lines[1].endsWith(QStringLiteral("\tDL/a.jpg")), qPrintable(outcome.lines[1]));
+    QCOMPARE(entries(work.filePath(QStringLiteral("DL"))),
+             (QStringList{QStringLiteral("a.jpg"), QStringLiteral("写真.png")}));
+}
+
+void TestDownloadCli::usageErrors_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("dir without folder") << QStringList{QStringLiteral("--dir")};
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus"), QStringLiteral("http://x/")};
+    QTest::newRow("empty dir") << QStringList{QStringLiteral("--dir="), QStringLiteral("http://x/")};
+}
+
+void TestDownloadCli::usageErrors() {
+    QFETCH(QStringList, arguments);
+    QTemporaryDir work;
+    const Outcome outcome = run(arguments, work.path());
+    QCOMPARE(outcome.exitCode, 2);
+    QVERIFY(outcome.lines.isEmpty());
+    QVERIFY2(outcome.errors.contains(QStringLiteral("Usage: nepirika download")), qPrintable(outcome.errors));
+    QVERIFY(entries(work.path()).isEmpty());
+}
+
+void TestDownloadCli::interruptLeavesNothing() {
+    TestHttpResponse slow =
+        TestHttpResponse::withType("application/octet-stream", QByteArray(1024 * 1024, 'z'));
+    slow.bytesPerSecond = 50 * 1024;
+    m_server.route(QStringLiteral("/slow.bin"), slow);
+    QTemporaryDir work;
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.start(m_binary, {QStringLiteral("download"), m_server.urlText(QStringLiteral("/slow.bin"))});
+    QVERIFY(process.waitForStarted(10000));
+    const QString folder = work.filePath(QStringLiteral("DL"));
+    // The transfer is under way once the temporary file has data.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            const auto files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+            return std::any_of(files.cbegin(), files.cend(), [](const QFileInfo& f) { return f.size() > 0; });
+        }(),
+        10000);
+    process.terminate();
+    QVERIFY(process.waitForFinished(10000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 130);
+    QVERIFY(QString::fromUtf8(process.readAllStandardOutput()).startsWith(QStringLiteral("failed\t")));
+    QCOMPARE(entries(folder), QStringList());
+}
+
+QTEST_GUILESS_MAIN(TestDownloadCli)
+#include "tst_downloadcli.moc"
