@@ -38,6 +38,22 @@ QString oneLine(QString text) {
     return text;
 }
 
+QtMessageHandler previousHandler = nullptr;
+
+// Standard error carries the failures, one a line, for scripts to read: the engine's start-up
+// chatter (its settings, the missing graphics of the offscreen platform) stays out of it.
+void quietEngineMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    if (type == QtWarningMsg &&
+        ((context.category && QLatin1String(context.category) == QLatin1String("qt.webenginecontext")) ||
+         message.startsWith(QLatin1String("WebEngineContext used before")) ||
+         message.startsWith(QLatin1String("No suitable graphics backend found"))))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
 int usageError(const QString& message) {
     writeOut(stderr, QStringLiteral("nepirika harvest: ") + message);
     writeOut(stderr, HarvestCommand::usage());
@@ -85,6 +101,11 @@ int HarvestCommand::run(const QStringList& arguments) {
     }
     if (lines.isEmpty())
         return usageError(QStringLiteral("no address given"));
+
+    previousHandler = qInstallMessageHandler(quietEngineMessages);
+    struct RestoreHandler {
+        ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
+    } restoreHandler;
 
     TWebBrowser browser;
     tlinksys harvester(&browser);

@@ -1,0 +1,179 @@
+// "nepirika harvest" run as a separate process, as scripts run it, against pages on 127.0.0.1.
+
+#include "TestHttpServer.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTest>
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QStringList out;
+    QStringList err;
+    bool finished = false;
+};
+
+QStringList linesOf(const QByteArray& bytes) {
+    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TestHarvestCommand : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void printsKindTabAddressInListOrder();
+    void jsonLines();
+    void addressesFromStandardInput();
+    void failuresGoToStandardErrorAndExitOne();
+    void usageErrors_data();
+    void usageErrors();
+    void helpIsNoError();
+
+private:
+    Outcome harvest(const QStringList& arguments, const QByteArray& input = {});
+    QString u(const QString& path) const { return m_server.urlText(path); }
+
+    TestHttpServer m_server;
+    QString m_binary;
+};
+
+void TestHarvestCommand::initTestCase() {
+    m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
+    if (m_binary.isEmpty() || !QFileInfo(m_binary).isExecutable())
+        QSKIP("the nepirika executable has not been built");
+    QVERIFY(m_server.start());
+    m_server.route(QStringLiteral("/one.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="a.html">a</a><a href="javascript:void(0)">s</a><a href="mailto:x@example.invalid">m</a>
+<img src="pic.png"><embed src="m.swf"><a href="日本.html">j</a>)HTML"));
+    m_server.route(QStringLiteral("/two.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="a.html">a</a><a href="b.html">b</a><img src="pic.png">)HTML"));
+    m_server.route(QStringLiteral("/gone.html"), TestHttpResponse::error(404, "<p>gone</p>"));
+}
+
+Outcome TestHarvestCommand::harvest(const QStringList& arguments, const QByteArray& input) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    process.setProcessEnvironment(env);
+    process.start(m_binary, QStringList{QStringLiteral("harvest")} + arguments);
+    Outcome o;
+    if (!process.waitForStarted(10000))
+        return o;
+    if (!input.isNull())
+        process.write(input);
+    process.closeWriteChannel();
+    o.finished = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
+    o.exitCode = process.exitCode();
+    o.out = linesOf(process.readAllStandardOutput());
+    o.err = linesOf(process.readAllStandardError());
+    return o;
+}
+
+void TestHarvestCommand::printsKindTabAddressInListOrder() {
+    const Outcome o = harvest({u("/one.html"), u("/two.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QCOMPARE(o.out, (QStringList{
+                        "page\t" + u("/a.html"),
+                        QStringLiteral("script\tjavascript:void(0)"),
+                        "page\t" + u("/%E6%97%A5%E6%9C%AC.html"),
+                        "image\t" + u("/pic.png"),
+                        "embed\t" + u("/m.swf"),
+                        "page\t" + u("/b.html"),
+                    }));
+    // Nothing on standard error looks like a failure.
+    QVERIFY2(o.err.filter(QStringLiteral("\t")).isEmpty(), qPrintable(o.err.join(QLatin1Char('\n'))));
+}
+
+void TestHarvestCommand::jsonLines() {
+    const Outcome o = harvest({QStringLiteral("--json"), u("/one.html"), u("/two.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QCOMPARE(o.out.size(), 6);
+    QStringList seen;
+    for (const QString& line : o.out) {
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
+        QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
+        const QJsonObject obj = doc.object();
+        QCOMPARE(obj.size(), 3);
+        seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
+                    obj.value("source").toString());
+    }
+    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html"));
+    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html"));
+    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html"));
+}
+
+void TestHarvestCommand::addressesFromStandardInput() {
+    // The input box's rules: blanks trimmed, blank lines skipped, CR LF or LF, no scheme needed.
+    QString hostPort = u("/").mid(QStringLiteral("http://").size());
+    hostPort.chop(1);
+    const QByteArray input =
+        "\r\n   " + u("/one.html").toUtf8() + "  \r\n\n\t\n" + hostPort.toUtf8() + "/two.html\n";
+    const Outcome o = harvest({}, input);
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QCOMPARE(o.out.size(), 6);
+    QCOMPARE(o.out.last(), "page\t" + u("/b.html"));
+}
+
+void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString closed = QStringLiteral("http://127.0.0.1:%1/").arg(probe.serverPort());
+    probe.close();
+
+    const Outcome o = harvest({u("/gone.html"), closed, u("/two.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 1);
+    QCOMPARE(o.out,
+             (QStringList{"page\t" + u("/a.html"), "page\t" + u("/b.html"), "image\t" + u("/pic.png")}));
+    const QStringList failures = o.err.filter(QStringLiteral("\t"));
+    QCOMPARE(failures,
+             (QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404"),
+                          closed + QStringLiteral("\t読み込めませんでした: net::ERR_CONNECTION_REFUSED")}));
+}
+
+void TestHarvestCommand::usageErrors_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus"),
+                                                   QStringLiteral("http://x.invalid/")}
+                                    << QByteArray();
+    QTest::newRow("nothing on standard input") << QStringList{} << QByteArray("\n  \n");
+    QTest::newRow("only blank addresses") << QStringList{QStringLiteral("  ")} << QByteArray();
+}
+
+void TestHarvestCommand::usageErrors() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, input);
+    const Outcome o = harvest(arguments, input);
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 2);
+    QVERIFY(o.out.isEmpty());
+    QVERIFY2(o.err.join(QLatin1Char('\n')).contains(QStringLiteral("Usage: nepirika harvest")),
+             qPrintable(o.err.join(QLatin1Char('\n'))));
+}
+
+void TestHarvestCommand::helpIsNoError() {
+    const Outcome o = harvest({QStringLiteral("--help")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QVERIFY(!o.out.isEmpty());
+    QVERIFY(o.out.first().startsWith(QStringLiteral("Usage: nepirika harvest")));
+}
+
+QTEST_GUILESS_MAIN(TestHarvestCommand)
+#include "tst_harvestcommand.moc"
