@@ -1,0 +1,145 @@
+// The nepirika executable: the window, and the windowless commands for scripts.
+
+#include "DownloadCommandLine.h"
+#include "HarvestCommand.h"
+#include "NepirikaApplication.h"
+#include "TForm1.h"
+#include "TForm3.h"
+#include "WebEngineSetup.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QStringList>
+#include <QTranslator>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+const char usageText[] =
+    "Usage:\n"
+    "  nepirika [ADDRESS...]               open the window; the addresses go into its input box\n"
+    "  nepirika harvest [--json] [ADDRESS...]\n"
+    "                                      harvest the pages without a window\n"
+    "  nepirika download [--dir DIR] [ADDRESS...]\n"
+    "                                      download the addresses without a window\n"
+    "  nepirika COMMAND --help             the options of harvest or download\n"
+    "  nepirika --help                     show this text\n"
+    "  nepirika --version                  show the version\n";
+
+void printUsage(FILE* stream) {
+    std::fputs(usageText, stream);
+}
+
+int runHarvest(int argc, char** argv, const QStringList& arguments) {
+    // No window: the engine renders offscreen unless the caller chose a platform.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    WebEngineSetup::prepareBeforeApplication();
+    QGuiApplication app(argc, argv);
+    return HarvestCommand::run(arguments);
+}
+
+int runDownload(int argc, char** argv, const QStringList& arguments) {
+    QCoreApplication app(argc, argv);
+    return DownloadCommandLine::run(arguments);
+}
+
+int usageError(const QString& message) {
+    std::fprintf(stderr, "nepirika: %s\n", qUtf8Printable(message));
+    printUsage(stderr);
+    return 2;
+}
+
+QStringList argumentsOf(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args.append(QString::fromLocal8Bit(argv[i]));
+    return args;
+}
+
+// The toolkit's own options that the window accepts, each with the value that follows it.
+bool isToolkitOption(const QString& arg, bool* takesValue) {
+    static const QStringList withValue = {QStringLiteral("-platform"),     QStringLiteral("-style"),
+                                          QStringLiteral("-stylesheet"),   QStringLiteral("-display"),
+                                          QStringLiteral("-geometry"),     QStringLiteral("-qwindowgeometry"),
+                                          QStringLiteral("-qwindowtitle"), QStringLiteral("-platformtheme")};
+    static const QStringList alone = {QStringLiteral("-reverse")};
+    *takesValue = withValue.contains(arg);
+    return *takesValue || alone.contains(arg);
+}
+
+// An option that is neither ours nor the toolkit's is a usage error, told before any window opens.
+QString unknownOption(const QStringList& args) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--"))
+            return {};
+        bool takesValue = false;
+        if (isToolkitOption(arg, &takesValue)) {
+            i += takesValue ? 1 : 0;
+            continue;
+        }
+        if (arg.startsWith(QLatin1Char('-')))
+            return arg;
+    }
+    return {};
+}
+
+int runWindow(int argc, char** argv) {
+    WebEngineSetup::prepareBeforeApplication();
+    NepirikaApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("ネピリカ"));
+    QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
+    QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
+
+    // The window speaks Japanese whatever the locale, so the toolkit's own texts do too.
+    QTranslator qtTranslator;
+    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
+                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtTranslator);
+
+    // Qt has taken its own options (-style, -platform, ...) out of argv; the rest are addresses.
+    QStringList addresses = QApplication::arguments().mid(1);
+    if (!addresses.isEmpty() && addresses.first() == QLatin1String("--"))
+        addresses.removeFirst();
+
+    auto Form1 = std::make_unique<TForm1>();
+    // One text view window is made at start-up and never shown; the view commands open their own.
+    auto Form3 = std::make_unique<TForm3>();
+    if (!addresses.isEmpty())
+        Form1->setAddresses(addresses);
+    Form1->show();
+    const int status = QApplication::exec();
+    Form3.reset();
+    Form1.reset();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const QStringList args = argumentsOf(argc, argv);
+    if (!args.isEmpty()) {
+        const QString& first = args.first();
+        if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+            printUsage(stdout);
+            return 0;
+        }
+        if (first == QLatin1String("--version")) {
+            std::printf("nepirika %s\n", NEPIRIKA_VERSION);
+            return 0;
+        }
+        if (first == QLatin1String("harvest"))
+            return runHarvest(argc, argv, args.mid(1));
+        if (first == QLatin1String("download"))
+            return runDownload(argc, argv, args.mid(1));
+    }
+    const QString unknown = unknownOption(args);
+    if (!unknown.isEmpty())
+        return usageError(QStringLiteral("unknown option %1").arg(unknown));
+    return runWindow(argc, argv);
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include "tURLDataList.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The two result lists of the main window and their filter. Linked pages are the records of kind
+// KindPage; data files are all the others. Both keep the harvest order.
+namespace ResultFilter {
+
+enum class Side { LinkedPages, DataFiles };
+
+// One list's entries: the addresses, and for each the position of its record in the record list.
+struct Entries {
+    QStringList addresses;
+    QList<qsizetype> records;
+};
+
+bool belongs(const tURLData& record, Side side);
+
+// Every record of the side, in list order.
+Entries all(const tURLDataList& list, Side side);
+
+// The records of the side whose address contains the filter text anywhere, both lower-cased first
+// (Unicode-aware), shown as stored. An empty filter text matches nothing.
+Entries matching(const tURLDataList& list, Side side, const QString& filterText);
+
+// The rule for one address: true when filterText, lower-cased, occurs in url lower-cased.
+bool matches(const QString& url, const QString& filterText);
+
+} // namespace ResultFilter

@@ -1,0 +1,90 @@
+#include "ResultFilter.h"
+
+#include <QTest>
+
+class TestResultFilter : public QObject {
+    Q_OBJECT
+
+private:
+    static tURLDataList sample() {
+        tURLDataList list;
+        const QList<QPair<QString, qint32>> records = {
+            {QStringLiteral("http://host/index.htm"), tURLData::KindPage},
+            {QStringLiteral("http://host/a.jpg"), tURLData::KindImage},
+            {QStringLiteral("http://host/page.html"), tURLData::KindPage},
+            {QStringLiteral("javascript:go('x.htm')"), tURLData::KindScript},
+            {QStringLiteral("http://host/x.htm?y=1"), tURLData::KindPage},
+            {QStringLiteral("http://host/movie.swf"), tURLData::KindEmbed},
+            {QStringLiteral("http://host/PHOTO.JPG"), tURLData::KindImage},
+            {QStringLiteral("http://host/index.htm"), tURLData::KindImage},
+            {QStringLiteral("http://host/ÄRGER.htm"), tURLData::KindPage},
+        };
+        for (const auto& [url, kind] : records)
+            list.Add(tURLData::make(url, kind, 0, QStringLiteral("http://host/")));
+        return list;
+    }
+
+private Q_SLOTS:
+    void allKeepsHarvestOrderAndSplitsByKind() {
+        const tURLDataList list = sample();
+        const ResultFilter::Entries pages = ResultFilter::all(list, ResultFilter::Side::LinkedPages);
+        QCOMPARE(pages.addresses, QStringList({"http://host/index.htm", "http://host/page.html",
+                                               "http://host/x.htm?y=1", "http://host/ÄRGER.htm"}));
+        QCOMPARE(pages.records, QList<qsizetype>({0, 2, 4, 8}));
+        const ResultFilter::Entries files = ResultFilter::all(list, ResultFilter::Side::DataFiles);
+        QCOMPARE(files.addresses,
+                 QStringList({"http://host/a.jpg", "javascript:go('x.htm')", "http://host/movie.swf",
+                              "http://host/PHOTO.JPG", "http://host/index.htm"}));
+        QCOMPARE(files.records, QList<qsizetype>({1, 3, 5, 6, 7}));
+    }
+
+    void matching_data() {
+        QTest::addColumn<int>("side");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QStringList>("expected");
+
+        const int pages = int(ResultFilter::Side::LinkedPages);
+        const int files = int(ResultFilter::Side::DataFiles);
+        QTest::newRow("default .htm matches inside the address too")
+            << pages << ".htm"
+            << QStringList{"http://host/index.htm", "http://host/page.html", "http://host/x.htm?y=1",
+                           "http://host/ÄRGER.htm"};
+        QTest::newRow("capitals find the same entries")
+            << pages << ".HTM"
+            << QStringList{"http://host/index.htm", "http://host/page.html", "http://host/x.htm?y=1",
+                           "http://host/ÄRGER.htm"};
+        QTest::newRow("stored capitals are shown as stored")
+            << files << ".jpg" << QStringList{"http://host/a.jpg", "http://host/PHOTO.JPG"};
+        QTest::newRow("non-ASCII letters are lowered too")
+            << pages << "ärger" << QStringList{"http://host/ÄRGER.htm"};
+        QTest::newRow("data files include scripts and embeds")
+            << files << "('X.HTM" << QStringList{"javascript:go('x.htm')"};
+        QTest::newRow("empty filter matches nothing") << pages << "" << QStringList{};
+        QTest::newRow("no match") << files << ".png" << QStringList{};
+        QTest::newRow("same address under another kind stays on its side")
+            << files << "index" << QStringList{"http://host/index.htm"};
+    }
+
+    void matching() {
+        QFETCH(int, side);
+        QFETCH(QString, filter);
+        QFETCH(QStringList, expected);
+        const tURLDataList list = sample();
+        const ResultFilter::Entries entries = ResultFilter::matching(list, ResultFilter::Side(side), filter);
+        QCOMPARE(entries.addresses, expected);
+        QCOMPARE(entries.records.size(), expected.size());
+        for (qsizetype i = 0; i < expected.size(); ++i)
+            QCOMPARE(list.Items(entries.records.at(i)).URL, expected.at(i));
+        for (const QString& url : expected)
+            QVERIFY(ResultFilter::matches(url, filter));
+    }
+
+    void emptyListGivesNothing() {
+        const tURLDataList list;
+        QVERIFY(ResultFilter::all(list, ResultFilter::Side::LinkedPages).addresses.isEmpty());
+        QVERIFY(ResultFilter::matching(list, ResultFilter::Side::DataFiles, ".jpg").addresses.isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestResultFilter)
+#include "tst_resultfilter.moc"
