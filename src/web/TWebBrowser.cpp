@@ -79,6 +79,10 @@ struct TWebBrowser::Private {
     bool wedged = false;
     // Stop was called since the last Navigate.
     bool stopped = false;
+    // The top document is loading; the last load succeeded.
+    bool loading = false;
+    bool lastLoadOk = false;
+    quint64 navigations = 0;
 };
 
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
@@ -131,10 +135,18 @@ void TWebBrowser::Navigate(const QUrl& url) {
         createPage();
         Q_EMIT pageReplaced(d->page);
     }
+    ++d->navigations;
     const QUrl current = d->page->url();
-    const bool sameDocument =
-        url.hasFragment() && url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
-    if (!sameDocument) {
+    // Only the fragment differs from a page that has loaded: the engine scrolls within the document
+    // and reports no load, so the completion is reported here.
+    const bool sameDocument = url.hasFragment() && !d->loading && d->lastLoadOk &&
+                              url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
+    if (sameDocument) {
+        QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
+            if (navigation == d->navigations && !d->loading)
+                Q_EMIT DocumentComplete(true, QString());
+        });
+    } else {
         // Every document that this navigation brings in carries its number, so that a collection
         // can tell it from the document that showed before.
         ++d->generation;
@@ -245,10 +257,14 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
 }
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
-    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
+        d->loading = true;
         return;
+    }
+    d->loading = false;
     const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
                                 ? tr("読み込みを止めました")
                                 : loadFailureText(info);
+    d->lastLoadOk = failure.isEmpty();
     Q_EMIT DocumentComplete(failure.isEmpty(), failure);
 }

@@ -95,6 +95,8 @@ private Q_SLOTS:
     void cancelMidAnalysis();
     void destroyedWhileLoading();
     void rudePageStillHarvests();
+    void pageThatMovesOnByItself();
+    void samePageWithAFragment();
 
 private:
     TestHttpServer m_server;
@@ -509,6 +511,45 @@ location = 'file:///etc/passwd';
     QTest::qWait(300);
     QVERIFY(m_server.requestsFor(QStringLiteral("/opened.html")).isEmpty());
     QCOMPARE(h.browser.LocationURL(), m_server.url(QStringLiteral("/rude2.html")));
+}
+
+void TestLinkSys::pageThatMovesOnByItself() {
+    m_server.route(
+        QStringLiteral("/jump.html"),
+        TestHttpResponse::html(
+            R"HTML(<script>location.replace('landing.html');</script><a href="old.html">o</a>)HTML"));
+    m_server.route(QStringLiteral("/landing.html"),
+                   TestHttpResponse::html(R"HTML(<a href="land.html">l</a>)HTML"));
+    m_server.route(
+        QStringLiteral("/refresh.html"),
+        TestHttpResponse::html(
+            R"HTML(<meta http-equiv="refresh" content="0; url=landing.html"><a href="before-refresh.html">b</a>)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/jump.html"), u("/refresh.html")}));
+    QCOMPARE(h.pages.size(), 2);
+    QVERIFY(h.pages.at(0).ok && h.pages.at(1).ok);
+    // A script that moves on at once: the page it lands on is harvested, and named as the source.
+    // A timed refresh: the page as it completed, before the refresh.
+    QCOMPARE(h.records(), (QStringList{"page " + u("/land.html"), "page " + u("/before-refresh.html")}));
+    QCOMPARE(h.harvester->List.records().front().Source, u("/landing.html"));
+}
+
+void TestLinkSys::samePageWithAFragment() {
+    m_server.route(QStringLiteral("/frag.html"),
+                   TestHttpResponse::html(R"HTML(<a href="f1.html">1</a><p id=x>x</p>)HTML"));
+    m_server.route(QStringLiteral("/frag2.html"),
+                   TestHttpResponse::html(R"HTML(<a href="f2.html">2</a>)HTML"));
+    Harvest h;
+    h.harvester->setPageTimeout(5000);
+    QElapsedTimer clock;
+    clock.start();
+    // The engine only scrolls for the second line: it is still a page loaded, not a time-out.
+    QVERIFY(h.run({u("/frag.html"), u("/frag.html#x"), u("/frag2.html#y"), u("/frag.html")}));
+    QVERIFY(clock.elapsed() < 5000);
+    QCOMPARE(h.pages.size(), 4);
+    for (const auto& p : std::as_const(h.pages))
+        QVERIFY2(p.ok, qPrintable(p.address + QLatin1Char(' ') + p.reason));
+    QCOMPARE(h.records(), (QStringList{"page " + u("/f1.html"), "page " + u("/f2.html")}));
 }
 
 int main(int argc, char** argv) {
