@@ -471,13 +471,25 @@ void tst_Banner::leavePageQuestionDoesNotHoldTheRotation() {
     const QUrl b = m_server->url("/b.html");
     m_server->route("/list.txt", plainText(a.toEncoded() + "\n" + b.toEncoded()));
 
-    BannerWindow w(m_server->url("/list.txt"), 1500ms);
+    BannerWindow w(m_server->url("/list.txt"), 4000ms);
     QSignalSpy shown(w.banner, &Tkoukoku::advertisementShown);
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
     const QUrl first = shown.first().at(1).toUrl();
     QVERIFY(waitUntilShowing(w.banner, first));
     // The user clicks into the advertisement: a page may now ask before it is left.
-    QTest::mouseClick(w.banner->view()->focusProxy(), Qt::LeftButton, {}, QPoint(100, 30));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&]() {
+            QTest::mouseClick(w.banner->view()->focusProxy(), Qt::LeftButton, {}, QPoint(100, 30));
+            return QTest::qWaitFor(
+                [&]() {
+                    return evaluate(w.banner->browser()->page(),
+                                    QStringLiteral("navigator.userActivation.hasBeenActive"))
+                        .toBool();
+                },
+                500);
+        }(),
+        10000);
+    QCOMPARE(shown.size(), 1);
 
     QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
     const QUrl second = shown.at(1).at(1).toUrl();
