@@ -1,0 +1,365 @@
+// The user's road through the real main window: analyse real pages served on 127.0.0.1, read the
+// two lists, filter and unfilter them, view them as text, download, cancel and close mid-way.
+
+#include "AppMessages.h"
+#include "GuiTestMain.h"
+#include "TForm1.h"
+#include "TForm3.h"
+#include "TestHttpServer.h"
+#include "tlinksys.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStringListModel>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace {
+
+QStringList entries(const QListView* list) {
+    return static_cast<const QStringListModel*>(list->model())->stringList();
+}
+
+} // namespace
+
+class TestAnalysis : public QObject {
+    Q_OBJECT
+
+private:
+    TestHttpServer m_server;
+    std::unique_ptr<TForm1> m_form;
+    QList<QPointer<QMessageBox>> m_boxes;
+
+    QString url(const char* path) const { return m_server.urlText(QString::fromLatin1(path)); }
+
+    TForm1::Options options() const {
+        TForm1::Options o;
+        o.adListUrl = m_server.url(QStringLiteral("/ads.txt"));
+        o.pageTimeoutMs = 20000;
+        o.collectTimeoutMs = 5000;
+        return o;
+    }
+
+    QList<QMessageBox*> openBoxes() const {
+        QList<QMessageBox*> boxes;
+        for (const QPointer<QMessageBox>& box : m_boxes)
+            if (box && box->isVisible())
+                boxes.append(box);
+        return boxes;
+    }
+
+    // Starts an analysis of text by the button and waits for its end.
+    bool analyse(const QString& text, QStringList* progress = nullptr) {
+        m_form->Memo1->setPlainText(text);
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        if (progress && m_form->harvester())
+            connect(m_form->harvester(), &tlinksys::pageStarted, this,
+                    [this, progress] { progress->append(m_form->Label1->text()); });
+        return done.wait(60000) || done.size() == 1;
+    }
+
+    // The records of a.html then b.html, in harvest order.
+    QStringList expectedPages() const { return {url("/p1.html"), url("/p2.htm?y=1"), url("/b-page.HTML")}; }
+    QStringList expectedFiles() const {
+        return {QStringLiteral("javascript:void(0)"), url("/img/one.jpg"), url("/IMG/TWO.JPG"),
+                url("/m.swf")};
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        QVERIFY(m_server.start());
+        m_server.route(QStringLiteral("/ads.txt"), TestHttpResponse::error(404));
+        m_server.route(QStringLiteral("/a.html"),
+                       TestHttpResponse::html("<html><body>"
+                                              "<a href='/p1.html'>1</a>"
+                                              "<a href='p2.htm?y=1'>2</a>"
+                                              "<a href='mailto:someone@example.com'>mail</a>"
+                                              "<a href='javascript:void(0)'>js</a>"
+                                              "<img src='img/one.jpg'><img src='/IMG/TWO.JPG'>"
+                                              "</body></html>"));
+        m_server.route(QStringLiteral("/b.html"), TestHttpResponse::html("<html><body>"
+                                                                         "<a href='/p1.html'>again</a>"
+                                                                         "<a href='/b-page.HTML'>b</a>"
+                                                                         "<img src='/img/one.jpg'>"
+                                                                         "<embed src='/m.swf'>"
+                                                                         "</body></html>"));
+        m_server.route(QStringLiteral("/empty.html"),
+                       TestHttpResponse::html("<html><body>nothing</body></html>"));
+        m_server.route(QStringLiteral("/slow.html"), [](const TestHttpRequest&) {
+            TestHttpResponse r;
+            r.hang = true;
+            return r;
+        });
+        m_server.route(QStringLiteral("/img/one.jpg"), TestHttpResponse::withType("image/jpeg", "ONE-JPEG"));
+        m_server.route(QStringLiteral("/IMG/TWO.JPG"), TestHttpResponse::withType("image/jpeg", "TWO-JPEG"));
+    }
+
+    void init() {
+        m_boxes.clear();
+        AppMessages::setOpenHook([this](QMessageBox* box) { m_boxes.append(box); });
+        m_form = std::make_unique<TForm1>(options());
+        m_form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    }
+
+    void cleanup() {
+        m_form.reset();
+        AppMessages::setOpenHook({});
+        for (const QPointer<QMessageBox>& box : std::as_const(m_boxes))
+            delete box.data();
+        m_server.clearLog();
+    }
+
+    void fullAnalysisWithOneFailingPage() {
+        QStringList progress;
+        m_form->Memo1->setPlainText(
+            QStringLiteral("  %1 \n\n%2\n%3\n").arg(url("/a.html"), url("/missing.html"), url("/b.html")));
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        // While it runs the button cancels, and the label counts the pages.
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("中止"));
+        QVERIFY(m_form->Label1->text().startsWith(QStringLiteral("作業中")));
+        QVERIFY(m_form->isAnalysing());
+        connect(m_form->harvester(), &tlinksys::pageStarted, this,
+                [&] { progress.append(m_form->Label1->text()); });
+        QVERIFY(done.wait(60000));
+        QCOMPARE(done.first().first().toBool(), false);
+
+        // The input ended with a line break and held a blank line: three pages, no more.
+        QCOMPARE(progress, QStringList({"作業中 1/3", "作業中 2/3", "作業中 3/3"}));
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
+        QVERIFY(!m_form->isAnalysing());
+        QCOMPARE(entries(m_form->ListBox1), expectedPages());
+        QCOMPARE(entries(m_form->ListBox2), expectedFiles());
+        QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (3)"));
+        QCOMPARE(m_form->GroupBox2->title(), QStringLiteral("データファイル (4)"));
+
+        // The failed page is reported once, with its reason; the others went on.
+        QTRY_COMPARE(openBoxes().size(), 1);
+        QMessageBox* report = openBoxes().first();
+        QCOMPARE(report->icon(), QMessageBox::NoIcon);
+        QVERIFY2(report->text().contains(url("/missing.html")), qPrintable(report->text()));
+        QVERIFY2(report->text().contains(QStringLiteral("404")), qPrintable(report->text()));
+        QVERIFY(report->text().contains(QStringLiteral("(1 件)")));
+        QVERIFY(!report->text().contains(url("/a.html")));
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/a.html")).size(), 1);
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/b.html")).size(), 1);
+
+        // A second analysis discards the first one's records entirely.
+        report->close();
+        QVERIFY(analyse(url("/empty.html")));
+        QVERIFY(entries(m_form->ListBox1).isEmpty());
+        QVERIFY(entries(m_form->ListBox2).isEmpty());
+        QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (0)"));
+        QCOMPARE(openBoxes().size(), 0);
+    }
+
+    void filterUnfilterAndTextView() {
+        QVERIFY(analyse(url("/a.html") + QLatin1Char('\n') + url("/b.html")));
+        QCOMPARE(openBoxes().size(), 0);
+
+        // Capitals find the same entries; the match may be anywhere in the address.
+        m_form->kensaku1->setText(QStringLiteral(".HTM"));
+        QTest::mouseClick(m_form->Button8, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox1), expectedPages());
+        m_form->kensaku1->setText(QStringLiteral("P2.HTM?"));
+        QTest::mouseClick(m_form->Button8, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox1), QStringList{url("/p2.htm?y=1")});
+        QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (1)"));
+
+        // Default ".jpg" over the data files finds stored capitals too, shown as stored.
+        QTest::mouseClick(m_form->Button9, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox2), QStringList({url("/img/one.jpg"), url("/IMG/TWO.JPG")}));
+
+        // The text view shows what the list shows, each entry followed by a line break.
+        QTest::mouseClick(m_form->Button6, Qt::LeftButton);
+        QCOMPARE(m_form->textViews().size(), 1);
+        QPointer<TForm3> view = m_form->textViews().first();
+        QVERIFY(view->isVisible());
+        QVERIFY(view->isModal());
+        QCOMPARE(view->kekka->toPlainText(), url("/img/one.jpg") + "\n" + url("/IMG/TWO.JPG") + "\n");
+        view->kekka->appendPlainText(QStringLiteral("edited"));
+        view->close();
+        QTRY_VERIFY(!view);
+        QCOMPARE(entries(m_form->ListBox2), QStringList({url("/img/one.jpg"), url("/IMG/TWO.JPG")}));
+
+        // Unfilter restores the list in harvest order; the filter box keeps its text.
+        QTest::mouseClick(m_form->Button11, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox2), expectedFiles());
+        QCOMPARE(m_form->kensaku2->text(), QStringLiteral(".jpg"));
+        QTest::mouseClick(m_form->Button10, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox1), expectedPages());
+
+        // An empty filter text matches nothing.
+        m_form->kensaku1->clear();
+        QTest::mouseClick(m_form->Button8, Qt::LeftButton);
+        QVERIFY(entries(m_form->ListBox1).isEmpty());
+        QTest::mouseClick(m_form->Button2, Qt::LeftButton);
+        QTRY_COMPARE(m_form->textViews().size(), 1);
+        QCOMPARE(m_form->textViews().first()->kekka->toPlainText(), QString());
+        m_form->textViews().first()->close();
+
+        // Enter in a filter box runs its search.
+        m_form->kensaku1->setText(QStringLiteral("b-page"));
+        m_form->kensaku1->setFocus();
+        QTest::keyClick(m_form->kensaku1, Qt::Key_Return);
+        QCOMPARE(entries(m_form->ListBox1), QStringList{url("/b-page.HTML")});
+    }
+
+    void emptyInputLoadsNothing() {
+        QVERIFY(m_form->Memo1->toPlainText().isEmpty());
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QTRY_COMPARE(done.size(), 1);
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
+        QVERIFY(entries(m_form->ListBox1).isEmpty());
+        QVERIFY(entries(m_form->ListBox2).isEmpty());
+        QCOMPARE(m_server.requests().size() - m_server.requestsFor(QStringLiteral("/ads.txt")).size(), 0);
+        QCOMPARE(openBoxes().size(), 0);
+    }
+
+    void ctrlEnterInTheInputBoxStartsTheAnalysis() {
+        m_form->Memo1->setPlainText(url("/a.html"));
+        m_form->Memo1->setFocus();
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::keyClick(m_form->Memo1, Qt::Key_Return, Qt::ControlModifier);
+        QVERIFY(m_form->isAnalysing());
+        QVERIFY(done.wait(60000));
+        QCOMPARE(m_form->Memo1->toPlainText(), url("/a.html"));
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
+    }
+
+    void cancelDuringAnAnalysis() {
+        m_form->Memo1->setPlainText(url("/a.html") + "\n" + url("/slow.html") + "\n" + url("/b.html"));
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QSignalSpy started(m_form->harvester(), &tlinksys::pageStarted);
+        QTRY_COMPARE_WITH_TIMEOUT(started.size(), 2, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/slow.html")).size(), 1, 30000);
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("作業中 2/3"));
+
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QTRY_COMPARE(done.size(), 1);
+        QCOMPARE(done.first().first().toBool(), true);
+        // What the first page gave is shown; the third page is never asked for.
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
+        QCOMPARE(entries(m_form->ListBox2), QStringList({QStringLiteral("javascript:void(0)"),
+                                                         url("/img/one.jpg"), url("/IMG/TWO.JPG")}));
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
+        QTest::qWait(300);
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/b.html")).size(), 0);
+
+        // A new analysis starts cleanly after a cancelled one.
+        QVERIFY(analyse(url("/b.html")));
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/b-page.HTML")}));
+    }
+
+    void closeDuringAnAnalysis_data() {
+        QTest::addColumn<bool>("byMenu");
+        QTest::newRow("menu") << true;
+        QTest::newRow("close button") << false;
+    }
+
+    void closeDuringAnAnalysis() {
+        QFETCH(bool, byMenu);
+        m_form->Memo1->setPlainText(url("/slow.html") + "\n" + url("/b.html"));
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QPointer<tlinksys> harvester = m_form->harvester();
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/slow.html")).size(), 1, 30000);
+
+        if (byMenu)
+            m_form->Close1->trigger();
+        else
+            QVERIFY(m_form->close());
+        QVERIFY(!m_form->isVisible());
+        QVERIFY(!harvester);
+        QVERIFY(!m_form->isAnalysing());
+        QTest::qWait(300);
+        QCOMPARE(done.size(), 0);
+        QCOMPARE(openBoxes().size(), 0);
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/b.html")).size(), 0);
+        m_form.reset();
+        QTest::qWait(100);
+    }
+
+    void downloadSelectedEntriesWithTheirPageAsReferer() {
+        QVERIFY(analyse(url("/a.html")));
+        QTemporaryDir scratch(QCoreApplication::applicationDirPath() + QStringLiteral("/dl-XXXXXX"));
+        QVERIFY(scratch.isValid());
+        const QString folderName =
+            QDir(QCoreApplication::applicationDirPath()).relativeFilePath(scratch.path()) +
+            QStringLiteral("/files");
+        m_form->foruda->setText(folderName);
+        QTest::mouseClick(m_form->Button9, Qt::LeftButton);
+        QCOMPARE(entries(m_form->ListBox2).size(), 2);
+        m_form->ListBox2->selectAll();
+        QTest::mouseClick(m_form->Button4, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            openBoxes().size() == 1 && openBoxes().first()->text().contains(QStringLiteral("完了")), 30000);
+        const QString folder = scratch.path() + QStringLiteral("/files");
+        QFile one(folder + QStringLiteral("/one.jpg"));
+        QVERIFY(one.open(QIODevice::ReadOnly));
+        QCOMPARE(one.readAll(), QByteArray("ONE-JPEG"));
+        QVERIFY(QFile::exists(folder + QStringLiteral("/TWO.JPG")));
+        const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/IMG/TWO.JPG"));
+        QVERIFY(!requests.isEmpty());
+        QCOMPARE(requests.last().header("referer"), url("/a.html").toUtf8());
+    }
+
+    void hundredThousandRecords() {
+        tlinksys* harvester = m_form->harvester();
+        QVERIFY(harvester);
+        for (int i = 0; i < 100000; ++i) {
+            const bool page = i % 5 < 3;
+            const QString address = page ? QStringLiteral("http://host/page-%1.html").arg(i)
+                                         : QStringLiteral("http://host/img/photo-%1.JPG").arg(i);
+            harvester->List.Add(tURLData::make(address, page ? tURLData::KindPage : tURLData::KindImage, 0,
+                                               QStringLiteral("http://host/")));
+        }
+        QElapsedTimer clock;
+        clock.start();
+        m_form->Button3Click();
+        const qint64 fill = clock.restart();
+        QCOMPARE(m_form->ListBox1->model()->rowCount(), 60000);
+        QCOMPARE(m_form->ListBox2->model()->rowCount(), 40000);
+        QCOMPARE(entries(m_form->ListBox1).first(), QStringLiteral("http://host/page-0.html"));
+        QCOMPARE(entries(m_form->ListBox2).last(), QStringLiteral("http://host/img/photo-99999.JPG"));
+        QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (60000)"));
+
+        clock.restart();
+        m_form->kensaku1->setText(QStringLiteral("PAGE-9999"));
+        m_form->Button8Click();
+        const qint64 filter = clock.restart();
+        QStringList expected;
+        for (int i = 0; i < 100000; ++i)
+            if (i % 5 < 3 && QString::number(i).startsWith(QLatin1String("9999")))
+                expected.append(QStringLiteral("http://host/page-%1.html").arg(i));
+        QCOMPARE(expected.size(), 6);
+        QCOMPARE(entries(m_form->ListBox1), expected);
+        QTest::mouseClick(m_form->Button9, Qt::LeftButton);
+        QCOMPARE(m_form->ListBox2->model()->rowCount(), 40000);
+        m_form->ListBox2->scrollToBottom();
+        QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+        m_form->Button10Click();
+        QCOMPARE(m_form->ListBox1->model()->rowCount(), 60000);
+        qInfo("100,000 records: lists filled in %lld ms, filtered in %lld ms", fill, filter);
+    }
+};
+
+NEPIRIKA_GUI_TEST_MAIN(TestAnalysis)
+#include "tst_analysis.moc"
