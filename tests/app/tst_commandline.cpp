@@ -1,0 +1,97 @@
+// The program's own options, run as its own process (NEPIRIKA_BINARY names the executable).
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTest>
+
+class TestCommandLine : public QObject {
+    Q_OBJECT
+
+private:
+    QString m_binary;
+
+    struct Outcome {
+        int exitCode = -1;
+        QString out;
+        QString err;
+    };
+
+    Outcome run(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen")) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        env.remove(QStringLiteral("DISPLAY"));
+        process.setProcessEnvironment(env);
+        process.start(m_binary, arguments);
+        Outcome outcome;
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            return outcome;
+        }
+        outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        outcome.out = QString::fromUtf8(process.readAllStandardOutput());
+        outcome.err = QString::fromUtf8(process.readAllStandardError());
+        return outcome;
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
+        QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
+    }
+
+    void help_data() {
+        QTest::addColumn<QString>("option");
+        QTest::newRow("--help") << "--help";
+        QTest::newRow("-h") << "-h";
+    }
+
+    void help() {
+        QFETCH(QString, option);
+        const Outcome outcome = run({option});
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY(outcome.out.startsWith(QStringLiteral("Usage:")));
+        for (const char* word : {"nepirika [ADDRESS...]", "harvest", "download", "--version"})
+            QVERIFY2(outcome.out.contains(QLatin1String(word)), word);
+        QVERIFY(outcome.err.isEmpty());
+    }
+
+    void version() {
+        const Outcome outcome = run({QStringLiteral("--version")});
+        QCOMPARE(outcome.exitCode, 0);
+        QCOMPARE(outcome.out, QStringLiteral("nepirika %1\n").arg(QStringLiteral(NEPIRIKA_VERSION)));
+    }
+
+    void unknownOptionIsAUsageError_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("alone") << QStringList{"--bogus"} << "--bogus";
+        QTest::newRow("after an address") << QStringList{"http://127.0.0.1:9/", "-x"} << "-x";
+        QTest::newRow("after a toolkit option") << QStringList{"-style", "fusion", "--json"} << "--json";
+    }
+
+    void unknownOptionIsAUsageError() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, named);
+        // No display at all: the usage error comes before any window could be opened.
+        const Outcome outcome = run(arguments, QStringLiteral("xcb"));
+        QCOMPARE(outcome.exitCode, 2);
+        QVERIFY2(outcome.err.contains(QStringLiteral("unknown option %1").arg(named)),
+                 qPrintable(outcome.err));
+        QVERIFY(outcome.err.contains(QStringLiteral("Usage:")));
+        QVERIFY(outcome.out.isEmpty());
+    }
+
+    void subcommandsAreReached() {
+        const Outcome harvest = run({QStringLiteral("harvest"), QStringLiteral("--help")});
+        QCOMPARE(harvest.exitCode, 0);
+        QVERIFY(harvest.out.contains(QStringLiteral("nepirika harvest")));
+        const Outcome download = run({QStringLiteral("download"), QStringLiteral("--help")});
+        QCOMPARE(download.exitCode, 0);
+        QVERIFY(download.out.contains(QStringLiteral("nepirika download")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCommandLine)
+#include "tst_commandline.moc"
