@@ -14,10 +14,12 @@
 
 namespace {
 
-void writeOut(FILE* stream, const QString& line) {
+// One line; flushed unless more lines follow at once.
+void writeOut(FILE* stream, const QString& line, bool flush = true) {
     const QByteArray bytes = line.toUtf8() + '\n';
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    if (flush)
+        std::fflush(stream);
 }
 
 QString recordLine(const tURLData& record, bool json) {
@@ -119,7 +121,8 @@ int HarvestCommand::run(const QStringList& arguments) {
     int failures = 0;
     auto printNew = [&]() {
         for (; printed < harvester.List.Count(); ++printed)
-            writeOut(stdout, recordLine(harvester.List.Items(printed), json));
+            writeOut(stdout, recordLine(harvester.List.Items(printed), json), false);
+        std::fflush(stdout);
     };
     QObject::connect(&harvester, &tlinksys::pageFinished, &harvester,
                      [&](const QString& address, bool ok, const QString& reason) {
