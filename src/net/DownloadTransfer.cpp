@@ -200,8 +200,9 @@ void DownloadTransfer::onReplyFinished() {
     }
     if (!writeAvailable())
         return;
-    // Qt reports a connection closed before the declared length as an error in most cases; check
-    // it here as well. A compressed body's declared length is that of the compressed bytes.
+    // Qt takes a connection closed before the declared length for the end of the body and reports
+    // no error, so the length is checked here. A compressed body's declared length is that of the
+    // compressed bytes, which never reach us.
     const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
     if (declared.isValid() && (encoding.isEmpty() || encoding == "identity") &&
