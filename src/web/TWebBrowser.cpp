@@ -197,7 +197,9 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
                            });
     };
 
-    QTimer::singleShot(std::max(0, timeoutMs), this, [this, deliver]() {
+    QTimer::singleShot(std::max(0, timeoutMs), this, [this, pending, deliver]() {
+        if (pending->finished)
+            return;
         d->wedged = true;
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
     });

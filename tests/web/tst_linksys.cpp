@@ -8,7 +8,6 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QSignalSpy>
-#include <QStringDecoder>
 #include <QStringEncoder>
 #include <QTcpServer>
 #include <QTest>

@@ -25,6 +25,7 @@ private Q_SLOTS:
     void completionReportsTheTopDocumentsStatus();
     void unreachablePortFails();
     void collectsEveryAddressInOneCall();
+    void answeredCollectionKeepsThePage();
     void collectionLeavesThePageAsItIs();
     void pageCannotOpenWindowsShowDialogsOrGoLocal();
     void localPageCannotWanderToOtherLocalFiles();
@@ -167,6 +168,21 @@ void TestWebBrowser::collectsEveryAddressInOneCall() {
     QVERIFY(m_server.requestsFor(QStringLiteral("/based/pic.png")).isEmpty());
 }
 
+void TestWebBrowser::answeredCollectionKeepsThePage() {
+    // A page that answered in time keeps its renderer for the next navigation.
+    m_server.route(QStringLiteral("/plain.html"),
+                   TestHttpResponse::html(R"HTML(<a href="p.html">p</a>)HTML"));
+    TWebBrowser browser;
+    QSignalSpy replaced(&browser, &TWebBrowser::pageReplaced);
+    QWebEnginePage* const page = browser.page();
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/plain.html"))).ok);
+    QVERIFY(collect(browser, 300).ok);
+    QTest::qWait(600); // past the bound
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/plain.html"))).ok);
+    QCOMPARE(replaced.size(), 0);
+    QCOMPARE(browser.page(), page);
+}
+
 void TestWebBrowser::collectionLeavesThePageAsItIs() {
     // The page's own scripts replace what a collector might use; the collection runs in a world of
     // its own, and leaves the attributes as they were.
@@ -257,6 +273,7 @@ void TestWebBrowser::endlessScriptIsBoundedAndTheNextPageLoads() {
     m_server.route(QStringLiteral("/after.html"),
                    TestHttpResponse::html(R"HTML(<a href="b.html">b</a>)HTML"));
     TWebBrowser browser;
+    QSignalSpy replaced(&browser, &TWebBrowser::pageReplaced);
     QVERIFY(load(browser, m_server.url(QStringLiteral("/spin.html"))).ok);
     QTest::qWait(200);
     QElapsedTimer clock;
@@ -269,6 +286,8 @@ void TestWebBrowser::endlessScriptIsBoundedAndTheNextPageLoads() {
 
     const Completion next = load(browser, m_server.url(QStringLiteral("/after.html")));
     QVERIFY2(next.ok, qPrintable(next.errorText));
+    QCOMPARE(replaced.size(), 1);
+    QCOMPARE(replaced.first().at(0).value<QWebEnginePage*>(), browser.page());
     const Collected c = collect(browser);
     QVERIFY2(c.ok, qPrintable(c.reason));
     QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/b.html"))});
