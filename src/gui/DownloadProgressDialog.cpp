@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
@@ -21,8 +22,13 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     setWindowModality(Qt::ApplicationModal);
     m_current->setReadOnly(true);
     m_current->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_current->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_current->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_current->setMaximumBlockCount(64);
-    m_current->setFixedHeight(m_current->fontMetrics().lineSpacing() * 5);
+    // Room for the four addresses that run at once by default.
+    const int margins =
+        2 * (m_current->frameWidth() + static_cast<int>(m_current->document()->documentMargin()));
+    m_current->setFixedHeight(m_current->fontMetrics().lineSpacing() * 4 + margins + 6);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
