@@ -166,6 +166,22 @@ private Q_SLOTS:
         QCOMPARE(openBoxes().size(), 0);
     }
 
+    void manyFailuresAreNamedUpToTwenty() {
+        QStringList lines;
+        for (int i = 1; i <= 22; ++i)
+            lines.append(url("/gone-") + QString::number(i) + QStringLiteral(".html"));
+        lines.append(url("/a.html"));
+        QVERIFY(analyse(lines.join(QLatin1Char('\n'))));
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
+        QTRY_COMPARE(openBoxes().size(), 1);
+        const QString report = openBoxes().first()->text();
+        QVERIFY(report.contains(QStringLiteral("(22 件)")));
+        QVERIFY(report.contains(url("/gone-20.html")));
+        QVERIFY(!report.contains(url("/gone-21.html")));
+        QVERIFY(!report.contains(url("/gone-22.html")));
+        QVERIFY(report.contains(QStringLiteral("ほか 2 件")));
+    }
+
     void filterUnfilterAndTextView() {
         QVERIFY(analyse(url("/a.html") + QLatin1Char('\n') + url("/b.html")));
         QCOMPARE(openBoxes().size(), 0);
