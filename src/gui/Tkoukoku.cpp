@@ -390,13 +390,17 @@ void Tkoukoku::takeList(const QStringList& entries) {
     m_listTimeoutTimer->stop();
 
     AdList = entries;
-    koukokuweb->Navigate(QUrl(QStringLiteral("about:blank")));
     Loaded = true;
     Q_EMIT listTaken();
 
-    // The first advertisement follows at once.
-    if (!AdList.isEmpty())
-        koukokutimer->start(1);
+    if (AdList.isEmpty()) {
+        // Nothing to show: the list document goes, the banner stays blank.
+        koukokuweb->Navigate(QUrl(QStringLiteral("about:blank")));
+        return;
+    }
+    // The first advertisement follows at once and replaces the list document (which was never
+    // shown). A blank page in between would only race with it.
+    koukokutimer->start(1);
 }
 
 void Tkoukoku::koukokutimerTimer() {

@@ -110,6 +110,7 @@ private Q_SLOTS:
     void failedAttemptsWaitLongerEachTime();
     void unansweredListTimesOut();
     void oneEntryIsShownAndStays();
+    void oneEntryThatFailedIsTriedAgain();
     void noEntryLeavesTheBannerBlank();
     void failedAdvertisementBringsNoBurst();
     void clickedLinkOpensOutsideAndBannerKeepsItsPage();
@@ -354,6 +355,29 @@ void tst_Banner::oneEntryIsShownAndStays() {
     QVERIFY(!w.banner->isRotating());
     QCOMPARE(m_server->requestsFor("/a.html").size(), 1);
     QCOMPARE(w.banner->browser()->page()->url(), m_server->url("/a.html"));
+}
+
+void tst_Banner::oneEntryThatFailedIsTriedAgain() {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    m_server->route("/a.html", [calls](const TestHttpRequest&) {
+        if (calls->fetch_add(1) == 0)
+            return TestHttpResponse::error(503);
+        return TestHttpResponse::html(adPage("A"));
+    });
+    m_server->route("/list.txt", plainText(m_server->url("/a.html").toEncoded()));
+
+    BannerWindow w(m_server->url("/list.txt"), 500ms);
+    QSignalSpy shown(w.banner, &Tkoukoku::advertisementShown);
+    QElapsedTimer clock;
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 1, 10000);
+    clock.start();
+    QTRY_COMPARE_WITH_TIMEOUT(shown.size(), 2, 10000);
+    QVERIFY(clock.elapsed() >= 400);
+    QVERIFY(waitUntilShowing(w.banner, m_server->url("/a.html")));
+    QTest::qWait(1200);
+    QCOMPARE(shown.size(), 2);
+    QCOMPARE(m_server->requestsFor("/a.html").size(), 2);
+    QVERIFY(!w.banner->isRotating());
 }
 
 void tst_Banner::noEntryLeavesTheBannerBlank() {
