@@ -102,10 +102,10 @@ int runWindow(int argc, char** argv) {
                           QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(&qtTranslator);
 
-    // Qt has taken its own options (-style, -platform, ...) out of argv; the rest are addresses.
+    // Qt has taken its own options (-style, -platform, ...) out of argv; the rest are addresses
+    // ("--" only says that no options follow).
     QStringList addresses = QApplication::arguments().mid(1);
-    if (!addresses.isEmpty() && addresses.first() == QLatin1String("--"))
-        addresses.removeFirst();
+    addresses.removeOne(QStringLiteral("--"));
 
     auto Form1 = std::make_unique<TForm1>();
     // One text view window is made at start-up and never shown; the view commands open their own.
