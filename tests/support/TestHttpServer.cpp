@@ -268,8 +268,15 @@ TestHttpServer::TestHttpServer()
 TestHttpServer::~TestHttpServer()
 {
     if (m_thread) {
-        QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->shutdown(); }, Qt::BlockingQueuedConnection);
-        QMetaObject::invokeMethod(m_worker, &QObject::deleteLater);
+        // Close and delete on the server's own thread, before its loop stops, so that nothing that
+        // the connections hold outlives the server.
+        QMetaObject::invokeMethod(
+            m_worker,
+            [w = m_worker] {
+                w->shutdown();
+                delete w;
+            },
+            Qt::BlockingQueuedConnection);
         m_thread->quit();
         m_thread->wait();
         delete m_thread;
