@@ -19,6 +19,8 @@
 namespace {
 
 const QString generationScriptName = QStringLiteral("nepirika-generation");
+// How long a healthy renderer may take to answer before a navigation.
+constexpr int rendererAnswerMs = 2000;
 
 // Runs in the application's own script world: the page's scripts can neither see nor replace what
 // it uses. Reads only; the page is left as it is.
@@ -84,6 +86,8 @@ struct TWebBrowser::Private {
     // The top document is loading; the last load succeeded.
     bool loading = false;
     bool lastLoadOk = false;
+    // The page has shown a document (a renderer that can be asked for a sign of life).
+    bool hasDocument = false;
     quint64 navigations = 0;
 };
 
@@ -130,14 +134,44 @@ void TWebBrowser::createPage() {
     d->page = new HiddenWebPage(d->profile, this);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
     d->wedged = false;
+    d->hasDocument = false;
+    d->loading = false;
 }
 
 void TWebBrowser::Navigate(const QUrl& url) {
+    const quint64 navigation = ++d->navigations;
+    d->stopped = false;
+    if (d->wedged || !d->hasDocument) {
+        startNavigation(url);
+        return;
+    }
+    // A renderer still running a script of the page before (one that never ends, say) would never
+    // take the navigation: it is asked for a sign of life first, and replaced when none comes.
+    auto answered = std::make_shared<bool>(false);
+    QPointer<TWebBrowser> self(this);
+    d->page->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
+                           [self, answered, navigation, url](const QVariant&) {
+                               if (!self || *answered)
+                                   return;
+                               *answered = true;
+                               if (navigation == self->d->navigations && !self->d->stopped)
+                                   self->startNavigation(url);
+                           });
+    QTimer::singleShot(rendererAnswerMs, this, [this, answered, navigation, url]() {
+        if (*answered)
+            return;
+        *answered = true;
+        d->wedged = true;
+        if (navigation == d->navigations && !d->stopped)
+            startNavigation(url);
+    });
+}
+
+void TWebBrowser::startNavigation(const QUrl& url) {
     if (d->wedged) {
         createPage();
         Q_EMIT pageReplaced(d->page);
     }
-    ++d->navigations;
     const QUrl current = d->page->url();
     // Only the fragment differs from a page that has loaded: the engine scrolls within the document
     // and reports no load, so the completion is reported here.
@@ -145,7 +179,7 @@ void TWebBrowser::Navigate(const QUrl& url) {
                               url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
     if (sameDocument) {
         QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
-            if (navigation == d->navigations && !d->loading)
+            if (navigation == d->navigations && !d->loading && !d->stopped)
                 Q_EMIT DocumentComplete(true, QString());
         });
     } else {
@@ -164,11 +198,11 @@ void TWebBrowser::Navigate(const QUrl& url) {
         script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
         scripts.insert(script);
     }
-    d->stopped = false;
     d->page->load(url);
 }
 
 void TWebBrowser::Stop() {
+    d->stopped = true;
     d->page->triggerAction(QWebEnginePage::Stop);
 }
 
@@ -267,6 +301,7 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
         return;
     }
     d->loading = false;
+    d->hasDocument = true;
     const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
                                 ? tr("読み込みを止めました")
                                 : loadFailureText(info);

@@ -42,8 +42,11 @@ public:
     explicit TWebBrowser(QWebEngineProfile* profile = nullptr, QObject* parent = nullptr);
     ~TWebBrowser() override;
 
-    // Returns at once; the load ends with DocumentComplete.
+    // Returns at once; the load ends with DocumentComplete. The load itself begins once the
+    // renderer has shown a sign of life (within milliseconds; a renderer stuck in the page's script
+    // is replaced after two seconds), so LocationURL may name the earlier page for that long.
     virtual void Navigate(const QUrl& url);
+    // Stops the load; DocumentComplete(false, "読み込みを止めました") follows when one was under way.
     virtual void Stop();
     // The current document's address.
     virtual QUrl LocationURL() const;
@@ -53,9 +56,10 @@ public:
     // not answer within timeoutMs (a script that never ends, say). Nothing in the page is changed.
     virtual void CollectAddresses(int timeoutMs, CollectCallback done);
 
-    // The engine page, for a view that shows it (the banner). After a collection timed out because
-    // the page's script never ends, the next Navigate replaces the page with a fresh one (the old
-    // renderer cannot take a navigation any more); pageReplaced says so.
+    // The engine page, for a view that shows it (the banner). When the renderer is stuck in a
+    // script that never ends (a collection went unanswered, or no sign of life before a
+    // navigation), Navigate replaces the page with a fresh one, since the old renderer cannot take
+    // a navigation any more; pageReplaced says so.
     QWebEnginePage* page() const;
     QWebEngineProfile* profile() const;
     // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads).
@@ -75,6 +79,7 @@ Q_SIGNALS:
 
 private:
     void createPage();
+    void startNavigation(const QUrl& url);
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
 
     struct Private;

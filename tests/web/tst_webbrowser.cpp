@@ -30,6 +30,8 @@ private Q_SLOTS:
     void pageCannotOpenWindowsShowDialogsOrGoLocal();
     void localPageCannotWanderToOtherLocalFiles();
     void endlessScriptIsBoundedAndTheNextPageLoads();
+    void scriptStartedAfterTheCollectionDoesNotHoldTheNextPage();
+    void stopEndsALoad();
     void earlierDocumentIsToldApart();
     void downloadsAreRefused();
     void cookiesAndUserAgentAreExposed();
@@ -291,6 +293,47 @@ void TestWebBrowser::endlessScriptIsBoundedAndTheNextPageLoads() {
     const Collected c = collect(browser);
     QVERIFY2(c.ok, qPrintable(c.reason));
     QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/b.html"))});
+}
+
+void TestWebBrowser::scriptStartedAfterTheCollectionDoesNotHoldTheNextPage() {
+    m_server.route(QStringLiteral("/later.html"), TestHttpResponse::html(R"HTML(<a href="l.html">l</a>
+<script>window.addEventListener('load', function () { setTimeout(function () { for (;;) {} }, 400); });</script>)HTML"));
+    m_server.route(QStringLiteral("/fine2.html"),
+                   TestHttpResponse::html(R"HTML(<a href="f2.html">f</a>)HTML"));
+    TWebBrowser browser;
+    QSignalSpy replaced(&browser, &TWebBrowser::pageReplaced);
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/later.html"))).ok);
+    const Collected first = collect(browser);
+    QVERIFY2(first.ok, qPrintable(first.reason));
+    QTest::qWait(2000); // the page's script now runs for ever (timers of a hidden page may run late)
+    QElapsedTimer clock;
+    clock.start();
+    const Completion next = load(browser, m_server.url(QStringLiteral("/fine2.html")));
+    QVERIFY2(next.ok, qPrintable(next.errorText));
+    QVERIFY(clock.elapsed() < 8000);
+    QCOMPARE(replaced.size(), 1);
+    const Collected c = collect(browser);
+    QVERIFY2(c.ok, qPrintable(c.reason));
+    QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/f2.html"))});
+    // A healthy page is kept for the navigation after.
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/later.html#x"))).ok);
+    QCOMPARE(replaced.size(), 1);
+}
+
+void TestWebBrowser::stopEndsALoad() {
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/never"), hang);
+    m_server.route(QStringLiteral("/start.html"), TestHttpResponse::html("<p>start</p>"));
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/start.html"))).ok);
+    QSignalSpy spy(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/never")));
+    QTRY_VERIFY(!m_server.requestsFor(QStringLiteral("/never")).isEmpty());
+    browser.Stop();
+    QVERIFY(spy.wait(5000));
+    QCOMPARE(spy.first().at(0).toBool(), false);
+    QCOMPARE(spy.first().at(1).toString(), QStringLiteral("読み込みを止めました"));
 }
 
 void TestWebBrowser::earlierDocumentIsToldApart() {
