@@ -14,10 +14,10 @@
 #include "tlinksys.h"
 
 #include <QElapsedTimer>
-#include <QWindow>
 #include <QLineEdit>
 #include <QListView>
 #include <QPlainTextEdit>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     while ((!form.windowHandle() || !form.windowHandle()->isExposed()) && exposure.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
 
-    QList<qint64> fill, filterMost, filterFew, unfilter, text;
+    QList<qint64> fill, filterMost, filterFew, filterNone, unfilter, text;
     for (int run = 0; run < runs; ++run) {
         // A fresh harvester, as a new analysis makes one.
         form.Memo1->clear();
@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < records; ++i) {
             const bool page = i % 5 < 3;
             harvester->List.Add(tURLData::make(
-                page ? QStringLiteral("http://www.example.com/dir/sub/page-%1.html").arg(i)
+                page ? QStringLiteral("http://www.example.com/%E6%97%A5%E6%9C%AC%E8%AA%9E/sub/page-%1.html")
+                           .arg(i)
                      : QStringLiteral("http://img.example.com/photos/2024/photo-%1.JPG").arg(i),
                 page ? tURLData::KindPage : tURLData::KindImage, 0,
                 QStringLiteral("http://www.example.com/")));
@@ -74,6 +75,9 @@ int main(int argc, char** argv) {
         filterMost.append(timed([&] { form.Button8Click(); }, lists));
         form.kensaku1->setText(QStringLiteral("page-4242"));
         filterFew.append(timed([&] { form.Button8Click(); }, lists));
+        // Nothing matches: every percent-encoded address is decoded and searched too.
+        form.kensaku1->setText(QStringLiteral("zzz"));
+        filterNone.append(timed([&] { form.Button8Click(); }, lists));
         unfilter.append(timed([&] { form.Button10Click(); }, lists));
         text.append(timed(
             [&] {
@@ -92,6 +96,7 @@ int main(int argc, char** argv) {
     const Row rows[] = {{"show results (both lists)", fill},
                         {"filter, most entries match", filterMost},
                         {"filter, few entries match", filterFew},
+                        {"filter, nothing matches", filterNone},
                         {"unfilter", unfilter},
                         {"view as text (linked pages)", text}};
     std::printf("%d records, best and worst of %d runs:\n", records, runs);

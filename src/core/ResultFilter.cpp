@@ -1,6 +1,22 @@
 #include "ResultFilter.h"
 
+#include <QUrl>
+
 namespace ResultFilter {
+namespace {
+
+// loweredFilter is already lower-cased and not empty.
+bool matchesLowered(const QString& url, const QString& loweredFilter) {
+    if (url.toLower().contains(loweredFilter))
+        return true;
+    // Addresses come percent-encoded from the engine; a filter typed as the user reads the address
+    // ("日本語", "a b") matches its decoded form too.
+    if (!url.contains(QLatin1Char('%')))
+        return false;
+    return QUrl::fromPercentEncoding(url.toUtf8()).toLower().contains(loweredFilter);
+}
+
+} // namespace
 
 bool belongs(const tURLData& record, Side side) {
     return (side == Side::LinkedPages) == record.isPage();
@@ -26,7 +42,7 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
     const std::vector<tURLData>& records = list.records();
     for (size_t i = 0; i < records.size(); ++i) {
         const tURLData& record = records[i];
-        if (belongs(record, side) && record.URL.toLower().contains(lowered)) {
+        if (belongs(record, side) && matchesLowered(record.URL, lowered)) {
             entries.addresses.append(record.URL);
             entries.records.append(qsizetype(i));
         }
@@ -36,7 +52,7 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
 
 bool matches(const QString& url, const QString& filterText) {
     const QString lowered = filterText.toLower();
-    return !lowered.isEmpty() && url.toLower().contains(lowered);
+    return !lowered.isEmpty() && matchesLowered(url, lowered);
 }
 
 } // namespace ResultFilter

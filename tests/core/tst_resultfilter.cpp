@@ -18,6 +18,7 @@ private:
             {QStringLiteral("http://host/PHOTO.JPG"), tURLData::KindImage},
             {QStringLiteral("http://host/index.htm"), tURLData::KindImage},
             {QStringLiteral("http://host/ÄRGER.htm"), tURLData::KindPage},
+            {QStringLiteral("http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"), tURLData::KindImage},
         };
         for (const auto& [url, kind] : records)
             list.Add(tURLData::make(url, kind, 0, QStringLiteral("http://host/")));
@@ -34,8 +35,9 @@ private Q_SLOTS:
         const ResultFilter::Entries files = ResultFilter::all(list, ResultFilter::Side::DataFiles);
         QCOMPARE(files.addresses,
                  QStringList({"http://host/a.jpg", "javascript:go('x.htm')", "http://host/movie.swf",
-                              "http://host/PHOTO.JPG", "http://host/index.htm"}));
-        QCOMPARE(files.records, QList<qsizetype>({1, 3, 5, 6, 7}));
+                              "http://host/PHOTO.JPG", "http://host/index.htm",
+                              "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"}));
+        QCOMPARE(files.records, QList<qsizetype>({1, 3, 5, 6, 7, 9}));
     }
 
     void matching_data() {
@@ -54,11 +56,17 @@ private Q_SLOTS:
             << QStringList{"http://host/index.htm", "http://host/page.html", "http://host/x.htm?y=1",
                            "http://host/ÄRGER.htm"};
         QTest::newRow("stored capitals are shown as stored")
-            << files << ".jpg" << QStringList{"http://host/a.jpg", "http://host/PHOTO.JPG"};
+            << files << ".jpg"
+            << QStringList{"http://host/a.jpg", "http://host/PHOTO.JPG",
+                           "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"};
         QTest::newRow("non-ASCII letters are lowered too")
             << pages << "ärger" << QStringList{"http://host/ÄRGER.htm"};
         QTest::newRow("data files include scripts and embeds")
             << files << "('X.HTM" << QStringList{"javascript:go('x.htm')"};
+        QTest::newRow("percent-encoded address matches its decoded form")
+            << files << "日本語/A B" << QStringList{"http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"};
+        QTest::newRow("percent-encoded address matches as stored")
+            << files << "%e6%97%a5" << QStringList{"http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"};
         QTest::newRow("empty filter matches nothing") << pages << "" << QStringList{};
         QTest::newRow("no match") << files << ".png" << QStringList{};
         QTest::newRow("same address under another kind stays on its side")
