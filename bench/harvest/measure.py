@@ -3,6 +3,7 @@ summed memory of every process it started (PSS and RSS from /proc/PID/smaps_roll
 100 ms). PSS splits pages shared between processes of the tree (the browser engine's libraries,
 the renderers' shared memory) so the sum is the tree's real footprint; the RSS sum counts them once
 per process and is given for reference."""
+import fcntl
 import os
 import signal
 import subprocess
@@ -20,6 +21,10 @@ class Measurement:
     peak_processes: int = 0
     samples: int = 0
     returncode: int = 0
+    start_epoch: float = 0.0  # time.time() at the start
+    first_out: float = 0.0  # seconds from the start to the first byte on standard output (0: none)
+    last_out: float = 0.0  # seconds from the start to the last byte on standard output (0: none)
+    loaded: float = 0.0  # seconds from the start to the page's load event, where the caller knows it
     leftovers: list = field(default_factory=list)  # processes of the tree still alive at its exit
 
 
@@ -94,8 +99,30 @@ def run(argv, stdin_path=None, stdout_path=os.devnull, stderr_path=os.devnull, e
     ticks = {}
     with open(stdin_path or os.devnull, "rb") as fin, open(stdout_path, "wb") as fout, \
             open(stderr_path, "wb") as ferr:
+        m.start_epoch = time.time()
         start = time.monotonic()
-        proc = subprocess.Popen(argv, stdin=fin, stdout=fout, stderr=ferr, env=env, start_new_session=True)
+        proc = subprocess.Popen(argv, stdin=fin, stdout=subprocess.PIPE, stderr=ferr, env=env,
+                                start_new_session=True)
+        try:
+            # A roomy pipe: the command never waits on this script while it writes.
+            fcntl.fcntl(proc.stdout.fileno(), fcntl.F_SETPIPE_SZ, 1 << 20)
+        except OSError:
+            pass
+
+        def copy_out():
+            # Passes standard output on to the file, noting when its first and last bytes came.
+            while True:
+                chunk = proc.stdout.read1(1 << 16)
+                if not chunk:
+                    return
+                now = time.monotonic() - start
+                if not m.first_out:
+                    m.first_out = now
+                m.last_out = now
+                fout.write(chunk)
+
+        copier = threading.Thread(target=copy_out, daemon=True)
+        copier.start()
 
         def sample():
             while True:
@@ -145,6 +172,8 @@ def run(argv, stdin_path=None, stdout_path=os.devnull, stderr_path=os.devnull, e
                 os.kill(pid, signal.SIGKILL)
             except OSError:
                 pass
+        copier.join(10)
+        proc.stdout.close()
         proc.returncode = os.waitstatus_to_exitcode(status)
         m.returncode = proc.returncode
         m.cpu = max(usage.ru_utime + usage.ru_stime, sum(ticks.values()) / TICK)
