@@ -303,12 +303,15 @@ void TForm1::destroyHarvester() {
         return;
     // Whatever it still reports belongs to an analysis nobody waits for any more.
     disconnect(m_harvester, nullptr, this, nullptr);
+    // No longer the current harvester before it goes: a completion event that stopping the browser
+    // might raise meanwhile reaches nobody.
+    tlinksys* harvester = m_harvester;
+    m_harvester.clear();
     if (m_analysing) {
-        m_harvester->Cancel();
+        harvester->Cancel();
         m_analysing = false;
     }
-    delete m_harvester.data();
-    m_harvester.clear();
+    delete harvester;
 }
 
 void TForm1::ResetResults() {
