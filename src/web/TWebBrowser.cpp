@@ -89,6 +89,12 @@ struct TWebBrowser::Private {
     // The page has shown a document (a renderer that can be asked for a sign of life).
     bool hasDocument = false;
     quint64 navigations = 0;
+    // A navigation has been started and has not completed yet.
+    bool awaitingCompletion = false;
+    // The renderer ended abnormally; the next load starts a new one.
+    bool rendererGone = false;
+    // Ends the collection under way with a failure (the renderer is gone and will never answer).
+    std::function<void(const QString&)> failCollection;
 };
 
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
@@ -133,15 +139,17 @@ void TWebBrowser::createPage() {
     }
     d->page = new HiddenWebPage(d->profile, this);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
+    connect(d->page, &QWebEnginePage::renderProcessTerminated, this, &TWebBrowser::onRendererTerminated);
     d->wedged = false;
     d->hasDocument = false;
     d->loading = false;
+    d->rendererGone = false;
 }
 
 void TWebBrowser::Navigate(const QUrl& url) {
     const quint64 navigation = ++d->navigations;
     d->stopped = false;
-    if (d->wedged || !d->hasDocument) {
+    if (d->wedged || !d->hasDocument || d->rendererGone) {
         startNavigation(url);
         return;
     }
@@ -198,6 +206,8 @@ void TWebBrowser::startNavigation(const QUrl& url) {
         script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
         scripts.insert(script);
     }
+    d->awaitingCompletion = true;
+    d->rendererGone = false;
     d->page->load(url);
 }
 
@@ -230,6 +240,14 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
                                pending->done(ok, addresses, reason);
                            });
     };
+
+    d->failCollection = [deliver](const QString& reason) {
+        deliver(false, {}, reason);
+    };
+    if (d->rendererGone) {
+        deliver(false, {}, rendererGoneText());
+        return;
+    }
 
     QTimer::singleShot(std::max(0, timeoutMs), this, [this, pending, deliver]() {
         if (pending->finished)
@@ -302,9 +320,27 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
     }
     d->loading = false;
     d->hasDocument = true;
+    d->awaitingCompletion = false;
     const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
                                 ? tr("読み込みを止めました")
                                 : loadFailureText(info);
     d->lastLoadOk = failure.isEmpty();
     Q_EMIT DocumentComplete(failure.isEmpty(), failure);
+}
+
+QString TWebBrowser::rendererGoneText() {
+    return tr("ページの処理が異常終了しました");
+}
+
+void TWebBrowser::onRendererTerminated(int status) {
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    d->rendererGone = true;
+    d->loading = false;
+    d->lastLoadOk = false;
+    if (auto fail = std::exchange(d->failCollection, nullptr))
+        fail(rendererGoneText());
+    // The engine reports no end of the load that the renderer took with it.
+    if (std::exchange(d->awaitingCompletion, false))
+        Q_EMIT DocumentComplete(false, rendererGoneText());
 }

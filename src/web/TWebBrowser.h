@@ -81,6 +81,8 @@ private:
     void createPage();
     void startNavigation(const QUrl& url);
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
+    void onRendererTerminated(int status);
+    static QString rendererGoneText();
 
     struct Private;
     std::unique_ptr<Private> d;

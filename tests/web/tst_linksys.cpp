@@ -81,6 +81,7 @@ private Q_SLOTS:
     void recordsInHarvestOrderWithDuplicatesSkippedPerKind();
     void addressesResolvedAsTheEngineDoes();
     void scriptAndMailLinks();
+    void addressesAreComparedExactly();
     void emptySourcesAddNothingAndThePageIsNotChanged();
     void scriptGeneratedLinks();
     void shiftJisPage();
@@ -226,6 +227,18 @@ void TestLinkSys::scriptAndMailLinks() {
                               "page " + u("/x/mailto/list.html"),
                               QStringLiteral("page http://example.invalid/?to=mailto:x"),
                           }));
+}
+
+void TestLinkSys::addressesAreComparedExactly() {
+    // Letter case in the path, a trailing slash, a query or a fragment make another address.
+    m_server.route(QStringLiteral("/exact.html"), TestHttpResponse::html(R"HTML(
+<a href="/A.html">1</a><a href="/a.html">2</a><a href="/dir">3</a><a href="/dir/">4</a>
+<a href="/a.html?">5</a><a href="/a.html#top">6</a><a href="/a.html">again</a>)HTML"));
+    Harvest h;
+    QVERIFY(h.run({u("/exact.html")}));
+    QCOMPARE(h.records(),
+             (QStringList{"page " + u("/A.html"), "page " + u("/a.html"), "page " + u("/dir"),
+                          "page " + u("/dir/"), "page " + u("/a.html?"), "page " + u("/a.html#top")}));
 }
 
 void TestLinkSys::emptySourcesAddNothingAndThePageIsNotChanged() {

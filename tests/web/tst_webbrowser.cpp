@@ -32,6 +32,7 @@ private Q_SLOTS:
     void endlessScriptIsBoundedAndTheNextPageLoads();
     void scriptStartedAfterTheCollectionDoesNotHoldTheNextPage();
     void stopEndsALoad();
+    void rendererEndingMidLoadIsAFailure();
     void earlierDocumentIsToldApart();
     void downloadsAreRefused();
     void cookiesAndUserAgentAreExposed();
@@ -318,6 +319,26 @@ void TestWebBrowser::scriptStartedAfterTheCollectionDoesNotHoldTheNextPage() {
     // A healthy page is kept for the navigation after.
     QVERIFY(load(browser, m_server.url(QStringLiteral("/later.html#x"))).ok);
     QCOMPARE(replaced.size(), 1);
+}
+
+void TestWebBrowser::rendererEndingMidLoadIsAFailure() {
+    // The engine itself reports no end for a load whose renderer went down.
+    m_server.route(QStringLiteral("/c.html"), TestHttpResponse::html(R"HTML(<a href="c2.html">c</a>)HTML"));
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/c.html"))).ok);
+    const Completion c = load(browser, QUrl(QStringLiteral("chrome://crash")), 10000);
+    QVERIFY(!c.ok);
+    QCOMPARE(c.errorText, QStringLiteral("ページの処理が異常終了しました"));
+    QElapsedTimer clock;
+    clock.start();
+    const Collected gone = collect(browser, 5000);
+    QVERIFY(gone.answered && !gone.ok);
+    QCOMPARE(gone.reason, QStringLiteral("ページの処理が異常終了しました"));
+    QVERIFY(clock.elapsed() < 2000);
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/c.html"))).ok);
+    const Collected again = collect(browser);
+    QVERIFY2(again.ok, qPrintable(again.reason));
+    QCOMPARE(again.addresses.links, QStringList{m_server.urlText(QStringLiteral("/c2.html"))});
 }
 
 void TestWebBrowser::stopEndsALoad() {
