@@ -128,8 +128,11 @@ TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
 }
 
 TWebBrowser::~TWebBrowser() {
-    // The page must go before the profile it runs on.
-    delete d->page;
+    // The pages must go before the profile they run on, a replaced one still waiting for its
+    // deferred deletion included.
+    const QList<HiddenWebPage*> pages = findChildren<HiddenWebPage*>(Qt::FindDirectChildrenOnly);
+    for (HiddenWebPage* page : pages)
+        delete page;
 }
 
 void TWebBrowser::createPage() {

@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QNetworkCookieJar>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void pageCannotOpenWindowsShowDialogsOrGoLocal();
     void localPageCannotWanderToOtherLocalFiles();
     void endlessScriptIsBoundedAndTheNextPageLoads();
+    void destroyedRightAfterAReplacement();
     void scriptStartedAfterTheCollectionDoesNotHoldTheNextPage();
     void stopEndsALoad();
     void rendererEndingMidLoadIsAFailure();
@@ -294,6 +296,22 @@ void TestWebBrowser::endlessScriptIsBoundedAndTheNextPageLoads() {
     const Collected c = collect(browser);
     QVERIFY2(c.ok, qPrintable(c.reason));
     QCOMPARE(c.addresses.links, QStringList{m_server.urlText(QStringLiteral("/b.html"))});
+}
+
+void TestWebBrowser::destroyedRightAfterAReplacement() {
+    // Gone at once after a stuck page was replaced: no page may outlive the profile it runs on.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("profile|WebEnginePage")));
+    m_server.route(QStringLiteral("/spin3.html"), TestHttpResponse::html(R"HTML(<a href="a.html">a</a>
+<script>window.addEventListener('load', function () { setTimeout(function () { for (;;) {} }, 0); });</script>)HTML"));
+    auto browser = std::make_unique<TWebBrowser>();
+    QSignalSpy replaced(browser.get(), &TWebBrowser::pageReplaced);
+    QVERIFY(load(*browser, m_server.url(QStringLiteral("/spin3.html"))).ok);
+    QTest::qWait(200);
+    QVERIFY(!collect(*browser, 500).ok);
+    browser->Navigate(m_server.url(QStringLiteral("/spin3.html")));
+    QCOMPARE(replaced.size(), 1);
+    browser.reset();
+    QTest::qWait(200);
 }
 
 void TestWebBrowser::scriptStartedAfterTheCollectionDoesNotHoldTheNextPage() {
