@@ -91,6 +91,9 @@ struct TWebBrowser::Private {
     quint64 navigations = 0;
     // A navigation has been started and has not completed yet.
     bool awaitingCompletion = false;
+    // The engine has reported the start of that navigation's load; until then, the end of a load
+    // is that of one the navigation abandoned (the page's own move to another address).
+    bool started = false;
     // The renderer ended abnormally; the next load starts a new one.
     bool rendererGone = false;
     // Ends the collection under way with a failure (the renderer is gone and will never answer).
@@ -190,8 +193,10 @@ void TWebBrowser::startNavigation(const QUrl& url) {
                               url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
     if (sameDocument) {
         QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
-            if (navigation == d->navigations && !d->loading && !d->stopped)
-                Q_EMIT DocumentComplete(true, QString());
+            if (navigation != d->navigations || d->loading || d->stopped || !d->awaitingCompletion)
+                return;
+            d->awaitingCompletion = false;
+            Q_EMIT DocumentComplete(true, QString());
         });
     } else {
         // Every document that this navigation brings in carries its number, so that a collection
@@ -210,12 +215,16 @@ void TWebBrowser::startNavigation(const QUrl& url) {
         scripts.insert(script);
     }
     d->awaitingCompletion = true;
+    d->started = false;
     d->rendererGone = false;
     d->page->load(url);
 }
 
 void TWebBrowser::Stop() {
     d->stopped = true;
+    // The next end of a load is this navigation's, even when its start has not been reported yet.
+    if (d->awaitingCompletion)
+        d->started = true;
     d->page->triggerAction(QWebEnginePage::Stop);
 }
 
@@ -319,15 +328,20 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
         d->loading = true;
+        d->started = true;
         return;
     }
     d->loading = false;
     d->hasDocument = true;
-    d->awaitingCompletion = false;
     const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
                                 ? tr("読み込みを止めました")
                                 : loadFailureText(info);
     d->lastLoadOk = failure.isEmpty();
+    // One completion for each Navigate: not the end of a load that the page started by itself, nor
+    // that of one the navigation abandoned.
+    if (!d->awaitingCompletion || !d->started)
+        return;
+    d->awaitingCompletion = false;
     Q_EMIT DocumentComplete(failure.isEmpty(), failure);
 }
 

@@ -71,9 +71,10 @@ public:
     static QString loadFailureText(const QWebEngineLoadingInfo& info);
 
 Q_SIGNALS:
-    // At least once after each navigation, failed loads included, never before Navigate has
-    // returned. ok is false when the top document failed: a network error, or an HTTP error status
-    // (errorText says which).
+    // Once after each Navigate, failed loads included, never before Navigate has returned; not for
+    // loads that the page starts by itself once it has completed. ok is false when the top
+    // document failed: a network error, an HTTP error status, a response with no document, the
+    // renderer's end (errorText says which).
     void DocumentComplete(bool ok, const QString& errorText);
     void pageReplaced(QWebEnginePage* page);
 

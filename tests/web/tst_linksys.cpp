@@ -97,6 +97,7 @@ private Q_SLOTS:
     void rudePageStillHarvests();
     void pageThatMovesOnByItself();
     void samePageWithAFragment();
+    void abandonedLoadOfThePageBeforeIsNotTheNextPages();
 
 private:
     TestHttpServer m_server;
@@ -562,6 +563,34 @@ void TestLinkSys::samePageWithAFragment() {
     for (const auto& p : std::as_const(h.pages))
         QVERIFY2(p.ok, qPrintable(p.address + QLatin1Char(' ') + p.reason));
     QCOMPARE(h.records(), (QStringList{"page " + u("/f1.html"), "page " + u("/f2.html")}));
+}
+
+void TestLinkSys::abandonedLoadOfThePageBeforeIsNotTheNextPages() {
+    // The page moves on by itself once loaded, towards a slow address; the next line's navigation
+    // abandons that load. Its end is not the end of the next page.
+    m_server.route(
+        QStringLiteral("/mover.html"),
+        TestHttpResponse::html(
+            R"HTML(<meta http-equiv="refresh" content="0; url=/slow-target"><a href="m.html">m</a>)HTML"));
+    m_server.route(QStringLiteral("/slow-target"), [](const TestHttpRequest&) {
+        TestHttpResponse r = TestHttpResponse::html("<a href=\"t.html\">t</a>");
+        r.delayMs = 1500;
+        return r;
+    });
+    m_server.route(QStringLiteral("/next2.html"), [](const TestHttpRequest&) {
+        TestHttpResponse r = TestHttpResponse::html("<a href=\"n2.html\">n</a>");
+        r.delayMs = 300;
+        return r;
+    });
+    Harvest h;
+    // The refresh is started before the harvest of the page ends.
+    QObject::connect(&h.browser, &TWebBrowser::DocumentComplete, h.harvester.get(),
+                     [](bool) { QTest::qWait(100); });
+    QVERIFY(h.run({u("/mover.html"), u("/next2.html")}));
+    QCOMPARE(h.pages.size(), 2);
+    QVERIFY2(h.pages.at(0).ok, qPrintable(h.pages.at(0).reason));
+    QVERIFY2(h.pages.at(1).ok, qPrintable(h.pages.at(1).reason));
+    QVERIFY(h.records().contains("page " + u("/n2.html")));
 }
 
 int main(int argc, char** argv) {

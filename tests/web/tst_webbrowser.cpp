@@ -34,6 +34,7 @@ private Q_SLOTS:
     void destroyedRightAfterAReplacement();
     void scriptStartedAfterTheCollectionDoesNotHoldTheNextPage();
     void stopEndsALoad();
+    void oneCompletionForEachNavigate();
     void rendererEndingMidLoadIsAFailure();
     void earlierDocumentIsToldApart();
     void downloadsAreRefused();
@@ -357,6 +358,23 @@ void TestWebBrowser::rendererEndingMidLoadIsAFailure() {
     const Collected again = collect(browser);
     QVERIFY2(again.ok, qPrintable(again.reason));
     QCOMPARE(again.addresses.links, QStringList{m_server.urlText(QStringLiteral("/c2.html"))});
+}
+
+void TestWebBrowser::oneCompletionForEachNavigate() {
+    // The page moves on by itself after it has completed: that load is the page's, not a second
+    // completion of the navigation.
+    m_server.route(
+        QStringLiteral("/goes-on.html"),
+        TestHttpResponse::html(
+            R"HTML(<meta http-equiv="refresh" content="0; url=/arrived.html"><a href="g.html">g</a>)HTML"));
+    m_server.route(QStringLiteral("/arrived.html"), TestHttpResponse::html("<p>arrived</p>"));
+    TWebBrowser browser;
+    QSignalSpy spy(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/goes-on.html")));
+    QTRY_COMPARE(browser.LocationURL(), m_server.url(QStringLiteral("/arrived.html")));
+    QTest::qWait(300);
+    QCOMPARE(spy.size(), 1);
+    QCOMPARE(spy.first().at(0).toBool(), true);
 }
 
 void TestWebBrowser::stopEndsALoad() {
