@@ -6,18 +6,19 @@ where anything but loopback is reachable.
 
 Sets of pages:
   real   the saved pages of the corpus, one after another in ONE invocation (addresses on stdin),
-         less the pages flagged load-timeout (they never finish without the network, so they
+         less the pages flagged load-timeout (flagged as never finishing without the network, they
          would only time the 30-second bound; --include-timeout adds them)
   big    a generated page of 100,000 links and 20,000 images, half of each duplicates
-  plain  a page of the same size and element count with no links and no images
+  plain  the same elements with no address in them (<a name>, <img title>)
   tiny   a page with one link (start-up and shut-down of each side)
-The big page's harvest beyond its load is big - plain (same bytes to fetch, parse and lay out).
+The generated pages call the server from their load event, after forcing layout; the server logs
+the time. The big page's records are added "beyond its load" from that call to the last byte of
+the harvester's standard output.
 """
 import argparse
 import json
 import os
 import platform
-import re
 import shutil
 import statistics
 import subprocess
