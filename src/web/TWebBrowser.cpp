@@ -91,8 +91,9 @@ struct TWebBrowser::Private {
     quint64 navigations = 0;
     // A navigation has been started and has not completed yet.
     bool awaitingCompletion = false;
-    // The engine has reported the start of that navigation's load; until then, the end of a load
-    // is that of one the navigation abandoned (the page's own move to another address).
+    // The engine has reported the start of that navigation's load (or one was under way when it
+    // began); until then, the end of a load is that of one the navigation abandoned (the page's own
+    // move to another address).
     bool started = false;
     // The renderer ended abnormally; the next load starts a new one.
     bool rendererGone = false;
@@ -215,7 +216,8 @@ void TWebBrowser::startNavigation(const QUrl& url) {
         scripts.insert(script);
     }
     d->awaitingCompletion = true;
-    d->started = false;
+    // While a load is under way the engine reports no new start: its next end is this one's.
+    d->started = d->loading;
     d->rendererGone = false;
     d->page->load(url);
 }

@@ -35,6 +35,7 @@ private Q_SLOTS:
     void scriptStartedAfterTheCollectionDoesNotHoldTheNextPage();
     void stopEndsALoad();
     void oneCompletionForEachNavigate();
+    void navigateDuringALoad();
     void rendererEndingMidLoadIsAFailure();
     void earlierDocumentIsToldApart();
     void downloadsAreRefused();
@@ -375,6 +376,30 @@ void TestWebBrowser::oneCompletionForEachNavigate() {
     QTest::qWait(300);
     QCOMPARE(spy.size(), 1);
     QCOMPARE(spy.first().at(0).toBool(), true);
+}
+
+void TestWebBrowser::navigateDuringALoad() {
+    // A new address while the previous one is still loading: the completion is the new one's.
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/pending"), hang);
+    m_server.route(QStringLiteral("/slowish.html"), [](const TestHttpRequest&) {
+        TestHttpResponse r = TestHttpResponse::html(R"HTML(<a href="w.html">w</a>)HTML");
+        r.delayMs = 300;
+        return r;
+    });
+    TWebBrowser browser;
+    QVERIFY(load(browser, m_server.url(QStringLiteral("/slowish.html"))).ok);
+    QSignalSpy spy(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/pending")));
+    QTRY_VERIFY(!m_server.requestsFor(QStringLiteral("/pending")).isEmpty());
+    browser.Navigate(m_server.url(QStringLiteral("/slowish.html")));
+    QVERIFY(spy.wait(10000));
+    QTest::qWait(500);
+    QCOMPARE(spy.size(), 1);
+    QVERIFY2(spy.first().at(0).toBool(), qPrintable(spy.first().at(1).toString()));
+    const Collected c = collect(browser);
+    QVERIFY(c.ok && c.addresses.fromLastNavigate);
 }
 
 void TestWebBrowser::stopEndsALoad() {
