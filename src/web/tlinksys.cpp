@@ -10,6 +10,12 @@ tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
     , m_browser(browser) {
     m_pageTimer.setSingleShot(true);
     connect(&m_pageTimer, &QTimer::timeout, this, &tlinksys::onPageTimeout);
+    // Without its browser an analysis cannot go on: it ends as cancelled, the records kept.
+    if (browser)
+        connect(browser, &QObject::destroyed, this, [this]() {
+            m_browser.clear();
+            Cancel();
+        });
 }
 
 tlinksys::~tlinksys() {

@@ -94,6 +94,7 @@ private Q_SLOTS:
     void completionWhileIdleOrCollectingChangesNothing();
     void cancelMidAnalysis();
     void destroyedWhileLoading();
+    void browserGoneMidAnalysis();
     void rudePageStillHarvests();
     void pageThatMovesOnByItself();
     void samePageWithAFragment();
@@ -506,6 +507,31 @@ setTimeout(function () { for (;;) {} }, 0); });</script>)HTML"));
     h.watch();
     QVERIFY(h.run({u("/slow.html")}));
     QCOMPARE(h.records(), QStringList{"page " + u("/s.html")});
+}
+
+void TestLinkSys::browserGoneMidAnalysis() {
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/stuck2"), hang);
+    m_server.route(QStringLiteral("/g1.html"), TestHttpResponse::html(R"HTML(<a href="g.html">g</a>)HTML"));
+    auto browser = std::make_unique<TWebBrowser>();
+    tlinksys harvester(browser.get());
+    QObject::connect(browser.get(), &TWebBrowser::DocumentComplete, &harvester,
+                     [&browser, &harvester](bool ok, const QString& errorText) {
+                         browser->Stop();
+                         harvester.HarvestDocument(ok, errorText);
+                     });
+    QSignalSpy finished(&harvester, &tlinksys::finished);
+    QSignalSpy started(&harvester, &tlinksys::pageStarted);
+    harvester.LoadAll({u("/g1.html"), u("/stuck2"), u("/g1.html")});
+    QTRY_COMPARE(started.size(), 2);
+    browser.reset();
+    QCOMPARE(finished.size(), 1);
+    QCOMPARE(finished.first().at(0).toBool(), true);
+    QCOMPARE(harvester.Busy, 0);
+    QCOMPARE(harvester.List.Count(), 1);
+    QTest::qWait(200);
+    QCOMPARE(started.size(), 2);
 }
 
 void TestLinkSys::rudePageStillHarvests() {
