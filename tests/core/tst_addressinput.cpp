@@ -41,6 +41,10 @@ void TestAddressInput::toUrl_data()
     QTest::newRow("https kept") << QStringLiteral("https://example.com/") << QStringLiteral("https://example.com/");
     QTest::newRow("port") << QStringLiteral("127.0.0.1:8080/p") << QStringLiteral("http://127.0.0.1:8080/p");
     QTest::newRow("blank") << QStringLiteral("   ") << QString();
+    QTest::newRow("scheme in capitals") << QStringLiteral("HTTP://Host/X") << QStringLiteral("http://host/X");
+    QTest::newRow("malformed host is no address") << QStringLiteral("http://exa mple.com/") << QString();
+    QTest::newRow("unclosed ipv6 is no address") << QStringLiteral("http://[::1") << QString();
+    QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス") << QStringLiteral("http://ホスト.jp/パス");
 }
 
 void TestAddressInput::toUrl()
