@@ -4,8 +4,7 @@
 
 namespace AddressInput {
 
-QStringList lines(const QString& text)
-{
+QStringList lines(const QString& text) {
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
     QStringList result;
     const QStringList raw = text.split(lineBreak);
@@ -18,8 +17,7 @@ QStringList lines(const QString& text)
     return result;
 }
 
-QUrl toUrl(const QString& line)
-{
+QUrl toUrl(const QString& line) {
     const QString t = line.trimmed();
     if (t.isEmpty())
         return {};

@@ -1,7 +1,6 @@
 #include "tURLData.h"
 
-tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QString& source)
-{
+tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QString& source) {
     tURLData d;
     d.StatusText = QStringLiteral("取得不能");
     d.URL = url;
@@ -11,8 +10,7 @@ tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QSt
     return d;
 }
 
-QString tURLData::kindName(qint32 kind)
-{
+QString tURLData::kindName(qint32 kind) {
     switch (kind) {
     case KindPage:
         return QStringLiteral("page");
@@ -27,13 +25,11 @@ QString tURLData::kindName(qint32 kind)
     }
 }
 
-bool tURLData::isPage() const
-{
+bool tURLData::isPage() const {
     return Kind == KindPage;
 }
 
-bool operator==(const tURLData& a, const tURLData& b)
-{
-    return a.StatusText == b.StatusText && a.URL == b.URL && a.Kind == b.Kind && a.Level == b.Level
-        && a.Source == b.Source;
+bool operator==(const tURLData& a, const tURLData& b) {
+    return a.StatusText == b.StatusText && a.URL == b.URL && a.Kind == b.Kind && a.Level == b.Level &&
+           a.Source == b.Source;
 }

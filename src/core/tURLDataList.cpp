@@ -2,30 +2,25 @@
 
 #include "NepirikaError.h"
 
-size_t qHash(const tURLDataList::Key& key, size_t seed)
-{
+size_t qHash(const tURLDataList::Key& key, size_t seed) {
     return qHashMulti(seed, key.url, key.kind);
 }
 
-qsizetype tURLDataList::Count() const
-{
+qsizetype tURLDataList::Count() const {
     return qsizetype(m_records.size());
 }
 
-const tURLData& tURLDataList::Items(qsizetype i) const
-{
+const tURLData& tURLDataList::Items(qsizetype i) const {
     if (i < 0 || i >= Count())
         throw NepirikaError(QStringLiteral("リストのインデックスが範囲を超えています (%1)").arg(i));
     return m_records[size_t(i)];
 }
 
-bool tURLDataList::Contains(const QString& url, qint32 kind) const
-{
+bool tURLDataList::Contains(const QString& url, qint32 kind) const {
     return m_index.contains(Key{url, kind});
 }
 
-bool tURLDataList::Add(const tURLData& record)
-{
+bool tURLDataList::Add(const tURLData& record) {
     Key key{record.URL, record.Kind};
     if (m_index.contains(key))
         return false;
@@ -34,7 +29,6 @@ bool tURLDataList::Add(const tURLData& record)
     return true;
 }
 
-const std::vector<tURLData>& tURLDataList::records() const
-{
+const std::vector<tURLData>& tURLDataList::records() const {
     return m_records;
 }

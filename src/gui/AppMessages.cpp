@@ -8,14 +8,12 @@
 namespace AppMessages {
 namespace {
 
-std::function<void(QMessageBox*)>& openHook()
-{
+std::function<void(QMessageBox*)>& openHook() {
     static std::function<void(QMessageBox*)> hook;
     return hook;
 }
 
-QMessageBox* open(QMessageBox* box)
-{
+QMessageBox* open(QMessageBox* box) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
@@ -26,8 +24,7 @@ QMessageBox* open(QMessageBox* box)
 
 } // namespace
 
-QString withFinalPeriod(const QString& message)
-{
+QString withFinalPeriod(const QString& message) {
     if (message.isEmpty())
         return message;
     // Compare whole characters, so that a character outside the basic plane counts as one.
@@ -37,15 +34,13 @@ QString withFinalPeriod(const QString& message)
     return message;
 }
 
-QMessageBox* showError(QWidget* parent, const QString& message)
-{
+QMessageBox* showError(QWidget* parent, const QString& message) {
     auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(),
                                 withFinalPeriod(message), QMessageBox::Ok, parent);
     return open(box);
 }
 
-QMessageBox* showNotice(QWidget* parent, const QString& text)
-{
+QMessageBox* showNotice(QWidget* parent, const QString& text) {
     auto* box = new QMessageBox(QMessageBox::NoIcon, QApplication::applicationDisplayName(), text,
                                 QMessageBox::NoButton, parent);
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
@@ -60,8 +55,7 @@ QMessageBox* showNotice(QWidget* parent, const QString& text)
     return box;
 }
 
-void setOpenHook(std::function<void(QMessageBox*)> hook)
-{
+void setOpenHook(std::function<void(QMessageBox*)> hook) {
     openHook() = std::move(hook);
 }
 

@@ -11,8 +11,7 @@ private Q_SLOTS:
     void toUrl();
 };
 
-void TestAddressInput::lines_data()
-{
+void TestAddressInput::lines_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QStringList>("expected");
     const QStringList ab{QStringLiteral("http://a/"), QStringLiteral("http://b/")};
@@ -24,31 +23,30 @@ void TestAddressInput::lines_data()
     QTest::newRow("surrounding blanks") << QStringLiteral("  http://a/\t\n\u3000http://b/\u3000") << ab;
 }
 
-void TestAddressInput::lines()
-{
+void TestAddressInput::lines() {
     QFETCH(QString, text);
     QFETCH(QStringList, expected);
     QCOMPARE(AddressInput::lines(text), expected);
 }
 
-void TestAddressInput::toUrl_data()
-{
+void TestAddressInput::toUrl_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("expected");
     QTest::newRow("no scheme") << QStringLiteral("example.com/x") << QStringLiteral("http://example.com/x");
     QTest::newRow("http kept") << QStringLiteral("http://example.com/a?b=c#d")
                                << QStringLiteral("http://example.com/a?b=c#d");
-    QTest::newRow("https kept") << QStringLiteral("https://example.com/") << QStringLiteral("https://example.com/");
+    QTest::newRow("https kept") << QStringLiteral("https://example.com/")
+                                << QStringLiteral("https://example.com/");
     QTest::newRow("port") << QStringLiteral("127.0.0.1:8080/p") << QStringLiteral("http://127.0.0.1:8080/p");
     QTest::newRow("blank") << QStringLiteral("   ") << QString();
     QTest::newRow("scheme in capitals") << QStringLiteral("HTTP://Host/X") << QStringLiteral("http://host/X");
     QTest::newRow("malformed host is no address") << QStringLiteral("http://exa mple.com/") << QString();
     QTest::newRow("unclosed ipv6 is no address") << QStringLiteral("http://[::1") << QString();
-    QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス") << QStringLiteral("http://ホスト.jp/パス");
+    QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス")
+                                   << QStringLiteral("http://ホスト.jp/パス");
 }
 
-void TestAddressInput::toUrl()
-{
+void TestAddressInput::toUrl() {
     QFETCH(QString, line);
     QFETCH(QString, expected);
     const QUrl url = AddressInput::toUrl(line);

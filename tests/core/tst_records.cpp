@@ -14,16 +14,14 @@ private Q_SLOTS:
     void largeListStaysLinear();
 };
 
-void TestRecords::emptyListFindsNothing()
-{
+void TestRecords::emptyListFindsNothing() {
     tURLDataList list;
     for (qint32 kind : {tURLData::KindPage, tURLData::KindImage, tURLData::KindEmbed, tURLData::KindScript})
         QVERIFY(!list.Contains(QStringLiteral("http://a/"), kind));
     QCOMPARE(list.Count(), 0);
 }
 
-void TestRecords::duplicatesAreKeptOutPerKind()
-{
+void TestRecords::duplicatesAreKeptOutPerKind() {
     tURLDataList list;
     const QString a = QStringLiteral("http://host/a.gif");
     QVERIFY(list.Add(tURLData::make(a, tURLData::KindImage, 0, QStringLiteral("http://host/"))));
@@ -35,8 +33,7 @@ void TestRecords::duplicatesAreKeptOutPerKind()
     QCOMPARE(list.Items(0).StatusText, QStringLiteral("取得不能"));
 }
 
-void TestRecords::addressesAreComparedExactly()
-{
+void TestRecords::addressesAreComparedExactly() {
     tURLDataList list;
     QVERIFY(list.Add(tURLData::make(QStringLiteral("http://host/A"), tURLData::KindPage, 0, {})));
     QVERIFY(list.Add(tURLData::make(QStringLiteral("http://host/a"), tURLData::KindPage, 0, {})));
@@ -44,8 +41,7 @@ void TestRecords::addressesAreComparedExactly()
     QCOMPARE(list.Count(), 3);
 }
 
-void TestRecords::orderIsKept()
-{
+void TestRecords::orderIsKept() {
     tURLDataList list;
     for (int i = 9; i >= 0; --i)
         list.Add(tURLData::make(QStringLiteral("http://h/%1").arg(i), tURLData::KindPage, 0, {}));
@@ -53,8 +49,7 @@ void TestRecords::orderIsKept()
         QCOMPARE(list.Items(i).URL, QStringLiteral("http://h/%1").arg(9 - i));
 }
 
-void TestRecords::indexOutOfRangeSaysWhich()
-{
+void TestRecords::indexOutOfRangeSaysWhich() {
     tURLDataList list;
     list.Add(tURLData::make(QStringLiteral("http://h/"), tURLData::KindPage, 0, {}));
     try {
@@ -66,8 +61,7 @@ void TestRecords::indexOutOfRangeSaysWhich()
     QVERIFY_THROWS_EXCEPTION(NepirikaError, list.Items(-1));
 }
 
-void TestRecords::largeListStaysLinear()
-{
+void TestRecords::largeListStaysLinear() {
     // 200,000 insertions, half of them duplicates: a quadratic duplicate test would not finish.
     tURLDataList list;
     for (int round = 0; round < 2; ++round)

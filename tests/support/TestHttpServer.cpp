@@ -12,21 +12,18 @@
 #include <QThread>
 #include <QTimer>
 
-TestHttpResponse TestHttpResponse::html(const QByteArray& body)
-{
+TestHttpResponse TestHttpResponse::html(const QByteArray& body) {
     return withType("text/html; charset=utf-8", body);
 }
 
-TestHttpResponse TestHttpResponse::withType(const QByteArray& contentType, const QByteArray& body)
-{
+TestHttpResponse TestHttpResponse::withType(const QByteArray& contentType, const QByteArray& body) {
     TestHttpResponse r;
     r.headers.append(qMakePair(QByteArray("Content-Type"), QByteArray(contentType)));
     r.body = body;
     return r;
 }
 
-TestHttpResponse TestHttpResponse::redirect(int status, const QByteArray& location)
-{
+TestHttpResponse TestHttpResponse::redirect(int status, const QByteArray& location) {
     TestHttpResponse r;
     r.status = status;
     r.headers.append(qMakePair(QByteArray("Location"), QByteArray(location)));
@@ -35,22 +32,19 @@ TestHttpResponse TestHttpResponse::redirect(int status, const QByteArray& locati
     return r;
 }
 
-TestHttpResponse TestHttpResponse::error(int status, const QByteArray& body)
-{
+TestHttpResponse TestHttpResponse::error(int status, const QByteArray& body) {
     TestHttpResponse r = withType("text/html; charset=utf-8", body);
     r.status = status;
     return r;
 }
 
-QByteArray TestHttpRequest::header(const QByteArray& name) const
-{
+QByteArray TestHttpRequest::header(const QByteArray& name) const {
     return headers.value(name.toLower());
 }
 
 namespace {
 
-QByteArray reasonPhrase(int status)
-{
+QByteArray reasonPhrase(int status) {
     switch (status) {
     case 200:
         return "OK";
@@ -86,12 +80,9 @@ class TestHttpServerWorker : public QObject {
     Q_OBJECT
 public:
     explicit TestHttpServerWorker(std::shared_ptr<TestHttpServer::Shared> shared)
-        : m_shared(std::move(shared))
-    {
-    }
+        : m_shared(std::move(shared)) {}
 
-    quint16 listen(quint16 port)
-    {
+    quint16 listen(quint16 port) {
         m_server = new QTcpServer(this);
         if (!m_server->listen(QHostAddress::LocalHost, port))
             return 0;
@@ -99,8 +90,7 @@ public:
         return m_server->serverPort();
     }
 
-    void shutdown()
-    {
+    void shutdown() {
         if (m_server)
             m_server->close();
         const auto sockets = findChildren<QTcpSocket*>();
@@ -109,8 +99,7 @@ public:
     }
 
 private:
-    void accept()
-    {
+    void accept() {
         while (QTcpSocket* socket = m_server->nextPendingConnection()) {
             socket->setParent(this);
             auto buffer = std::make_shared<QByteArray>();
@@ -129,8 +118,7 @@ private:
         }
     }
 
-    TestHttpServer::Handler findHandler(const QByteArray& target, QString* filePath)
-    {
+    TestHttpServer::Handler findHandler(const QByteArray& target, QString* filePath) {
         QMutexLocker lock(&m_shared->mutex);
         const QString full = QString::fromUtf8(target);
         if (auto it = m_shared->routes.constFind(full); it != m_shared->routes.cend())
@@ -149,8 +137,7 @@ private:
         return {};
     }
 
-    void handle(QTcpSocket* socket, const QByteArray& head)
-    {
+    void handle(QTcpSocket* socket, const QByteArray& head) {
         TestHttpRequest request;
         const QList<QByteArray> lines = head.split('\n');
         const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
@@ -208,10 +195,9 @@ private:
     }
 
     void respond(QTcpSocket* socket, const TestHttpResponse& response, bool headOnly,
-                 const std::function<void()>& done)
-    {
-        QByteArray out = "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status)
-            + "\r\n";
+                 const std::function<void()>& done) {
+        QByteArray out =
+            "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reasonPhrase(response.status) + "\r\n";
         bool hasType = false;
         for (const auto& [name, value] : response.headers) {
             hasType = hasType || name.toLower() == "content-type";
@@ -237,21 +223,21 @@ private:
         auto offset = std::make_shared<qint64>(0);
         auto timer = new QTimer(socket);
         QPointer<QTcpSocket> guarded(socket);
-        connect(timer, &QTimer::timeout, socket, [this, guarded, timer, offset, slice, body = response.body, done] {
-            if (!guarded)
-                return;
-            guarded->write(body.mid(*offset, slice));
-            *offset += slice;
-            if (*offset >= body.size()) {
-                timer->stop();
-                finish(guarded, done);
-            }
-        });
+        connect(timer, &QTimer::timeout, socket,
+                [this, guarded, timer, offset, slice, body = response.body, done] {
+                    if (!guarded)
+                        return;
+                    guarded->write(body.mid(*offset, slice));
+                    *offset += slice;
+                    if (*offset >= body.size()) {
+                        timer->stop();
+                        finish(guarded, done);
+                    }
+                });
         timer->start(50);
     }
 
-    void finish(QTcpSocket* socket, const std::function<void()>& done)
-    {
+    void finish(QTcpSocket* socket, const std::function<void()>& done) {
         done();
         socket->disconnectFromHost();
     }
@@ -261,12 +247,9 @@ private:
 };
 
 TestHttpServer::TestHttpServer()
-    : m_shared(std::make_shared<Shared>())
-{
-}
+    : m_shared(std::make_shared<Shared>()) {}
 
-TestHttpServer::~TestHttpServer()
-{
+TestHttpServer::~TestHttpServer() {
     if (m_thread) {
         // Close and delete on the server's own thread, before its loop stops, so that nothing that
         // the connections hold outlives the server.
@@ -283,8 +266,7 @@ TestHttpServer::~TestHttpServer()
     }
 }
 
-bool TestHttpServer::start(quint16 port)
-{
+bool TestHttpServer::start(quint16 port) {
     if (m_thread)
         return m_port != 0;
     m_thread = new QThread;
@@ -293,51 +275,44 @@ bool TestHttpServer::start(quint16 port)
     m_worker->moveToThread(m_thread);
     m_thread->start();
     quint16 listening = 0;
-    QMetaObject::invokeMethod(m_worker, [&] { listening = m_worker->listen(port); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        m_worker, [&] { listening = m_worker->listen(port); }, Qt::BlockingQueuedConnection);
     m_port = listening;
     return m_port != 0;
 }
 
-quint16 TestHttpServer::port() const
-{
+quint16 TestHttpServer::port() const {
     return m_port;
 }
 
-QUrl TestHttpServer::url(const QString& path) const
-{
+QUrl TestHttpServer::url(const QString& path) const {
     return QUrl(urlText(path));
 }
 
-QString TestHttpServer::urlText(const QString& path) const
-{
+QString TestHttpServer::urlText(const QString& path) const {
     return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
 }
 
-void TestHttpServer::route(const QString& target, const TestHttpResponse& response)
-{
+void TestHttpServer::route(const QString& target, const TestHttpResponse& response) {
     route(target, Handler([response](const TestHttpRequest&) { return response; }));
 }
 
-void TestHttpServer::route(const QString& target, Handler handler)
-{
+void TestHttpServer::route(const QString& target, Handler handler) {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->routes.insert(target, std::move(handler));
 }
 
-void TestHttpServer::serveDirectory(const QString& directory)
-{
+void TestHttpServer::serveDirectory(const QString& directory) {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->directory = QDir::cleanPath(QDir(directory).absolutePath());
 }
 
-QList<TestHttpRequest> TestHttpServer::requests() const
-{
+QList<TestHttpRequest> TestHttpServer::requests() const {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->log;
 }
 
-QList<TestHttpRequest> TestHttpServer::requestsFor(const QString& target) const
-{
+QList<TestHttpRequest> TestHttpServer::requestsFor(const QString& target) const {
     QList<TestHttpRequest> result;
     const QByteArray t = target.toUtf8();
     const auto all = requests();
@@ -347,14 +322,12 @@ QList<TestHttpRequest> TestHttpServer::requestsFor(const QString& target) const
     return result;
 }
 
-int TestHttpServer::maxConcurrent() const
-{
+int TestHttpServer::maxConcurrent() const {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->maxActive;
 }
 
-void TestHttpServer::clearLog()
-{
+void TestHttpServer::clearLog() {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->log.clear();
     m_shared->maxActive = m_shared->active;
