@@ -42,6 +42,15 @@ void TestAddressInput::toUrl_data() {
     QTest::newRow("scheme in capitals") << QStringLiteral("HTTP://Host/X") << QStringLiteral("http://host/X");
     QTest::newRow("malformed host is no address") << QStringLiteral("http://exa mple.com/") << QString();
     QTest::newRow("unclosed ipv6 is no address") << QStringLiteral("http://[::1") << QString();
+    // Qt's port reading wraps around at 2^64: these would be port 81.
+    QTest::newRow("port beyond 2^64 is no address")
+        << QStringLiteral("http://f:18446744073709551697/c") << QString();
+    QTest::newRow("port beyond 2^64 without scheme is no address")
+        << QStringLiteral("example.com:18446744073709551697/c") << QString();
+    QTest::newRow("port with leading zeros")
+        << QStringLiteral("http://[::1]:0080/x") << QStringLiteral("http://[::1]:80/x");
+    QTest::newRow("port and a double slash in the path")
+        << QStringLiteral("example.com:8080/a//b") << QStringLiteral("http://example.com:8080/a//b");
     QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス")
                                    << QStringLiteral("http://ホスト.jp/パス");
 }
