@@ -173,6 +173,10 @@ QString LocalFileName(const QString& url) {
     if (isReservedDeviceName(name))
         name.prepend(u'_');
     name = withEndsTrimmed(LocalFileNames::shortened(name));
+    // Shortening can leave a device name behind ("CON" followed by 300 spaces and "x" is "CON" once
+    // cut and trimmed).
+    if (isReservedDeviceName(name))
+        name = withEndsTrimmed(LocalFileNames::shortened(u'_' + name));
     if (name.isEmpty())
         return QStringLiteral("index.html");
     return name;

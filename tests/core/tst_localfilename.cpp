@@ -156,6 +156,11 @@ void TestLocalFileName::longNames_data() {
         accents83 += QStringLiteral("e\u0301");
     QTest::newRow("accent stays with its letter") << "http://host/" + accents + ".txt" << accents83 + ".txt";
     QTest::newRow("huge extension is no extension") << "http://host/a." + ascii << "a." + QString(253, u'a');
+    QTest::newRow("device name left by shortening")
+        << "http://host/CON" + QStringLiteral("%20").repeated(300) + "x"
+        << "_CON";
+    QTest::newRow("device name with a long extension")
+        << "http://host/nul." + ascii << "_nul." + QString(250, u'a');
     QTest::newRow("255 bytes untouched")
         << "http://host/" + QString(251, u'b') + ".jpg" << QString(251, u'b') + ".jpg";
 }
