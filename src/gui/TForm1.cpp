@@ -204,6 +204,8 @@ void TForm1::buildInputBand() {
     layout->addWidget(Panel1);
 
     Button5 = makeButton(Panel1, "Button5", StartCaption, QRect(6, 4, 75, 21));
+    // A double click is one press of the button, not a start followed at once by a cancel.
+    Button5->installEventFilter(this);
     Label1 = new QLabel(DoneCaption, Panel1);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(WindowFont::font(15));
@@ -522,6 +524,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == Button5 && event->type() == QEvent::MouseButtonDblClick)
+        return true;
     if (watched == Memo1 && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&

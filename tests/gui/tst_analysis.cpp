@@ -284,6 +284,35 @@ private Q_SLOTS:
         QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/b-page.HTML")}));
     }
 
+    void doubleClickOnStartRunsOneAnalysis() {
+        QVERIFY(analyse(url("/b.html")));
+        m_form->Memo1->setPlainText(url("/a.html"));
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        // What the window system sends for a double click: press, release, double click, release.
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QTest::mouseDClick(m_form->Button5, Qt::LeftButton);
+        QTest::mouseRelease(m_form->Button5, Qt::LeftButton);
+        QVERIFY(m_form->isAnalysing());
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("中止"));
+        QVERIFY(done.wait(30000));
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first().first().toBool(), false);
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
+
+        // Double-clicking "中止" cancels and does not start again.
+        m_form->Memo1->setPlainText(url("/slow.html"));
+        done.clear();
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/slow.html")).size(), 1, 30000);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QTest::mouseDClick(m_form->Button5, Qt::LeftButton);
+        QTest::mouseRelease(m_form->Button5, Qt::LeftButton);
+        QCOMPARE(done.size(), 1);
+        QCOMPARE(done.first().first().toBool(), true);
+        QVERIFY(!m_form->isAnalysing());
+        QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
+    }
+
     void closeDuringAnAnalysis_data() {
         QTest::addColumn<bool>("byMenu");
         QTest::newRow("menu") << true;
