@@ -5,6 +5,7 @@
 #include "DownloadCommand.h"
 #include "EditActions.h"
 #include "OuterGeometry.h"
+#include "ResultListDelegate.h"
 #include "TForm3.h"
 #include "TWebBrowser.h"
 #include "Tkoukoku.h"
@@ -232,6 +233,8 @@ QGroupBox* TForm1::buildResultBand(ResultList& list, const char* boxName, const 
     list.view->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list.view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list.view->setUniformItemSizes(true);
+    list.delegate = new ResultListDelegate(list.view);
+    list.view->setItemDelegate(list.delegate);
     list.view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(list.view, 1);
 
@@ -403,6 +406,7 @@ void TForm1::WB1DocumentComplete(bool ok, const QString& errorText) {
 
 void TForm1::showEntries(ResultList& list, ResultFilter::Entries entries) {
     list.records = std::move(entries.records);
+    list.delegate->setEntries(entries.addresses);
     // One reset of the model, not one insertion per entry.
     list.model->setStringList(entries.addresses);
     updateTitle(list);
@@ -410,6 +414,7 @@ void TForm1::showEntries(ResultList& list, ResultFilter::Entries entries) {
 
 void TForm1::clearList(ResultList& list) {
     list.records.clear();
+    list.delegate->setEntries({});
     list.model->setStringList({});
     updateTitle(list);
 }

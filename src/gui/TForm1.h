@@ -19,6 +19,7 @@ class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
 class QStringListModel;
+class ResultListDelegate;
 class TForm3;
 class Tkoukoku;
 class TWebBrowser;
@@ -127,6 +128,7 @@ private:
         QGroupBox* box = nullptr;
         QListView* view = nullptr;
         QStringListModel* model = nullptr;
+        ResultListDelegate* delegate = nullptr;
         QString caption;
         ResultFilter::Side side = ResultFilter::Side::LinkedPages;
         QList<qsizetype> records;

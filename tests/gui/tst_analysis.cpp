@@ -18,6 +18,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QStringListModel>
 #include <QTemporaryDir>
@@ -364,6 +365,40 @@ private Q_SLOTS:
         const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/IMG/TWO.JPG"));
         QVERIFY(!requests.isEmpty());
         QCOMPARE(requests.last().header("referer"), url("/a.html").toUtf8());
+    }
+
+    void aLongEntryCanBeScrolledToItsEnd_data() {
+        QTest::addColumn<QString>("longEntry");
+        QTest::newRow("ascii") << QStringLiteral("http://host/") + QString(300, QLatin1Char('w')) +
+                                      QStringLiteral(".html");
+        QTest::newRow("wide characters")
+            << QStringLiteral("http://host/") + QString(120, QChar(0x65E5)) + QStringLiteral(".html");
+    }
+
+    void aLongEntryCanBeScrolledToItsEnd() {
+        QFETCH(QString, longEntry);
+        tlinksys* harvester = m_form->harvester();
+        QVERIFY(harvester);
+        // Shorter entries before and after it: the list must not take its width from either.
+        for (int i = 0; i < 200; ++i)
+            harvester->List.Add(tURLData::make(QStringLiteral("http://host/p%1.html").arg(i),
+                                               tURLData::KindPage, 0, QStringLiteral("http://host/")));
+        harvester->List.Add(tURLData::make(longEntry, tURLData::KindPage, 0, QStringLiteral("http://host/")));
+        harvester->List.Add(tURLData::make(QStringLiteral("http://host/z.html"), tURLData::KindPage, 0,
+                                           QStringLiteral("http://host/")));
+        m_form->Button3Click();
+        QListView* list = m_form->ListBox1;
+        const int needed = list->fontMetrics().horizontalAdvance(longEntry);
+        QVERIFY(needed > list->viewport()->width());
+        QTRY_VERIFY(list->horizontalScrollBar()->maximum() + list->viewport()->width() >= needed);
+        const QModelIndex index = list->model()->index(200, 0);
+        QCOMPARE(index.data().toString(), longEntry);
+        QVERIFY(list->visualRect(index).width() >= needed);
+
+        // A filter that leaves only short entries gives them their own width back.
+        m_form->kensaku1->setText(QStringLiteral("/p1"));
+        QTest::mouseClick(m_form->Button8, Qt::LeftButton);
+        QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
     }
 
     void hundredThousandRecords() {

@@ -1,0 +1,49 @@
+#include "ResultListDelegate.h"
+
+#include <QFontMetrics>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// A rough width in character cells: wide (CJK and the like) characters count twice.
+qsizetype cells(const QString& text) {
+    qsizetype n = text.size();
+    for (const QChar c : text)
+        if (c.unicode() >= 0x1100)
+            ++n;
+    return n;
+}
+
+} // namespace
+
+ResultListDelegate::ResultListDelegate(QObject* parent)
+    : QStyledItemDelegate(parent) {}
+
+void ResultListDelegate::setEntries(const QStringList& entries) {
+    m_widest.clear();
+    if (entries.isEmpty())
+        return;
+    QList<std::pair<qsizetype, qsizetype>> ranked; // (cells, position)
+    ranked.reserve(entries.size());
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        ranked.append({cells(entries.at(i)), i});
+    const qsizetype keep = std::min(Candidates, ranked.size());
+    std::nth_element(ranked.begin(), ranked.begin() + (keep - 1), ranked.end(),
+                     [](const auto& a, const auto& b) { return a.first > b.first; });
+    m_widest.reserve(keep);
+    for (qsizetype i = 0; i < keep; ++i)
+        m_widest.append(entries.at(ranked.at(i).second));
+}
+
+QSize ResultListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    const QFontMetrics& metrics = option.fontMetrics;
+    const int own = metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    int widest = own;
+    for (const QString& entry : m_widest)
+        widest = std::max(widest, metrics.horizontalAdvance(entry));
+    size.setWidth(size.width() + (widest - own));
+    return size;
+}

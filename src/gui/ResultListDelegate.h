@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QStringList>
+#include <QStyledItemDelegate>
+
+// Draws a result list's entries and gives every entry the width of the widest one.
+//
+// The lists lay out their entries with uniform sizes (100,000 entries fill at once), and such a list
+// takes the size of one sample entry for all of them: an entry wider than the sample would be cut
+// off with "…" and no scroll bar would reach its end. The list tells this delegate its entries
+// before it shows them; the delegate keeps the few that are likely the widest and measures only
+// those, when the list asks.
+class ResultListDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    explicit ResultListDelegate(QObject* parent = nullptr);
+
+    // The entries the list is about to show.
+    void setEntries(const QStringList& entries);
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // How many of the longest entries are measured.
+    static constexpr qsizetype Candidates = 64;
+
+private:
+    QStringList m_widest;
+};
