@@ -15,6 +15,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -38,6 +39,8 @@ constexpr int BannerHeight = 150;
 constexpr int InputBandHeight = 149;
 constexpr int ListBandHeight = 145;
 constexpr int PanelWidth = 83;
+constexpr int LabelFontHeight = 15;
+constexpr int SmallestLabelFontHeight = 8;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
     auto* button = new QPushButton(caption, parent);
@@ -209,7 +212,7 @@ void TForm1::buildInputBand() {
     Button5->installEventFilter(this);
     Label1 = new QLabel(DoneCaption, Panel1);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(WindowFont::font(15));
+    Label1->setFont(WindowFont::font(LabelFontHeight));
     Label1->setWordWrap(true);
     Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label1->setGeometry(9, 36, PanelWidth - 9, 60);
@@ -490,7 +493,16 @@ void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
 
 void TForm1::onPageStarted(int index, int total, const QString& address) {
     Q_UNUSED(address);
-    Label1->setText(QStringLiteral("%1 %2/%3").arg(WorkingCaption).arg(index).arg(total));
+    // The count goes on a line of its own and cannot be broken: with thousands of pages it is set
+    // smaller rather than cut off ("1056/100" for 1056 of 10000).
+    const QString count = QStringLiteral("%1/%2").arg(index).arg(total);
+    QFont font = WindowFont::font(LabelFontHeight);
+    const int room = Label1->contentsRect().width();
+    while (font.pixelSize() > SmallestLabelFontHeight && QFontMetrics(font).horizontalAdvance(count) > room)
+        font.setPixelSize(font.pixelSize() - 1);
+    if (font != Label1->font())
+        Label1->setFont(font);
+    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count));
 }
 
 void TForm1::onPageFinished(const QString& address, bool ok, const QString& reason) {
@@ -503,6 +515,7 @@ void TForm1::onFinished(bool cancelled) {
     Button5->setText(StartCaption);
     Button5->setAccessibleName(StartCaption);
     Button3Click();
+    Label1->setFont(WindowFont::font(LabelFontHeight));
     Label1->setText(DoneCaption);
     Q_EMIT analysisFinished(cancelled);
     reportFailures();

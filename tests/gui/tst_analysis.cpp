@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -312,6 +313,29 @@ private Q_SLOTS:
         QCOMPARE(done.first().first().toBool(), true);
         QVERIFY(!m_form->isAnalysing());
         QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
+    }
+
+    void theCountOfThousandsOfPagesIsNotCutOff() {
+        QStringList lines;
+        for (int i = 1; i <= 10000; ++i)
+            lines.append(QStringLiteral("mailto:someone%1@example.com").arg(i));
+        m_form->Memo1->setPlainText(lines.join(u'\n'));
+        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QTest::mouseClick(m_form->Button5, Qt::LeftButton);
+        QStringList cutOff;
+        QLabel* label = m_form->Label1;
+        connect(m_form->harvester(), &tlinksys::pageStarted, this, [&](int index) {
+            if (index % 1000 != 0 && index != 9 && index != 10000)
+                return;
+            const QString count = label->text().section(u' ', 1);
+            if (QFontMetrics(label->font()).horizontalAdvance(count) > label->contentsRect().width())
+                cutOff.append(label->text());
+        });
+        QVERIFY(done.wait(60000));
+        QCOMPARE(cutOff, QStringList());
+        // The caption at the end has the label's own size again.
+        QCOMPARE(label->text(), QStringLiteral("完　了"));
+        QCOMPARE(label->font().pixelSize(), 15);
     }
 
     void closeDuringAnAnalysis_data() {
