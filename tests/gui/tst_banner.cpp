@@ -175,7 +175,7 @@ void tst_Banner::parseAdList() {
 }
 
 void tst_Banner::startsAfterShowingAndSizesItself() {
-    QCOMPARE(Tkoukoku::defaultListUrl().path(), QStringLiteral("/soft/koukoku/koukokulist.txt"));
+    QCOMPARE(Tkoukoku::defaultListUrl(), QUrl(QStringLiteral(NEPIRIKA_AD_LIST_URL)));
     QVERIFY(Tkoukoku::defaultListUrl().isValid());
 
     m_server->route("/list.txt", plainText(""));
