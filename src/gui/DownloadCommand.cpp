@@ -39,7 +39,8 @@ QString noticeText(const DownloadResults& results) {
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
            TWebBrowser* browser) {
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
-        AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダを作成できません: %1")
+        // The path in brackets, not at the end, where the final "." would read as part of it.
+        AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
                                            .arg(QDir::toNativeSeparators(folder)));
         return;
     }

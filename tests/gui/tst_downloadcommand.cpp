@@ -147,8 +147,8 @@ void TestDownloadCommand::folderCannotBeCreated() {
                            dir.filePath(QStringLiteral("program/DL")), nullptr);
     QTRY_COMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
-    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("フォルダを作成できません")),
-             qPrintable(m_boxes[0].text));
+    QCOMPARE(m_boxes[0].text, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません.")
+                                  .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("program/DL")))));
     QVERIFY(!progressWindow());
     QTest::qWait(100);
     QCOMPARE(m_boxes.size(), 1);
