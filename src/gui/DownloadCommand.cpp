@@ -8,13 +8,15 @@
 #include <QDir>
 #include <QPointer>
 
+#include <memory>
+
 namespace DownloadCommand {
 namespace {
 
 // Failed addresses listed by name in the notice; the rest are counted.
 constexpr qsizetype ListedFailures = 20;
 
-QString noticeText(const DownloadResults& results) {
+QString noticeText(const DownloadResults& results, bool cancelled = false) {
     QStringList failures;
     qsizetype succeeded = 0;
     for (const DownloadResult& result : results) {
@@ -23,9 +25,10 @@ QString noticeText(const DownloadResults& results) {
         else
             failures.append(QStringLiteral("%1 — %2").arg(result.url, result.message));
     }
-    QString text = QStringLiteral("ダウンロードが完了しました\n成功 %1 件、失敗 %2 件")
-                       .arg(succeeded)
-                       .arg(failures.size());
+    // "Completed" would not be true of a batch the user stopped.
+    QString text = (cancelled ? QStringLiteral("ダウンロードを中止しました")
+                              : QStringLiteral("ダウンロードが完了しました")) +
+                   QStringLiteral("\n成功 %1 件、失敗 %2 件").arg(succeeded).arg(failures.size());
     if (failures.isEmpty())
         return text;
     text += QStringLiteral("\n\n") + failures.mid(0, ListedFailures).join(u'\n');
@@ -68,15 +71,19 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     auto* dialog = new DownloadProgressDialog(parent);
     auto* batch = new DownloadBatch(folder, downloads, options, dialog);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
+    // Marked before the batch hears of it: it may report its end from inside cancel().
+    auto cancelled = std::make_shared<bool>(false);
+    QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, dialog,
+                     [cancelled] { *cancelled = true; });
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
     QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, owner](const DownloadResults& results) {
+                     [dialog, owner, cancelled](const DownloadResults& results) {
                          dialog->finish();
                          dialog->hide();
                          // Not from inside the batch's own signal.
                          dialog->deleteLater();
-                         AppMessages::showNotice(owner, noticeText(results));
+                         AppMessages::showNotice(owner, noticeText(results, *cancelled));
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
     dialog->open();

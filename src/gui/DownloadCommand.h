@@ -14,7 +14,8 @@ struct DownloadRequestItem {
 
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error
 // box and nothing downloaded when that fails), downloads the entries with a modal progress window
-// that can cancel, and ends with the notice "ダウンロードが完了しました" and the counts.
+// that can cancel, and ends with the notice "ダウンロードが完了しました" (or "ダウンロードを中止しました"
+// when the user stopped it) and the counts.
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 

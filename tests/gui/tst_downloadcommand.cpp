@@ -174,8 +174,9 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
     const QString text = m_boxes[0].text;
-    QVERIFY2(text.contains(QStringLiteral("成功 0 件、失敗 6 件")), qPrintable(text));
-    QCOMPARE(text.count(QStringLiteral("中止しました")), 6);
+    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードを中止しました\n成功 0 件、失敗 6 件\n")),
+             qPrintable(text));
+    QCOMPARE(text.count(QStringLiteral("中止しました")), 7);
     QTRY_VERIFY(!progressWindow());
     QVERIFY(entries(dir.path()).isEmpty());
 }
