@@ -2,6 +2,9 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
 // The port as the text writes it: what follows the host in the authority that begins at begin, or
@@ -33,6 +36,97 @@ bool portAsWritten(const QUrl& url, const QString& text, qsizetype authorityBegi
     return digits == QString::number(url.port());
 }
 
+// Browsers take any run of slashes and backslashes after "http:" or "https:" as the start of the
+// host, and a backslash before the query as a slash: "http:\\host\a.html", "http:/host/a.html" and
+// "http:host/a.html" are all "http://host/a.html". Qt would keep them without a host, an address that
+// the browser engine silently declines to load.
+QString withWebSlashes(const QString& text) {
+    static const QRegularExpression webScheme(QStringLiteral("^(https?):[/\\\\]*"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = webScheme.match(text);
+    if (!match.hasMatch())
+        return text;
+    QString rest = text.mid(match.capturedEnd());
+    for (qsizetype i = 0; i < rest.size() && rest[i] != u'?' && rest[i] != u'#'; ++i) {
+        if (rest[i] == u'\\')
+            rest[i] = u'/';
+    }
+    return match.captured(1) + QLatin1String("://") + rest;
+}
+
+// One part of a numeric host as browsers read it: decimal, octal after "0", hexadecimal after "0x".
+// Values beyond 2^32 are capped there (they are too large either way).
+std::optional<quint64> ipv4Number(QStringView part) {
+    if (part.isEmpty())
+        return std::nullopt;
+    int radix = 10;
+    if (part.size() >= 2 && part[0] == u'0' && (part[1] == u'x' || part[1] == u'X')) {
+        radix = 16;
+        part = part.mid(2);
+    } else if (part.size() >= 2 && part[0] == u'0') {
+        radix = 8;
+        part = part.mid(1);
+    }
+    constexpr quint64 cap = quint64(1) << 32;
+    quint64 value = 0;
+    for (const QChar c : part) {
+        const int digit = c.isDigit() && c.unicode() < 0x80 ? c.unicode() - u'0'
+                          : (c >= u'a' && c <= u'f')        ? c.unicode() - u'a' + 10
+                          : (c >= u'A' && c <= u'F')        ? c.unicode() - u'A' + 10
+                                                            : -1;
+        if (digit < 0 || digit >= radix)
+            return std::nullopt;
+        value = std::min(cap, value * quint64(radix) + quint64(digit));
+    }
+    return value;
+}
+
+// An http or https address names a host, and a host whose last label is a number is an IPv4
+// address in one of the forms browsers read ("0x7f.1" is 127.0.0.1), or no host at all
+// ("256.256.256.256", "foo.09"): the browser engine silently declines to load those. A numeric
+// host is rewritten as the four decimal numbers that the engine would load.
+bool webHostAccepted(QUrl& url) {
+    const QString scheme = url.scheme();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return true;
+    const QString host = url.host(QUrl::FullyEncoded);
+    if (host.isEmpty())
+        return false;
+    if (host.contains(u':'))
+        return true; // IPv6
+    QList<QStringView> parts = QStringView(host).split(u'.');
+    if (parts.size() > 1 && parts.last().isEmpty())
+        parts.removeLast();
+    const QStringView last = parts.last();
+    const bool allDigits = !last.isEmpty() && std::all_of(last.begin(), last.end(),
+                                                          [](QChar c) { return c >= u'0' && c <= u'9'; });
+    if (!allDigits && !ipv4Number(last))
+        return true; // a name
+    if (parts.size() > 4)
+        return false;
+    QList<quint64> numbers;
+    for (const QStringView part : std::as_const(parts)) {
+        const std::optional<quint64> n = ipv4Number(part);
+        if (!n)
+            return false;
+        numbers.append(*n);
+    }
+    quint64 address = numbers.last();
+    if (address >= (quint64(1) << (8 * (5 - numbers.size()))))
+        return false;
+    for (qsizetype i = 0; i + 1 < numbers.size(); ++i) {
+        if (numbers[i] > 255)
+            return false;
+        address += numbers[i] << (8 * (3 - i));
+    }
+    url.setHost(QStringLiteral("%1.%2.%3.%4")
+                    .arg(address >> 24)
+                    .arg((address >> 16) & 0xff)
+                    .arg((address >> 8) & 0xff)
+                    .arg(address & 0xff));
+    return true;
+}
+
 } // namespace
 
 namespace AddressInput {
@@ -51,18 +145,19 @@ QStringList lines(const QString& text) {
 }
 
 QUrl toUrl(const QString& line) {
-    const QString t = line.trimmed();
+    const QString t = withWebSlashes(line.trimmed());
     if (t.isEmpty())
         return {};
     // An address written with its scheme and "//" is taken as written: guessing would turn a
     // malformed one ("http://exa mple.com/") into some other address.
     static const QRegularExpression withAuthority(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
     if (const QRegularExpressionMatch match = withAuthority.match(t); match.hasMatch()) {
-        const QUrl url(t, QUrl::TolerantMode);
-        return url.isValid() && portAsWritten(url, t, match.capturedEnd()) ? url : QUrl();
+        QUrl url(t, QUrl::TolerantMode);
+        return url.isValid() && portAsWritten(url, t, match.capturedEnd()) && webHostAccepted(url) ? url
+                                                                                                   : QUrl();
     }
-    const QUrl url = QUrl::fromUserInput(t);
-    if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0))
+    QUrl url = QUrl::fromUserInput(t);
+    if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0) || !webHostAccepted(url))
         return {};
     return url;
 }

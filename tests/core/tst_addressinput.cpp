@@ -51,6 +51,31 @@ void TestAddressInput::toUrl_data() {
         << QStringLiteral("http://[::1]:0080/x") << QStringLiteral("http://[::1]:80/x");
     QTest::newRow("port and a double slash in the path")
         << QStringLiteral("example.com:8080/a//b") << QStringLiteral("http://example.com:8080/a//b");
+    // Slashes and backslashes after the scheme as browsers take them.
+    QTest::newRow("backslashes") << QStringLiteral("http:\\\\host\\a\\b.html?q=\\x")
+                                 << QStringLiteral("http://host/a/b.html?q=%5Cx");
+    QTest::newRow("one slash") << QStringLiteral("http:/host/a.html") << QStringLiteral("http://host/a.html");
+    QTest::newRow("no slash") << QStringLiteral("https:host:8080/a") << QStringLiteral("https://host:8080/a");
+    QTest::newRow("three slashes") << QStringLiteral("http:///host/") << QStringLiteral("http://host/");
+    QTest::newRow("backslash after the host")
+        << QStringLiteral("http://host\\a.html") << QStringLiteral("http://host/a.html");
+    QTest::newRow("no host") << QStringLiteral("http://?q") << QString();
+    QTest::newRow("scheme alone") << QStringLiteral("http:") << QString();
+    QTest::newRow("user without host") << QStringLiteral("http://user@/x") << QString();
+    // A host that ends in a number is an IPv4 address or nothing.
+    QTest::newRow("short ipv4 forms")
+        << QStringLiteral("http://0x7f.1:8080/") << QStringLiteral("http://127.0.0.1:8080/");
+    QTest::newRow("octal ipv4") << QStringLiteral("http://0177.0.0.1/")
+                                << QStringLiteral("http://127.0.0.1/");
+    QTest::newRow("one number") << QStringLiteral("http://4294967295/")
+                                << QStringLiteral("http://255.255.255.255/");
+    QTest::newRow("number too large") << QStringLiteral("http://4294967296/") << QString();
+    QTest::newRow("part above 255") << QStringLiteral("http://256.256.256.256/") << QString();
+    QTest::newRow("five numbers") << QStringLiteral("http://1.2.3.4.5/") << QString();
+    QTest::newRow("name ending in a number") << QStringLiteral("http://foo.09/") << QString();
+    QTest::newRow("name ending in hex") << QStringLiteral("foo.0x4/a") << QString();
+    QTest::newRow("name with a trailing dot")
+        << QStringLiteral("http://example.com./x") << QStringLiteral("http://example.com./x");
     QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス")
                                    << QStringLiteral("http://ホスト.jp/パス");
 }
