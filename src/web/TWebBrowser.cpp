@@ -234,6 +234,10 @@ QUrl TWebBrowser::LocationURL() const {
     return d->page->url();
 }
 
+bool TWebBrowser::NavigationBegun() const {
+    return !d->awaitingCompletion || d->started;
+}
+
 void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     struct Pending {
         CollectCallback done;

@@ -50,6 +50,9 @@ public:
     virtual void Stop();
     // The current document's address.
     virtual QUrl LocationURL() const;
+    // False while the engine has not begun to load the address of the last Navigate. It declines
+    // some addresses without a word (one with "%00" in its path, say): their load never begins.
+    virtual bool NavigationBegun() const;
     // All of the current document's link, image and embed addresses in one call into the engine
     // (in a script world of its own, which the page's scripts cannot reach). done runs exactly once,
     // never before CollectAddresses has returned: with ok false and a reason when the engine did

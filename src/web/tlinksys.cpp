@@ -142,6 +142,7 @@ void tlinksys::onPageTimeout() {
         return;
     // Collecting first: the completion that Stop may cause is then ignored.
     m_stage = Stage::Collecting;
+    m_loadBegun = !m_browser || m_browser->NavigationBegun();
     if (m_browser)
         m_browser->Stop();
     collect(true);
@@ -170,8 +171,11 @@ void tlinksys::onCollected(bool ok, const PageAddresses& addresses, const QStrin
         return;
     }
     if (!addresses.fromLastNavigate) {
-        finishPage(false, timedOut ? tr("時間切れ: %1 秒たっても応答がありません").arg(seconds)
-                                   : tr("ページが表示されませんでした（応答に文書がありません）"));
+        if (timedOut && !m_loadBegun)
+            finishPage(false, tr("ブラウザがこのアドレスを読み込みませんでした"));
+        else
+            finishPage(false, timedOut ? tr("時間切れ: %1 秒たっても応答がありません").arg(seconds)
+                                       : tr("ページが表示されませんでした（応答に文書がありません）"));
         return;
     }
     addRecords(addresses);

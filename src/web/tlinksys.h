@@ -88,6 +88,8 @@ private:
     quint64 m_token = 0;
     bool m_scheduled = false;
     QTimer m_pageTimer;
+    // The engine began to load the current page before its time ran out.
+    bool m_loadBegun = true;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
 };

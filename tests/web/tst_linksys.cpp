@@ -89,6 +89,7 @@ private Q_SLOTS:
     void invalidLineIsAFailure();
     void pageThatNeverCompletes_data();
     void pageThatNeverCompletes();
+    void addressTheEngineDeclines();
     void scriptThatNeverEnds_data();
     void scriptThatNeverEnds();
     void completionWhileIdleOrCollectingChangesNothing();
@@ -392,6 +393,21 @@ void TestLinkSys::pageThatNeverCompletes() {
         QCOMPARE(h.records(), (QStringList{"page " + u("/n.html"), "page " + u("/early.html")}));
     else
         QCOMPARE(h.records(), QStringList{"page " + u("/n.html")});
+}
+
+// The engine starts no load for some addresses and says nothing: when the time is up, the reason
+// says so instead of blaming a server that was never asked.
+void TestLinkSys::addressTheEngineDeclines() {
+    m_server.route(QStringLiteral("/next.html"), TestHttpResponse::html(R"HTML(<a href="n.html">n</a>)HTML"));
+    Harvest h;
+    h.harvester->setPageTimeout(1500);
+    QVERIFY(h.run({u("/next.html"), u("/nul%00byte.html"), u("/next.html")}));
+    QCOMPARE(h.pages.size(), 3);
+    QVERIFY(h.pages.at(0).ok);
+    QVERIFY(!h.pages.at(1).ok);
+    QCOMPARE(h.pages.at(1).reason, QStringLiteral("ブラウザがこのアドレスを読み込みませんでした"));
+    QVERIFY(h.pages.at(2).ok);
+    QCOMPARE(h.records(), QStringList{"page " + u("/n.html")});
 }
 
 void TestLinkSys::scriptThatNeverEnds_data() {
