@@ -173,7 +173,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
         item.address = AddressInput::toUrl(line);
         if (!item.address.isValid())
-            item.address = QUrl(line);
+            item.address = AddressInput::asWritten(line);
         items.append(item);
     }
     if (items.isEmpty())

@@ -162,4 +162,12 @@ QUrl toUrl(const QString& line) {
     return url;
 }
 
+QUrl asWritten(const QString& text) {
+    const QString t = text.trimmed();
+    const QUrl url(t);
+    const qsizetype scheme = url.scheme().size();
+    const qsizetype authority = t.mid(scheme, 3) == QLatin1String("://") ? scheme + 3 : 0;
+    return url.isValid() && portAsWritten(url, t, authority) ? url : QUrl();
+}
+
 } // namespace AddressInput

@@ -15,4 +15,8 @@ QStringList lines(const QString& text);
 // an address with a scheme stays as it is. Returns an invalid QUrl when the text is no address.
 QUrl toUrl(const QString& line);
 
+// The address exactly as written, without the address bar's guesses (surrounding blanks aside).
+// Invalid when Qt would read it as another address than the one written (a port past 2^64).
+QUrl asWritten(const QString& text);
+
 } // namespace AddressInput

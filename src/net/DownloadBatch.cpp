@@ -1,5 +1,6 @@
 #include "DownloadBatch.h"
 
+#include "AddressInput.h"
 #include "BatchCookieJar.h"
 #include "DownloadTransfer.h"
 #include "NetworkErrorText.h"
@@ -15,7 +16,7 @@ namespace {
 constexpr int ProgressIntervalMs = 100;
 
 QString hostOf(const DownloadItem& item) {
-    const QUrl url = item.address.isValid() ? item.address : QUrl(item.url.trimmed());
+    const QUrl url = item.address.isValid() ? item.address : AddressInput::asWritten(item.url);
     return url.host().toLower();
 }
 

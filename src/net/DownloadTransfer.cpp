@@ -1,5 +1,6 @@
 #include "DownloadTransfer.h"
 
+#include "AddressInput.h"
 #include "DataUrl.h"
 #include "LocalFileName.h"
 #include "NetworkErrorText.h"
@@ -45,7 +46,7 @@ QString DownloadTransfer::host() const {
 }
 
 void DownloadTransfer::start() {
-    m_current = m_item.address.isValid() ? m_item.address : QUrl(m_item.url.trimmed());
+    m_current = m_item.address.isValid() ? m_item.address : AddressInput::asWritten(m_item.url);
     QTimer::singleShot(0, this, &DownloadTransfer::begin);
 }
 

@@ -290,6 +290,9 @@ void TestDownloadBatch::unsupportedAddresses_data() {
     QTest::newRow("javascript") << "javascript:void(0)" << QStringLiteral("javascript:");
     QTest::newRow("no scheme") << "just words" << QStringLiteral("アドレス");
     QTest::newRow("bad base64") << "data:;base64,@@@@" << QStringLiteral("data:");
+    // Qt reads port digits into a number that wraps at 2^64: this would be port 81.
+    QTest::newRow("port past 2^64") << "http://127.0.0.1:18446744073709551697/a.jpg"
+                                    << QStringLiteral("アドレス");
 }
 
 void TestDownloadBatch::unsupportedAddresses() {
