@@ -1,7 +1,8 @@
 // The program's own options, run as its own process (NEPIRIKA_BINARY names the executable).
 
+#include "ProgramRun.h"
+
 #include <QFileInfo>
-#include <QProcess>
 #include <QTest>
 
 class TestCommandLine : public QObject {
@@ -17,27 +18,25 @@ private:
     };
 
     Outcome run(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen")) {
-        QProcess process;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
-        env.remove(QStringLiteral("DISPLAY"));
-        process.setProcessEnvironment(env);
-        process.start(m_binary, arguments);
+        ProgramRun program;
+        program.binary = m_binary;
+        program.arguments = arguments;
+        program.environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+        program.environment.remove(QStringLiteral("DISPLAY"));
+        program.timeoutMs = 30000;
+        const ProgramRun::Outcome ran = program.run();
         Outcome outcome;
-        if (!process.waitForFinished(30000)) {
-            process.kill();
-            process.waitForFinished();
+        if (!ran.finished)
             return outcome;
-        }
-        outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        outcome.out = QString::fromUtf8(process.readAllStandardOutput());
-        outcome.err = QString::fromUtf8(process.readAllStandardError());
+        outcome.exitCode = ran.exitCode;
+        outcome.out = QString::fromUtf8(ran.out);
+        outcome.err = QString::fromUtf8(ran.err);
         return outcome;
     }
 
 private Q_SLOTS:
     void initTestCase() {
-        m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
+        m_binary = ProgramRun::builtProgram();
         QVERIFY2(QFileInfo(m_binary).isExecutable(), qPrintable(m_binary));
     }
 

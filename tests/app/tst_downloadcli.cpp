@@ -1,3 +1,4 @@
+#include "ProgramRun.h"
 #include "TestHttpServer.h"
 
 #include <QDir>
@@ -40,15 +41,10 @@ private:
 };
 
 void TestDownloadCli::initTestCase() {
-    m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
-    if (m_binary.isEmpty() || !QFileInfo(m_binary).isExecutable())
-        QSKIP("the nepirika program has not been built");
-    QProcess help;
-    help.start(m_binary, {QStringLiteral("--help")});
-    QVERIFY(help.waitForFinished(30000));
-    if (!help.readAllStandardOutput().contains("download") &&
-        !help.readAllStandardError().contains("download"))
-        QSKIP("this build of nepirika has no download command yet");
+    m_binary = ProgramRun::builtProgram();
+    // The build makes the executable before this test; ctest names it.
+    QVERIFY2(!m_binary.isEmpty() && QFileInfo(m_binary).isExecutable(),
+             qPrintable(QStringLiteral("no nepirika executable at \"%1\"").arg(m_binary)));
     QVERIFY(m_server.start());
     m_server.route(QStringLiteral("/pics/a.jpg"), TestHttpResponse::withType("image/jpeg", "AAAA"));
     m_server.route(QStringLiteral("/other/a.jpg"), TestHttpResponse::withType("image/jpeg", "BBBB"));
@@ -57,23 +53,18 @@ void TestDownloadCli::initTestCase() {
 
 Outcome TestDownloadCli::run(const QStringList& arguments, const QString& workingDirectory,
                              const QByteArray& input) {
-    QProcess process;
-    process.setWorkingDirectory(workingDirectory);
-    process.start(m_binary, QStringList{QStringLiteral("download")} + arguments);
+    ProgramRun program;
+    program.binary = m_binary;
+    program.arguments = QStringList{QStringLiteral("download")} + arguments;
+    program.workingDirectory = workingDirectory;
+    program.input = input;
+    const ProgramRun::Outcome ran = program.run();
     Outcome outcome;
-    if (!process.waitForStarted(10000))
+    if (!ran.finished)
         return outcome;
-    if (!input.isEmpty())
-        process.write(input);
-    process.closeWriteChannel();
-    if (!process.waitForFinished(60000)) {
-        process.kill();
-        return outcome;
-    }
-    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    const QString out = QString::fromUtf8(process.readAllStandardOutput());
-    outcome.lines = out.split(u'\n', Qt::SkipEmptyParts);
-    outcome.errors = QString::fromUtf8(process.readAllStandardError());
+    outcome.exitCode = ran.exitCode;
+    outcome.lines = QString::fromUtf8(ran.out).split(u'\n', Qt::SkipEmptyParts);
+    outcome.errors = QString::fromUtf8(ran.err);
     return outcome;
 }
 

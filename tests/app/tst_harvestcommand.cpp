@@ -1,11 +1,11 @@
 // "nepirika harvest" run as a separate process, as scripts run it, against pages on 127.0.0.1.
 
+#include "ProgramRun.h"
 #include "TestHttpServer.h"
 
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTcpServer>
 #include <QTest>
 
@@ -19,13 +19,6 @@ struct Outcome {
     QStringList err;
     bool finished = false;
 };
-
-QStringList linesOf(const QByteArray& bytes) {
-    QStringList lines = QString::fromUtf8(bytes).split(QLatin1Char('\n'));
-    if (!lines.isEmpty() && lines.last().isEmpty())
-        lines.removeLast();
-    return lines;
-}
 
 } // namespace
 
@@ -51,7 +44,7 @@ private:
 };
 
 void TestHarvestCommand::initTestCase() {
-    m_binary = qEnvironmentVariable("NEPIRIKA_BINARY");
+    m_binary = ProgramRun::builtProgram();
     // The build makes the executable before this test; ctest names it.
     QVERIFY2(!m_binary.isEmpty() && QFileInfo(m_binary).isExecutable(),
              qPrintable(QStringLiteral("no nepirika executable at \"%1\"").arg(m_binary)));
@@ -66,25 +59,21 @@ void TestHarvestCommand::initTestCase() {
 
 Outcome TestHarvestCommand::harvest(const QStringList& arguments, const QByteArray& input,
                                     bool sandboxVariable) {
-    QProcess process;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    ProgramRun program;
+    program.binary = m_binary;
+    program.arguments = QStringList{QStringLiteral("harvest")} + arguments;
+    program.environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     if (sandboxVariable)
-        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        program.environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
     else
-        env.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
-    process.setProcessEnvironment(env);
-    process.start(m_binary, QStringList{QStringLiteral("harvest")} + arguments);
+        program.environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+    program.input = input;
+    const ProgramRun::Outcome ran = program.run();
     Outcome o;
-    if (!process.waitForStarted(10000))
-        return o;
-    if (!input.isNull())
-        process.write(input);
-    process.closeWriteChannel();
-    o.finished = process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-    o.exitCode = process.exitCode();
-    o.out = linesOf(process.readAllStandardOutput());
-    o.err = linesOf(process.readAllStandardError());
+    o.finished = ran.finished;
+    o.exitCode = ran.exitCode;
+    o.out = ran.outLines();
+    o.err = ran.errLines();
     return o;
 }
 
