@@ -177,7 +177,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         items.append(item);
     }
     if (items.isEmpty())
-        return ExitOk;
+        return usageError(QStringLiteral("no address given"));
 
     // A folder that cannot be made fails every address with the same reason (the batch says why).
     QDir().mkpath(args.dir);

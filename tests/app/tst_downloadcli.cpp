@@ -111,6 +111,8 @@ void TestDownloadCli::usageErrors_data() {
     QTest::newRow("dir without folder") << QStringList{QStringLiteral("--dir")};
     QTest::newRow("unknown option") << QStringList{QStringLiteral("--bogus"), QStringLiteral("http://x/")};
     QTest::newRow("empty dir") << QStringList{QStringLiteral("--dir="), QStringLiteral("http://x/")};
+    QTest::newRow("only blank addresses") << QStringList{QStringLiteral("  ")};
+    QTest::newRow("nothing on standard input") << QStringList{};
 }
 
 void TestDownloadCli::usageErrors() {
