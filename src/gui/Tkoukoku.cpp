@@ -1,5 +1,6 @@
 #include "Tkoukoku.h"
 
+#include "AddressInput.h"
 #include "TWebBrowser.h"
 
 #include <QDesktopServices>
@@ -116,26 +117,10 @@ QUrl Tkoukoku::defaultListUrl() {
 }
 
 QStringList Tkoukoku::parseAdList(const QString& text) {
-    QStringList entries;
+    // The list is split into lines by the same rule as the input box.
     const qsizetype nul = text.indexOf(QChar(u'\0'));
-    const QStringView body = QStringView(text).left(nul < 0 ? text.size() : nul);
-    const auto take = [&entries](QStringView line) {
-        const QString address = line.trimmed().toString();
-        if (isWebAddress(QUrl(address, QUrl::StrictMode)))
-            entries.append(address);
-    };
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < body.size(); ++i) {
-        const QChar c = body.at(i);
-        if (c != u'\r' && c != u'\n')
-            continue;
-        take(body.mid(start, i - start));
-        if (c == u'\r' && i + 1 < body.size() && body.at(i + 1) == u'\n')
-            ++i;
-        start = i + 1;
-    }
-    if (start < body.size())
-        take(body.mid(start));
+    QStringList entries = AddressInput::lines(nul < 0 ? text : text.left(nul));
+    entries.removeIf([](const QString& line) { return !isWebAddress(QUrl(line, QUrl::StrictMode)); });
     return entries;
 }
 
