@@ -278,10 +278,6 @@ QList<TForm3*> TForm1::textViews() const {
     return views;
 }
 
-const QList<qsizetype>& TForm1::shownRecords(const QListView* list) const {
-    return list == ListBox1 ? m_pages.records : m_files.records;
-}
-
 // --- Harvester lifetime --------------------------------------------------------------------------
 
 void TForm1::FormCreate() {

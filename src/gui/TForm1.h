@@ -52,8 +52,6 @@ public:
     bool isAnalysing() const;
     // The text view windows opened by the view commands and not closed yet.
     QList<TForm3*> textViews() const;
-    // The record positions behind the entries that a list shows.
-    const QList<qsizetype>& shownRecords(const QListView* list) const;
 
     // The captions of the two result lists.
     static inline const QString LinkedPagesCaption = QStringLiteral("リンクしてるページ");

@@ -51,10 +51,6 @@ int DownloadBatch::total() const {
     return static_cast<int>(m_items.size());
 }
 
-int DownloadBatch::doneCount() const {
-    return m_done;
-}
-
 qint64 DownloadBatch::bytesReceived() const {
     return m_bytes;
 }
@@ -66,10 +62,6 @@ QStringList DownloadBatch::currentUrls() const {
     for (int index : indexes)
         urls.append(m_items[index].url);
     return urls;
-}
-
-bool DownloadBatch::isFinished() const {
-    return m_finished;
 }
 
 const DownloadResults& DownloadBatch::results() const {

@@ -34,11 +34,9 @@ public:
     void cancel();
 
     int total() const;
-    int doneCount() const;
     qint64 bytesReceived() const;
     // The addresses of the transfers running now, in item order.
     QStringList currentUrls() const;
-    bool isFinished() const;
     const DownloadResults& results() const;
 
 Q_SIGNALS:

@@ -41,10 +41,6 @@ DownloadTransfer::~DownloadTransfer() {
     dropReply();
 }
 
-QString DownloadTransfer::host() const {
-    return m_current.isValid() ? m_current.host().toLower() : QString();
-}
-
 void DownloadTransfer::start() {
     m_current = m_item.address.isValid() ? m_item.address : AddressInput::asWritten(m_item.url);
     QTimer::singleShot(0, this, &DownloadTransfer::begin);

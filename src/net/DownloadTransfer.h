@@ -32,11 +32,6 @@ public:
     // already ended).
     void cancel();
 
-    const DownloadItem& item() const { return m_item; }
-    // The host that the current request goes to (empty for data: addresses).
-    QString host() const;
-    bool isFinished() const { return m_finished; }
-
 Q_SIGNALS:
     void received(qint64 bytes);
     void finished(const DownloadResult& result);

@@ -61,14 +61,6 @@ void tlinksys::setCollectTimeout(int ms) {
     m_collectTimeoutMs = std::max(0, ms);
 }
 
-int tlinksys::pageTimeout() const {
-    return m_pageTimeoutMs;
-}
-
-int tlinksys::collectTimeout() const {
-    return m_collectTimeoutMs;
-}
-
 bool tlinksys::FindURL(const QString& url, qint32 kind) const {
     return List.Contains(url, kind);
 }

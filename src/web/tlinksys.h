@@ -42,8 +42,6 @@ public:
     void setPageTimeout(int ms);
     // Bound for collecting a loaded page's addresses (default 10000).
     void setCollectTimeout(int ms);
-    int pageTimeout() const;
-    int collectTimeout() const;
 
     // The owner calls it from its DocumentComplete handler, after Stop. Only the first completion
     // after a navigation harvests; others, and any while idle, are ignored.
