@@ -34,6 +34,13 @@ QString withFinalPeriod(const QString& message) {
     return message;
 }
 
+QString shortList(const QStringList& lines, qsizetype named) {
+    QString text = lines.mid(0, named).join(u'\n');
+    if (lines.size() > named)
+        text += QStringLiteral("\nほか %1 件").arg(lines.size() - named);
+    return text;
+}
+
 QMessageBox* showError(QWidget* parent, const QString& message) {
     auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(),
                                 withFinalPeriod(message), QMessageBox::Ok, parent);

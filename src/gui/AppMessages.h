@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -13,6 +14,10 @@ namespace AppMessages {
 
 // "message" with a "." appended when it is not empty and its last character sorts above ".".
 QString withFinalPeriod(const QString& message);
+
+// The first `named` lines, one a line, and "ほか N 件" for the N left out: a long list of failures
+// in a notice.
+QString shortList(const QStringList& lines, qsizetype named);
 
 // Modal error box: error icon, one OK button. The text gets the final-period rule.
 QMessageBox* showError(QWidget* parent, const QString& message);

@@ -31,10 +31,7 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
                    QStringLiteral("\n成功 %1 件、失敗 %2 件").arg(succeeded).arg(failures.size());
     if (failures.isEmpty())
         return text;
-    text += QStringLiteral("\n\n") + failures.mid(0, ListedFailures).join(u'\n');
-    if (failures.size() > ListedFailures)
-        text += QStringLiteral("\nほか %1 件").arg(failures.size() - ListedFailures);
-    return text;
+    return text + QStringLiteral("\n\n") + AppMessages::shortList(failures, ListedFailures);
 }
 
 } // namespace

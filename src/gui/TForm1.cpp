@@ -520,14 +520,11 @@ void TForm1::onFinished(bool cancelled) {
 void TForm1::reportFailures() {
     if (m_failures.isEmpty())
         return;
-    QStringList lines;
-    lines.append(QStringLiteral("読み込めなかったページがあります (%1 件):").arg(m_failures.size()));
-    for (qsizetype i = 0; i < m_failures.size() && i < FailuresNamed; ++i)
-        lines.append(m_failures.at(i));
-    if (m_failures.size() > FailuresNamed)
-        lines.append(QStringLiteral("ほか %1 件").arg(m_failures.size() - FailuresNamed));
+    const QString text =
+        QStringLiteral("読み込めなかったページがあります (%1 件):\n").arg(m_failures.size()) +
+        AppMessages::shortList(m_failures, FailuresNamed);
     m_failures.clear();
-    AppMessages::showNotice(this, lines.join(QLatin1Char('\n')));
+    AppMessages::showNotice(this, text);
 }
 
 // --- Events --------------------------------------------------------------------------------------
