@@ -1,6 +1,7 @@
 #include "DownloadCommandLine.h"
 
 #include "AddressInput.h"
+#include "CommandOutput.h"
 #include "DownloadBatch.h"
 
 #include <QCoreApplication>
@@ -28,21 +29,10 @@ void onInterrupt(int) {
     [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &byte, 1);
 }
 
-void writeOut(FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
-}
-
 int usageError(const QString& message) {
-    writeOut(stderr, QStringLiteral("nepirika download: %1\n%2").arg(message, DownloadCommandLine::usage()));
+    CommandOutput::write(
+        stderr, QStringLiteral("nepirika download: %1\n%2").arg(message, DownloadCommandLine::usage()));
     return ExitUsage;
-}
-
-// Tabs and line breaks inside a field would break the line format.
-QString field(QString text) {
-    text.replace(u'\t', u' ').replace(u'\r', u' ').replace(u'\n', u' ');
-    return text;
 }
 
 struct Arguments {
@@ -97,11 +87,14 @@ public:
         clearProgress();
         while (m_next < m_items.size() && m_known[m_next]) {
             const DownloadResult& r = m_results[m_next];
-            const QString address = field(m_items[m_next].url);
+            const QString address = CommandOutput::oneLine(m_items[m_next].url);
             if (r.succeeded())
-                writeOut(stdout, QStringLiteral("ok\t%1\t%2\n").arg(address, field(r.path)));
+                CommandOutput::write(
+                    stdout, QStringLiteral("ok\t%1\t%2\n").arg(address, CommandOutput::oneLine(r.path)));
             else
-                writeOut(stdout, QStringLiteral("failed\t%1\t%2\n").arg(address, field(r.message)));
+                CommandOutput::write(
+                    stdout,
+                    QStringLiteral("failed\t%1\t%2\n").arg(address, CommandOutput::oneLine(r.message)));
             ++m_next;
         }
     }
@@ -115,13 +108,13 @@ public:
             line += u' ' + current.front();
         if (line.size() > 200)
             line = line.left(199) + u'…';
-        writeOut(stderr, QStringLiteral("\r\033[K") + line);
+        CommandOutput::write(stderr, QStringLiteral("\r\033[K") + line);
         m_lineShown = true;
     }
 
     void clearProgress() {
         if (m_lineShown)
-            writeOut(stderr, QStringLiteral("\r\033[K"));
+            CommandOutput::write(stderr, QStringLiteral("\r\033[K"));
         m_lineShown = false;
     }
 
@@ -151,7 +144,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     if (!args.error.isEmpty())
         return usageError(args.error);
     if (args.help) {
-        writeOut(stdout, usage());
+        CommandOutput::write(stdout, usage());
         return ExitOk;
     }
     QStringList lines;

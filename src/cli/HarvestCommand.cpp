@@ -1,6 +1,7 @@
 #include "HarvestCommand.h"
 
 #include "AddressInput.h"
+#include "CommandOutput.h"
 #include "TWebBrowser.h"
 #include "tlinksys.h"
 
@@ -16,10 +17,7 @@ namespace {
 
 // One line; flushed unless more lines follow at once.
 void writeOut(FILE* stream, const QString& line, bool flush = true) {
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    if (flush)
-        std::fflush(stream);
+    CommandOutput::write(stream, line + QLatin1Char('\n'), flush);
 }
 
 QString recordLine(const tURLData& record, bool json) {
@@ -30,14 +28,6 @@ QString recordLine(const tURLData& record, bool json) {
     o.insert(QStringLiteral("url"), record.URL);
     o.insert(QStringLiteral("source"), record.Source);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
-}
-
-// Tabs and line breaks in an address or a reason would break the one-line-per-failure format.
-QString oneLine(QString text) {
-    text.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text;
 }
 
 QtMessageHandler previousHandler = nullptr;
@@ -129,7 +119,8 @@ int HarvestCommand::run(const QStringList& arguments) {
                          printNew();
                          if (!ok) {
                              ++failures;
-                             writeOut(stderr, oneLine(address) + QLatin1Char('\t') + oneLine(reason));
+                             writeOut(stderr, CommandOutput::oneLine(address) + QLatin1Char('\t') +
+                                                  CommandOutput::oneLine(reason));
                          }
                      });
     QObject::connect(&harvester, &tlinksys::finished, &harvester, [&](bool) {
