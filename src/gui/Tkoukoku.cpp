@@ -137,6 +137,34 @@ void Tkoukoku::setLinkOpener(std::function<void(const QUrl&)> opener) {
     m_linkOpener = std::move(opener);
 }
 
+bool Tkoukoku::isLoaded() const {
+    return Loaded;
+}
+
+int Tkoukoku::lastIndex() const {
+    return LastIndex;
+}
+
+const QStringList& Tkoukoku::adList() const {
+    return AdList;
+}
+
+int Tkoukoku::bannerWidth() const {
+    return BannerWidth;
+}
+
+int Tkoukoku::bannerHeight() const {
+    return BannerHeight;
+}
+
+int Tkoukoku::intervalSeconds() const {
+    return IntervalSeconds;
+}
+
+QUrl Tkoukoku::currentAdvertisement() const {
+    return m_currentAd;
+}
+
 TWebBrowser* Tkoukoku::browser() const {
     return koukokuweb;
 }

@@ -50,17 +50,17 @@ public:
     void setLinkOpener(std::function<void(const QUrl&)> opener);
 
     // State, for tests and diagnostics.
-    bool isLoaded() const { return Loaded; }
-    int lastIndex() const { return LastIndex; }
-    const QStringList& adList() const { return AdList; }
-    int bannerWidth() const { return BannerWidth; }
-    int bannerHeight() const { return BannerHeight; }
-    int intervalSeconds() const { return IntervalSeconds; }
+    bool isLoaded() const;
+    int lastIndex() const;
+    const QStringList& adList() const;
+    int bannerWidth() const;
+    int bannerHeight() const;
+    int intervalSeconds() const;
     // The banner browser and its view; null until the start-up timer has run.
     TWebBrowser* browser() const;
     QWebEngineView* view() const;
     // The address of the advertisement asked for last (empty before the first one).
-    QUrl currentAdvertisement() const { return m_currentAd; }
+    QUrl currentAdvertisement() const;
     // The rotation timer is running.
     bool isRotating() const;
 
