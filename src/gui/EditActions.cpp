@@ -70,8 +70,8 @@ QAction* EditActions::makeAction(const char* name, const QString& caption, const
     action->setShortcutContext(Qt::WindowShortcut);
     action->setProperty("category", Category);
     action->setProperty("hint", hint);
-    action->setToolTip(hint.section(QLatin1Char('|'), 0, 0));
-    action->setStatusTip(hint.section(QLatin1Char('|'), 1));
+    action->setToolTip(shortHint(action));
+    action->setStatusTip(longHint(action));
     m_window->addAction(action);
     return action;
 }
