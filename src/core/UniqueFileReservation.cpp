@@ -69,9 +69,17 @@ std::unique_ptr<ReservedFile> UniqueFileReservation::reserve(const QString& name
                                              errno);
             return nullptr;
         }
+        // The placeholder's identity is what later tells it from a file put there by someone else;
+        // without it the download could never be given its name.
         struct stat st {};
-        ::fstat(fd, &st);
+        const int statError = ::fstat(fd, &st) == 0 ? 0 : errno;
         ::close(fd);
+        if (statError != 0) {
+            ::unlinkat(m_state->fd, bytes.constData(), 0);
+            *error = FileErrorText::describe(QStringLiteral("ファイルを作成できません (%1)").arg(candidate),
+                                             statError);
+            return nullptr;
+        }
         m_state->taken.insert(key);
         lock.unlock();
         std::unique_ptr<ReservedFile> file(new ReservedFile(m_state, candidate, st.st_dev, st.st_ino));
