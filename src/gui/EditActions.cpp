@@ -9,6 +9,7 @@
 #include <QTextCursor>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -24,6 +25,19 @@ QString selectedEntries(const QAbstractItemView* view) {
     for (const QModelIndex& index : std::as_const(rows))
         lines.append(index.data(Qt::DisplayRole).toString());
     return lines.join(QLatin1Char('\n'));
+}
+
+// Runs the edit operation of the focused line edit or text box; false when the focus is on neither.
+template <typename LineOp, typename TextOp> bool onTextControl(QWidget* focus, LineOp lineOp, TextOp textOp) {
+    if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+        std::invoke(lineOp, line);
+        return true;
+    }
+    if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) {
+        std::invoke(textOp, text);
+        return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -84,20 +98,14 @@ QWidget* EditActions::focusedControl() const {
 }
 
 void EditActions::EditCut1Execute() {
-    QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus))
-        line->cut();
-    else if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
-        text->cut();
+    onTextControl(focusedControl(), &QLineEdit::cut, &QPlainTextEdit::cut);
 }
 
 void EditActions::EditCopy1Execute() {
     QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus))
-        line->copy();
-    else if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
-        text->copy();
-    else if (auto* view = qobject_cast<QAbstractItemView*>(focus)) {
+    if (onTextControl(focus, &QLineEdit::copy, &QPlainTextEdit::copy))
+        return;
+    if (auto* view = qobject_cast<QAbstractItemView*>(focus)) {
         const QString entries = selectedEntries(view);
         if (!entries.isEmpty())
             QApplication::clipboard()->setText(entries);
@@ -105,41 +113,33 @@ void EditActions::EditCopy1Execute() {
 }
 
 void EditActions::EditPaste1Execute() {
-    QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus))
-        line->paste();
-    else if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
-        text->paste();
+    onTextControl(focusedControl(), &QLineEdit::paste, &QPlainTextEdit::paste);
 }
 
 void EditActions::EditSelectAll1Execute() {
     QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus))
-        line->selectAll();
-    else if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
-        text->selectAll();
-    else if (auto* view = qobject_cast<QAbstractItemView*>(focus))
+    if (onTextControl(focus, &QLineEdit::selectAll, &QPlainTextEdit::selectAll))
+        return;
+    if (auto* view = qobject_cast<QAbstractItemView*>(focus))
         view->selectAll();
 }
 
 void EditActions::EditUndo1Execute() {
-    QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus))
-        line->undo();
-    else if (auto* text = qobject_cast<QPlainTextEdit*>(focus))
-        text->undo();
+    onTextControl(focusedControl(), &QLineEdit::undo, &QPlainTextEdit::undo);
 }
 
 void EditActions::EditDelete1Execute() {
-    QWidget* focus = focusedControl();
-    if (auto* line = qobject_cast<QLineEdit*>(focus)) {
-        if (!line->isReadOnly())
-            line->del();
-    } else if (auto* text = qobject_cast<QPlainTextEdit*>(focus)) {
-        if (!text->isReadOnly()) {
+    onTextControl(
+        focusedControl(),
+        [](QLineEdit* line) {
+            if (!line->isReadOnly())
+                line->del();
+        },
+        [](QPlainTextEdit* text) {
+            if (text->isReadOnly())
+                return;
             QTextCursor cursor = text->textCursor();
             cursor.deleteChar();
             text->setTextCursor(cursor);
-        }
-    }
+        });
 }
