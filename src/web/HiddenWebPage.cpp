@@ -1,5 +1,6 @@
 #include "HiddenWebPage.h"
 
+#include <QCoreApplication>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
@@ -56,8 +57,17 @@ QWebEnginePage* HiddenWebPage::createWindow(WebWindowType) {
 
 void HiddenWebPage::javaScriptAlert(const QUrl&, const QString&) {}
 
-bool HiddenWebPage::javaScriptConfirm(const QUrl&, const QString&) {
-    return false;
+bool HiddenWebPage::javaScriptConfirm(const QUrl&, const QString& msg) {
+    // The engine asks its "leave this page?" question through here, in its own words: the answer is
+    // always "leave", so that no page can hold the next navigation back. The page's own confirm()
+    // questions are declined.
+    return msg == unloadQuestion();
+}
+
+QString HiddenWebPage::unloadQuestion() {
+    return QCoreApplication::translate(
+        "QWebEnginePage",
+        "Are you sure you want to leave this page? Changes that you made may not be saved.");
 }
 
 bool HiddenWebPage::javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) {

@@ -2,7 +2,8 @@
 
 #include <QWebEnginePage>
 
-// The engine page behind TWebBrowser: it shows no dialogs, opens no windows and lets the page
+// The engine page behind TWebBrowser: it shows no dialogs (a page that asks before it is left is
+// left), opens no windows and lets the page
 // itself navigate only to web addresses.
 class HiddenWebPage : public QWebEnginePage {
     Q_OBJECT
@@ -11,6 +12,8 @@ public:
 
     // Whether a navigation that the page itself starts may go to this address.
     static bool isAllowedPageNavigation(const QUrl& url);
+    // The text in which the engine asks whether a page that objects to being left may be left.
+    static QString unloadQuestion();
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;

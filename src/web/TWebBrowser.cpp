@@ -71,6 +71,17 @@ public:
     void remove(const QNetworkCookie& c) { deleteCookie(c); }
 };
 
+// A callback that the engine makes (a signal of the page, a script's answer) must not let an
+// exception unwind through the engine's own frames: what escapes is thrown again from the event
+// loop, where the application's one central handler reports it.
+template <typename F> void shieldEngine(QObject* context, F&& f) {
+    try {
+        f();
+    } catch (...) {
+        QTimer::singleShot(0, context, [e = std::current_exception()]() { std::rethrow_exception(e); });
+    }
+}
+
 } // namespace
 
 struct TWebBrowser::Private {
@@ -78,27 +89,23 @@ struct TWebBrowser::Private {
     bool ownProfile = false;
     QPointer<HiddenWebPage> page;
     MirrorCookieJar* jar = nullptr;
+    State state = State::Blank;
+    // The engine reports a load under way (the last loadingChanged was a start). A load that the
+    // page began by itself counts too: while one runs, the engine reports no new start.
+    bool engineLoading = false;
     qint64 generation = 0;
-    // A collection went unanswered: the renderer is stuck in a script.
-    bool wedged = false;
-    // Stop was called since the last Navigate.
-    bool stopped = false;
-    // The top document is loading; the last load succeeded.
-    bool loading = false;
-    bool lastLoadOk = false;
-    // The page has shown a document (a renderer that can be asked for a sign of life).
-    bool hasDocument = false;
     quint64 navigations = 0;
-    // A navigation has been started and has not completed yet.
-    bool awaitingCompletion = false;
-    // The engine has reported the start of that navigation's load (or one was under way when it
-    // began); until then, the end of a load is that of one the navigation abandoned (the page's own
-    // move to another address).
-    bool started = false;
-    // The renderer ended abnormally; the next load starts a new one.
-    bool rendererGone = false;
+    // While Probing: the address to load, and the state to return to when Stop drops it.
+    QUrl probeUrl;
+    State beforeProbe = State::Blank;
     // Ends the collection under way with a failure (the renderer is gone and will never answer).
     std::function<void(const QString&)> failCollection;
+
+    // A navigation has been asked for and its completion not yet reported.
+    bool awaitingCompletion() const {
+        return state == State::Probing || state == State::Requested || state == State::Loading ||
+               state == State::Stopping;
+    }
 };
 
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
@@ -132,11 +139,32 @@ TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
 }
 
 TWebBrowser::~TWebBrowser() {
+    // From here on no callback acts: the engine calls the pending script callbacks while its page
+    // is destroyed, and this object is then only half there.
+    d->state = State::Destroying;
+    d->failCollection = nullptr;
     // The pages must go before the profile they run on, a replaced one still waiting for its
     // deferred deletion included.
     const QList<HiddenWebPage*> pages = findChildren<HiddenWebPage*>(Qt::FindDirectChildrenOnly);
-    for (HiddenWebPage* page : pages)
+    for (HiddenWebPage* page : pages) {
+        page->disconnect(this);
         delete page;
+    }
+}
+
+TWebBrowser::State TWebBrowser::state() const {
+    return d->state;
+}
+
+bool TWebBrowser::alive(const QPointer<TWebBrowser>& browser) {
+    return browser && browser->d && browser->d->state != State::Destroying;
+}
+
+void TWebBrowser::enter(State next) {
+    // Every change of state passes here; none leaves Destroying.
+    if (d->state == State::Destroying)
+        return;
+    d->state = next;
 }
 
 void TWebBrowser::createPage() {
@@ -147,86 +175,113 @@ void TWebBrowser::createPage() {
     d->page = new HiddenWebPage(d->profile, this);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this, &TWebBrowser::onRendererTerminated);
-    d->wedged = false;
-    d->hasDocument = false;
-    d->loading = false;
-    d->rendererGone = false;
+    d->engineLoading = false;
+    enter(State::Blank);
 }
 
 void TWebBrowser::Navigate(const QUrl& url) {
+    if (d->state == State::Destroying)
+        return;
     const quint64 navigation = ++d->navigations;
-    d->stopped = false;
-    if (d->wedged || !d->hasDocument || d->rendererGone) {
+    // Only the fragment differs from a page that has loaded: the engine scrolls within the document
+    // and reports no load, so the completion is reported here, from the event loop.
+    if (d->state == State::Shown && !d->engineLoading && url.hasFragment() &&
+        url.adjusted(QUrl::RemoveFragment) == d->page->url().adjusted(QUrl::RemoveFragment)) {
+        enter(State::Requested);
+        QTimer::singleShot(0, this, [this, navigation]() {
+            if (navigation != d->navigations || d->state != State::Requested)
+                return;
+            enter(State::Shown);
+            Q_EMIT DocumentComplete(true, QString());
+        });
+        return;
+    }
+    switch (d->state) {
+    case State::Blank:
+    case State::Requested:
+    case State::Loading:
+    case State::Stopping:
+    case State::Wedged:
+    case State::RendererGone:
+        // Nothing to ask: a new page, one that is loading anyway (the new load takes the place of
+        // the old one), or one whose renderer will not answer (the load brings a fresh renderer,
+        // or the page is replaced).
         startNavigation(url);
         return;
+    case State::Shown:
+    case State::ShownFailed:
+    case State::Probing:
+    case State::Destroying:
+        break;
     }
     // A renderer still running a script of the page before (one that never ends, say) would never
     // take the navigation: it is asked for a sign of life first, and replaced when none comes.
-    auto answered = std::make_shared<bool>(false);
+    d->beforeProbe = d->state;
+    d->probeUrl = url;
+    enter(State::Probing);
     QPointer<TWebBrowser> self(this);
     d->page->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
-                           [self, answered, navigation, url](const QVariant&) {
-                               if (!self || *answered)
+                           [self, navigation, url](const QVariant&) {
+                               if (!alive(self))
                                    return;
-                               *answered = true;
-                               if (navigation == self->d->navigations && !self->d->stopped)
-                                   self->startNavigation(url);
+                               shieldEngine(self, [&]() { self->onProbeAnswered(navigation, url, true); });
                            });
-    QTimer::singleShot(rendererAnswerMs, this, [this, answered, navigation, url]() {
-        if (*answered)
-            return;
-        *answered = true;
-        d->wedged = true;
-        if (navigation == d->navigations && !d->stopped)
-            startNavigation(url);
-    });
+    QTimer::singleShot(rendererAnswerMs, this,
+                       [this, navigation, url]() { onProbeAnswered(navigation, url, false); });
+}
+
+void TWebBrowser::onProbeAnswered(quint64 navigation, const QUrl& url, bool answered) {
+    // Only the probe of the navigation still waiting for it counts; a later Navigate or a Stop has
+    // taken its place otherwise.
+    if (d->state != State::Probing || navigation != d->navigations)
+        return;
+    if (!answered)
+        enter(State::Wedged);
+    startNavigation(url);
 }
 
 void TWebBrowser::startNavigation(const QUrl& url) {
-    if (d->wedged) {
+    if (d->state == State::Wedged) {
         createPage();
         Q_EMIT pageReplaced(d->page);
+        if (d->state != State::Blank)
+            return; // destroyed, or navigated elsewhere, by a receiver
     }
-    const QUrl current = d->page->url();
-    // Only the fragment differs from a page that has loaded: the engine scrolls within the document
-    // and reports no load, so the completion is reported here.
-    const bool sameDocument = url.hasFragment() && !d->loading && d->lastLoadOk &&
-                              url.adjusted(QUrl::RemoveFragment) == current.adjusted(QUrl::RemoveFragment);
-    if (sameDocument) {
-        QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
-            if (navigation != d->navigations || d->loading || d->stopped || !d->awaitingCompletion)
-                return;
-            d->awaitingCompletion = false;
-            Q_EMIT DocumentComplete(true, QString());
-        });
-    } else {
-        // Every document that this navigation brings in carries its number, so that a collection
-        // can tell it from the document that showed before.
-        ++d->generation;
-        QWebEngineScriptCollection& scripts = d->page->scripts();
-        const QList<QWebEngineScript> old = scripts.find(generationScriptName);
-        for (const QWebEngineScript& s : old)
-            scripts.remove(s);
-        QWebEngineScript script;
-        script.setName(generationScriptName);
-        script.setWorldId(QWebEngineScript::ApplicationWorld);
-        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-        script.setRunsOnSubFrames(false);
-        script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
-        scripts.insert(script);
-    }
-    d->awaitingCompletion = true;
+    // Every document that this navigation brings in carries its number, so that a collection can
+    // tell it from the document that showed before.
+    ++d->generation;
+    QWebEngineScriptCollection& scripts = d->page->scripts();
+    const QList<QWebEngineScript> old = scripts.find(generationScriptName);
+    for (const QWebEngineScript& s : old)
+        scripts.remove(s);
+    QWebEngineScript script;
+    script.setName(generationScriptName);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setRunsOnSubFrames(false);
+    script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
+    scripts.insert(script);
     // While a load is under way the engine reports no new start: its next end is this one's.
-    d->started = d->loading;
-    d->rendererGone = false;
+    enter(d->engineLoading ? State::Loading : State::Requested);
     d->page->load(url);
 }
 
 void TWebBrowser::Stop() {
-    d->stopped = true;
-    // The next end of a load is this navigation's, even when its start has not been reported yet.
-    if (d->awaitingCompletion)
-        d->started = true;
+    switch (d->state) {
+    case State::Probing:
+        // The load has not begun: there is nothing to end and no completion to report.
+        enter(d->beforeProbe);
+        break;
+    case State::Requested:
+    case State::Loading:
+        // The next end of a load is this navigation's, even when its start has not been reported.
+        enter(State::Stopping);
+        break;
+    case State::Destroying:
+        return;
+    default:
+        break;
+    }
     d->page->triggerAction(QWebEnginePage::Stop);
 }
 
@@ -235,7 +290,7 @@ QUrl TWebBrowser::LocationURL() const {
 }
 
 bool TWebBrowser::NavigationBegun() const {
-    return !d->awaitingCompletion || d->started;
+    return d->state != State::Probing && d->state != State::Requested;
 }
 
 void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
@@ -248,21 +303,23 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     QPointer<TWebBrowser> self(this);
     const qint64 generation = d->generation;
 
-    // Results are always delivered from the event loop, never from inside this call.
+    // Results are always delivered from the event loop, never from inside this call nor from
+    // inside the engine, and never once the browser is being destroyed.
     auto deliver = [self, pending](bool ok, PageAddresses addresses, QString reason) {
-        if (!self || pending->finished)
+        if (!alive(self) || pending->finished)
             return;
         pending->finished = true;
-        QTimer::singleShot(0, self,
-                           [pending, ok, addresses = std::move(addresses), reason = std::move(reason)]() {
-                               pending->done(ok, addresses, reason);
-                           });
+        QTimer::singleShot(
+            0, self, [self, pending, ok, addresses = std::move(addresses), reason = std::move(reason)]() {
+                if (alive(self))
+                    pending->done(ok, addresses, reason);
+            });
     };
 
     d->failCollection = [deliver](const QString& reason) {
         deliver(false, {}, reason);
     };
-    if (d->rendererGone) {
+    if (d->state == State::RendererGone) {
         deliver(false, {}, rendererGoneText());
         return;
     }
@@ -270,13 +327,15 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     QTimer::singleShot(std::max(0, timeoutMs), this, [this, pending, deliver]() {
         if (pending->finished)
             return;
-        d->wedged = true;
+        // The renderer is stuck in a script: the next Navigate replaces the page, and a load
+        // still awaited will not be reported.
+        enter(State::Wedged);
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
     });
 
     d->page->runJavaScript(
         collectScript, QWebEngineScript::ApplicationWorld, [self, deliver, generation](const QVariant& v) {
-            if (!self)
+            if (!alive(self))
                 return;
             // One string crosses from the engine far faster than a list of many thousand.
             const QJsonObject map = QJsonDocument::fromJson(v.toString().toUtf8()).object();
@@ -332,23 +391,42 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
 }
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
+    if (d->state == State::Destroying)
+        return;
     if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-        d->loading = true;
-        d->started = true;
+        d->engineLoading = true;
+        if (d->state == State::Requested)
+            enter(State::Loading);
         return;
     }
-    d->loading = false;
-    d->hasDocument = true;
-    const QString failure = info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && d->stopped
-                                ? tr("読み込みを止めました")
-                                : loadFailureText(info);
-    d->lastLoadOk = failure.isEmpty();
-    // One completion for each Navigate: not the end of a load that the page started by itself, nor
-    // that of one the navigation abandoned.
-    if (!d->awaitingCompletion || !d->started)
+    d->engineLoading = false;
+    const State was = d->state;
+    const QString failure =
+        info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && was == State::Stopping
+            ? tr("読み込みを止めました")
+            : loadFailureText(info);
+    switch (was) {
+    case State::Loading:
+    case State::Stopping:
+        // This navigation's end: one completion for each Navigate.
+        enter(failure.isEmpty() ? State::Shown : State::ShownFailed);
+        shieldEngine(this, [&]() { Q_EMIT DocumentComplete(failure.isEmpty(), failure); });
         return;
-    d->awaitingCompletion = false;
-    Q_EMIT DocumentComplete(failure.isEmpty(), failure);
+    case State::Blank:
+    case State::Shown:
+    case State::ShownFailed:
+    case State::RendererGone:
+        // A load that the page started by itself once it had completed: the document changed.
+        enter(failure.isEmpty() ? State::Shown : State::ShownFailed);
+        return;
+    case State::Probing:
+    case State::Requested:
+    case State::Wedged:
+    case State::Destroying:
+        // The end of a load that the navigation abandoned (the page's own move elsewhere), or
+        // of one on a renderer that no longer counts.
+        return;
+    }
 }
 
 QString TWebBrowser::rendererGoneText() {
@@ -356,14 +434,23 @@ QString TWebBrowser::rendererGoneText() {
 }
 
 void TWebBrowser::onRendererTerminated(int status) {
-    if (status == QWebEnginePage::NormalTerminationStatus)
+    if (status == QWebEnginePage::NormalTerminationStatus || d->state == State::Destroying)
         return;
-    d->rendererGone = true;
-    d->loading = false;
-    d->lastLoadOk = false;
-    if (auto fail = std::exchange(d->failCollection, nullptr))
-        fail(rendererGoneText());
-    // The engine reports no end of the load that the renderer took with it.
-    if (std::exchange(d->awaitingCompletion, false))
-        Q_EMIT DocumentComplete(false, rendererGoneText());
+    const State was = d->state;
+    d->engineLoading = false;
+    enter(State::RendererGone);
+    if (was == State::Probing) {
+        // The sign of life will never come; the load brings a new renderer.
+        QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
+            if (d->state == State::RendererGone && navigation == d->navigations)
+                startNavigation(d->probeUrl);
+        });
+    }
+    shieldEngine(this, [&]() {
+        if (auto fail = std::exchange(d->failCollection, nullptr))
+            fail(rendererGoneText());
+        // The engine reports no end of the load that the renderer took with it.
+        if (was == State::Requested || was == State::Loading || was == State::Stopping)
+            Q_EMIT DocumentComplete(false, rendererGoneText());
+    });
 }

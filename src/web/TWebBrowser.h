@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -36,6 +37,25 @@ struct PageAddresses {
 class TWebBrowser : public QObject {
     Q_OBJECT
 public:
+    // Where the browser stands; every callback of the engine checks this one value. The
+    // transitions: Navigate goes from Blank, Wedged or RendererGone straight to Requested, and
+    // from Shown or ShownFailed through Probing (the renderer asked for a sign of life; Wedged
+    // when none comes); the engine's start of the load makes it Loading, Stop makes Requested or
+    // Loading Stopping; the load's end makes it Shown or ShownFailed and reports DocumentComplete.
+    // A collection that goes unanswered makes it Wedged, the renderer's end RendererGone, and the
+    // destructor Destroying, after which nothing acts.
+    enum class State {
+        Blank,        // a new page: no document yet
+        Shown,        // a document is shown, its load succeeded; no navigation awaited
+        ShownFailed,  // the page shows what a failed load left; no navigation awaited
+        Probing,      // a navigation waits for the renderer's sign of life
+        Requested,    // the load is asked for; the engine has not reported its start yet
+        Loading,      // the navigation's load is under way
+        Stopping,     // Stop came during the load; its end completes the navigation as stopped
+        Wedged,       // the renderer is stuck in a script; the next Navigate replaces the page
+        RendererGone, // the renderer ended abnormally; the next load starts a new one
+        Destroying,   // the destructor has begun
+    };
     using CollectCallback = std::function<void(bool ok, const PageAddresses&, const QString& reason)>;
 
     // A page on the given profile; with no profile, a private off-the-record profile of its own.
@@ -65,6 +85,7 @@ public:
     // a navigation any more; pageReplaced says so.
     QWebEnginePage* page() const;
     QWebEngineProfile* profile() const;
+    State state() const;
     // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads).
     QByteArray userAgent() const;
     QNetworkCookieJar* cookieJar() const;
@@ -82,7 +103,12 @@ Q_SIGNALS:
     void pageReplaced(QWebEnginePage* page);
 
 private:
+    // True while the browser exists and its destruction has not begun.
+    static bool alive(const QPointer<TWebBrowser>& browser);
+    // The one place where the state changes.
+    void enter(State next);
     void createPage();
+    void onProbeAnswered(quint64 navigation, const QUrl& url, bool answered);
     void startNavigation(const QUrl& url);
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
     void onRendererTerminated(int status);
