@@ -14,7 +14,6 @@
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -47,27 +46,6 @@ const QString readListScript = QStringLiteral(R"JS(
 })()
 )JS")
                                    .arg(ListTextLimit);
-
-// Runs in every advertisement document before its own scripts: a page may not hold the banner back
-// with a "leave this page?" question when the next advertisement comes.
-const QString guardScriptName = QStringLiteral("nepirika-banner-guard");
-const QString guardScript = QStringLiteral(R"JS(
-(function () {
-    var add = EventTarget.prototype.addEventListener;
-    EventTarget.prototype.addEventListener = function (type, listener, options) {
-        if (this === window && String(type).toLowerCase() === 'beforeunload')
-            return;
-        return add.call(this, type, listener, options);
-    };
-    try {
-        Object.defineProperty(window, 'onbeforeunload', {
-            get: function () { return null; },
-            set: function () {},
-            configurable: false
-        });
-    } catch (e) {}
-})();
-)JS");
 
 bool isWebAddress(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
@@ -249,16 +227,8 @@ void Tkoukoku::preparePage(QWebEnginePage* page) {
     s->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
     s->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
 
-    QWebEngineScriptCollection& scripts = page->scripts();
-    if (scripts.find(guardScriptName).isEmpty()) {
-        QWebEngineScript script;
-        script.setName(guardScriptName);
-        script.setWorldId(QWebEngineScript::MainWorld);
-        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-        script.setRunsOnSubFrames(true);
-        script.setSourceCode(guardScript);
-        scripts.insert(script);
-    }
+    // A page that asks before it is left cannot hold the rotation: the hidden page answers the
+    // engine's question with "leave".
 
     connect(page, &QWebEnginePage::navigationRequested, this, &Tkoukoku::onNavigationRequested,
             Qt::UniqueConnection);

@@ -115,6 +115,7 @@ private Q_SLOTS:
     void failedAdvertisementBringsNoBurst();
     void clickedLinkOpensOutsideAndBannerKeepsItsPage();
     void advertisementCannotOpenTheBrowserByItself();
+    void leavePageQuestionDoesNotHoldTheRotation_data();
     void leavePageQuestionDoesNotHoldTheRotation();
     void profileIsSeparateFromTheHarvester();
 
@@ -482,13 +483,23 @@ void tst_Banner::advertisementCannotOpenTheBrowserByItself() {
     QVERIFY(m_server->requestsFor("/popup.html").isEmpty());
 }
 
+void tst_Banner::leavePageQuestionDoesNotHoldTheRotation_data() {
+    QTest::addColumn<QByteArray>("asks");
+    const QByteArray div = "<div style='width:477px;height:68px'>A</div>";
+    QTest::newRow("window handler and listener")
+        << "<html><body style='margin:0'>" + div +
+               "<script>window.onbeforeunload = function (e) { e.preventDefault(); return 'stay'; };"
+               "window.addEventListener('beforeunload', function (e) {"
+               "  e.preventDefault(); e.returnValue = 'stay'; });</script></body></html>";
+    QTest::newRow("body attribute") << "<html><body style='margin:0' onbeforeunload=\"return 'stay'\">" + div +
+                                           "</body></html>";
+    QTest::newRow("document.body property")
+        << "<html><body style='margin:0'>" + div +
+               "<script>document.body.onbeforeunload = function () { return 'stay'; };</script></body></html>";
+}
+
 void tst_Banner::leavePageQuestionDoesNotHoldTheRotation() {
-    const QByteArray asks =
-        "<html><body style='margin:0'><div style='width:477px;height:68px'>A</div><script>"
-        "window.onbeforeunload = function (e) { e.preventDefault(); return 'stay'; };"
-        "window.addEventListener('beforeunload', function (e) {"
-        "  e.preventDefault(); e.returnValue = 'stay'; });"
-        "</script></body></html>";
+    QFETCH(QByteArray, asks);
     m_server->route("/a.html", TestHttpResponse::html(asks));
     m_server->route("/b.html", TestHttpResponse::html(asks));
     const QUrl a = m_server->url("/a.html");
