@@ -1,5 +1,6 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
+#include "CommandApplication.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"
 #include "NepirikaApplication.h"
@@ -11,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QMessageBox>
 #include <QStringList>
 #include <QTranslator>
 
@@ -39,13 +41,13 @@ int runHarvest(int argc, char** argv, const QStringList& arguments) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     WebEngineSetup::prepareBeforeApplication();
-    QGuiApplication app(argc, argv);
-    return HarvestCommand::run(arguments);
+    CommandApplication<QGuiApplication> app(argc, argv);
+    return CommandApplication<QGuiApplication>::run([&]() { return HarvestCommand::run(arguments); });
 }
 
 int runDownload(int argc, char** argv, const QStringList& arguments) {
-    QCoreApplication app(argc, argv);
-    return DownloadCommandLine::run(arguments);
+    CommandApplication<QCoreApplication> app(argc, argv);
+    return CommandApplication<QCoreApplication>::run([&]() { return DownloadCommandLine::run(arguments); });
 }
 
 int usageError(const QString& message) {
@@ -90,7 +92,16 @@ QString unknownOption(const QStringList& args) {
 }
 
 int runWindow(int argc, char** argv) {
-    WebEngineSetup::prepareBeforeApplication();
+    const QString refusal = WebEngineSetup::prepareWindowBeforeApplication();
+    if (!refusal.isEmpty()) {
+        std::fprintf(stderr, "nepirika: %s\n", qUtf8Printable(refusal));
+        // Told in a box too when there is a screen to show it on.
+        QApplication app(argc, argv);
+        const QString platform = QGuiApplication::platformName();
+        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+            QMessageBox::critical(nullptr, QStringLiteral("ネピリカ"), refusal);
+        return 1;
+    }
     NepirikaApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));

@@ -1,6 +1,6 @@
 #include "tURLDataList.h"
 
-#include "NepirikaError.h"
+#include <QtGlobal>
 
 size_t qHash(const tURLDataList::Key& key, size_t seed) {
     return qHashMulti(seed, key.url, key.kind);
@@ -10,9 +10,12 @@ qsizetype tURLDataList::Count() const {
     return qsizetype(m_records.size());
 }
 
-const tURLData& tURLDataList::Items(qsizetype i) const {
-    if (i < 0 || i >= Count())
-        throw NepirikaError(QStringLiteral("リストのインデックスが範囲を超えています (%1)").arg(i));
+const tURLData& tURLDataList::Items(qsizetype i) const noexcept {
+    if (i < 0 || i >= Count()) [[unlikely]] {
+        static const tURLData none{};
+        qCritical("リストのインデックスが範囲を超えています (%lld)", static_cast<long long>(i));
+        return none;
+    }
     return m_records[size_t(i)];
 }
 

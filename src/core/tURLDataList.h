@@ -13,9 +13,10 @@
 class tURLDataList {
 public:
     qsizetype Count() const;
-    // The record at position i; throws NepirikaError "リストのインデックスが範囲を超えています (i)"
-    // for a position outside 0 .. Count()-1.
-    const tURLData& Items(qsizetype i) const;
+    // The record at position i. A position outside 0 .. Count()-1 is a programming error, not
+    // something to tell the user: it is logged ("リストのインデックスが範囲を超えています (i)") and
+    // an empty record comes back. Never throws, so it is safe on paths that the engine calls.
+    const tURLData& Items(qsizetype i) const noexcept;
     // True when a record with exactly this address (byte for byte) and kind is in the list.
     bool Contains(const QString& url, qint32 kind) const;
     // Appends the record unless one with the same address and kind is already there.

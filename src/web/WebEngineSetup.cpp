@@ -16,4 +16,14 @@ void prepareBeforeApplication() {
     }
 }
 
+QString prepareWindowBeforeApplication() {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        return {};
+    return QStringLiteral(
+        "管理者 (root) として実行されているため、ブラウザエンジンのサンドボックスが使えません。"
+        "一般ユーザーで起動してください。サンドボックスなしで起動するときは、"
+        "環境変数 QTWEBENGINE_DISABLE_SANDBOX=1 を設定してください。");
+}
+
 } // namespace WebEngineSetup

@@ -3,7 +3,9 @@
 #include "ProgramRun.h"
 
 #include <QFileInfo>
+
 #include <QTest>
+#include <unistd.h>
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -80,6 +82,24 @@ private Q_SLOTS:
                  qPrintable(outcome.err));
         QVERIFY(outcome.err.contains(QStringLiteral("Usage:")));
         QVERIFY(outcome.out.isEmpty());
+    }
+
+    void windowAsRootRefusesWithoutTheUsersWordOnTheSandbox() {
+        if (::geteuid() != 0)
+            QSKIP("needs root");
+        ProgramRun program;
+        program.binary = m_binary;
+        program.environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        program.environment.remove(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"));
+        program.timeoutMs = 30000;
+        const ProgramRun::Outcome ran = program.run();
+        QVERIFY(ran.finished);
+        QCOMPARE(ran.exitCode, 1);
+        QVERIFY2(QString::fromUtf8(ran.err).contains(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX=1")),
+                 ran.err);
+        // The windowless commands keep switching it off by themselves.
+        program.arguments = {QStringLiteral("harvest"), QStringLiteral("--help")};
+        QCOMPARE(program.run().exitCode, 0);
     }
 
     void subcommandsAreReached() {

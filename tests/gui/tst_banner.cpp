@@ -491,11 +491,11 @@ void tst_Banner::leavePageQuestionDoesNotHoldTheRotation_data() {
                "<script>window.onbeforeunload = function (e) { e.preventDefault(); return 'stay'; };"
                "window.addEventListener('beforeunload', function (e) {"
                "  e.preventDefault(); e.returnValue = 'stay'; });</script></body></html>";
-    QTest::newRow("body attribute") << "<html><body style='margin:0' onbeforeunload=\"return 'stay'\">" + div +
-                                           "</body></html>";
-    QTest::newRow("document.body property")
-        << "<html><body style='margin:0'>" + div +
-               "<script>document.body.onbeforeunload = function () { return 'stay'; };</script></body></html>";
+    QTest::newRow("body attribute") << "<html><body style='margin:0' onbeforeunload=\"return 'stay'\">" +
+                                           div + "</body></html>";
+    QTest::newRow("document.body property") << "<html><body style='margin:0'>" + div +
+                                                   "<script>document.body.onbeforeunload = function () { "
+                                                   "return 'stay'; };</script></body></html>";
 }
 
 void tst_Banner::leavePageQuestionDoesNotHoldTheRotation() {
