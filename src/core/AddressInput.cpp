@@ -200,6 +200,14 @@ QUrl toUrl(const QString& line, QString* reason) {
     return url;
 }
 
+QString shown(const QUrl& url) {
+    const QString readable = url.toString();
+    const QString encoded = url.toString(QUrl::FullyEncoded);
+    if (lines(readable) == QStringList{readable} && toUrl(readable).toString(QUrl::FullyEncoded) == encoded)
+        return readable;
+    return encoded;
+}
+
 QUrl asWritten(const QString& text) {
     const QString t = withLoneSurrogatesReplaced(text.trimmed());
     const QUrl url(t);

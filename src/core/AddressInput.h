@@ -17,6 +17,11 @@ QStringList lines(const QString& text);
 // with the reason in *reason when it is given.
 QUrl toUrl(const QString& line, QString* reason = nullptr);
 
+// The address as a person reads it (QUrl's readable form), unless that would not give the same
+// address when pasted back (a "%20" at the end is a blank there, which pasting trims away): then it is
+// written fully percent-encoded.
+QString shown(const QUrl& url);
+
 // The address exactly as written, without the address bar's guesses (surrounding blanks aside).
 // Invalid when Qt would read it as another address than the one written (a port past 2^64).
 QUrl asWritten(const QString& text);

@@ -225,8 +225,10 @@ QString shortened(const QString& name, qsizetype maxBytes) {
     if (dot < 0)
         return prefixWithin(name, maxBytes);
     const QString extension = name.mid(dot);
-    const qsizetype room = maxBytes - utf8Size(extension);
-    return prefixWithin(name.left(dot), room) + extension;
+    const QString stem = prefixWithin(name.left(dot), maxBytes - utf8Size(extension));
+    // No room left beside the extension: the name is cut as a whole rather than becoming ".ext" or
+    // overrunning maxBytes.
+    return stem.isEmpty() ? prefixWithin(name, maxBytes) : stem + extension;
 }
 
 QString numbered(const QString& name, int n) {

@@ -11,6 +11,8 @@ private Q_SLOTS:
     void toUrl();
     void relativeFileAddressRefused_data();
     void relativeFileAddressRefused();
+    void shown_data();
+    void shown();
 };
 
 void TestAddressInput::lines_data() {
@@ -114,6 +116,27 @@ void TestAddressInput::relativeFileAddressRefused() {
     QString reason;
     QVERIFY(!AddressInput::toUrl(line, &reason).isValid());
     QVERIFY2(reason.contains(QStringLiteral("絶対パス")), qPrintable(reason));
+}
+
+void TestAddressInput::shown_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("readable") << QStringLiteral("http://host/%E6%97%A5%20a")
+                              << QStringLiteral("http://host/日 a");
+    // Pasting trims blanks at the ends: shown decoded, these would paste back as another address.
+    QTest::newRow("blank at the end")
+        << QStringLiteral("http://host/a%20") << QStringLiteral("http://host/a%20");
+    QTest::newRow("ideographic space at the end")
+        << QStringLiteral("http://host/a#b%E3%80%80") << QStringLiteral("http://host/a#b%E3%80%80");
+}
+
+void TestAddressInput::shown() {
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const QUrl url = AddressInput::toUrl(line);
+    QVERIFY(url.isValid());
+    QCOMPARE(AddressInput::shown(url), expected);
+    QCOMPARE(AddressInput::toUrl(expected), url);
 }
 
 QTEST_GUILESS_MAIN(TestAddressInput)
