@@ -11,6 +11,8 @@ private Q_SLOTS:
     void longNames();
     void numbered_data();
     void numbered();
+    void shortened_data();
+    void shortened();
     void plainName_data();
     void plainName();
 };
@@ -208,6 +210,22 @@ void TestLocalFileName::numbered() {
     const QString numbered = LocalFileNames::numbered(name, n);
     QCOMPARE(numbered, expected);
     QVERIFY(LocalFileNames::isPlainName(numbered));
+}
+
+void TestLocalFileName::shortened_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("extension kept") << QStringLiteral("日本.txt") << 7 << QStringLiteral("日.txt");
+    // Was ".jpeg", one byte over the limit.
+    QTest::newRow("no room beside the extension") << "a.jpeg" << 4 << "a.jp";
+}
+
+void TestLocalFileName::shortened() {
+    QFETCH(QString, name);
+    QFETCH(int, maxBytes);
+    QFETCH(QString, expected);
+    QCOMPARE(LocalFileNames::shortened(name, maxBytes), expected);
 }
 
 void TestLocalFileName::plainName_data() {
