@@ -56,7 +56,7 @@ for target in "${targets[@]}"; do
     cp -a "$seeds/." "$work/"
     echo "== fuzz_$target for ${seconds}s" >&2
     if ! "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
-        -print_final_stats=1 -artifact_prefix="$artifacts/" "$work"; then
+        -print_final_stats=1 -dict="$here/tests/fuzz/urls.dict" -artifact_prefix="$artifacts/" "$work"; then
         echo "== fuzz_$target FAILED: see $artifacts/" >&2
         failed+=("$target")
     fi
