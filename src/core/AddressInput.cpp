@@ -7,6 +7,21 @@
 
 namespace {
 
+// A lone surrogate has no UTF-8 form; browsers read it as U+FFFD, and so does every rule here
+// (regular expressions refuse such text altogether).
+QString withLoneSurrogatesReplaced(const QString& text) {
+    if (QStringView(text).isValidUtf16())
+        return text;
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (out[i].isHighSurrogate() && i + 1 < out.size() && out[i + 1].isLowSurrogate())
+            ++i;
+        else if (out[i].isSurrogate())
+            out[i] = QChar::ReplacementCharacter;
+    }
+    return out;
+}
+
 // The port as the text writes it: what follows the host in the authority that begins at begin, or
 // an empty string when none is written.
 QString writtenPort(const QString& text, qsizetype begin) {
@@ -132,38 +147,69 @@ bool webHostAccepted(QUrl& url) {
 namespace AddressInput {
 
 QStringList lines(const QString& text) {
-    static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
+    // Split by hand: a regular expression refuses text that is no valid UTF-16 (a lone surrogate) and
+    // would leave it whole, one "line" with breaks inside.
     QStringList result;
-    const QStringList raw = text.split(lineBreak);
-    for (const QString& line : raw) {
-        // QString::trimmed() knows ASCII and Unicode spaces, U+3000 included.
-        const QString t = line.trimmed();
+    auto add = [&result](QStringView line) {
+        // QStringView::trimmed() knows ASCII and Unicode spaces, U+3000 included.
+        const QStringView t = line.trimmed();
         if (!t.isEmpty())
-            result.append(t);
+            result.append(t.toString());
+    };
+    qsizetype begin = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n')
+            continue;
+        add(QStringView(text).mid(begin, i - begin));
+        if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            ++i;
+        begin = i + 1;
     }
+    add(QStringView(text).mid(begin));
     return result;
 }
 
-QUrl toUrl(const QString& line) {
-    const QString t = withWebSlashes(line.trimmed());
+QUrl toUrl(const QString& line, QString* reason) {
+    auto refuse = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return QUrl();
+    };
+    const QString t = withWebSlashes(withLoneSurrogatesReplaced(line.trimmed()));
     if (t.isEmpty())
-        return {};
+        return refuse(QStringLiteral("アドレスがありません"));
     // An address written with its scheme and "//" is taken as written: guessing would turn a
     // malformed one ("http://exa mple.com/") into some other address.
     static const QRegularExpression withAuthority(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    QUrl url;
     if (const QRegularExpressionMatch match = withAuthority.match(t); match.hasMatch()) {
-        QUrl url(t, QUrl::TolerantMode);
-        return url.isValid() && portAsWritten(url, t, match.capturedEnd()) && webHostAccepted(url) ? url
-                                                                                                   : QUrl();
+        url = QUrl(t, QUrl::TolerantMode);
+        if (!url.isValid() || !portAsWritten(url, t, match.capturedEnd()) || !webHostAccepted(url))
+            return refuse(QStringLiteral("アドレスとして読めません"));
+    } else {
+        url = QUrl::fromUserInput(t);
+        if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0) || !webHostAccepted(url))
+            return refuse(QStringLiteral("アドレスとして読めません"));
     }
-    QUrl url = QUrl::fromUserInput(t);
-    if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0) || !webHostAccepted(url))
-        return {};
+    // Qt takes a leading ":" as the start of a resource path (":23" becomes "file::23"), and
+    // "file:a.html" names no file until a folder is chosen for it.
+    if (url.isLocalFile() && !url.path().startsWith(u'/'))
+        return refuse(
+            QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
     return url;
 }
 
+QString shown(const QUrl& url) {
+    const QString readable = url.toString();
+    const QString encoded = url.toString(QUrl::FullyEncoded);
+    if (lines(readable) == QStringList{readable} && toUrl(readable).toString(QUrl::FullyEncoded) == encoded)
+        return readable;
+    return encoded;
+}
+
 QUrl asWritten(const QString& text) {
-    const QString t = text.trimmed();
+    const QString t = withLoneSurrogatesReplaced(text.trimmed());
     const QUrl url(t);
     const qsizetype scheme = url.scheme().size();
     const qsizetype authority = t.mid(scheme, 3) == QLatin1String("://") ? scheme + 3 : 0;

@@ -12,8 +12,15 @@ namespace AddressInput {
 QStringList lines(const QString& text);
 
 // An address as a browser's address bar takes it: "example.com/x" becomes "http://example.com/x",
-// an address with a scheme stays as it is. Returns an invalid QUrl when the text is no address.
-QUrl toUrl(const QString& line);
+// an address with a scheme stays as it is, a lone surrogate reads as U+FFFD. Returns an invalid QUrl
+// when the text is no address, or a file address whose path is not absolute (":23", "file:a.html"),
+// with the reason in *reason when it is given.
+QUrl toUrl(const QString& line, QString* reason = nullptr);
+
+// The address as a person reads it (QUrl's readable form), unless that would not give the same
+// address when pasted back (a "%20" at the end is a blank there, which pasting trims away): then it is
+// written fully percent-encoded.
+QString shown(const QUrl& url);
 
 // The address exactly as written, without the address bar's guesses (surrounding blanks aside).
 // Invalid when Qt would read it as another address than the one written (a port past 2^64).

@@ -11,6 +11,30 @@ namespace {
 // when a name has to be shortened or numbered.
 constexpr qsizetype MaxExtensionBytes = 32;
 
+// Code units of the code point at i: 2 for a surrogate pair, else 1.
+qsizetype codePointUnits(const QString& text, qsizetype i) {
+    return text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate() ? 2 : 1;
+}
+
+// UTF-8 bytes of the code point at i. A lone surrogate has no UTF-8 form; it counts as the three bytes
+// of the replacement character, never less than any encoder writes for it.
+qsizetype codePointBytes(const QString& text, qsizetype i) {
+    const char16_t c = text[i].unicode();
+    if (c < 0x80)
+        return 1;
+    if (c < 0x800)
+        return 2;
+    return codePointUnits(text, i) == 2 ? 4 : 3;
+}
+
+// The length of text in UTF-8 bytes, counted without converting it.
+qsizetype utf8Size(const QString& text) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); i += codePointUnits(text, i))
+        bytes += codePointBytes(text, i);
+    return bytes;
+}
+
 bool isSeparator(QChar c) {
     return c == u'/' || c == u'\\' || c == u':';
 }
@@ -133,26 +157,36 @@ qsizetype extensionStart(const QString& name) {
     const qsizetype dot = name.lastIndexOf(u'.');
     if (dot <= 0)
         return -1;
-    if (name.mid(dot).toUtf8().size() > MaxExtensionBytes)
+    if (utf8Size(name.mid(dot)) > MaxExtensionBytes)
         return -1;
     return dot;
 }
 
-// The longest beginning of text that ends on a character boundary and fits in maxBytes of UTF-8.
+// The prefix of text that ends on a character boundary and fits in maxBytes of UTF-8: the longest one
+// that ends between two grapheme clusters, or, when not even the first cluster fits (a letter with a
+// long run of combining marks), the longest one that ends between two code points. Qt's boundary
+// finder can report a boundary between the two halves of a surrogate pair (an emoji after a Thai
+// letter, say), so only the ends of whole code points are candidates and bytes are counted per code
+// point, never from halves.
 QString prefixWithin(const QString& text, qsizetype maxBytes) {
-    if (text.toUtf8().size() <= maxBytes)
+    if (utf8Size(text) <= maxBytes)
         return text;
     QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    qsizetype last = 0;
+    qsizetype lastCluster = 0;
+    qsizetype lastCodePoint = 0;
     qsizetype bytes = 0;
-    for (qsizetype next = finder.toNextBoundary(); next > 0; next = finder.toNextBoundary()) {
-        const qsizetype clusterBytes = QStringView(text).mid(last, next - last).toUtf8().size();
-        if (bytes + clusterBytes > maxBytes)
+    for (qsizetype i = 0; i < text.size();) {
+        const qsizetype units = codePointUnits(text, i);
+        bytes += codePointBytes(text, i);
+        if (bytes > maxBytes)
             break;
-        bytes += clusterBytes;
-        last = next;
+        i += units;
+        lastCodePoint = i;
+        finder.setPosition(i);
+        if (finder.isAtBoundary())
+            lastCluster = i;
     }
-    return text.left(last);
+    return text.left(lastCluster > 0 ? lastCluster : lastCodePoint);
 }
 
 } // namespace
@@ -185,14 +219,16 @@ QString LocalFileName(const QString& url) {
 namespace LocalFileNames {
 
 QString shortened(const QString& name, qsizetype maxBytes) {
-    if (name.toUtf8().size() <= maxBytes)
+    if (utf8Size(name) <= maxBytes)
         return name;
     const qsizetype dot = extensionStart(name);
     if (dot < 0)
         return prefixWithin(name, maxBytes);
     const QString extension = name.mid(dot);
-    const qsizetype room = maxBytes - extension.toUtf8().size();
-    return prefixWithin(name.left(dot), room) + extension;
+    const QString stem = prefixWithin(name.left(dot), maxBytes - utf8Size(extension));
+    // No room left beside the extension: the name is cut as a whole rather than becoming ".ext" or
+    // overrunning maxBytes.
+    return stem.isEmpty() ? prefixWithin(name, maxBytes) : stem + extension;
 }
 
 QString numbered(const QString& name, int n) {
@@ -202,7 +238,7 @@ QString numbered(const QString& name, int n) {
     const qsizetype dot = extensionStart(name);
     const QString stem = dot < 0 ? name : name.left(dot);
     const QString extension = dot < 0 ? QString() : name.mid(dot);
-    const qsizetype room = MaxNameBytes - (suffix + extension).toUtf8().size();
+    const qsizetype room = MaxNameBytes - utf8Size(suffix + extension);
     return prefixWithin(stem, room) + suffix + extension;
 }
 
@@ -211,7 +247,10 @@ bool isPlainName(const QString& name) {
         return false;
     if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
         return false;
-    return name.toUtf8().size() <= MaxNameBytes;
+    // A lone surrogate has no UTF-8 form: the file would get another name than the one shown.
+    if (!QStringView(name).isValidUtf16())
+        return false;
+    return utf8Size(name) <= MaxNameBytes;
 }
 
 } // namespace LocalFileNames

@@ -10,7 +10,8 @@
 //  - < > : " / \ | ? *, control characters and bidirectional-override characters become "_";
 //  - leading dots and trailing dots and spaces are removed, a device name reserved on Windows
 //    (CON, NUL.txt, com1.log...) gets "_" in front;
-//  - a name longer than 255 bytes (UTF-8) is shortened, keeping its extension and whole characters;
+//  - a name longer than 255 bytes (UTF-8) is shortened, keeping its extension and whole characters
+//    (whole grapheme clusters where one fits, never half a surrogate pair);
 //  - an empty name becomes "index.html".
 // The result is always a plain name: never empty, ".", ".." or anything with a separator.
 QString LocalFileName(const QString& url);
@@ -29,7 +30,7 @@ QString numbered(const QString& name, int n);
 QString shortened(const QString& name, qsizetype maxBytes = MaxNameBytes);
 
 // True when name can be created directly inside a folder as it is: not empty, not "." or "..",
-// without "/", "\" or NUL, and at most MaxNameBytes long.
+// without "/", "\", NUL or a lone surrogate, and at most MaxNameBytes long.
 bool isPlainName(const QString& name);
 
 } // namespace LocalFileNames

@@ -5,15 +5,37 @@
 namespace ResultFilter {
 namespace {
 
-// loweredFilter is already lower-cased and not empty.
-bool matchesLowered(const QString& url, const QString& loweredFilter) {
-    if (url.toLower().contains(loweredFilter))
+// The form both sides are compared in: each code point lower-cased on its own (simple case mapping, so
+// that a piece of a text folds to a piece of the folded text), a lone surrogate kept as it is.
+// QString::toLower() turns a lone surrogate into U+FFFD, but only in a text that has a capital to
+// lower, so that the two sides would differ.
+QString folded(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            const char32_t lower = QChar::toLower(QChar::surrogateToUcs4(c, text[i + 1]));
+            out += QChar(QChar::highSurrogate(lower));
+            out += QChar(QChar::lowSurrogate(lower));
+            ++i;
+        } else {
+            out += c.isSurrogate() ? c : QChar(QChar::toLower(c.unicode()));
+        }
+    }
+    return out;
+}
+
+// foldedFilter is already folded and not empty.
+bool matchesFolded(const QString& url, const QString& filterText, const QString& foldedFilter) {
+    // Text that is in the address as it stands is always found, half of a surrogate pair included.
+    if (url.contains(filterText) || folded(url).contains(foldedFilter))
         return true;
     // Addresses come percent-encoded from the engine; a filter typed as the user reads the address
     // ("日本語", "a b") matches its decoded form too.
     if (!url.contains(QLatin1Char('%')))
         return false;
-    return QUrl::fromPercentEncoding(url.toUtf8()).toLower().contains(loweredFilter);
+    return folded(QUrl::fromPercentEncoding(url.toUtf8())).contains(foldedFilter);
 }
 
 } // namespace
@@ -36,13 +58,13 @@ Entries all(const tURLDataList& list, Side side) {
 
 Entries matching(const tURLDataList& list, Side side, const QString& filterText) {
     Entries entries;
-    const QString lowered = filterText.toLower();
-    if (lowered.isEmpty())
+    if (filterText.isEmpty())
         return entries;
+    const QString foldedFilter = folded(filterText);
     const std::vector<tURLData>& records = list.records();
     for (size_t i = 0; i < records.size(); ++i) {
         const tURLData& record = records[i];
-        if (belongs(record, side) && matchesLowered(record.URL, lowered)) {
+        if (belongs(record, side) && matchesFolded(record.URL, filterText, foldedFilter)) {
             entries.addresses.append(record.URL);
             entries.records.append(qsizetype(i));
         }
@@ -51,8 +73,7 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
 }
 
 bool matches(const QString& url, const QString& filterText) {
-    const QString lowered = filterText.toLower();
-    return !lowered.isEmpty() && matchesLowered(url, lowered);
+    return !filterText.isEmpty() && matchesFolded(url, filterText, folded(filterText));
 }
 
 } // namespace ResultFilter

@@ -9,6 +9,10 @@ private Q_SLOTS:
     void lines();
     void toUrl_data();
     void toUrl();
+    void relativeFileAddressRefused_data();
+    void relativeFileAddressRefused();
+    void shown_data();
+    void shown();
 };
 
 void TestAddressInput::lines_data() {
@@ -21,6 +25,12 @@ void TestAddressInput::lines_data() {
     QTest::newRow("lone cr") << QStringLiteral("http://a/\rhttp://b/") << ab;
     QTest::newRow("blank lines") << QStringLiteral("\n\nhttp://a/\n \t\nhttp://b/\n\n") << ab;
     QTest::newRow("surrounding blanks") << QStringLiteral("  http://a/\t\n\u3000http://b/\u3000") << ab;
+    // A regular expression would refuse this text and leave it as one line with breaks inside.
+    QTest::newRow("lone surrogate") << QStringLiteral("http://a.example/\nhttp://b.example/\n") +
+                                           QChar(0xd800)
+                                    << QStringList{QStringLiteral("http://a.example/"),
+                                                   QStringLiteral("http://b.example/"),
+                                                   QString(QChar(0xd800))};
 }
 
 void TestAddressInput::lines() {
@@ -78,13 +88,55 @@ void TestAddressInput::toUrl_data() {
         << QStringLiteral("http://example.com./x") << QStringLiteral("http://example.com./x");
     QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス")
                                    << QStringLiteral("http://ホスト.jp/パス");
+    QTest::newRow("absolute path") << QStringLiteral("/tmp/a b.html")
+                                   << QStringLiteral("file:///tmp/a b.html");
+    QTest::newRow("lone surrogate reads as replacement character")
+        << QStringLiteral("http://a.example/x") + QChar(0xd800) << QStringLiteral("http://a.example/x\ufffd");
 }
 
 void TestAddressInput::toUrl() {
     QFETCH(QString, line);
     QFETCH(QString, expected);
-    const QUrl url = AddressInput::toUrl(line);
+    QString reason;
+    const QUrl url = AddressInput::toUrl(line, &reason);
     QCOMPARE(url.isValid() ? url.toString() : QString(), expected);
+    QCOMPARE(reason.isEmpty(), url.isValid());
+}
+
+void TestAddressInput::relativeFileAddressRefused_data() {
+    QTest::addColumn<QString>("line");
+    // Qt reads a leading ":" as a resource path: these would be "file::23" and so on.
+    QTest::newRow("colon and number") << QStringLiteral(":23");
+    QTest::newRow("colon and slashes") << QStringLiteral("://example.com/a.html");
+    QTest::newRow("file scheme, relative path") << QStringLiteral("file:a.html");
+}
+
+void TestAddressInput::relativeFileAddressRefused() {
+    QFETCH(QString, line);
+    QString reason;
+    QVERIFY(!AddressInput::toUrl(line, &reason).isValid());
+    QVERIFY2(reason.contains(QStringLiteral("絶対パス")), qPrintable(reason));
+}
+
+void TestAddressInput::shown_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("readable") << QStringLiteral("http://host/%E6%97%A5%20a")
+                              << QStringLiteral("http://host/日 a");
+    // Pasting trims blanks at the ends: shown decoded, these would paste back as another address.
+    QTest::newRow("blank at the end")
+        << QStringLiteral("http://host/a%20") << QStringLiteral("http://host/a%20");
+    QTest::newRow("ideographic space at the end")
+        << QStringLiteral("http://host/a#b%E3%80%80") << QStringLiteral("http://host/a#b%E3%80%80");
+}
+
+void TestAddressInput::shown() {
+    QFETCH(QString, line);
+    QFETCH(QString, expected);
+    const QUrl url = AddressInput::toUrl(line);
+    QVERIFY(url.isValid());
+    QCOMPARE(AddressInput::shown(url), expected);
+    QCOMPARE(AddressInput::toUrl(expected), url);
 }
 
 QTEST_GUILESS_MAIN(TestAddressInput)

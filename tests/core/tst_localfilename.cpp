@@ -11,6 +11,8 @@ private Q_SLOTS:
     void longNames();
     void numbered_data();
     void numbered();
+    void shortened_data();
+    void shortened();
     void plainName_data();
     void plainName();
 };
@@ -155,6 +157,15 @@ void TestLocalFileName::longNames_data() {
     for (int i = 0; i < 83; ++i)
         accents83 += QStringLiteral("e\u0301");
     QTest::newRow("accent stays with its letter") << "http://host/" + accents + ".txt" << accents83 + ".txt";
+    // Qt's boundary finder cuts emoji in half when the text also holds a Thai letter.
+    QString encodedEmoji;
+    for (int i = 0; i < 64; ++i)
+        encodedEmoji += QStringLiteral("%F0%9F%98%80");
+    QTest::newRow("pairs never split after a thai letter")
+        << "http://h/%E0%B8%81" + encodedEmoji + ".jpg" << QStringLiteral("\u0e01") + emoji62 + ".jpg";
+    QTest::newRow("cluster longer than the limit is cut between code points")
+        << "http://host/a" + QStringLiteral("\u0301").repeated(200) + ".txt"
+        << "a" + QStringLiteral("\u0301").repeated(125) + ".txt";
     QTest::newRow("huge extension is no extension") << "http://host/a." + ascii << "a." + QString(253, u'a');
     QTest::newRow("device name left by shortening")
         << "http://host/CON" + QStringLiteral("%20").repeated(300) + "x"
@@ -170,7 +181,7 @@ void TestLocalFileName::longNames() {
     QFETCH(QString, expected);
     const QString name = LocalFileName(url);
     QCOMPARE(name, expected);
-    QVERIFY(name.toUtf8().size() <= LocalFileNames::MaxNameBytes);
+    QVERIFY(LocalFileNames::isPlainName(name));
 }
 
 void TestLocalFileName::numbered_data() {
@@ -183,13 +194,38 @@ void TestLocalFileName::numbered_data() {
     QTest::newRow("no extension") << "README" << 3 << "README (3)";
     QTest::newRow("full length stays within limit")
         << QString(251, u'c') + ".jpg" << 2 << QString(247, u'c') + " (2).jpg";
+    QString emoji62;
+    for (int i = 0; i < 62; ++i)
+        emoji62 += QString::fromUcs4(U"\U0001F600");
+    const QString emoji60 = emoji62.left(120);
+    QTest::newRow("pairs never split in the last number")
+        << QStringLiteral("\u0e01") + emoji62 + ".jpg" << 9999
+        << QStringLiteral("\u0e01") + emoji60 + " (9999).jpg";
 }
 
 void TestLocalFileName::numbered() {
     QFETCH(QString, name);
     QFETCH(int, n);
     QFETCH(QString, expected);
-    QCOMPARE(LocalFileNames::numbered(name, n), expected);
+    const QString numbered = LocalFileNames::numbered(name, n);
+    QCOMPARE(numbered, expected);
+    QVERIFY(LocalFileNames::isPlainName(numbered));
+}
+
+void TestLocalFileName::shortened_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("maxBytes");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("extension kept") << QStringLiteral("日本.txt") << 7 << QStringLiteral("日.txt");
+    // Was ".jpeg", one byte over the limit.
+    QTest::newRow("no room beside the extension") << "a.jpeg" << 4 << "a.jp";
+}
+
+void TestLocalFileName::shortened() {
+    QFETCH(QString, name);
+    QFETCH(int, maxBytes);
+    QFETCH(QString, expected);
+    QCOMPARE(LocalFileNames::shortened(name, maxBytes), expected);
 }
 
 void TestLocalFileName::plainName_data() {
@@ -202,6 +238,7 @@ void TestLocalFileName::plainName_data() {
     QTest::newRow("path") << "../a.jpg" << false;
     QTest::newRow("backslash path") << "..\\a.jpg" << false;
     QTest::newRow("too long") << QString(256, u'x') << false;
+    QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xd800) + ".jpg" << false;
 }
 
 void TestLocalFileName::plainName() {

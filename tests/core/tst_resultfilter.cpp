@@ -19,6 +19,7 @@ private:
             {QStringLiteral("http://host/index.htm"), tURLData::KindImage},
             {QStringLiteral("http://host/ÄRGER.htm"), tURLData::KindPage},
             {QStringLiteral("http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"), tURLData::KindImage},
+            {QStringLiteral("http://host/X") + QChar(0xd800) + QStringLiteral(".swf"), tURLData::KindEmbed},
         };
         for (const auto& [url, kind] : records)
             list.Add(tURLData::make(url, kind, 0, QStringLiteral("http://host/")));
@@ -36,8 +37,9 @@ private Q_SLOTS:
         QCOMPARE(files.addresses,
                  QStringList({"http://host/a.jpg", "javascript:go('x.htm')", "http://host/movie.swf",
                               "http://host/PHOTO.JPG", "http://host/index.htm",
-                              "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"}));
-        QCOMPARE(files.records, QList<qsizetype>({1, 3, 5, 6, 7, 9}));
+                              "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG",
+                              QStringLiteral("http://host/X") + QChar(0xd800) + QStringLiteral(".swf")}));
+        QCOMPARE(files.records, QList<qsizetype>({1, 3, 5, 6, 7, 9, 10}));
     }
 
     void matching_data() {
@@ -67,6 +69,10 @@ private Q_SLOTS:
             << files << "日本語/A B" << QStringList{"http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"};
         QTest::newRow("percent-encoded address matches as stored")
             << files << "%e6%97%a5" << QStringList{"http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E/a%20b.JPG"};
+        // Lower-casing the address alone would turn its lone surrogate into U+FFFD.
+        QTest::newRow("lone surrogate lowered on both sides alike")
+            << files << QStringLiteral("x") + QChar(0xd800)
+            << QStringList{QStringLiteral("http://host/X") + QChar(0xd800) + QStringLiteral(".swf")};
         QTest::newRow("empty filter matches nothing") << pages << "" << QStringList{};
         QTest::newRow("no match") << files << ".png" << QStringList{};
         QTest::newRow("same address under another kind stays on its side")

@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of the core (clang, AddressSanitizer, UndefinedBehaviorSanitizer) in
+# build-fuzz and runs each for SECONDS (default 60) on a copy of its seed corpus from tests/fuzz/corpus.
+# Fails when any target crashes or finds an input that breaks one of its rules; the input is kept
+# under build-fuzz/fuzz-artifacts/TARGET/ (run the target with that file to see it again).
+#   scripts/fuzz.sh [SECONDS] [TARGET...]     TARGET: localfilename addressinput resultfilter
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build="${NEPIRIKA_FUZZ_BUILD_DIR:-$here/build-fuzz}"
+seconds="${1:-60}"
+[ $# -gt 0 ] && shift
+case "$seconds" in
+'' | *[!0-9]*)
+    echo "usage: $0 [SECONDS] [TARGET...]" >&2
+    exit 2
+    ;;
+esac
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(localfilename addressinput resultfilter)
+
+packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    echo "Installing: ${missing[*]}" >&2
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+fi
+
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+        -DNEPIRIKA_FUZZ=ON ${NEPIRIKA_CMAKE_ARGS:-}
+fi
+cmake --build "$build" -j "${NEPIRIKA_JOBS:-$(nproc)}"
+
+export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:abort_on_error=1}"
+export UBSAN_OPTIONS="${UBSAN_OPTIONS:-halt_on_error=1:print_stacktrace=1}"
+failed=()
+for target in "${targets[@]}"; do
+    binary="$build/tests/fuzz/fuzz_$target"
+    seeds="$here/tests/fuzz/corpus/$target"
+    if [ ! -x "$binary" ] || [ ! -d "$seeds" ]; then
+        echo "no fuzz target $target" >&2
+        exit 2
+    fi
+    # The fuzzer adds what it finds to its corpus; the copy keeps the repository's seeds as they are.
+    work="$build/fuzz-corpus/$target"
+    artifacts="$build/fuzz-artifacts/$target"
+    rm -rf "$work"
+    mkdir -p "$work" "$artifacts"
+    cp -a "$seeds/." "$work/"
+    echo "== fuzz_$target for ${seconds}s" >&2
+    if ! "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
+        -print_final_stats=1 -dict="$here/tests/fuzz/urls.dict" -artifact_prefix="$artifacts/" "$work"; then
+        echo "== fuzz_$target FAILED: see $artifacts/" >&2
+        failed+=("$target")
+    fi
+done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "Fuzzing found faults in: ${failed[*]}" >&2
+    exit 1
+fi
+echo "Fuzzing found nothing in ${seconds}s per target." >&2
