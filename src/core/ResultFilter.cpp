@@ -1,5 +1,7 @@
 #include "ResultFilter.h"
 
+#include "DisplayAddress.h"
+
 #include <QUrl>
 
 namespace ResultFilter {
@@ -14,6 +16,12 @@ bool matchesLowered(const QString& url, const QString& loweredFilter) {
     if (!url.contains(QLatin1Char('%')))
         return false;
     return QUrl::fromPercentEncoding(url.toUtf8()).toLower().contains(loweredFilter);
+}
+
+// An international host name matches as it reads ("例え" finds "http://xn--r8jz45g.jp/").
+bool matchesDecodedHost(const QString& url, const QString& loweredFilter) {
+    return url.contains(QLatin1String("xn--"), Qt::CaseInsensitive) &&
+           DisplayAddress::forMatching(url).toLower().contains(loweredFilter);
 }
 
 } // namespace
@@ -42,7 +50,8 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
     const std::vector<tURLData>& records = list.records();
     for (size_t i = 0; i < records.size(); ++i) {
         const tURLData& record = records[i];
-        if (belongs(record, side) && matchesLowered(record.URL, lowered)) {
+        if (belongs(record, side) &&
+            (matchesLowered(record.URL, lowered) || matchesDecodedHost(record.URL, lowered))) {
             entries.addresses.append(record.URL);
             entries.records.append(qsizetype(i));
         }
@@ -52,7 +61,7 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
 
 bool matches(const QString& url, const QString& filterText) {
     const QString lowered = filterText.toLower();
-    return !lowered.isEmpty() && matchesLowered(url, lowered);
+    return !lowered.isEmpty() && (matchesLowered(url, lowered) || matchesDecodedHost(url, lowered));
 }
 
 } // namespace ResultFilter

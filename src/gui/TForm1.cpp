@@ -2,8 +2,11 @@
 
 #include "AddressInput.h"
 #include "AppMessages.h"
+#include "DisplayAddress.h"
 #include "DownloadCommand.h"
+#include "DownloadFolderRule.h"
 #include "EditActions.h"
+#include "FileDialogs.h"
 #include "OuterGeometry.h"
 #include "ResultListDelegate.h"
 #include "TForm3.h"
@@ -15,6 +18,8 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -41,6 +46,8 @@ constexpr int ListBandHeight = 145;
 constexpr int PanelWidth = 83;
 constexpr int LabelFontHeight = 15;
 constexpr int SmallestLabelFontHeight = 8;
+// A folder box leaves room for its "…" button.
+constexpr int FolderBoxWidth = 52;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
     auto* button = new QPushButton(caption, parent);
@@ -128,8 +135,9 @@ void TForm1::buildWindow() {
     ListBox1 = m_pages.view;
     Panel2 = GroupBox1->findChild<QWidget*>(QStringLiteral("Panel2"));
     Button2 = makeButton(Panel2, "Button2", QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
-    foruda1 = makeEdit(Panel2, "foruda1", QStringLiteral("Page"), QRect(8, 36, 73, 20),
+    foruda1 = makeEdit(Panel2, "foruda1", QStringLiteral("Page"), QRect(8, 36, FolderBoxWidth, 20),
                        QStringLiteral("リンクしてるページの保存フォルダ名"));
+    forudaButton1 = addFolderChooser(foruda1, "forudaButton1");
     Button7 = makeButton(Panel2, "Button7", QStringLiteral("ダウンロード"), QRect(6, 56, 75, 21));
     kensaku1 = makeEdit(Panel2, "kensaku1", QStringLiteral(".htm"), QRect(8, 81, 73, 20),
                         QStringLiteral("リンクしてるページの検索文字列"));
@@ -147,8 +155,9 @@ void TForm1::buildWindow() {
     ListBox2 = m_files.view;
     Panel3 = GroupBox2->findChild<QWidget*>(QStringLiteral("Panel3"));
     Button6 = makeButton(Panel3, "Button6", QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
-    foruda = makeEdit(Panel3, "foruda", QStringLiteral("DL"), QRect(8, 36, 73, 20),
+    foruda = makeEdit(Panel3, "foruda", QStringLiteral("DL"), QRect(8, 36, FolderBoxWidth, 20),
                       QStringLiteral("データファイルの保存フォルダ名"));
+    forudaButton = addFolderChooser(foruda, "forudaButton");
     Button4 = makeButton(Panel3, "Button4", QStringLiteral("ダウンロード"), QRect(6, 56, 75, 21));
     kensaku2 = makeEdit(Panel3, "kensaku2", QStringLiteral(".jpg"), QRect(8, 84, 73, 20),
                         QStringLiteral("データファイルの検索文字列"));
@@ -249,10 +258,52 @@ QGroupBox* TForm1::buildResultBand(ResultList& list, const char* boxName, const 
     return box;
 }
 
+QPushButton* TForm1::addFolderChooser(QLineEdit* box, const char* buttonName) {
+    const QRect place = box->geometry();
+    auto* button =
+        makeButton(box->parentWidget(), buttonName, QStringLiteral("…"),
+                   QRect(place.right() + 1, place.top(), PanelWidth - 2 - place.right() - 1, place.height()));
+    button->setAccessibleName(QStringLiteral("保存先フォルダを選ぶ"));
+    button->setToolTip(QStringLiteral("保存先フォルダを選ぶ"));
+    box->setPlaceholderText(QStringLiteral("保存先フォルダ"));
+    auto showFolder = [box] {
+        const QString folder =
+            QDir::toNativeSeparators(DownloadFolderRule::fromSystem().resolve(box->text()));
+        box->setToolTip(QStringLiteral("保存先フォルダ: %1").arg(folder));
+    };
+    showFolder();
+    connect(box, &QLineEdit::textChanged, box, showFolder);
+    connect(button, &QPushButton::clicked, this, [this, box] { chooseFolder(box); });
+    return button;
+}
+
+void TForm1::chooseFolder(QLineEdit* box) {
+    const DownloadFolderRule rule = DownloadFolderRule::fromSystem();
+    QString start = rule.resolve(box->text());
+    // The nearest folder that exists already.
+    while (!QFileInfo(start).isDir() && QFileInfo(start).absolutePath() != start)
+        start = QFileInfo(start).absolutePath();
+    QPointer<QLineEdit> target(box);
+    FileDialogs::chooseFolder(this, QStringLiteral("保存先フォルダ"), start,
+                              [target, rule](const QString& path) {
+                                  if (!target)
+                                      return;
+                                  // Inside the base folder a name is kept as a name, so that a portable copy
+                                  // stays portable.
+                                  const QString base = rule.baseFolder();
+                                  const QString chosen = QDir::cleanPath(path);
+                                  if (chosen.startsWith(base + QLatin1Char('/')))
+                                      target->setText(chosen.mid(base.size() + 1));
+                                  else
+                                      target->setText(chosen);
+                              });
+}
+
 void TForm1::setTabOrder() {
-    const QList<QWidget*> chain = {ListBox1, kensaku1, foruda1,  Button8, Button7, Button2,
-                                   Button10, ListBox2, kensaku2, foruda,  Button9, Button6,
-                                   Button4,  Button11, Memo1,    Button5, Button3};
+    const QList<QWidget*> chain = {ListBox1, kensaku1,     foruda1,  forudaButton1, Button8,
+                                   Button7,  Button2,      Button10, ListBox2,      kensaku2,
+                                   foruda,   forudaButton, Button9,  Button6,       Button4,
+                                   Button11, Memo1,        Button5,  Button3};
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
     QWidget::setTabOrder(Button3, Tkoukoku1);
@@ -453,8 +504,9 @@ void TForm1::viewAsText(const ResultList& list) {
         length += item.size() + 1;
     text.reserve(length);
     // Each entry ends with a line break, the last one included.
+    // Shown decoded, as the list shows them.
     for (const QString& item : items) {
-        text += item;
+        text += DisplayAddress::forDisplay(item);
         text += QLatin1Char('\n');
     }
     view->kekka->setPlainText(text);
@@ -464,7 +516,7 @@ void TForm1::viewAsText(const ResultList& list) {
 }
 
 void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
-    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/') + folderBox->text();
+    const QString folder = DownloadFolderRule::fromSystem().resolve(folderBox->text());
     QList<int> rows;
     const QModelIndexList selected = list.view->selectionModel()->selectedRows();
     rows.reserve(selected.size());

@@ -78,6 +78,7 @@ public:
     QWidget* Panel2 = nullptr;
     QPushButton* Button2 = nullptr;
     QLineEdit* foruda1 = nullptr;
+    QPushButton* forudaButton1 = nullptr; // "…": chooses foruda1's folder
     QPushButton* Button7 = nullptr;
     QLineEdit* kensaku1 = nullptr;
     QPushButton* Button8 = nullptr;
@@ -87,6 +88,7 @@ public:
     QWidget* Panel3 = nullptr;
     QPushButton* Button6 = nullptr;
     QLineEdit* foruda = nullptr;
+    QPushButton* forudaButton = nullptr; // "…": chooses foruda's folder
     QPushButton* Button4 = nullptr;
     QLineEdit* kensaku2 = nullptr;
     QPushButton* Button9 = nullptr;
@@ -136,6 +138,8 @@ private:
     void buildInputBand();
     QGroupBox* buildResultBand(ResultList& list, const char* boxName, const char* listName,
                                const char* panelName);
+    QPushButton* addFolderChooser(QLineEdit* box, const char* buttonName);
+    void chooseFolder(QLineEdit* box);
     void setTabOrder();
     void FormCreate();
     void FormClose();

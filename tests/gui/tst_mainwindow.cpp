@@ -127,7 +127,7 @@ private Q_SLOTS:
                                  << "テキスト表示" << QRect(6, 4, 75, 21);
         QTest::newRow("foruda1") << "foruda1"
                                  << "Panel2"
-                                 << "Page" << QRect(8, 36, 73, 20);
+                                 << "Page" << QRect(8, 36, 52, 20);
         QTest::newRow("Button7") << "Button7"
                                  << "Panel2"
                                  << "ダウンロード" << QRect(6, 56, 75, 21);
@@ -145,7 +145,7 @@ private Q_SLOTS:
                                  << "テキスト表示" << QRect(6, 4, 75, 21);
         QTest::newRow("foruda") << "foruda"
                                 << "Panel3"
-                                << "DL" << QRect(8, 36, 73, 20);
+                                << "DL" << QRect(8, 36, 52, 20);
         QTest::newRow("Button4") << "Button4"
                                  << "Panel3"
                                  << "ダウンロード" << QRect(6, 56, 75, 21);
@@ -265,10 +265,10 @@ private Q_SLOTS:
 
     void tabOrder() {
         const QList<QWidget*> expected = {
-            m_form->ListBox1, m_form->kensaku1, m_form->foruda1,  m_form->Button8,
-            m_form->Button7,  m_form->Button2,  m_form->Button10, m_form->ListBox2,
-            m_form->kensaku2, m_form->foruda,   m_form->Button9,  m_form->Button6,
-            m_form->Button4,  m_form->Button11, m_form->Memo1,    m_form->Button5};
+            m_form->ListBox1, m_form->kensaku1,     m_form->foruda1,  m_form->forudaButton1, m_form->Button8,
+            m_form->Button7,  m_form->Button2,      m_form->Button10, m_form->ListBox2,      m_form->kensaku2,
+            m_form->foruda,   m_form->forudaButton, m_form->Button9,  m_form->Button6,       m_form->Button4,
+            m_form->Button11, m_form->Memo1,        m_form->Button5};
         QList<QWidget*> seen;
         QWidget* w = m_form->ListBox1;
         for (int steps = 0; steps < 500 && seen.size() < expected.size(); ++steps) {
