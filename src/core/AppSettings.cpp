@@ -1,6 +1,7 @@
 #include "AppSettings.h"
 
 #include <QSettings>
+#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -18,66 +19,82 @@ const QString DownloadJobsKey = QStringLiteral("download/jobs");
 
 } // namespace
 
-AppSettings::AppSettings()
-    : m_settings(std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                             QStringLiteral("nepirika"), QStringLiteral("nepirika"))) {}
+AppSettings::AppSettings() = default;
 
 AppSettings::AppSettings(const QString& path)
     : m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
 
 AppSettings::~AppSettings() = default;
 
+QString AppSettings::defaultFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/nepirika/nepirika.ini");
+}
+
 QString AppSettings::fileName() const {
-    return m_settings->fileName();
+    return m_settings ? m_settings->fileName() : QString();
 }
 
 bool AppSettings::sync() {
+    if (!m_settings)
+        return true;
     m_settings->sync();
     return m_settings->status() == QSettings::NoError;
 }
 
+QVariant AppSettings::read(const QString& key, const QVariant& fallback) const {
+    return m_settings ? m_settings->value(key, fallback) : m_memory.value(key, fallback);
+}
+
+void AppSettings::write(const QString& key, const QVariant& value) {
+    if (m_settings)
+        m_settings->setValue(key, value);
+    else
+        m_memory.insert(key, value);
+}
+
 QString AppSettings::pagesFolder() const {
-    return m_settings->value(PagesFolderKey, DefaultPagesFolder).toString();
+    return read(PagesFolderKey, DefaultPagesFolder).toString();
 }
 
 void AppSettings::setPagesFolder(const QString& folder) {
-    m_settings->setValue(PagesFolderKey, folder);
+    write(PagesFolderKey, folder);
 }
 
 QString AppSettings::filesFolder() const {
-    return m_settings->value(FilesFolderKey, DefaultFilesFolder).toString();
+    return read(FilesFolderKey, DefaultFilesFolder).toString();
 }
 
 void AppSettings::setFilesFolder(const QString& folder) {
-    m_settings->setValue(FilesFolderKey, folder);
+    write(FilesFolderKey, folder);
 }
 
 QString AppSettings::pagesFilter() const {
-    return m_settings->value(PagesFilterKey, DefaultPagesFilter).toString();
+    return read(PagesFilterKey, DefaultPagesFilter).toString();
 }
 
 void AppSettings::setPagesFilter(const QString& text) {
-    m_settings->setValue(PagesFilterKey, text);
+    write(PagesFilterKey, text);
 }
 
 QString AppSettings::filesFilter() const {
-    return m_settings->value(FilesFilterKey, DefaultFilesFilter).toString();
+    return read(FilesFilterKey, DefaultFilesFilter).toString();
 }
 
 void AppSettings::setFilesFilter(const QString& text) {
-    m_settings->setValue(FilesFilterKey, text);
+    write(FilesFilterKey, text);
 }
 
 QByteArray AppSettings::windowGeometry() const {
-    return m_settings->value(GeometryKey).toByteArray();
+    return read(GeometryKey).toByteArray();
 }
 
 void AppSettings::setWindowGeometry(const QByteArray& geometry) {
-    m_settings->setValue(GeometryKey, geometry);
+    write(GeometryKey, geometry);
 }
 
 QStringList AppSettings::recentInputs() const {
-    QStringList inputs = m_settings->value(RecentKey).toStringList();
+    QStringList inputs = read(RecentKey).toStringList();
     inputs.removeAll(QString());
     return inputs.mid(0, RecentLimit);
 }
@@ -88,26 +105,28 @@ void AppSettings::addRecentInput(const QString& input) {
     QStringList inputs = recentInputs();
     inputs.removeAll(input);
     inputs.prepend(input);
-    m_settings->setValue(RecentKey, inputs.mid(0, RecentLimit));
+    write(RecentKey, inputs.mid(0, RecentLimit));
 }
 
 void AppSettings::clearRecentInputs() {
-    m_settings->remove(RecentKey);
+    if (m_settings)
+        m_settings->remove(RecentKey);
+    m_memory.remove(RecentKey);
 }
 
 bool AppSettings::noScripts() const {
     // Only a clear yes turns scripts off; a damaged value keeps the default.
-    const QString value = m_settings->value(NoScriptsKey).toString().toLower();
+    const QString value = read(NoScriptsKey).toString().toLower();
     return value == QLatin1String("true") || value == QLatin1String("1");
 }
 
 void AppSettings::setNoScripts(bool on) {
-    m_settings->setValue(NoScriptsKey, on);
+    write(NoScriptsKey, on);
 }
 
 int AppSettings::boundedInt(const QString& key, int fallback) const {
     bool ok = false;
-    const int value = m_settings->value(key).toInt(&ok);
+    const int value = read(key).toInt(&ok);
     return ok && value >= 1 && value <= MostParallel ? value : fallback;
 }
 
@@ -116,7 +135,7 @@ int AppSettings::parallelPages() const {
 }
 
 void AppSettings::setParallelPages(int count) {
-    m_settings->setValue(ParallelPagesKey, std::clamp(count, 1, MostParallel));
+    write(ParallelPagesKey, std::clamp(count, 1, MostParallel));
 }
 
 int AppSettings::downloadJobs() const {
@@ -124,5 +143,5 @@ int AppSettings::downloadJobs() const {
 }
 
 void AppSettings::setDownloadJobs(int count) {
-    m_settings->setValue(DownloadJobsKey, std::clamp(count, 1, MostParallel));
+    write(DownloadJobsKey, std::clamp(count, 1, MostParallel));
 }

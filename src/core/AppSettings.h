@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVariantMap>
 
 #include <memory>
 
@@ -14,14 +15,17 @@ class QSettings;
 // sync() is called.
 class AppSettings {
 public:
-    // The settings in the user's configuration folder.
+    // Settings kept in memory only: nothing is read or written (a window that remembers nothing).
     AppSettings();
-    // The settings in the INI file at path (tests, a portable copy).
+    // The settings in the INI file at path.
     explicit AppSettings(const QString& path);
+    // The user's settings file: nepirika/nepirika.ini in the user's configuration folder.
+    static QString defaultFile();
     ~AppSettings();
     AppSettings(const AppSettings&) = delete;
     AppSettings& operator=(const AppSettings&) = delete;
 
+    // Empty for settings kept in memory.
     QString fileName() const;
     // Writes pending changes; false when the file cannot be written.
     bool sync();
@@ -71,6 +75,9 @@ public:
 
 private:
     int boundedInt(const QString& key, int fallback) const;
+    QVariant read(const QString& key, const QVariant& fallback = {}) const;
+    void write(const QString& key, const QVariant& value);
 
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<QSettings> m_settings; // null: kept in m_memory only
+    QVariantMap m_memory;
 };

@@ -2,15 +2,20 @@
 
 #include "AddressInput.h"
 #include "AppMessages.h"
+#include "AppSettings.h"
 #include "DisplayAddress.h"
 #include "DownloadCommand.h"
 #include "DownloadFolderRule.h"
 #include "EditActions.h"
 #include "FileDialogs.h"
+#include "InputBoxImport.h"
 #include "OuterGeometry.h"
+#include "ResultExport.h"
+#include "ResultListContextMenu.h"
 #include "ResultListDelegate.h"
 #include "TForm3.h"
 #include "TWebBrowser.h"
+#include "TextFileSave.h"
 #include "Tkoukoku.h"
 #include "WindowFont.h"
 #include "tlinksys.h"
@@ -21,6 +26,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
@@ -29,9 +35,12 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStringListModel>
 #include <QVBoxLayout>
 
@@ -74,12 +83,15 @@ TForm1::TForm1(QWidget* parent)
 
 TForm1::TForm1(const Options& options, QWidget* parent)
     : QMainWindow(parent)
-    , m_options(options) {
+    , m_options(options)
+    , m_settings(options.settingsFile.isEmpty() ? std::make_unique<AppSettings>()
+                                                : std::make_unique<AppSettings>(options.settingsFile)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ネピリカ"));
     setFont(WindowFont::font());
     buildWindow();
     OuterGeometry::apply(this, QRect(316, 129, 805, 553));
+    restoreSettings();
     FormCreate();
 }
 
@@ -88,14 +100,6 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildWindow() {
-    MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    File1 = MainMenu1->addMenu(QStringLiteral("ファイル"));
-    File1->setObjectName(QStringLiteral("File1"));
-    Close1 = File1->addAction(QStringLiteral("閉じる"));
-    Close1->setObjectName(QStringLiteral("Close1"));
-    connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
-
     ActionList1 = new EditActions(this);
     Action1 = new QAction(QStringLiteral("Action1"), ActionList1);
     Action1->setObjectName(QStringLiteral("Action1"));
@@ -188,8 +192,71 @@ void TForm1::buildWindow() {
     connect(kensaku1, &QLineEdit::returnPressed, this, &TForm1::Button8Click);
     connect(kensaku2, &QLineEdit::returnPressed, this, &TForm1::Button9Click);
 
+    MemoImport = new InputBoxImport(Memo1);
+    MemoImport->setObjectName(QStringLiteral("MemoImport"));
+    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); },
+                                                     [this](const QStringList& a) {
+                                                         MemoImport->replace(a);
+                                                     }});
+    ListMenu2 = new ResultListContextMenu(ListBox2, {[this] { Button4Click(); },
+                                                     [this](const QStringList& a) {
+                                                         MemoImport->replace(a);
+                                                     }});
+
+    const QString filterTip =
+        QStringLiteral("絞り込み: この文字を含むアドレスだけを表示します（Enter で絞り込み）");
+    for (QLineEdit* box : {kensaku1, kensaku2}) {
+        box->setToolTip(filterTip);
+        box->setPlaceholderText(QStringLiteral("絞り込み"));
+    }
+    for (QPushButton* button : {Button8, Button9})
+        button->setToolTip(QStringLiteral("絞り込み"));
+    for (QPushButton* button : {Button10, Button11})
+        button->setToolTip(QStringLiteral("絞り込みを解除"));
+
+    buildMenus();
     setTabOrder();
     Memo1->setFocus();
+}
+
+void TForm1::buildMenus() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
+    File1->setObjectName(QStringLiteral("File1"));
+    OpenAddresses1 = File1->addAction(QStringLiteral("アドレスを読み込む…(&O)"));
+    OpenAddresses1->setObjectName(QStringLiteral("OpenAddresses1"));
+    OpenAddresses1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(OpenAddresses1, &QAction::triggered, MemoImport, &InputBoxImport::chooseAndImport);
+    SaveResults1 = File1->addAction(QStringLiteral("結果を保存…(&S)"));
+    SaveResults1->setObjectName(QStringLiteral("SaveResults1"));
+    SaveResults1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(SaveResults1, &QAction::triggered, this, &TForm1::saveResults);
+    Recent1 = File1->addMenu(QStringLiteral("最近の入力(&R)"));
+    Recent1->setObjectName(QStringLiteral("Recent1"));
+    File1->addSeparator();
+    Close1 = File1->addAction(QStringLiteral("閉じる(&X)"));
+    Close1->setObjectName(QStringLiteral("Close1"));
+    Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
+
+    Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
+    Settings1->setObjectName(QStringLiteral("Settings1"));
+    NoScripts1 = Settings1->addAction(QStringLiteral("スクリプトを実行しない(&J)"));
+    NoScripts1->setObjectName(QStringLiteral("NoScripts1"));
+    NoScripts1->setCheckable(true);
+    connect(NoScripts1, &QAction::toggled, this, [this](bool on) {
+        m_settings->setNoScripts(on);
+        m_settings->sync();
+    });
+
+    // F10 opens the menu bar, as on other desktops.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    menuKey->setObjectName(QStringLiteral("MenuKey"));
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        MainMenu1->setFocus(Qt::MenuBarFocusReason);
+        MainMenu1->setActiveAction(File1->menuAction());
+    });
 }
 
 void TForm1::buildInputBand() {
@@ -321,6 +388,10 @@ bool TForm1::isAnalysing() const {
     return m_analysing;
 }
 
+AppSettings* TForm1::settings() const {
+    return m_settings.get();
+}
+
 QList<TForm3*> TForm1::textViews() const {
     QList<TForm3*> views;
     for (const QPointer<TForm3>& view : m_textViews)
@@ -336,6 +407,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
+    storeSettings();
     for (const QPointer<TForm3>& view : std::as_const(m_textViews))
         if (view)
             view->close();
@@ -393,6 +465,9 @@ void TForm1::Button5Click() {
         onFinished(false);
         return;
     }
+    m_settings->addRecentInput(Memo1->toPlainText());
+    m_settings->sync();
+    rebuildRecentMenu();
     m_analysing = true;
     Button5->setText(CancelCaption);
     Button5->setAccessibleName(CancelCaption);
@@ -555,7 +630,7 @@ void TForm1::onPageStarted(int index, int total, const QString& address) {
 
 void TForm1::onPageFinished(const QString& address, bool ok, const QString& reason) {
     if (!ok)
-        m_failures.append(reason.isEmpty() ? address : QStringLiteral("%1 — %2").arg(address, reason));
+        m_failures.append({address, reason});
 }
 
 void TForm1::onFinished(bool cancelled) {
@@ -572,11 +647,139 @@ void TForm1::onFinished(bool cancelled) {
 void TForm1::reportFailures() {
     if (m_failures.isEmpty())
         return;
+    QStringList shown;
+    QString saved;
+    for (const Failure& failure : std::as_const(m_failures)) {
+        shown.append(failure.reason.isEmpty()
+                         ? failure.address
+                         : QStringLiteral("%1 — %2").arg(failure.address, failure.reason));
+        // The saved list reads back as addresses (AddressImport takes what comes before the tab).
+        saved += failure.address + QLatin1Char('\t') + failure.reason + QLatin1Char('\n');
+    }
     const QString text =
-        QStringLiteral("読み込めなかったページがあります (%1 件):\n").arg(m_failures.size()) +
-        AppMessages::shortList(m_failures, FailuresNamed);
+        QStringLiteral("読み込めなかったページがあります（%1 件）。\n").arg(m_failures.size()) +
+        AppMessages::shortList(shown, FailuresNamed);
     m_failures.clear();
-    AppMessages::showNotice(this, text);
+    QMessageBox* notice = AppMessages::showNotice(this, text);
+    QPushButton* save = notice->addButton(QStringLiteral("一覧を保存…"), QMessageBox::ActionRole);
+    save->setObjectName(QStringLiteral("SaveFailures"));
+    connect(save, &QPushButton::clicked, this, [this, saved] { saveFailureList(saved); });
+}
+
+void TForm1::saveFailureList(const QString& content) {
+    QPointer<TForm1> self(this);
+    FileDialogs::chooseFileToSave(
+        this, QStringLiteral("読み込めなかったページの一覧を保存"), {QStringLiteral("テキスト (*.txt)")},
+        QStringLiteral("読み込めなかったページ.txt"), [self, content](const QString& path) {
+            const QString error = TextFileSave::write(path, content.toUtf8());
+            if (!error.isEmpty())
+                AppMessages::showError(self, error);
+        });
+}
+
+// --- Import, export and remembered state --------------------------------------------------------
+
+void TForm1::saveResults() {
+    // The selected entries when there are any, otherwise both lists as shown.
+    const bool selectedOnly =
+        ListBox1->selectionModel()->hasSelection() || ListBox2->selectionModel()->hasSelection();
+    QList<ResultExport::Row> rows;
+    for (const ResultList* list : {&m_pages, &m_files}) {
+        QList<int> shown;
+        if (selectedOnly) {
+            for (const QModelIndex& index : list->view->selectionModel()->selectedRows())
+                shown.append(index.row());
+            std::sort(shown.begin(), shown.end());
+        } else {
+            for (int row = 0; row < list->model->rowCount(); ++row)
+                shown.append(row);
+        }
+        for (int row : std::as_const(shown))
+            if (m_harvester && row < list->records.size())
+                rows.append(ResultExport::rowFor(m_harvester->List.Items(list->records.at(row))));
+    }
+    if (rows.isEmpty()) {
+        AppMessages::showNotice(this, QStringLiteral("保存する結果がありません。"));
+        return;
+    }
+    QPointer<TForm1> self(this);
+    FileDialogs::chooseFileToSave(this, QStringLiteral("結果を保存"),
+                                  {QStringLiteral("テキスト、1 行に 1 アドレス (*.txt)"),
+                                   QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON lines (*.jsonl)")},
+                                  QStringLiteral("ネピリカの結果.txt"), [self, rows](const QString& path) {
+                                      const QString error = ResultExport::save(path, rows);
+                                      if (!error.isEmpty())
+                                          AppMessages::showError(self, error);
+                                  });
+}
+
+void TForm1::restoreSettings() {
+    foruda1->setText(m_settings->pagesFolder());
+    foruda->setText(m_settings->filesFolder());
+    kensaku1->setText(m_settings->pagesFilter());
+    kensaku2->setText(m_settings->filesFilter());
+    NoScripts1->setChecked(m_settings->noScripts());
+    const QByteArray geometry = m_settings->windowGeometry();
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+        // The kept geometry is the outer one already: no fitting of the layout's outer size.
+        qDeleteAll(findChildren<OuterGeometry*>(Qt::FindDirectChildrenOnly));
+        keepOnScreen();
+    }
+    rebuildRecentMenu();
+}
+
+void TForm1::storeSettings() {
+    m_settings->setPagesFolder(foruda1->text());
+    m_settings->setFilesFolder(foruda->text());
+    m_settings->setPagesFilter(kensaku1->text());
+    m_settings->setFilesFilter(kensaku2->text());
+    m_settings->setNoScripts(NoScripts1->isChecked());
+    m_settings->setWindowGeometry(saveGeometry());
+    m_settings->sync();
+}
+
+void TForm1::keepOnScreen() {
+    // A window kept on a screen that is gone comes back on the primary screen, whole.
+    const QRect frame = frameGeometry();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect seen = screen->availableGeometry().intersected(frame);
+        if (seen.width() >= 100 && seen.height() >= 50)
+            return;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect area = primary->availableGeometry();
+    QRect place(QPoint(), size().boundedTo(area.size()));
+    place.moveCenter(area.center());
+    move(place.topLeft());
+    resize(place.size());
+}
+
+void TForm1::rebuildRecentMenu() {
+    Recent1->clear();
+    const QStringList inputs = m_settings->recentInputs();
+    for (const QString& input : inputs) {
+        const QStringList lines = AddressInput::lines(input);
+        QString label = fontMetrics().elidedText(lines.value(0), Qt::ElideMiddle, 480);
+        if (lines.size() > 1)
+            label += QStringLiteral("　ほか %1 件").arg(lines.size() - 1);
+        // "&" would be read as a mnemonic.
+        QAction* entry = Recent1->addAction(label.replace(QLatin1Char('&'), QLatin1String("&&")));
+        entry->setToolTip(input);
+        connect(entry, &QAction::triggered, this,
+                [this, input] { MemoImport->replace(input.split(QLatin1Char('\n'))); });
+    }
+    if (inputs.isEmpty()) {
+        Recent1->addAction(QStringLiteral("（なし）"))->setEnabled(false);
+        return;
+    }
+    Recent1->addSeparator();
+    Recent1->addAction(QStringLiteral("履歴を消去(&C)"), this, [this] {
+        m_settings->clearRecentInputs();
+        m_settings->sync();
+        rebuildRecentMenu();
+    });
 }
 
 // --- Events --------------------------------------------------------------------------------------

@@ -63,6 +63,17 @@ private Q_SLOTS:
         QVERIFY(!recent.contains(QStringLiteral("http://a/1\nhttp://b/1")));
     }
 
+    void inMemoryKeepsValuesButWritesNothing() {
+        AppSettings settings;
+        QVERIFY(settings.fileName().isEmpty());
+        settings.setParallelPages(3);
+        settings.addRecentInput(QStringLiteral("http://a/"));
+        QVERIFY(settings.sync());
+        QCOMPARE(settings.parallelPages(), 3);
+        QCOMPARE(settings.recentInputs(), QStringList{QStringLiteral("http://a/")});
+        QVERIFY(AppSettings::defaultFile().endsWith(QStringLiteral("/nepirika/nepirika.ini")));
+    }
+
     void damagedValuesReadAsDefaults() {
         QFile file(path());
         QVERIFY(file.open(QIODevice::WriteOnly));

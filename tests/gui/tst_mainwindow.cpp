@@ -237,10 +237,11 @@ private Q_SLOTS:
     void menuClosesWindowAndHarvester() {
         QCOMPARE(m_form->MainMenu1, m_form->menuBar());
         QCOMPARE(m_form->MainMenu1->objectName(), QStringLiteral("MainMenu1"));
-        QCOMPARE(m_form->File1->title(), QStringLiteral("ファイル"));
+        QCOMPARE(m_form->File1->title(), QStringLiteral("ファイル(&F)"));
         QCOMPARE(m_form->File1->objectName(), QStringLiteral("File1"));
-        QCOMPARE(m_form->File1->actions(), QList<QAction*>{m_form->Close1});
-        QCOMPARE(m_form->Close1->text(), QStringLiteral("閉じる"));
+        QCOMPARE(m_form->File1->actions().last(), m_form->Close1);
+        QCOMPARE(m_form->Close1->text(), QStringLiteral("閉じる(&X)"));
+        QCOMPARE(m_form->Close1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QCOMPARE(m_form->Close1->objectName(), QStringLiteral("Close1"));
 
         QPointer<tlinksys> harvester = m_form->harvester();
