@@ -16,6 +16,8 @@ std::function<void(QMessageBox*)>& openHook() {
 QMessageBox* open(QMessageBox* box) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
+    // Addresses and reasons can be selected and copied out of the box.
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->show();
     if (openHook())
         openHook()(box);

@@ -17,6 +17,8 @@ InputBoxImport::InputBoxImport(QPlainTextEdit* box)
     : QObject(box)
     , m_box(box) {
     box->setAcceptDrops(true);
+    // Drops reach the viewport, or the box when the viewport does not take them.
+    box->installEventFilter(this);
     box->viewport()->installEventFilter(this);
 }
 
@@ -70,7 +72,7 @@ void InputBoxImport::chooseAndImport() {
 }
 
 bool InputBoxImport::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_box->viewport())
+    if (watched != m_box && watched != m_box->viewport())
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
         auto* drag = static_cast<QDragMoveEvent*>(event);
