@@ -1,5 +1,6 @@
 #include "DownloadCommandLine.h"
 
+#include "AddressImport.h"
 #include "AddressInput.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
@@ -163,10 +164,14 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     for (const QString& line : std::as_const(lines)) {
         DownloadItem item;
         item.url = line;
+        // A line of `nepirika harvest --json`: its address, found on its source page (sent as Referer).
+        QString source;
+        if (AddressImport::parseJsonLine(line, &item.url, &source))
+            item.referer = source;
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
-        item.address = AddressInput::toUrl(line);
+        item.address = AddressInput::toUrl(item.url);
         if (!item.address.isValid())
-            item.address = AddressInput::asWritten(line);
+            item.address = AddressInput::asWritten(item.url);
         items.append(item);
     }
     if (items.isEmpty())
