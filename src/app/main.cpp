@@ -1,5 +1,6 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
+#include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"
 #include "NepirikaApplication.h"
@@ -30,8 +31,19 @@ const char usageText[] =
     "  nepirika --help                     show this text\n"
     "  nepirika --version                  show the version\n";
 
+const char japaneseUsageText[] =
+    "使い方:\n"
+    "  nepirika [アドレス...]              ウィンドウを開きます。アドレスは入力欄に入ります\n"
+    "  nepirika harvest [--json] [アドレス...]\n"
+    "                                      ウィンドウを開かずにページを解析します\n"
+    "  nepirika download [--dir フォルダ] [アドレス...]\n"
+    "                                      ウィンドウを開かずにダウンロードします\n"
+    "  nepirika コマンド --help            harvest、download のオプションを表示します\n"
+    "  nepirika --help                     この説明を表示します\n"
+    "  nepirika --version                  版を表示します\n";
+
 void printUsage(FILE* stream) {
-    std::fputs(usageText, stream);
+    std::fputs(CommandLanguage::isJapanese() ? japaneseUsageText : usageText, stream);
 }
 
 int runHarvest(int argc, char** argv, const QStringList& arguments) {
