@@ -1,5 +1,6 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
+#include "AppIcon.h"
 #include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"
@@ -107,6 +108,9 @@ int runWindow(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
+    // The desktop entry the window belongs to, and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("nepirika"));
+    QApplication::setWindowIcon(AppIcon::icon());
 
     // The window speaks Japanese whatever the locale, so the toolkit's own texts do too.
     QTranslator qtTranslator;

@@ -1,6 +1,7 @@
 #include "TForm1.h"
 
 #include "AddressInput.h"
+#include "AppIcon.h"
 #include "AppMessages.h"
 #include "AppSettings.h"
 #include "DisplayAddress.h"
@@ -26,8 +27,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QFontMetrics>
-#include <QGuiApplication>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -88,6 +89,7 @@ TForm1::TForm1(const Options& options, QWidget* parent)
                                                 : std::make_unique<AppSettings>(options.settingsFile)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ネピリカ"));
+    setWindowIcon(AppIcon::icon());
     setFont(WindowFont::font());
     buildWindow();
     OuterGeometry::apply(this, QRect(316, 129, 805, 553));
