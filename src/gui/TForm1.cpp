@@ -369,10 +369,11 @@ void TForm1::chooseFolder(QLineEdit* box) {
 }
 
 void TForm1::setTabOrder() {
-    const QList<QWidget*> chain = {ListBox1, kensaku1,     foruda1,  forudaButton1, Button8,
-                                   Button7,  Button2,      Button10, ListBox2,      kensaku2,
-                                   foruda,   forudaButton, Button9,  Button6,       Button4,
-                                   Button11, Memo1,        Button5,  Button3};
+    // As the controls stand on the screen: the input band, then each list band top to bottom.
+    const QList<QWidget*> chain = {Memo1,         Button5, ListBox1, Button2,      foruda1,
+                                   forudaButton1, Button7, kensaku1, Button8,      Button10,
+                                   ListBox2,      Button6, foruda,   forudaButton, Button4,
+                                   kensaku2,      Button9, Button11, Button3};
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
     QWidget::setTabOrder(Button3, Tkoukoku1);

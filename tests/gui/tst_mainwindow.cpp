@@ -265,13 +265,14 @@ private Q_SLOTS:
     }
 
     void tabOrder() {
+        // As the controls stand on the screen.
         const QList<QWidget*> expected = {
-            m_form->ListBox1, m_form->kensaku1,     m_form->foruda1,  m_form->forudaButton1, m_form->Button8,
-            m_form->Button7,  m_form->Button2,      m_form->Button10, m_form->ListBox2,      m_form->kensaku2,
-            m_form->foruda,   m_form->forudaButton, m_form->Button9,  m_form->Button6,       m_form->Button4,
-            m_form->Button11, m_form->Memo1,        m_form->Button5};
+            m_form->Memo1,         m_form->Button5, m_form->ListBox1, m_form->Button2,      m_form->foruda1,
+            m_form->forudaButton1, m_form->Button7, m_form->kensaku1, m_form->Button8,      m_form->Button10,
+            m_form->ListBox2,      m_form->Button6, m_form->foruda,   m_form->forudaButton, m_form->Button4,
+            m_form->kensaku2,      m_form->Button9, m_form->Button11};
         QList<QWidget*> seen;
-        QWidget* w = m_form->ListBox1;
+        QWidget* w = m_form->Memo1;
         for (int steps = 0; steps < 500 && seen.size() < expected.size(); ++steps) {
             if (expected.contains(w) && !seen.contains(w))
                 seen.append(w);
@@ -281,7 +282,7 @@ private Q_SLOTS:
         // Tab and Shift+Tab walk it.
         m_form->kensaku1->setFocus();
         QTest::keyClick(m_form->kensaku1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), m_form->foruda1);
+        QCOMPARE(QApplication::focusWidget(), m_form->Button8);
         m_form->Memo1->setFocus();
         QTest::keyClick(m_form->Memo1, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), m_form->Button5);
