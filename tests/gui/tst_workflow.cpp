@@ -126,9 +126,13 @@ private Q_SLOTS:
         m_server.route(QStringLiteral("/%E5%86%99.jpg"), TestHttpResponse::withType("image/jpeg", "JPEG"));
         m_server.route(QStringLiteral("/gone.html"), TestHttpResponse::error(404));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_browser, "open");
     }
 
-    void cleanupTestCase() { QDesktopServices::unsetUrlHandler(QStringLiteral("http")); }
+    void cleanupTestCase() {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    }
 
     void init() {
         m_boxes.clear();
@@ -177,8 +181,8 @@ private Q_SLOTS:
         openForm();
         QVERIFY(analyse(url("/jp.html")));
         QCOMPARE(held(m_form->ListBox1), QStringList({encodedPage(), idnPage()}));
-        QCOMPARE(shown(m_form->ListBox1),
-                 QStringList({url("/") + QStringLiteral("写真.html"), QStringLiteral("http://例え.jp/x.html")}));
+        QCOMPARE(shown(m_form->ListBox1), QStringList({url("/") + QStringLiteral("写真.html"),
+                                                       QStringLiteral("http://例え.jp/x.html")}));
         QCOMPARE(shown(m_form->ListBox2), QStringList{url("/") + QStringLiteral("写.jpg")});
         QCOMPARE(ResultListDelegate::toolTipFor(encodedImage()),
                  url("/") + QStringLiteral("写.jpg\n") + encodedImage());
@@ -239,6 +243,15 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             openBoxes().size() == 1 && openBoxes().first()->text().contains(QStringLiteral("完了")), 30000);
         QCOMPARE(read(path(QStringLiteral("abs/dl/写.jpg"))), QByteArray("JPEG"));
+        // The notice names the folder and opens it.
+        QMessageBox* notice = openBoxes().first();
+        QVERIFY(notice->informativeText().contains(path(QStringLiteral("abs/dl")).toHtmlEscaped()));
+        auto* openFolder = notice->findChild<QPushButton*>(QStringLiteral("OpenFolder"));
+        QVERIFY(openFolder);
+        QCOMPARE(openFolder->text(), QStringLiteral("フォルダを開く"));
+        m_browser.opened.clear();
+        openFolder->click();
+        QCOMPARE(m_browser.opened, QList<QUrl>{QUrl::fromLocalFile(path(QStringLiteral("abs/dl")))});
     }
 
     void addressesReadFromFilesAndDrops() {
