@@ -216,6 +216,19 @@ void TForm1::buildWindow() {
     for (QPushButton* button : {Button10, Button11})
         button->setToolTip(QStringLiteral("絞り込みを解除"));
 
+    // The control with the keyboard focus is marked plainly, whatever the style draws by itself (set on
+    // each control, so that menus and the banner keep the style's own look).
+    const QString focusFrame = QStringLiteral("%1:focus { border: 2px solid palette(highlight); }");
+    Memo1->setStyleSheet(focusFrame.arg(QStringLiteral("QPlainTextEdit")));
+    for (QListView* list : {ListBox1, ListBox2})
+        list->setStyleSheet(focusFrame.arg(QStringLiteral("QListView")));
+    for (QLineEdit* box : {foruda1, foruda, kensaku1, kensaku2})
+        box->setStyleSheet(focusFrame.arg(QStringLiteral("QLineEdit")));
+    for (QPushButton* button : {Button5, Button2, forudaButton1, Button7, Button8, Button10, Button6,
+                                forudaButton, Button4, Button9, Button11})
+        button->setStyleSheet(QStringLiteral("QPushButton:focus { border: 2px solid palette(highlight); "
+                                             "border-radius: 3px; background: palette(button); }"));
+
     buildMenus();
     setTabOrder();
     Memo1->setFocus();
