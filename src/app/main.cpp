@@ -1,6 +1,7 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
 #include "AppIcon.h"
+#include "AppSettings.h"
 #include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"
@@ -123,7 +124,10 @@ int runWindow(int argc, char** argv) {
     QStringList addresses = QApplication::arguments().mid(1);
     addresses.removeOne(QStringLiteral("--"));
 
-    auto Form1 = std::make_unique<TForm1>();
+    // The window remembers its state in the user's settings file.
+    TForm1::Options options;
+    options.settingsFile = AppSettings::defaultFile();
+    auto Form1 = std::make_unique<TForm1>(options);
     // One text view window is made at start-up and never shown; the view commands open their own.
     auto Form3 = std::make_unique<TForm3>();
     if (!addresses.isEmpty())
