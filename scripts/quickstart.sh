@@ -29,6 +29,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
     qt6-translations-l10n fonts-ipafont-gothic
+    desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

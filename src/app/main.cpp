@@ -1,6 +1,9 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
 #include "CommandApplication.h"
+#include "AppIcon.h"
+#include "AppSettings.h"
+#include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"
 #include "NepirikaApplication.h"
@@ -32,8 +35,19 @@ const char usageText[] =
     "  nepirika --help                     show this text\n"
     "  nepirika --version                  show the version\n";
 
+const char japaneseUsageText[] =
+    "使い方:\n"
+    "  nepirika [アドレス...]              ウィンドウを開きます。アドレスは入力欄に入ります\n"
+    "  nepirika harvest [--json] [アドレス...]\n"
+    "                                      ウィンドウを開かずにページを解析します\n"
+    "  nepirika download [--dir フォルダ] [アドレス...]\n"
+    "                                      ウィンドウを開かずにダウンロードします\n"
+    "  nepirika コマンド --help            harvest、download のオプションを表示します\n"
+    "  nepirika --help                     この説明を表示します\n"
+    "  nepirika --version                  版を表示します\n";
+
 void printUsage(FILE* stream) {
-    std::fputs(usageText, stream);
+    std::fputs(CommandLanguage::isJapanese() ? japaneseUsageText : usageText, stream);
 }
 
 int runHarvest(int argc, char** argv, const QStringList& arguments) {
@@ -106,6 +120,9 @@ int runWindow(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
+    // The desktop entry the window belongs to, and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("nepirika"));
+    QApplication::setWindowIcon(AppIcon::icon());
 
     // The window speaks Japanese whatever the locale, so the toolkit's own texts do too.
     QTranslator qtTranslator;
@@ -118,7 +135,10 @@ int runWindow(int argc, char** argv) {
     QStringList addresses = QApplication::arguments().mid(1);
     addresses.removeOne(QStringLiteral("--"));
 
-    auto Form1 = std::make_unique<TForm1>();
+    // The window remembers its state in the user's settings file.
+    TForm1::Options options;
+    options.settingsFile = AppSettings::defaultFile();
+    auto Form1 = std::make_unique<TForm1>(options);
     // One text view window is made at start-up and never shown; the view commands open their own.
     auto Form3 = std::make_unique<TForm3>();
     if (!addresses.isEmpty())

@@ -1,6 +1,8 @@
 #include "DownloadCommandLine.h"
 
+#include "AddressImport.h"
 #include "AddressInput.h"
+#include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
 
@@ -130,11 +132,21 @@ private:
 } // namespace
 
 QString DownloadCommandLine::usage() {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral(
+            "使い方: nepirika download [--dir フォルダ] [アドレス...]\n"
+            "  各アドレスをフォルダ（既定: 現在のフォルダの DL）にダウンロードし、アドレスからファイル名を\n"
+            "  付けます。使われている名前には番号を付けます。アドレスを指定しないときは標準入力から\n"
+            "  1 行に 1 件ずつ読みます。nepirika harvest --json の行はその url を、source のページから\n"
+            "  見つかったものとしてダウンロードします。アドレスごとに 1 行を出力します:\n"
+            "    ok<タブ>アドレス<タブ>保存先      または      failed<タブ>アドレス<タブ>理由\n"
+            "  終了コード: 0 すべて保存した、1 失敗があった、2 使い方の誤り。\n");
     return QStringLiteral(
         "Usage: nepirika download [--dir DIR] [ADDRESS...]\n"
         "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
         "  after its address; a name that is taken gets a number. Without addresses, they are read\n"
-        "  from standard input, one a line. Prints one line per address:\n"
+        "  from standard input, one a line; a line of nepirika harvest --json gives its url, found on\n"
+        "  its source page. Prints one line per address:\n"
         "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
         "  Exit status: 0 all saved, 1 some failed, 2 usage error.\n");
 }
@@ -163,10 +175,14 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     for (const QString& line : std::as_const(lines)) {
         DownloadItem item;
         item.url = line;
+        // A line of `nepirika harvest --json`: its address, found on its source page (sent as Referer).
+        QString source;
+        if (AddressImport::parseJsonLine(line, &item.url, &source))
+            item.referer = source;
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
-        item.address = AddressInput::toUrl(line);
+        item.address = AddressInput::toUrl(item.url);
         if (!item.address.isValid())
-            item.address = AddressInput::asWritten(line);
+            item.address = AddressInput::asWritten(item.url);
         items.append(item);
     }
     if (items.isEmpty())

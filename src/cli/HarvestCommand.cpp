@@ -1,6 +1,7 @@
 #include "HarvestCommand.h"
 
 #include "AddressInput.h"
+#include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "TWebBrowser.h"
 #include "tlinksys.h"
@@ -55,6 +56,15 @@ int usageError(const QString& message) {
 } // namespace
 
 QString HarvestCommand::usage() {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral(
+            "使い方: nepirika harvest [--json] [アドレス...]\n"
+            "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 件ずつ出力します。\n"
+            "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
+            "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
+            "  --json   1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"）\n"
+            "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
+            "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
     return QStringLiteral(
         "Usage: nepirika harvest [--json] [ADDRESS...]\n"
         "Loads each page and prints every link, image and embed address found on it,\n"

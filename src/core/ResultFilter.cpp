@@ -1,5 +1,7 @@
 #include "ResultFilter.h"
 
+#include "DisplayAddress.h"
+
 #include <QUrl>
 
 namespace ResultFilter {
@@ -38,6 +40,12 @@ bool matchesFolded(const QString& url, const QString& filterText, const QString&
     return folded(QUrl::fromPercentEncoding(url.toUtf8())).contains(foldedFilter);
 }
 
+// An international host name matches as it reads ("例え" finds "http://xn--r8jz45g.jp/").
+bool matchesDecodedHost(const QString& url, const QString& foldedFilter) {
+    return url.contains(QLatin1String("xn--"), Qt::CaseInsensitive) &&
+           folded(DisplayAddress::forMatching(url)).contains(foldedFilter);
+}
+
 } // namespace
 
 bool belongs(const tURLData& record, Side side) {
@@ -64,7 +72,8 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
     const std::vector<tURLData>& records = list.records();
     for (size_t i = 0; i < records.size(); ++i) {
         const tURLData& record = records[i];
-        if (belongs(record, side) && matchesFolded(record.URL, filterText, foldedFilter)) {
+        if (belongs(record, side) && (matchesFolded(record.URL, filterText, foldedFilter) ||
+                                      matchesDecodedHost(record.URL, foldedFilter))) {
             entries.addresses.append(record.URL);
             entries.records.append(qsizetype(i));
         }
@@ -73,7 +82,8 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
 }
 
 bool matches(const QString& url, const QString& filterText) {
-    return !filterText.isEmpty() && matchesFolded(url, filterText, folded(filterText));
+    return !filterText.isEmpty() && (matchesFolded(url, filterText, folded(filterText)) ||
+                                     matchesDecodedHost(url, folded(filterText)));
 }
 
 } // namespace ResultFilter

@@ -16,6 +16,8 @@ std::function<void(QMessageBox*)>& openHook() {
 QMessageBox* open(QMessageBox* box) {
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowModality(Qt::ApplicationModal);
+    // Addresses and reasons can be selected and copied out of the box; links can be followed.
+    box->setTextInteractionFlags(Qt::TextBrowserInteraction | Qt::TextSelectableByKeyboard);
     box->show();
     if (openHook())
         openHook()(box);
@@ -29,7 +31,13 @@ QString withFinalPeriod(const QString& message) {
         return message;
     // Compare whole characters, so that a character outside the basic plane counts as one.
     const QString last = message.right(message.back().isLowSurrogate() && message.size() > 1 ? 2 : 1);
-    if (last.toUcs4().value(0) > U'.')
+    const char32_t c = last.toUcs4().value(0);
+    // A Japanese sentence ends with Japanese punctuation.
+    if (c == U'。' || c == U'！' || c == U'？' || c == U'．')
+        return message;
+    if (c >= 0x3000)
+        return message + QStringLiteral("。");
+    if (c > U'.')
         return message + QLatin1Char('.');
     return message;
 }

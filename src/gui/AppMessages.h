@@ -12,7 +12,8 @@ class QWidget;
 // nested event loop: the error box for whatever escapes an event handler, and the notice.
 namespace AppMessages {
 
-// "message" with a "." appended when it is not empty and its last character sorts above ".".
+// "message" ending as a sentence: "。" appended when its last character is Japanese (from U+3000 on)
+// and not already "。", "！", "？" or "．"; otherwise "." appended when its last character sorts above ".".
 QString withFinalPeriod(const QString& message);
 
 // The first `named` lines, one a line, and "ほか N 件" for the N left out: a long list of failures

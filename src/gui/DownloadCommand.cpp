@@ -3,6 +3,7 @@
 #include "AppMessages.h"
 #include "DownloadBatch.h"
 #include "DownloadProgressDialog.h"
+#include "FolderNotice.h"
 #include "TWebBrowser.h"
 
 #include <QDir>
@@ -45,7 +46,7 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
     if (items.isEmpty()) {
-        AppMessages::showNotice(parent, noticeText({}));
+        FolderNotice::addFolder(AppMessages::showNotice(parent, noticeText({})), folder);
         return;
     }
 
@@ -75,12 +76,13 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
     QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, owner, cancelled](const DownloadResults& results) {
+                     [dialog, owner, cancelled, folder](const DownloadResults& results) {
                          dialog->finish();
                          dialog->hide();
                          // Not from inside the batch's own signal.
                          dialog->deleteLater();
-                         AppMessages::showNotice(owner, noticeText(results, *cancelled));
+                         FolderNotice::addFolder(
+                             AppMessages::showNotice(owner, noticeText(results, *cancelled)), folder);
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
     dialog->open();

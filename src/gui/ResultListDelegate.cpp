@@ -1,6 +1,11 @@
 #include "ResultListDelegate.h"
 
+#include "DisplayAddress.h"
+
+#include <QAbstractItemView>
 #include <QFontMetrics>
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <algorithm>
 #include <utility>
@@ -34,16 +39,42 @@ void ResultListDelegate::setEntries(const QStringList& entries) {
                      [](const auto& a, const auto& b) { return a.first > b.first; });
     m_widest.reserve(keep);
     for (qsizetype i = 0; i < keep; ++i)
-        m_widest.append(entries.at(ranked.at(i).second));
+        m_widest.append(DisplayAddress::forDisplay(entries.at(ranked.at(i).second)));
 }
 
 QSize ResultListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const QFontMetrics& metrics = option.fontMetrics;
-    const int own = metrics.horizontalAdvance(index.data(Qt::DisplayRole).toString());
+    const int own =
+        metrics.horizontalAdvance(DisplayAddress::forDisplay(index.data(Qt::DisplayRole).toString()));
     int widest = own;
     for (const QString& entry : m_widest)
         widest = std::max(widest, metrics.horizontalAdvance(entry));
     size.setWidth(size.width() + (widest - own));
     return size;
+}
+
+QString ResultListDelegate::displayText(const QVariant& value, const QLocale& locale) const {
+    if (value.typeId() == QMetaType::QString)
+        return DisplayAddress::forDisplay(value.toString());
+    return QStyledItemDelegate::displayText(value, locale);
+}
+
+QString ResultListDelegate::toolTipFor(const QString& address) {
+    const QString shown = DisplayAddress::forDisplay(address);
+    if (shown == address)
+        return address;
+    return shown + QLatin1Char('\n') + address;
+}
+
+bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QVariant own = index.data(Qt::ToolTipRole);
+    if (own.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    QToolTip::showText(event->globalPos(), toolTipFor(index.data(Qt::DisplayRole).toString()),
+                       view->viewport(), view->visualRect(index));
+    return true;
 }

@@ -5,6 +5,10 @@
 
 // Draws a result list's entries and gives every entry the width of the widest one.
 //
+// The list holds the exact addresses (copied, exported and downloaded as they are); the delegate shows
+// each decoded for reading (DisplayAddress), and its tooltip shows the decoded address with the exact
+// one below it when they differ.
+//
 // The lists lay out their entries with uniform sizes (100,000 entries fill at once), and such a list
 // takes the size of one sample entry for all of them: an entry wider than the sample would be cut
 // off with "…" and no scroll bar would reach its end. The list tells this delegate its entries
@@ -19,6 +23,12 @@ public:
     void setEntries(const QStringList& entries);
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QString displayText(const QVariant& value, const QLocale& locale) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+
+    // The tooltip of an entry.
+    static QString toolTipFor(const QString& address);
 
     // How many of the longest entries are measured.
     static constexpr qsizetype Candidates = 64;

@@ -1,13 +1,22 @@
 #include "TForm1.h"
 
 #include "AddressInput.h"
+#include "AppIcon.h"
 #include "AppMessages.h"
+#include "AppSettings.h"
+#include "DisplayAddress.h"
 #include "DownloadCommand.h"
+#include "DownloadFolderRule.h"
 #include "EditActions.h"
+#include "FileDialogs.h"
+#include "InputBoxImport.h"
 #include "OuterGeometry.h"
+#include "ResultExport.h"
+#include "ResultListContextMenu.h"
 #include "ResultListDelegate.h"
 #include "TForm3.h"
 #include "TWebBrowser.h"
+#include "TextFileSave.h"
 #include "Tkoukoku.h"
 #include "WindowFont.h"
 #include "tlinksys.h"
@@ -15,8 +24,11 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -24,9 +36,12 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QStringListModel>
 #include <QVBoxLayout>
 
@@ -41,6 +56,8 @@ constexpr int ListBandHeight = 145;
 constexpr int PanelWidth = 83;
 constexpr int LabelFontHeight = 15;
 constexpr int SmallestLabelFontHeight = 8;
+// A folder box leaves room for its "…" button.
+constexpr int FolderBoxWidth = 52;
 
 QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
     auto* button = new QPushButton(caption, parent);
@@ -67,12 +84,16 @@ TForm1::TForm1(QWidget* parent)
 
 TForm1::TForm1(const Options& options, QWidget* parent)
     : QMainWindow(parent)
-    , m_options(options) {
+    , m_options(options)
+    , m_settings(options.settingsFile.isEmpty() ? std::make_unique<AppSettings>()
+                                                : std::make_unique<AppSettings>(options.settingsFile)) {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("ネピリカ"));
+    setWindowIcon(AppIcon::icon());
     setFont(WindowFont::font());
     buildWindow();
     OuterGeometry::apply(this, QRect(316, 129, 805, 553));
+    restoreSettings();
     FormCreate();
 }
 
@@ -81,14 +102,6 @@ TForm1::~TForm1() {
 }
 
 void TForm1::buildWindow() {
-    MainMenu1 = menuBar();
-    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
-    File1 = MainMenu1->addMenu(QStringLiteral("ファイル"));
-    File1->setObjectName(QStringLiteral("File1"));
-    Close1 = File1->addAction(QStringLiteral("閉じる"));
-    Close1->setObjectName(QStringLiteral("Close1"));
-    connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
-
     ActionList1 = new EditActions(this);
     Action1 = new QAction(QStringLiteral("Action1"), ActionList1);
     Action1->setObjectName(QStringLiteral("Action1"));
@@ -128,8 +141,9 @@ void TForm1::buildWindow() {
     ListBox1 = m_pages.view;
     Panel2 = GroupBox1->findChild<QWidget*>(QStringLiteral("Panel2"));
     Button2 = makeButton(Panel2, "Button2", QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
-    foruda1 = makeEdit(Panel2, "foruda1", QStringLiteral("Page"), QRect(8, 36, 73, 20),
+    foruda1 = makeEdit(Panel2, "foruda1", QStringLiteral("Page"), QRect(8, 36, FolderBoxWidth, 20),
                        QStringLiteral("リンクしてるページの保存フォルダ名"));
+    forudaButton1 = addFolderChooser(foruda1, "forudaButton1");
     Button7 = makeButton(Panel2, "Button7", QStringLiteral("ダウンロード"), QRect(6, 56, 75, 21));
     kensaku1 = makeEdit(Panel2, "kensaku1", QStringLiteral(".htm"), QRect(8, 81, 73, 20),
                         QStringLiteral("リンクしてるページの検索文字列"));
@@ -147,8 +161,9 @@ void TForm1::buildWindow() {
     ListBox2 = m_files.view;
     Panel3 = GroupBox2->findChild<QWidget*>(QStringLiteral("Panel3"));
     Button6 = makeButton(Panel3, "Button6", QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
-    foruda = makeEdit(Panel3, "foruda", QStringLiteral("DL"), QRect(8, 36, 73, 20),
+    foruda = makeEdit(Panel3, "foruda", QStringLiteral("DL"), QRect(8, 36, FolderBoxWidth, 20),
                       QStringLiteral("データファイルの保存フォルダ名"));
+    forudaButton = addFolderChooser(foruda, "forudaButton");
     Button4 = makeButton(Panel3, "Button4", QStringLiteral("ダウンロード"), QRect(6, 56, 75, 21));
     kensaku2 = makeEdit(Panel3, "kensaku2", QStringLiteral(".jpg"), QRect(8, 84, 73, 20),
                         QStringLiteral("データファイルの検索文字列"));
@@ -179,8 +194,84 @@ void TForm1::buildWindow() {
     connect(kensaku1, &QLineEdit::returnPressed, this, &TForm1::Button8Click);
     connect(kensaku2, &QLineEdit::returnPressed, this, &TForm1::Button9Click);
 
+    MemoImport = new InputBoxImport(Memo1);
+    MemoImport->setObjectName(QStringLiteral("MemoImport"));
+    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); },
+                                                     [this](const QStringList& a) {
+                                                         MemoImport->replace(a);
+                                                     }});
+    ListMenu2 = new ResultListContextMenu(ListBox2, {[this] { Button4Click(); },
+                                                     [this](const QStringList& a) {
+                                                         MemoImport->replace(a);
+                                                     }});
+
+    const QString filterTip =
+        QStringLiteral("絞り込み: この文字を含むアドレスだけを表示します（Enter で絞り込み）");
+    for (QLineEdit* box : {kensaku1, kensaku2}) {
+        box->setToolTip(filterTip);
+        box->setPlaceholderText(QStringLiteral("絞り込み"));
+    }
+    for (QPushButton* button : {Button8, Button9})
+        button->setToolTip(QStringLiteral("絞り込み"));
+    for (QPushButton* button : {Button10, Button11})
+        button->setToolTip(QStringLiteral("絞り込みを解除"));
+
+    // The control with the keyboard focus is marked plainly, whatever the style draws by itself (set on
+    // each control, so that menus and the banner keep the style's own look).
+    const QString focusFrame = QStringLiteral("%1:focus { border: 2px solid palette(highlight); }");
+    Memo1->setStyleSheet(focusFrame.arg(QStringLiteral("QPlainTextEdit")));
+    for (QListView* list : {ListBox1, ListBox2})
+        list->setStyleSheet(focusFrame.arg(QStringLiteral("QListView")));
+    for (QLineEdit* box : {foruda1, foruda, kensaku1, kensaku2})
+        box->setStyleSheet(focusFrame.arg(QStringLiteral("QLineEdit")));
+    for (QPushButton* button : {Button5, Button2, forudaButton1, Button7, Button8, Button10, Button6,
+                                forudaButton, Button4, Button9, Button11})
+        button->setStyleSheet(QStringLiteral("QPushButton:focus { border: 2px solid palette(highlight); "
+                                             "border-radius: 3px; background: palette(button); }"));
+
+    buildMenus();
     setTabOrder();
     Memo1->setFocus();
+}
+
+void TForm1::buildMenus() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = MainMenu1->addMenu(QStringLiteral("ファイル(&F)"));
+    File1->setObjectName(QStringLiteral("File1"));
+    OpenAddresses1 = File1->addAction(QStringLiteral("アドレスを読み込む…(&O)"));
+    OpenAddresses1->setObjectName(QStringLiteral("OpenAddresses1"));
+    OpenAddresses1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    connect(OpenAddresses1, &QAction::triggered, MemoImport, &InputBoxImport::chooseAndImport);
+    SaveResults1 = File1->addAction(QStringLiteral("結果を保存…(&S)"));
+    SaveResults1->setObjectName(QStringLiteral("SaveResults1"));
+    SaveResults1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    connect(SaveResults1, &QAction::triggered, this, &TForm1::saveResults);
+    Recent1 = File1->addMenu(QStringLiteral("最近の入力(&R)"));
+    Recent1->setObjectName(QStringLiteral("Recent1"));
+    File1->addSeparator();
+    Close1 = File1->addAction(QStringLiteral("閉じる(&X)"));
+    Close1->setObjectName(QStringLiteral("Close1"));
+    Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
+
+    Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
+    Settings1->setObjectName(QStringLiteral("Settings1"));
+    NoScripts1 = Settings1->addAction(QStringLiteral("スクリプトを実行しない(&J)"));
+    NoScripts1->setObjectName(QStringLiteral("NoScripts1"));
+    NoScripts1->setCheckable(true);
+    connect(NoScripts1, &QAction::toggled, this, [this](bool on) {
+        m_settings->setNoScripts(on);
+        m_settings->sync();
+    });
+
+    // F10 opens the menu bar, as on other desktops.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    menuKey->setObjectName(QStringLiteral("MenuKey"));
+    connect(menuKey, &QShortcut::activated, this, [this] {
+        MainMenu1->setFocus(Qt::MenuBarFocusReason);
+        MainMenu1->setActiveAction(File1->menuAction());
+    });
 }
 
 void TForm1::buildInputBand() {
@@ -249,10 +340,53 @@ QGroupBox* TForm1::buildResultBand(ResultList& list, const char* boxName, const 
     return box;
 }
 
+QPushButton* TForm1::addFolderChooser(QLineEdit* box, const char* buttonName) {
+    const QRect place = box->geometry();
+    auto* button =
+        makeButton(box->parentWidget(), buttonName, QStringLiteral("…"),
+                   QRect(place.right() + 1, place.top(), PanelWidth - 2 - place.right() - 1, place.height()));
+    button->setAccessibleName(QStringLiteral("保存先フォルダを選ぶ"));
+    button->setToolTip(QStringLiteral("保存先フォルダを選ぶ"));
+    box->setPlaceholderText(QStringLiteral("保存先フォルダ"));
+    auto showFolder = [box] {
+        const QString folder =
+            QDir::toNativeSeparators(DownloadFolderRule::fromSystem().resolve(box->text()));
+        box->setToolTip(QStringLiteral("保存先フォルダ: %1").arg(folder));
+    };
+    showFolder();
+    connect(box, &QLineEdit::textChanged, box, showFolder);
+    connect(button, &QPushButton::clicked, this, [this, box] { chooseFolder(box); });
+    return button;
+}
+
+void TForm1::chooseFolder(QLineEdit* box) {
+    const DownloadFolderRule rule = DownloadFolderRule::fromSystem();
+    QString start = rule.resolve(box->text());
+    // The nearest folder that exists already.
+    while (!QFileInfo(start).isDir() && QFileInfo(start).absolutePath() != start)
+        start = QFileInfo(start).absolutePath();
+    QPointer<QLineEdit> target(box);
+    FileDialogs::chooseFolder(this, QStringLiteral("保存先フォルダ"), start,
+                              [target, rule](const QString& path) {
+                                  if (!target)
+                                      return;
+                                  // Inside the base folder a name is kept as a name, so that a portable copy
+                                  // stays portable.
+                                  const QString base = rule.baseFolder();
+                                  const QString chosen = QDir::cleanPath(path);
+                                  if (chosen.startsWith(base + QLatin1Char('/')))
+                                      target->setText(chosen.mid(base.size() + 1));
+                                  else
+                                      target->setText(chosen);
+                              });
+}
+
 void TForm1::setTabOrder() {
-    const QList<QWidget*> chain = {ListBox1, kensaku1, foruda1,  Button8, Button7, Button2,
-                                   Button10, ListBox2, kensaku2, foruda,  Button9, Button6,
-                                   Button4,  Button11, Memo1,    Button5, Button3};
+    // As the controls stand on the screen: the input band, then each list band top to bottom.
+    const QList<QWidget*> chain = {Memo1,         Button5, ListBox1, Button2,      foruda1,
+                                   forudaButton1, Button7, kensaku1, Button8,      Button10,
+                                   ListBox2,      Button6, foruda,   forudaButton, Button4,
+                                   kensaku2,      Button9, Button11, Button3};
     for (qsizetype i = 1; i < chain.size(); ++i)
         QWidget::setTabOrder(chain.at(i - 1), chain.at(i));
     QWidget::setTabOrder(Button3, Tkoukoku1);
@@ -270,6 +404,10 @@ bool TForm1::isAnalysing() const {
     return m_analysing;
 }
 
+AppSettings* TForm1::settings() const {
+    return m_settings.get();
+}
+
 QList<TForm3*> TForm1::textViews() const {
     QList<TForm3*> views;
     for (const QPointer<TForm3>& view : m_textViews)
@@ -285,6 +423,7 @@ void TForm1::FormCreate() {
 }
 
 void TForm1::FormClose() {
+    storeSettings();
     for (const QPointer<TForm3>& view : std::as_const(m_textViews))
         if (view)
             view->close();
@@ -342,6 +481,9 @@ void TForm1::Button5Click() {
         onFinished(false);
         return;
     }
+    m_settings->addRecentInput(Memo1->toPlainText());
+    m_settings->sync();
+    rebuildRecentMenu();
     m_analysing = true;
     Button5->setText(CancelCaption);
     Button5->setAccessibleName(CancelCaption);
@@ -453,8 +595,9 @@ void TForm1::viewAsText(const ResultList& list) {
         length += item.size() + 1;
     text.reserve(length);
     // Each entry ends with a line break, the last one included.
+    // Shown decoded, as the list shows them.
     for (const QString& item : items) {
-        text += item;
+        text += DisplayAddress::forDisplay(item);
         text += QLatin1Char('\n');
     }
     view->kekka->setPlainText(text);
@@ -464,7 +607,7 @@ void TForm1::viewAsText(const ResultList& list) {
 }
 
 void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
-    const QString folder = QCoreApplication::applicationDirPath() + QLatin1Char('/') + folderBox->text();
+    const QString folder = DownloadFolderRule::fromSystem().resolve(folderBox->text());
     QList<int> rows;
     const QModelIndexList selected = list.view->selectionModel()->selectedRows();
     rows.reserve(selected.size());
@@ -503,7 +646,7 @@ void TForm1::onPageStarted(int index, int total, const QString& address) {
 
 void TForm1::onPageFinished(const QString& address, bool ok, const QString& reason) {
     if (!ok)
-        m_failures.append(reason.isEmpty() ? address : QStringLiteral("%1 — %2").arg(address, reason));
+        m_failures.append({address, reason});
 }
 
 void TForm1::onFinished(bool cancelled) {
@@ -520,11 +663,139 @@ void TForm1::onFinished(bool cancelled) {
 void TForm1::reportFailures() {
     if (m_failures.isEmpty())
         return;
+    QStringList shown;
+    QString saved;
+    for (const Failure& failure : std::as_const(m_failures)) {
+        shown.append(failure.reason.isEmpty()
+                         ? failure.address
+                         : QStringLiteral("%1 — %2").arg(failure.address, failure.reason));
+        // The saved list reads back as addresses (AddressImport takes what comes before the tab).
+        saved += failure.address + QLatin1Char('\t') + failure.reason + QLatin1Char('\n');
+    }
     const QString text =
-        QStringLiteral("読み込めなかったページがあります (%1 件):\n").arg(m_failures.size()) +
-        AppMessages::shortList(m_failures, FailuresNamed);
+        QStringLiteral("読み込めなかったページがあります（%1 件）。\n").arg(m_failures.size()) +
+        AppMessages::shortList(shown, FailuresNamed);
     m_failures.clear();
-    AppMessages::showNotice(this, text);
+    QMessageBox* notice = AppMessages::showNotice(this, text);
+    QPushButton* save = notice->addButton(QStringLiteral("一覧を保存…"), QMessageBox::ActionRole);
+    save->setObjectName(QStringLiteral("SaveFailures"));
+    connect(save, &QPushButton::clicked, this, [this, saved] { saveFailureList(saved); });
+}
+
+void TForm1::saveFailureList(const QString& content) {
+    QPointer<TForm1> self(this);
+    FileDialogs::chooseFileToSave(
+        this, QStringLiteral("読み込めなかったページの一覧を保存"), {QStringLiteral("テキスト (*.txt)")},
+        QStringLiteral("読み込めなかったページ.txt"), [self, content](const QString& path) {
+            const QString error = TextFileSave::write(path, content.toUtf8());
+            if (!error.isEmpty())
+                AppMessages::showError(self, error);
+        });
+}
+
+// --- Import, export and remembered state --------------------------------------------------------
+
+void TForm1::saveResults() {
+    // The selected entries when there are any, otherwise both lists as shown.
+    const bool selectedOnly =
+        ListBox1->selectionModel()->hasSelection() || ListBox2->selectionModel()->hasSelection();
+    QList<ResultExport::Row> rows;
+    for (const ResultList* list : {&m_pages, &m_files}) {
+        QList<int> shown;
+        if (selectedOnly) {
+            for (const QModelIndex& index : list->view->selectionModel()->selectedRows())
+                shown.append(index.row());
+            std::sort(shown.begin(), shown.end());
+        } else {
+            for (int row = 0; row < list->model->rowCount(); ++row)
+                shown.append(row);
+        }
+        for (int row : std::as_const(shown))
+            if (m_harvester && row < list->records.size())
+                rows.append(ResultExport::rowFor(m_harvester->List.Items(list->records.at(row))));
+    }
+    if (rows.isEmpty()) {
+        AppMessages::showNotice(this, QStringLiteral("保存する結果がありません。"));
+        return;
+    }
+    QPointer<TForm1> self(this);
+    FileDialogs::chooseFileToSave(this, QStringLiteral("結果を保存"),
+                                  {QStringLiteral("テキスト、1 行に 1 アドレス (*.txt)"),
+                                   QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON lines (*.jsonl)")},
+                                  QStringLiteral("ネピリカの結果.txt"), [self, rows](const QString& path) {
+                                      const QString error = ResultExport::save(path, rows);
+                                      if (!error.isEmpty())
+                                          AppMessages::showError(self, error);
+                                  });
+}
+
+void TForm1::restoreSettings() {
+    foruda1->setText(m_settings->pagesFolder());
+    foruda->setText(m_settings->filesFolder());
+    kensaku1->setText(m_settings->pagesFilter());
+    kensaku2->setText(m_settings->filesFilter());
+    NoScripts1->setChecked(m_settings->noScripts());
+    const QByteArray geometry = m_settings->windowGeometry();
+    if (!geometry.isEmpty() && restoreGeometry(geometry)) {
+        // The kept geometry is the outer one already: no fitting of the layout's outer size.
+        qDeleteAll(findChildren<OuterGeometry*>(Qt::FindDirectChildrenOnly));
+        keepOnScreen();
+    }
+    rebuildRecentMenu();
+}
+
+void TForm1::storeSettings() {
+    m_settings->setPagesFolder(foruda1->text());
+    m_settings->setFilesFolder(foruda->text());
+    m_settings->setPagesFilter(kensaku1->text());
+    m_settings->setFilesFilter(kensaku2->text());
+    m_settings->setNoScripts(NoScripts1->isChecked());
+    m_settings->setWindowGeometry(saveGeometry());
+    m_settings->sync();
+}
+
+void TForm1::keepOnScreen() {
+    // A window kept on a screen that is gone comes back on the primary screen, whole.
+    const QRect frame = frameGeometry();
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QRect seen = screen->availableGeometry().intersected(frame);
+        if (seen.width() >= 100 && seen.height() >= 50)
+            return;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return;
+    const QRect area = primary->availableGeometry();
+    QRect place(QPoint(), size().boundedTo(area.size()));
+    place.moveCenter(area.center());
+    move(place.topLeft());
+    resize(place.size());
+}
+
+void TForm1::rebuildRecentMenu() {
+    Recent1->clear();
+    const QStringList inputs = m_settings->recentInputs();
+    for (const QString& input : inputs) {
+        const QStringList lines = AddressInput::lines(input);
+        QString label = fontMetrics().elidedText(lines.value(0), Qt::ElideMiddle, 480);
+        if (lines.size() > 1)
+            label += QStringLiteral("　ほか %1 件").arg(lines.size() - 1);
+        // "&" would be read as a mnemonic.
+        QAction* entry = Recent1->addAction(label.replace(QLatin1Char('&'), QLatin1String("&&")));
+        entry->setToolTip(input);
+        connect(entry, &QAction::triggered, this,
+                [this, input] { MemoImport->replace(input.split(QLatin1Char('\n'))); });
+    }
+    if (inputs.isEmpty()) {
+        Recent1->addAction(QStringLiteral("（なし）"))->setEnabled(false);
+        return;
+    }
+    Recent1->addSeparator();
+    Recent1->addAction(QStringLiteral("履歴を消去(&C)"), this, [this] {
+        m_settings->clearRecentInputs();
+        m_settings->sync();
+        rebuildRecentMenu();
+    });
 }
 
 // --- Events --------------------------------------------------------------------------------------

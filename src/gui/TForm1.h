@@ -7,7 +7,12 @@
 #include <QStringList>
 #include <QUrl>
 
+#include <memory>
+
+class AppSettings;
 class EditActions;
+class InputBoxImport;
+class ResultListContextMenu;
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -38,6 +43,7 @@ public:
         QUrl adListUrl;               // the banner's advertisement list; empty: the built-in address
         int pageTimeoutMs = 30000;    // a page not complete after this long is harvested as it stands
         int collectTimeoutMs = 10000; // bound for collecting one page's addresses
+        QString settingsFile;         // the INI file the window remembers its state in; empty: none
     };
 
     explicit TForm1(QWidget* parent = nullptr);
@@ -52,6 +58,8 @@ public:
     bool isAnalysing() const;
     // The text view windows opened by the view commands and not closed yet.
     QList<TForm3*> textViews() const;
+    // What the window remembers between runs (in memory only when Options::settingsFile is empty).
+    AppSettings* settings() const;
 
     // The captions of the two result lists.
     static inline const QString LinkedPagesCaption = QStringLiteral("リンクしてるページ");
@@ -78,6 +86,7 @@ public:
     QWidget* Panel2 = nullptr;
     QPushButton* Button2 = nullptr;
     QLineEdit* foruda1 = nullptr;
+    QPushButton* forudaButton1 = nullptr; // "…": chooses foruda1's folder
     QPushButton* Button7 = nullptr;
     QLineEdit* kensaku1 = nullptr;
     QPushButton* Button8 = nullptr;
@@ -87,6 +96,7 @@ public:
     QWidget* Panel3 = nullptr;
     QPushButton* Button6 = nullptr;
     QLineEdit* foruda = nullptr;
+    QPushButton* forudaButton = nullptr; // "…": chooses foruda's folder
     QPushButton* Button4 = nullptr;
     QLineEdit* kensaku2 = nullptr;
     QPushButton* Button9 = nullptr;
@@ -95,7 +105,15 @@ public:
     TWebBrowser* WB1 = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
+    QAction* OpenAddresses1 = nullptr; // "アドレスを読み込む…": addresses of a file into the input box
+    QAction* SaveResults1 = nullptr; // "結果を保存…": both lists, or the selected entries, to a file
+    QMenu* Recent1 = nullptr;        // "最近の入力": the last analysed inputs
     QAction* Close1 = nullptr;
+    QMenu* Settings1 = nullptr; // "設定"
+    QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
+    InputBoxImport* MemoImport = nullptr;       // imports and drops into Memo1
+    ResultListContextMenu* ListMenu1 = nullptr; // right-click menu of ListBox1
+    ResultListContextMenu* ListMenu2 = nullptr; // right-click menu of ListBox2
     EditActions* ActionList1 = nullptr;
     QAction* Action1 = nullptr;
 
@@ -133,9 +151,18 @@ private:
     };
 
     void buildWindow();
+    void buildMenus();
+    void restoreSettings();
+    void storeSettings();
+    void keepOnScreen();
+    void rebuildRecentMenu();
+    void saveResults();
+    void saveFailureList(const QString& content);
     void buildInputBand();
     QGroupBox* buildResultBand(ResultList& list, const char* boxName, const char* listName,
                                const char* panelName);
+    QPushButton* addFolderChooser(QLineEdit* box, const char* buttonName);
+    void chooseFolder(QLineEdit* box);
     void setTabOrder();
     void FormCreate();
     void FormClose();
@@ -160,7 +187,12 @@ private:
     QPointer<tlinksys> m_harvester;
     bool m_analysing = false;
     bool m_resultsShown = false;
-    QStringList m_failures;
+    struct Failure {
+        QString address;
+        QString reason;
+    };
+    QList<Failure> m_failures;
+    std::unique_ptr<AppSettings> m_settings;
     ResultList m_pages;
     ResultList m_files;
     QList<QPointer<TForm3>> m_textViews;

@@ -1,5 +1,6 @@
 #include "TWebBrowser.h"
 
+#include "EngineErrorText.h"
 #include "HiddenWebPage.h"
 
 #include <QJsonArray>
@@ -384,10 +385,7 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
     // The engine's text for an HTTP status is the body of its own error page, not a reason.
     if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
         return QStringLiteral("HTTP %1").arg(info.errorCode());
-    const QString detail = info.errorString().trimmed();
-    if (!detail.isEmpty())
-        return tr("読み込めませんでした: %1").arg(detail);
-    return tr("読み込めませんでした (エラー %1)").arg(info.errorCode());
+    return EngineErrorText::reason(info.errorCode(), info.errorString());
 }
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {

@@ -19,10 +19,12 @@ private:
         QString err;
     };
 
-    Outcome run(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen")) {
+    Outcome run(const QStringList& arguments, const QString& platform = QStringLiteral("offscreen"),
+                const QString& locale = QStringLiteral("C.UTF-8")) {
         ProgramRun program;
         program.binary = m_binary;
         program.arguments = arguments;
+        program.environment.insert(QStringLiteral("LC_ALL"), locale);
         program.environment.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
         program.environment.remove(QStringLiteral("DISPLAY"));
         program.timeoutMs = 30000;
@@ -100,6 +102,31 @@ private Q_SLOTS:
         // The windowless commands keep switching it off by themselves.
         program.arguments = {QStringLiteral("harvest"), QStringLiteral("--help")};
         QCOMPARE(program.run().exitCode, 0);
+    }
+
+    void helpFollowsTheLocale_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("start");
+        QTest::newRow("program, Japanese") << QStringList{"--help"} << "ja_JP.UTF-8"
+                                           << "使い方:";
+        QTest::newRow("harvest, Japanese") << QStringList{"harvest", "--help"} << "ja_JP.UTF-8"
+                                           << "使い方: nepirika harvest";
+        QTest::newRow("download, Japanese") << QStringList{"download", "--help"} << "ja_JP.UTF-8"
+                                            << "使い方: nepirika download";
+        QTest::newRow("harvest, English") << QStringList{"harvest", "--help"} << "en_US.UTF-8"
+                                          << "Usage: nepirika harvest";
+        QTest::newRow("download, C") << QStringList{"download", "--help"} << "C"
+                                     << "Usage: nepirika download";
+    }
+
+    void helpFollowsTheLocale() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, locale);
+        QFETCH(QString, start);
+        const Outcome outcome = run(arguments, QStringLiteral("offscreen"), locale);
+        QCOMPARE(outcome.exitCode, 0);
+        QVERIFY2(outcome.out.startsWith(start), qPrintable(outcome.out));
     }
 
     void subcommandsAreReached() {

@@ -29,6 +29,7 @@ private Q_SLOTS:
     void initTestCase();
     void addressesFromArguments();
     void addressesFromStandardInput();
+    void harvestJsonLinesFromStandardInput();
     void usageErrors_data();
     void usageErrors();
     void interruptLeavesNothing();
@@ -104,6 +105,22 @@ void TestDownloadCli::addressesFromStandardInput() {
     QVERIFY2(outcome.lines[1].endsWith(QStringLiteral("\tDL/a.jpg")), qPrintable(outcome.lines[1]));
     QCOMPARE(entries(work.filePath(QStringLiteral("DL"))),
              (QStringList{QStringLiteral("a.jpg"), QStringLiteral("写真.png")}));
+}
+
+void TestDownloadCli::harvestJsonLinesFromStandardInput() {
+    QTemporaryDir work;
+    const QString a = m_server.urlText(QStringLiteral("/pics/a.jpg"));
+    const QString page = m_server.urlText(QStringLiteral("/gallery.html"));
+    // What `nepirika harvest --json` prints: the url is fetched, with its source page as Referer.
+    const QByteArray input =
+        "{\"kind\":\"image\",\"url\":\"" + a.toUtf8() + "\",\"source\":\"" + page.toUtf8() + "\"}\n";
+    m_server.clearLog();
+    const Outcome outcome = run({}, work.path(), input);
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.lines, QStringList{QStringLiteral("ok\t%1\tDL/a.jpg").arg(a)});
+    const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/pics/a.jpg"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().header("referer"), page.toUtf8());
 }
 
 void TestDownloadCli::usageErrors_data() {

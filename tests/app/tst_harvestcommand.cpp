@@ -140,7 +140,7 @@ void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
     const QStringList failures = o.err.filter(QStringLiteral("\t"));
     QCOMPARE(failures,
              (QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404"),
-                          closed + QStringLiteral("\t読み込めませんでした: net::ERR_CONNECTION_REFUSED")}));
+                          closed + QStringLiteral("\t接続を拒否されました")}));
 }
 
 void TestHarvestCommand::usageErrors_data() {

@@ -154,7 +154,7 @@ private Q_SLOTS:
         QCOMPARE(report->icon(), QMessageBox::NoIcon);
         QVERIFY2(report->text().contains(url("/missing.html")), qPrintable(report->text()));
         QVERIFY2(report->text().contains(QStringLiteral("404")), qPrintable(report->text()));
-        QVERIFY(report->text().contains(QStringLiteral("(1 件)")));
+        QVERIFY(report->text().contains(QStringLiteral("（1 件）")));
         QVERIFY(!report->text().contains(url("/a.html")));
         QCOMPARE(m_server.requestsFor(QStringLiteral("/a.html")).size(), 1);
         QCOMPARE(m_server.requestsFor(QStringLiteral("/b.html")).size(), 1);
@@ -177,7 +177,7 @@ private Q_SLOTS:
         QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
         QTRY_COMPARE(openBoxes().size(), 1);
         const QString report = openBoxes().first()->text();
-        QVERIFY(report.contains(QStringLiteral("(22 件)")));
+        QVERIFY(report.contains(QStringLiteral("（22 件）")));
         QVERIFY(report.contains(url("/gone-20.html")));
         QVERIFY(!report.contains(url("/gone-21.html")));
         QVERIFY(!report.contains(url("/gone-22.html")));

@@ -82,7 +82,10 @@ private Q_SLOTS:
 
         QTest::newRow("program's own failure gets a final period")
             << int(ThrowingObject::Nepirika) << QStringLiteral("ページを読み込めません")
-            << QStringLiteral("ページを読み込めません.");
+            << QStringLiteral("ページを読み込めません。");
+        QTest::newRow("Japanese sentence ended already")
+            << int(ThrowingObject::Nepirika) << QStringLiteral("保存できません。")
+            << QStringLiteral("保存できません。");
         QTest::newRow("message ending in a period stays")
             << int(ThrowingObject::Nepirika) << QStringLiteral("Failed.") << QStringLiteral("Failed.");
         QTest::newRow("list index message has no period added")
@@ -134,7 +137,7 @@ private Q_SLOTS:
         QTRY_VERIFY(ticks >= 3);
         timer.stop();
         QCOMPARE(m_boxes.size(), 1);
-        QCOMPARE(m_boxes.first()->text(), QStringLiteral("タイマーの失敗."));
+        QCOMPARE(m_boxes.first()->text(), QStringLiteral("タイマーの失敗。"));
 
         QPushButton button(QStringLiteral("ボタン"));
         connect(&button, &QPushButton::clicked, this, [] { throw std::runtime_error("clicked"); });

@@ -147,7 +147,7 @@ void TestDownloadCommand::folderCannotBeCreated() {
                            dir.filePath(QStringLiteral("program/DL")), nullptr);
     QTRY_COMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
-    QCOMPARE(m_boxes[0].text, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません.")
+    QCOMPARE(m_boxes[0].text, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません。")
                                   .arg(QDir::toNativeSeparators(dir.filePath(QStringLiteral("program/DL")))));
     QVERIFY(!progressWindow());
     QTest::qWait(100);

@@ -127,7 +127,7 @@ private Q_SLOTS:
                                  << "テキスト表示" << QRect(6, 4, 75, 21);
         QTest::newRow("foruda1") << "foruda1"
                                  << "Panel2"
-                                 << "Page" << QRect(8, 36, 73, 20);
+                                 << "Page" << QRect(8, 36, 52, 20);
         QTest::newRow("Button7") << "Button7"
                                  << "Panel2"
                                  << "ダウンロード" << QRect(6, 56, 75, 21);
@@ -145,7 +145,7 @@ private Q_SLOTS:
                                  << "テキスト表示" << QRect(6, 4, 75, 21);
         QTest::newRow("foruda") << "foruda"
                                 << "Panel3"
-                                << "DL" << QRect(8, 36, 73, 20);
+                                << "DL" << QRect(8, 36, 52, 20);
         QTest::newRow("Button4") << "Button4"
                                  << "Panel3"
                                  << "ダウンロード" << QRect(6, 56, 75, 21);
@@ -237,10 +237,11 @@ private Q_SLOTS:
     void menuClosesWindowAndHarvester() {
         QCOMPARE(m_form->MainMenu1, m_form->menuBar());
         QCOMPARE(m_form->MainMenu1->objectName(), QStringLiteral("MainMenu1"));
-        QCOMPARE(m_form->File1->title(), QStringLiteral("ファイル"));
+        QCOMPARE(m_form->File1->title(), QStringLiteral("ファイル(&F)"));
         QCOMPARE(m_form->File1->objectName(), QStringLiteral("File1"));
-        QCOMPARE(m_form->File1->actions(), QList<QAction*>{m_form->Close1});
-        QCOMPARE(m_form->Close1->text(), QStringLiteral("閉じる"));
+        QCOMPARE(m_form->File1->actions().last(), m_form->Close1);
+        QCOMPARE(m_form->Close1->text(), QStringLiteral("閉じる(&X)"));
+        QCOMPARE(m_form->Close1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
         QCOMPARE(m_form->Close1->objectName(), QStringLiteral("Close1"));
 
         QPointer<tlinksys> harvester = m_form->harvester();
@@ -264,13 +265,14 @@ private Q_SLOTS:
     }
 
     void tabOrder() {
+        // As the controls stand on the screen.
         const QList<QWidget*> expected = {
-            m_form->ListBox1, m_form->kensaku1, m_form->foruda1,  m_form->Button8,
-            m_form->Button7,  m_form->Button2,  m_form->Button10, m_form->ListBox2,
-            m_form->kensaku2, m_form->foruda,   m_form->Button9,  m_form->Button6,
-            m_form->Button4,  m_form->Button11, m_form->Memo1,    m_form->Button5};
+            m_form->Memo1,         m_form->Button5, m_form->ListBox1, m_form->Button2,      m_form->foruda1,
+            m_form->forudaButton1, m_form->Button7, m_form->kensaku1, m_form->Button8,      m_form->Button10,
+            m_form->ListBox2,      m_form->Button6, m_form->foruda,   m_form->forudaButton, m_form->Button4,
+            m_form->kensaku2,      m_form->Button9, m_form->Button11};
         QList<QWidget*> seen;
-        QWidget* w = m_form->ListBox1;
+        QWidget* w = m_form->Memo1;
         for (int steps = 0; steps < 500 && seen.size() < expected.size(); ++steps) {
             if (expected.contains(w) && !seen.contains(w))
                 seen.append(w);
@@ -280,7 +282,7 @@ private Q_SLOTS:
         // Tab and Shift+Tab walk it.
         m_form->kensaku1->setFocus();
         QTest::keyClick(m_form->kensaku1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), m_form->foruda1);
+        QCOMPARE(QApplication::focusWidget(), m_form->Button8);
         m_form->Memo1->setFocus();
         QTest::keyClick(m_form->Memo1, Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), m_form->Button5);

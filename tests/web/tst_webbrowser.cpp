@@ -146,8 +146,8 @@ void TestWebBrowser::unreachablePortFails() {
     TWebBrowser browser;
     const Completion c = load(browser, QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(port)));
     QVERIFY(!c.ok);
-    QVERIFY2(c.errorText.startsWith(QStringLiteral("読み込めませんでした: ")), qPrintable(c.errorText));
-    QVERIFY2(c.errorText.contains(QStringLiteral("CONNECTION_REFUSED")), qPrintable(c.errorText));
+    // In Japanese, not the engine's code.
+    QCOMPARE(c.errorText, QStringLiteral("接続を拒否されました"));
 }
 
 void TestWebBrowser::collectsEveryAddressInOneCall() {

@@ -1,0 +1,147 @@
+#include "AppSettings.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace {
+
+const QString PagesFolderKey = QStringLiteral("folders/pages");
+const QString FilesFolderKey = QStringLiteral("folders/files");
+const QString PagesFilterKey = QStringLiteral("filters/pages");
+const QString FilesFilterKey = QStringLiteral("filters/files");
+const QString GeometryKey = QStringLiteral("window/geometry");
+const QString RecentKey = QStringLiteral("recent/inputs");
+const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
+const QString ParallelPagesKey = QStringLiteral("harvest/parallelPages");
+const QString DownloadJobsKey = QStringLiteral("download/jobs");
+
+} // namespace
+
+AppSettings::AppSettings() = default;
+
+AppSettings::AppSettings(const QString& path)
+    : m_settings(std::make_unique<QSettings>(path, QSettings::IniFormat)) {}
+
+AppSettings::~AppSettings() = default;
+
+QString AppSettings::defaultFile() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/nepirika/nepirika.ini");
+}
+
+QString AppSettings::fileName() const {
+    return m_settings ? m_settings->fileName() : QString();
+}
+
+bool AppSettings::sync() {
+    if (!m_settings)
+        return true;
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
+}
+
+QVariant AppSettings::read(const QString& key, const QVariant& fallback) const {
+    return m_settings ? m_settings->value(key, fallback) : m_memory.value(key, fallback);
+}
+
+void AppSettings::write(const QString& key, const QVariant& value) {
+    if (m_settings)
+        m_settings->setValue(key, value);
+    else
+        m_memory.insert(key, value);
+}
+
+QString AppSettings::pagesFolder() const {
+    return read(PagesFolderKey, DefaultPagesFolder).toString();
+}
+
+void AppSettings::setPagesFolder(const QString& folder) {
+    write(PagesFolderKey, folder);
+}
+
+QString AppSettings::filesFolder() const {
+    return read(FilesFolderKey, DefaultFilesFolder).toString();
+}
+
+void AppSettings::setFilesFolder(const QString& folder) {
+    write(FilesFolderKey, folder);
+}
+
+QString AppSettings::pagesFilter() const {
+    return read(PagesFilterKey, DefaultPagesFilter).toString();
+}
+
+void AppSettings::setPagesFilter(const QString& text) {
+    write(PagesFilterKey, text);
+}
+
+QString AppSettings::filesFilter() const {
+    return read(FilesFilterKey, DefaultFilesFilter).toString();
+}
+
+void AppSettings::setFilesFilter(const QString& text) {
+    write(FilesFilterKey, text);
+}
+
+QByteArray AppSettings::windowGeometry() const {
+    return read(GeometryKey).toByteArray();
+}
+
+void AppSettings::setWindowGeometry(const QByteArray& geometry) {
+    write(GeometryKey, geometry);
+}
+
+QStringList AppSettings::recentInputs() const {
+    QStringList inputs = read(RecentKey).toStringList();
+    inputs.removeAll(QString());
+    return inputs.mid(0, RecentLimit);
+}
+
+void AppSettings::addRecentInput(const QString& input) {
+    if (input.trimmed().isEmpty())
+        return;
+    QStringList inputs = recentInputs();
+    inputs.removeAll(input);
+    inputs.prepend(input);
+    write(RecentKey, inputs.mid(0, RecentLimit));
+}
+
+void AppSettings::clearRecentInputs() {
+    if (m_settings)
+        m_settings->remove(RecentKey);
+    m_memory.remove(RecentKey);
+}
+
+bool AppSettings::noScripts() const {
+    // Only a clear yes turns scripts off; a damaged value keeps the default.
+    const QString value = read(NoScriptsKey).toString().toLower();
+    return value == QLatin1String("true") || value == QLatin1String("1");
+}
+
+void AppSettings::setNoScripts(bool on) {
+    write(NoScriptsKey, on);
+}
+
+int AppSettings::boundedInt(const QString& key, int fallback) const {
+    bool ok = false;
+    const int value = read(key).toInt(&ok);
+    return ok && value >= 1 && value <= MostParallel ? value : fallback;
+}
+
+int AppSettings::parallelPages() const {
+    return boundedInt(ParallelPagesKey, DefaultParallelPages);
+}
+
+void AppSettings::setParallelPages(int count) {
+    write(ParallelPagesKey, std::clamp(count, 1, MostParallel));
+}
+
+int AppSettings::downloadJobs() const {
+    return boundedInt(DownloadJobsKey, DefaultDownloadJobs);
+}
+
+void AppSettings::setDownloadJobs(int count) {
+    write(DownloadJobsKey, std::clamp(count, 1, MostParallel));
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+#include <memory>
+
+class QSettings;
+
+// What the program remembers between runs, kept in an INI file in the user's configuration folder
+// (~/.config/nepirika/nepirika.ini). Each value has a typed accessor with its default; a value missing
+// from the file or out of range reads as the default. Changes are written when the object goes or
+// sync() is called.
+class AppSettings {
+public:
+    // Settings kept in memory only: nothing is read or written (a window that remembers nothing).
+    AppSettings();
+    // The settings in the INI file at path.
+    explicit AppSettings(const QString& path);
+    // The user's settings file: nepirika/nepirika.ini in the user's configuration folder.
+    static QString defaultFile();
+    ~AppSettings();
+    AppSettings(const AppSettings&) = delete;
+    AppSettings& operator=(const AppSettings&) = delete;
+
+    // Empty for settings kept in memory.
+    QString fileName() const;
+    // Writes pending changes; false when the file cannot be written.
+    bool sync();
+
+    // The folder boxes of the linked pages and of the data files.
+    QString pagesFolder() const;
+    void setPagesFolder(const QString& folder);
+    QString filesFolder() const;
+    void setFilesFolder(const QString& folder);
+
+    // The filter boxes of the two lists.
+    QString pagesFilter() const;
+    void setPagesFilter(const QString& text);
+    QString filesFilter() const;
+    void setFilesFilter(const QString& text);
+
+    // The main window's geometry as QWidget::saveGeometry gives it; empty when none was kept.
+    QByteArray windowGeometry() const;
+    void setWindowGeometry(const QByteArray& geometry);
+
+    // The last analysed inputs, the latest first, each the input box's whole text; at most RecentLimit.
+    QStringList recentInputs() const;
+    // Puts input first (moving it there when it is in the list already) and drops the oldest beyond the
+    // limit. Blank inputs are not kept.
+    void addRecentInput(const QString& input);
+    void clearRecentInputs();
+
+    // Pages are loaded without running their scripts.
+    bool noScripts() const;
+    void setNoScripts(bool on);
+    // How many pages an analysis loads at the same time (1 to MostParallel).
+    int parallelPages() const;
+    void setParallelPages(int count);
+    // How many files a download fetches at the same time (1 to MostParallel).
+    int downloadJobs() const;
+    void setDownloadJobs(int count);
+
+    static constexpr int RecentLimit = 20;
+    static constexpr int DefaultParallelPages = 4;
+    static constexpr int DefaultDownloadJobs = 6;
+    static constexpr int MostParallel = 32;
+
+    static inline const QString DefaultPagesFolder = QStringLiteral("Page");
+    static inline const QString DefaultFilesFolder = QStringLiteral("DL");
+    static inline const QString DefaultPagesFilter = QStringLiteral(".htm");
+    static inline const QString DefaultFilesFilter = QStringLiteral(".jpg");
+
+private:
+    int boundedInt(const QString& key, int fallback) const;
+    QVariant read(const QString& key, const QVariant& fallback = {}) const;
+    void write(const QString& key, const QVariant& value);
+
+    std::unique_ptr<QSettings> m_settings; // null: kept in m_memory only
+    QVariantMap m_memory;
+};

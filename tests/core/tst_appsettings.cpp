@@ -1,0 +1,90 @@
+#include "AppSettings.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestAppSettings : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path() const { return m_dir.filePath(QStringLiteral("nepirika.ini")); }
+
+private Q_SLOTS:
+    void init() { QFile::remove(path()); }
+
+    void defaultsWithoutAFile() {
+        const AppSettings settings(path());
+        QCOMPARE(settings.pagesFolder(), QStringLiteral("Page"));
+        QCOMPARE(settings.filesFolder(), QStringLiteral("DL"));
+        QCOMPARE(settings.pagesFilter(), QStringLiteral(".htm"));
+        QCOMPARE(settings.filesFilter(), QStringLiteral(".jpg"));
+        QVERIFY(settings.windowGeometry().isEmpty());
+        QVERIFY(settings.recentInputs().isEmpty());
+        QCOMPARE(settings.noScripts(), false);
+        QCOMPARE(settings.parallelPages(), 4);
+        QCOMPARE(settings.downloadJobs(), 6);
+    }
+
+    void writtenAndReadBack() {
+        const QByteArray geometry("\x01\xd9\xd0\xcb\x00\x03", 6);
+        {
+            AppSettings settings(path());
+            settings.setPagesFolder(QStringLiteral("/srv/ページ"));
+            settings.setFilesFolder(QStringLiteral("~/写真"));
+            settings.setPagesFilter(QString());
+            settings.setFilesFilter(QStringLiteral(".PNG"));
+            settings.setWindowGeometry(geometry);
+            settings.setNoScripts(true);
+            settings.setParallelPages(2);
+            settings.setDownloadJobs(99);
+            for (int i = 1; i <= 22; ++i)
+                settings.addRecentInput(QStringLiteral("http://a/%1\nhttp://b/%1").arg(i));
+            settings.addRecentInput(QStringLiteral("http://a/5\nhttp://b/5"));
+            settings.addRecentInput(QStringLiteral("  \n"));
+            QVERIFY(settings.sync());
+        }
+        const AppSettings settings(path());
+        QCOMPARE(settings.pagesFolder(), QStringLiteral("/srv/ページ"));
+        QCOMPARE(settings.filesFolder(), QStringLiteral("~/写真"));
+        // An emptied filter box stays empty; it does not come back as the default.
+        QCOMPARE(settings.pagesFilter(), QString());
+        QCOMPARE(settings.filesFilter(), QStringLiteral(".PNG"));
+        QCOMPARE(settings.windowGeometry(), geometry);
+        QCOMPARE(settings.noScripts(), true);
+        QCOMPARE(settings.parallelPages(), 2);
+        QCOMPARE(settings.downloadJobs(), AppSettings::MostParallel);
+        const QStringList recent = settings.recentInputs();
+        QCOMPARE(recent.size(), 20);
+        QCOMPARE(recent.first(), QStringLiteral("http://a/5\nhttp://b/5"));
+        QCOMPARE(recent.at(1), QStringLiteral("http://a/22\nhttp://b/22"));
+        QCOMPARE(recent.count(QStringLiteral("http://a/5\nhttp://b/5")), 1);
+        QVERIFY(!recent.contains(QStringLiteral("http://a/1\nhttp://b/1")));
+    }
+
+    void inMemoryKeepsValuesButWritesNothing() {
+        AppSettings settings;
+        QVERIFY(settings.fileName().isEmpty());
+        settings.setParallelPages(3);
+        settings.addRecentInput(QStringLiteral("http://a/"));
+        QVERIFY(settings.sync());
+        QCOMPARE(settings.parallelPages(), 3);
+        QCOMPARE(settings.recentInputs(), QStringList{QStringLiteral("http://a/")});
+        QVERIFY(AppSettings::defaultFile().endsWith(QStringLiteral("/nepirika/nepirika.ini")));
+    }
+
+    void damagedValuesReadAsDefaults() {
+        QFile file(path());
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[harvest]\nparallelPages=lots\nnoScripts=maybe\n[download]\njobs=0\n");
+        file.close();
+        const AppSettings settings(path());
+        QCOMPARE(settings.parallelPages(), 4);
+        QCOMPARE(settings.downloadJobs(), 6);
+        QCOMPARE(settings.noScripts(), false);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAppSettings)
+#include "tst_appsettings.moc"

@@ -1,0 +1,70 @@
+#include "DisplayAddress.h"
+#include "ResultFilter.h"
+
+#include <QTest>
+
+class TestDisplayAddress : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void forDisplay_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("shown");
+
+        QTest::newRow("plain address unchanged") << "HTTP://Host/A.htm"
+                                                 << "HTTP://Host/A.htm";
+        QTest::newRow("Japanese path") << "http://h/%E5%86%99%E7%9C%9F.jpg"
+                                       << "http://h/写真.jpg";
+        QTest::newRow("query and fragment") << "http://h/?q=%E5%86%99#%E7%9C%9F"
+                                            << "http://h/?q=写#真";
+        QTest::newRow("international host") << "http://xn--r8jz45g.jp/a.htm"
+                                            << "http://例え.jp/a.htm";
+        QTest::newRow("both") << "https://xn--r8jz45g.jp/%E5%86%99.png"
+                              << "https://例え.jp/写.png";
+        QTest::newRow("slash and percent stay encoded") << "http://h/a%2Fb%25c%E5%86%99"
+                                                        << "http://h/a%2Fb%25c写";
+        QTest::newRow("invalid UTF-8 stays encoded") << "http://h/%FF%E5%86%99"
+                                                     << "http://h/%FF写";
+        QTest::newRow("right-to-left override shown encoded") << "http://h/%E2%80%AEgpj.exe"
+                                                              << "http://h/%E2%80%AEgpj.exe";
+        QTest::newRow("no-break space shown encoded") << "http://h/a%C2%A0b"
+                                                      << "http://h/a%C2%A0b";
+        QTest::newRow("line break shown encoded") << "http://h/a%0Ab"
+                                                  << "http://h/a%0Ab";
+        QTest::newRow("not a URL as is") << "解析したい%E5%86%99 ページ"
+                                         << "解析したい%E5%86%99 ページ";
+        QTest::newRow("password kept") << "http://u:p@h/%E5%86%99"
+                                       << "http://u:p@h/写";
+    }
+
+    void forDisplay() {
+        QFETCH(QString, address);
+        QFETCH(QString, shown);
+        QCOMPARE(DisplayAddress::forDisplay(address), shown);
+    }
+
+    // Filter texts typed as the address reads find it, and so do its encoded parts.
+    void filterMatchesBothForms_data() {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<bool>("found");
+
+        const QString idn = QStringLiteral("http://xn--r8jz45g.jp/%E5%86%99.JPG");
+        QTest::newRow("decoded host") << idn << "例え" << true;
+        QTest::newRow("encoded host") << idn << "XN--R8JZ45G" << true;
+        QTest::newRow("decoded path") << idn << "写.jpg" << true;
+        QTest::newRow("host outside Qt's list decoded too") << "http://xn--bcher-kva.example/"
+                                                            << "BÜCHER" << true;
+        QTest::newRow("other host") << idn << "例えば" << false;
+    }
+
+    void filterMatchesBothForms() {
+        QFETCH(QString, address);
+        QFETCH(QString, filter);
+        QFETCH(bool, found);
+        QCOMPARE(ResultFilter::matches(address, filter), found);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDisplayAddress)
+#include "tst_displayaddress.moc"

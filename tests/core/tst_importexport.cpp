@@ -1,0 +1,166 @@
+#include "AddressImport.h"
+#include "ResultExport.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestImportExport : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+    QString write(const QString& name, const QByteArray& content) {
+        const QString path = m_dir.filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+            qWarning("cannot write %s", qPrintable(path));
+        return path;
+    }
+
+    static QByteArray read(const QString& path) {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // A CSV reader that knows quoted fields, for reading the export back.
+    static QList<QStringList> parseCsv(const QString& text) {
+        QList<QStringList> rows;
+        QStringList row;
+        QString field;
+        bool quoted = false;
+        for (qsizetype i = 0; i < text.size(); ++i) {
+            const QChar c = text.at(i);
+            if (quoted) {
+                if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"')
+                    field += c, ++i;
+                else if (c == u'"')
+                    quoted = false;
+                else
+                    field += c;
+            } else if (c == u'"') {
+                quoted = true;
+            } else if (c == u',') {
+                row.append(field), field.clear();
+            } else if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
+                row.append(field), field.clear();
+                rows.append(row), row.clear();
+                ++i;
+            } else {
+                field += c;
+            }
+        }
+        return rows;
+    }
+
+private Q_SLOTS:
+    void import_data() {
+        QTest::addColumn<QString>("fileName");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QStringList>("addresses");
+
+        QTest::newRow("text, line ends and blanks")
+            << "list.txt" << QByteArray("http://a/1\r\n  http://a/2  \n\n\rhttp://a/3")
+            << QStringList{"http://a/1", "http://a/2", "http://a/3"};
+        QTest::newRow("harvest JSON lines and a saved failure list")
+            << "mixed.txt"
+            << QByteArray("{\"kind\":\"image\",\"url\":\"http://a/x.jpg\",\"source\":\"http://a/\"}\n"
+                          "http://a/gone.html\tサーバーが見つかりません\n")
+            << QStringList{"http://a/x.jpg", "http://a/gone.html"};
+        QTest::newRow("UTF-8 with a byte-order mark")
+            << "bom.txt" << QByteArray("\xEF\xBB\xBFhttp://a/\xE5\x86\x99.htm\n")
+            << QStringList{"http://a/写.htm"};
+        QStringEncoder sjis("Shift_JIS");
+        if (sjis.isValid())
+            QTest::newRow("Shift_JIS text")
+                << "sjis.txt" << QByteArray(sjis(QStringLiteral("http://a/写真.htm\n")))
+                << QStringList{"http://a/写真.htm"};
+        QTest::newRow("saved page: links resolved against where it was saved from")
+            << "page.html"
+            << QByteArray("<!DOCTYPE html>\n<!-- saved from url=(0024)http://site.example/d/p -->\n"
+                          "<a href=\"next.html\">n</a> <A HREF='/top?a=1&amp;b=2#x'>t</A>\n"
+                          "<a href=mailto:me@site.example>m</a><a href=\"#here\">h</a>\n"
+                          "<area shape=rect href=\"https://other.example/\">\n"
+                          "<!-- <a href=\"hidden.html\"> --><script>'<a href=\"s.html\">'</script>\n"
+                          "<a href=\"next.html\">again</a><img src=\"i.jpg\">\n")
+            << QStringList{"http://site.example/d/next.html", "http://site.example/top?a=1&b=2",
+                           "https://other.example/"};
+        QTest::newRow("saved page: base element, relative links without any base dropped")
+            << "p.htm" << QByteArray("<html><base href=\"http://b.example/x/\"><a href=\"y\">y</a></html>")
+            << QStringList{"http://b.example/x/y"};
+        QTest::newRow("page without an address keeps only absolute links")
+            << "q.html" << QByteArray("<html><a href=\"rel.html\"></a><a href=\"http://c.example/\"></a>")
+            << QStringList{"http://c.example/"};
+    }
+
+    void import() {
+        QFETCH(QString, fileName);
+        QFETCH(QByteArray, content);
+        QFETCH(QStringList, addresses);
+        const AddressImport::Result result = AddressImport::fromFile(write(fileName, content));
+        QCOMPARE(result.error, QString());
+        QCOMPARE(result.addresses, addresses);
+    }
+
+    void importFailuresAreReported() {
+        QVERIFY(
+            AddressImport::fromFile(m_dir.filePath(QStringLiteral("none.txt"))).error.contains(u"none.txt"));
+        const AddressImport::Result empty =
+            AddressImport::fromFile(write(QStringLiteral("empty.txt"), "\n \n"));
+        QVERIFY(empty.addresses.isEmpty());
+        QVERIFY(empty.error.contains(QStringLiteral("アドレスがありません")));
+    }
+
+    void exportReadsBack() {
+        const QList<ResultExport::Row> rows = {
+            {QStringLiteral("page"), QStringLiteral("http://a/p.html"), QStringLiteral("http://a/"), {}},
+            {QStringLiteral("image"), QStringLiteral("http://a/%E5%86%99,\"q\".jpg"),
+             QStringLiteral("http://a/p.html"), QStringLiteral("img")},
+        };
+
+        const QString text = m_dir.filePath(QStringLiteral("out.txt"));
+        QCOMPARE(ResultExport::save(text, rows), QString());
+        QCOMPARE(read(text), QByteArray("http://a/p.html\nhttp://a/%E5%86%99,\"q\".jpg\n"));
+        QCOMPARE(AddressImport::fromFile(text).addresses, QStringList({rows[0].address, rows[1].address}));
+
+        const QString csv = m_dir.filePath(QStringLiteral("out.CSV"));
+        QCOMPARE(ResultExport::save(csv, rows), QString());
+        const QByteArray csvBytes = read(csv);
+        QVERIFY(csvBytes.startsWith("\xEF\xBB\xBF"));
+        const QList<QStringList> table = parseCsv(QString::fromUtf8(csvBytes.mid(3)));
+        QCOMPARE(table.size(), 3);
+        QCOMPARE(table[0], QStringList({"kind", "address", "source", "via"}));
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(table[i + 1], QStringList({rows[i].kind, rows[i].address, rows[i].source, rows[i].via}));
+
+        const QString jsonl = m_dir.filePath(QStringLiteral("out.jsonl"));
+        QCOMPARE(ResultExport::save(jsonl, rows), QString());
+        const QList<QByteArray> lines = read(jsonl).split('\n');
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines.last().isEmpty());
+        for (int i = 0; i < 2; ++i) {
+            const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
+            QCOMPARE(o.value(u"kind").toString(), rows[i].kind);
+            QCOMPARE(o.value(u"url").toString(), rows[i].address);
+            QCOMPARE(o.value(u"source").toString(), rows[i].source);
+            QCOMPARE(o.value(u"via").toString(), rows[i].via);
+            QString url, source;
+            QVERIFY(AddressImport::parseJsonLine(QString::fromUtf8(lines[i]), &url, &source));
+            QCOMPARE(url, rows[i].address);
+            QCOMPARE(source, rows[i].source);
+        }
+    }
+
+    void failedSaveKeepsTheOldFile() {
+        const QString missingFolder = m_dir.filePath(QStringLiteral("no/such/out.txt"));
+        QVERIFY(ResultExport::save(missingFolder, {}).contains(QStringLiteral("保存できません")));
+        QVERIFY(!QFile::exists(missingFolder));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestImportExport)
+#include "tst_importexport.moc"
