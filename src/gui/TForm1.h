@@ -38,6 +38,7 @@ public:
         QUrl adListUrl;               // the banner's advertisement list; empty: the built-in address
         int pageTimeoutMs = 30000;    // a page not complete after this long is harvested as it stands
         int collectTimeoutMs = 10000; // bound for collecting one page's addresses
+        int parallel = 0;             // pages loaded at a time; 0: the harvester's default
     };
 
     explicit TForm1(QWidget* parent = nullptr);
@@ -60,6 +61,7 @@ public:
     static inline const QString WorkingCaption = QStringLiteral("作業中");
     static inline const QString StartCaption = QStringLiteral("解析開始");
     static inline const QString CancelCaption = QStringLiteral("中止");
+    static inline const QString NoScriptsCaption = QStringLiteral("スクリプトを実行しない");
     static inline const QString InputHint =
         QStringLiteral("解析したいページのURL　もしくはURLのリストを入力");
     // At most this many failed pages are named one by one in the report at the end of an analysis.
@@ -95,6 +97,7 @@ public:
     TWebBrowser* WB1 = nullptr;
     QMenuBar* MainMenu1 = nullptr;
     QMenu* File1 = nullptr;
+    QAction* NoScripts1 = nullptr; // checkable: analyses read pages without running their scripts
     QAction* Close1 = nullptr;
     EditActions* ActionList1 = nullptr;
     QAction* Action1 = nullptr;
@@ -111,7 +114,6 @@ public:
     void Button7Click();
     void Button4Click();
     void Close1Click();
-    void WB1DocumentComplete(bool ok, const QString& errorText);
 
 Q_SIGNALS:
     // An analysis has ended (cancelled or not) and the lists show its records.
@@ -124,6 +126,10 @@ protected:
 private:
     struct ResultList {
         QGroupBox* box = nullptr;
+        // The filter text the list shows, while one is applied (entries that arrive during an
+        // analysis are matched against it).
+        QString filterText;
+        bool filtered = false;
         QListView* view = nullptr;
         QStringListModel* model = nullptr;
         ResultListDelegate* delegate = nullptr;
@@ -144,6 +150,9 @@ private:
     void destroyHarvester();
 
     void showEntries(ResultList& list, ResultFilter::Entries entries);
+    void appendEntries(ResultList& list, qsizetype from);
+    void showNewRecords();
+    void showProgress();
     void clearList(ResultList& list);
     void updateTitle(ResultList& list);
     void filter(ResultList& list, const QString& filterText);
@@ -161,6 +170,12 @@ private:
     bool m_analysing = false;
     bool m_resultsShown = false;
     QStringList m_failures;
+    // During an analysis: the pages it has, those done, and the addresses of those started.
+    int m_pagesTotal = 0;
+    int m_pagesDone = 0;
+    QStringList m_pageAddresses;
+    // The records already in the lists.
+    qsizetype m_recordsShown = 0;
     ResultList m_pages;
     ResultList m_files;
     QList<QPointer<TForm3>> m_textViews;
