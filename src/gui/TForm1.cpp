@@ -443,11 +443,16 @@ void TForm1::appendEntries(ResultList& list, qsizetype from) {
     }
     if (added.isEmpty())
         return;
-    // Appended rows: the selection and the scroll position stay as the user left them.
     const int first = list.model->rowCount();
-    list.model->insertRows(first, int(added.size()));
-    for (qsizetype i = 0; i < added.size(); ++i)
-        list.model->setData(list.model->index(first + int(i)), added.at(i));
+    if (first == 0) {
+        // One reset of the model, not one insertion per entry.
+        list.model->setStringList(added);
+    } else {
+        // Appended rows: the selection and the scroll position stay as the user left them.
+        list.model->insertRows(first, int(added.size()));
+        for (qsizetype i = 0; i < added.size(); ++i)
+            list.model->setData(list.model->index(first + int(i)), added.at(i));
+    }
     list.records.append(positions);
     list.delegate->setEntries(list.model->stringList());
     // The rows share one size, taken from the widest entries: a wider newcomer changes it.
