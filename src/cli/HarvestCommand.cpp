@@ -132,7 +132,10 @@ int HarvestCommand::run(const QStringList& arguments) {
 
     // One private profile (no storage name: off the record) for all the hidden pages.
     QWebEngineProfile profile;
+    // A small cache: the style sheets and scripts that pages of one site share, not every response
+    // of a long list (the engine's default would take up to 50 MB).
     profile.setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    profile.setHttpCacheMaximumSize(8 << 20);
     profile.setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
     profile.setSpellCheckEnabled(false);
     tlinksys harvester(tlinksys::browsersOn(&profile), parallel);
