@@ -4,7 +4,12 @@
 // the same kind skipped across the whole run; failures on stderr; exit 0 when every page loaded,
 // 1 otherwise).
 //
-//   node peer.mjs [--block=route|flag|none] [--timeout=MS] [ADDRESS...]   (no address: read stdin)
+//   node peer.mjs [--block=route|flag|none] [--timeout=MS] [--no-scripts] [ADDRESS...]
+//   (no address: read stdin)
+//
+// --no-scripts runs the pages with JavaScript turned off (playwright's javaScriptEnabled: false,
+// Blink's script setting): what a browser with scripts disabled shows, for comparison with
+// `nepirika harvest --no-scripts`.
 //
 // --block chooses how the peer avoids what ネピリカ does not load either:
 //   flag   (default) the same Blink settings as ネピリカ's hidden page: images are not loaded
@@ -18,13 +23,15 @@ import { mkdtempSync, readFileSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 
-const options = { block: 'flag', timeout: 30000, executable: '/usr/bin/chromium' };
+const options = { block: 'flag', timeout: 30000, executable: '/usr/bin/chromium', scripts: true };
 const addresses = [];
 for (const arg of process.argv.slice(2)) {
     const m = /^--(block|timeout|executable)=(.*)$/.exec(arg);
     if (m) options[m[1]] = m[1] === 'timeout' ? Number(m[2]) : m[2];
+    else if (arg === '--no-scripts') options.scripts = false;
     else if (arg.startsWith('--')) {
-        process.stderr.write(`usage: node peer.mjs [--block=route|flag|none] [--timeout=MS] [ADDRESS...]\n`);
+        process.stderr.write(
+            `usage: node peer.mjs [--block=route|flag|none] [--timeout=MS] [--no-scripts] [ADDRESS...]\n`);
         process.exit(2);
     } else addresses.push(arg);
 }
@@ -81,6 +88,7 @@ try {
         args,
         acceptDownloads: false,
         serviceWorkers: 'block',
+        javaScriptEnabled: options.scripts,
     });
     if (options.block === 'route') {
         const blocked = new Set(['image', 'media', 'font']);

@@ -9,7 +9,9 @@
 # needed. Writes bench/out/harvest-results.md and prints the table.
 # Environment: BENCH_REPS (3), BENCH_SETS (real,big,plain,tiny), BENCH_PEER_BLOCK (flag|route|none),
 # BENCH_INCLUDE_TIMEOUT=1 (also time the pages that never finish loading), BENCH_LIMIT=N (first N
-# pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), NEPIRIKA_CORPUS (the corpus folder).
+# pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), NEPIRIKA_CORPUS (the corpus folder),
+# BENCH_PARALLEL (1,2,4,8: the numbers of pages at a time to time), BENCH_NO_SCRIPTS=0 (leave out the
+# --no-scripts runs and the peer with JavaScript off).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -54,4 +56,5 @@ args=(--reps "${BENCH_REPS:-3}" --sets "${BENCH_SETS:-real,big,plain,tiny}"
 [ -n "${1:-}" ] && args+=(--nepirika "$1")
 [ "${BENCH_INCLUDE_TIMEOUT:-}" = 1 ] && args+=(--include-timeout)
 [ -n "${BENCH_LIMIT:-}" ] && args+=(--limit "$BENCH_LIMIT")
+args+=(--parallel "${BENCH_PARALLEL:-1,2,4,8}" --no-scripts-too "${BENCH_NO_SCRIPTS:-1}")
 exec python3 "$here/bench.py" "${args[@]}"

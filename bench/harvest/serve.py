@@ -34,6 +34,14 @@ class QuietHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+class QuietServer(http.server.ThreadingHTTPServer):
+    def handle_error(self, request, client_address):
+        # A browser that stops a page drops its connections, sometimes in the middle of an answer.
+        if isinstance(sys.exc_info()[1], (BrokenPipeError, ConnectionResetError)):
+            return
+        super().handle_error(request, client_address)
+
+
 def main():
     if len(sys.argv) not in (2, 3, 4):
         sys.exit("usage: serve.py ROOT [PORT] [BEACON-LOG]")
@@ -41,7 +49,7 @@ def main():
         QuietHandler.beacon_log = sys.argv[3]
     handler = functools.partial(QuietHandler, directory=sys.argv[1])
     port = int(sys.argv[2]) if len(sys.argv) >= 3 else 0
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), handler)
+    server = QuietServer(("127.0.0.1", port), handler)
     server.daemon_threads = True
     print("port", server.server_address[1], flush=True)
     try:

@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
+#include <QWebEngineProfile>
 
 #include <cstdio>
 
@@ -47,6 +48,9 @@ void quietEngineMessages(QtMsgType type, const QMessageLogContext& context, cons
         previousHandler(type, context, message);
 }
 
+// More pages at a time than this only costs memory: each is a renderer of its own.
+constexpr int MaxParallel = 32;
+
 int usageError(const QString& message) {
     writeOut(stderr, QStringLiteral("nepirika harvest: ") + message);
     writeOut(stderr, HarvestCommand::usage());
@@ -66,25 +70,52 @@ QString HarvestCommand::usage() {
             "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
             "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
     return QStringLiteral(
-        "Usage: nepirika harvest [--json] [ADDRESS...]\n"
-        "Loads each page and prints every link, image and embed address found on it,\n"
-        "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
-        "With no ADDRESS the addresses are read from standard input, one a line.\n"
-        "  --json   one JSON object a line, with \"kind\", \"url\" and \"source\"\n"
-        "Failures go to standard error (address, a tab, the reason).\n"
-        "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.");
+               "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
+               "Loads each page and prints every link, image and embed address found on it,\n"
+               "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
+               "With no ADDRESS the addresses are read from standard input, one a line.\n"
+               "Each page's addresses are printed as soon as it and every page before it are done,\n"
+               "in input order, the same whatever the number of pages loading at a time.\n"
+               "  --json          one JSON object a line, with \"kind\", \"url\" and \"source\"\n"
+               "  --parallel N    load up to N pages at a time (1 to %1; default %2)\n"
+               "  --no-scripts    read each page as the server sent it: run none of its scripts and\n"
+               "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"
+               "Failures go to standard error (address, a tab, the reason).\n"
+               "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.")
+        .arg(MaxParallel)
+        .arg(tlinksys::defaultParallel());
 }
 
 int HarvestCommand::run(const QStringList& arguments) {
     bool json = false;
+    bool noScripts = false;
+    int parallel = tlinksys::defaultParallel();
     bool optionsDone = false;
     bool addressGiven = false;
     QStringList lines;
-    for (const QString& argument : arguments) {
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
         if (!optionsDone && argument == QLatin1String("--")) {
             optionsDone = true;
         } else if (!optionsDone && argument == QLatin1String("--json")) {
             json = true;
+        } else if (!optionsDone && argument == QLatin1String("--no-scripts")) {
+            noScripts = true;
+        } else if (!optionsDone && (argument == QLatin1String("--parallel") ||
+                                    argument.startsWith(QLatin1String("--parallel=")))) {
+            QString value;
+            if (argument.contains(QLatin1Char('=')))
+                value = argument.section(QLatin1Char('='), 1);
+            else if (i + 1 < arguments.size())
+                value = arguments.at(++i);
+            else
+                return usageError(QStringLiteral("--parallel needs a number"));
+            bool ok = false;
+            parallel = value.toInt(&ok);
+            if (!ok || parallel < 1 || parallel > MaxParallel)
+                return usageError(QStringLiteral("--parallel takes a number from 1 to %1, not \"%2\"")
+                                      .arg(MaxParallel)
+                                      .arg(value));
         } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             writeOut(stdout, usage());
             return 0;
@@ -109,13 +140,16 @@ int HarvestCommand::run(const QStringList& arguments) {
         ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
     } restoreHandler;
 
-    TWebBrowser browser;
-    tlinksys harvester(&browser);
-    QObject::connect(&browser, &TWebBrowser::DocumentComplete, &harvester,
-                     [&browser, &harvester](bool ok, const QString& errorText) {
-                         browser.Stop();
-                         harvester.HarvestDocument(ok, errorText);
-                     });
+    // One private profile (no storage name: off the record) for all the hidden pages.
+    QWebEngineProfile profile;
+    // A small cache: the style sheets and scripts that pages of one site share, not every response
+    // of a long list (the engine's default would take up to 50 MB).
+    profile.setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    profile.setHttpCacheMaximumSize(8 << 20);
+    profile.setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    profile.setSpellCheckEnabled(false);
+    tlinksys harvester(tlinksys::browsersOn(&profile), parallel);
+    harvester.setNoScripts(noScripts);
 
     qsizetype printed = 0;
     int failures = 0;

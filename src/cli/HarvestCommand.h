@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-// "nepirika harvest [--json] [ADDRESS...]": the harvester without a window, for scripts and tests.
+// "nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]": the harvester without a window, for
+// scripts and tests.
 class HarvestCommand {
 public:
     // arguments: what follows the word "harvest". Runs inside an existing QGuiApplication (the

@@ -107,10 +107,10 @@ void TForm1::buildWindow() {
     Action1->setObjectName(QStringLiteral("Action1"));
     addAction(Action1);
 
-    // The hidden harvesting browser: it loads pages but has no view.
+    // The hidden harvesting browser's profile is the one the harvester's pages share (and whose
+    // cookies downloads send); the harvester connects itself to its pages.
     WB1 = new TWebBrowser(nullptr, this);
     WB1->setObjectName(QStringLiteral("WB1"));
-    connect(WB1, &TWebBrowser::DocumentComplete, this, &TForm1::WB1DocumentComplete);
 
     ScrollBox1 = new QScrollArea(this);
     ScrollBox1->setObjectName(QStringLiteral("ScrollBox1"));
@@ -431,7 +431,11 @@ void TForm1::FormClose() {
 }
 
 void TForm1::createHarvester() {
-    auto* harvester = new tlinksys(WB1, this);
+    // Pages loaded at a time: the test's choice, else the remembered setting.
+    const int parallel = m_options.parallel > 0 ? m_options.parallel
+                         : m_settings           ? m_settings->parallelPages()
+                                                : tlinksys::defaultParallel();
+    auto* harvester = new tlinksys(tlinksys::browsersOn(WB1->profile()), parallel, this);
     harvester->setObjectName(QStringLiteral("linksys"));
     harvester->setPageTimeout(m_options.pageTimeoutMs);
     harvester->setCollectTimeout(m_options.collectTimeoutMs);
@@ -461,6 +465,9 @@ void TForm1::ResetResults() {
     destroyHarvester();
     createHarvester();
     m_resultsShown = false;
+    m_pages.filtered = false;
+    m_files.filtered = false;
+    m_recordsShown = 0;
     clearList(m_pages);
     clearList(m_files);
 }
@@ -476,6 +483,11 @@ void TForm1::Button5Click() {
     Label1->setText(WorkingCaption);
     ResetResults();
     m_failures.clear();
+    m_harvester->setNoScripts(NoScripts1->isChecked());
+    // The lists fill page by page, with their counts, and keep their filters meanwhile.
+    m_resultsShown = true;
+    updateTitle(m_pages);
+    updateTitle(m_files);
     const QStringList lines = AddressInput::lines(Memo1->toPlainText());
     if (lines.isEmpty()) {
         onFinished(false);
@@ -485,6 +497,10 @@ void TForm1::Button5Click() {
     m_settings->sync();
     rebuildRecentMenu();
     m_analysing = true;
+    m_pagesTotal = int(lines.size());
+    m_pagesDone = 0;
+    m_pageAddresses.clear();
+    m_recordsShown = 0;
     Button5->setText(CancelCaption);
     Button5->setAccessibleName(CancelCaption);
     m_harvester->LoadAll(lines);
@@ -492,6 +508,8 @@ void TForm1::Button5Click() {
 
 void TForm1::Button3Click() {
     m_resultsShown = true;
+    m_pages.filtered = false;
+    m_files.filtered = false;
     if (!m_harvester) {
         showEntries(m_pages, {});
         showEntries(m_files, {});
@@ -537,20 +555,59 @@ void TForm1::Close1Click() {
     close();
 }
 
-void TForm1::WB1DocumentComplete(bool ok, const QString& errorText) {
-    WB1->Stop();
-    if (m_harvester)
-        m_harvester->HarvestDocument(ok, errorText);
-}
-
 // --- Lists ---------------------------------------------------------------------------------------
 
 void TForm1::showEntries(ResultList& list, ResultFilter::Entries entries) {
+    if (m_harvester)
+        m_recordsShown = m_harvester->List.Count();
     list.records = std::move(entries.records);
     list.delegate->setEntries(entries.addresses);
     // One reset of the model, not one insertion per entry.
     list.model->setStringList(entries.addresses);
     updateTitle(list);
+}
+
+void TForm1::appendEntries(ResultList& list, qsizetype from) {
+    const std::vector<tURLData>& records = m_harvester->List.records();
+    QStringList added;
+    QList<qsizetype> positions;
+    for (size_t i = size_t(from); i < records.size(); ++i) {
+        const tURLData& record = records[i];
+        if (!ResultFilter::belongs(record, list.side))
+            continue;
+        if (list.filtered && !ResultFilter::matches(record.URL, list.filterText))
+            continue;
+        added.append(record.URL);
+        positions.append(qsizetype(i));
+    }
+    if (added.isEmpty())
+        return;
+    const int first = list.model->rowCount();
+    if (first == 0) {
+        // One reset of the model, not one insertion per entry.
+        list.model->setStringList(added);
+    } else {
+        // Appended rows: the selection and the scroll position stay as the user left them.
+        list.model->insertRows(first, int(added.size()));
+        for (qsizetype i = 0; i < added.size(); ++i)
+            list.model->setData(list.model->index(first + int(i)), added.at(i));
+    }
+    list.records.append(positions);
+    list.delegate->setEntries(list.model->stringList());
+    // The rows share one size, taken from the widest entries: a wider newcomer changes it.
+    Q_EMIT list.delegate->sizeHintChanged(list.model->index(first));
+    updateTitle(list);
+}
+
+void TForm1::showNewRecords() {
+    if (!m_harvester)
+        return;
+    const qsizetype from = m_recordsShown;
+    if (from >= m_harvester->List.Count())
+        return;
+    m_recordsShown = m_harvester->List.Count();
+    appendEntries(m_pages, from);
+    appendEntries(m_files, from);
 }
 
 void TForm1::clearList(ResultList& list) {
@@ -569,6 +626,8 @@ void TForm1::updateTitle(ResultList& list) {
 
 void TForm1::filter(ResultList& list, const QString& filterText) {
     m_resultsShown = true;
+    list.filtered = true;
+    list.filterText = filterText;
     if (!m_harvester) {
         clearList(list);
         return;
@@ -578,6 +637,7 @@ void TForm1::filter(ResultList& list, const QString& filterText) {
 
 void TForm1::unfilter(ResultList& list) {
     m_resultsShown = true;
+    list.filtered = false;
     if (!m_harvester) {
         clearList(list);
         return;
@@ -631,31 +691,55 @@ void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
 // --- Analysis progress ---------------------------------------------------------------------------
 
 void TForm1::onPageStarted(int index, int total, const QString& address) {
-    Q_UNUSED(address);
+    m_pagesTotal = total;
+    if (index > m_pageAddresses.size())
+        m_pageAddresses.resize(index);
+    m_pageAddresses[index - 1] = address;
+    showProgress();
+}
+
+void TForm1::onPageFinished(const QString& address, bool ok, const QString& reason) {
+    ++m_pagesDone;
+    if (!ok)
+        m_failures.append({address, reason});
+    showNewRecords();
+    showProgress();
+}
+
+void TForm1::showProgress() {
+    if (!m_analysing)
+        return;
+    // The page the lists wait for: the first one not done. Several may be loading at once.
+    const int current = std::min(m_pagesDone + 1, std::max(m_pagesTotal, 1));
+    const QString address = current <= m_pageAddresses.size() ? m_pageAddresses.at(current - 1) : QString();
     // The count goes on a line of its own and cannot be broken: with thousands of pages it is set
     // smaller rather than cut off ("1056/100" for 1056 of 10000).
-    const QString count = QStringLiteral("%1/%2").arg(index).arg(total);
+    const QString count = QStringLiteral("%1/%2").arg(current).arg(m_pagesTotal);
     QFont font = WindowFont::font(LabelFontHeight);
     const int room = Label1->contentsRect().width();
     while (font.pixelSize() > SmallestLabelFontHeight && QFontMetrics(font).horizontalAdvance(count) > room)
         font.setPixelSize(font.pixelSize() - 1);
     if (font != Label1->font())
         Label1->setFont(font);
-    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count));
-}
-
-void TForm1::onPageFinished(const QString& address, bool ok, const QString& reason) {
-    if (!ok)
-        m_failures.append({address, reason});
+    // Below the count, as much of the address as fits; the whole of it in the tool tip.
+    const QString shown = QFontMetrics(font).elidedText(address, Qt::ElideMiddle, room);
+    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count) +
+                    (shown.isEmpty() ? QString() : QLatin1Char('\n') + shown));
+    Label1->setToolTip(address);
 }
 
 void TForm1::onFinished(bool cancelled) {
     m_analysing = false;
     Button5->setText(StartCaption);
     Button5->setAccessibleName(StartCaption);
-    Button3Click();
+    // The lists already show what was found, filtered as the user chose; a cancelled analysis
+    // keeps what was shown.
+    showNewRecords();
+    updateTitle(m_pages);
+    updateTitle(m_files);
     Label1->setFont(WindowFont::font(LabelFontHeight));
     Label1->setText(DoneCaption);
+    Label1->setToolTip(QString());
     Q_EMIT analysisFinished(cancelled);
     reportFailures();
 }

@@ -44,6 +44,7 @@ public:
         int pageTimeoutMs = 30000;    // a page not complete after this long is harvested as it stands
         int collectTimeoutMs = 10000; // bound for collecting one page's addresses
         QString settingsFile;         // the INI file the window remembers its state in; empty: none
+        int parallel = 0;             // pages loaded at a time; 0: the harvester's default
     };
 
     explicit TForm1(QWidget* parent = nullptr);
@@ -129,7 +130,6 @@ public:
     void Button7Click();
     void Button4Click();
     void Close1Click();
-    void WB1DocumentComplete(bool ok, const QString& errorText);
 
 Q_SIGNALS:
     // An analysis has ended (cancelled or not) and the lists show its records.
@@ -142,6 +142,10 @@ protected:
 private:
     struct ResultList {
         QGroupBox* box = nullptr;
+        // The filter text the list shows, while one is applied (entries that arrive during an
+        // analysis are matched against it).
+        QString filterText;
+        bool filtered = false;
         QListView* view = nullptr;
         QStringListModel* model = nullptr;
         ResultListDelegate* delegate = nullptr;
@@ -171,6 +175,9 @@ private:
     void destroyHarvester();
 
     void showEntries(ResultList& list, ResultFilter::Entries entries);
+    void appendEntries(ResultList& list, qsizetype from);
+    void showNewRecords();
+    void showProgress();
     void clearList(ResultList& list);
     void updateTitle(ResultList& list);
     void filter(ResultList& list, const QString& filterText);
@@ -193,6 +200,12 @@ private:
     };
     QList<Failure> m_failures;
     std::unique_ptr<AppSettings> m_settings;
+    // During an analysis: the pages it has, those done, and the addresses of those started.
+    int m_pagesTotal = 0;
+    int m_pagesDone = 0;
+    QStringList m_pageAddresses;
+    // The records already in the lists.
+    qsizetype m_recordsShown = 0;
     ResultList m_pages;
     ResultList m_files;
     QList<QPointer<TForm3>> m_textViews;

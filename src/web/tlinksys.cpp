@@ -1,27 +1,76 @@
 #include "tlinksys.h"
 
 #include "AddressInput.h"
+#include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
 #include "TWebBrowser.h"
 
+#include <QTimer>
+
+#include <algorithm>
+
 tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
-    : QObject(parent)
-    , m_browser(browser) {
-    m_pageTimer.setSingleShot(true);
-    connect(&m_pageTimer, &QTimer::timeout, this, &tlinksys::onPageTimeout);
-    // Without its browser an analysis cannot go on: it ends as cancelled, the records kept.
-    if (browser)
-        connect(browser, &QObject::destroyed, this, [this]() {
-            m_browser.clear();
-            Cancel();
-        });
+    : QObject(parent) {
+    auto* slot = new HarvestSlot(browser, this);
+    adoptBrowser(slot);
+    m_slots.push_back(slot);
 }
 
+tlinksys::tlinksys(BrowserFactory factory, int parallel, QObject* parent)
+    : QObject(parent)
+    , m_factory(std::move(factory))
+    , m_parallel(std::max(1, parallel)) {}
+
 tlinksys::~tlinksys() {
-    // A page still loading for this harvester is of no use to anyone any more.
-    if (m_stage != Stage::Idle && m_browser)
-        m_browser->Stop();
+    // Pages still loading for this harvester are of no use to anyone any more.
+    stopAll();
+}
+
+tlinksys::BrowserFactory tlinksys::browsersOn(QWebEngineProfile* profile) {
+    return [profile](QObject* parent) {
+        return new TWebBrowser(profile, parent);
+    };
+}
+
+int tlinksys::defaultParallel() {
+    return 4;
+}
+
+int tlinksys::parallel() const {
+    return m_parallel;
+}
+
+void tlinksys::adoptBrowser(HarvestSlot* slot) {
+    slot->setPageTimeout(m_pageTimeoutMs);
+    slot->setCollectTimeout(m_collectTimeoutMs);
+    connect(slot, &HarvestSlot::pageDone, this, &tlinksys::onPageDone);
+    // Without its browsers an analysis cannot go on: it ends as cancelled, the records kept.
+    connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
+    if (TWebBrowser* browser = slot->browser()) {
+        DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
+        connect(browser, &TWebBrowser::DocumentComplete, this,
+                [this, browser](bool ok, const QString& errorText) {
+                    browser->Stop();
+                    HarvestDocument(browser, ok, errorText);
+                });
+    }
+}
+
+HarvestSlot* tlinksys::idleSlot() {
+    for (HarvestSlot* slot : m_slots)
+        if (slot->isIdle())
+            return slot;
+    if (!m_factory || int(m_slots.size()) >= m_parallel)
+        return nullptr;
+    TWebBrowser* browser = m_factory(this);
+    auto* slot = new HarvestSlot(browser, this);
+    // The slot owns the browser it loads into.
+    if (browser)
+        browser->setParent(slot);
+    adoptBrowser(slot);
+    m_slots.push_back(slot);
+    return slot;
 }
 
 void tlinksys::LoadAll(const QStringList& lines) {
@@ -29,8 +78,7 @@ void tlinksys::LoadAll(const QStringList& lines) {
         m_pending.append(AddressInput::lines(line));
     m_total = m_started + int(m_pending.size());
     Busy = 1;
-    if (m_stage == Stage::Idle)
-        scheduleNext();
+    scheduleNext();
 }
 
 void tlinksys::Load(const QString& line) {
@@ -40,25 +88,44 @@ void tlinksys::Load(const QString& line) {
 void tlinksys::Cancel() {
     if (!Busy)
         return;
+    ++m_run;
     m_pending.clear();
-    m_pageTimer.stop();
-    ++m_token; // a collection still under way is no longer awaited
-    const bool wasLoading = m_stage != Stage::Idle;
-    m_stage = Stage::Idle;
+    stopAll();
+    // Pages loaded ahead of one still loading were never reported: they go with it.
+    m_pages.clear();
+    m_nextToRecord = m_started + 1;
     m_scheduled = false;
     m_total = m_started;
     Busy = 0;
-    if (wasLoading && m_browser)
-        m_browser->Stop();
     Q_EMIT finished(true);
+}
+
+void tlinksys::stopAll() {
+    for (HarvestSlot* slot : m_slots)
+        slot->cancel();
 }
 
 void tlinksys::setPageTimeout(int ms) {
     m_pageTimeoutMs = std::max(0, ms);
+    for (HarvestSlot* slot : m_slots)
+        slot->setPageTimeout(m_pageTimeoutMs);
 }
 
 void tlinksys::setCollectTimeout(int ms) {
     m_collectTimeoutMs = std::max(0, ms);
+    for (HarvestSlot* slot : m_slots)
+        slot->setCollectTimeout(m_collectTimeoutMs);
+}
+
+void tlinksys::setNoScripts(bool on) {
+    m_noScripts = on;
+    for (HarvestSlot* slot : m_slots)
+        if (slot->browser())
+            DocumentOnlyInterceptor::apply(slot->browser()->profile(), on);
+}
+
+bool tlinksys::noScripts() const {
+    return m_noScripts;
 }
 
 bool tlinksys::FindURL(const QString& url, qint32 kind) const {
@@ -76,106 +143,87 @@ void tlinksys::scheduleNext() {
         return;
     m_scheduled = true;
     // From the event loop: signals never reach the caller from inside LoadAll or from inside the
-    // handler of the previous page.
-    QTimer::singleShot(0, this, [this, token = m_token]() {
-        if (token != m_token || !m_scheduled)
+    // handler of a page.
+    QTimer::singleShot(0, this, [this, run = m_run]() {
+        if (run != m_run || !m_scheduled)
             return;
         m_scheduled = false;
-        startNext();
+        startPages();
     });
 }
 
-void tlinksys::startNext() {
-    if (m_pending.isEmpty()) {
-        m_stage = Stage::Idle;
+void tlinksys::startPages() {
+    const quint64 run = m_run;
+    QPointer<tlinksys> self(this);
+    while (!m_pending.isEmpty()) {
+        HarvestSlot* slot = nullptr;
+        const QString& line = m_pending.first();
+        const QUrl url = AddressInput::toUrl(line);
+        const bool loadable = url.isValid() && isPageScheme(url.scheme());
+        // An address that cannot be loaded takes no page.
+        if (loadable && !(slot = idleSlot()))
+            break;
+        const QString address = url.isValid() ? url.toString() : line;
+        m_pending.removeFirst();
+        const int index = ++m_started;
+        m_pages[index].address = address;
+        Q_EMIT pageStarted(index, m_total, address);
+        if (!self || run != m_run)
+            return; // cancelled from a pageStarted handler
+        if (!url.isValid())
+            onPageDone(index, {false, tr("アドレスとして読めません"), false, {}});
+        else if (!loadable)
+            onPageDone(index,
+                       {false,
+                        tr("ページのアドレスではありません（http, https, file のアドレスを読み込みます）"),
+                        false,
+                        {}});
+        else
+            slot->start(index, url);
+        if (!self || run != m_run)
+            return;
+    }
+    if (m_pending.isEmpty() && m_pages.empty() && Busy) {
         Busy = 0;
         Q_EMIT finished(false);
-        return;
     }
-    const QString line = m_pending.takeFirst();
-    ++m_started;
-    m_url = AddressInput::toUrl(line);
-    m_address = m_url.isValid() ? m_url.toString() : line;
-    m_stage = Stage::Navigating;
-    Q_EMIT pageStarted(m_started, m_total, m_address);
-    if (m_stage != Stage::Navigating)
-        return; // cancelled from a pageStarted handler
-
-    if (!m_url.isValid()) {
-        finishPage(false, tr("アドレスとして読めません"));
-        return;
-    }
-    if (!isPageScheme(m_url.scheme())) {
-        finishPage(false, tr("ページのアドレスではありません（http, https, file のアドレスを読み込みます）"));
-        return;
-    }
-    if (!m_browser) {
-        finishPage(false, tr("ブラウザがありません"));
-        return;
-    }
-    m_browser->Navigate(m_url);
-    if (m_pageTimeoutMs > 0)
-        m_pageTimer.start(m_pageTimeoutMs);
 }
 
-void tlinksys::HarvestDocument(bool ok, const QString& errorText) {
-    if (!Busy || m_stage != Stage::Navigating)
+void tlinksys::HarvestDocument(TWebBrowser* browser, bool ok, const QString& errorText) {
+    if (!Busy || !browser)
         return;
-    m_pageTimer.stop();
-    if (!ok) {
-        finishPage(false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText);
-        return;
-    }
-    collect(false);
+    for (HarvestSlot* slot : m_slots)
+        if (slot->browser() == browser)
+            slot->loadCompleted(ok, errorText);
 }
 
-void tlinksys::onPageTimeout() {
-    if (m_stage != Stage::Navigating)
+void tlinksys::onPageDone(int index, const HarvestSlot::Result& result) {
+    auto page = m_pages.find(index);
+    if (page == m_pages.end())
         return;
-    // Collecting first: the completion that Stop may cause is then ignored.
-    m_stage = Stage::Collecting;
-    m_loadBegun = !m_browser || m_browser->NavigationBegun();
-    if (m_browser)
-        m_browser->Stop();
-    collect(true);
+    page->second.done = true;
+    page->second.result = result;
+    recordInOrder();
 }
 
-void tlinksys::collect(bool timedOut) {
-    m_stage = Stage::Collecting;
-    if (!m_browser) {
-        finishPage(false, tr("ブラウザがありません"));
-        return;
-    }
-    const quint64 token = ++m_token;
+void tlinksys::recordInOrder() {
+    const quint64 run = m_run;
     QPointer<tlinksys> self(this);
-    m_browser->CollectAddresses(
-        m_collectTimeoutMs, [self, token, timedOut](bool ok, const PageAddresses& a, const QString& reason) {
-            if (!self || token != self->m_token || self->m_stage != Stage::Collecting)
-                return;
-            self->onCollected(ok, a, reason, timedOut);
-        });
-}
-
-void tlinksys::onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut) {
-    const int seconds = (m_pageTimeoutMs + 999) / 1000;
-    if (!ok) {
-        finishPage(false, reason);
-        return;
+    for (auto page = m_pages.find(m_nextToRecord); page != m_pages.end() && page->second.done;
+         page = m_pages.find(m_nextToRecord)) {
+        const Page done = std::move(page->second);
+        m_pages.erase(page);
+        ++m_nextToRecord;
+        m_address = done.address;
+        if (done.result.collected)
+            addRecords(done.result.addresses);
+        Q_EMIT pageFinished(done.address, done.result.ok, done.result.reason);
+        // A handler may have cancelled the analysis, or destroyed the harvester.
+        if (!self || run != m_run)
+            return;
     }
-    if (!addresses.fromLastNavigate) {
-        if (timedOut && !m_loadBegun)
-            finishPage(false, tr("ブラウザがこのアドレスを読み込みませんでした"));
-        else
-            finishPage(false, timedOut ? tr("時間切れ: %1 秒たっても応答がありません").arg(seconds)
-                                       : tr("ページが表示されませんでした（応答に文書がありません）"));
-        return;
-    }
-    addRecords(addresses);
-    if (timedOut)
-        finishPage(false,
-                   tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(seconds));
-    else
-        finishPage(true, {});
+    // The next pages are started from the event loop, so a handler of pageFinished may Cancel.
+    scheduleNext();
 }
 
 void tlinksys::addRecords(const PageAddresses& addresses) {
@@ -196,17 +244,6 @@ void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source)
     if (url.isEmpty() || FindURL(url, kind))
         return;
     List.Add(tURLData::make(url, kind, Level, source));
-}
-
-void tlinksys::finishPage(bool ok, const QString& reason) {
-    m_pageTimer.stop();
-    m_stage = Stage::Idle;
-    ++m_token;
-    const QString address = m_address;
-    // The next page is started from the event loop, so a handler of pageFinished may Cancel.
-    if (!m_pending.isEmpty() || Busy)
-        scheduleNext();
-    Q_EMIT pageFinished(address, ok, reason);
 }
 
 QString tlinksys::LocalFileName(const QString& url) {

@@ -1,28 +1,51 @@
 #pragma once
 
+#include "HarvestSlot.h"
 #include "tURLDataList.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QTimer>
 #include <QUrl>
 
+#include <functional>
+#include <map>
+#include <vector>
+
+class QWebEngineProfile;
 class TWebBrowser;
 struct PageAddresses;
 
-// The page harvester: loads the addresses of one analysis one after another into the hidden
-// browser and records every link, image and embed address of each page, in harvest order.
+// The page harvester: loads the addresses of one analysis into hidden browser pages, several at a
+// time, and records every link, image and embed address of each page. Whatever the number of pages
+// loading side by side, the records come out as one page after another would give them: each page's
+// records in input order, the duplicate test in that order. A page that is done early waits until
+// every page before it is done.
 //
-// Everything is asynchronous: LoadAll and Load return at once; pageStarted / pageFinished report
-// each page and finished ends the analysis. The owner of the browser connects its DocumentComplete
-// to a handler that calls Stop on the browser and then HarvestDocument here.
+// Everything is asynchronous: LoadAll and Load return at once; pageStarted reports each page as it
+// starts loading, pageFinished each page in input order once its records are in the list, and
+// finished ends the analysis. The harvester connects itself to its browsers: each completion of a
+// load is followed by Stop on that browser and then HarvestDocument.
 class tlinksys : public QObject {
     Q_OBJECT
 public:
+    // Makes the browser of one more hidden page, a child of parent.
+    using BrowserFactory = std::function<TWebBrowser*(QObject* parent)>;
+
+    // One page at a time, in the given browser (which stays the caller's).
     explicit tlinksys(TWebBrowser* browser, QObject* parent = nullptr);
+    // Up to parallel pages at a time, each in a browser that factory makes when it is first needed;
+    // they live as long as the harvester and load one page after another.
+    tlinksys(BrowserFactory factory, int parallel, QObject* parent = nullptr);
     ~tlinksys() override;
+
+    // Browsers of hidden pages on one shared profile.
+    static BrowserFactory browsersOn(QWebEngineProfile* profile);
+    // How many pages load at a time unless told otherwise.
+    static int defaultParallel();
+    // The most pages that load at a time (at least 1).
+    int parallel() const;
 
     tURLDataList List; // the records, harvest order
     qint32 Level = 0;  // always 0, copied into every record
@@ -34,18 +57,23 @@ public:
     void LoadAll(const QStringList& lines);
     // One page.
     void Load(const QString& line);
-    // Stops what is loading and forgets the addresses still waiting; finished(true) follows. The
-    // records found so far stay.
+    // Stops every page that is loading and forgets the addresses still waiting; finished(true)
+    // follows. The records of the pages reported by pageFinished stay; those of later pages that
+    // were already loaded are dropped with them.
     void Cancel();
 
     // A page not complete after this long is stopped and harvested as it stands (default 30000).
     void setPageTimeout(int ms);
     // Bound for collecting a loaded page's addresses (default 10000).
     void setCollectTimeout(int ms);
+    // The no-script mode for the pages loaded from now on: the engine fetches each page's document
+    // and nothing else, and runs none of its scripts (see DocumentOnlyInterceptor). Off by default.
+    void setNoScripts(bool on);
+    bool noScripts() const;
 
-    // The owner calls it from its DocumentComplete handler, after Stop. Only the first completion
-    // after a navigation harvests; others, and any while idle, are ignored.
-    void HarvestDocument(bool ok, const QString& errorText);
+    // The end of a load in one of the harvester's browsers, after Stop. Only the first completion
+    // after a navigation harvests; others, and any while that page is idle, are ignored.
+    void HarvestDocument(TWebBrowser* browser, bool ok, const QString& errorText);
     // True when a record of this kind has exactly this address.
     bool FindURL(const QString& url, qint32 kind) const;
 
@@ -57,37 +85,47 @@ public:
 Q_SIGNALS:
     // index is 1-based; total counts the addresses of the analysis so far.
     void pageStarted(int index, int total, const QString& address);
-    // ok is false when the page failed (no records) or did not complete in time (harvested as far
-    // as it had loaded); reason says which, in words for the user.
+    // In input order, once the page's records are in the list. ok is false when the page failed (no
+    // records) or did not complete in time (harvested as far as it had loaded); reason says which,
+    // in words for the user.
     void pageFinished(const QString& address, bool ok, const QString& reason);
     void finished(bool cancelled);
 
 private:
+    // A page of the analysis from its start until its records are in the list.
+    struct Page {
+        QString address;
+        bool done = false;
+        HarvestSlot::Result result;
+    };
+
     static bool isPageScheme(const QString& scheme);
 
-    enum class Stage { Idle, Navigating, Collecting };
-
+    void adoptBrowser(HarvestSlot* slot);
+    HarvestSlot* idleSlot();
     void scheduleNext();
-    void startNext();
-    void onPageTimeout();
-    void collect(bool timedOut);
-    void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
+    void startPages();
+    void onPageDone(int index, const HarvestSlot::Result& result);
+    void recordInOrder();
     void addRecords(const PageAddresses& addresses);
     void addRecord(const QString& url, qint32 kind, const QString& source);
-    void finishPage(bool ok, const QString& reason);
+    void stopAll();
 
-    QPointer<TWebBrowser> m_browser;
+    BrowserFactory m_factory;
+    int m_parallel = 1;
+    std::vector<HarvestSlot*> m_slots;
     QStringList m_pending;
     int m_started = 0;
     int m_total = 0;
-    Stage m_stage = Stage::Idle;
+    // The next page whose records go into the list (1-based).
+    int m_nextToRecord = 1;
+    std::map<int, Page> m_pages;
+    // The address of the page whose records are being added.
     QString m_address;
-    QUrl m_url;
-    quint64 m_token = 0;
+    // Counts analyses and cancels: work begun for an earlier one is dropped.
+    quint64 m_run = 0;
     bool m_scheduled = false;
-    QTimer m_pageTimer;
-    // The engine began to load the current page before its time ran out.
-    bool m_loadBegun = true;
+    bool m_noScripts = false;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
 };

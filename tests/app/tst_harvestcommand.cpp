@@ -3,9 +3,12 @@
 #include "ProgramRun.h"
 #include "TestHttpServer.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTcpServer>
 #include <QTest>
 
@@ -30,6 +33,10 @@ private Q_SLOTS:
     void jsonLines();
     void addressesFromStandardInput();
     void failuresGoToStandardErrorAndExitOne();
+    void sameOutputWhateverTheParallelPages_data();
+    void sameOutputWhateverTheParallelPages();
+    void eachPageIsPrintedOnceItAndThoseBeforeAreDone();
+    void noScripts();
     void usageErrors_data();
     void usageErrors();
     void helpIsNoError();
@@ -55,6 +62,14 @@ void TestHarvestCommand::initTestCase() {
     m_server.route(QStringLiteral("/two.html"), TestHttpResponse::html(R"HTML(<!doctype html>
 <a href="a.html">a</a><a href="b.html">b</a><img src="pic.png">)HTML"));
     m_server.route(QStringLiteral("/gone.html"), TestHttpResponse::error(404, "<p>gone</p>"));
+    m_server.route(QStringLiteral("/late.html"), [](const TestHttpRequest&) {
+        TestHttpResponse r =
+            TestHttpResponse::html(R"HTML(<a href="late-link.html">l</a><img src="pic.png">)HTML");
+        r.delayMs = 2500;
+        return r;
+    });
+    m_server.route(QStringLiteral("/scripted.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="static.html">s</a><script>document.write('<a href="written.html">w</a>');</script>)HTML"));
 }
 
 Outcome TestHarvestCommand::harvest(const QStringList& arguments, const QByteArray& input,
@@ -143,6 +158,75 @@ void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
                           closed + QStringLiteral("\t接続を拒否されました")}));
 }
 
+void TestHarvestCommand::sameOutputWhateverTheParallelPages_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("default") << QStringList{};
+    QTest::newRow("one at a time") << QStringList{QStringLiteral("--parallel"), QStringLiteral("1")};
+    QTest::newRow("three") << QStringList{QStringLiteral("--parallel=3")};
+    QTest::newRow("more than pages") << QStringList{QStringLiteral("--parallel"), QStringLiteral("16")};
+}
+
+void TestHarvestCommand::sameOutputWhateverTheParallelPages() {
+    QFETCH(QStringList, options);
+    // The slow first page is done last, yet its records come first, and it is the first finder of
+    // what the later pages repeat.
+    const Outcome o = harvest(options + QStringList{QStringLiteral("--json"), u("/late.html"),
+                                                    u("/gone.html"), u("/one.html"), u("/two.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 1);
+    QStringList seen;
+    for (const QString& line : o.out) {
+        const QJsonObject obj = QJsonDocument::fromJson(line.toUtf8()).object();
+        seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
+                    obj.value("source").toString());
+    }
+    QCOMPARE(seen, (QStringList{
+                       "page " + u("/late-link.html") + ' ' + u("/late.html"),
+                       "image " + u("/pic.png") + ' ' + u("/late.html"),
+                       "page " + u("/a.html") + ' ' + u("/one.html"),
+                       "script javascript:void(0) " + u("/one.html"),
+                       "page " + u("/%E6%97%A5%E6%9C%AC.html") + ' ' + u("/one.html"),
+                       "embed " + u("/m.swf") + ' ' + u("/one.html"),
+                       "page " + u("/b.html") + ' ' + u("/two.html"),
+                   }));
+    QCOMPARE(o.err.filter(QStringLiteral("\t")), QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404")});
+}
+
+void TestHarvestCommand::eachPageIsPrintedOnceItAndThoseBeforeAreDone() {
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    program.setProcessEnvironment(environment);
+    program.start(m_binary, {QStringLiteral("harvest"), u("/two.html"), u("/late.html")});
+    QVERIFY(program.waitForStarted());
+    // The first page's records are out while the second page's server still keeps its answer.
+    QByteArray out;
+    QElapsedTimer clock;
+    clock.start();
+    while (!out.contains("pic.png") && clock.elapsed() < 20000 && program.state() == QProcess::Running) {
+        program.waitForReadyRead(100);
+        out += program.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("pic.png\n"), out.constData());
+    QCOMPARE(program.state(), QProcess::Running);
+    QVERIFY(!out.contains("late-link"));
+    QVERIFY(program.waitForFinished(30000));
+    out += program.readAllStandardOutput();
+    QCOMPARE(QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             (QStringList{"page\t" + u("/a.html"), "page\t" + u("/b.html"), "image\t" + u("/pic.png"),
+                          "page\t" + u("/late-link.html")}));
+}
+
+void TestHarvestCommand::noScripts() {
+    const Outcome with = harvest({u("/scripted.html")});
+    QCOMPARE(with.out, (QStringList{"page\t" + u("/static.html"), "page\t" + u("/written.html")}));
+    const Outcome without = harvest({QStringLiteral("--no-scripts"), u("/scripted.html")});
+    QVERIFY(without.finished);
+    QCOMPARE(without.exitCode, 0);
+    QCOMPARE(without.out, QStringList{"page\t" + u("/static.html")});
+}
+
 void TestHarvestCommand::usageErrors_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
@@ -151,6 +235,13 @@ void TestHarvestCommand::usageErrors_data() {
                                     << QByteArray();
     QTest::newRow("nothing on standard input") << QStringList{} << QByteArray("\n  \n");
     QTest::newRow("only blank addresses") << QStringList{QStringLiteral("  ")} << QByteArray();
+    for (const char* bad : {"0", "x", "33", "-2", ""})
+        QTest::addRow("--parallel \"%s\"", bad)
+            << QStringList{QStringLiteral("--parallel=") + QLatin1String(bad),
+                           QStringLiteral("http://x.invalid/")}
+            << QByteArray();
+    QTest::newRow("--parallel without its number")
+        << QStringList{QStringLiteral("--parallel")} << QByteArray();
 }
 
 void TestHarvestCommand::usageErrors() {

@@ -13,12 +13,14 @@
 #include <QTest>
 #include <QWebEnginePage>
 
+#include <csignal>
+#include <functional>
 #include <memory>
+#include <set>
 
 namespace {
 
-// One analysis as the main window runs it: the browser's completion goes to Stop, then to the
-// harvester.
+// One analysis in one given browser (the harvester connects itself to it).
 struct Harvest {
     TWebBrowser browser;
     std::unique_ptr<tlinksys> harvester = std::make_unique<tlinksys>(&browser);
@@ -32,13 +34,10 @@ struct Harvest {
     QList<int> startedIndexes;
     QList<bool> finishes;
 
-    Harvest() {
-        QObject::connect(&browser, &TWebBrowser::DocumentComplete, &browser,
-                         [this](bool ok, const QString& errorText) {
-                             browser.Stop();
-                             if (harvester)
-                                 harvester->HarvestDocument(ok, errorText);
-                         });
+    Harvest() { watch(); }
+    // Up to parallel pages at a time, on the profile of browser.
+    explicit Harvest(int parallel) {
+        harvester = std::make_unique<tlinksys>(tlinksys::browsersOn(browser.profile()), parallel);
         watch();
     }
     void watch() {
@@ -61,6 +60,22 @@ struct Harvest {
         while (finishes.isEmpty() && clock.elapsed() < timeoutMs)
             QTest::qWait(20);
         return !finishes.isEmpty();
+    }
+    // Every browser the harvester loads into.
+    QList<TWebBrowser*> browsers() const {
+        QList<TWebBrowser*> all = harvester->findChildren<TWebBrowser*>();
+        if (all.isEmpty())
+            all.append(const_cast<TWebBrowser*>(&browser));
+        return all;
+    }
+    // "kind url source" for each record, then "address ok reason" for each page, in order.
+    QStringList outcome() const {
+        QStringList out;
+        for (const tURLData& r : harvester->List.records())
+            out.append(tURLData::kindName(r.Kind) + QLatin1Char(' ') + r.URL + QLatin1Char(' ') + r.Source);
+        for (const Page& p : pages)
+            out.append(QStringLiteral("%1 %2 %3").arg(p.address).arg(p.ok).arg(p.reason));
+        return out;
     }
     // "kind url" for each record, list order.
     QStringList records() const {
@@ -100,8 +115,21 @@ private Q_SLOTS:
     void pageThatMovesOnByItself();
     void samePageWithAFragment();
     void abandonedLoadOfThePageBeforeIsNotTheNextPages();
+    void parallelRunsGiveTheSameOutcome_data();
+    void parallelRunsGiveTheSameOutcome();
+    void cancelDuringAParallelRun();
+    void noScriptMode_data();
+    void noScriptMode();
 
 private:
+    // Kills the renderer of the page that shows path, as a crash would end it. The engine may ask
+    // for the page's script before the program hears that the page is shown: it tries again.
+    void killRendererShowing(const QString& path, int tries);
+    QStringList parallelFixture();
+    QStringList m_sequentialOutcome;
+    // The browsers of the run under way, for the crashing page.
+    std::function<QList<TWebBrowser*>()> m_crashTarget;
+
     TestHttpServer m_server;
     QString u(const QString& path) const { return m_server.urlText(path); }
 };
@@ -443,8 +471,8 @@ void TestLinkSys::completionWhileIdleOrCollectingChangesNothing() {
     m_server.route(QStringLiteral("/idle.html"), TestHttpResponse::html(R"HTML(<a href="i.html">i</a>)HTML"));
     Harvest h;
     // Idle: nothing happens, not even for a successful completion.
-    h.harvester->HarvestDocument(true, {});
-    h.harvester->HarvestDocument(false, QStringLiteral("x"));
+    h.harvester->HarvestDocument(&h.browser, true, {});
+    h.harvester->HarvestDocument(&h.browser, false, QStringLiteral("x"));
     QTest::qWait(100);
     QCOMPARE(h.harvester->Busy, 0);
     QVERIFY(h.pages.isEmpty());
@@ -453,7 +481,7 @@ void TestLinkSys::completionWhileIdleOrCollectingChangesNothing() {
     // Only the first completion after a navigation counts: a late failure report (a frame, a
     // page-initiated load) cannot turn a harvested page into a failed one.
     QObject::connect(&h.browser, &TWebBrowser::DocumentComplete, h.harvester.get(),
-                     [&h]() { h.harvester->HarvestDocument(false, QStringLiteral("late")); });
+                     [&h]() { h.harvester->HarvestDocument(&h.browser, false, QStringLiteral("late")); });
     QVERIFY(h.run({u("/idle.html")}));
     QCOMPARE(h.pages.size(), 1);
     QVERIFY(h.pages.first().ok);
@@ -532,11 +560,6 @@ void TestLinkSys::browserGoneMidAnalysis() {
     m_server.route(QStringLiteral("/g1.html"), TestHttpResponse::html(R"HTML(<a href="g.html">g</a>)HTML"));
     auto browser = std::make_unique<TWebBrowser>();
     tlinksys harvester(browser.get());
-    QObject::connect(browser.get(), &TWebBrowser::DocumentComplete, &harvester,
-                     [&browser, &harvester](bool ok, const QString& errorText) {
-                         browser->Stop();
-                         harvester.HarvestDocument(ok, errorText);
-                     });
     QSignalSpy finished(&harvester, &tlinksys::finished);
     QSignalSpy started(&harvester, &tlinksys::pageStarted);
     harvester.LoadAll({u("/g1.html"), u("/stuck2"), u("/g1.html")});
@@ -633,6 +656,216 @@ void TestLinkSys::abandonedLoadOfThePageBeforeIsNotTheNextPages() {
     QVERIFY2(h.pages.at(0).ok, qPrintable(h.pages.at(0).reason));
     QVERIFY2(h.pages.at(1).ok, qPrintable(h.pages.at(1).reason));
     QVERIFY(h.records().contains("page " + u("/n2.html")));
+}
+
+void TestLinkSys::killRendererShowing(const QString& path, int tries) {
+    if (!m_crashTarget)
+        return;
+    for (TWebBrowser* b : m_crashTarget())
+        if (b->page()->url().path() == path && b->page()->renderProcessPid() > 0) {
+            ::kill(pid_t(b->page()->renderProcessPid()), SIGKILL);
+            return;
+        }
+    if (tries > 0)
+        QTimer::singleShot(20, this, [this, path, tries]() { killRendererShowing(path, tries - 1); });
+}
+
+// Pages that finish out of input order: a slow page whose addresses recur on later fast ones (the
+// first finder is the earlier page all the same), a page that times out, one whose renderer
+// crashes mid-load, an HTTP error and a line that is no address.
+QStringList TestLinkSys::parallelFixture() {
+    m_server.route(QStringLiteral("/par/slow.html"), [](const TestHttpRequest&) {
+        TestHttpResponse r = TestHttpResponse::html(
+            R"HTML(<a href="shared.html">s</a><img src="shared.png"><a href="slow-only.html">o</a>)HTML");
+        r.delayMs = 700;
+        return r;
+    });
+    m_server.route(QStringLiteral("/par/fast.html"),
+                   TestHttpResponse::html(
+                       R"HTML(<a href="fast.html">f</a><a href="shared.html">s</a>
+<img src="shared.png"><img src="fast.png"><a href="shared.png">as a link</a>)HTML"));
+    m_server.route(QStringLiteral("/par/first.html"),
+                   TestHttpResponse::html(R"HTML(<a href="first.html">1</a><img src="fast.png">)HTML"));
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/par/hang"), hang);
+    m_server.route(
+        QStringLiteral("/par/crash.html"),
+        TestHttpResponse::html(R"HTML(<a href="before-crash.html">b</a><script src="crash.js"></script>
+<a href="after-crash.html">a</a>)HTML"));
+    // The crashing page's script is asked for while the page loads: its renderer is killed then.
+    m_server.route(QStringLiteral("/par/crash.js"), [this](const TestHttpRequest&) {
+        QMetaObject::invokeMethod(
+            this, [this]() { killRendererShowing(QStringLiteral("/par/crash.html"), 50); },
+            Qt::QueuedConnection);
+        TestHttpResponse r;
+        r.hang = true;
+        return r;
+    });
+    // A renderer stuck in a script: its page is replaced before it loads anything else.
+    m_server.route(
+        QStringLiteral("/par/spin.html"),
+        TestHttpResponse::html(R"HTML(<a href="spin.html">s</a><script>while (true) {}</script>)HTML"));
+    m_server.route(QStringLiteral("/par/missing.html"),
+                   TestHttpResponse::error(404, "<a href=\"no.html\">n</a>"));
+    return {u("/par/first.html"), u("/par/slow.html"),     u("/par/hang"),         u("/par/fast.html"),
+            u("/par/crash.html"), QStringLiteral("a b c"), u("/par/missing.html"), u("/par/fast.html?again"),
+            u("/par/first.html"), u("/par/spin.html")};
+}
+
+void TestLinkSys::parallelRunsGiveTheSameOutcome_data() {
+    QTest::addColumn<int>("parallel");
+    // 0: the harvester in one given browser, as before pages loaded side by side.
+    QTest::newRow("one given browser") << 0;
+    QTest::newRow("1 at a time") << 1;
+    QTest::newRow("2 at a time") << 2;
+    QTest::newRow("4 at a time") << 4;
+    QTest::newRow("8 at a time, more than pages") << 8;
+}
+
+void TestLinkSys::parallelRunsGiveTheSameOutcome() {
+    QFETCH(int, parallel);
+    const QStringList lines = parallelFixture();
+    auto run = parallel == 0 ? std::make_unique<Harvest>() : std::make_unique<Harvest>(parallel);
+    Harvest& h = *run;
+    h.harvester->setPageTimeout(2500);
+    h.harvester->setCollectTimeout(3000);
+    m_crashTarget = [&h]() {
+        return h.browsers();
+    };
+    const bool ran = h.run(lines, 60000);
+    m_crashTarget = nullptr;
+    QVERIFY(ran);
+
+    QCOMPARE(h.finishes, QList<bool>{false});
+    QCOMPARE(h.startedIndexes, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+    QCOMPARE(h.pages.size(), lines.size());
+    // Records after each page: nothing of a later page comes before an earlier one is done.
+    QList<qsizetype> after;
+    for (const auto& p : std::as_const(h.pages))
+        after.append(p.recordsAfter);
+    QCOMPARE(after, (QList<qsizetype>{2, 5, 5, 7, 7, 7, 7, 7, 7, 7}));
+    QCOMPARE(h.records().mid(0, 5),
+             (QStringList{"page " + u("/par/first.html"), "image " + u("/par/fast.png"),
+                          "page " + u("/par/shared.html"), "page " + u("/par/slow-only.html"),
+                          "image " + u("/par/shared.png")}));
+    QCOMPARE(h.harvester->List.Items(3).Source, u("/par/slow.html"));
+    QCOMPARE(h.pages.at(2).reason, QStringLiteral("時間切れ: 3 秒たっても応答がありません"));
+    QCOMPARE(h.pages.at(4).reason, QStringLiteral("ページの処理が異常終了しました"));
+    QCOMPARE(h.pages.at(6).reason, QStringLiteral("HTTP 404"));
+    QVERIFY2(h.pages.at(9).reason.startsWith(QStringLiteral("時間切れ")), qPrintable(h.pages.at(9).reason));
+
+    const QStringList outcome = h.outcome();
+    if (parallel == 0)
+        m_sequentialOutcome = outcome;
+    else if (!m_sequentialOutcome.isEmpty())
+        QCOMPARE(outcome, m_sequentialOutcome);
+
+    // At most the given number of pages, each used for page after page, and a renderer each.
+    const QList<TWebBrowser*> browsers = h.browsers();
+    QVERIFY(browsers.size() <= std::max(parallel, 1));
+    std::set<qint64> renderers;
+    for (TWebBrowser* b : browsers)
+        if (b->page()->renderProcessPid() > 0)
+            renderers.insert(b->page()->renderProcessPid());
+    QVERIFY(int(renderers.size()) <= std::max(parallel, 1));
+    for (TWebBrowser* b : browsers)
+        QVERIFY(b->profile() == h.browser.profile());
+}
+
+void TestLinkSys::cancelDuringAParallelRun() {
+    TestHttpResponse hang;
+    hang.hang = true;
+    m_server.route(QStringLiteral("/pc/stuck"), hang);
+    for (int i = 1; i <= 8; ++i)
+        m_server.route(QStringLiteral("/pc/%1.html").arg(i),
+                       TestHttpResponse::html(QStringLiteral("<a href=\"l%1.html\">l</a>").arg(i).toUtf8()));
+    Harvest h(3);
+    QStringList lines{u("/pc/1.html"), u("/pc/stuck")};
+    for (int i = 3; i <= 8; ++i)
+        lines.append(u(QStringLiteral("/pc/%1.html").arg(i)));
+    h.harvester->LoadAll(lines);
+    // The pages after the stuck one load meanwhile, but wait for it.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server.requestsFor(QStringLiteral("/pc/4.html")).isEmpty(), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(h.startedIndexes.size(), 8, 20000);
+    QCOMPARE(h.pages.size(), 1);
+    QCOMPARE(h.harvester->Busy, 1);
+    h.harvester->Cancel();
+    QCOMPARE(h.finishes, QList<bool>{true});
+    QCOMPARE(h.harvester->Busy, 0);
+    // What was reported stays; pages loaded ahead of the stuck one are dropped with it.
+    QCOMPARE(h.records(), QStringList{"page " + u("/pc/l1.html")});
+    QCOMPARE(h.pages.size(), 1);
+    QTest::qWait(400);
+    QCOMPARE(h.finishes.size(), 1);
+    QCOMPARE(h.pages.size(), 1);
+    QCOMPARE(h.records().size(), 1);
+
+    // The same pages take the next analysis, which starts cleanly.
+    h.finishes.clear();
+    QVERIFY(h.run({u("/pc/3.html"), u("/pc/8.html")}));
+    QCOMPARE(h.finishes, QList<bool>{false});
+    QCOMPARE(h.records(), (QStringList{"page " + u("/pc/l1.html"), "page " + u("/pc/l3.html"),
+                                       "page " + u("/pc/l8.html")}));
+    QCOMPARE(h.browsers().size(), 3);
+}
+
+void TestLinkSys::noScriptMode_data() {
+    QTest::addColumn<bool>("noScripts");
+    QTest::addColumn<QStringList>("paths");
+    QTest::addColumn<bool>("subresourcesFetched");
+    QTest::newRow("scripts run") << false
+                                 << QStringList{"/ns/static.html", "/ns/written.html", "/ns/from-file.html",
+                                                "/ns/created.html"}
+                                 << true;
+    // As a browser with scripts turned off reads the page: the noscript element's content is
+    // markup, the scripts add nothing, and nothing but the page is fetched.
+    QTest::newRow("no scripts") << true << QStringList{"/ns/static.html", "/ns/noscript.html", "/ns/img.png"}
+                                << false;
+}
+
+void TestLinkSys::noScriptMode() {
+    QFETCH(bool, noScripts);
+    QFETCH(QStringList, paths);
+    QFETCH(bool, subresourcesFetched);
+    m_server.route(QStringLiteral("/ns/page.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<link rel="stylesheet" href="style.css">
+<a href="static.html">s</a>
+<script>document.write('<a href="written.html">w</a>');</script>
+<noscript><a href="noscript.html">n</a><img src="img.png"></noscript>
+<script src="code.js"></script>
+<iframe src="frame.html"></iframe>
+<div id=box></div>
+<script>var a = document.createElement('a'); a.href = 'created.html'; document.getElementById('box').appendChild(a);</script>
+)HTML"));
+    m_server.route(QStringLiteral("/ns/style.css"),
+                   TestHttpResponse::withType("text/css", "a { color: red }"));
+    m_server.route(
+        QStringLiteral("/ns/code.js"),
+        TestHttpResponse::withType("text/javascript", "document.write('<a href=\"from-file.html\">f</a>');"));
+    m_server.route(QStringLiteral("/ns/frame.html"),
+                   TestHttpResponse::html("<a href=\"in-frame.html\">i</a>"));
+    m_server.clearLog();
+
+    Harvest h(2);
+    h.harvester->setNoScripts(noScripts);
+    QCOMPARE(h.harvester->noScripts(), noScripts);
+    QVERIFY(h.run({u("/ns/page.html")}));
+    QVERIFY2(h.pages.first().ok, qPrintable(h.pages.first().reason));
+    QStringList expected;
+    for (const QString& path : std::as_const(paths))
+        expected.append((path.endsWith(QLatin1String(".png")) ? "image " : "page ") + u(path));
+    QCOMPARE(h.records(), expected);
+    for (const char* sub : {"/ns/style.css", "/ns/code.js", "/ns/frame.html"})
+        QCOMPARE(m_server.requestsFor(QString::fromLatin1(sub)).isEmpty(), !subresourcesFetched);
+
+    // The mode can be turned the other way for the same pages: the second run adds what the first
+    // did not see.
+    h.harvester->setNoScripts(!noScripts);
+    h.finishes.clear();
+    QVERIFY(h.run({u("/ns/page.html")}));
+    QVERIFY(h.records().contains("page " + u("/ns/created.html")));
+    QVERIFY(h.records().contains("page " + u("/ns/noscript.html")));
 }
 
 int main(int argc, char** argv) {

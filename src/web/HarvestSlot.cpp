@@ -1,0 +1,134 @@
+#include "HarvestSlot.h"
+
+HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
+    : QObject(parent)
+    , m_browser(browser) {
+    m_pageTimer.setSingleShot(true);
+    connect(&m_pageTimer, &QTimer::timeout, this, &HarvestSlot::onPageTimeout);
+    if (browser)
+        connect(browser, &QObject::destroyed, this, [this]() {
+            m_browser.clear();
+            Q_EMIT browserLost();
+        });
+}
+
+HarvestSlot::~HarvestSlot() {
+    // A page still loading for this slot is of no use to anyone any more.
+    cancel();
+}
+
+TWebBrowser* HarvestSlot::browser() const {
+    return m_browser;
+}
+
+bool HarvestSlot::isIdle() const {
+    return m_stage == Stage::Idle;
+}
+
+void HarvestSlot::setPageTimeout(int ms) {
+    m_pageTimeoutMs = std::max(0, ms);
+}
+
+void HarvestSlot::setCollectTimeout(int ms) {
+    m_collectTimeoutMs = std::max(0, ms);
+}
+
+void HarvestSlot::start(int index, const QUrl& url) {
+    m_index = index;
+    m_stage = Stage::Navigating;
+    m_loadBegun = true;
+    ++m_token;
+    if (!m_browser) {
+        const quint64 token = m_token;
+        QTimer::singleShot(0, this, [this, token]() {
+            if (token == m_token && m_stage == Stage::Navigating)
+                finish({false, tr("ブラウザがありません"), false, {}});
+        });
+        return;
+    }
+    m_browser->Navigate(url);
+    if (m_pageTimeoutMs > 0)
+        m_pageTimer.start(m_pageTimeoutMs);
+}
+
+void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
+    if (m_stage != Stage::Navigating)
+        return;
+    m_pageTimer.stop();
+    if (!ok) {
+        finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
+        return;
+    }
+    collect(false);
+}
+
+void HarvestSlot::cancel() {
+    if (m_stage == Stage::Idle)
+        return;
+    m_stage = Stage::Idle;
+    ++m_token; // a collection still under way is no longer awaited
+    m_pageTimer.stop();
+    if (m_browser)
+        m_browser->Stop();
+}
+
+void HarvestSlot::onPageTimeout() {
+    if (m_stage != Stage::Navigating)
+        return;
+    // Collecting first: the completion that Stop may cause is then ignored.
+    m_stage = Stage::Collecting;
+    m_loadBegun = !m_browser || m_browser->NavigationBegun();
+    if (m_browser)
+        m_browser->Stop();
+    collect(true);
+}
+
+void HarvestSlot::collect(bool timedOut) {
+    m_stage = Stage::Collecting;
+    const quint64 token = ++m_token;
+    if (!m_browser) {
+        QTimer::singleShot(0, this, [this, token]() {
+            if (token == m_token && m_stage == Stage::Collecting)
+                finish({false, tr("ブラウザがありません"), false, {}});
+        });
+        return;
+    }
+    QPointer<HarvestSlot> self(this);
+    m_browser->CollectAddresses(
+        m_collectTimeoutMs, [self, token, timedOut](bool ok, const PageAddresses& a, const QString& reason) {
+            if (!self || token != self->m_token || self->m_stage != Stage::Collecting)
+                return;
+            self->onCollected(ok, a, reason, timedOut);
+        });
+}
+
+void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut) {
+    const int seconds = (m_pageTimeoutMs + 999) / 1000;
+    if (!ok) {
+        finish({false, reason, false, {}});
+        return;
+    }
+    if (!addresses.fromLastNavigate) {
+        QString why;
+        if (timedOut && !m_loadBegun)
+            why = tr("ブラウザがこのアドレスを読み込みませんでした");
+        else if (timedOut)
+            why = tr("時間切れ: %1 秒たっても応答がありません").arg(seconds);
+        else
+            why = tr("ページが表示されませんでした（応答に文書がありません）");
+        finish({false, why, false, {}});
+        return;
+    }
+    if (timedOut)
+        finish({false, tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(seconds),
+                true, addresses});
+    else
+        finish({true, {}, true, addresses});
+}
+
+void HarvestSlot::finish(Result result) {
+    m_pageTimer.stop();
+    m_stage = Stage::Idle;
+    ++m_token;
+    Q_EMIT pageDone(m_index, result);
+}

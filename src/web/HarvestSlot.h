@@ -1,0 +1,67 @@
+#pragma once
+
+#include "TWebBrowser.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+// One hidden page of the harvester: loads one address at a time into its browser and collects the
+// page's addresses, within the bounds of one page (the load time, then the collection time). The
+// harvester runs several of them side by side and puts their results in input order.
+class HarvestSlot : public QObject {
+    Q_OBJECT
+public:
+    // What one page gave.
+    struct Result {
+        bool ok = false;
+        // Why the page failed, in words for the user; empty when ok.
+        QString reason;
+        // The page's addresses were read (also from a page that did not complete in time).
+        bool collected = false;
+        PageAddresses addresses;
+    };
+
+    // The browser stays the caller's unless the slot is made its parent.
+    explicit HarvestSlot(TWebBrowser* browser, QObject* parent = nullptr);
+    ~HarvestSlot() override;
+
+    TWebBrowser* browser() const;
+    // True when no page is under way.
+    bool isIdle() const;
+    void setPageTimeout(int ms);
+    void setCollectTimeout(int ms);
+
+    // Starts loading url as page number index; pageDone follows once, never from inside this call.
+    void start(int index, const QUrl& url);
+    // The end of the browser's load (its DocumentComplete, after Stop). Only the first after start
+    // counts; any other is ignored.
+    void loadCompleted(bool ok, const QString& errorText);
+    // Stops the page under way; no pageDone follows for it.
+    void cancel();
+
+Q_SIGNALS:
+    void pageDone(int index, const HarvestSlot::Result& result);
+    // The browser was destroyed: the slot can load nothing more.
+    void browserLost();
+
+private:
+    enum class Stage { Idle, Navigating, Collecting };
+
+    void onPageTimeout();
+    void collect(bool timedOut);
+    void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
+    void finish(Result result);
+
+    QPointer<TWebBrowser> m_browser;
+    Stage m_stage = Stage::Idle;
+    int m_index = 0;
+    quint64 m_token = 0;
+    QTimer m_pageTimer;
+    // The engine began to load the current page before its time ran out.
+    bool m_loadBegun = true;
+    int m_pageTimeoutMs = 30000;
+    int m_collectTimeoutMs = 10000;
+};
