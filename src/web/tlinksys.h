@@ -73,7 +73,7 @@ private:
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void addRecords(const PageAddresses& addresses);
-    void addRecord(const QString& url, qint32 kind, const QString& source);
+    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via);
     void finishPage(bool ok, const QString& reason);
 
     QPointer<TWebBrowser> m_browser;
