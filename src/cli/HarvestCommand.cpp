@@ -27,6 +27,7 @@ QString recordLine(const tURLData& record, bool json) {
     o.insert(QStringLiteral("kind"), tURLData::kindName(record.Kind));
     o.insert(QStringLiteral("url"), record.URL);
     o.insert(QStringLiteral("source"), record.Source);
+    o.insert(QStringLiteral("via"), record.Via);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -60,7 +61,7 @@ QString HarvestCommand::usage() {
         "Loads each page and prints every link, image and embed address found on it,\n"
         "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
         "With no ADDRESS the addresses are read from standard input, one a line.\n"
-        "  --json   one JSON object a line, with \"kind\", \"url\" and \"source\"\n"
+        "  --json   one JSON object a line, with \"kind\", \"url\", \"source\" and \"via\"\n"
         "Failures go to standard error (address, a tab, the reason).\n"
         "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.");
 }

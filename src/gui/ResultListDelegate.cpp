@@ -1,6 +1,9 @@
 #include "ResultListDelegate.h"
 
+#include <QAbstractItemView>
 #include <QFontMetrics>
+#include <QHelpEvent>
+#include <QToolTip>
 
 #include <algorithm>
 #include <utility>
@@ -46,4 +49,22 @@ QSize ResultListDelegate::sizeHint(const QStyleOptionViewItem& option, const QMo
         widest = std::max(widest, metrics.horizontalAdvance(entry));
     size.setWidth(size.width() + (widest - own));
     return size;
+}
+
+void ResultListDelegate::setToolTips(std::function<QString(int row)> toolTip) {
+    m_toolTip = std::move(toolTip);
+}
+
+bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                                   const QStyleOptionViewItem& option, const QModelIndex& index) {
+    if (event->type() != QEvent::ToolTip || !m_toolTip || !index.isValid())
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QString text = m_toolTip(index.row());
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return false;
+    }
+    QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
+    return true;
 }

@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+#include <functional>
+
 // Draws a result list's entries and gives every entry the width of the widest one.
 //
 // The lists lay out their entries with uniform sizes (100,000 entries fill at once), and such a list
@@ -18,11 +20,17 @@ public:
     // The entries the list is about to show.
     void setEntries(const QStringList& entries);
 
+    // Where the tooltip of the entry in a row comes from (none when it gives an empty text).
+    void setToolTips(std::function<QString(int row)> toolTip);
+
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 
     // How many of the longest entries are measured.
     static constexpr qsizetype Candidates = 64;
 
 private:
     QStringList m_widest;
+    std::function<QString(int row)> m_toolTip;
 };
