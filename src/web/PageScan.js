@@ -24,6 +24,9 @@
                   'twitter:image': true, 'twitter:image:src': true };
     var STYLE_URL = /url\(\s*(?:"((?:[^"\\]|\\[\s\S])*)"|'((?:[^'\\]|\\[\s\S])*)'|((?:[^\s"'()\\]|\\[\s\S])*))\s*\)/gi;
     var SCHEME = /^[a-zA-Z][a-zA-Z0-9+.\-]*:/;
+    // The vias of the lazy attributes, made once: most addresses of a page share a few vias.
+    var LAZY_VIAS = { img: LAZY.map(function (a) { return 'img@' + a; }),
+                      source: LAZY.map(function (a) { return 'source@' + a; }) };
     // Child windows whose collector has announced itself.
     var ready = new Set();
     // Collections still waiting for frames, by ticket.
@@ -158,12 +161,16 @@
             this.named(this.images, urls[i], via, lazy);
     };
 
+    function at(prefix, via) {
+        return prefix ? prefix + via : via;
+    }
+
     Scan.prototype.lazy = function (e, prefix, name) {
         for (var k = 0; k < LAZY.length; ++k) {
             var v = e.getAttribute(LAZY[k]);
             if (v === null)
                 continue;
-            var via = prefix + name + '@' + LAZY[k];
+            var via = at(prefix, LAZY_VIAS[name][k]);
             if (LAZY_SETS[LAZY[k]])
                 this.srcset(v, via, true);
             else
@@ -191,13 +198,16 @@
             if (ns === HTML_NS) {
                 switch (name) {
                 case 'a':
+                    if (e.hasAttribute('href'))
+                        this.add(this.links, text(e.href), at(prefix, 'a@href'));
+                    break;
                 case 'area':
                     if (e.hasAttribute('href'))
-                        this.add(this.links, text(e.href), prefix + name + '@href');
+                        this.add(this.links, text(e.href), at(prefix, 'area@href'));
                     break;
                 case 'img':
-                    this.own(this.images, e, 'src', prefix + 'img@src');
-                    this.srcset(e.getAttribute('srcset'), prefix + 'img@srcset', false);
+                    this.own(this.images, e, 'src', at(prefix, 'img@src'));
+                    this.srcset(e.getAttribute('srcset'), at(prefix, 'img@srcset'), false);
                     this.lazy(e, prefix, 'img');
                     break;
                 case 'source':
