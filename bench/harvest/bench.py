@@ -117,7 +117,10 @@ def machine():
         except (OSError, IndexError, subprocess.SubprocessError):
             return "?"
 
-    pw = json.loads((HERE / "node_modules/playwright-core/package.json").read_text())["version"]
+    try:
+        pw = json.loads((HERE / "node_modules/playwright-core/package.json").read_text())["version"]
+    except OSError:
+        pw = "(not installed)"
     qt = version(["dpkg-query", "-W", "-f", "${Version}", "libqt6webenginecore6"])
     return {
         "cpu": cpu,
@@ -146,6 +149,7 @@ def main():
     ap.add_argument("--include-timeout", action="store_true",
                     help="also time the pages that never finish loading (each costs the 30 s bound)")
     ap.add_argument("--peer-block", default="flag", choices=("route", "flag", "none"))
+    ap.add_argument("--no-peer", action="store_true", help="ネピリカ alone, without the peer")
     ap.add_argument("--limit", type=int, default=0, help="only the first N real pages (a quick try)")
     args = ap.parse_args()
 
@@ -186,7 +190,8 @@ def main():
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", QTWEBENGINE_DISABLE_SANDBOX="1")
         if args.nepirika:
             sides["nepirika"] = [args.nepirika, "harvest"]
-        sides["peer"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}"]
+        if not args.no_peer:
+            sides["peer"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}"]
         sets = [s for s in args.sets.split(",") if s]
 
         results = {}  # (set, side) -> [Measurement]
@@ -236,7 +241,7 @@ def main():
                            f"{kb(med(s, side, 'peak_pss_kb'))} | {kb(med(s, side, 'peak_rss_kb'))} | "
                            f"{med(s, side, 'peak_processes'):.0f} | {records[(s, side)]} | {failures[(s, side)]} |")
     summary.append("")
-    if "nepirika" in sides:
+    if "nepirika" in sides and "peer" in sides:
         summary += ["ネピリカ / peer (below 1: ネピリカ is faster or smaller):", "",
                     "| set | wall | CPU | peak PSS |", "|---|---:|---:|---:|"]
         for s in sets:
