@@ -262,9 +262,22 @@
         }
     };
 
+    // The engine's own page for a frame that failed to load holds nothing of the page's.
+    function isErrorPage(doc) {
+        try {
+            return /^chrome-error:/i.test(String(doc.URL)) || /^chrome-error:/i.test(String(doc.location.href));
+        } catch (x) {
+            return false;
+        }
+    }
+
     // Walks the document, then its frames; done gets the whole tree's findings (at once when no
     // frame has to be asked, or when the deadline passes for frames that have not answered).
     Scan.prototype.run = function (deadline, done) {
+        if (isErrorPage(this.doc)) {
+            done({ links: [], images: [], embeds: [], full: false });
+            return;
+        }
         this.walk(this.doc, '');
         var self = this, frames = this.frames, parts = [], open = 1, ended = false;
         function end() {

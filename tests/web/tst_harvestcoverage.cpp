@@ -25,7 +25,7 @@ private Q_SLOTS:
     void nothingElse_data();
     void nothingElse();
     void pageBeyondTheBound();
-    void framesThatCannotAnswerDoNotHoldTheHarvest();
+    void failedAndSandboxedFrames();
 
 private:
     QString a(const QString& path) const { return m_server.urlText(path); }
@@ -268,9 +268,9 @@ void TestHarvestCoverage::pageBeyondTheBound() {
     QVERIFY(found.embeds.isEmpty());
 }
 
-void TestHarvestCoverage::framesThatCannotAnswerDoNotHoldTheHarvest() {
-    // A frame that failed to load (an error page has no collector) and a sandboxed one without
-    // scripts: their addresses are recorded, and the harvest goes on without them.
+void TestHarvestCoverage::failedAndSandboxedFrames() {
+    // A frame that failed to load (the engine's error page is not the page's), and sandboxed frames
+    // with and without scripts: every frame's address is recorded, the failed one's content is not.
     quint16 closedPort = 0;
     {
         QTcpServer probe;
@@ -303,6 +303,14 @@ void TestHarvestCoverage::framesThatCannotAnswerDoNotHoldTheHarvest() {
     QVERIFY(got.contains(a(QStringLiteral("/cov/after.html")) + QStringLiteral(" a@href")));
     QVERIFY2(got.contains(b(QStringLiteral("/scripted-link.html")) + QStringLiteral(" frame>a@href")),
              qPrintable(got.join(QLatin1Char('\n'))));
+    // Nothing of the engine's own page for the frame that failed (its pictures are data: addresses).
+    for (const tURLData& r : records)
+        QVERIFY2(!r.URL.startsWith(QLatin1String("data:")), qPrintable(r.Via));
+    // Sandboxed frames, with scripts or without, are harvested too.
+    QCOMPARE(got.filter(QStringLiteral(" frame>")),
+             (QStringList{b(QStringLiteral("/boxed-link.html")) + QStringLiteral(" frame>a@href"),
+                          b(QStringLiteral("/scripted-link.html")) + QStringLiteral(" frame>a@href"),
+                          b(QStringLiteral("/boxed.png")) + QStringLiteral(" frame>img@src")}));
 }
 
 int main(int argc, char** argv) {
