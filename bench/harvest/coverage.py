@@ -111,7 +111,7 @@ def main():
     growth = wall_a / wall_b - 1
     vias = collections.Counter()
     for r in found["after"]:
-        if r.get("kind") != "page":
+        if r.get("kind") in ("image", "embed"):
             via = r.get("via", "?")
             vias[via.split(">")[-1] + (" (frame)" if "frame>" in via else "") +
                  (" (shadow root)" if "shadow>" in via else "")] += 1
@@ -131,7 +131,9 @@ def main():
               "Image and embed records of the after build by how they were found:", "",
               "| via | records |", "|---|---:|"]
     lines += [f"| {v} | {n} |" for v, n in vias.most_common()]
-    lines += ["", f"Frames: the pages have {len(frame_pages)} distinct frame addresses on loopback. Collected "
+    local = sum(1 for u in frame_pages if u.startswith("http://127.0.0.1:"))
+    lines += ["", f"Frames: the pages name {len(frame_pages)} distinct frame addresses ({local} on loopback, the "
+              f"others unreachable here). Collected "
               f"from inside the page (a collector in every frame): {len(in_frames)} records from frames, at no "
               f"extra load."]
     if frame_runs:

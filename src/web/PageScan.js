@@ -384,9 +384,12 @@
         var d = ev.data;
         if (!d || typeof d !== 'object')
             return;
-        if (d.nepirikaReady === 1 && ev.source && ev.source !== window) {
+        if ((d.nepirikaReady === 1 || d.nepirikaReady === 0) && ev.source && ev.source !== window) {
             ev.stopImmediatePropagation();
-            ready.add(ev.source);
+            if (d.nepirikaReady === 1)
+                ready.add(ev.source);
+            else
+                ready.delete(ev.source);
         } else if (d.nepirikaScan === KEY) {
             ev.stopImmediatePropagation();
             var port = ev.ports && ev.ports[0];
@@ -464,9 +467,11 @@
         }
     };
 
+    // A frame that failed to load tells its parent not to ask (its first, empty document may have
+    // announced itself before); asked all the same, it answers at once with nothing.
     if (window.parent !== window) {
         try {
-            window.parent.postMessage({ nepirikaReady: 1 }, '*');
+            window.parent.postMessage({ nepirikaReady: isErrorPage(document) ? 0 : 1 }, '*');
         } catch (x) {
         }
     }
