@@ -4,6 +4,7 @@
 #include "TWebBrowser.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -68,11 +69,15 @@ bool toVias(const QJsonValue& codes, const QStringList& vias, qsizetype count, Q
 struct Collection {
     QPointer<QWebEnginePage> page;
     qint64 generation = -1;
+    // The page's own deadline for its frames, and a second beyond it after which nothing is awaited.
+    int frameBudgetMs = 0;
+    QElapsedTimer clock;
     AddressCollector::Done done;
     QString ticket;
 
     void answer(const QString& text, const std::shared_ptr<Collection>& self) {
         PageAddresses addresses;
+        const bool hadTicket = !ticket.isEmpty();
         // No answer at all to the start: the script did not run to its end.
         AddressCollector::Answer read = text.isEmpty() && ticket.isEmpty()
                                             ? AddressCollector::Answer::Unreadable
@@ -89,6 +94,13 @@ struct Collection {
         }
         if (!page)
             return;
+        // The page's walk is done when the ticket comes; its frames' deadline is less than the budget away.
+        if (!hadTicket) {
+            clock.start();
+        } else if (clock.elapsed() > frameBudgetMs + 1000) {
+            done(false, {}, tr("フレームからの答えを待ちきれませんでした"));
+            return;
+        }
         QTimer::singleShot(takeIntervalMs, page, [self]() {
             if (!self->page)
                 return;
@@ -164,6 +176,7 @@ void AddressCollector::collect(QWebEnginePage* page, qint64 generation, int fram
     auto c = std::make_shared<Collection>();
     c->page = page;
     c->generation = generation;
+    c->frameBudgetMs = std::max(0, frameBudgetMs);
     c->done = [done = std::move(done), page = QPointer<QWebEnginePage>(page)](
                   bool ok, const PageAddresses& addresses, const QString& reason) {
         // Always from the event loop, never from inside collect().

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTest>
+#include <QWebEnginePage>
 
 #include <memory>
 
@@ -25,11 +26,14 @@ private Q_SLOTS:
     void nothingElse_data();
     void nothingElse();
     void pageBeyondTheBound();
+    void pageScriptsSeeNothingOfTheCollection();
     void failedAndSandboxedFrames();
 
 private:
     QString a(const QString& path) const { return m_server.urlText(path); }
     QString b(const QString& path) const { return m_other.urlText(path); }
+    // The value of a script in the page's own world.
+    static QVariant evaluate(TWebBrowser& browser, const QString& script);
     // Harvests one page to its end, as the main window does; the records in list order.
     bool harvest(const QString& address, std::vector<tURLData>& records, QString& failure);
 
@@ -38,6 +42,18 @@ private:
     std::vector<tURLData> m_records;
     qsizetype m_rows = -1; // rows of the records table
 };
+
+QVariant TestHarvestCoverage::evaluate(TWebBrowser& browser, const QString& script) {
+    auto value = std::make_shared<QVariant>();
+    auto done = std::make_shared<bool>(false);
+    browser.page()->runJavaScript(script, [value, done](const QVariant& v) {
+        *value = v;
+        *done = true;
+    });
+    for (int waited = 0; !*done && waited < 10000; waited += 20)
+        QTest::qWait(20);
+    return *value;
+}
 
 bool TestHarvestCoverage::harvest(const QString& address, std::vector<tURLData>& records, QString& failure) {
     TWebBrowser browser;
@@ -97,6 +113,9 @@ void TestHarvestCoverage::initTestCase() {
 <iframe src="/cov/same.html"></iframe>
 <div id="host"></div>
 <script>
+// The page counts the messages it is shown: the collection's own must not be among them.
+window.seen = 0;
+addEventListener('message', function () { ++window.seen; }, true);
 var root = document.getElementById('host').attachShadow({mode: 'open'});
 root.innerHTML = '<a href="shadow.html">s</a><img src="shadow.png"><span id="inner"></span>';
 root.getElementById('inner').attachShadow({mode: 'open'}).innerHTML = '<video poster="deep.jpg"></video>';
@@ -266,6 +285,25 @@ void TestHarvestCoverage::pageBeyondTheBound() {
     QCOMPARE(found.images.last(), a(QStringLiteral("/media/pic.webp")));
     QCOMPARE(found.imageVias.last(), QStringLiteral("source@srcset"));
     QVERIFY(found.embeds.isEmpty());
+}
+
+void TestHarvestCoverage::pageScriptsSeeNothingOfTheCollection() {
+    TWebBrowser browser;
+    QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/cov/page.html")));
+    QVERIFY(complete.wait(15000));
+    bool answered = false;
+    PageAddresses found;
+    browser.CollectAddresses(5000, [&](bool ok, const PageAddresses& addresses, const QString&) {
+        answered = ok;
+        found = addresses;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+    QVERIFY(found.imageVias.contains(QStringLiteral("frame>img@srcset"))); // the frames were asked
+    QCOMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 0);
+    // The page's own messages still reach it.
+    evaluate(browser, QStringLiteral("postMessage('own', '*'); 0"));
+    QTRY_COMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 1);
 }
 
 void TestHarvestCoverage::failedAndSandboxedFrames() {
