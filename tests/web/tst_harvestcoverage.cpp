@@ -25,6 +25,7 @@ private Q_SLOTS:
     void records();
     void nothingElse_data();
     void nothingElse();
+    void onlyTheTablesRecords();
     void pageBeyondTheBound();
     void pageScriptsSeeNothingOfTheCollection();
     void failedAndSandboxedFrames();
@@ -124,14 +125,19 @@ root.getElementById('inner').attachShadow({mode: 'open'}).innerHTML = '<video po
 )HTML")
                                               .replace(QStringLiteral("@OTHER@"), b({}))
                                               .toUtf8()));
-    m_server.route(QStringLiteral("/cov/same.html"), TestHttpResponse::html(R"HTML(<!doctype html>
-<a href="same-link.html">s</a><img src="same.png"><img src="/media/plain.png">)HTML"));
+    m_server.route(QStringLiteral("/cov/same.html"),
+                   TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+<a href="same-link.html">s</a><img src="same.png"><img src="/media/plain.png">
+<iframe src="@OTHER@/inner.html"></iframe>)HTML")
+                                              .replace(QStringLiteral("@OTHER@"), b({}))
+                                              .toUtf8()));
     m_other.route(QStringLiteral("/frame.html"), TestHttpResponse::html(R"HTML(<!doctype html>
 <a href="frame-link.html">f</a>
 <img srcset="f1.png 1x, f2.png 2x" data-src="f-lazy.jpg">
 <video src="f.mp4"></video>
 <iframe src="nested.html"></iframe>
 <script>addEventListener('message', function (e) { document.title = 'seen'; });</script>)HTML"));
+    m_other.route(QStringLiteral("/inner.html"), TestHttpResponse::html(R"HTML(<img src="inner.png">)HTML"));
     m_other.route(QStringLiteral("/nested.html"), TestHttpResponse::html(R"HTML(<!doctype html>
 <a href="nested-link.html">n</a><img src="nested.png">)HTML"));
     QString failure;
@@ -168,6 +174,7 @@ void TestHarvestCoverage::records_data() {
         {"nested frame's address", f("nested.html"), page, "frame>iframe@src"},
         {"link in the nested frame", f("nested-link.html"), page, "frame>frame>a@href"},
         {"link in the same-origin frame", a("/cov/same-link.html"), page, "frame>a@href"},
+        {"cross-origin frame inside the same-origin frame", f("inner.html"), page, "frame>iframe@src"},
 
         {"og:image", m("share/og.jpg"), image, "meta@content"},
         {"twitter:image", a("/share/tw.jpg"), image, "meta@content"},
@@ -203,6 +210,8 @@ void TestHarvestCoverage::records_data() {
         {"data-src in the cross-origin frame", f("f-lazy.jpg"), image, "frame>img@data-src"},
         {"img in the nested frame", f("nested.png"), image, "frame>frame>img@src"},
         {"img in the same-origin frame", a("/cov/same.png"), image, "frame>img@src"},
+        {"img in a cross-origin frame inside the same-origin frame", f("inner.png"), image,
+         "frame>frame>img@src"},
 
         {"video src", m("clip.mp4"), embed, "video@src"},
         {"video source", m("clip.webm"), embed, "source@src"},
@@ -258,7 +267,10 @@ void TestHarvestCoverage::nothingElse() {
         times += r.URL == url ? 1 : 0;
     // plain.png is both on the page and in its frame: one record, the page's.
     QVERIFY2(times == (url.endsWith(QLatin1String("/plain.png")) ? 1 : 0), qPrintable(url));
-    // Every record is one of the table's.
+}
+
+void TestHarvestCoverage::onlyTheTablesRecords() {
+    // Every record is one of the records table's (each row found at its own place).
     QCOMPARE(qsizetype(m_records.size()), m_rows);
 }
 
