@@ -123,7 +123,10 @@ def machine():
         except (OSError, IndexError, subprocess.SubprocessError):
             return "?"
 
-    pw = json.loads((HERE / "node_modules/playwright-core/package.json").read_text())["version"]
+    try:
+        pw = json.loads((HERE / "node_modules/playwright-core/package.json").read_text())["version"]
+    except OSError:
+        pw = "(not installed)"
     qt = version(["dpkg-query", "-W", "-f", "${Version}", "libqt6webenginecore6"])
     return {
         "cpu": cpu,
@@ -152,6 +155,7 @@ def main():
     ap.add_argument("--include-timeout", action="store_true",
                     help="also time the pages that never finish loading (each costs the 30 s bound)")
     ap.add_argument("--peer-block", default="flag", choices=("route", "flag", "none"))
+    ap.add_argument("--no-peer", action="store_true", help="ネピリカ alone, without the peer")
     ap.add_argument("--limit", type=int, default=0, help="only the first N real pages (a quick try)")
     ap.add_argument("--parallel", default="1,2,4,8", help="the numbers of pages at a time to time")
     ap.add_argument("--no-scripts-too", type=int, default=1, help="also time --no-scripts (1) or not (0)")
@@ -204,8 +208,9 @@ def main():
                 if args.no_scripts_too:
                     sides[f"nepirika-p{n}-ns"] = [args.nepirika, "harvest", "--parallel", str(n), "--no-scripts"]
         main = f"nepirika-p{default_n}"
-        sides["peer"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}"]
-        if args.no_scripts_too:
+        if not args.no_peer:
+            sides["peer"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}"]
+        if args.no_scripts_too and not args.no_peer:
             sides["peer-ns"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}", "--no-scripts"]
         sets = [s for s in args.sets.split(",") if s]
 
@@ -264,7 +269,7 @@ def main():
     def output(side):
         return Path(runs / f"real-{side}-{args.reps - 1}.out").read_text(errors="replace").splitlines()
 
-    if main in sides and "real" in sets:
+    if main in sides and "peer" in sides and "real" in sets:
         peer_wall = med("real", "peer", "wall")
         peer_pss = med("real", "peer", "peak_pss_kb")
         summary += [f"Real pages against N (pages at a time); the peer (scripts on) took {peer_wall:.2f} s and "

@@ -9,7 +9,8 @@
 # needed. Writes bench/out/harvest-results.md and prints the table.
 # Environment: BENCH_REPS (3), BENCH_SETS (real,big,plain,tiny), BENCH_PEER_BLOCK (flag|route|none),
 # BENCH_INCLUDE_TIMEOUT=1 (also time the pages that never finish loading), BENCH_LIMIT=N (first N
-# pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), NEPIRIKA_CORPUS (the corpus folder),
+# pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), BENCH_NO_PEER=1 (ネピリカ alone,
+# no chromium or playwright needed), NEPIRIKA_CORPUS (the corpus folder),
 # BENCH_PARALLEL (1,2,4,8: the numbers of pages at a time to time), BENCH_NO_SCRIPTS=0 (leave out the
 # --no-scripts runs and the peer with JavaScript off).
 set -euo pipefail
@@ -35,13 +36,15 @@ if [ "${NEPIRIKA_BENCH_IN_NETNS:-}" != 1 ]; then
     fi
 
     # The peer: Debian's chromium and playwright-core at the version package.json pins.
-    if [ ! -x /usr/lib/chromium/chromium ]; then
-        if [ "$(id -u)" = 0 ]; then apt-get install -y chromium; else sudo apt-get install -y chromium; fi
-    fi
-    want=$(sed -n 's/.*"playwright-core": *"\([^"]*\)".*/\1/p' "$here/package.json")
-    have=$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$here/node_modules/playwright-core/package.json" 2>/dev/null | head -n1)
-    if [ "$have" != "$want" ]; then
-        (cd "$here" && npm install --no-audit --no-fund)
+    if [ "${BENCH_NO_PEER:-}" != 1 ]; then
+        if [ ! -x /usr/lib/chromium/chromium ]; then
+            if [ "$(id -u)" = 0 ]; then apt-get install -y chromium; else sudo apt-get install -y chromium; fi
+        fi
+        want=$(sed -n 's/.*"playwright-core": *"\([^"]*\)".*/\1/p' "$here/package.json")
+        have=$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$here/node_modules/playwright-core/package.json" 2>/dev/null | head -n1)
+        if [ "$have" != "$want" ]; then
+            (cd "$here" && npm install --no-audit --no-fund)
+        fi
     fi
 
     # Loopback only: the saved pages name hosts off this machine, and nothing may reach them.
@@ -55,6 +58,7 @@ args=(--reps "${BENCH_REPS:-3}" --sets "${BENCH_SETS:-real,big,plain,tiny}"
       --corpus "${NEPIRIKA_CORPUS:-$(cd "$root/.." && pwd)/shared/corpus}")
 [ -n "${1:-}" ] && args+=(--nepirika "$1")
 [ "${BENCH_INCLUDE_TIMEOUT:-}" = 1 ] && args+=(--include-timeout)
+[ "${BENCH_NO_PEER:-}" = 1 ] && args+=(--no-peer)
 [ -n "${BENCH_LIMIT:-}" ] && args+=(--limit "$BENCH_LIMIT")
 args+=(--parallel "${BENCH_PARALLEL:-1,2,4,8}" --no-scripts-too "${BENCH_NO_SCRIPTS:-1}")
 exec python3 "$here/bench.py" "${args[@]}"

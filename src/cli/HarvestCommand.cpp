@@ -29,6 +29,7 @@ QString recordLine(const tURLData& record, bool json) {
     o.insert(QStringLiteral("kind"), tURLData::kindName(record.Kind));
     o.insert(QStringLiteral("url"), record.URL);
     o.insert(QStringLiteral("source"), record.Source);
+    o.insert(QStringLiteral("via"), record.Via);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -62,11 +63,14 @@ int usageError(const QString& message) {
 QString HarvestCommand::usage() {
     if (CommandLanguage::isJapanese())
         return QStringLiteral(
-            "使い方: nepirika harvest [--json] [アドレス...]\n"
+            "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [アドレス...]\n"
             "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 件ずつ出力します。\n"
             "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
             "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
-            "  --json   1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"）\n"
+            "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
+            "  --json          1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"）\n"
+            "  --parallel N    同時に N ページまで読み込む（1〜32、既定 4）\n"
+            "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
             "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
             "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
     return QStringLiteral(
@@ -76,7 +80,8 @@ QString HarvestCommand::usage() {
                "With no ADDRESS the addresses are read from standard input, one a line.\n"
                "Each page's addresses are printed as soon as it and every page before it are done,\n"
                "in input order, the same whatever the number of pages loading at a time.\n"
-               "  --json          one JSON object a line, with \"kind\", \"url\" and \"source\"\n"
+               "  --json          one JSON object a line, with \"kind\", \"url\",\n"
+               "                  \"source\" and \"via\" (how it was found)\n"
                "  --parallel N    load up to N pages at a time (1 to %1; default %2)\n"
                "  --no-scripts    read each page as the server sent it: run none of its scripts and\n"
                "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"

@@ -1,12 +1,14 @@
 #include "tURLData.h"
 
-tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QString& source) {
+tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QString& source,
+                        const QString& via) {
     tURLData d;
     d.StatusText = QStringLiteral("取得不能");
     d.URL = url;
     d.Kind = kind;
     d.Level = level;
     d.Source = source;
+    d.Via = via;
     return d;
 }
 
@@ -31,5 +33,5 @@ bool tURLData::isPage() const {
 
 bool operator==(const tURLData& a, const tURLData& b) {
     return a.StatusText == b.StatusText && a.URL == b.URL && a.Kind == b.Kind && a.Level == b.Level &&
-           a.Source == b.Source;
+           a.Source == b.Source && a.Via == b.Via;
 }

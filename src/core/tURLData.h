@@ -16,8 +16,11 @@ public:
     qint32 Level = 0;
     // The address of the page where the record was first found (the Referer of its download).
     QString Source;
+    // How it was found there: element and attribute, inside which frames and shadow roots ("img@srcset").
+    QString Via;
 
-    static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source);
+    static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source,
+                         const QString& via = {});
     // The kind's short name for machine-readable output: page, image, embed or script.
     static QString kindName(qint32 kind);
     // Linked pages are KindPage; everything else belongs to the data files.

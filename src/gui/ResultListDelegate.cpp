@@ -67,6 +67,10 @@ QString ResultListDelegate::toolTipFor(const QString& address) {
     return shown + QLatin1Char('\n') + address;
 }
 
+void ResultListDelegate::setToolTips(std::function<QString(int row)> toolTip) {
+    m_toolTip = std::move(toolTip);
+}
+
 bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                    const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() != QEvent::ToolTip || !index.isValid())
@@ -74,7 +78,13 @@ bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     const QVariant own = index.data(Qt::ToolTipRole);
     if (own.isValid())
         return QStyledItemDelegate::helpEvent(event, view, option, index);
-    QToolTip::showText(event->globalPos(), toolTipFor(index.data(Qt::DisplayRole).toString()),
-                       view->viewport(), view->visualRect(index));
+    // The address as it reads (and exactly, when that differs), then how and where it was found.
+    QString text = toolTipFor(index.data(Qt::DisplayRole).toString());
+    if (m_toolTip) {
+        const QString found = m_toolTip(index.row());
+        if (!found.isEmpty())
+            text += QLatin1Char('\n') + found;
+    }
+    QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
     return true;
 }

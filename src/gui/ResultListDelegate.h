@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QStyledItemDelegate>
 
+#include <functional>
+
 // Draws a result list's entries and gives every entry the width of the widest one.
 //
 // The list holds the exact addresses (copied, exported and downloaded as they are); the delegate shows
@@ -22,6 +24,9 @@ public:
     // The entries the list is about to show.
     void setEntries(const QStringList& entries);
 
+    // Where the tooltip of the entry in a row comes from (none when it gives an empty text).
+    void setToolTips(std::function<QString(int row)> toolTip);
+
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QString displayText(const QVariant& value, const QLocale& locale) const override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
@@ -35,4 +40,5 @@ public:
 
 private:
     QStringList m_widest;
+    std::function<QString(int row)> m_toolTip;
 };

@@ -329,6 +329,14 @@ QGroupBox* TForm1::buildResultBand(ResultList& list, const char* boxName, const 
     list.view->setUniformItemSizes(true);
     list.delegate = new ResultListDelegate(list.view);
     list.view->setItemDelegate(list.delegate);
+    // An entry's tooltip: how it was found, and on which page.
+    list.delegate->setToolTips([this, &list](int row) {
+        if (!m_harvester || row < 0 || row >= list.records.size())
+            return QString();
+        const tURLData& record = m_harvester->List.Items(list.records.at(row));
+        return tr("見つけた所: %1\nページ: %2")
+            .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source);
+    });
     list.view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(list.view, 1);
 

@@ -1,5 +1,7 @@
 #include "HarvestSlot.h"
 
+#include "AddressCollector.h"
+
 HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     : QObject(parent)
     , m_browser(browser) {
@@ -119,7 +121,12 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
         finish({false, why, false, {}});
         return;
     }
-    if (timedOut)
+    if (addresses.truncated)
+        finish({false,
+                tr("アドレスが多すぎます: 1 ページ %L1 件までを集め、それより後は集めていません")
+                    .arg(AddressCollector::Limit),
+                true, addresses});
+    else if (timedOut)
         finish({false, tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(seconds),
                 true, addresses});
     else

@@ -1,5 +1,7 @@
 #include "HiddenWebPage.h"
 
+#include "AddressCollector.h"
+
 #include <QCoreApplication>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
@@ -30,6 +32,8 @@ HiddenWebPage::HiddenWebPage(QWebEngineProfile* profile, QObject* parent)
     s->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, false);
     s->setUnknownUrlSchemePolicy(QWebEngineSettings::DisallowUnknownUrlSchemes);
     setAudioMuted(true);
+    // In every frame from its start, so that a frame of another origin can answer a collection.
+    AddressCollector::install(this);
 
     // Nothing the page asks for is granted.
     connect(this, &QWebEnginePage::featurePermissionRequested, this,

@@ -1,11 +1,9 @@
 #include "TWebBrowser.h"
 
+#include "AddressCollector.h"
 #include "EngineErrorText.h"
 #include "HiddenWebPage.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QPointer>
@@ -22,47 +20,6 @@ namespace {
 const QString generationScriptName = QStringLiteral("nepirika-generation");
 // How long a healthy renderer may take to answer before a navigation.
 constexpr int rendererAnswerMs = 2000;
-
-// Runs in the application's own script world: the page's scripts can neither see nor replace what
-// it uses. Reads only; the page is left as it is.
-const QString collectScript = QStringLiteral(R"JS(
-(function () {
-    function text(v) {
-        if (typeof v === 'string') return v;
-        if (v && typeof v.baseVal === 'string') return v.baseVal;
-        return String(v);
-    }
-    function sources(collection) {
-        var out = [];
-        for (var i = 0; i < collection.length; ++i) {
-            var e = collection[i];
-            var attr = e.getAttribute('src');
-            if (attr === null || attr.trim() === '') continue;
-            out.push(text(e.src));
-        }
-        return out;
-    }
-    var links = [];
-    var l = document.links;
-    for (var i = 0; i < l.length; ++i) links.push(text(l[i].href));
-    return JSON.stringify({
-        location: String(document.URL),
-        generation: (typeof window.__nepirikaGeneration === 'number') ? window.__nepirikaGeneration : -1,
-        links: links,
-        images: sources(document.images),
-        embeds: sources(document.embeds)
-    });
-})()
-)JS");
-
-QStringList toStringList(const QJsonValue& v) {
-    QStringList out;
-    const QJsonArray list = v.toArray();
-    out.reserve(list.size());
-    for (const QJsonValue& item : list)
-        out.append(item.toString());
-    return out;
-}
 
 // The jar that downloads use: it follows the engine's cookie store.
 class MirrorCookieJar : public QNetworkCookieJar {
@@ -334,23 +291,13 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
     });
 
-    d->page->runJavaScript(
-        collectScript, QWebEngineScript::ApplicationWorld, [self, deliver, generation](const QVariant& v) {
-            if (!alive(self))
-                return;
-            // One string crosses from the engine far faster than a list of many thousand.
-            const QJsonObject map = QJsonDocument::fromJson(v.toString().toUtf8()).object();
-            if (map.isEmpty()) {
-                deliver(false, {}, tr("アドレスを集められませんでした"));
-                return;
-            }
-            PageAddresses a;
-            a.location = QUrl(map.value(QStringLiteral("location")).toString());
-            a.links = toStringList(map.value(QStringLiteral("links")));
-            a.images = toStringList(map.value(QStringLiteral("images")));
-            a.embeds = toStringList(map.value(QStringLiteral("embeds")));
-            a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == generation;
-            deliver(true, a, {});
+    // Cross-origin frames get at most half of the bound to answer.
+    const int frameBudgetMs = std::min(AddressCollector::FrameBudgetMs, std::max(0, timeoutMs) / 2);
+    AddressCollector::collect(
+        d->page, generation, frameBudgetMs,
+        [self, deliver](bool ok, const PageAddresses& addresses, const QString& reason) {
+            if (alive(self))
+                deliver(ok, addresses, ok ? QString() : reason);
         });
 }
 

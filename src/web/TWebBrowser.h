@@ -14,12 +14,23 @@ class QWebEngineLoadingInfo;
 class QWebEnginePage;
 class QWebEngineProfile;
 
-// Every address of one loaded document, resolved by the engine against the document's base.
+// Every address of one loaded document and its frames, each resolved by the engine against the
+// base of the document it stands in. Each group in document order, the frames' after the top
+// document's; a shadow root's content stands where its host stands.
 struct PageAddresses {
     QUrl location;      // the document's address
-    QStringList links;  // document.links in document order (a and area with href)
-    QStringList images; // document.images, non-empty src only
-    QStringList embeds; // document.embeds, non-empty src only
+    QStringList links;  // a and area with href, and the addresses of iframe and frame elements
+    QStringList images; // img src and srcset, picture sources, lazy loaders' attributes, posters,
+                        // input type=image, SVG image, style url(...), og:image and twitter:image
+    QStringList embeds; // embed src, video and audio src, their source and track src, object data
+    // How each address was found, parallel to links, images and embeds (same length and order): the
+    // element and attribute, after "frame>" or "shadow>" for each frame or open shadow root it lies
+    // in ("a@href", "img@srcset", "frame>shadow>video@poster").
+    QStringList linkVias;
+    QStringList imageVias;
+    QStringList embedVias;
+    // The page held more addresses than AddressCollector::Limit; those beyond were not collected.
+    bool truncated = false;
     // True when the document is one that the last Navigate brought in (a redirect's target
     // included); false when an earlier document still shows, because the server never answered
     // or the response replaced nothing (a download, "204 No Content").
@@ -73,8 +84,8 @@ public:
     // False while the engine has not begun to load the address of the last Navigate. It declines
     // some addresses without a word (one with "%00" in its path, say): their load never begins.
     virtual bool NavigationBegun() const;
-    // All of the current document's link, image and embed addresses in one call into the engine
-    // (in a script world of its own, which the page's scripts cannot reach). done runs exactly once,
+    // All of the current document's link, image and embed addresses, its frames' and shadow roots'
+    // included (in a script world of its own, which the page's scripts cannot reach). done runs exactly once,
     // never before CollectAddresses has returned: with ok false and a reason when the engine did
     // not answer within timeoutMs (a script that never ends, say). Nothing in the page is changed.
     virtual void CollectAddresses(int timeoutMs, CollectCallback done);

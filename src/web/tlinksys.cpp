@@ -1,5 +1,6 @@
 #include "tlinksys.h"
 
+#include "AddressCollector.h"
 #include "AddressInput.h"
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
@@ -228,22 +229,27 @@ void tlinksys::recordInOrder() {
 
 void tlinksys::addRecords(const PageAddresses& addresses) {
     const QString source = addresses.location.isValid() ? addresses.location.toString() : m_address;
-    for (const QString& link : addresses.links) {
+    // The vias stand beside the addresses; a list without them leaves the records' via empty.
+    auto via = [](const QStringList& vias, qsizetype i) {
+        return i < vias.size() ? vias.at(i) : QString();
+    };
+    for (qsizetype i = 0; i < addresses.links.size(); ++i) {
+        const QString& link = addresses.links.at(i);
         if (link.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindScript, source);
+            addRecord(link, tURLData::KindScript, source, via(addresses.linkVias, i));
         else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindPage, source);
+            addRecord(link, tURLData::KindPage, source, via(addresses.linkVias, i));
     }
-    for (const QString& image : addresses.images)
-        addRecord(image, tURLData::KindImage, source);
-    for (const QString& embed : addresses.embeds)
-        addRecord(embed, tURLData::KindEmbed, source);
+    for (qsizetype i = 0; i < addresses.images.size(); ++i)
+        addRecord(addresses.images.at(i), tURLData::KindImage, source, via(addresses.imageVias, i));
+    for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
+        addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, via(addresses.embedVias, i));
 }
 
-void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source) {
+void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
-    List.Add(tURLData::make(url, kind, Level, source));
+    List.Add(tURLData::make(url, kind, Level, source, via));
 }
 
 QString tlinksys::LocalFileName(const QString& url) {

@@ -108,7 +108,7 @@ private:
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
     void addRecords(const PageAddresses& addresses);
-    void addRecord(const QString& url, qint32 kind, const QString& source);
+    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via);
     void stopAll();
 
     BrowserFactory m_factory;

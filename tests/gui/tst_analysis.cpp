@@ -13,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -24,6 +25,7 @@
 #include <QSignalSpy>
 #include <QStringListModel>
 #include <QTemporaryDir>
+#include <QToolTip>
 
 #include <memory>
 
@@ -503,6 +505,29 @@ private Q_SLOTS:
         m_form->kensaku1->setText(QStringLiteral("/p1"));
         QTest::mouseClick(m_form->Button8, Qt::LeftButton);
         QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+    }
+
+    void anEntrysTooltipTellsHowAndWhereItWasFound() {
+        tlinksys* harvester = m_form->harvester();
+        QVERIFY(harvester);
+        harvester->List.Add(tURLData::make(QStringLiteral("http://host/a.html"), tURLData::KindPage, 0,
+                                           QStringLiteral("http://host/"), QStringLiteral("a@href")));
+        harvester->List.Add(tURLData::make(QStringLiteral("http://host/b.png"), tURLData::KindImage, 0,
+                                           QStringLiteral("http://host/"),
+                                           QStringLiteral("frame>img@srcset")));
+        harvester->List.Add(tURLData::make(QStringLiteral("http://other/c.png"), tURLData::KindImage, 0,
+                                           QStringLiteral("http://other/page.html"),
+                                           QStringLiteral("shadow>video@poster")));
+        m_form->Button3Click();
+        // The second entry of the data files: what shows is the record's, not its neighbour's.
+        QListView* list = m_form->ListBox2;
+        const QRect rect = list->visualRect(list->model()->index(1, 0));
+        QVERIFY(rect.isValid());
+        QHelpEvent help(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
+        QCoreApplication::sendEvent(list->viewport(), &help);
+        // The address first, then how and where it was found.
+        QTRY_COMPARE(QToolTip::text(), QStringLiteral("http://other/c.png\n見つけた所: shadow>video@poster\n"
+                                                      "ページ: http://other/page.html"));
     }
 
     void hundredThousandRecords() {

@@ -82,9 +82,9 @@ public:
     explicit TestHttpServerWorker(std::shared_ptr<TestHttpServer::Shared> shared)
         : m_shared(std::move(shared)) {}
 
-    quint16 listen(quint16 port) {
+    quint16 listen(const QString& host, quint16 port) {
         m_server = new QTcpServer(this);
-        if (!m_server->listen(QHostAddress::LocalHost, port))
+        if (!m_server->listen(QHostAddress(host), port))
             return 0;
         connect(m_server, &QTcpServer::newConnection, this, &TestHttpServerWorker::accept);
         return m_server->serverPort();
@@ -266,9 +266,10 @@ TestHttpServer::~TestHttpServer() {
     }
 }
 
-bool TestHttpServer::start(quint16 port) {
+bool TestHttpServer::start(quint16 port, const QString& host) {
     if (m_thread)
         return m_port != 0;
+    m_host = host;
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("TestHttpServer"));
     m_worker = new TestHttpServerWorker(m_shared);
@@ -276,7 +277,7 @@ bool TestHttpServer::start(quint16 port) {
     m_thread->start();
     quint16 listening = 0;
     QMetaObject::invokeMethod(
-        m_worker, [&] { listening = m_worker->listen(port); }, Qt::BlockingQueuedConnection);
+        m_worker, [&] { listening = m_worker->listen(host, port); }, Qt::BlockingQueuedConnection);
     m_port = listening;
     return m_port != 0;
 }
@@ -290,7 +291,7 @@ QUrl TestHttpServer::url(const QString& path) const {
 }
 
 QString TestHttpServer::urlText(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    return QStringLiteral("http://%1:%2%3").arg(m_host).arg(m_port).arg(path);
 }
 
 void TestHttpServer::route(const QString& target, const TestHttpResponse& response) {

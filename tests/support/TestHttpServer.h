@@ -58,10 +58,11 @@ public:
     TestHttpServer(const TestHttpServer&) = delete;
     TestHttpServer& operator=(const TestHttpServer&) = delete;
 
-    // Listens on 127.0.0.1; port 0 takes a free one.
-    bool start(quint16 port = 0);
+    // Listens on 127.0.0.1, or on another loopback address (127.0.0.2 is a second origin); port 0
+    // takes a free one.
+    bool start(quint16 port = 0, const QString& host = QStringLiteral("127.0.0.1"));
     quint16 port() const;
-    // http://127.0.0.1:PORT + path (path begins with "/").
+    // http://HOST:PORT + path (path begins with "/").
     QUrl url(const QString& path) const;
     QString urlText(const QString& path) const;
 
@@ -91,4 +92,5 @@ private:
     QThread* m_thread = nullptr;
     TestHttpServerWorker* m_worker = nullptr;
     quint16 m_port = 0;
+    QString m_host;
 };

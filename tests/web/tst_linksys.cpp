@@ -816,11 +816,14 @@ void TestLinkSys::noScriptMode_data() {
     QTest::addColumn<bool>("subresourcesFetched");
     QTest::newRow("scripts run") << false
                                  << QStringList{"/ns/static.html", "/ns/written.html", "/ns/from-file.html",
-                                                "/ns/created.html"}
+                                                "/ns/frame.html",  "/ns/created.html", "/ns/in-frame.html"}
                                  << true;
     // As a browser with scripts turned off reads the page: the noscript element's content is
-    // markup, the scripts add nothing, and nothing but the page is fetched.
-    QTest::newRow("no scripts") << true << QStringList{"/ns/static.html", "/ns/noscript.html", "/ns/img.png"}
+    // markup, the scripts add nothing, and nothing but the page is fetched (the frame's address is
+    // recorded, its document is not loaded).
+    QTest::newRow("no scripts") << true
+                                << QStringList{"/ns/static.html", "/ns/noscript.html", "/ns/frame.html",
+                                               "/ns/img.png"}
                                 << false;
 }
 

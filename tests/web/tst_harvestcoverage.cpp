@@ -1,0 +1,369 @@
+// Everything a page offers, harvested from one hand-made page: srcset and picture sources, lazy
+// loaders' attributes, media, posters, background and share images, open shadow roots, and frames
+// of the same origin and of another (127.0.0.2), nested ones included.
+
+#include "AddressCollector.h"
+#include "TWebBrowser.h"
+#include "TestHttpServer.h"
+#include "WebEngineSetup.h"
+#include "tlinksys.h"
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTest>
+#include <QWebEnginePage>
+
+#include <memory>
+
+class TestHarvestCoverage : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void records_data();
+    void records();
+    void nothingElse_data();
+    void nothingElse();
+    void onlyTheTablesRecords();
+    void pageBeyondTheBound();
+    void pageScriptsSeeNothingOfTheCollection();
+    void failedAndSandboxedFrames();
+
+private:
+    QString a(const QString& path) const { return m_server.urlText(path); }
+    QString b(const QString& path) const { return m_other.urlText(path); }
+    // The value of a script in the page's own world.
+    static QVariant evaluate(TWebBrowser& browser, const QString& script);
+    // Harvests one page to its end, as the main window does; the records in list order.
+    bool harvest(const QString& address, std::vector<tURLData>& records, QString& failure);
+
+    TestHttpServer m_server; // 127.0.0.1: the page
+    TestHttpServer m_other;  // 127.0.0.2: a frame of another origin
+    std::vector<tURLData> m_records;
+    qsizetype m_rows = -1; // rows of the records table
+};
+
+QVariant TestHarvestCoverage::evaluate(TWebBrowser& browser, const QString& script) {
+    auto value = std::make_shared<QVariant>();
+    auto done = std::make_shared<bool>(false);
+    browser.page()->runJavaScript(script, [value, done](const QVariant& v) {
+        *value = v;
+        *done = true;
+    });
+    for (int waited = 0; !*done && waited < 10000; waited += 20)
+        QTest::qWait(20);
+    return *value;
+}
+
+bool TestHarvestCoverage::harvest(const QString& address, std::vector<tURLData>& records, QString& failure) {
+    TWebBrowser browser;
+    tlinksys harvester(&browser); // wires the browser's completion to its harvest itself
+    bool finished = false;
+    QObject::connect(&harvester, &tlinksys::pageFinished, &harvester,
+                     [&](const QString&, bool ok, const QString& reason) {
+                         if (!ok)
+                             failure = reason;
+                     });
+    QObject::connect(&harvester, &tlinksys::finished, &harvester, [&](bool) { finished = true; });
+    harvester.Load(address);
+    QElapsedTimer clock;
+    clock.start();
+    while (!finished && clock.elapsed() < 30000)
+        QTest::qWait(20);
+    records = harvester.List.records();
+    return finished;
+}
+
+void TestHarvestCoverage::initTestCase() {
+    QVERIFY(m_server.start());
+    QVERIFY(m_other.start(0, QStringLiteral("127.0.0.2")));
+    m_server.route(QStringLiteral("/cov/page.html"),
+                   TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+<html><head><meta charset="utf-8">
+<base href="/media/">
+<meta property="og:image" content="share/og.jpg">
+<meta name="twitter:image" content="/share/tw.jpg">
+<meta name="description" content="not/an-image.jpg">
+</head><body>
+<a href="one.html">one</a>
+<img src="plain.png" srcset="s1.png 1x, s,2.png 2x">
+<img src="wide.jpg" srcset="w-small.jpg 480w,w-large.jpg   1080w" sizes="50vw">
+<picture>
+  <source srcset="pic.webp 1x,pic-2x.webp 2x" type="image/webp">
+  <source data-srcset="lazy/source.webp">
+  <img src="pic.jpg">
+</picture>
+<img src="grey.gif" data-original="lazy/real.jpg" data-src="lazy">
+<img data-src="#" data-original-set="lazy/os.jpg 300w" data-lazy-src="lazy/l2.jpg"
+     data-lazy-srcset="lazy/l3.jpg 1x, lazy/l3@2x.jpg 2x" data-pagespeed-lazy-src="lazy/ps.jpg"
+     data-hi-res-src="lazy/hi.jpg" data-srcset="true">
+<input type="image" src="button.png"><input type="text" src="not-an-image.png">
+<video poster="poster.jpg" src="clip.mp4"><source src="clip.webm" type="video/webm"><track src="subs.vtt"></video>
+<audio src="sound.mp3"><source src="sound.ogg"></audio>
+<object data="doc.pdf"></object>
+<embed src="movie.swf">
+<svg xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4"><image href="svg.png"/><image xlink:href="svg-x.png"/></svg>
+<div style='background-image: url("bg-q.png")'></div>
+<p style="background: url(bg-plain.png) no-repeat, URL( 'bg-s.png' )">x</p>
+<iframe src="@OTHER@/frame.html"></iframe>
+<iframe src="/cov/same.html"></iframe>
+<div id="host"></div>
+<script>
+// The page counts the messages it is shown: the collection's own must not be among them.
+window.seen = 0;
+addEventListener('message', function () { ++window.seen; }, true);
+var root = document.getElementById('host').attachShadow({mode: 'open'});
+root.innerHTML = '<a href="shadow.html">s</a><img src="shadow.png"><span id="inner"></span>';
+root.getElementById('inner').attachShadow({mode: 'open'}).innerHTML = '<video poster="deep.jpg"></video>';
+</script>
+</body></html>
+)HTML")
+                                              .replace(QStringLiteral("@OTHER@"), b({}))
+                                              .toUtf8()));
+    m_server.route(QStringLiteral("/cov/same.html"),
+                   TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+<a href="same-link.html">s</a><img src="same.png"><img src="/media/plain.png">
+<iframe src="@OTHER@/inner.html"></iframe>)HTML")
+                                              .replace(QStringLiteral("@OTHER@"), b({}))
+                                              .toUtf8()));
+    m_other.route(QStringLiteral("/frame.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="frame-link.html">f</a>
+<img srcset="f1.png 1x, f2.png 2x" data-src="f-lazy.jpg">
+<video src="f.mp4"></video>
+<iframe src="nested.html"></iframe>
+<script>addEventListener('message', function (e) { document.title = 'seen'; });</script>)HTML"));
+    m_other.route(QStringLiteral("/inner.html"), TestHttpResponse::html(R"HTML(<img src="inner.png">)HTML"));
+    m_other.route(QStringLiteral("/nested.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<a href="nested-link.html">n</a><img src="nested.png">)HTML"));
+    QString failure;
+    QVERIFY(harvest(a(QStringLiteral("/cov/page.html")), m_records, failure));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+}
+
+void TestHarvestCoverage::records_data() {
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("via");
+    QTest::addColumn<int>("position");
+    const int page = tURLData::KindPage, image = tURLData::KindImage, embed = tURLData::KindEmbed;
+    const auto m = [this](const char* path) {
+        return a(QStringLiteral("/media/") + QLatin1String(path));
+    };
+    const auto f = [this](const char* path) {
+        return b(QLatin1Char('/') + QLatin1String(path));
+    };
+    struct Row {
+        const char* name;
+        QString url;
+        int kind;
+        const char* via;
+    };
+    // List order: the page's links, images and embeds, each group in document order (a shadow
+    // root's content at its host), and each group's frame records after the top document's.
+    const QList<Row> rows{
+        {"link", m("one.html"), page, "a@href"},
+        {"cross-origin frame's address", f("frame.html"), page, "iframe@src"},
+        {"same-origin frame's address", a("/cov/same.html"), page, "iframe@src"},
+        {"link in a shadow root", m("shadow.html"), page, "shadow>a@href"},
+        {"link in the cross-origin frame", f("frame-link.html"), page, "frame>a@href"},
+        {"nested frame's address", f("nested.html"), page, "frame>iframe@src"},
+        {"link in the nested frame", f("nested-link.html"), page, "frame>frame>a@href"},
+        {"link in the same-origin frame", a("/cov/same-link.html"), page, "frame>a@href"},
+        {"cross-origin frame inside the same-origin frame", f("inner.html"), page, "frame>iframe@src"},
+
+        {"og:image", m("share/og.jpg"), image, "meta@content"},
+        {"twitter:image", a("/share/tw.jpg"), image, "meta@content"},
+        {"img src", m("plain.png"), image, "img@src"},
+        {"srcset x descriptor", m("s1.png"), image, "img@srcset"},
+        {"srcset URL with a comma", m("s,2.png"), image, "img@srcset"},
+        {"img src beside w descriptors", m("wide.jpg"), image, "img@src"},
+        {"srcset w descriptor", m("w-small.jpg"), image, "img@srcset"},
+        {"srcset w descriptor, no space after the comma", m("w-large.jpg"), image, "img@srcset"},
+        {"picture source", m("pic.webp"), image, "source@srcset"},
+        {"picture source, second candidate", m("pic-2x.webp"), image, "source@srcset"},
+        {"picture source, lazy", m("lazy/source.webp"), image, "source@data-srcset"},
+        {"picture img", m("pic.jpg"), image, "img@src"},
+        {"lazy placeholder", m("grey.gif"), image, "img@src"},
+        {"data-original", m("lazy/real.jpg"), image, "img@data-original"},
+        {"data-original-set", m("lazy/os.jpg"), image, "img@data-original-set"},
+        {"data-lazy-src", m("lazy/l2.jpg"), image, "img@data-lazy-src"},
+        {"data-lazy-srcset", m("lazy/l3.jpg"), image, "img@data-lazy-srcset"},
+        {"data-lazy-srcset with @ in the name", m("lazy/l3@2x.jpg"), image, "img@data-lazy-srcset"},
+        {"data-pagespeed-lazy-src", m("lazy/ps.jpg"), image, "img@data-pagespeed-lazy-src"},
+        {"data-hi-res-src", m("lazy/hi.jpg"), image, "img@data-hi-res-src"},
+        {"input type=image", m("button.png"), image, "input@src"},
+        {"video poster", m("poster.jpg"), image, "video@poster"},
+        {"svg image href", m("svg.png"), image, "image@href"},
+        {"svg image xlink:href", m("svg-x.png"), image, "image@href"},
+        {"style url(\"...\")", m("bg-q.png"), image, "div@style"},
+        {"style url(...)", m("bg-plain.png"), image, "p@style"},
+        {"style URL( '...' )", m("bg-s.png"), image, "p@style"},
+        {"img in a shadow root", m("shadow.png"), image, "shadow>img@src"},
+        {"poster in a nested shadow root", m("deep.jpg"), image, "shadow>shadow>video@poster"},
+        {"srcset in the cross-origin frame", f("f1.png"), image, "frame>img@srcset"},
+        {"srcset in the cross-origin frame, 2x", f("f2.png"), image, "frame>img@srcset"},
+        {"data-src in the cross-origin frame", f("f-lazy.jpg"), image, "frame>img@data-src"},
+        {"img in the nested frame", f("nested.png"), image, "frame>frame>img@src"},
+        {"img in the same-origin frame", a("/cov/same.png"), image, "frame>img@src"},
+        {"img in a cross-origin frame inside the same-origin frame", f("inner.png"), image,
+         "frame>frame>img@src"},
+
+        {"video src", m("clip.mp4"), embed, "video@src"},
+        {"video source", m("clip.webm"), embed, "source@src"},
+        {"track", m("subs.vtt"), embed, "track@src"},
+        {"audio src", m("sound.mp3"), embed, "audio@src"},
+        {"audio source", m("sound.ogg"), embed, "source@src"},
+        {"object data", m("doc.pdf"), embed, "object@data"},
+        {"embed", m("movie.swf"), embed, "embed@src"},
+        {"video in the cross-origin frame", f("f.mp4"), embed, "frame>video@src"},
+    };
+    int position = 0;
+    for (const Row& r : rows)
+        QTest::newRow(r.name) << r.url << r.kind << QString::fromLatin1(r.via) << position++;
+    m_rows = rows.size();
+}
+
+void TestHarvestCoverage::records() {
+    QFETCH(QString, url);
+    QFETCH(int, kind);
+    QFETCH(QString, via);
+    QFETCH(int, position);
+    qsizetype found = -1;
+    for (size_t i = 0; i < m_records.size() && found < 0; ++i)
+        if (m_records.at(i).URL == url && m_records.at(i).Kind == kind)
+            found = qsizetype(i);
+    QVERIFY2(found >= 0, qPrintable(url + QStringLiteral(" was not harvested")));
+    const tURLData& r = m_records.at(size_t(found));
+    QCOMPARE(r.Via, via);
+    QCOMPARE(found, position);
+    // Frames' records too carry the page that the user asked for.
+    QCOMPARE(r.Source, a(QStringLiteral("/cov/page.html")));
+}
+
+void TestHarvestCoverage::nothingElse_data() {
+    QTest::addColumn<QString>("url");
+    const auto m = [this](const char* path) {
+        return a(QStringLiteral("/media/") + QLatin1String(path));
+    };
+    QTest::newRow("a srcset candidate with its descriptor") << m("s1.png 1x");
+    QTest::newRow("a lazy attribute holding a word") << m("lazy");
+    QTest::newRow("a lazy attribute holding #") << m("#");
+    QTest::newRow("a lazy srcset attribute holding a word") << m("true");
+    QTest::newRow("src of a text input") << m("not-an-image.png");
+    QTest::newRow("a meta tag that names no image") << m("not/an-image.jpg");
+    QTest::newRow("the same-origin frame's image that the page has too")
+        << a(QStringLiteral("/media/plain.png"));
+}
+
+void TestHarvestCoverage::nothingElse() {
+    QFETCH(QString, url);
+    qsizetype times = 0;
+    for (const tURLData& r : m_records)
+        times += r.URL == url ? 1 : 0;
+    // plain.png is both on the page and in its frame: one record, the page's.
+    QVERIFY2(times == (url.endsWith(QLatin1String("/plain.png")) ? 1 : 0), qPrintable(url));
+}
+
+void TestHarvestCoverage::onlyTheTablesRecords() {
+    // Every record is one of the records table's (each row found at its own place).
+    QCOMPARE(qsizetype(m_records.size()), m_rows);
+}
+
+void TestHarvestCoverage::pageBeyondTheBound() {
+    // A bound of ten: the first ten addresses in document order, and the page says it was cut.
+    TWebBrowser browser;
+    QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/cov/page.html")));
+    QVERIFY(complete.wait(15000));
+    QVERIFY(complete.first().at(0).toBool());
+    bool answered = false;
+    PageAddresses found;
+    AddressCollector::collect(
+        browser.page(), -1, 1000,
+        [&](bool ok, const PageAddresses& addresses, const QString&) {
+            answered = ok;
+            found = addresses;
+        },
+        10);
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+    QVERIFY(found.truncated);
+    QCOMPARE(found.links, QStringList{a(QStringLiteral("/media/one.html"))});
+    QCOMPARE(found.images.size(), 9);
+    QCOMPARE(found.images.last(), a(QStringLiteral("/media/pic.webp")));
+    QCOMPARE(found.imageVias.last(), QStringLiteral("source@srcset"));
+    QVERIFY(found.embeds.isEmpty());
+}
+
+void TestHarvestCoverage::pageScriptsSeeNothingOfTheCollection() {
+    TWebBrowser browser;
+    QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
+    browser.Navigate(m_server.url(QStringLiteral("/cov/page.html")));
+    QVERIFY(complete.wait(15000));
+    bool answered = false;
+    PageAddresses found;
+    browser.CollectAddresses(5000, [&](bool ok, const PageAddresses& addresses, const QString&) {
+        answered = ok;
+        found = addresses;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
+    QVERIFY(found.imageVias.contains(QStringLiteral("frame>img@srcset"))); // the frames were asked
+    QCOMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 0);
+    // The page's own messages still reach it.
+    evaluate(browser, QStringLiteral("postMessage('own', '*'); 0"));
+    QTRY_COMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 1);
+}
+
+void TestHarvestCoverage::failedAndSandboxedFrames() {
+    // A frame that failed to load (the engine's error page is not the page's), and sandboxed frames
+    // with and without scripts: every frame's address is recorded, the failed one's content is not.
+    quint16 closedPort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress(QStringLiteral("127.0.0.2"))));
+        closedPort = probe.serverPort();
+    }
+    const QString gone = QStringLiteral("http://127.0.0.2:%1/gone.html").arg(closedPort);
+    m_other.route(QStringLiteral("/boxed.html"),
+                  TestHttpResponse::html(R"HTML(<a href="boxed-link.html">b</a><img src="boxed.png">)HTML"));
+    m_other.route(QStringLiteral("/scripted.html"),
+                  TestHttpResponse::html(R"HTML(<a href="scripted-link.html">b</a>)HTML"));
+    m_server.route(QStringLiteral("/cov/frames.html"),
+                   TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+<iframe src="@GONE@"></iframe>
+<iframe sandbox src="@OTHER@/boxed.html"></iframe>
+<iframe sandbox="allow-scripts" src="@OTHER@/scripted.html"></iframe>
+<a href="after.html">after</a>)HTML")
+                                              .replace(QStringLiteral("@GONE@"), gone)
+                                              .replace(QStringLiteral("@OTHER@"), b({}))
+                                              .toUtf8()));
+    std::vector<tURLData> records;
+    QString failure;
+    QVERIFY(harvest(a(QStringLiteral("/cov/frames.html")), records, failure));
+    QVERIFY2(failure.isEmpty(), qPrintable(failure));
+    QStringList got;
+    for (const tURLData& r : records)
+        got.append(r.URL + QLatin1Char(' ') + r.Via);
+    QVERIFY2(got.contains(gone + QStringLiteral(" iframe@src")), qPrintable(got.join(QLatin1Char('\n'))));
+    QVERIFY(got.contains(b(QStringLiteral("/boxed.html")) + QStringLiteral(" iframe@src")));
+    QVERIFY(got.contains(a(QStringLiteral("/cov/after.html")) + QStringLiteral(" a@href")));
+    QVERIFY2(got.contains(b(QStringLiteral("/scripted-link.html")) + QStringLiteral(" frame>a@href")),
+             qPrintable(got.join(QLatin1Char('\n'))));
+    // Nothing of the engine's own page for the frame that failed (its pictures are data: addresses).
+    for (const tURLData& r : records)
+        QVERIFY2(!r.URL.startsWith(QLatin1String("data:")), qPrintable(r.Via));
+    // Sandboxed frames, with scripts or without, are harvested too.
+    QCOMPARE(got.filter(QStringLiteral(" frame>")),
+             (QStringList{b(QStringLiteral("/boxed-link.html")) + QStringLiteral(" frame>a@href"),
+                          b(QStringLiteral("/scripted-link.html")) + QStringLiteral(" frame>a@href"),
+                          b(QStringLiteral("/boxed.png")) + QStringLiteral(" frame>img@src")}));
+}
+
+int main(int argc, char** argv) {
+    WebEngineSetup::prepareBeforeApplication();
+    QGuiApplication app(argc, argv);
+    TestHarvestCoverage test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_harvestcoverage.moc"
