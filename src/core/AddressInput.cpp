@@ -142,6 +142,38 @@ bool webHostAccepted(QUrl& url) {
     return true;
 }
 
+// One reading of line by the address bar's rules (see AddressInput::toUrl), or an invalid QUrl with
+// the reason in *reason when one is asked for.
+QUrl readAddress(const QString& line, QString* reason) {
+    auto refuse = [reason](const QString& why) {
+        if (reason)
+            *reason = why;
+        return QUrl();
+    };
+    const QString t = withWebSlashes(withLoneSurrogatesReplaced(line.trimmed()));
+    if (t.isEmpty())
+        return refuse(QStringLiteral("アドレスがありません"));
+    // An address written with its scheme and "//" is taken as written: guessing would turn a
+    // malformed one ("http://exa mple.com/") into some other address.
+    static const QRegularExpression withAuthority(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
+    QUrl url;
+    if (const QRegularExpressionMatch match = withAuthority.match(t); match.hasMatch()) {
+        url = QUrl(t, QUrl::TolerantMode);
+        if (!url.isValid() || !portAsWritten(url, t, match.capturedEnd()) || !webHostAccepted(url))
+            return refuse(QStringLiteral("アドレスとして読めません"));
+    } else {
+        url = QUrl::fromUserInput(t);
+        if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0) || !webHostAccepted(url))
+            return refuse(QStringLiteral("アドレスとして読めません"));
+    }
+    // Qt takes a leading ":" as the start of a resource path (":23" becomes "file::23"), and
+    // "file:a.html" names no file until a folder is chosen for it.
+    if (url.isLocalFile() && !url.path().startsWith(u'/'))
+        return refuse(
+            QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
+    return url;
+}
+
 } // namespace
 
 namespace AddressInput {
@@ -171,33 +203,19 @@ QStringList lines(const QString& text) {
 }
 
 QUrl toUrl(const QString& line, QString* reason) {
-    auto refuse = [reason](const QString& why) {
-        if (reason)
-            *reason = why;
-        return QUrl();
-    };
-    const QString t = withWebSlashes(withLoneSurrogatesReplaced(line.trimmed()));
-    if (t.isEmpty())
-        return refuse(QStringLiteral("アドレスがありません"));
-    // An address written with its scheme and "//" is taken as written: guessing would turn a
-    // malformed one ("http://exa mple.com/") into some other address.
-    static const QRegularExpression withAuthority(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*://"));
-    QUrl url;
-    if (const QRegularExpressionMatch match = withAuthority.match(t); match.hasMatch()) {
-        url = QUrl(t, QUrl::TolerantMode);
-        if (!url.isValid() || !portAsWritten(url, t, match.capturedEnd()) || !webHostAccepted(url))
-            return refuse(QStringLiteral("アドレスとして読めません"));
-    } else {
-        url = QUrl::fromUserInput(t);
-        if (!url.isValid() || url.scheme().isEmpty() || !portAsWritten(url, t, 0) || !webHostAccepted(url))
-            return refuse(QStringLiteral("アドレスとして読めません"));
+    QString why;
+    const QUrl url = readAddress(line, &why);
+    if (url.isValid()) {
+        // Kept only when its own written form reads as the same address: Qt writes "x:0%30" (scheme
+        // "x") as "x:00", which the address bar's rules take for host "x" and port 0.
+        const QString encoded = url.toString(QUrl::FullyEncoded);
+        if (readAddress(encoded, nullptr).toString(QUrl::FullyEncoded) == encoded)
+            return url;
+        why = QStringLiteral("アドレスとして読めません（書き直すと別のアドレスになります）");
     }
-    // Qt takes a leading ":" as the start of a resource path (":23" becomes "file::23"), and
-    // "file:a.html" names no file until a folder is chosen for it.
-    if (url.isLocalFile() && !url.path().startsWith(u'/'))
-        return refuse(
-            QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
-    return url;
+    if (reason)
+        *reason = why;
+    return {};
 }
 
 QString shown(const QUrl& url) {
