@@ -3,14 +3,13 @@
 #include "AddressInput.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -21,13 +20,8 @@ constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInterrupted = 130;
 
-// Written by the signal handler, read by the event loop: an interrupt cancels the batch cleanly.
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &byte, 1);
-}
+// The most retries --retries accepts.
+constexpr int MaxRetries = 10;
 
 int usageError(const QString& message) {
     CommandOutput::write(
@@ -37,17 +31,59 @@ int usageError(const QString& message) {
 
 struct Arguments {
     QString dir = QStringLiteral("DL");
+    int jobs = DownloadOptions().parallel;
+    int retries = DownloadOptions().retries;
     QStringList addresses;
     bool help = false;
     QString error;
 };
+
+// The number after an option ("--jobs 8" or "--jobs=8"), within [low, high]; false with the error set.
+bool numberOption(const QStringList& arguments, qsizetype* i, const QString& name, int low, int high,
+                  int* value, QString* error) {
+    const QString& arg = arguments.at(*i);
+    QString text;
+    if (arg == name) {
+        if (*i + 1 >= arguments.size()) {
+            *error = QStringLiteral("%1 needs a number").arg(name);
+            return false;
+        }
+        text = arguments.at(++*i);
+    } else {
+        text = arg.mid(name.size() + 1);
+    }
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high) {
+        *error = QStringLiteral("%1 takes a number from %2 to %3, not \"%4\"")
+                     .arg(name)
+                     .arg(low)
+                     .arg(high)
+                     .arg(text);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool isOption(const QString& arg, const QString& name) {
+    return arg == name || arg.startsWith(name + u'=');
+}
 
 Arguments parse(const QStringList& arguments) {
     Arguments parsed;
     bool options = true;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
-        if (options && arg == u"--") {
+        if (options && isOption(arg, QStringLiteral("--jobs"))) {
+            if (!numberOption(arguments, &i, QStringLiteral("--jobs"), 1, DownloadOptions::MaxParallel,
+                              &parsed.jobs, &parsed.error))
+                return parsed;
+        } else if (options && isOption(arg, QStringLiteral("--retries"))) {
+            if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, MaxRetries, &parsed.retries,
+                              &parsed.error))
+                return parsed;
+        } else if (options && arg == u"--") {
             options = false;
         } else if (options && (arg == u"-h" || arg == u"--help")) {
             parsed.help = true;
@@ -131,12 +167,15 @@ private:
 
 QString DownloadCommandLine::usage() {
     return QStringLiteral(
-        "Usage: nepirika download [--dir DIR] [ADDRESS...]\n"
+        "Usage: nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
         "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
-        "  after its address; a name that is taken gets a number. Without addresses, they are read\n"
-        "  from standard input, one a line. Prints one line per address:\n"
+        "  after its address (without the query), or as the server names it; a name that is taken\n"
+        "  gets a number. Without addresses, they are read from standard input, one a line.\n"
+        "  --jobs N      transfers at once, 1 to 16 (default 6)\n"
+        "  --retries N   tries again after a transient failure, 0 to 10 (default 3; 0: none)\n"
+        "  Prints one line per address:\n"
         "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
-        "  Exit status: 0 all saved, 1 some failed, 2 usage error.\n");
+        "  Exit status: 0 all saved, 1 some failed, 2 usage error, 130 interrupted.\n");
 }
 
 int DownloadCommandLine::run(const QStringList& arguments) {
@@ -177,6 +216,9 @@ int DownloadCommandLine::run(const QStringList& arguments) {
 
     DownloadOptions options;
     options.userAgent = "Mozilla/5.0 (compatible; nepirika/" NEPIRIKA_VERSION ")";
+    options.parallel = args.jobs;
+    options.maxPerHost = args.jobs;
+    options.retries = args.retries;
     DownloadBatch batch(args.dir, items, options);
     ResultPrinter printer(items);
     bool interrupted = false;
@@ -193,29 +235,15 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         QCoreApplication::exit(interrupted ? ExitInterrupted : allSaved ? ExitOk : ExitFailed);
     });
 
-    std::unique_ptr<QSocketNotifier> interruptNotifier;
-    if (::pipe(interruptPipe) == 0) {
-        interruptNotifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(interruptNotifier.get(), &QSocketNotifier::activated, &batch, [&] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(interruptPipe[0], &byte, 1);
-            interrupted = true;
-            batch.cancel();
-        });
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
+    // SIGTERM, SIGHUP and SIGINT cancel the batch: what was unfinished is removed, and the lines
+    // for the addresses not saved are still printed.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &batch, [&] {
+        interrupted = true;
+        batch.cancel();
+    });
 
     batch.start();
     const int status = QCoreApplication::exec();
-
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    interruptNotifier.reset();
-    for (int& fd : interruptPipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
     return status;
 }

@@ -161,22 +161,22 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     trickle.bytesPerSecond = 64 * 1024;
     m_server.route(QStringLiteral("/trickle"), trickle);
     QList<DownloadRequestItem> items;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 8; ++i)
         items.append({m_server.urlText(QStringLiteral("/trickle?part=%1").arg(i)), QString()});
     QTemporaryDir dir;
     DownloadCommand::start(m_window, items, dir.path(), nullptr);
     DownloadProgressDialog* dialog = progressWindow();
     QVERIFY(dialog);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->currentText().split(u'\n').size() == 4, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->currentText().split(u'\n').size() == 6, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->bytesText().endsWith(QStringLiteral(" 0 bytes")), 5000);
-    QCOMPARE(dialog->countText(), QStringLiteral("0 / 6 ファイル"));
+    QCOMPARE(dialog->countText(), QStringLiteral("0 / 8 ファイル"));
     QVERIFY(dialog->currentText().startsWith(items[0].url));
     QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
     const QString text = m_boxes[0].text;
-    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードを中止しました\n成功 0 件、失敗 6 件\n")),
+    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードを中止しました\n成功 0 件、失敗 8 件\n")),
              qPrintable(text));
-    QCOMPARE(text.count(QStringLiteral("中止しました")), 7);
+    QCOMPARE(text.count(QStringLiteral("中止しました")), 9);
     QTRY_VERIFY(!progressWindow());
     QVERIFY(entries(dir.path()).isEmpty());
 }

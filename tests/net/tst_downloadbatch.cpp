@@ -192,7 +192,14 @@ void TestDownloadBatch::bodyCutShort() {
     TestHttpResponse cut = TestHttpResponse::withType("application/octet-stream", pattern(100000));
     cut.declaredLength = 250000;
     m_server.route(QStringLiteral("/cut.bin"), cut);
-    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(QStringLiteral("/cut.bin"))));
+    m_server.clearLog();
+    DownloadOptions options;
+    options.retryDelayMs = 10;
+    const DownloadResults results =
+        runOne(dir.path(), item(m_server.urlText(QStringLiteral("/cut.bin"))), options);
+    // A cut is transient: tried again (from the start: no ranges offered), then reported. (Qt may
+    // itself resend a request whose connection closed early.)
+    QVERIFY(m_server.requestsFor(QStringLiteral("/cut.bin")).size() >= 1 + options.retries);
     QCOMPARE(results.size(), 1);
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY(!results[0].message.isEmpty());
@@ -217,8 +224,9 @@ void TestDownloadBatch::redirectIsFollowedAndNameKept() {
 void TestDownloadBatch::badRedirects_data() {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("reasonPart");
-    QTest::newRow("loop") << "/loop/a" << QStringLiteral("ループ");
-    QTest::newRow("to itself") << "/loop/self" << QStringLiteral("ループ");
+    // Going back to an address already seen is allowed; only the number of hops is limited.
+    QTest::newRow("back and forth") << "/loop/a" << QStringLiteral("20");
+    QTest::newRow("to itself") << "/loop/self" << QStringLiteral("20");
     QTest::newRow("too many") << "/chain/0" << QStringLiteral("20");
     QTest::newRow("to file") << "/to/file" << QStringLiteral("file:");
     QTest::newRow("to ftp") << "/to/ftp" << QStringLiteral("ftp:");
@@ -265,9 +273,9 @@ void TestDownloadBatch::dataAddresses_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("base64") << "data:image/png;base64,iVBORw0KGgo="
-                            << "png;base64,iVBORw0KGgo=" << QByteArray("\x89PNG\r\n\x1a\n");
+                            << "data.png" << QByteArray("\x89PNG\r\n\x1a\n");
     QTest::newRow("percent-encoded text")
-        << "data:,a%20b%E3%81%82" << QStringLiteral(",a bあ") << QByteArray("a b\xe3\x81\x82");
+        << "data:,a%20b%E3%81%82" << QStringLiteral("data.txt") << QByteArray("a b\xe3\x81\x82");
 }
 
 void TestDownloadBatch::dataAddresses() {
@@ -314,8 +322,10 @@ void TestDownloadBatch::connectionRefused() {
         port = probe.serverPort();
     }
     QTemporaryDir dir;
+    DownloadOptions options;
+    options.retryDelayMs = 10; // refused is transient: retried, then reported
     const DownloadResults results =
-        runOne(dir.path(), item(QStringLiteral("http://127.0.0.1:%1/a.jpg").arg(port)));
+        runOne(dir.path(), item(QStringLiteral("http://127.0.0.1:%1/a.jpg").arg(port)), options);
     QCOMPARE(results.size(), 1);
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY2(results[0].message.contains(QStringLiteral("拒否")), qPrintable(results[0].message));
@@ -329,6 +339,7 @@ void TestDownloadBatch::silentServerTimesOut() {
     m_server.route(QStringLiteral("/silent.jpg"), silent);
     DownloadOptions options;
     options.inactivityTimeoutMs = 300;
+    options.retries = 0;
     const DownloadResults results =
         runOne(dir.path(), item(m_server.urlText(QStringLiteral("/silent.jpg"))), options);
     QCOMPARE(results.size(), 1);
@@ -378,7 +389,7 @@ void TestDownloadBatch::transfersRunAtOnce() {
     QCOMPARE(results.size(), 10);
     for (const DownloadResult& r : results)
         QVERIFY2(r.succeeded(), qPrintable(r.message));
-    QCOMPARE(m_server.maxConcurrent(), 4); // the default
+    QCOMPARE(m_server.maxConcurrent(), 6); // the default, as browsers do
     QCOMPARE(entries(dir.path()).size(), 10);
 
     // The limit for one host is kept even when more may run in all.
@@ -409,8 +420,8 @@ void TestDownloadBatch::slowTransferCancelled() {
     batch.start();
     QTRY_VERIFY_WITH_TIMEOUT(batch.bytesReceived() > 20000, 10000);
     QCOMPARE(batch.currentUrls(), QStringList{m_server.urlText(QStringLiteral("/trickle.bin"))});
-    // The partial data sits under a temporary name; the final name is held empty.
-    QCOMPARE(entries(dir.path()).size(), 2);
+    // The partial data has no name yet: nothing in the folder, not even a placeholder.
+    QVERIFY(entries(dir.path()).isEmpty());
     batch.cancel();
     QTRY_COMPARE(finished.size(), 1);
     const DownloadResults results = batch.results();
