@@ -21,7 +21,7 @@ esac
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
-    qt6-translations-l10n fonts-ipafont-gothic zlib1g-dev
+    qt6-translations-l10n fonts-ipafont-gothic zlib1g-dev openssl
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -27,6 +27,8 @@ struct TestHttpResponse {
     // The Content-Length to announce; -1 announces body.size(). A larger value with a shorter body
     // makes the server close the connection early: a body cut short.
     qint64 declaredLength = -1;
+    // False sends no Content-Length: the body then ends when the connection closes.
+    bool sendLength = true;
     // Accept the request and never answer it (the connection stays open until the server stops).
     bool hang = false;
 
@@ -60,8 +62,10 @@ public:
 
     // Listens on 127.0.0.1; port 0 takes a free one.
     bool start(quint16 port = 0);
+    // The same over TLS (https), with the certificate and key in these PEM files.
+    bool startTls(const QString& certificatePath, const QString& keyPath, quint16 port = 0);
     quint16 port() const;
-    // http://127.0.0.1:PORT + path (path begins with "/").
+    // http://127.0.0.1:PORT + path (path begins with "/"); https:// for a TLS server.
     QUrl url(const QString& path) const;
     QString urlText(const QString& path) const;
 
@@ -91,4 +95,5 @@ private:
     QThread* m_thread = nullptr;
     TestHttpServerWorker* m_worker = nullptr;
     quint16 m_port = 0;
+    bool m_tls = false;
 };
