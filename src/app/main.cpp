@@ -5,6 +5,7 @@
 #include "NepirikaApplication.h"
 #include "TForm1.h"
 #include "TForm3.h"
+#include "TerminationSignals.h"
 #include "WebEngineSetup.h"
 
 #include <QCoreApplication>
@@ -92,6 +93,11 @@ QString unknownOption(const QStringList& args) {
 int runWindow(int argc, char** argv) {
     WebEngineSetup::prepareBeforeApplication();
     NepirikaApplication app(argc, argv);
+    // SIGTERM, SIGHUP and SIGINT close the window as ファイル → 閉じる does: running downloads are
+    // cancelled and their unfinished files removed as the window goes. (One that comes before the
+    // event loop runs is acted on as soon as it does.)
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
     QApplication::setApplicationName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
