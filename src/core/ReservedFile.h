@@ -51,7 +51,11 @@ private:
     QString m_name;
     // The hidden name of a temporary file where O_TMPFILE is not available; empty otherwise.
     QByteArray m_tempBytes;
+    // Data is handed to the disk in pieces of this size while it arrives.
+    static constexpr qint64 WritebackChunk = 1024 * 1024;
+
     int m_fd = -1;
     qint64 m_written = 0;
+    qint64 m_writebackFrom = 0;
     bool m_finished = false;
 };

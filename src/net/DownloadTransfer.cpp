@@ -105,6 +105,14 @@ bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
     return ok;
 }
 
+// Flushing files to disk before they get their names: many at once, so that the disk can merge the
+// writes, and never on the thread that runs the transfers.
+QThreadPool& flushPool() {
+    static QThreadPool pool;
+    pool.setMaxThreadCount(DownloadOptions::MaxParallel);
+    return pool;
+}
+
 } // namespace
 
 DownloadTransfer::DownloadTransfer(const DownloadItem& item, const DownloadOptions& options,
@@ -476,7 +484,7 @@ void DownloadTransfer::publish() {
     auto promise = std::make_shared<QPromise<int>>();
     QFuture<int> flushed = promise->future();
     promise->start();
-    QThreadPool::globalInstance()->start([promise, fd] {
+    flushPool().start([promise, fd] {
         const int error = ::fdatasync(fd) == 0 ? 0 : errno;
         ::close(fd);
         promise->addResult(error);
