@@ -25,7 +25,7 @@ const char usageText[] =
     "  nepirika [ADDRESS...]               open the window; the addresses go into its input box\n"
     "  nepirika harvest [--json] [ADDRESS...]\n"
     "                                      harvest the pages without a window\n"
-    "  nepirika download [--dir DIR] [ADDRESS...]\n"
+    "  nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
     "                                      download the addresses without a window\n"
     "  nepirika COMMAND --help             the options of harvest or download\n"
     "  nepirika --help                     show this text\n"

@@ -93,12 +93,6 @@ bool ReservedFile::write(const char* data, qint64 size, QString* error) {
         size -= n;
         m_written += n;
     }
-    // Start writing the data out as it comes, without waiting for it, so that flushing the file
-    // before it is published has little left to do.
-    if (m_written - m_writebackFrom >= WritebackChunk) {
-        ::sync_file_range(m_fd, m_writebackFrom, m_written - m_writebackFrom, SYNC_FILE_RANGE_WRITE);
-        m_writebackFrom = m_written;
-    }
     return true;
 }
 
@@ -112,12 +106,7 @@ bool ReservedFile::truncate(QString* error) {
         return false;
     }
     m_written = 0;
-    m_writebackFrom = 0;
     return true;
-}
-
-int ReservedFile::duplicateDescriptor() const {
-    return m_fd < 0 ? -1 : ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
 }
 
 ReservedFile::Published ReservedFile::linkNamed(const QByteArray& name, int* errorNumber) {

@@ -8,9 +8,9 @@ struct ReservationFolder;
 
 // One download's data: a file in the target folder that has no name until it is complete, so that
 // nothing under a final name is ever half-written. Made with O_TMPFILE where the file system has it
-// (then even a crash or a power cut leaves nothing behind); elsewhere a hidden temporary file that
-// discard() removes. publish() gives it its final name in one step that never replaces an existing
-// entry. Made by UniqueFileReservation::createFile.
+// (then even a crash or a power cut during the transfer leaves nothing behind); elsewhere a hidden
+// temporary file that discard() removes. publish() gives it its final name in one step that never replaces an
+// existing entry. Made by UniqueFileReservation::createFile.
 class ReservedFile {
 public:
     // What became of publish().
@@ -31,9 +31,6 @@ public:
     bool write(const char* data, qint64 size, QString* error);
     // Empties the file, for a transfer that starts over.
     bool truncate(QString* error);
-    // A second descriptor of the file, for flushing it to disk from another thread; the caller
-    // closes it. -1 when the file is closed.
-    int duplicateDescriptor() const;
     // Gives the file the plain name in the folder. NameTaken when an entry of that name exists
     // (nothing is ever replaced); Failed with a reason for anything else. The file stays usable
     // after NameTaken, so that another name can be tried.
@@ -51,11 +48,7 @@ private:
     QString m_name;
     // The hidden name of a temporary file where O_TMPFILE is not available; empty otherwise.
     QByteArray m_tempBytes;
-    // Data is handed to the disk in pieces of this size while it arrives.
-    static constexpr qint64 WritebackChunk = 1024 * 1024;
-
     int m_fd = -1;
     qint64 m_written = 0;
-    qint64 m_writebackFrom = 0;
     bool m_finished = false;
 };

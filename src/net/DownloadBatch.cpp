@@ -114,7 +114,8 @@ void DownloadBatch::start() {
 }
 
 void DownloadBatch::pump() {
-    while (!m_cancelled && m_active.size() < m_options.parallel && !m_pending.empty()) {
+    // A transfer whose body is complete and that only waits for its name uses no connection.
+    while (!m_cancelled && m_active.size() - m_parked.size() < m_options.parallel && !m_pending.empty()) {
         // The first waiting item whose host has room; items of a busy host wait their turn.
         auto it = std::find_if(m_pending.begin(), m_pending.end(), [this](int index) {
             const QString host = hostOf(m_items[index]);
@@ -151,17 +152,32 @@ void DownloadBatch::launch(int index) {
         m_bytes += bytes;
         scheduleProgress();
     });
+    // Gives back the transfer's share of the host and of its network manager, once.
+    auto leaveConnection = [this, index, host, network] {
+        if (m_parked.contains(index))
+            return;
+        m_parked.insert(index);
+        if (!host.isEmpty() && --m_perHost[host] <= 0)
+            m_perHost.remove(host);
+        --m_networkLoad[network][host];
+    };
     connect(transfer, &DownloadTransfer::nameWanted, this, [this, index](const QString& name) {
         m_wantedNames[index] = name;
         claimNames();
+        // Names settled up to here may let items further down the list start.
+        QTimer::singleShot(0, this, &DownloadBatch::pump);
+    });
+    connect(transfer, &DownloadTransfer::bodyComplete, this, [this, leaveConnection] {
+        leaveConnection();
+        QTimer::singleShot(0, this, &DownloadBatch::pump);
     });
     connect(transfer, &DownloadTransfer::finished, this,
-            [this, index, transfer, host, network](const DownloadResult& result) {
-                if (m_active.remove(index) == 0)
+            [this, index, transfer, leaveConnection](const DownloadResult& result) {
+                if (m_active.value(index) != transfer)
                     return;
-                if (!host.isEmpty() && --m_perHost[host] <= 0)
-                    m_perHost.remove(host);
-                --m_networkLoad[network][host];
+                leaveConnection();
+                m_active.remove(index);
+                m_parked.remove(index);
                 transfer->deleteLater();
                 onTransferFinished(index, result);
                 claimNames();

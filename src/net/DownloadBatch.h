@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -73,6 +74,8 @@ private:
     int m_nameCursor = 0;
     std::deque<int> m_pending;
     QHash<int, DownloadTransfer*> m_active;
+    // Active items whose body is complete and that wait for their name to be published.
+    QSet<int> m_parked;
     QHash<QString, int> m_perHost;
     QString m_folderError;
     int m_done = 0;

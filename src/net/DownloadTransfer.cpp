@@ -3,7 +3,6 @@
 #include "AddressInput.h"
 #include "ContentDecoder.h"
 #include "DataUrl.h"
-#include "FileErrorText.h"
 #include "LocalFileName.h"
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
@@ -11,16 +10,10 @@
 #include "UniqueFileReservation.h"
 
 #include <QDateTime>
-#include <QFuture>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QPromise>
-#include <QThreadPool>
 #include <QTimer>
-
-#include <cerrno>
-#include <unistd.h>
 
 namespace {
 
@@ -103,14 +96,6 @@ bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
     }
     *total = whole.toLongLong(&ok);
     return ok;
-}
-
-// Flushing files to disk before they get their names: many at once, so that the disk can merge the
-// writes, and never on the thread that runs the transfers.
-QThreadPool& flushPool() {
-    static QThreadPool pool;
-    pool.setMaxThreadCount(DownloadOptions::MaxParallel);
-    return pool;
 }
 
 } // namespace
@@ -453,6 +438,7 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
 
 void DownloadTransfer::completeBody() {
     m_bodyComplete = true;
+    Q_EMIT bodyComplete();
     if (!m_claimedName.isEmpty())
         publish();
 }
@@ -473,46 +459,21 @@ void DownloadTransfer::publish() {
     if (m_publishing || m_finished)
         return;
     m_publishing = true;
-    // The data reaches the disk before the file gets its name, so that not even a power cut can
-    // leave a short file under it. Flushing can take a while: it runs on a worker thread, on a
-    // descriptor of its own.
-    const int fd = m_file->duplicateDescriptor();
-    if (fd < 0) {
-        fail(FileErrorText::describe(QStringLiteral("ファイルに書き込めません"), errno));
+    QString error;
+    const qint64 bytes = m_file->bytesWritten();
+    if (!m_folder->publish(*m_file, m_wantedName, m_claimedName, m_options.numberTakenNames, &error)) {
+        m_claimedName.clear(); // given back by publish
+        fail(error);
         return;
     }
-    auto promise = std::make_shared<QPromise<int>>();
-    QFuture<int> flushed = promise->future();
-    promise->start();
-    flushPool().start([promise, fd] {
-        const int error = ::fdatasync(fd) == 0 ? 0 : errno;
-        ::close(fd);
-        promise->addResult(error);
-        promise->finish();
-    });
-    flushed.then(this, [this](int flushError) {
-        if (m_finished)
-            return;
-        if (flushError != 0 && flushError != EINVAL) {
-            fail(FileErrorText::describe(QStringLiteral("ファイルに書き込めません"), flushError));
-            return;
-        }
-        QString error;
-        const qint64 bytes = m_file->bytesWritten();
-        if (!m_folder->publish(*m_file, m_wantedName, m_claimedName, m_options.numberTakenNames, &error)) {
-            m_claimedName.clear(); // given back by publish
-            fail(error);
-            return;
-        }
-        m_finished = true;
-        DownloadResult result;
-        result.url = m_item.url;
-        result.status = DownloadResult::Status::Succeeded;
-        result.path = m_file->path();
-        result.bytes = bytes;
-        m_file.reset();
-        Q_EMIT finished(result);
-    });
+    m_finished = true;
+    DownloadResult result;
+    result.url = m_item.url;
+    result.status = DownloadResult::Status::Succeeded;
+    result.path = m_file->path();
+    result.bytes = bytes;
+    m_file.reset();
+    Q_EMIT finished(result);
 }
 
 void DownloadTransfer::fail(const QString& message, DownloadResult::Status status) {

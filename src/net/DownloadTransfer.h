@@ -49,6 +49,8 @@ public:
 Q_SIGNALS:
     void received(qint64 bytes);
     void nameWanted(const QString& name);
+    // The whole body is in the file: no connection is used any more, only the name is awaited.
+    void bodyComplete();
     void finished(const DownloadResult& result);
 
 private:

@@ -135,6 +135,7 @@ private Q_SLOTS:
     void namesFromResponse_data();
     void namesFromResponse();
     void numbersFollowListOrder();
+    void waitingForANameTakesNoSlot();
 
 private:
     TestHttpServer m_server;
@@ -905,6 +906,31 @@ void TestDownloadBatch::numbersFollowListOrder() {
     QCOMPARE(readAll(dir.filePath(QStringLiteral("logo.gif"))), QByteArray("first"));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (2).gif"))), QByteArray("second"));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (3).gif"))), QByteArray("third"));
+}
+
+void TestDownloadBatch::waitingForANameTakesNoSlot() {
+    // The first item answers late; the others finish meanwhile and wait for their names, which
+    // follow the first one's. Waiting, they hold no transfer slot: the rest of the list goes on.
+    TestHttpResponse late = TestHttpResponse::withType("image/gif", "first");
+    late.delayMs = 3000;
+    m_server.route(QStringLiteral("/slots/first.gif"), late);
+    m_server.route(QStringLiteral("/slots/next.gif"), TestHttpResponse::withType("image/gif", "next"));
+    QList<DownloadItem> items{item(m_server.urlText(QStringLiteral("/slots/first.gif")))};
+    for (int i = 0; i < 6; ++i)
+        items.append(item(m_server.urlText(QStringLiteral("/slots/next.gif?n=%1").arg(i))));
+    DownloadOptions two;
+    two.parallel = 2;
+    QTemporaryDir dir;
+    m_server.clearLog();
+    DownloadBatch batch(dir.path(), items, two);
+    QSignalSpy finished(&batch, &DownloadBatch::finished);
+    batch.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server.requestsFor(QStringLiteral("/slots/next.gif?n=5")).isEmpty(), 2500);
+    // Nothing is published before the first item has its name.
+    QVERIFY(entries(dir.path()).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("first.gif"))), QByteArray("first"));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("next (6).gif"))), QByteArray("next"));
 }
 
 QTEST_GUILESS_MAIN(TestDownloadBatch)
