@@ -69,8 +69,10 @@ QStringList DownloadBatch::currentUrls() const {
     QList<int> indexes = m_active.keys();
     std::sort(indexes.begin(), indexes.end());
     QStringList urls;
-    for (int index : indexes)
-        urls.append(m_items[index].url);
+    for (int index : indexes) {
+        if (!m_parked.contains(index)) // complete, only waiting for its name
+            urls.append(m_items[index].url);
+    }
     return urls;
 }
 

@@ -38,7 +38,7 @@ public:
 
     int total() const;
     qint64 bytesReceived() const;
-    // The addresses of the transfers running now, in item order.
+    // The addresses of the transfers receiving data now, in item order.
     QStringList currentUrls() const;
     const DownloadResults& results() const;
 
