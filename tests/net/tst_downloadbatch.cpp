@@ -62,10 +62,11 @@ DownloadResults run(DownloadBatch& batch, int timeoutMs = 20000) {
     return finished.front().front().value<DownloadResults>();
 }
 
-// A gzip member, as a server's Content-Encoding: gzip sends it.
-QByteArray gzip(const QByteArray& data) {
+// A gzip member, as a server's Content-Encoding: gzip sends it; windowBits -15 gives the raw
+// deflate stream that some servers send as "deflate".
+QByteArray gzip(const QByteArray& data, int windowBits = 15 + 16) {
     z_stream stream{};
-    if (deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
     QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
@@ -106,6 +107,8 @@ private Q_SLOTS:
     void redirectIsFollowedAndNameKept();
     void badRedirects_data();
     void badRedirects();
+    void redirectHops_data();
+    void redirectHops();
     void compressedBodyIsStreamed();
     void dataAddresses_data();
     void dataAddresses();
@@ -300,6 +303,30 @@ void TestDownloadBatch::badRedirects() {
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY2(results[0].message.contains(reasonPart), qPrintable(results[0].message));
     QVERIFY(entries(dir.path()).isEmpty());
+}
+
+void TestDownloadBatch::redirectHops_data() {
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("20 hops, as browsers allow") << 20 << true;
+    QTest::newRow("21 hops") << 21 << false;
+}
+
+void TestDownloadBatch::redirectHops() {
+    QFETCH(int, hops);
+    QFETCH(bool, saved);
+    const QString base = QStringLiteral("/hops%1/").arg(hops);
+    for (int i = 0; i < hops; ++i)
+        m_server.route(base + QString::number(i),
+                       TestHttpResponse::redirect(302, (base + QString::number(i + 1)).toUtf8()));
+    m_server.route(base + QString::number(hops), TestHttpResponse::withType("text/plain", "arrived"));
+    QTemporaryDir dir;
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(base + QStringLiteral("0"))));
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0].succeeded(), saved);
+    QCOMPARE(entries(dir.path()).size(), saved ? 1 : 0);
+    if (!saved)
+        QVERIFY2(results[0].message.contains(QStringLiteral("20")), qPrintable(results[0].message));
 }
 
 void TestDownloadBatch::compressedBodyIsStreamed() {
@@ -573,6 +600,7 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("gzip cut short, no length")
         << "gzip cut no length" << false << QStringLiteral("切れ|閉じ");
     QTest::newRow("gzip garbage") << "gzip garbage" << false << QStringLiteral("壊れ");
+    QTest::newRow("raw deflate") << "raw deflate" << true << "";
     QTest::newRow("unknown encoding") << "br" << false << QStringLiteral("br");
     QTest::newRow("204") << "204" << false << QStringLiteral("204");
     QTest::newRow("205") << "205" << false << QStringLiteral("205");
@@ -600,6 +628,10 @@ void TestDownloadBatch::integrity() {
         response.body = pattern(5000);
     if (kind == u"br")
         response.headers.last().second = "br";
+    if (kind == u"raw deflate") {
+        response.body = gzip(plain, -15);
+        response.headers.last().second = "deflate";
+    }
     if (kind.front().isDigit()) {
         response =
             TestHttpResponse::withType("application/octet-stream", kind == u"206" ? plain.left(100) : "");
