@@ -601,6 +601,9 @@ void TestDownloadBatch::integrity_data() {
         << "gzip cut no length" << false << QStringLiteral("切れ|閉じ");
     QTest::newRow("gzip garbage") << "gzip garbage" << false << QStringLiteral("壊れ");
     QTest::newRow("raw deflate") << "raw deflate" << true << "";
+    QTest::newRow("chunked whole") << "chunked" << true << "";
+    QTest::newRow("chunked cut short") << "chunked cut" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("plain, no length") << "plain no length" << true << "";
     QTest::newRow("unknown encoding") << "br" << false << QStringLiteral("br");
     QTest::newRow("204") << "204" << false << QStringLiteral("204");
     QTest::newRow("205") << "205" << false << QStringLiteral("205");
@@ -628,6 +631,13 @@ void TestDownloadBatch::integrity() {
         response.body = pattern(5000);
     if (kind == u"br")
         response.headers.last().second = "br";
+    if (kind.startsWith(u"chunked") || kind.startsWith(u"plain")) {
+        // No encoding at all.
+        response.headers.removeLast();
+        response.body = kind.contains(u"cut") ? plain.left(100000) : plain;
+        response.chunked = kind.startsWith(u"chunked");
+        response.declaredLength = kind.contains(u"cut") ? plain.size() : -1;
+    }
     if (kind == u"raw deflate") {
         response.body = gzip(plain, -15);
         response.headers.last().second = "deflate";
@@ -654,6 +664,9 @@ void TestDownloadBatch::integrity() {
         QCOMPARE(entries(dir.path()).size(), 1);
         QVERIFY(readAll(results[0].path) == plain);
     } else {
+        // Qt 6.4 takes the connection's close for the end of a chunked body and tells nothing of a
+        // missing last chunk; QNetworkReply gives no way to see it.
+        QEXPECT_FAIL("chunked cut short", "a chunked body cut short is not seen through Qt 6.4", Abort);
         QCOMPARE(results[0].status, DownloadResult::Status::Failed);
         QVERIFY2(results[0].message.contains(QRegularExpression(reasonPart)), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()), QStringList());

@@ -252,11 +252,23 @@ private:
         if (!hasType)
             out += "Content-Type: text/html; charset=utf-8\r\n";
         const qint64 declared = response.declaredLength >= 0 ? response.declaredLength : response.body.size();
-        if (response.sendLength)
+        if (response.chunked)
+            out += "Transfer-Encoding: chunked\r\n";
+        else if (response.sendLength)
             out += "Content-Length: " + QByteArray::number(declared) + "\r\n";
         out += "Connection: close\r\n\r\n";
         socket->write(out);
         if (headOnly || response.body.isEmpty()) {
+            finish(socket, done);
+            return;
+        }
+        if (response.chunked) {
+            for (qsizetype at = 0; at < response.body.size(); at += 16384) {
+                const QByteArray piece = response.body.mid(at, 16384);
+                socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+            }
+            if (declared <= response.body.size())
+                socket->write("0\r\n\r\n");
             finish(socket, done);
             return;
         }

@@ -29,6 +29,9 @@ struct TestHttpResponse {
     qint64 declaredLength = -1;
     // False sends no Content-Length: the body then ends when the connection closes.
     bool sendLength = true;
+    // Sends the body in chunks (Transfer-Encoding: chunked, no Content-Length); with
+    // declaredLength > body.size() the last chunk is never sent: a chunked body cut short.
+    bool chunked = false;
     // Accept the request and never answer it (the connection stays open until the server stops).
     bool hang = false;
 
