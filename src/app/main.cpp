@@ -9,6 +9,7 @@
 #include "NepirikaApplication.h"
 #include "TForm1.h"
 #include "TForm3.h"
+#include "TerminationSignals.h"
 #include "WebEngineSetup.h"
 
 #include <QCoreApplication>
@@ -29,7 +30,7 @@ const char usageText[] =
     "  nepirika [ADDRESS...]               open the window; the addresses go into its input box\n"
     "  nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
     "                                      harvest the pages without a window\n"
-    "  nepirika download [--dir DIR] [ADDRESS...]\n"
+    "  nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
     "                                      download the addresses without a window\n"
     "  nepirika COMMAND --help             the options of harvest or download\n"
     "  nepirika --help                     show this text\n"
@@ -117,6 +118,11 @@ int runWindow(int argc, char** argv) {
         return 1;
     }
     NepirikaApplication app(argc, argv);
+    // SIGTERM, SIGHUP and SIGINT close the window as ファイル → 閉じる does: running downloads are
+    // cancelled and their unfinished files removed as the window goes. (One that comes before the
+    // event loop runs is acted on as soon as it does.)
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
     QApplication::setApplicationName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));

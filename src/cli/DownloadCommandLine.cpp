@@ -5,14 +5,13 @@
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
+#include "TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QLocale>
-#include <QSocketNotifier>
 
-#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -23,13 +22,8 @@ constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInterrupted = 130;
 
-// Written by the signal handler, read by the event loop: an interrupt cancels the batch cleanly.
-int interruptPipe[2] = {-1, -1};
-
-void onInterrupt(int) {
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(interruptPipe[1], &byte, 1);
-}
+// The most retries --retries accepts.
+constexpr int MaxRetries = 10;
 
 int usageError(const QString& message) {
     CommandOutput::write(
@@ -39,17 +33,59 @@ int usageError(const QString& message) {
 
 struct Arguments {
     QString dir = QStringLiteral("DL");
+    int jobs = DownloadOptions().parallel;
+    int retries = DownloadOptions().retries;
     QStringList addresses;
     bool help = false;
     QString error;
 };
+
+// The number after an option ("--jobs 8" or "--jobs=8"), within [low, high]; false with the error set.
+bool numberOption(const QStringList& arguments, qsizetype* i, const QString& name, int low, int high,
+                  int* value, QString* error) {
+    const QString& arg = arguments.at(*i);
+    QString text;
+    if (arg == name) {
+        if (*i + 1 >= arguments.size()) {
+            *error = QStringLiteral("%1 needs a number").arg(name);
+            return false;
+        }
+        text = arguments.at(++*i);
+    } else {
+        text = arg.mid(name.size() + 1);
+    }
+    bool ok = false;
+    const int number = text.toInt(&ok);
+    if (!ok || number < low || number > high) {
+        *error = QStringLiteral("%1 takes a number from %2 to %3, not \"%4\"")
+                     .arg(name)
+                     .arg(low)
+                     .arg(high)
+                     .arg(text);
+        return false;
+    }
+    *value = number;
+    return true;
+}
+
+bool isOption(const QString& arg, const QString& name) {
+    return arg == name || arg.startsWith(name + u'=');
+}
 
 Arguments parse(const QStringList& arguments) {
     Arguments parsed;
     bool options = true;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
-        if (options && arg == u"--") {
+        if (options && isOption(arg, QStringLiteral("--jobs"))) {
+            if (!numberOption(arguments, &i, QStringLiteral("--jobs"), 1, DownloadOptions::MaxParallel,
+                              &parsed.jobs, &parsed.error))
+                return parsed;
+        } else if (options && isOption(arg, QStringLiteral("--retries"))) {
+            if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, MaxRetries, &parsed.retries,
+                              &parsed.error))
+                return parsed;
+        } else if (options && arg == u"--") {
             options = false;
         } else if (options && (arg == u"-h" || arg == u"--help")) {
             parsed.help = true;
@@ -134,21 +170,27 @@ private:
 QString DownloadCommandLine::usage() {
     if (CommandLanguage::isJapanese())
         return QStringLiteral(
-            "使い方: nepirika download [--dir フォルダ] [アドレス...]\n"
+            "使い方: nepirika download [--dir フォルダ] [--jobs N] [--retries N] [アドレス...]\n"
             "  各アドレスをフォルダ（既定: 現在のフォルダの DL）にダウンロードし、アドレスからファイル名を\n"
             "  付けます。使われている名前には番号を付けます。アドレスを指定しないときは標準入力から\n"
             "  1 行に 1 件ずつ読みます。nepirika harvest --json の行はその url を、source のページから\n"
-            "  見つかったものとしてダウンロードします。アドレスごとに 1 行を出力します:\n"
+            "  見つかったものとしてダウンロードします。ファイル名にクエリは含めません。\n"
+            "  --jobs N      同時に転送する数、1〜16（既定 6）\n"
+            "  --retries N   一時的な失敗のあとに再試行する回数、0〜10（既定 3、0 で再試行なし）\n"
+            "  アドレスごとに 1 行を出力します:\n"
             "    ok<タブ>アドレス<タブ>保存先      または      failed<タブ>アドレス<タブ>理由\n"
-            "  終了コード: 0 すべて保存した、1 失敗があった、2 使い方の誤り。\n");
+            "  終了コード: 0 すべて保存した、1 失敗があった、2 使い方の誤り、130 中断した。\n");
     return QStringLiteral(
-        "Usage: nepirika download [--dir DIR] [ADDRESS...]\n"
+        "Usage: nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
         "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
-        "  after its address; a name that is taken gets a number. Without addresses, they are read\n"
-        "  from standard input, one a line; a line of nepirika harvest --json gives its url, found on\n"
-        "  its source page. Prints one line per address:\n"
+        "  after its address (without the query), or as the server names it; a name that is taken\n"
+        "  gets a number. Without addresses, they are read from standard input, one a line; a line\n"
+        "  of nepirika harvest --json gives its url, found on its source page.\n"
+        "  --jobs N      transfers at once, 1 to 16 (default 6)\n"
+        "  --retries N   tries again after a transient failure, 0 to 10 (default 3; 0: none)\n"
+        "  Prints one line per address:\n"
         "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
-        "  Exit status: 0 all saved, 1 some failed, 2 usage error.\n");
+        "  Exit status: 0 all saved, 1 some failed, 2 usage error, 130 interrupted.\n");
 }
 
 int DownloadCommandLine::run(const QStringList& arguments) {
@@ -193,6 +235,9 @@ int DownloadCommandLine::run(const QStringList& arguments) {
 
     DownloadOptions options;
     options.userAgent = "Mozilla/5.0 (compatible; nepirika/" NEPIRIKA_VERSION ")";
+    options.parallel = args.jobs;
+    options.maxPerHost = args.jobs;
+    options.retries = args.retries;
     DownloadBatch batch(args.dir, items, options);
     ResultPrinter printer(items);
     bool interrupted = false;
@@ -209,29 +254,15 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         QCoreApplication::exit(interrupted ? ExitInterrupted : allSaved ? ExitOk : ExitFailed);
     });
 
-    std::unique_ptr<QSocketNotifier> interruptNotifier;
-    if (::pipe(interruptPipe) == 0) {
-        interruptNotifier = std::make_unique<QSocketNotifier>(interruptPipe[0], QSocketNotifier::Read);
-        QObject::connect(interruptNotifier.get(), &QSocketNotifier::activated, &batch, [&] {
-            char byte;
-            [[maybe_unused]] const ssize_t n = ::read(interruptPipe[0], &byte, 1);
-            interrupted = true;
-            batch.cancel();
-        });
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
-    }
+    // SIGTERM, SIGHUP and SIGINT cancel the batch: what was unfinished is removed, and the lines
+    // for the addresses not saved are still printed.
+    TerminationSignals termination;
+    QObject::connect(&termination, &TerminationSignals::received, &batch, [&] {
+        interrupted = true;
+        batch.cancel();
+    });
 
     batch.start();
     const int status = QCoreApplication::exec();
-
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
-    interruptNotifier.reset();
-    for (int& fd : interruptPipe) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
     return status;
 }

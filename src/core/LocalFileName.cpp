@@ -1,6 +1,7 @@
 #include "LocalFileName.h"
 
 #include <QByteArray>
+#include <QMimeDatabase>
 #include <QStringDecoder>
 #include <QStringList>
 #include <QTextBoundaryFinder>
@@ -189,21 +190,10 @@ QString prefixWithin(const QString& text, qsizetype maxBytes) {
     return text.left(lastCluster > 0 ? lastCluster : lastCodePoint);
 }
 
-} // namespace
-
-QString LocalFileName(const QString& url) {
-    QString address = url;
-    if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
-        address.truncate(hash);
-    qsizetype cut = -1;
-    for (qsizetype i = address.size() - 1; i >= 0; --i) {
-        if (isSeparator(address[i])) {
-            cut = i;
-            break;
-        }
-    }
-    QString name = address.mid(cut + 1);
-    name = withEndsTrimmed(withCharactersReplaced(percentDecoded(name)));
+// A bare name made safe: characters replaced, ends trimmed, device names escaped, shortened. May be
+// empty.
+QString cleaned(const QString& bare) {
+    QString name = withEndsTrimmed(withCharactersReplaced(bare));
     if (isReservedDeviceName(name))
         name.prepend(u'_');
     name = withEndsTrimmed(LocalFileNames::shortened(name));
@@ -211,6 +201,88 @@ QString LocalFileName(const QString& url) {
     // cut and trimmed).
     if (isReservedDeviceName(name))
         name = withEndsTrimmed(LocalFileNames::shortened(u'_' + name));
+    return name;
+}
+
+// The media type of a Content-Type value, lower-cased, without its parameters.
+QString mediaType(const QString& contentType) {
+    return contentType.section(u';', 0, 0).trimmed().toLower();
+}
+
+// A Content-Disposition parameter value: a quoted string with its escapes undone, or a token.
+QByteArray parameterValue(const QByteArray& text, qsizetype* pos) {
+    qsizetype i = *pos;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    QByteArray value;
+    if (i < text.size() && text[i] == '"') {
+        for (++i; i < text.size() && text[i] != '"'; ++i) {
+            if (text[i] == '\\' && i + 1 < text.size())
+                ++i;
+            value.append(text[i]);
+        }
+        if (i < text.size())
+            ++i;
+        while (i < text.size() && text[i] != ';')
+            ++i;
+    } else {
+        const qsizetype end = text.indexOf(';', i);
+        value = text.mid(i, end < 0 ? -1 : end - i).trimmed();
+        i = end < 0 ? text.size() : end;
+    }
+    *pos = i;
+    return value;
+}
+
+// RFC 5987: charset'language'percent-encoded bytes. Only UTF-8 and ISO-8859-1 are understood.
+QString extendedValue(const QByteArray& value) {
+    const qsizetype first = value.indexOf('\'');
+    const qsizetype second = first < 0 ? -1 : value.indexOf('\'', first + 1);
+    if (second < 0)
+        return {};
+    const QByteArray charset = value.left(first).trimmed().toLower();
+    const QByteArray bytes = QByteArray::fromPercentEncoding(value.mid(second + 1));
+    if (charset == "utf-8") {
+        QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+        const QString text = decoder.decode(bytes);
+        return decoder.hasError() ? QString() : text;
+    }
+    if (charset == "iso-8859-1")
+        return QString::fromLatin1(bytes);
+    return {};
+}
+
+// A plain filename parameter: UTF-8 when it is valid UTF-8 (as browsers read it), Latin-1 otherwise.
+QString plainValue(const QByteArray& value) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = decoder.decode(value);
+    return decoder.hasError() ? QString::fromLatin1(value) : text;
+}
+
+} // namespace
+
+QString LocalFileName(const QString& url) {
+    QString address = url;
+    if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
+        address.truncate(hash);
+    // A data: address has no path to name it after: it is "data" with the extension of its type.
+    if (address.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
+        QString type = address.mid(5).section(u',', 0, 0).section(u';', 0, 0).trimmed();
+        if (type.isEmpty())
+            type = QStringLiteral("text/plain");
+        return LocalFileNames::withTypeExtension(QStringLiteral("data"), type);
+    }
+    // The query is not part of the name, as in a browser's "save as".
+    if (const qsizetype query = address.indexOf(u'?'); query >= 0)
+        address.truncate(query);
+    qsizetype cut = -1;
+    for (qsizetype i = address.size() - 1; i >= 0; --i) {
+        if (isSeparator(address[i])) {
+            cut = i;
+            break;
+        }
+    }
+    const QString name = cleaned(percentDecoded(address.mid(cut + 1)));
     if (name.isEmpty())
         return QStringLiteral("index.html");
     return name;
@@ -240,6 +312,47 @@ QString numbered(const QString& name, int n) {
     const QString extension = dot < 0 ? QString() : name.mid(dot);
     const qsizetype room = MaxNameBytes - utf8Size(suffix + extension);
     return prefixWithin(stem, room) + suffix + extension;
+}
+
+QString fromContentDisposition(const QByteArray& header) {
+    QString plain;
+    QString extended;
+    qsizetype pos = header.indexOf(';');
+    while (pos >= 0 && pos < header.size()) {
+        ++pos; // past the ";"
+        const qsizetype equals = header.indexOf('=', pos);
+        if (equals < 0)
+            break;
+        const QByteArray key = header.mid(pos, equals - pos).trimmed().toLower();
+        pos = equals + 1;
+        const QByteArray value = parameterValue(header, &pos);
+        if (key == "filename*" && extended.isEmpty())
+            extended = extendedValue(value);
+        else if (key == "filename" && plain.isEmpty())
+            plain = plainValue(value);
+    }
+    QString name = extended.isEmpty() ? plain : extended;
+    // Only the last part of a path counts, whichever separator the server used.
+    for (qsizetype i = name.size() - 1; i >= 0; --i) {
+        if (name[i] == u'/' || name[i] == u'\\') {
+            name = name.mid(i + 1);
+            break;
+        }
+    }
+    return cleaned(name);
+}
+
+QString withTypeExtension(const QString& name, const QString& contentType) {
+    if (extensionStart(name) >= 0)
+        return name;
+    const QString type = mediaType(contentType);
+    if (type.isEmpty() || type == u"application/octet-stream")
+        return name;
+    static const QMimeDatabase database;
+    const QMimeType mime = database.mimeTypeForName(type);
+    if (!mime.isValid() || mime.preferredSuffix().isEmpty())
+        return name;
+    return shortened(name + u'.' + mime.preferredSuffix());
 }
 
 bool isPlainName(const QString& name) {

@@ -4,7 +4,8 @@
 
 // The name under which a downloaded address is stored. The same rules hold on every platform, so
 // that a folder of downloads can be copied anywhere:
-//  - the base is the part of the address after its last "/", "\" or ":" (the fragment excluded);
+//  - the base is the part of the address after its last "/", "\" or ":", the query and the fragment
+//    excluded (a data: address is "data" with the extension of its type);
 //  - percent-encoded UTF-8 is decoded once, unless that would bring a separator, a control
 //    character or an invalid sequence;
 //  - < > : " / \ | ? *, control characters and bidirectional-override characters become "_";
@@ -17,6 +18,14 @@
 QString LocalFileName(const QString& url);
 
 namespace LocalFileNames {
+
+// The file name that a Content-Disposition header value gives (filename* before filename), cleaned by
+// the same rules as LocalFileName; empty when the header names no usable file.
+QString fromContentDisposition(const QByteArray& header);
+
+// name with the extension that the media type of contentType implies ("photo", "image/jpeg" gives
+// "photo.jpg"); name itself when it has an extension already or the type implies none.
+QString withTypeExtension(const QString& name, const QString& contentType);
 
 // The longest name, in UTF-8 bytes, that common file systems accept.
 inline constexpr qsizetype MaxNameBytes = 255;

@@ -3,46 +3,51 @@
 #include <QString>
 
 #include <memory>
-#include <sys/types.h>
 
 struct ReservationFolder;
 
-// One download's file: its final name is held by an empty placeholder inside the folder, and the
-// data goes to a hidden temporary file beside it. commit() renames the temporary file over the
-// placeholder; discard() (or destruction without commit) removes both, so that a failed transfer
-// leaves nothing behind. Made by UniqueFileReservation::reserve.
+// One download's data: a file in the target folder that has no name until it is complete, so that
+// nothing under a final name is ever half-written. Made with O_TMPFILE where the file system has it
+// (then even a crash or a power cut during the transfer leaves nothing behind); elsewhere a hidden
+// temporary file that discard() removes. publish() gives it its final name in one step that never replaces an
+// existing entry. Made by UniqueFileReservation::createFile.
 class ReservedFile {
 public:
+    // What became of publish().
+    enum class Published { Done, NameTaken, Failed };
+
     ~ReservedFile();
     ReservedFile(const ReservedFile&) = delete;
     ReservedFile& operator=(const ReservedFile&) = delete;
 
-    // The final name, and the folder joined with it.
+    // The final name once published, and the folder joined with it.
     QString fileName() const;
     QString path() const;
     qint64 bytesWritten() const;
+    // True when the file is an unnamed O_TMPFILE one.
+    bool isUnnamed() const;
 
-    // Appends data to the temporary file. On failure error gets the reason.
+    // Appends data. On failure error gets the reason.
     bool write(const char* data, qint64 size, QString* error);
-    // Closes the temporary file and gives it the final name. False, with nothing left on disk,
-    // when that fails or when the placeholder was replaced by something else meanwhile.
-    bool commit(QString* error);
-    // Removes the temporary file and the placeholder. Safe to call more than once.
+    // Empties the file, for a transfer that starts over.
+    bool truncate(QString* error);
+    // Gives the file the plain name in the folder. NameTaken when an entry of that name exists
+    // (nothing is ever replaced); Failed with a reason for anything else. The file stays usable
+    // after NameTaken, so that another name can be tried.
+    Published publish(const QString& name, QString* error);
+    // Removes the data. Safe to call more than once; a published file stays.
     void discard();
 
 private:
     friend class UniqueFileReservation;
-    ReservedFile(std::shared_ptr<ReservationFolder> folder, QString name, dev_t device, ino_t inode);
-    bool openTemporary(QString* error);
-    bool placeholderIsOurs() const;
-    void closeTemporary();
+    explicit ReservedFile(std::shared_ptr<ReservationFolder> folder);
+    bool open(bool allowUnnamed, QString* error);
+    Published linkNamed(const QByteArray& name, int* errorNumber);
 
     std::shared_ptr<ReservationFolder> m_folder;
     QString m_name;
-    QByteArray m_nameBytes;
+    // The hidden name of a temporary file where O_TMPFILE is not available; empty otherwise.
     QByteArray m_tempBytes;
-    dev_t m_device;
-    ino_t m_inode;
     int m_fd = -1;
     qint64 m_written = 0;
     bool m_finished = false;

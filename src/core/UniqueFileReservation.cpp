@@ -18,6 +18,9 @@ namespace {
 // More files of one name than this in one folder is not a naming problem any more.
 constexpr int MaxNumber = 9999;
 
+// Names that other programs may take between a claim and its publication before we give up.
+constexpr int MaxPublishAttempts = 100;
+
 } // namespace
 
 UniqueFileReservation::UniqueFileReservation(QString folder)
@@ -44,13 +47,21 @@ bool UniqueFileReservation::open(QString* error) {
     return true;
 }
 
-std::unique_ptr<ReservedFile> UniqueFileReservation::reserve(const QString& name, bool numberIfTaken,
-                                                             QString* error) {
+std::unique_ptr<ReservedFile> UniqueFileReservation::createFile(QString* error, bool allowUnnamed) {
     if (!m_state && !open(error))
         return nullptr;
+    std::unique_ptr<ReservedFile> file(new ReservedFile(m_state));
+    if (!file->open(allowUnnamed, error))
+        return nullptr;
+    return file;
+}
+
+QString UniqueFileReservation::claim(const QString& name, bool numberIfTaken, QString* error) {
+    if (!m_state && !open(error))
+        return {};
     if (!LocalFileNames::isPlainName(name)) {
         *error = QStringLiteral("ファイル名として使えない名前です: ") + name;
-        return nullptr;
+        return {};
     }
     QMutexLocker lock(&m_state->mutex);
     for (int n = 1; n <= (numberIfTaken ? MaxNumber : 1); ++n) {
@@ -58,36 +69,55 @@ std::unique_ptr<ReservedFile> UniqueFileReservation::reserve(const QString& name
         const QString key = ReservationFolder::folded(candidate);
         if (m_state->taken.contains(key))
             continue;
+        // Any entry counts as taken, a dangling symbolic link included.
+        struct stat st {};
         const QByteArray bytes = QFile::encodeName(candidate);
-        // O_EXCL fails on any existing entry, a symbolic link (even a dangling one) included.
-        const int fd = ::openat(m_state->fd, bytes.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
+        if (::fstatat(m_state->fd, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            continue;
+        if (errno != ENOENT) {
             *error = FileErrorText::describe(QStringLiteral("ファイルを作成できません (%1)").arg(candidate),
                                              errno);
-            return nullptr;
-        }
-        // The placeholder's identity is what later tells it from a file put there by someone else;
-        // without it the download could never be given its name.
-        struct stat st {};
-        const int statError = ::fstat(fd, &st) == 0 ? 0 : errno;
-        ::close(fd);
-        if (statError != 0) {
-            ::unlinkat(m_state->fd, bytes.constData(), 0);
-            *error = FileErrorText::describe(QStringLiteral("ファイルを作成できません (%1)").arg(candidate),
-                                             statError);
-            return nullptr;
+            return {};
         }
         m_state->taken.insert(key);
-        lock.unlock();
-        std::unique_ptr<ReservedFile> file(new ReservedFile(m_state, candidate, st.st_dev, st.st_ino));
-        if (!file->openTemporary(error))
-            return nullptr; // the destructor removes the placeholder again
-        return file;
+        return candidate;
     }
     *error = numberIfTaken ? QStringLiteral("空いている名前がありません: ") + name
                            : QStringLiteral("同じ名前のファイルがあります: ") + name;
-    return nullptr;
+    return {};
+}
+
+void UniqueFileReservation::release(const QString& claimed) {
+    if (!m_state || claimed.isEmpty())
+        return;
+    QMutexLocker lock(&m_state->mutex);
+    m_state->taken.remove(ReservationFolder::folded(claimed));
+}
+
+bool UniqueFileReservation::publish(ReservedFile& file, const QString& base, const QString& claimed,
+                                    bool numberIfTaken, QString* error) {
+    QString name = claimed;
+    for (int attempt = 0; attempt < MaxPublishAttempts; ++attempt) {
+        switch (file.publish(name, error)) {
+        case ReservedFile::Published::Done:
+            return true;
+        case ReservedFile::Published::Failed:
+            release(name);
+            return false;
+        case ReservedFile::Published::NameTaken:
+            // Someone else's file appeared under the name after it was claimed: keep ours claimed so
+            // that no later item of the batch takes it, and move on.
+            if (!numberIfTaken) {
+                release(name);
+                return false;
+            }
+            name = claim(base, true, error);
+            if (name.isEmpty())
+                return false;
+            break;
+        }
+    }
+    release(name);
+    *error = QStringLiteral("空いている名前がありません: ") + base;
+    return false;
 }

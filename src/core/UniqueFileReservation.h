@@ -7,12 +7,13 @@
 class ReservedFile;
 struct ReservationFolder;
 
-// Hands out names inside one folder that no other file has: the name is taken by atomically
-// creating an empty file (create-exclusive, never through a symbolic link), so that parallel
-// transfers, other programs and earlier items of the same batch can never share it. A name that is
-// taken gets a number as browsers do: "logo.gif", "logo (2).gif", "logo (3).gif"... Names are compared
-// without regard to case within one batch, so that the folder can be copied to a file system that
-// ignores case.
+// The files of one batch inside one folder: each download writes into a file that has no name yet
+// (createFile), and the finished one gets a name that no other file has (publish). Names are
+// claimed first, so that the items of a batch get their numbers in the order the caller claims
+// them; publishing never replaces an entry, so a file another program made meanwhile only moves
+// the download on to the next number. A name that is taken gets a number as browsers do:
+// "logo.gif", "logo (2).gif", "logo (3).gif"... Names are compared without regard to case within one
+// batch, so that the folder can be copied to a file system that ignores case.
 class UniqueFileReservation {
 public:
     explicit UniqueFileReservation(QString folder);
@@ -24,10 +25,22 @@ public:
     bool open(QString* error);
     QString folder() const;
 
-    // Reserves name (a plain name, see LocalFileNames::isPlainName) or, when numberIfTaken is set and
-    // it is taken, the first free numbered form of it; then opens the temporary file for the data.
-    // Returns null with a reason on failure.
-    std::unique_ptr<ReservedFile> reserve(const QString& name, bool numberIfTaken, QString* error);
+    // A new file for data, without a name. Null with a reason on failure. allowUnnamed false
+    // makes it a hidden temporary file even where O_TMPFILE works.
+    std::unique_ptr<ReservedFile> createFile(QString* error, bool allowUnnamed = true);
+
+    // Claims name (a plain name, see LocalFileNames::isPlainName) or, when numberIfTaken is set and
+    // it is claimed or present in the folder, its first free numbered form. Empty with a reason
+    // when there is none.
+    QString claim(const QString& name, bool numberIfTaken, QString* error);
+    // Gives the name back, for an item that will not be saved.
+    void release(const QString& claimed);
+
+    // Publishes file under claimed, a name that claim() gave for base. When an entry of that name
+    // has appeared since, the next free number of base is claimed instead (or, without numbering,
+    // that is a failure). False with a reason, and the claim released, on failure.
+    bool publish(ReservedFile& file, const QString& base, const QString& claimed, bool numberIfTaken,
+                 QString* error);
 
 private:
     QString m_folder;

@@ -7,7 +7,13 @@
 #include "TWebBrowser.h"
 
 #include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
+#include <QSaveFile>
+
+#include <QTimer>
 
 #include <memory>
 
@@ -35,7 +41,63 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
     return text + QStringLiteral("\n\n") + AppMessages::shortList(failures, ListedFailures);
 }
 
+// After a batch with failures, the notice offers to try those again and to keep their list.
+void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, const DownloadResults& results,
+                    const QString& folder, const QPointer<TWebBrowser>& browser) {
+    QList<DownloadRequestItem> failed;
+    DownloadResults failures;
+    for (qsizetype i = 0; i < results.size() && i < items.size(); ++i) {
+        if (!results[i].succeeded()) {
+            failed.append(items[i]);
+            failures.append(results[i]);
+        }
+    }
+    if (failed.isEmpty() || !box)
+        return;
+    QPushButton* retry = box->addButton(QStringLiteral("失敗したものを再試行"), QMessageBox::ActionRole);
+    QPushButton* save = box->addButton(QStringLiteral("失敗の一覧を保存…"), QMessageBox::ActionRole);
+    box->adjustSize();
+    QPointer<QWidget> owner(box->parentWidget());
+    QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
+        if (clicked == retry) {
+            // From the event loop, once this notice has gone.
+            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser); });
+        } else if (clicked == save) {
+            auto* dialog = new QFileDialog(owner, QStringLiteral("失敗の一覧を保存"),
+                                           QDir(folder).filePath(QStringLiteral("failed.txt")),
+                                           QStringLiteral("テキスト (*.txt)"));
+            dialog->setAcceptMode(QFileDialog::AcceptSave);
+            dialog->setAttribute(Qt::WA_DeleteOnClose);
+            QObject::connect(dialog, &QFileDialog::fileSelected, owner,
+                             [owner, failures](const QString& path) {
+                                 QString error;
+                                 if (!writeFailureList(path, failures, &error))
+                                     AppMessages::showError(owner, error);
+                             });
+            dialog->open();
+        }
+    });
+}
+
 } // namespace
+
+bool writeFailureList(const QString& path, const DownloadResults& results, QString* error) {
+    QByteArray text;
+    for (const DownloadResult& result : results) {
+        if (!result.succeeded())
+            text +=
+                (result.url + u'\t' + QString(result.message).replace(u'\t', u' ') + QStringLiteral("\r\n"))
+                    .toUtf8();
+    }
+    // Written whole or not at all.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        *error = QStringLiteral("失敗の一覧を保存できません (%1): %2")
+                     .arg(QDir::toNativeSeparators(path), file.errorString());
+        return false;
+    }
+    return true;
+}
 
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
            TWebBrowser* browser) {
@@ -75,14 +137,16 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
                      [cancelled] { *cancelled = true; });
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
+    QPointer<TWebBrowser> source(browser);
     QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, owner, cancelled, folder](const DownloadResults& results) {
+                     [dialog, owner, cancelled, items, folder, source](const DownloadResults& results) {
                          dialog->finish();
                          dialog->hide();
                          // Not from inside the batch's own signal.
                          dialog->deleteLater();
-                         FolderNotice::addFolder(
-                             AppMessages::showNotice(owner, noticeText(results, *cancelled)), folder);
+                         QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
+                         FolderNotice::addFolder(box, folder);
+                         offerFollowUps(box, items, results, folder, source);
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
     dialog->open();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DownloadTypes.h"
+
 #include <QList>
 #include <QString>
 
@@ -15,11 +17,16 @@ struct DownloadRequestItem {
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error
 // box and nothing downloaded when that fails), downloads the entries with a modal progress window
 // that can cancel, and ends with the notice "ダウンロードが完了しました" (or "ダウンロードを中止しました"
-// when the user stopped it) and the counts.
+// when the user stopped it) and the counts. When some failed, the notice also offers
+// "失敗したものを再試行" (those items again, into the same folder) and saving their list as text.
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
            TWebBrowser* browser);
+
+// The failed items as text, one a line ("address<TAB>reason", CR LF after each), written to path
+// whole or not at all. False with a reason when it cannot be written.
+bool writeFailureList(const QString& path, const DownloadResults& results, QString* error);
 
 } // namespace DownloadCommand

@@ -25,10 +25,10 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     m_current->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_current->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_current->setMaximumBlockCount(64);
-    // Room for the four addresses that run at once by default.
+    // Room for the six addresses that run at once by default.
     const int margins =
         2 * (m_current->frameWidth() + static_cast<int>(m_current->document()->documentMargin()));
-    m_current->setFixedHeight(m_current->fontMetrics().lineSpacing() * 4 + margins + 6);
+    m_current->setFixedHeight(m_current->fontMetrics().lineSpacing() * 6 + margins + 6);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();

@@ -15,6 +15,13 @@ namespace {
 
 constexpr int ProgressIntervalMs = 100;
 
+// The connections that Qt opens to one host for one network access manager.
+constexpr int ConnectionsPerManager = 6;
+
+// Items that may run ahead of the first one whose name is not settled. A finished item waits for
+// its name with its file open, so this bounds the open files when an early item is slow.
+constexpr int MaxRunAhead = 256;
+
 QString hostOf(const DownloadItem& item) {
     const QUrl url = item.address.isValid() ? item.address : AddressInput::asWritten(item.url);
     return url.host().toLower();
@@ -29,9 +36,12 @@ DownloadBatch::DownloadBatch(const QString& folder, const QList<DownloadItem>& i
     , m_items(items)
     , m_options(options)
     , m_reservation(std::make_unique<UniqueFileReservation>(folder)) {
-    m_options.parallel = std::max(1, m_options.parallel);
-    m_options.maxPerHost = std::max(1, m_options.maxPerHost);
+    m_options.parallel = std::clamp(m_options.parallel, 1, DownloadOptions::MaxParallel);
+    m_options.maxPerHost = std::clamp(m_options.maxPerHost, 1, DownloadOptions::MaxParallel);
+    m_options.retries = std::max(0, m_options.retries);
     m_results.resize(m_items.size());
+    m_wantedNames.resize(m_items.size());
+    m_ended.resize(m_items.size(), false);
     for (qsizetype i = 0; i < m_items.size(); ++i)
         m_results[i].url = m_items[i].url;
 }
@@ -59,8 +69,10 @@ QStringList DownloadBatch::currentUrls() const {
     QList<int> indexes = m_active.keys();
     std::sort(indexes.begin(), indexes.end());
     QStringList urls;
-    for (int index : indexes)
-        urls.append(m_items[index].url);
+    for (int index : indexes) {
+        if (!m_parked.contains(index)) // complete, only waiting for its name
+            urls.append(m_items[index].url);
+    }
     return urls;
 }
 
@@ -89,17 +101,28 @@ void DownloadBatch::start() {
         });
         return;
     }
-    m_network = new QNetworkAccessManager(this);
-    m_network->setCookieJar(new BatchCookieJar(m_options.cookieJar, m_network));
+    // One jar for all the managers, so that a cookie set on one connection goes with the next.
+    auto* jar = new BatchCookieJar(m_options.cookieJar, this);
+    const int managers = (std::min(m_options.parallel, m_options.maxPerHost) + ConnectionsPerManager - 1) /
+                         ConnectionsPerManager;
+    for (int i = 0; i < std::max(1, managers); ++i) {
+        auto* network = new QNetworkAccessManager(this);
+        network->setCookieJar(jar);
+        jar->setParent(this); // the manager took it; the batch keeps it for all of them
+        network->setStrictTransportSecurityEnabled(true);
+        m_networks.append(network);
+    }
     QTimer::singleShot(0, this, &DownloadBatch::pump);
 }
 
 void DownloadBatch::pump() {
-    while (!m_cancelled && m_active.size() < m_options.parallel && !m_pending.empty()) {
+    // A transfer whose body is complete and that only waits for its name uses no connection.
+    while (!m_cancelled && m_active.size() - m_parked.size() < m_options.parallel && !m_pending.empty()) {
         // The first waiting item whose host has room; items of a busy host wait their turn.
         auto it = std::find_if(m_pending.begin(), m_pending.end(), [this](int index) {
             const QString host = hostOf(m_items[index]);
-            return host.isEmpty() || m_perHost.value(host) < m_options.maxPerHost;
+            return index < m_nameCursor + MaxRunAhead &&
+                   (host.isEmpty() || m_perHost.value(host) < m_options.maxPerHost);
         });
         if (it == m_pending.end())
             break;
@@ -110,24 +133,56 @@ void DownloadBatch::pump() {
     finishIfDone();
 }
 
+QNetworkAccessManager* DownloadBatch::networkFor(const QString& host) {
+    QNetworkAccessManager* best = m_networks.front();
+    for (QNetworkAccessManager* network : std::as_const(m_networks)) {
+        if (m_networkLoad[network].value(host) < m_networkLoad[best].value(host))
+            best = network;
+    }
+    return best;
+}
+
 void DownloadBatch::launch(int index) {
-    auto* transfer = new DownloadTransfer(m_items[index], m_options, m_network, m_reservation.get(), this);
-    m_active.insert(index, transfer);
     const QString host = hostOf(m_items[index]);
+    QNetworkAccessManager* network = networkFor(host);
+    auto* transfer = new DownloadTransfer(m_items[index], m_options, network, m_reservation.get(), this);
+    m_active.insert(index, transfer);
     if (!host.isEmpty())
         ++m_perHost[host];
+    ++m_networkLoad[network][host];
     connect(transfer, &DownloadTransfer::received, this, [this](qint64 bytes) {
         m_bytes += bytes;
         scheduleProgress();
     });
+    // Gives back the transfer's share of the host and of its network manager, once.
+    auto leaveConnection = [this, index, host, network] {
+        if (m_parked.contains(index))
+            return;
+        m_parked.insert(index);
+        if (!host.isEmpty() && --m_perHost[host] <= 0)
+            m_perHost.remove(host);
+        --m_networkLoad[network][host];
+    };
+    connect(transfer, &DownloadTransfer::nameWanted, this, [this, index](const QString& name) {
+        m_wantedNames[index] = name;
+        claimNames();
+        // Names settled up to here may let items further down the list start.
+        QTimer::singleShot(0, this, &DownloadBatch::pump);
+    });
+    connect(transfer, &DownloadTransfer::bodyComplete, this, [this, leaveConnection] {
+        leaveConnection();
+        QTimer::singleShot(0, this, &DownloadBatch::pump);
+    });
     connect(transfer, &DownloadTransfer::finished, this,
-            [this, index, transfer, host](const DownloadResult& result) {
-                if (m_active.remove(index) == 0)
+            [this, index, transfer, leaveConnection](const DownloadResult& result) {
+                if (m_active.value(index) != transfer)
                     return;
-                if (!host.isEmpty() && --m_perHost[host] <= 0)
-                    m_perHost.remove(host);
+                leaveConnection();
+                m_active.remove(index);
+                m_parked.remove(index);
                 transfer->deleteLater();
                 onTransferFinished(index, result);
+                claimNames();
                 // Start the next one from the event loop, not from inside the transfer's own signal.
                 QTimer::singleShot(0, this, &DownloadBatch::pump);
             });
@@ -135,8 +190,36 @@ void DownloadBatch::launch(int index) {
     emitProgress();
 }
 
+void DownloadBatch::claimNames() {
+    // Claiming can end a transfer, whose end calls here again; the loop below sees that anyway.
+    if (m_claiming)
+        return;
+    m_claiming = true;
+    while (m_nameCursor < m_items.size()) {
+        const int index = m_nameCursor;
+        DownloadTransfer* transfer = m_active.value(index);
+        const bool ended = m_ended[index];
+        // An item not started, or whose response has not come yet, holds back the names of those
+        // after it: that keeps the numbering in list order.
+        if (!ended && (!transfer || m_wantedNames[index].isEmpty()))
+            break;
+        ++m_nameCursor;
+        if (ended)
+            continue;
+        QString error;
+        const QString claimed =
+            m_reservation->claim(m_wantedNames[index], m_options.numberTakenNames, &error);
+        if (claimed.isEmpty())
+            transfer->failNaming(error);
+        else
+            transfer->assignName(claimed);
+    }
+    m_claiming = false;
+}
+
 void DownloadBatch::onTransferFinished(int index, const DownloadResult& result) {
     m_results[index] = result;
+    m_ended[index] = true;
     ++m_done;
     Q_EMIT itemFinished(index, result);
     emitProgress();

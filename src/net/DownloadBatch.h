@@ -5,6 +5,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -16,9 +17,11 @@ class QNetworkAccessManager;
 class UniqueFileReservation;
 
 // Downloads a list of addresses into one folder, several at once, without blocking the thread's
-// event loop. Every item gets a unique name in the folder (see UniqueFileReservation), its body
-// streams to disk, and a failed or cancelled item leaves no file. Ends with exactly one finished(),
-// whose results are in the order of the items. Works on the thread it lives on.
+// event loop. Every item gets a unique name in the folder (see UniqueFileReservation); two items
+// that want the same name get their numbers in the order of the list, whichever finishes first.
+// Bodies stream to disk into files that have no name until they are complete, so a failed,
+// cancelled or killed item leaves no file. Ends with exactly one finished(), whose results are in
+// the order of the items. Works on the thread it lives on.
 class DownloadBatch : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +38,7 @@ public:
 
     int total() const;
     qint64 bytesReceived() const;
-    // The addresses of the transfers running now, in item order.
+    // The addresses of the transfers receiving data now, in item order.
     QStringList currentUrls() const;
     const DownloadResults& results() const;
 
@@ -52,15 +55,27 @@ private:
     void scheduleProgress();
     void emitProgress();
     void finishIfDone();
+    void claimNames();
+    QNetworkAccessManager* networkFor(const QString& host);
 
     QString m_folder;
     QList<DownloadItem> m_items;
     DownloadOptions m_options;
     DownloadResults m_results;
     std::unique_ptr<UniqueFileReservation> m_reservation;
-    QNetworkAccessManager* m_network = nullptr;
+    // Qt keeps at most six connections to one host for each manager, so more transfers at once
+    // need more managers; each transfer runs on the one least busy with its host.
+    QList<QNetworkAccessManager*> m_networks;
+    QHash<QNetworkAccessManager*, QHash<QString, int>> m_networkLoad;
+    // The name each item wants (empty: not known yet), and whether it has ended.
+    QStringList m_wantedNames;
+    QList<bool> m_ended;
+    // The first item whose name is not settled: names are claimed in list order from here.
+    int m_nameCursor = 0;
     std::deque<int> m_pending;
     QHash<int, DownloadTransfer*> m_active;
+    // Active items whose body is complete and that wait for their name to be published.
+    QSet<int> m_parked;
     QHash<QString, int> m_perHost;
     QString m_folderError;
     int m_done = 0;
@@ -69,4 +84,5 @@ private:
     bool m_cancelled = false;
     bool m_finished = false;
     bool m_progressScheduled = false;
+    bool m_claiming = false;
 };

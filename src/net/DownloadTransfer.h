@@ -4,19 +4,30 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <QUrl>
 
 #include <memory>
 
+class ContentDecoder;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QTimer;
 class ReservedFile;
 class UniqueFileReservation;
 
-// One address of a batch, from the request to the renamed file: follows redirects itself (http and
-// https only), streams the body into the reserved file, and checks status and length before the file
-// gets its name. Ends with exactly one finished().
+// One address of a batch, from the request to the published file. Asks for the body as it is
+// (Accept-Encoding: identity), follows up to MaxRedirects redirects itself with the batch's cookies
+// (never from https to http), sends Referer as browsers do (strict-origin-when-cross-origin), and
+// writes the body into a file that has no name yet. Only a response that carries the file counts
+// (200, 203, and 206 for a range that was asked for); its length, or the end of its compressed
+// stream, is checked before the file is published. A transient failure is retried with growing
+// waits, resuming with Range/If-Range where the server allows it.
+//
+// The name: once the first response that carries the file has arrived, nameWanted() says which name
+// the item wants (Content-Disposition, else the address, with the extension its content type
+// implies); the owner then claims a name in the batch's order and hands it over with assignName().
+// The file is published under it when both the name and the whole body are there. Ends with
+// exactly one finished().
 class DownloadTransfer : public QObject {
     Q_OBJECT
 public:
@@ -26,25 +37,36 @@ public:
                      UniqueFileReservation* folder, QObject* parent = nullptr);
     ~DownloadTransfer() override;
 
-    // Starts the transfer; finished() always comes later, from the event loop.
+    // Starts the transfer; everything is reported later, from the event loop.
     void start();
     // Stops the transfer, removes what was written, and reports it as cancelled (unless it has
     // already ended).
     void cancel();
+    // The name claimed for this item (see nameWanted), or why none could be.
+    void assignName(const QString& claimed);
+    void failNaming(const QString& reason);
 
 Q_SIGNALS:
     void received(qint64 bytes);
+    void nameWanted(const QString& name);
+    // The whole body is in the file: no connection is used any more, only the name is awaited.
+    void bodyComplete();
     void finished(const DownloadResult& result);
 
 private:
     void begin();
+    void saveDataAddress();
     void sendRequest(const QUrl& url);
     void onReadyRead();
     void onReplyFinished();
-    void saveDataAddress();
+    bool checkResponse();
+    void decideName(const QNetworkReply* reply);
+    void followRedirect(int status, const QUrl& location);
     bool writeAvailable();
-    bool reserveFile();
-    void succeed();
+    bool writeBody(const char* data, qint64 size);
+    void completeBody();
+    void retryOrFail(const QString& message, bool transient, qint64 retryAfterSeconds = -1);
+    void publish();
     void fail(const QString& message, DownloadResult::Status status = DownloadResult::Status::Failed);
     void dropReply();
 
@@ -53,11 +75,25 @@ private:
     QPointer<QNetworkAccessManager> m_network;
     UniqueFileReservation* m_folder;
     std::unique_ptr<ReservedFile> m_file;
+    std::unique_ptr<ContentDecoder> m_decoder;
     QPointer<QNetworkReply> m_reply;
+    QTimer* m_retryTimer = nullptr;
     QUrl m_current;
-    QSet<QUrl> m_visited;
+    QString m_wantedName;
+    QString m_claimedName;
+    // What the last response that carried the file said about resuming it.
+    QByteArray m_validator;
+    bool m_acceptsRanges = false;
+    // Where the body of the next request starts (Range), and the whole length when known.
+    qint64 m_resumeFrom = 0;
+    qint64 m_expectedTotal = -1;
+    // Bytes of this response's body as sent (before decoding).
+    qint64 m_responseBytes = 0;
     int m_redirects = 0;
+    int m_retriesDone = 0;
     bool m_statusChecked = false;
     bool m_skipBody = false;
+    bool m_bodyComplete = false;
+    bool m_publishing = false;
     bool m_finished = false;
 };

@@ -13,7 +13,8 @@ struct DownloadItem {
     QString url;
     // The page where the address was found, sent as Referer. May be empty.
     QString referer;
-    // The file name to use; empty takes LocalFileName(url).
+    // The file name to use as it is; empty takes the name from the response (Content-Disposition)
+    // or LocalFileName(url), with the extension that the content type implies.
     QString fileName;
     // The address to fetch when it differs from url as written (an address typed without scheme);
     // empty parses url.
@@ -21,9 +22,19 @@ struct DownloadItem {
 };
 
 struct DownloadOptions {
-    // Transfers running at once, and at most this many to one host.
-    int parallel = 4;
+    // The most transfers that may run at once (--jobs).
+    static constexpr int MaxParallel = 16;
+
+    // Transfers running at once, and at most this many to one host (6, as browsers do).
+    int parallel = 6;
     int maxPerHost = 6;
+    // Retries of an item after a transient failure (a refused or dropped connection, a time-out,
+    // 408, 429, 500, 502, 503, 504); 0 turns them off.
+    int retries = 3;
+    // The wait before the first retry; it doubles for each one after (1 s, 2 s, 4 s).
+    int retryDelayMs = 1000;
+    // A Retry-After up to this long is waited for; a longer one ends the item.
+    int maxRetryAfterSeconds = 60;
     // Sent as User-Agent; empty leaves Qt's default.
     QByteArray userAgent;
     // Cookies sent with each request (not owned; may be null or go away during the batch).

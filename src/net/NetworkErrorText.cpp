@@ -71,10 +71,6 @@ QString invalidDataAddress() {
     return QStringLiteral("data: アドレスの形式が正しくありません");
 }
 
-QString redirectLoop(const QUrl& target) {
-    return QStringLiteral("転送がループしています (%1)").arg(target.toDisplayString());
-}
-
 QString tooManyRedirects(int limit) {
     return QStringLiteral("転送が多すぎます (%1 回を超えました)").arg(limit);
 }
@@ -89,6 +85,35 @@ QString redirectWithoutTarget(int status) {
 
 QString bodyCutShort(qint64 received, qint64 declared) {
     return QStringLiteral("データが途中で切れました (%1 / %2 バイト)").arg(received).arg(declared);
+}
+
+QString insecureRedirect(const QUrl& target) {
+    return QStringLiteral("https から http への転送には従いません (%1)").arg(target.toDisplayString());
+}
+
+QString noFileInResponse(int status) {
+    return QStringLiteral("サーバーの応答にファイルがありません (HTTP %1)").arg(status);
+}
+
+QString unaskedPartialContent() {
+    return QStringLiteral("求めていない部分だけの応答です (HTTP 206)");
+}
+
+QString badContentRange(const QByteArray& contentRange) {
+    return QStringLiteral("続きの範囲が合いません (Content-Range: %1)")
+        .arg(QString::fromLatin1(contentRange));
+}
+
+QString unsupportedEncoding(const QByteArray& encoding) {
+    return QStringLiteral("対応していない圧縮形式です (%1)").arg(QString::fromLatin1(encoding));
+}
+
+QString compressedBodyCutShort() {
+    return QStringLiteral("圧縮されたデータが途中で切れました");
+}
+
+QString retryAfterTooLong(qint64 seconds) {
+    return QStringLiteral("サーバーが %1 秒後に再試行するよう求めています").arg(seconds);
 }
 
 QString cancelled() {

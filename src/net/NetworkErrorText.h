@@ -14,11 +14,17 @@ QString forNetworkError(QNetworkReply::NetworkError error, const QString& detail
 QString invalidAddress(const QString& url);
 QString unsupportedScheme(const QString& scheme);
 QString invalidDataAddress();
-QString redirectLoop(const QUrl& target);
 QString tooManyRedirects(int limit);
 QString redirectToUnsupportedScheme(const QUrl& target);
 QString redirectWithoutTarget(int status);
 QString bodyCutShort(qint64 received, qint64 declared);
+QString insecureRedirect(const QUrl& target);
+QString noFileInResponse(int status);
+QString unaskedPartialContent();
+QString badContentRange(const QByteArray& contentRange);
+QString unsupportedEncoding(const QByteArray& encoding);
+QString compressedBodyCutShort();
+QString retryAfterTooLong(qint64 seconds);
 QString cancelled();
 
 } // namespace NetworkErrorText

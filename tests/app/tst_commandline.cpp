@@ -3,9 +3,11 @@
 #include "ProgramRun.h"
 
 #include <QFileInfo>
-
+#include <QProcess>
 #include <QTest>
 #include <unistd.h>
+
+#include <csignal>
 
 class TestCommandLine : public QObject {
     Q_OBJECT
@@ -58,6 +60,32 @@ private Q_SLOTS:
         for (const char* word : {"nepirika [ADDRESS...]", "harvest", "download", "--version"})
             QVERIFY2(outcome.out.contains(QLatin1String(word)), word);
         QVERIFY(outcome.err.isEmpty());
+    }
+
+    void windowEndsOnSignal_data() {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+
+    // The window closes cleanly on a termination signal: the event loop ends and the program
+    // exits by itself, as when the window is closed.
+    void windowEndsOnSignal() {
+        QFETCH(int, signalNumber);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(m_binary, {});
+        QVERIFY(process.waitForStarted(10000));
+        // Up and running: the window has begun loading its banner, which takes a moment.
+        QTest::qWait(3000);
+        QCOMPARE(process.state(), QProcess::Running);
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        QVERIFY(process.waitForFinished(30000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
     }
 
     void version() {

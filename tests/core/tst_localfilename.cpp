@@ -15,6 +15,10 @@ private Q_SLOTS:
     void shortened();
     void plainName_data();
     void plainName();
+    void contentDisposition_data();
+    void contentDisposition();
+    void typeExtension_data();
+    void typeExtension();
 };
 
 void TestLocalFileName::name_data() {
@@ -25,15 +29,19 @@ void TestLocalFileName::name_data() {
     QTest::newRow("last segment") << "http://host/dir/a.jpg"
                                   << "a.jpg";
     QTest::newRow("slash in query") << "http://host/a.cgi?p=x/y.jpg"
-                                    << "y.jpg";
+                                    << "a.cgi";
     QTest::newRow("no separator at all") << "logo.gif"
                                          << "logo.gif";
     QTest::newRow("backslash") << "http://host/dir\\b.png"
                                << "b.png";
     QTest::newRow("colon") << "http://host/x:y.txt"
                            << "y.txt";
-    QTest::newRow("query kept portable") << "http://host/cgi/view.php?id=3"
-                                         << "view.php_id=3";
+    QTest::newRow("query dropped") << "http://host/cgi/view.php?id=3"
+                                   << "view.php";
+    QTest::newRow("version query dropped") << "http://host/pic1.jpg?v=2"
+                                           << "pic1.jpg";
+    QTest::newRow("query after slash") << "http://host/dir/?page=2"
+                                       << "index.html";
     QTest::newRow("fragment dropped") << "http://host/a.jpg#top"
                                       << "a.jpg";
     QTest::newRow("fragment with slash") << "http://host/a.jpg#x/y"
@@ -48,8 +56,8 @@ void TestLocalFileName::name_data() {
     // Percent-encoding decoded once.
     QTest::newRow("japanese") << "http://host/%E6%97%A5%E6%9C%AC%E8%AA%9E.jpg"
                               << QStringLiteral("日本語.jpg");
-    QTest::newRow("japanese in query")
-        << "http://host/s?q=%E7%94%BB%E5%83%8F.png" << QStringLiteral("s_q=画像.png");
+    QTest::newRow("japanese in query dropped")
+        << "http://host/s%E7%94%BB?q=%E7%94%BB%E5%83%8F.png" << QStringLiteral("s画");
     QTest::newRow("space") << "http://host/a%20b.jpg"
                            << "a b.jpg";
     QTest::newRow("decoded once only") << "http://host/a%2541.jpg"
@@ -118,7 +126,13 @@ void TestLocalFileName::name_data() {
                                                << "myprn.txt";
 
     QTest::newRow("data address") << "data:text/plain,hello"
-                                  << "plain,hello";
+                                  << "data.txt";
+    QTest::newRow("data image") << "data:image/gif;base64,R0lGODlh"
+                                << "data.gif";
+    QTest::newRow("data without type") << "data:,a?b/c"
+                                       << "data.txt";
+    QTest::newRow("data of unknown type") << "data:application/x-nothing-known,abc"
+                                          << "data";
 }
 
 void TestLocalFileName::name() {
@@ -245,6 +259,76 @@ void TestLocalFileName::plainName() {
     QFETCH(QString, name);
     QFETCH(bool, plain);
     QCOMPARE(LocalFileNames::isPlainName(name), plain);
+}
+
+void TestLocalFileName::contentDisposition_data() {
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("quoted") << QByteArray("attachment; filename=\"report 2024.pdf\"") << "report 2024.pdf";
+    QTest::newRow("token") << QByteArray("inline; filename=a.jpg") << "a.jpg";
+    QTest::newRow("extended before plain")
+        << QByteArray("attachment; filename=\"fallback.txt\"; filename*=UTF-8''%E5%A0%B1%E5%91%8A.txt")
+        << QStringLiteral("報告.txt");
+    QTest::newRow("extended latin-1")
+        << QByteArray("attachment; filename*=iso-8859-1''caf%E9.txt") << QStringLiteral("café.txt");
+    QTest::newRow("raw utf-8") << QByteArray("attachment; filename=\"\xe5\x86\x99.png\"")
+                               << QStringLiteral("写.png");
+    QTest::newRow("escaped quote") << QByteArray("attachment; filename=\"a\\\"b.txt\"") << "a_b.txt";
+    QTest::newRow("semicolon inside quotes")
+        << QByteArray("attachment; filename=\"a;b.txt\"; size=3") << "a;b.txt";
+    QTest::newRow("path stripped") << QByteArray("attachment; filename=\"../../etc/passwd\"") << "passwd";
+    QTest::newRow("windows path stripped")
+        << QByteArray("attachment; filename=\"C:\\\\x\\\\evil.exe\"") << "evil.exe";
+    QTest::newRow("hidden name") << QByteArray("attachment; filename=\".bashrc\"") << "bashrc";
+    QTest::newRow("device name") << QByteArray("attachment; filename=\"nul.txt\"") << "_nul.txt";
+    QTest::newRow("override") << QByteArray("attachment; filename*=UTF-8''a%E2%80%AEgpj.exe") << "a_gpj.exe";
+    QTest::newRow("only dots") << QByteArray("attachment; filename=\"..\"") << "";
+    QTest::newRow("no file name") << QByteArray("inline") << "";
+    QTest::newRow("empty") << QByteArray() << "";
+}
+
+void TestLocalFileName::contentDisposition() {
+    QFETCH(QByteArray, header);
+    QFETCH(QString, expected);
+    const QString name = LocalFileNames::fromContentDisposition(header);
+    QCOMPARE(name, expected);
+    QVERIFY(name.isEmpty() || LocalFileNames::isPlainName(name));
+}
+
+void TestLocalFileName::typeExtension_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("jpeg") << "photo"
+                          << "image/jpeg"
+                          << "photo.jpg";
+    QTest::newRow("with parameters") << "page"
+                                     << "text/html; charset=utf-8"
+                                     << "page.html";
+    QTest::newRow("upper case") << "pic"
+                                << "IMAGE/PNG"
+                                << "pic.png";
+    QTest::newRow("has an extension") << "photo.jpeg"
+                                      << "image/png"
+                                      << "photo.jpeg";
+    QTest::newRow("octet stream") << "blob"
+                                  << "application/octet-stream"
+                                  << "blob";
+    QTest::newRow("unknown type") << "x"
+                                  << "application/x-unheard-of"
+                                  << "x";
+    QTest::newRow("no type") << "x"
+                             << ""
+                             << "x";
+    QTest::newRow("long name kept within limit")
+        << QString(255, u'a') << "image/gif" << QString(251, u'a') + ".gif";
+}
+
+void TestLocalFileName::typeExtension() {
+    QFETCH(QString, name);
+    QFETCH(QString, contentType);
+    QFETCH(QString, expected);
+    QCOMPARE(LocalFileNames::withTypeExtension(name, contentType), expected);
 }
 
 QTEST_GUILESS_MAIN(TestLocalFileName)

@@ -27,6 +27,22 @@ QStringList entries(const QString& folder) {
                                   QDir::Name);
 }
 
+// Claims name, writes content into a new file and publishes it; the final name, or "" on failure.
+QString save(UniqueFileReservation& folder, const QString& name, const QByteArray& content,
+             bool numberIfTaken = true, QString* error = nullptr) {
+    QString ignored;
+    QString* reason = error ? error : &ignored;
+    auto file = folder.createFile(reason);
+    if (!file)
+        return {};
+    const QString claimed = folder.claim(name, numberIfTaken, reason);
+    if (claimed.isEmpty() || !file->write(content.constData(), content.size(), reason))
+        return {};
+    if (!folder.publish(*file, name, claimed, numberIfTaken, reason))
+        return {};
+    return file->fileName();
+}
+
 } // namespace
 
 class TestUniqueFileReservation : public QObject {
@@ -36,11 +52,15 @@ private Q_SLOTS:
     void existingFileIsNeverOverwritten();
     void symbolicLinksAreNeverFollowed();
     void namesDifferingInCaseAreNumbered();
-    void commitLeavesOnlyTheFinalFile();
+    void dataHasNoNameUntilPublished_data();
+    void dataHasNoNameUntilPublished();
+    void discardLeavesNothing_data();
     void discardLeavesNothing();
     void releasedNameIsFreeAgain();
     void takenNameWithoutNumbering();
-    void replacedPlaceholderIsNotOverwritten();
+    void nameTakenAfterClaimMovesOn_data();
+    void nameTakenAfterClaimMovesOn();
+    void truncateStartsOver();
     void pathNamesAreRefused_data();
     void pathNamesAreRefused();
     void missingFolder();
@@ -50,14 +70,18 @@ void TestUniqueFileReservation::sameNameTwiceInOneBatch() {
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto first = folder.reserve(QStringLiteral("logo.gif"), true, &error);
-    auto second = folder.reserve(QStringLiteral("logo.gif"), true, &error);
-    auto third = folder.reserve(QStringLiteral("logo.gif"), true, &error);
-    QVERIFY2(first && second && third, qPrintable(error));
-    QCOMPARE(first->fileName(), QStringLiteral("logo.gif"));
-    QCOMPARE(second->fileName(), QStringLiteral("logo (2).gif"));
-    QCOMPARE(third->fileName(), QStringLiteral("logo (3).gif"));
-    QCOMPARE(second->path(), dir.path() + QStringLiteral("/logo (2).gif"));
+    // Claimed in this order, numbered in this order, whatever the order of publication.
+    const QString first = folder.claim(QStringLiteral("logo.gif"), true, &error);
+    const QString second = folder.claim(QStringLiteral("logo.gif"), true, &error);
+    const QString third = folder.claim(QStringLiteral("logo.gif"), true, &error);
+    QCOMPARE(first, QStringLiteral("logo.gif"));
+    QCOMPARE(second, QStringLiteral("logo (2).gif"));
+    QCOMPARE(third, QStringLiteral("logo (3).gif"));
+    auto file = folder.createFile(&error);
+    QVERIFY2(file, qPrintable(error));
+    QVERIFY(folder.publish(*file, QStringLiteral("logo.gif"), third, true, &error));
+    QCOMPARE(file->path(), dir.path() + QStringLiteral("/logo (3).gif"));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("logo (3).gif")});
 }
 
 void TestUniqueFileReservation::existingFileIsNeverOverwritten() {
@@ -65,11 +89,7 @@ void TestUniqueFileReservation::existingFileIsNeverOverwritten() {
     QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "precious"));
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto file = folder.reserve(QStringLiteral("a.txt"), true, &error);
-    QVERIFY2(file, qPrintable(error));
-    QCOMPARE(file->fileName(), QStringLiteral("a (2).txt"));
-    QVERIFY(file->write("new", 3, &error));
-    QVERIFY2(file->commit(&error), qPrintable(error));
+    QCOMPARE(save(folder, QStringLiteral("a.txt"), "new", true, &error), QStringLiteral("a (2).txt"));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a.txt"))), QByteArray("precious"));
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a (2).txt"))), QByteArray("new"));
 }
@@ -85,14 +105,8 @@ void TestUniqueFileReservation::symbolicLinksAreNeverFollowed() {
         QFile::link(outside.filePath(QStringLiteral("created.txt")), dir.filePath(QStringLiteral("b.txt"))));
 
     UniqueFileReservation folder(dir.path());
-    QString error;
-    auto a = folder.reserve(QStringLiteral("a.txt"), true, &error);
-    auto b = folder.reserve(QStringLiteral("b.txt"), true, &error);
-    QVERIFY2(a && b, qPrintable(error));
-    QCOMPARE(a->fileName(), QStringLiteral("a (2).txt"));
-    QCOMPARE(b->fileName(), QStringLiteral("b (2).txt"));
-    QVERIFY(a->write("x", 1, &error) && a->commit(&error));
-    QVERIFY(b->write("y", 1, &error) && b->commit(&error));
+    QCOMPARE(save(folder, QStringLiteral("a.txt"), "x"), QStringLiteral("a (2).txt"));
+    QCOMPARE(save(folder, QStringLiteral("b.txt"), "y"), QStringLiteral("b (2).txt"));
     QCOMPARE(readAll(victim), QByteArray("keep me"));
     QVERIFY(!QFile::exists(outside.filePath(QStringLiteral("created.txt"))));
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("a.txt"))).isSymLink());
@@ -102,40 +116,51 @@ void TestUniqueFileReservation::namesDifferingInCaseAreNumbered() {
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto upper = folder.reserve(QStringLiteral("Logo.GIF"), true, &error);
-    auto lower = folder.reserve(QStringLiteral("logo.gif"), true, &error);
-    QVERIFY2(upper && lower, qPrintable(error));
-    QCOMPARE(lower->fileName(), QStringLiteral("logo (2).gif"));
+    QCOMPARE(folder.claim(QStringLiteral("Logo.GIF"), true, &error), QStringLiteral("Logo.GIF"));
+    QCOMPARE(folder.claim(QStringLiteral("logo.gif"), true, &error), QStringLiteral("logo (2).gif"));
 }
 
-void TestUniqueFileReservation::commitLeavesOnlyTheFinalFile() {
+void TestUniqueFileReservation::dataHasNoNameUntilPublished_data() {
+    QTest::addColumn<bool>("allowUnnamed");
+    QTest::newRow("unnamed file") << true;
+    QTest::newRow("hidden temporary file") << false;
+}
+
+void TestUniqueFileReservation::dataHasNoNameUntilPublished() {
+    QFETCH(bool, allowUnnamed);
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto file = folder.reserve(QStringLiteral("data.bin"), true, &error);
+    auto file = folder.createFile(&error, allowUnnamed);
     QVERIFY2(file, qPrintable(error));
-    // While the data arrives, the final name holds nothing.
+    const QString claimed = folder.claim(QStringLiteral("data.bin"), true, &error);
     QVERIFY(file->write("0123456789", 10, &error));
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("data.bin"))), QByteArray());
-    QCOMPARE(entries(dir.path()).size(), 2);
-    QVERIFY2(file->commit(&error), qPrintable(error));
+    // While the data arrives, nothing holds the final name: no placeholder.
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("data.bin"))));
+    QCOMPARE(entries(dir.path()).size(), file->isUnnamed() ? 0 : 1);
+    QVERIFY2(folder.publish(*file, QStringLiteral("data.bin"), claimed, true, &error), qPrintable(error));
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("data.bin")});
     QCOMPARE(readAll(dir.filePath(QStringLiteral("data.bin"))), QByteArray("0123456789"));
     QCOMPARE(file->bytesWritten(), 10);
 }
 
+void TestUniqueFileReservation::discardLeavesNothing_data() {
+    dataHasNoNameUntilPublished_data();
+}
+
 void TestUniqueFileReservation::discardLeavesNothing() {
+    QFETCH(bool, allowUnnamed);
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
     {
-        auto file = folder.reserve(QStringLiteral("a.jpg"), true, &error);
+        auto file = folder.createFile(&error, allowUnnamed);
         QVERIFY(file && file->write("part", 4, &error));
         file->discard();
         QVERIFY(entries(dir.path()).isEmpty());
-        auto dropped = folder.reserve(QStringLiteral("b.jpg"), true, &error);
+        auto dropped = folder.createFile(&error, allowUnnamed);
         QVERIFY(dropped && dropped->write("part", 4, &error));
-        // Destroyed without commit.
+        // Destroyed without being published.
     }
     QVERIFY(entries(dir.path()).isEmpty());
 }
@@ -144,12 +169,10 @@ void TestUniqueFileReservation::releasedNameIsFreeAgain() {
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto failed = folder.reserve(QStringLiteral("a.jpg"), true, &error);
-    QVERIFY(failed);
-    failed->discard();
-    auto next = folder.reserve(QStringLiteral("a.jpg"), true, &error);
-    QVERIFY(next);
-    QCOMPARE(next->fileName(), QStringLiteral("a.jpg"));
+    const QString failed = folder.claim(QStringLiteral("a.jpg"), true, &error);
+    QCOMPARE(failed, QStringLiteral("a.jpg"));
+    folder.release(failed);
+    QCOMPARE(folder.claim(QStringLiteral("a.jpg"), true, &error), QStringLiteral("a.jpg"));
 }
 
 void TestUniqueFileReservation::takenNameWithoutNumbering() {
@@ -157,25 +180,56 @@ void TestUniqueFileReservation::takenNameWithoutNumbering() {
     QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "old"));
     UniqueFileReservation folder(dir.path());
     QString error;
-    QVERIFY(!folder.reserve(QStringLiteral("a.txt"), false, &error));
+    QVERIFY(folder.claim(QStringLiteral("a.txt"), false, &error).isEmpty());
     QVERIFY(error.contains(QStringLiteral("a.txt")));
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("a.txt")});
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a.txt"))), QByteArray("old"));
 }
 
-void TestUniqueFileReservation::replacedPlaceholderIsNotOverwritten() {
+void TestUniqueFileReservation::nameTakenAfterClaimMovesOn_data() {
+    QTest::addColumn<bool>("numberIfTaken");
+    QTest::addColumn<bool>("allowUnnamed");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList both{QStringLiteral("a (2).txt"), QStringLiteral("a.txt")};
+    QTest::newRow("numbered, unnamed file") << true << true << both;
+    QTest::newRow("numbered, temporary file") << true << false << both;
+    QTest::newRow("not numbered") << false << true << QStringList{QStringLiteral("a.txt")};
+}
+
+void TestUniqueFileReservation::nameTakenAfterClaimMovesOn() {
+    QFETCH(bool, numberIfTaken);
+    QFETCH(bool, allowUnnamed);
+    QFETCH(QStringList, expected);
     QTemporaryDir dir;
     UniqueFileReservation folder(dir.path());
     QString error;
-    auto file = folder.reserve(QStringLiteral("a.txt"), true, &error);
+    auto file = folder.createFile(&error, allowUnnamed);
     QVERIFY(file && file->write("download", 8, &error));
-    // Another program puts its own file under the reserved name meanwhile.
-    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("a.txt"))));
+    const QString claimed = folder.claim(QStringLiteral("a.txt"), numberIfTaken, &error);
+    QCOMPARE(claimed, QStringLiteral("a.txt"));
+    // Another program puts its own file under the claimed name meanwhile.
     QVERIFY(writeFile(dir.filePath(QStringLiteral("a.txt")), "theirs"));
-    QVERIFY(!file->commit(&error));
-    QVERIFY(!error.isEmpty());
+    QCOMPARE(folder.publish(*file, QStringLiteral("a.txt"), claimed, numberIfTaken, &error), numberIfTaken);
     QCOMPARE(readAll(dir.filePath(QStringLiteral("a.txt"))), QByteArray("theirs"));
-    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("a.txt")});
+    if (numberIfTaken)
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("a (2).txt"))), QByteArray("download"));
+    else
+        QVERIFY(!error.isEmpty());
+    file.reset();
+    QCOMPARE(entries(dir.path()), expected);
+}
+
+void TestUniqueFileReservation::truncateStartsOver() {
+    QTemporaryDir dir;
+    UniqueFileReservation folder(dir.path());
+    QString error;
+    auto file = folder.createFile(&error);
+    QVERIFY(file && file->write("stale data", 10, &error));
+    QVERIFY(file->truncate(&error));
+    QVERIFY(file->write("fresh", 5, &error));
+    const QString claimed = folder.claim(QStringLiteral("f.txt"), true, &error);
+    QVERIFY(folder.publish(*file, QStringLiteral("f.txt"), claimed, true, &error));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("f.txt"))), QByteArray("fresh"));
 }
 
 void TestUniqueFileReservation::pathNamesAreRefused_data() {
@@ -193,7 +247,7 @@ void TestUniqueFileReservation::pathNamesAreRefused() {
     const QString inner = parent.filePath(QStringLiteral("inner"));
     UniqueFileReservation folder(inner);
     QString error;
-    QVERIFY(!folder.reserve(name, true, &error));
+    QVERIFY(folder.claim(name, true, &error).isEmpty());
     QVERIFY(!error.isEmpty());
     QCOMPARE(entries(parent.path()), QStringList{QStringLiteral("inner")});
     QVERIFY(entries(inner).isEmpty());
@@ -205,7 +259,8 @@ void TestUniqueFileReservation::missingFolder() {
     QString error;
     QVERIFY(!folder.open(&error));
     QVERIFY(error.contains(QStringLiteral("missing")));
-    QVERIFY(!folder.reserve(QStringLiteral("a.txt"), true, &error));
+    QVERIFY(!folder.createFile(&error));
+    QVERIFY(folder.claim(QStringLiteral("a.txt"), true, &error).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestUniqueFileReservation)

@@ -16,11 +16,15 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <memory>
+
 namespace {
 
 struct ShownBox {
     QMessageBox::Icon icon;
     QString text;
+    QStringList buttons;
 };
 
 QStringList entries(const QString& folder) {
@@ -52,9 +56,13 @@ private Q_SLOTS:
     void folderCannotBeCreated();
     void cancelStopsWhatRemains();
     void requestsCarryTheBrowsersIdentity();
+    void failuresCanBeRetried();
+    void failureListSaved();
 
 private:
     QList<ShownBox> m_boxes;
+    // The button that the next box is answered with; empty answers OK.
+    QString m_answer;
     TestHttpServer m_server;
     QWidget* m_window = nullptr;
 };
@@ -62,13 +70,29 @@ private:
 void TestDownloadCommand::initTestCase() {
     QVERIFY(m_server.start());
     AppMessages::setOpenHook([this](QMessageBox* box) {
-        m_boxes.append({box->icon(), box->text()});
-        QTimer::singleShot(0, box, [box] { box->accept(); });
+        // The command adds its own buttons right after the box has opened.
+        QTimer::singleShot(0, box, [this, box] {
+            QStringList buttons;
+            QAbstractButton* answer = nullptr;
+            const auto all = box->buttons();
+            for (QAbstractButton* button : all) {
+                buttons.append(button->text());
+                if (button->text() == m_answer)
+                    answer = button;
+            }
+            m_boxes.append({box->icon(), box->text(), buttons});
+            m_answer.clear();
+            if (answer)
+                answer->click();
+            else
+                box->accept();
+        });
     });
 }
 
 void TestDownloadCommand::init() {
     m_boxes.clear();
+    m_answer.clear();
     m_window = new QWidget;
     m_window->show();
 }
@@ -161,22 +185,22 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     trickle.bytesPerSecond = 64 * 1024;
     m_server.route(QStringLiteral("/trickle"), trickle);
     QList<DownloadRequestItem> items;
-    for (int i = 0; i < 6; ++i)
+    for (int i = 0; i < 8; ++i)
         items.append({m_server.urlText(QStringLiteral("/trickle?part=%1").arg(i)), QString()});
     QTemporaryDir dir;
     DownloadCommand::start(m_window, items, dir.path(), nullptr);
     DownloadProgressDialog* dialog = progressWindow();
     QVERIFY(dialog);
-    QTRY_VERIFY_WITH_TIMEOUT(dialog->currentText().split(u'\n').size() == 4, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(dialog->currentText().split(u'\n').size() == 6, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->bytesText().endsWith(QStringLiteral(" 0 bytes")), 5000);
-    QCOMPARE(dialog->countText(), QStringLiteral("0 / 6 ファイル"));
+    QCOMPARE(dialog->countText(), QStringLiteral("0 / 8 ファイル"));
     QVERIFY(dialog->currentText().startsWith(items[0].url));
     QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
     const QString text = m_boxes[0].text;
-    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードを中止しました\n成功 0 件、失敗 6 件\n")),
+    QVERIFY2(text.startsWith(QStringLiteral("ダウンロードを中止しました\n成功 0 件、失敗 8 件\n")),
              qPrintable(text));
-    QCOMPARE(text.count(QStringLiteral("中止しました")), 7);
+    QCOMPARE(text.count(QStringLiteral("中止しました")), 9);
     QTRY_VERIFY(!progressWindow());
     QVERIFY(entries(dir.path()).isEmpty());
 }
@@ -200,6 +224,57 @@ void TestDownloadCommand::requestsCarryTheBrowsersIdentity() {
     QCOMPARE(requests[0].header("user-agent"), browser.userAgent());
     QCOMPARE(requests[0].header("referer"), page.toUtf8());
     QVERIFY(requests[0].header("cookie").contains("visit=42"));
+}
+
+void TestDownloadCommand::failuresCanBeRetried() {
+    // Missing at first, there the second time.
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    m_server.route(QStringLiteral("/later/pic.jpg"), [calls](const TestHttpRequest&) {
+        if (calls->fetch_add(1) == 0)
+            return TestHttpResponse::error(404);
+        return TestHttpResponse::withType("image/jpeg", "finally");
+    });
+    m_server.route(QStringLiteral("/now/ok.jpg"), TestHttpResponse::withType("image/jpeg", "ok"));
+    QTemporaryDir dir;
+    m_answer = QStringLiteral("失敗したものを再試行");
+    DownloadCommand::start(m_window,
+                           {{m_server.urlText(QStringLiteral("/now/ok.jpg")), QString()},
+                            {m_server.urlText(QStringLiteral("/later/pic.jpg")), QString()}},
+                           dir.path(), nullptr);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 2, 15000);
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("成功 1 件、失敗 1 件")), qPrintable(m_boxes[0].text));
+    QVERIFY(m_boxes[0].buttons.contains(QStringLiteral("失敗したものを再試行")));
+    QVERIFY(m_boxes[0].buttons.contains(QStringLiteral("失敗の一覧を保存…")));
+    // Only the failed one is fetched again; nothing is left to retry after it.
+    QVERIFY2(m_boxes[1].text.contains(QStringLiteral("成功 1 件、失敗 0 件")), qPrintable(m_boxes[1].text));
+    QVERIFY(!m_boxes[1].buttons.contains(QStringLiteral("失敗したものを再試行")));
+    QVERIFY(m_boxes[1].buttons.contains(QStringLiteral("OK")));
+    QVERIFY(m_boxes[1].buttons.contains(QStringLiteral("フォルダを開く")));
+    QCOMPARE(calls->load(), 2);
+    QCOMPARE(entries(dir.path()), (QStringList{QStringLiteral("ok.jpg"), QStringLiteral("pic.jpg")}));
+}
+
+void TestDownloadCommand::failureListSaved() {
+    DownloadResults results(3);
+    results[0].url = QStringLiteral("http://a.example/ok.jpg");
+    results[0].status = DownloadResult::Status::Succeeded;
+    results[1].url = QStringLiteral("http://a.example/missing.jpg");
+    results[1].message = QStringLiteral("サーバーがエラーを返しました (HTTP 404)");
+    results[2].url = QStringLiteral("http://b.example/x.png");
+    results[2].message = QStringLiteral("中止しました");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("failed.txt"));
+    QString error;
+    QVERIFY2(DownloadCommand::writeFailureList(path, results, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(file.readAll()),
+             QStringLiteral("http://a.example/missing.jpg\tサーバーがエラーを返しました (HTTP 404)\r\n"
+                            "http://b.example/x.png\t中止しました\r\n"));
+    // A folder that does not exist: a reason, and no file.
+    QVERIFY(
+        !DownloadCommand::writeFailureList(dir.filePath(QStringLiteral("none/failed.txt")), results, &error));
+    QVERIFY(error.contains(QStringLiteral("failed.txt")));
 }
 
 int main(int argc, char** argv) {

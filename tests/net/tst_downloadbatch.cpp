@@ -3,17 +3,25 @@
 #include "TestHttpServer.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMutex>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -54,6 +62,30 @@ DownloadResults run(DownloadBatch& batch, int timeoutMs = 20000) {
     return finished.front().front().value<DownloadResults>();
 }
 
+// A gzip member, as a server's Content-Encoding: gzip sends it; windowBits -15 gives the raw
+// deflate stream that some servers send as "deflate".
+QByteArray gzip(const QByteArray& data, int windowBits = 15 + 16) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 6, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(static_cast<qsizetype>(stream.total_out));
+    deflateEnd(&stream);
+    return out;
+}
+
+// Options for tests that meet transient failures on purpose: short waits between tries.
+DownloadOptions quickRetries() {
+    DownloadOptions options;
+    options.retryDelayMs = 20;
+    return options;
+}
+
 DownloadResults runOne(const QString& folder, const DownloadItem& one, const DownloadOptions& options = {}) {
     DownloadBatch batch(folder, {one}, options);
     return run(batch);
@@ -75,6 +107,8 @@ private Q_SLOTS:
     void redirectIsFollowedAndNameKept();
     void badRedirects_data();
     void badRedirects();
+    void redirectHops_data();
+    void redirectHops();
     void compressedBodyIsStreamed();
     void dataAddresses_data();
     void dataAddresses();
@@ -90,12 +124,31 @@ private Q_SLOTS:
     void writeFailureMidBody();
     void downloadUrlWaitsForTheFile();
 
+    // A hostile server: what may and may not count as a saved file.
+    void integrity_data();
+    void integrity();
+    void cookieRedirectBackToSameAddress();
+    void httpsToHttpRedirectRefused();
+    void referer_data();
+    void referer();
+    void retries_data();
+    void retries();
+    void resume_data();
+    void resume();
+    void namesFromResponse_data();
+    void namesFromResponse();
+    void numbersFollowListOrder();
+    void waitingForANameTakesNoSlot();
+
 private:
     TestHttpServer m_server;
+    // A second origin (another port) for what crosses origins.
+    TestHttpServer m_other;
 };
 
 void TestDownloadBatch::initTestCase() {
     QVERIFY(m_server.start());
+    QVERIFY(m_other.start());
 }
 
 void TestDownloadBatch::success() {
@@ -192,7 +245,14 @@ void TestDownloadBatch::bodyCutShort() {
     TestHttpResponse cut = TestHttpResponse::withType("application/octet-stream", pattern(100000));
     cut.declaredLength = 250000;
     m_server.route(QStringLiteral("/cut.bin"), cut);
-    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(QStringLiteral("/cut.bin"))));
+    m_server.clearLog();
+    DownloadOptions options;
+    options.retryDelayMs = 10;
+    const DownloadResults results =
+        runOne(dir.path(), item(m_server.urlText(QStringLiteral("/cut.bin"))), options);
+    // A cut is transient: tried again (from the start: no ranges offered), then reported. (Qt may
+    // itself resend a request whose connection closed early.)
+    QVERIFY(m_server.requestsFor(QStringLiteral("/cut.bin")).size() >= 1 + options.retries);
     QCOMPARE(results.size(), 1);
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY(!results[0].message.isEmpty());
@@ -217,8 +277,9 @@ void TestDownloadBatch::redirectIsFollowedAndNameKept() {
 void TestDownloadBatch::badRedirects_data() {
     QTest::addColumn<QString>("start");
     QTest::addColumn<QString>("reasonPart");
-    QTest::newRow("loop") << "/loop/a" << QStringLiteral("ループ");
-    QTest::newRow("to itself") << "/loop/self" << QStringLiteral("ループ");
+    // Going back to an address already seen is allowed; only the number of hops is limited.
+    QTest::newRow("back and forth") << "/loop/a" << QStringLiteral("20");
+    QTest::newRow("to itself") << "/loop/self" << QStringLiteral("20");
     QTest::newRow("too many") << "/chain/0" << QStringLiteral("20");
     QTest::newRow("to file") << "/to/file" << QStringLiteral("file:");
     QTest::newRow("to ftp") << "/to/ftp" << QStringLiteral("ftp:");
@@ -244,6 +305,30 @@ void TestDownloadBatch::badRedirects() {
     QVERIFY(entries(dir.path()).isEmpty());
 }
 
+void TestDownloadBatch::redirectHops_data() {
+    QTest::addColumn<int>("hops");
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("20 hops, as browsers allow") << 20 << true;
+    QTest::newRow("21 hops") << 21 << false;
+}
+
+void TestDownloadBatch::redirectHops() {
+    QFETCH(int, hops);
+    QFETCH(bool, saved);
+    const QString base = QStringLiteral("/hops%1/").arg(hops);
+    for (int i = 0; i < hops; ++i)
+        m_server.route(base + QString::number(i),
+                       TestHttpResponse::redirect(302, (base + QString::number(i + 1)).toUtf8()));
+    m_server.route(base + QString::number(hops), TestHttpResponse::withType("text/plain", "arrived"));
+    QTemporaryDir dir;
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(base + QStringLiteral("0"))));
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0].succeeded(), saved);
+    QCOMPARE(entries(dir.path()).size(), saved ? 1 : 0);
+    if (!saved)
+        QVERIFY2(results[0].message.contains(QStringLiteral("20")), qPrintable(results[0].message));
+}
+
 void TestDownloadBatch::compressedBodyIsStreamed() {
     QTemporaryDir dir;
     const QByteArray plain = pattern(4 * 1024 * 1024);
@@ -265,9 +350,9 @@ void TestDownloadBatch::dataAddresses_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("base64") << "data:image/png;base64,iVBORw0KGgo="
-                            << "png;base64,iVBORw0KGgo=" << QByteArray("\x89PNG\r\n\x1a\n");
+                            << "data.png" << QByteArray("\x89PNG\r\n\x1a\n");
     QTest::newRow("percent-encoded text")
-        << "data:,a%20b%E3%81%82" << QStringLiteral(",a bあ") << QByteArray("a b\xe3\x81\x82");
+        << "data:,a%20b%E3%81%82" << QStringLiteral("data.txt") << QByteArray("a b\xe3\x81\x82");
 }
 
 void TestDownloadBatch::dataAddresses() {
@@ -314,8 +399,10 @@ void TestDownloadBatch::connectionRefused() {
         port = probe.serverPort();
     }
     QTemporaryDir dir;
+    DownloadOptions options;
+    options.retryDelayMs = 10; // refused is transient: retried, then reported
     const DownloadResults results =
-        runOne(dir.path(), item(QStringLiteral("http://127.0.0.1:%1/a.jpg").arg(port)));
+        runOne(dir.path(), item(QStringLiteral("http://127.0.0.1:%1/a.jpg").arg(port)), options);
     QCOMPARE(results.size(), 1);
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY2(results[0].message.contains(QStringLiteral("拒否")), qPrintable(results[0].message));
@@ -329,6 +416,7 @@ void TestDownloadBatch::silentServerTimesOut() {
     m_server.route(QStringLiteral("/silent.jpg"), silent);
     DownloadOptions options;
     options.inactivityTimeoutMs = 300;
+    options.retries = 0;
     const DownloadResults results =
         runOne(dir.path(), item(m_server.urlText(QStringLiteral("/silent.jpg"))), options);
     QCOMPARE(results.size(), 1);
@@ -378,7 +466,7 @@ void TestDownloadBatch::transfersRunAtOnce() {
     QCOMPARE(results.size(), 10);
     for (const DownloadResult& r : results)
         QVERIFY2(r.succeeded(), qPrintable(r.message));
-    QCOMPARE(m_server.maxConcurrent(), 4); // the default
+    QCOMPARE(m_server.maxConcurrent(), 6); // the default, as browsers do
     QCOMPARE(entries(dir.path()).size(), 10);
 
     // The limit for one host is kept even when more may run in all.
@@ -390,6 +478,15 @@ void TestDownloadBatch::transfersRunAtOnce() {
     DownloadBatch limited(dir2.path(), items, options);
     QCOMPARE(run(limited).size(), 10);
     QCOMPARE(m_server.maxConcurrent(), 2);
+
+    // Past Qt's six connections to one host.
+    QTemporaryDir dir3;
+    m_server.clearLog();
+    options.parallel = 8;
+    options.maxPerHost = 8;
+    DownloadBatch eight(dir3.path(), items, options);
+    QCOMPARE(run(eight).size(), 10);
+    QCOMPARE(m_server.maxConcurrent(), 8);
 }
 
 void TestDownloadBatch::slowTransferCancelled() {
@@ -409,8 +506,8 @@ void TestDownloadBatch::slowTransferCancelled() {
     batch.start();
     QTRY_VERIFY_WITH_TIMEOUT(batch.bytesReceived() > 20000, 10000);
     QCOMPARE(batch.currentUrls(), QStringList{m_server.urlText(QStringLiteral("/trickle.bin"))});
-    // The partial data sits under a temporary name; the final name is held empty.
-    QCOMPARE(entries(dir.path()).size(), 2);
+    // The partial data has no name yet: nothing in the folder, not even a placeholder.
+    QVERIFY(entries(dir.path()).isEmpty());
     batch.cancel();
     QTRY_COMPARE(finished.size(), 1);
     const DownloadResults results = batch.results();
@@ -490,6 +587,395 @@ void TestDownloadBatch::downloadUrlWaitsForTheFile() {
     // An address ending in "/" joined to the folder names no file.
     QVERIFY(!DownloadURL(url, dir.path() + QStringLiteral("/")));
     QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("chosen.txt")});
+}
+
+void TestDownloadBatch::integrity_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("reasonPart");
+    QTest::newRow("gzip whole, with length") << "gzip" << true << "";
+    QTest::newRow("gzip whole, no length") << "gzip no length" << true << "";
+    // Qt may see the early close itself and say so; either way the item fails.
+    QTest::newRow("gzip cut short, with length") << "gzip cut" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("gzip cut short, no length")
+        << "gzip cut no length" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("gzip garbage") << "gzip garbage" << false << QStringLiteral("壊れ");
+    QTest::newRow("raw deflate") << "raw deflate" << true << "";
+    QTest::newRow("chunked whole") << "chunked" << true << "";
+    QTest::newRow("chunked cut short") << "chunked cut" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("plain, no length") << "plain no length" << true << "";
+    QTest::newRow("unknown encoding") << "br" << false << QStringLiteral("br");
+    QTest::newRow("204") << "204" << false << QStringLiteral("204");
+    QTest::newRow("205") << "205" << false << QStringLiteral("205");
+    QTest::newRow("unasked 206") << "206" << false << QStringLiteral("206");
+    QTest::newRow("304") << "304" << false << QStringLiteral("304");
+    QTest::newRow("302 without Location") << "302" << false << QStringLiteral("302");
+}
+
+void TestDownloadBatch::integrity() {
+    QFETCH(QString, kind);
+    QFETCH(bool, saved);
+    QFETCH(QString, reasonPart);
+    const QByteArray plain = pattern(300 * 1024);
+    const QByteArray packed = gzip(plain);
+    QVERIFY(!packed.isEmpty());
+    TestHttpResponse response = TestHttpResponse::withType("application/octet-stream", packed);
+    response.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    if (kind.contains(u"cut")) {
+        response.body = packed.left(packed.size() / 2);
+        response.declaredLength = packed.size();
+    }
+    if (kind.contains(u"no length"))
+        response.sendLength = false;
+    if (kind == u"gzip garbage")
+        response.body = pattern(5000);
+    if (kind == u"br")
+        response.headers.last().second = "br";
+    if (kind.startsWith(u"chunked") || kind.startsWith(u"plain")) {
+        // No encoding at all.
+        response.headers.removeLast();
+        response.body = kind.contains(u"cut") ? plain.left(100000) : plain;
+        response.chunked = kind.startsWith(u"chunked");
+        response.declaredLength = kind.contains(u"cut") ? plain.size() : -1;
+    }
+    if (kind == u"raw deflate") {
+        response.body = gzip(plain, -15);
+        response.headers.last().second = "deflate";
+    }
+    if (kind.front().isDigit()) {
+        response =
+            TestHttpResponse::withType("application/octet-stream", kind == u"206" ? plain.left(100) : "");
+        response.status = kind.toInt();
+        if (kind == u"206")
+            response.headers.append(qMakePair(QByteArray("Content-Range"), QByteArray("bytes 0-99/307200")));
+    }
+    const QString path = QStringLiteral("/hostile/%1.bin").arg(qHash(QByteArray(QTest::currentDataTag())));
+    m_server.route(path, response);
+    m_server.clearLog();
+    QTemporaryDir dir;
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), quickRetries());
+    QCOMPARE(results.size(), 1);
+    const QList<TestHttpRequest> requests = m_server.requestsFor(path);
+    QVERIFY(!requests.isEmpty());
+    // The file as it is: the length can then always be checked.
+    QCOMPARE(requests[0].header("accept-encoding"), QByteArray("identity"));
+    if (saved) {
+        QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+        QCOMPARE(entries(dir.path()).size(), 1);
+        QVERIFY(readAll(results[0].path) == plain);
+    } else {
+        // Qt 6.4 takes the connection's close for the end of a chunked body and tells nothing of a
+        // missing last chunk; QNetworkReply gives no way to see it.
+        QEXPECT_FAIL("chunked cut short", "a chunked body cut short is not seen through Qt 6.4", Abort);
+        QCOMPARE(results[0].status, DownloadResult::Status::Failed);
+        QVERIFY2(results[0].message.contains(QRegularExpression(reasonPart)), qPrintable(results[0].message));
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
+}
+
+void TestDownloadBatch::cookieRedirectBackToSameAddress() {
+    // The site sets a cookie and sends the client back where it came from.
+    m_server.route(QStringLiteral("/gate/file.txt"), [](const TestHttpRequest& request) {
+        if (request.header("cookie").contains("passed=1"))
+            return TestHttpResponse::withType("text/plain", "behind the gate");
+        TestHttpResponse back = TestHttpResponse::redirect(302, "/gate/file.txt");
+        back.headers.append(qMakePair(QByteArray("Set-Cookie"), QByteArray("passed=1; Path=/")));
+        return back;
+    });
+    m_server.clearLog();
+    QTemporaryDir dir;
+    const DownloadResults results =
+        runOne(dir.path(), item(m_server.urlText(QStringLiteral("/gate/file.txt"))));
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("file.txt"))), QByteArray("behind the gate"));
+    QCOMPARE(m_server.requestsFor(QStringLiteral("/gate/file.txt")).size(), 2);
+}
+
+void TestDownloadBatch::httpsToHttpRedirectRefused() {
+    // A second origin over TLS, with a certificate made for this run and trusted by this process only.
+    QTemporaryDir keys;
+    const QString certificate = keys.filePath(QStringLiteral("cert.pem"));
+    const QString key = keys.filePath(QStringLiteral("key.pem"));
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"), key,
+                   QStringLiteral("-out"), certificate, QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=IP:127.0.0.1")});
+    if (!openssl.waitForStarted(10000))
+        QSKIP("openssl is needed to make the test certificate");
+    QVERIFY(openssl.waitForFinished(60000));
+    QCOMPARE(openssl.exitCode(), 0);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificates(QSslCertificate::fromPath(certificate));
+    QSslConfiguration::setDefaultConfiguration(configuration);
+
+    TestHttpServer secure;
+    QVERIFY(secure.startTls(certificate, key));
+    secure.route(QStringLiteral("/safe.txt"), TestHttpResponse::withType("text/plain", "over tls"));
+    m_server.route(QStringLiteral("/plain.txt"), TestHttpResponse::withType("text/plain", "in the clear"));
+    secure.route(QStringLiteral("/down.txt"),
+                 TestHttpResponse::redirect(302, m_server.urlText(QStringLiteral("/plain.txt")).toUtf8()));
+    m_server.clearLog();
+    QTemporaryDir dir;
+    DownloadBatch batch(dir.path(), {item(secure.urlText(QStringLiteral("/safe.txt"))),
+                                     item(secure.urlText(QStringLiteral("/down.txt")))});
+    const DownloadResults results = run(batch);
+    QCOMPARE(results.size(), 2);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("safe.txt"))), QByteArray("over tls"));
+    QCOMPARE(results[1].status, DownloadResult::Status::Failed);
+    QVERIFY2(results[1].message.contains(QStringLiteral("https から http")), qPrintable(results[1].message));
+    QVERIFY(m_server.requestsFor(QStringLiteral("/plain.txt")).isEmpty());
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("safe.txt")});
+}
+
+void TestDownloadBatch::referer_data() {
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<bool>("otherOrigin");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("same origin: the whole page address")
+        << "SELF/gallery/page.html?p=2#photo" << false << "SELF/gallery/page.html?p=2";
+    QTest::newRow("other origin: the origin only") << "SELF/gallery/page.html" << true << "SELF/";
+    QTest::newRow("https page to http: nothing") << "https://127.0.0.1/secret/page.html" << false << "";
+    QTest::newRow("not a web page: nothing") << "file:///home/user/page.html" << false << "";
+}
+
+void TestDownloadBatch::referer() {
+    QFETCH(QString, page);
+    QFETCH(bool, otherOrigin);
+    QFETCH(QString, expected);
+    const QString self = m_server.urlText(QString());
+    page.replace(QStringLiteral("SELF"), self);
+    expected.replace(QStringLiteral("SELF"), self);
+    TestHttpServer& target = otherOrigin ? m_other : m_server;
+    target.route(QStringLiteral("/ref/pic.jpg"), TestHttpResponse::withType("image/jpeg", "jpeg"));
+    target.clearLog();
+    QTemporaryDir dir;
+    const DownloadResults results =
+        runOne(dir.path(), item(target.urlText(QStringLiteral("/ref/pic.jpg")), page));
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    const QList<TestHttpRequest> requests = target.requestsFor(QStringLiteral("/ref/pic.jpg"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests[0].header("referer"), expected.toUtf8());
+}
+
+void TestDownloadBatch::retries_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("reasonPart");
+    QTest::newRow("503 twice, then 200") << "503 503" << 3 << true << 3 << "";
+    QTest::newRow("429 with Retry-After, then 200") << "429+wait" << 3 << true << 2 << "";
+    QTest::newRow("cut without ranges: whole again") << "cut" << 3 << true << 2 << "";
+    QTest::newRow("always 500") << "500 500 500 500 500" << 3 << false << 4 << QStringLiteral("500");
+    QTest::newRow("404 is not retried") << "404" << 3 << false << 1 << QStringLiteral("404");
+    QTest::newRow("403 is not retried") << "403" << 3 << false << 1 << QStringLiteral("403");
+    QTest::newRow("retries off") << "503" << 0 << false << 1 << QStringLiteral("503");
+    QTest::newRow("Retry-After past a minute") << "503+late" << 3 << false << 1 << QStringLiteral("3600");
+}
+
+void TestDownloadBatch::retries() {
+    QFETCH(QString, kind);
+    QFETCH(int, retries);
+    QFETCH(bool, saved);
+    QFETCH(int, requests);
+    QFETCH(QString, reasonPart);
+    const QByteArray body = pattern(200 * 1024);
+    const QStringList steps = kind.split(u' ');
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    const QString path = QStringLiteral("/retry/%1.bin").arg(qHash(QByteArray(QTest::currentDataTag())));
+    m_server.route(path, [steps, calls, body](const TestHttpRequest&) {
+        const int n = calls->fetch_add(1);
+        const QString step = n < steps.size() ? steps[n] : QStringLiteral("ok");
+        if (step == u"ok")
+            return TestHttpResponse::withType("application/octet-stream", body);
+        if (step == u"cut") {
+            TestHttpResponse cut = TestHttpResponse::withType("application/octet-stream", body.left(50000));
+            cut.declaredLength = body.size();
+            return cut;
+        }
+        TestHttpResponse failure = TestHttpResponse::error(step.left(3).toInt());
+        if (step.endsWith(u"+wait"))
+            failure.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("1")));
+        if (step.endsWith(u"+late"))
+            failure.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("3600")));
+        return failure;
+    });
+    const QString target = m_server.urlText(path);
+    DownloadOptions options = quickRetries();
+    options.retries = retries;
+    QTemporaryDir dir;
+    QElapsedTimer clock;
+    clock.start();
+    const DownloadResults results = runOne(dir.path(), item(target), options);
+    QCOMPARE(results.size(), 1);
+    QCOMPARE(results[0].succeeded(), saved);
+    QVERIFY2(results[0].message.contains(reasonPart), qPrintable(results[0].message));
+    QVERIFY(calls->load() >= requests);
+    if (!kind.contains(u"cut"))
+        QCOMPARE(calls->load(), requests);
+    if (kind.contains(u"wait"))
+        QVERIFY2(clock.elapsed() >= 950, "Retry-After: 1 was not waited for");
+    if (saved)
+        QVERIFY(readAll(results[0].path) == body);
+    else
+        QCOMPARE(entries(dir.path()), QStringList());
+}
+
+void TestDownloadBatch::resume_data() {
+    QTest::addColumn<QByteArray>("validatorHeader");
+    QTest::addColumn<QByteArray>("validator");
+    QTest::addColumn<bool>("honourRange");
+    QTest::addColumn<bool>("resumed");
+    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true;
+    QTest::newRow("Last-Modified") << QByteArray("Last-Modified")
+                                   << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true;
+    QTest::newRow("weak ETag: whole again") << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false;
+    QTest::newRow("range ignored: whole again")
+        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true;
+}
+
+void TestDownloadBatch::resume() {
+    QFETCH(QByteArray, validatorHeader);
+    QFETCH(QByteArray, validator);
+    QFETCH(bool, honourRange);
+    QFETCH(bool, resumed);
+    const QByteArray body = pattern(400 * 1024, 'k');
+    const qsizetype cutAt = 150 * 1024;
+    auto log = std::make_shared<QList<TestHttpRequest>>();
+    auto mutex = std::make_shared<QMutex>();
+    const QString path =
+        QStringLiteral("/resume/%1.bin").arg(QString::number(qHash(QTest::currentDataTag())));
+    m_server.route(path, [=](const TestHttpRequest& request) {
+        int n = 0;
+        {
+            QMutexLocker lock(mutex.get());
+            log->append(request);
+            n = static_cast<int>(log->size());
+        }
+        TestHttpResponse response = TestHttpResponse::withType("application/octet-stream", body);
+        response.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
+        response.headers.append(qMakePair(validatorHeader, validator));
+        if (n == 1) {
+            // The connection breaks part-way through the first answer.
+            response.body = body.left(cutAt);
+            response.declaredLength = body.size();
+            return response;
+        }
+        const QByteArray range = request.header("range");
+        if (honourRange && range.startsWith("bytes=")) {
+            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+            response.status = 206;
+            response.body = body.mid(from);
+            response.headers.append(
+                qMakePair(QByteArray("Content-Range"), "bytes " + QByteArray::number(from) + '-' +
+                                                           QByteArray::number(body.size() - 1) + '/' +
+                                                           QByteArray::number(body.size())));
+        }
+        return response;
+    });
+    QTemporaryDir dir;
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), quickRetries());
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QVERIFY(readAll(results[0].path) == body);
+    QMutexLocker lock(mutex.get());
+    QVERIFY(log->size() >= 2);
+    const TestHttpRequest& retry = log->last();
+    if (resumed) {
+        QCOMPARE(retry.header("range"), "bytes=" + QByteArray::number(cutAt) + '-');
+        QCOMPARE(retry.header("if-range"), validator);
+    } else {
+        QCOMPARE(retry.header("range"), QByteArray());
+    }
+}
+
+void TestDownloadBatch::namesFromResponse_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::addColumn<QByteArray>("disposition");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("query dropped") << "/n1/pic1.jpg?v=2" << QByteArray("image/jpeg") << QByteArray()
+                                   << "pic1.jpg";
+    QTest::newRow("extension from the type")
+        << "/n2/photo" << QByteArray("image/jpeg") << QByteArray() << "photo.jpg";
+    QTest::newRow("extension kept") << "/n3/archive.bin" << QByteArray("image/png") << QByteArray()
+                                    << "archive.bin";
+    QTest::newRow("folder address") << "/n4/" << QByteArray("text/html") << QByteArray() << "index.html";
+    QTest::newRow("Content-Disposition first")
+        << "/n5/get.php?id=7" << QByteArray("application/pdf")
+        << QByteArray("attachment; filename=\"report.pdf\"") << "report.pdf";
+    QTest::newRow("Content-Disposition cleaned")
+        << "/n6/get" << QByteArray("text/plain") << QByteArray("attachment; filename=\"../../.profile\"")
+        << "profile.txt";
+    QTest::newRow("Content-Disposition in UTF-8")
+        << "/n7/get" << QByteArray("image/png")
+        << QByteArray("inline; filename*=UTF-8''%E5%86%99%E7%9C%9F.png") << QStringLiteral("写真.png");
+}
+
+void TestDownloadBatch::namesFromResponse() {
+    QFETCH(QString, path);
+    QFETCH(QByteArray, contentType);
+    QFETCH(QByteArray, disposition);
+    QFETCH(QString, expected);
+    TestHttpResponse response = TestHttpResponse::withType(contentType, "content");
+    if (!disposition.isEmpty())
+        response.headers.append(qMakePair(QByteArray("Content-Disposition"), disposition));
+    m_server.route(path.section(u'?', 0, 0), response);
+    QTemporaryDir dir;
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)));
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QCOMPARE(entries(dir.path()), QStringList{expected});
+    QCOMPARE(results[0].path, dir.filePath(expected));
+}
+
+void TestDownloadBatch::numbersFollowListOrder() {
+    // The first item answers last, yet keeps the plain name: numbers follow the list.
+    TestHttpResponse late = TestHttpResponse::withType("image/gif", "first");
+    late.delayMs = 400;
+    m_server.route(QStringLiteral("/order/a/logo.gif"), late);
+    m_server.route(QStringLiteral("/order/b/logo.gif"), TestHttpResponse::withType("image/gif", "second"));
+    m_server.route(QStringLiteral("/order/c/logo"), TestHttpResponse::withType("image/gif", "third"));
+    QTemporaryDir dir;
+    DownloadBatch batch(dir.path(), {item(m_server.urlText(QStringLiteral("/order/a/logo.gif"))),
+                                     item(m_server.urlText(QStringLiteral("/order/b/logo.gif?x=1"))),
+                                     item(m_server.urlText(QStringLiteral("/order/c/logo")))});
+    const DownloadResults results = run(batch);
+    QCOMPARE(results.size(), 3);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo.gif"))), QByteArray("first"));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (2).gif"))), QByteArray("second"));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (3).gif"))), QByteArray("third"));
+}
+
+void TestDownloadBatch::waitingForANameTakesNoSlot() {
+    // The first item answers late; the others finish meanwhile and wait for their names, which
+    // follow the first one's. Waiting, they hold no transfer slot: the rest of the list goes on.
+    TestHttpResponse late = TestHttpResponse::withType("image/gif", "first");
+    late.delayMs = 3000;
+    m_server.route(QStringLiteral("/slots/first.gif"), late);
+    m_server.route(QStringLiteral("/slots/next.gif"), TestHttpResponse::withType("image/gif", "next"));
+    QList<DownloadItem> items{item(m_server.urlText(QStringLiteral("/slots/first.gif")))};
+    for (int i = 0; i < 6; ++i)
+        items.append(item(m_server.urlText(QStringLiteral("/slots/next.gif?n=%1").arg(i))));
+    DownloadOptions two;
+    two.parallel = 2;
+    QTemporaryDir dir;
+    m_server.clearLog();
+    DownloadBatch batch(dir.path(), items, two);
+    QSignalSpy finished(&batch, &DownloadBatch::finished);
+    batch.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_server.requestsFor(QStringLiteral("/slots/next.gif?n=5")).isEmpty(), 2500);
+    // Nothing is published before the first item has its name.
+    QVERIFY(entries(dir.path()).isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 10000);
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("first.gif"))), QByteArray("first"));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("next (6).gif"))), QByteArray("next"));
 }
 
 QTEST_GUILESS_MAIN(TestDownloadBatch)

@@ -7,6 +7,9 @@
 #include <QMutexLocker>
 #include <QPointer>
 #include <QSemaphore>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -48,6 +51,12 @@ QByteArray reasonPhrase(int status) {
     switch (status) {
     case 200:
         return "OK";
+    case 204:
+        return "No Content";
+    case 205:
+        return "Reset Content";
+    case 206:
+        return "Partial Content";
     case 301:
         return "Moved Permanently";
     case 302:
@@ -66,12 +75,40 @@ QByteArray reasonPhrase(int status) {
         return "Not Found";
     case 500:
         return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
     case 503:
         return "Service Unavailable";
     default:
         return "Status";
     }
 }
+
+// Hands out connections that speak TLS with the given certificate (Qt 6.4 has no QSslServer).
+class TlsTcpServer : public QTcpServer {
+public:
+    TlsTcpServer(QSslCertificate certificate, QSslKey key, QObject* parent)
+        : QTcpServer(parent)
+        , m_certificate(std::move(certificate))
+        , m_key(std::move(key)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        socket->setLocalCertificate(m_certificate);
+        socket->setPrivateKey(m_key);
+        socket->startServerEncryption();
+        addPendingConnection(socket);
+    }
+
+private:
+    QSslCertificate m_certificate;
+    QSslKey m_key;
+};
 
 } // namespace
 
@@ -82,8 +119,18 @@ public:
     explicit TestHttpServerWorker(std::shared_ptr<TestHttpServer::Shared> shared)
         : m_shared(std::move(shared)) {}
 
-    quint16 listen(const QString& host, quint16 port) {
-        m_server = new QTcpServer(this);
+    quint16 listen(const QString& host, quint16 port, const QString& certificatePath = {},
+                   const QString& keyPath = {}) {
+        if (certificatePath.isEmpty()) {
+            m_server = new QTcpServer(this);
+        } else {
+            QFile certificateFile(certificatePath);
+            QFile keyFile(keyPath);
+            if (!certificateFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly))
+                return 0;
+            m_server = new TlsTcpServer(QSslCertificate(&certificateFile, QSsl::Pem),
+                                        QSslKey(&keyFile, QSsl::Rsa, QSsl::Pem), this);
+        }
         if (!m_server->listen(QHostAddress(host), port))
             return 0;
         connect(m_server, &QTcpServer::newConnection, this, &TestHttpServerWorker::accept);
@@ -206,10 +253,23 @@ private:
         if (!hasType)
             out += "Content-Type: text/html; charset=utf-8\r\n";
         const qint64 declared = response.declaredLength >= 0 ? response.declaredLength : response.body.size();
-        out += "Content-Length: " + QByteArray::number(declared) + "\r\n";
+        if (response.chunked)
+            out += "Transfer-Encoding: chunked\r\n";
+        else if (response.sendLength)
+            out += "Content-Length: " + QByteArray::number(declared) + "\r\n";
         out += "Connection: close\r\n\r\n";
         socket->write(out);
         if (headOnly || response.body.isEmpty()) {
+            finish(socket, done);
+            return;
+        }
+        if (response.chunked) {
+            for (qsizetype at = 0; at < response.body.size(); at += 16384) {
+                const QByteArray piece = response.body.mid(at, 16384);
+                socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
+            }
+            if (declared <= response.body.size())
+                socket->write("0\r\n\r\n");
             finish(socket, done);
             return;
         }
@@ -267,9 +327,19 @@ TestHttpServer::~TestHttpServer() {
 }
 
 bool TestHttpServer::start(quint16 port, const QString& host) {
+    return startOn(host, {}, {}, port);
+}
+
+bool TestHttpServer::startTls(const QString& certificatePath, const QString& keyPath, quint16 port) {
+    return startOn(QStringLiteral("127.0.0.1"), certificatePath, keyPath, port);
+}
+
+bool TestHttpServer::startOn(const QString& host, const QString& certificatePath, const QString& keyPath,
+                             quint16 port) {
     if (m_thread)
         return m_port != 0;
     m_host = host;
+    m_tls = !certificatePath.isEmpty();
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("TestHttpServer"));
     m_worker = new TestHttpServerWorker(m_shared);
@@ -277,7 +347,8 @@ bool TestHttpServer::start(quint16 port, const QString& host) {
     m_thread->start();
     quint16 listening = 0;
     QMetaObject::invokeMethod(
-        m_worker, [&] { listening = m_worker->listen(host, port); }, Qt::BlockingQueuedConnection);
+        m_worker, [&] { listening = m_worker->listen(host, port, certificatePath, keyPath); },
+        Qt::BlockingQueuedConnection);
     m_port = listening;
     return m_port != 0;
 }
@@ -291,7 +362,7 @@ QUrl TestHttpServer::url(const QString& path) const {
 }
 
 QString TestHttpServer::urlText(const QString& path) const {
-    return QStringLiteral("http://%1:%2%3").arg(m_host).arg(m_port).arg(path);
+    return QStringLiteral("%1://%2:%3%4").arg(m_tls ? u"https" : u"http").arg(m_host).arg(m_port).arg(path);
 }
 
 void TestHttpServer::route(const QString& target, const TestHttpResponse& response) {

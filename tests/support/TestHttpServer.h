@@ -27,6 +27,11 @@ struct TestHttpResponse {
     // The Content-Length to announce; -1 announces body.size(). A larger value with a shorter body
     // makes the server close the connection early: a body cut short.
     qint64 declaredLength = -1;
+    // False sends no Content-Length: the body then ends when the connection closes.
+    bool sendLength = true;
+    // Sends the body in chunks (Transfer-Encoding: chunked, no Content-Length); with
+    // declaredLength > body.size() the last chunk is never sent: a chunked body cut short.
+    bool chunked = false;
     // Accept the request and never answer it (the connection stays open until the server stops).
     bool hang = false;
 
@@ -61,8 +66,10 @@ public:
     // Listens on 127.0.0.1, or on another loopback address (127.0.0.2 is a second origin); port 0
     // takes a free one.
     bool start(quint16 port = 0, const QString& host = QStringLiteral("127.0.0.1"));
+    // The same over TLS (https) on 127.0.0.1, with the certificate and key in these PEM files.
+    bool startTls(const QString& certificatePath, const QString& keyPath, quint16 port = 0);
     quint16 port() const;
-    // http://HOST:PORT + path (path begins with "/").
+    // http://HOST:PORT + path (path begins with "/"); https:// for a TLS server.
     QUrl url(const QString& path) const;
     QString urlText(const QString& path) const;
 
@@ -92,5 +99,8 @@ private:
     QThread* m_thread = nullptr;
     TestHttpServerWorker* m_worker = nullptr;
     quint16 m_port = 0;
+    bool startOn(const QString& host, const QString& certificatePath, const QString& keyPath, quint16 port);
+
     QString m_host;
+    bool m_tls = false;
 };

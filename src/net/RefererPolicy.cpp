@@ -1,0 +1,32 @@
+#include "RefererPolicy.h"
+
+namespace RefererPolicy {
+namespace {
+
+bool isHttp(const QString& scheme) {
+    return scheme == u"http" || scheme == u"https";
+}
+
+int effectivePort(const QUrl& url) {
+    return url.port(url.scheme().toLower() == u"https" ? 443 : 80);
+}
+
+} // namespace
+
+QByteArray refererFor(const QUrl& page, const QUrl& target) {
+    const QString from = page.scheme().toLower();
+    const QString to = target.scheme().toLower();
+    if (!page.isValid() || page.host().isEmpty() || !isHttp(from) || !isHttp(to))
+        return {};
+    if (from == u"https" && to == u"http")
+        return {};
+    const bool sameOrigin = from == to && page.host().compare(target.host(), Qt::CaseInsensitive) == 0 &&
+                            effectivePort(page) == effectivePort(target);
+    if (sameOrigin)
+        return page.adjusted(QUrl::RemoveFragment | QUrl::RemoveUserInfo).toEncoded();
+    return page.adjusted(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment | QUrl::RemoveUserInfo)
+               .toEncoded() +
+           '/';
+}
+
+} // namespace RefererPolicy
