@@ -43,7 +43,7 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
 
 // After a batch with failures, the notice offers to try those again and to keep their list.
 void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, const DownloadResults& results,
-                    const QString& folder, const QPointer<TWebBrowser>& browser) {
+                    const QString& folder, const QPointer<TWebBrowser>& browser, int jobs) {
     QList<DownloadRequestItem> failed;
     DownloadResults failures;
     for (qsizetype i = 0; i < results.size() && i < items.size(); ++i) {
@@ -61,7 +61,7 @@ void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, c
     QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
         if (clicked == retry) {
             // From the event loop, once this notice has gone.
-            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser); });
+            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser, jobs); });
         } else if (clicked == save) {
             auto* dialog = new QFileDialog(owner, QStringLiteral("失敗の一覧を保存"),
                                            QDir(folder).filePath(QStringLiteral("failed.txt")),
@@ -100,7 +100,7 @@ bool writeFailureList(const QString& path, const DownloadResults& results, QStri
 }
 
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser) {
+           TWebBrowser* browser, int jobs) {
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
         // The path in brackets, not at the end, where the final "." would read as part of it.
         AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
@@ -121,6 +121,8 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         downloads.append(item);
     }
     DownloadOptions options;
+    if (jobs > 0)
+        options.parallel = jobs;
     if (browser) {
         options.userAgent = browser->userAgent();
         options.cookieJar = browser->cookieJar();
@@ -139,14 +141,14 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     QPointer<QWidget> owner(parent);
     QPointer<TWebBrowser> source(browser);
     QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, owner, cancelled, items, folder, source](const DownloadResults& results) {
+                     [dialog, owner, cancelled, items, folder, source, jobs](const DownloadResults& results) {
                          dialog->finish();
                          dialog->hide();
                          // Not from inside the batch's own signal.
                          dialog->deleteLater();
                          QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
                          FolderNotice::addFolder(box, folder);
-                         offerFollowUps(box, items, results, folder, source);
+                         offerFollowUps(box, items, results, folder, source, jobs);
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
     dialog->open();

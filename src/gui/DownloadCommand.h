@@ -22,8 +22,9 @@ struct DownloadRequestItem {
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
+// jobs: transfers at once (0: the batch's default).
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser);
+           TWebBrowser* browser, int jobs = 0);
 
 // The failed items as text, one a line ("address<TAB>reason", CR LF after each), written to path
 // whole or not at all. False with a reason when it cannot be written.

@@ -693,7 +693,7 @@ void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
             item.referer = m_harvester->List.Items(list.records.at(row)).Source;
         items.append(item);
     }
-    DownloadCommand::start(this, items, folder, WB1);
+    DownloadCommand::start(this, items, folder, WB1, m_settings ? m_settings->downloadJobs() : 0);
 }
 
 // --- Analysis progress ---------------------------------------------------------------------------

@@ -75,61 +75,61 @@ public:
     static constexpr int FailuresNamed = 20;
 
     // Controls, with the names of the window layout.
-    QScrollArea* ScrollBox1 = nullptr;
-    Tkoukoku* Tkoukoku1 = nullptr;
-    QGroupBox* GroupBox3 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
-    QWidget* Panel1 = nullptr;
-    QPushButton* Button5 = nullptr;
-    QLabel* Label1 = nullptr;
-    QGroupBox* GroupBox1 = nullptr;
-    QListView* ListBox1 = nullptr;
-    QWidget* Panel2 = nullptr;
-    QPushButton* Button2 = nullptr;
-    QLineEdit* foruda1 = nullptr;
+    QScrollArea* ScrollBox1 = nullptr;    // the band at the top that holds the banner
+    Tkoukoku* Tkoukoku1 = nullptr;        // the advertisement banner
+    QGroupBox* GroupBox3 = nullptr;       // the input band
+    QPlainTextEdit* Memo1 = nullptr;      // the input box: page addresses, one a line
+    QWidget* Panel1 = nullptr;            // the input band's command panel
+    QPushButton* Button5 = nullptr;       // "解析開始": starts an analysis ("中止" while one runs)
+    QLabel* Label1 = nullptr;             // progress: "作業中 k/n" and the page, then "完　了"
+    QGroupBox* GroupBox1 = nullptr;       // "リンクしてるページ": the linked pages band
+    QListView* ListBox1 = nullptr;        // the linked pages
+    QWidget* Panel2 = nullptr;            // the linked pages' command panel
+    QPushButton* Button2 = nullptr;       // "テキスト表示" of the linked pages
+    QLineEdit* foruda1 = nullptr;         // the folder the linked pages are downloaded into
     QPushButton* forudaButton1 = nullptr; // "…": chooses foruda1's folder
-    QPushButton* Button7 = nullptr;
-    QLineEdit* kensaku1 = nullptr;
-    QPushButton* Button8 = nullptr;
-    QPushButton* Button10 = nullptr;
-    QGroupBox* GroupBox2 = nullptr;
-    QListView* ListBox2 = nullptr;
-    QWidget* Panel3 = nullptr;
-    QPushButton* Button6 = nullptr;
-    QLineEdit* foruda = nullptr;
-    QPushButton* forudaButton = nullptr; // "…": chooses foruda's folder
-    QPushButton* Button4 = nullptr;
-    QLineEdit* kensaku2 = nullptr;
-    QPushButton* Button9 = nullptr;
-    QPushButton* Button11 = nullptr;
-    QPushButton* Button3 = nullptr;
-    TWebBrowser* WB1 = nullptr;
-    QMenuBar* MainMenu1 = nullptr;
-    QMenu* File1 = nullptr;
+    QPushButton* Button7 = nullptr;       // "ダウンロード" of the selected linked pages
+    QLineEdit* kensaku1 = nullptr;        // the linked pages' filter text
+    QPushButton* Button8 = nullptr;       // "検索": filters the linked pages
+    QPushButton* Button10 = nullptr;      // "C": shows every linked page again
+    QGroupBox* GroupBox2 = nullptr;       // "データファイル": the data files band
+    QListView* ListBox2 = nullptr;        // the data files: images, embeds, script links
+    QWidget* Panel3 = nullptr;            // the data files' command panel
+    QPushButton* Button6 = nullptr;       // "テキスト表示" of the data files
+    QLineEdit* foruda = nullptr;          // the folder the data files are downloaded into
+    QPushButton* forudaButton = nullptr;  // "…": chooses foruda's folder
+    QPushButton* Button4 = nullptr;       // "ダウンロード" of the selected data files
+    QLineEdit* kensaku2 = nullptr;        // the data files' filter text
+    QPushButton* Button9 = nullptr;       // "検索": filters the data files
+    QPushButton* Button11 = nullptr;      // "C": shows every data file again
+    QPushButton* Button3 = nullptr;       // hidden: fills both lists with the records
+    TWebBrowser* WB1 = nullptr;           // the hidden browser: its profile and cookies serve the harvest
+    QMenuBar* MainMenu1 = nullptr;        // the menu bar
+    QMenu* File1 = nullptr;               // "ファイル"
     QAction* OpenAddresses1 = nullptr; // "アドレスを読み込む…": addresses of a file into the input box
     QAction* SaveResults1 = nullptr; // "結果を保存…": both lists, or the selected entries, to a file
     QMenu* Recent1 = nullptr;        // "最近の入力": the last analysed inputs
-    QAction* Close1 = nullptr;
-    QMenu* Settings1 = nullptr; // "設定"
+    QAction* Close1 = nullptr;       // "閉じる": ends the program
+    QMenu* Settings1 = nullptr;      // "設定"
     QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
     InputBoxImport* MemoImport = nullptr;       // imports and drops into Memo1
     ResultListContextMenu* ListMenu1 = nullptr; // right-click menu of ListBox1
     ResultListContextMenu* ListMenu2 = nullptr; // right-click menu of ListBox2
-    EditActions* ActionList1 = nullptr;
-    QAction* Action1 = nullptr;
+    EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
+    QAction* Action1 = nullptr;         // an action of the list that nothing triggers
 
     // Commands.
-    void Button5Click();
-    void Button3Click();
-    void Button8Click();
-    void Button9Click();
-    void Button10Click();
-    void Button11Click();
-    void Button2Click();
-    void Button6Click();
-    void Button7Click();
-    void Button4Click();
-    void Close1Click();
+    void Button5Click();  // starts an analysis of the input box's lines, or cancels the one running
+    void Button3Click();  // fills both lists with every record of the analysis
+    void Button8Click();  // filters the linked pages by kensaku1
+    void Button9Click();  // filters the data files by kensaku2
+    void Button10Click(); // shows every linked page again
+    void Button11Click(); // shows every data file again
+    void Button2Click();  // shows the linked pages as text
+    void Button6Click();  // shows the data files as text
+    void Button7Click();  // downloads the selected linked pages into foruda1
+    void Button4Click();  // downloads the selected data files into foruda
+    void Close1Click();   // closes the window, ending the program
 
 Q_SIGNALS:
     // An analysis has ended (cancelled or not) and the lists show its records.

@@ -83,9 +83,9 @@ protected:
 
 private:
     // Event handlers.
-    void kidouTimer();
-    void koukokuwebDocumentComplete(bool ok, const QString& errorText);
-    void koukokutimerTimer();
+    void kidouTimer(); // start-up: asks for the advertisement list
+    void koukokuwebDocumentComplete(bool ok, const QString& errorText); // the list or an advertisement loaded
+    void koukokutimerTimer();                                           // every 30 s: the next advertisement
     // Reads the current document; takes it as the list when it is a plain-text document.
     void ReadAdList();
 
@@ -104,15 +104,15 @@ private:
     void showAdvertisement(int index);
 
     // Controls.
-    QPointer<TWebBrowser> koukokuweb;
-    QPointer<QWebEngineView> koukokuwebView;
-    QTimer* koukokutimer = nullptr;
-    QTimer* kidou = nullptr;
+    QPointer<TWebBrowser> koukokuweb;        // the banner's browser: the list, then the advertisements
+    QPointer<QWebEngineView> koukokuwebView; // the view that shows koukokuweb's page
+    QTimer* koukokutimer = nullptr;          // the rotation, every 30 s
+    QTimer* kidou = nullptr;                 // start-up, right after the window is shown
 
     // Fields.
-    bool Loaded = false;
-    int LastIndex = -5;
-    QStringList AdList;
+    bool Loaded = false; // the advertisement list has been taken
+    int LastIndex = -5;  // the advertisement shown last (never twice in a row)
+    QStringList AdList;  // the advertisement pages' addresses
     int BannerWidth = 0;
     int BannerHeight = 0;
     int IntervalSeconds = 30;

@@ -159,7 +159,8 @@ void tlinksys::startPages() {
     while (!m_pending.isEmpty()) {
         HarvestSlot* slot = nullptr;
         const QString& line = m_pending.first();
-        const QUrl url = AddressInput::toUrl(line);
+        QString refusal;
+        const QUrl url = AddressInput::toUrl(line, &refusal);
         const bool loadable = url.isValid() && isPageScheme(url.scheme());
         // An address that cannot be loaded takes no page.
         if (loadable && !(slot = idleSlot()))
@@ -172,7 +173,8 @@ void tlinksys::startPages() {
         if (!self || run != m_run)
             return; // cancelled from a pageStarted handler
         if (!url.isValid())
-            onPageDone(index, {false, tr("アドレスとして読めません"), false, {}});
+            onPageDone(index,
+                       {false, refusal.isEmpty() ? tr("アドレスとして読めません") : refusal, false, {}});
         else if (!loadable)
             onPageDone(index,
                        {false,

@@ -366,10 +366,16 @@ void TestLinkSys::invalidLineIsAFailure() {
     m_server.route(QStringLiteral("/fine.html"), TestHttpResponse::html(R"HTML(<a href="f.html">f</a>)HTML"));
     Harvest h;
     // Blank lines and surrounding blanks follow the input box's rules.
-    QVERIFY(h.run({QStringLiteral("a b c"), QString(), QStringLiteral("  \t "),
+    QVERIFY(h.run({QStringLiteral(":23"), QStringLiteral("a b c"), QString(), QStringLiteral("  \t "),
                    QStringLiteral("  ") + u("/fine.html") + QStringLiteral("　"),
                    QStringLiteral("javascript:location='/fine.html?js'"),
                    QStringLiteral("mailto:x@example.invalid")}));
+    // A local-file address whose path is not absolute is refused, with the rule's own reason.
+    QCOMPARE(h.pages.size(), 5);
+    const auto refused = h.pages.takeFirst();
+    QVERIFY(!refused.ok);
+    QCOMPARE(refused.reason,
+             QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
     QCOMPARE(h.pages.size(), 4);
     QCOMPARE(h.pages.at(0).address, QStringLiteral("a b c"));
     QVERIFY(!h.pages.at(0).ok);
