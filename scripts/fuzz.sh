@@ -20,17 +20,9 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(localfilename addressinput resultfilter)
 
 packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    echo "Installing: ${missing[*]}" >&2
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
-fi
+# shellcheck source=scripts/ensure-packages.sh
+. "$here/scripts/ensure-packages.sh"
+ensure_packages "${packages[@]}"
 
 if [ ! -f "$build/build.ninja" ]; then
     cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
