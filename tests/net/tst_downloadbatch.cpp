@@ -664,9 +664,11 @@ void TestDownloadBatch::integrity() {
         QCOMPARE(entries(dir.path()).size(), 1);
         QVERIFY(readAll(results[0].path) == plain);
     } else {
-        // Qt 6.4 takes the connection's close for the end of a chunked body and tells nothing of a
-        // missing last chunk; QNetworkReply gives no way to see it.
-        QEXPECT_FAIL("chunked cut short", "a chunked body cut short is not seen through Qt 6.4", Abort);
+        // Qt 6.4 sometimes takes the connection's close for the end of a chunked body and then tells
+        // nothing of a missing last chunk (it depends on whether the close is read with the last
+        // bytes); QNetworkReply gives no way to see it. A known gap, not a passing case.
+        if (QTest::currentDataTag() == QLatin1String("chunked cut short") && results[0].succeeded())
+            QSKIP("a chunked body cut short is not always seen through Qt 6.4");
         QCOMPARE(results[0].status, DownloadResult::Status::Failed);
         QVERIFY2(results[0].message.contains(QRegularExpression(reasonPart)), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()), QStringList());
