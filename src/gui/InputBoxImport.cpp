@@ -19,7 +19,8 @@ InputBoxImport::InputBoxImport(QPlainTextEdit* box)
     box->setAcceptDrops(true);
     // Drops reach the viewport, or the box when the viewport does not take them.
     box->installEventFilter(this);
-    box->viewport()->installEventFilter(this);
+    m_viewport = box->viewport();
+    m_viewport->installEventFilter(this);
 }
 
 void InputBoxImport::setText(const QString& text, bool atEnd) {
@@ -72,7 +73,8 @@ void InputBoxImport::chooseAndImport() {
 }
 
 bool InputBoxImport::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_box && watched != m_box->viewport())
+    // Compared by address only: the box may be half destroyed when its children's events come.
+    if (watched != m_box && watched != m_viewport)
         return QObject::eventFilter(watched, event);
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
         auto* drag = static_cast<QDragMoveEvent*>(event);

@@ -33,4 +33,6 @@ private:
     void setText(const QString& text, bool atEnd);
 
     QPlainTextEdit* m_box;
+    // The box's viewport, kept from the start: while the box is destroyed it is no box any more.
+    QObject* m_viewport = nullptr;
 };
