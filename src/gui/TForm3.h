@@ -11,8 +11,8 @@ class TForm3 : public QDialog {
 public:
     explicit TForm3(QWidget* parent = nullptr);
 
-    QPlainTextEdit* kekka = nullptr;
-    EditActions* ActionList1 = nullptr;
+    QPlainTextEdit* kekka = nullptr;    // the list's addresses as text, one a line
+    EditActions* ActionList1 = nullptr; // the edit actions of this window
 
     // The place and outer size every text view window opens with.
     static constexpr int InitialLeft = 358;

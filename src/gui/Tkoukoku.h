@@ -83,9 +83,12 @@ protected:
 
 private:
     // Event handlers.
-    void kidouTimer(); // start-up: asks for the advertisement list
-    void koukokuwebDocumentComplete(bool ok, const QString& errorText); // the list or an advertisement loaded
-    void koukokutimerTimer();                                           // every 30 s: the next advertisement
+    // Start-up, right after the window is shown: asks for the advertisement list.
+    void kidouTimer();
+    // The banner's browser finished a load: the list, or an advertisement.
+    void koukokuwebDocumentComplete(bool ok, const QString& errorText);
+    // Every 30 seconds: the next advertisement.
+    void koukokutimerTimer();
     // Reads the current document; takes it as the list when it is a plain-text document.
     void ReadAdList();
 
