@@ -1,8 +1,8 @@
 // The nepirika executable: the window, and the windowless commands for scripts.
 
-#include "CommandApplication.h"
 #include "AppIcon.h"
 #include "AppSettings.h"
+#include "CommandApplication.h"
 #include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
 #include "HarvestCommand.h"

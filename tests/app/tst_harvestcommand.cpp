@@ -154,9 +154,8 @@ void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
     QCOMPARE(o.out,
              (QStringList{"page\t" + u("/a.html"), "page\t" + u("/b.html"), "image\t" + u("/pic.png")}));
     const QStringList failures = o.err.filter(QStringLiteral("\t"));
-    QCOMPARE(failures,
-             (QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404"),
-                          closed + QStringLiteral("\t接続を拒否されました")}));
+    QCOMPARE(failures, (QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404"),
+                                    closed + QStringLiteral("\t接続を拒否されました")}));
 }
 
 void TestHarvestCommand::sameOutputWhateverTheParallelPages_data() {
