@@ -41,7 +41,7 @@ if [ "${NEPIRIKA_BENCH_IN_NETNS:-}" != 1 ]; then
             if [ "$(id -u)" = 0 ]; then apt-get install -y chromium; else sudo apt-get install -y chromium; fi
         fi
         want=$(sed -n 's/.*"playwright-core": *"\([^"]*\)".*/\1/p' "$here/package.json")
-        have=$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$here/node_modules/playwright-core/package.json" 2>/dev/null | head -n1)
+        have=$(sed -n 's/^ *"version": *"\([^"]*\)".*/\1/p' "$here/node_modules/playwright-core/package.json" 2>/dev/null | head -n1 || true)
         if [ "$have" != "$want" ]; then
             (cd "$here" && npm install --no-audit --no-fund)
         fi
