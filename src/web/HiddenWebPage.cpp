@@ -93,5 +93,9 @@ bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type
         return true;
     // The base class asks the receivers of navigationRequested (the banner refuses what the user
     // clicks, and opens it elsewhere).
-    return isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    const bool accepted =
+        isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    if (!accepted && isMainFrame)
+        Q_EMIT mainFrameNavigationRefused(url);
+    return accepted;
 }

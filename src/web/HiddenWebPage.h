@@ -15,6 +15,11 @@ public:
     // The text in which the engine asks whether a page that objects to being left may be left.
     static QString unloadQuestion();
 
+Q_SIGNALS:
+    // The page itself tried to take the top document to url and was refused. The engine reports
+    // the end of that attempt like the end of a load.
+    void mainFrameNavigationRefused(const QUrl& url);
+
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
     void javaScriptAlert(const QUrl& securityOrigin, const QString& msg) override;

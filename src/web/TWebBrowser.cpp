@@ -53,6 +53,9 @@ struct TWebBrowser::Private {
     bool engineLoading = false;
     qint64 generation = 0;
     quint64 navigations = 0;
+    // Addresses the page itself tried to go to and was refused, whose end of load is still to
+    // come: that end is not the end of the navigation under way.
+    QList<QUrl> refused;
     // While Probing: the address to load, and the state to return to when Stop drops it.
     QUrl probeUrl;
     State beforeProbe = State::Blank;
@@ -133,6 +136,12 @@ void TWebBrowser::createPage() {
     d->page = new HiddenWebPage(d->profile, this);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this, &TWebBrowser::onRendererTerminated);
+    connect(d->page, &HiddenWebPage::mainFrameNavigationRefused, this, [this](const QUrl& url) {
+        if (d->refused.size() >= 16)
+            d->refused.removeFirst();
+        d->refused.append(url);
+    });
+    d->refused.clear();
     d->engineLoading = false;
     enter(State::Blank);
 }
@@ -219,7 +228,9 @@ void TWebBrowser::startNavigation(const QUrl& url) {
     script.setRunsOnSubFrames(false);
     script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
     scripts.insert(script);
-    // While a load is under way the engine reports no new start: its next end is this one's.
+    // While a load is under way the engine reports no new start: its next end is this one's. A
+    // move the page was refused before counts no more: its end, should it come now, is this one's.
+    d->refused.clear();
     enter(d->engineLoading ? State::Loading : State::Requested);
     d->page->load(url);
 }
@@ -344,6 +355,10 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
             enter(State::Loading);
         return;
     }
+    // The end of a move that the page itself began and that was refused: the document shown, and
+    // any load of ours, go on.
+    if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && d->refused.removeOne(info.url()))
+        return;
     d->engineLoading = false;
     const State was = d->state;
     const QString failure =

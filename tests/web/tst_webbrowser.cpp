@@ -262,7 +262,8 @@ void TestWebBrowser::localPageCannotWanderToOtherLocalFiles() {
     QVERIFY(write(QStringLiteral("secret.html"), "<title>secret</title><a href=\"inner.html\">i</a>"));
     const QUrl start = QUrl::fromLocalFile(dir.filePath(QStringLiteral("start.html")));
     TWebBrowser browser;
-    QVERIFY(load(browser, start).ok);
+    const Completion loaded = load(browser, start);
+    QVERIFY2(loaded.ok, qPrintable(loaded.errorText));
     QTest::qWait(500);
     QCOMPARE(browser.LocationURL(), start);
     const QVariant frameTitle =
