@@ -355,16 +355,21 @@ void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
             enter(State::Loading);
         return;
     }
-    // The end of a move that the page itself began and that was refused: the document shown, and
-    // any load of ours, go on.
-    if (info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && d->refused.removeOne(info.url()))
+    // The end of a move that the page itself began and that was refused is reported like the end
+    // of a load, and the engine may report no other end for a load under way: it ends that load
+    // as it stands, with the document that shows (a collection tells whether it is this
+    // navigation's). Otherwise it changes nothing.
+    const bool refusedMove =
+        info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && d->refused.removeOne(info.url());
+    if (refusedMove && d->state != State::Loading && d->state != State::Stopping)
         return;
     d->engineLoading = false;
     const State was = d->state;
     const QString failure =
-        info.status() == QWebEngineLoadingInfo::LoadStoppedStatus && was == State::Stopping
+        was == State::Stopping && (refusedMove || info.status() == QWebEngineLoadingInfo::LoadStoppedStatus)
             ? tr("読み込みを止めました")
-            : loadFailureText(info);
+        : refusedMove ? QString()
+                      : loadFailureText(info);
     switch (was) {
     case State::Loading:
     case State::Stopping:
