@@ -85,7 +85,10 @@ Tkoukoku::Tkoukoku(QWidget* parent, const QUrl& listUrl, std::chrono::millisecon
 }
 
 Tkoukoku::~Tkoukoku() {
-    // The view lets go of the page before the page (and the profile under it) goes.
+    // The view lets go of the page before the page (and the profile under it) goes. Hidden first,
+    // so that the engine's compositor stops drawing into it before it is destroyed.
+    if (koukokuwebView)
+        koukokuwebView->hide();
     delete koukokuwebView;
     delete koukokuweb;
 }
