@@ -80,16 +80,16 @@ bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
     const QByteArray text = value.trimmed();
     if (!text.startsWith("bytes "))
         return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const QByteArray range = text.mid(6).trimmed();
+    const qsizetype dash = range.indexOf('-');
+    const qsizetype slash = range.indexOf('/');
     if (dash <= 0 || slash <= dash)
         return false;
     bool ok = false;
-    *first = spec.left(dash).toLongLong(&ok);
+    *first = range.left(dash).toLongLong(&ok);
     if (!ok)
         return false;
-    const QByteArray whole = spec.mid(slash + 1);
+    const QByteArray whole = range.mid(slash + 1);
     if (whole == "*") {
         *total = -1;
         return true;
