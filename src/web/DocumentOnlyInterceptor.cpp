@@ -1,5 +1,7 @@
 #include "DocumentOnlyInterceptor.h"
 
+#include "DocumentHandoff.h"
+
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 
@@ -37,6 +39,9 @@ bool DocumentOnlyInterceptor::isActive() const {
 }
 
 void DocumentOnlyInterceptor::interceptRequest(QWebEngineUrlRequestInfo& info) {
-    if (m_active.load() && info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeMainFrame)
+    // The documents that the program hands to the engine's parser itself pass.
+    static const QString handoff = DocumentHandoff::readerUrl().scheme();
+    if (m_active.load() && info.resourceType() != QWebEngineUrlRequestInfo::ResourceTypeMainFrame &&
+        info.requestUrl().scheme() != handoff)
         info.block(true);
 }

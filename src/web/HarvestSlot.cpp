@@ -1,6 +1,7 @@
 #include "HarvestSlot.h"
 
 #include "AddressCollector.h"
+#include "StaticPageReader.h"
 
 HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     : QObject(parent)
@@ -35,11 +36,37 @@ void HarvestSlot::setCollectTimeout(int ms) {
     m_collectTimeoutMs = std::max(0, ms);
 }
 
+void HarvestSlot::setStaticReading(bool on) {
+    m_staticReading = on;
+    if (on && !m_reader && m_browser)
+        m_reader = new StaticPageReader(m_browser->profile(), this);
+}
+
 void HarvestSlot::start(int index, const QUrl& url) {
     m_index = index;
-    m_stage = Stage::Navigating;
     m_loadBegun = true;
     ++m_token;
+    if (m_pageTimeoutMs > 0)
+        m_pageTimer.start(m_pageTimeoutMs);
+    if (m_browser && m_staticReading && m_reader && m_reader->available() && StaticPageReader::accepts(url)) {
+        m_stage = Stage::Reading;
+        const quint64 token = m_token;
+        m_reader->read(url, AddressCollector::Limit, m_collectTimeoutMs,
+                       [this, token, url](StaticPageReader::Outcome outcome, const PageAddresses& addresses) {
+                           if (token != m_token || m_stage != Stage::Reading)
+                               return;
+                           if (outcome == StaticPageReader::Outcome::Read)
+                               onCollected(true, addresses, {}, false);
+                           else
+                               navigate(url);
+                       });
+        return;
+    }
+    navigate(url);
+}
+
+void HarvestSlot::navigate(const QUrl& url) {
+    m_stage = Stage::Navigating;
     if (!m_browser) {
         const quint64 token = m_token;
         QTimer::singleShot(0, this, [this, token]() {
@@ -49,8 +76,6 @@ void HarvestSlot::start(int index, const QUrl& url) {
         return;
     }
     m_browser->Navigate(url);
-    if (m_pageTimeoutMs > 0)
-        m_pageTimer.start(m_pageTimeoutMs);
 }
 
 void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
@@ -70,11 +95,22 @@ void HarvestSlot::cancel() {
     m_stage = Stage::Idle;
     ++m_token; // a collection still under way is no longer awaited
     m_pageTimer.stop();
+    if (m_reader)
+        m_reader->cancel();
     if (m_browser)
         m_browser->Stop();
 }
 
 void HarvestSlot::onPageTimeout() {
+    if (m_stage == Stage::Reading) {
+        // The server has not given the whole document in time; nothing of it was parsed.
+        m_reader->cancel();
+        finish({false,
+                tr("時間切れ: %1 秒たっても応答がありません").arg((m_pageTimeoutMs + 999) / 1000),
+                false,
+                {}});
+        return;
+    }
     if (m_stage != Stage::Navigating)
         return;
     // Collecting first: the completion that Stop may cause is then ignored.

@@ -2,6 +2,8 @@
 
 #include "TWebBrowser.h"
 
+class StaticPageReader;
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -33,6 +35,9 @@ public:
     bool isIdle() const;
     void setPageTimeout(int ms);
     void setCollectTimeout(int ms);
+    // The no-script mode's quick way: a page that StaticPageReader can read as loading it would
+    // show it is read that way; any other page is loaded. Off by default.
+    void setStaticReading(bool on);
 
     // Starts loading url as page number index; pageDone follows once, never from inside this call.
     void start(int index, const QUrl& url);
@@ -48,14 +53,18 @@ Q_SIGNALS:
     void browserLost();
 
 private:
-    enum class Stage { Idle, Navigating, Collecting };
+    enum class Stage { Idle, Reading, Navigating, Collecting };
 
+    void navigate(const QUrl& url);
     void onPageTimeout();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void finish(Result result);
 
     QPointer<TWebBrowser> m_browser;
+    // Made when the quick way is first turned on; null while it is off.
+    StaticPageReader* m_reader = nullptr;
+    bool m_staticReading = false;
     Stage m_stage = Stage::Idle;
     int m_index = 0;
     quint64 m_token = 0;

@@ -112,6 +112,8 @@
         this.embeds = [];
         this.frames = [];
         this.anchor = null;
+        // A document parsed without a browsing context: its parser attached no shadow roots.
+        this.inert = false;
     }
 
     Scan.prototype.add = function (group, url, via) {
@@ -256,11 +258,22 @@
             }
             if (e.hasAttribute('style'))
                 this.styles(e.getAttribute('style'), prefix + name + '@style');
-            var shadow = e.shadowRoot;
+            var shadow = e.shadowRoot || (this.inert ? declaredShadow(e, this.doc) : null);
             if (shadow)
                 this.walk(shadow, prefix + 'shadow>');
         }
     };
+
+    // The open shadow root that the parser of a page attaches from <template shadowroot="open">, in
+    // a document whose parser did not attach it; its content taken into the document, so that its
+    // addresses resolve against the document's base.
+    function declaredShadow(host, doc) {
+        for (var c = host.firstElementChild; c; c = c.nextElementSibling) {
+            if (c.localName === 'template' && c.namespaceURI === HTML_NS && c.hasAttribute('shadowroot'))
+                return c.getAttribute('shadowroot').toLowerCase() === 'open' ? doc.importNode(c.content, true) : null;
+        }
+        return null;
+    }
 
     // The engine's own page for a frame that failed to load holds nothing of the page's.
     function isErrorPage(doc) {
@@ -404,7 +417,7 @@
         }
     }, true);
 
-    function encode(found, generation) {
+    function encode(found, generation, location) {
         var vias = [], index = new Map();
         // Each address's via as one character of a string (an index into vias): far less for the
         // program to read than a number per address.
@@ -429,7 +442,7 @@
         }
         var l = split(found.links), im = split(found.images), em = split(found.embeds);
         return JSON.stringify({
-            location: String(document.URL),
+            location: location === undefined ? String(document.URL) : location,
             generation: generation,
             vias: vias,
             links: l.urls, linkVias: l.codes,
@@ -438,6 +451,84 @@
             truncated: found.full === true
         });
     }
+
+    // A page's own document that the program fetched itself, read as a browser with scripts off
+    // shows it: parsed by the engine's HTML parser without a browsing context (nothing runs and
+    // nothing is loaded), its addresses resolved against its base as the page would resolve them.
+
+    // Whether the document declares its encoding in a meta element.
+    function declaresCharset(doc) {
+        var metas = doc.getElementsByTagName('meta');
+        for (var i = 0; i < metas.length; ++i) {
+            var m = metas[i];
+            if (m.hasAttribute('charset'))
+                return true;
+            if ((m.getAttribute('http-equiv') || '').trim().toLowerCase() === 'content-type' &&
+                /charset/i.test(m.getAttribute('content') || ''))
+                return true;
+        }
+        return false;
+    }
+
+    // Gives the document the base that it has at its own address: its first <base href> resolved
+    // against that address (which is what the page's base would be), or the address itself.
+    function settleBase(doc, address) {
+        var own = doc.querySelector('base[href]');
+        var ours = doc.createElementNS(HTML_NS, 'base');
+        ours.setAttribute('href', address);
+        var head = doc.head || doc.documentElement;
+        if (!head)
+            return false;
+        head.insertBefore(ours, head.firstChild);
+        if (!own)
+            return true;
+        var a = doc.createElementNS(HTML_NS, 'a');
+        a.setAttribute('href', own.getAttribute('href'));
+        var resolved = a.href;
+        head.removeChild(ours);
+        // A base that does not parse, or one to data: or javascript:, leaves the page's address.
+        if (!SCHEME.test(resolved) || /^(data|javascript):/i.test(resolved))
+            resolved = address;
+        own.setAttribute('href', resolved);
+        return true;
+    }
+
+    // The addresses of a parsed document and of the srcdoc frames in it (the only frames that a
+    // browser without scripts or subresources shows), up to limit.
+    function readTree(doc, limit) {
+        var scan = new Scan(doc, limit, null);
+        scan.inert = true;
+        scan.walk(doc, '');
+        var parts = [];
+        for (var i = 0; i < scan.frames.length && !scan.full; ++i) {
+            var e = scan.frames[i].element;
+            if (e.localName !== 'iframe' || !e.hasAttribute('srcdoc'))
+                continue;
+            var inner = new DOMParser().parseFromString(e.getAttribute('srcdoc'), 'text/html');
+            if (!settleBase(inner, doc.baseURI))
+                continue;
+            parts.push({ prefix: scan.frames[i].prefix, found: readTree(inner, Math.max(0, limit - scan.count)) });
+        }
+        return scan.merge(parts);
+    }
+
+    // Parses the document at url (the program's hand-over address); done gets it, or null.
+    function parseHandedOver(url, mime, done) {
+        var x = new XMLHttpRequest();
+        x.open('GET', url);
+        if (mime)
+            x.overrideMimeType(mime);
+        x.responseType = 'document';
+        x.onload = function () {
+            done(x.status === 200 ? x.response : null);
+        };
+        x.onerror = x.onabort = function () {
+            done(null);
+        };
+        x.send();
+    }
+
+    var reads = {};
 
     window.__nepirikaScan = {
         ready: ready,
@@ -453,6 +544,33 @@
             var ticket = 't' + (++tickets);
             waiting[ticket] = box;
             return ticket;
+        },
+        // Reads a handed-over document (see above) under ticket. o: url (the hand-over address),
+        // address (the page's own), declared (its response named its encoding, or it starts with a
+        // byte order mark), ascii (all its bytes are ASCII), utf8 (its bytes are valid UTF-8), limit,
+        // generation. The end sets the document's title to "read " + ticket; take(ticket) then
+        // gives the answer as JSON, or '!' when the document must be read by loading it instead.
+        read: function (ticket, o) {
+            var box = { json: null };
+            waiting[ticket] = box;
+            function end(json) {
+                box.json = json;
+                document.title = 'read ' + ticket;
+            }
+            function walk(doc) {
+                if (!doc || !settleBase(doc, o.address))
+                    return end('!');
+                end(encode(readTree(doc, o.limit), o.generation, o.address));
+            }
+            parseHandedOver(o.url, '', function (doc) {
+                if (!doc || o.declared || declaresCharset(doc))
+                    return walk(doc);
+                // Nothing names the encoding: a browser takes valid UTF-8 as UTF-8 and plain ASCII in
+                // its default encoding; for anything else its guess is not to be foretold here.
+                if (o.ascii)
+                    return parseHandedOver(o.url + '?again', 'text/html; charset=windows-1252', walk);
+                walk(o.utf8 ? doc : null);
+            });
         },
         // The answer of a waiting collection: '' while frames are still answering, '-' for a ticket
         // that is not known.

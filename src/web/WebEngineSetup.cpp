@@ -1,5 +1,7 @@
 #include "WebEngineSetup.h"
 
+#include "DocumentHandoff.h"
+
 #include <QCoreApplication>
 #include <QtGlobal>
 
@@ -10,6 +12,7 @@ namespace WebEngineSetup {
 
 void prepareBeforeApplication() {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    DocumentHandoff::registerScheme();
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         std::fputs("nepirika: running as root, so the browser engine's sandbox is turned off\n", stderr);
@@ -18,6 +21,7 @@ void prepareBeforeApplication() {
 
 QString prepareWindowBeforeApplication() {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    DocumentHandoff::registerScheme();
     if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return {};
     return QStringLiteral(

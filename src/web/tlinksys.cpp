@@ -48,6 +48,7 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     connect(slot, &HarvestSlot::pageDone, this, &tlinksys::onPageDone);
     // Without its browsers an analysis cannot go on: it ends as cancelled, the records kept.
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
+    slot->setStaticReading(m_noScripts);
     if (TWebBrowser* browser = slot->browser()) {
         DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
         connect(browser, &TWebBrowser::DocumentComplete, this,
@@ -120,9 +121,11 @@ void tlinksys::setCollectTimeout(int ms) {
 
 void tlinksys::setNoScripts(bool on) {
     m_noScripts = on;
-    for (HarvestSlot* slot : m_slots)
+    for (HarvestSlot* slot : m_slots) {
+        slot->setStaticReading(on);
         if (slot->browser())
             DocumentOnlyInterceptor::apply(slot->browser()->profile(), on);
+    }
 }
 
 bool tlinksys::noScripts() const {
