@@ -9,7 +9,8 @@ class QWebEngineProfile;
 // The no-script mode of a profile: the engine fetches the top document of each page and nothing
 // else (no style sheets, scripts, fonts, frames, media), and runs none of the pages' scripts. The
 // engine still parses the document and resolves its addresses, so a page reads as a browser with
-// scripts turned off shows it. The application's own script world still runs.
+// scripts turned off shows it. The application's own script world still runs, and the documents
+// handed to the engine's parser by the program itself (DocumentHandoff) still pass.
 class DocumentOnlyInterceptor : public QWebEngineUrlRequestInterceptor {
     Q_OBJECT
 public:

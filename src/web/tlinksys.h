@@ -66,8 +66,9 @@ public:
     void setPageTimeout(int ms);
     // Bound for collecting a loaded page's addresses (default 10000).
     void setCollectTimeout(int ms);
-    // The no-script mode for the pages loaded from now on: the engine fetches each page's document
-    // and nothing else, and runs none of its scripts (see DocumentOnlyInterceptor). Off by default.
+    // The no-script mode for the pages loaded from now on: each page's document and nothing else is
+    // fetched and none of its scripts run. An HTML page is read as it stands where StaticPageReader
+    // can read it exactly; any other is loaded with DocumentOnlyInterceptor on. Off by default.
     void setNoScripts(bool on);
     bool noScripts() const;
 
