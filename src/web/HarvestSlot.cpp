@@ -105,10 +105,7 @@ void HarvestSlot::onPageTimeout() {
     if (m_stage == Stage::Reading) {
         // The server has not given the whole document in time; nothing of it was parsed.
         m_reader->cancel();
-        finish({false,
-                tr("時間切れ: %1 秒たっても応答がありません").arg((m_pageTimeoutMs + 999) / 1000),
-                false,
-                {}});
+        finish({false, noAnswerText(), false, {}});
         return;
     }
     if (m_stage != Stage::Navigating)
@@ -141,7 +138,6 @@ void HarvestSlot::collect(bool timedOut) {
 }
 
 void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut) {
-    const int seconds = (m_pageTimeoutMs + 999) / 1000;
     if (!ok) {
         finish({false, reason, false, {}});
         return;
@@ -151,7 +147,7 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
         if (timedOut && !m_loadBegun)
             why = tr("ブラウザがこのアドレスを読み込みませんでした");
         else if (timedOut)
-            why = tr("時間切れ: %1 秒たっても応答がありません").arg(seconds);
+            why = noAnswerText();
         else
             why = tr("ページが表示されませんでした（応答に文書がありません）");
         finish({false, why, false, {}});
@@ -163,10 +159,19 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
                     .arg(AddressCollector::Limit),
                 true, addresses});
     else if (timedOut)
-        finish({false, tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(seconds),
+        finish({false,
+                tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(timeoutSeconds()),
                 true, addresses});
     else
         finish({true, {}, true, addresses});
+}
+
+int HarvestSlot::timeoutSeconds() const {
+    return (m_pageTimeoutMs + 999) / 1000;
+}
+
+QString HarvestSlot::noAnswerText() const {
+    return tr("時間切れ: %1 秒たっても応答がありません").arg(timeoutSeconds());
 }
 
 void HarvestSlot::finish(Result result) {

@@ -60,6 +60,9 @@ private:
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void finish(Result result);
+    // The page's time bound in whole seconds, and the reason given when nothing came within it.
+    int timeoutSeconds() const;
+    QString noAnswerText() const;
 
     QPointer<TWebBrowser> m_browser;
     // Made when the quick way is first turned on; null while it is off.

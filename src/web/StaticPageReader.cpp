@@ -2,18 +2,15 @@
 
 #include "AddressCollector.h"
 #include "DocumentHandoff.h"
+#include "EngineCookieJar.h"
 #include "HiddenWebPage.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QStringDecoder>
 #include <QTimer>
-#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 
@@ -26,33 +23,6 @@ const QByteArray navigationAccept = QByteArrayLiteral(
 // The generation that the reader's answers carry (the answer is always this read's).
 constexpr qint64 readGeneration = 1;
 
-// Shares cookies with the engine: starts with the profile's, and gives the profile those that
-// the pages read here set.
-class EngineCookieJar : public QNetworkCookieJar {
-public:
-    EngineCookieJar(QWebEngineProfile* profile, QObject* parent)
-        : QNetworkCookieJar(parent)
-        , m_profile(profile) {
-        QWebEngineCookieStore* store = profile->cookieStore();
-        QObject::connect(store, &QWebEngineCookieStore::cookieAdded, this,
-                         [this](const QNetworkCookie& c) { insertCookie(c); });
-        QObject::connect(store, &QWebEngineCookieStore::cookieRemoved, this,
-                         [this](const QNetworkCookie& c) { deleteCookie(c); });
-        store->loadAllCookies();
-    }
-
-    bool setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) override {
-        const bool any = QNetworkCookieJar::setCookiesFromUrl(cookies, url);
-        if (m_profile)
-            for (const QNetworkCookie& c : cookies)
-                m_profile->cookieStore()->setCookie(c, url);
-        return any;
-    }
-
-private:
-    QPointer<QWebEngineProfile> m_profile;
-};
-
 bool startsWithByteOrderMark(const QByteArray& body) {
     return body.startsWith("\xEF\xBB\xBF") || body.startsWith("\xFE\xFF") || body.startsWith("\xFF\xFE");
 }
@@ -62,12 +32,6 @@ bool isAscii(const QByteArray& body) {
         if (static_cast<unsigned char>(c) >= 0x80)
             return false;
     return true;
-}
-
-bool isUtf8(const QByteArray& body) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = decoder(body);
-    return !decoder.hasError();
 }
 
 } // namespace
@@ -135,7 +99,6 @@ void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done
 void StaticPageReader::cancel() {
     ++m_read;
     m_done = nullptr;
-    m_parsing = false;
     if (m_reply) {
         QNetworkReply* reply = m_reply;
         m_reply = nullptr;
@@ -161,28 +124,27 @@ void StaticPageReader::onFetched() {
         finish(Outcome::NeedsBrowser);
         return;
     }
+    // Larger documents were aborted as they came (see read()).
     const QByteArray body = reply->readAll();
-    if (body.size() > MaxDocumentBytes) {
-        finish(Outcome::NeedsBrowser);
-        return;
-    }
-    m_address = reply->url();
     const bool declared = contentType.toLower().contains("charset=") || startsWithByteOrderMark(body);
     const bool ascii = !declared && isAscii(body);
     m_handedOver = m_handoff->offer(body, contentType);
     QJsonObject args{
         {QStringLiteral("url"), m_handedOver.toString(QUrl::FullyEncoded)},
-        {QStringLiteral("address"), m_address.toString(QUrl::FullyEncoded)},
+        {QStringLiteral("address"), reply->url().toString(QUrl::FullyEncoded)},
         {QStringLiteral("declared"), declared},
         {QStringLiteral("ascii"), ascii},
-        {QStringLiteral("utf8"), !declared && !ascii && isUtf8(body)},
+        {QStringLiteral("utf8"), !declared && !ascii && body.isValidUtf8()},
         {QStringLiteral("limit"), m_limit},
         {QStringLiteral("generation"), readGeneration},
     };
     m_readArgs = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
-    m_parsing = true;
     if (m_pageReady)
         startParse();
+}
+
+bool StaticPageReader::parsing() const {
+    return !m_handedOver.isEmpty();
 }
 
 void StaticPageReader::ensureReaderPage() {
@@ -194,14 +156,14 @@ void StaticPageReader::ensureReaderPage() {
         if (!ok) {
             // A reader page that does not load will not load next time either.
             m_broken = true;
-            if (m_parsing || m_reply)
+            if (parsing() || m_reply)
                 finish(Outcome::NeedsBrowser);
             return;
         }
         if (m_pageReady)
             return;
         m_pageReady = true;
-        if (m_parsing)
+        if (parsing())
             startParse();
     });
     connect(m_page, &QWebEnginePage::titleChanged, this, &StaticPageReader::onTitle);
@@ -212,32 +174,32 @@ void StaticPageReader::ensureReaderPage() {
         m_pageReady = false;
         gone->disconnect(this);
         gone->deleteLater();
-        if (m_parsing || m_reply)
+        if (parsing() || m_reply)
             finish(Outcome::NeedsBrowser);
     });
     m_page->load(DocumentHandoff::readerUrl());
 }
 
 void StaticPageReader::startParse() {
-    if (!m_page || !m_parsing)
+    if (!m_page || !parsing())
         return;
     const quint64 read = m_read;
     m_page->runJavaScript(QStringLiteral("window.__nepirikaScan.read('r%1', %2);").arg(read).arg(m_readArgs),
                           QWebEngineScript::ApplicationWorld);
     QTimer::singleShot(m_parseTimeoutMs, this, [this, read]() {
-        if (read == m_read && m_parsing)
+        if (read == m_read && parsing())
             finish(Outcome::NeedsBrowser);
     });
 }
 
 void StaticPageReader::onTitle(const QString& title) {
-    if (!m_parsing || title != QStringLiteral("read r%1").arg(m_read))
+    if (!parsing() || title != QStringLiteral("read r%1").arg(m_read))
         return;
     const quint64 read = m_read;
     QPointer<StaticPageReader> self(this);
     m_page->runJavaScript(QStringLiteral("window.__nepirikaScan.take('r%1');").arg(read),
                           QWebEngineScript::ApplicationWorld, [self, read](const QVariant& answer) {
-                              if (self && read == self->m_read && self->m_parsing)
+                              if (self && read == self->m_read && self->parsing())
                                   self->onAnswer(answer.toString());
                           });
 }

@@ -56,6 +56,8 @@ private:
     void startParse();
     void onTitle(const QString& title);
     void onAnswer(const QString& answer);
+    // A document is handed over and being read.
+    bool parsing() const;
     void ensureReaderPage();
     void finish(Outcome outcome, const PageAddresses& addresses = {});
 
@@ -73,8 +75,6 @@ private:
     quint64 m_read = 0;
     int m_limit = 0;
     int m_parseTimeoutMs = 0;
-    QUrl m_address;     // the page's own address, after redirects
-    QUrl m_handedOver;  // its document's hand-over address
+    QUrl m_handedOver;  // the page's document's hand-over address, while it is read
     QString m_readArgs; // what the reader page is told about the document
-    bool m_parsing = false;
 };

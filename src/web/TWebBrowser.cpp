@@ -1,14 +1,12 @@
 #include "TWebBrowser.h"
 
 #include "AddressCollector.h"
+#include "EngineCookieJar.h"
 #include "EngineErrorText.h"
 #include "HiddenWebPage.h"
 
-#include <QNetworkCookie>
-#include <QNetworkCookieJar>
 #include <QPointer>
 #include <QTimer>
-#include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
@@ -20,14 +18,6 @@ namespace {
 const QString generationScriptName = QStringLiteral("nepirika-generation");
 // How long a healthy renderer may take to answer before a navigation.
 constexpr int rendererAnswerMs = 2000;
-
-// The jar that downloads use: it follows the engine's cookie store.
-class MirrorCookieJar : public QNetworkCookieJar {
-public:
-    using QNetworkCookieJar::QNetworkCookieJar;
-    void add(const QNetworkCookie& c) { insertCookie(c); }
-    void remove(const QNetworkCookie& c) { deleteCookie(c); }
-};
 
 // A callback that the engine makes (a signal of the page, a script's answer) must not let an
 // exception unwind through the engine's own frames: what escapes is thrown again from the event
@@ -46,7 +36,7 @@ struct TWebBrowser::Private {
     QWebEngineProfile* profile = nullptr;
     bool ownProfile = false;
     QPointer<HiddenWebPage> page;
-    MirrorCookieJar* jar = nullptr;
+    EngineCookieJar* jar = nullptr;
     State state = State::Blank;
     // The engine reports a load under way (the last loadingChanged was a start). A load that the
     // page began by itself counts too: while one runs, the engine reports no new start.
@@ -82,13 +72,8 @@ TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
         d->profile->setSpellCheckEnabled(false);
     }
 
-    d->jar = new MirrorCookieJar(this);
-    QWebEngineCookieStore* store = d->profile->cookieStore();
-    connect(store, &QWebEngineCookieStore::cookieAdded, d->jar,
-            [jar = d->jar](const QNetworkCookie& c) { jar->add(c); });
-    connect(store, &QWebEngineCookieStore::cookieRemoved, d->jar,
-            [jar = d->jar](const QNetworkCookie& c) { jar->remove(c); });
-    store->loadAllCookies();
+    // The jar that downloads use: it follows the engine's cookie store.
+    d->jar = new EngineCookieJar(d->profile, this);
 
     connect(d->profile, &QWebEngineProfile::downloadRequested, this,
             [this](QWebEngineDownloadRequest* request) {

@@ -2,6 +2,7 @@
 // on 127.0.0.1 with short intervals.
 
 #include "AppMessages.h"
+#include "PageScript.h"
 #include "TWebBrowser.h"
 #include "TestHttpServer.h"
 #include "Tkoukoku.h"
@@ -56,25 +57,14 @@ TestHttpResponse plainText(const QByteArray& body) {
     return TestHttpResponse::withType("text/plain; charset=utf-8", body);
 }
 
-// Runs a script in the page and waits for its answer.
-QVariant evaluate(QWebEnginePage* page, const QString& script) {
-    auto result = std::make_shared<QVariant>();
-    auto done = std::make_shared<bool>(false);
-    page->runJavaScript(script, QWebEngineScript::ApplicationWorld, [result, done](const QVariant& v) {
-        *result = v;
-        *done = true;
-    });
-    if (!QTest::qWaitFor([done]() { return *done; }, 10000))
-        return {};
-    return *result;
-}
-
 bool waitUntilShowing(Tkoukoku* banner, const QUrl& url) {
     return QTest::qWaitFor(
         [&]() {
             QWebEnginePage* page = banner->browser() ? banner->browser()->page() : nullptr;
             return page && page->url() == url &&
-                   evaluate(page, QStringLiteral("document.readyState")).toString() == u"complete";
+                   evaluateInPage(page, QStringLiteral("document.readyState"),
+                                  QWebEngineScript::ApplicationWorld)
+                           .toString() == u"complete";
         },
         15000);
 }
@@ -455,7 +445,9 @@ void tst_Banner::clickedLinkOpensOutsideAndBannerKeepsItsPage() {
     // The banner kept its page and loaded neither address itself; no window was opened.
     QTest::qWait(500);
     QCOMPARE(w.banner->browser()->page()->url(), a);
-    QCOMPARE(evaluate(w.banner->browser()->page(), QStringLiteral("document.body.textContent")).toString(),
+    QCOMPARE(evaluateInPage(w.banner->browser()->page(), QStringLiteral("document.body.textContent"),
+                            QWebEngineScript::ApplicationWorld)
+                 .toString(),
              QStringLiteral("gonew"));
     QVERIFY(m_server->requestsFor("/target.html").isEmpty());
     QVERIFY(m_server->requestsFor("/blank.html").isEmpty());
@@ -517,8 +509,9 @@ void tst_Banner::leavePageQuestionDoesNotHoldTheRotation() {
             QTest::mouseClick(w.banner->view()->focusProxy(), Qt::LeftButton, {}, QPoint(100, 30));
             return QTest::qWaitFor(
                 [&]() {
-                    return evaluate(w.banner->browser()->page(),
-                                    QStringLiteral("navigator.userActivation.hasBeenActive"))
+                    return evaluateInPage(w.banner->browser()->page(),
+                                          QStringLiteral("navigator.userActivation.hasBeenActive"),
+                                          QWebEngineScript::ApplicationWorld)
                         .toBool();
                 },
                 500);

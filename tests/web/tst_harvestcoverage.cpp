@@ -3,6 +3,7 @@
 // of the same origin and of another (127.0.0.2), nested ones included.
 
 #include "AddressCollector.h"
+#include "PageScript.h"
 #include "TWebBrowser.h"
 #include "TestHttpServer.h"
 #include "WebEngineSetup.h"
@@ -33,8 +34,6 @@ private Q_SLOTS:
 private:
     QString a(const QString& path) const { return m_server.urlText(path); }
     QString b(const QString& path) const { return m_other.urlText(path); }
-    // The value of a script in the page's own world.
-    static QVariant evaluate(TWebBrowser& browser, const QString& script);
     // Harvests one page to its end, as the main window does; the records in list order.
     bool harvest(const QString& address, std::vector<tURLData>& records, QString& failure);
 
@@ -43,18 +42,6 @@ private:
     std::vector<tURLData> m_records;
     qsizetype m_rows = -1; // rows of the records table
 };
-
-QVariant TestHarvestCoverage::evaluate(TWebBrowser& browser, const QString& script) {
-    auto value = std::make_shared<QVariant>();
-    auto done = std::make_shared<bool>(false);
-    browser.page()->runJavaScript(script, [value, done](const QVariant& v) {
-        *value = v;
-        *done = true;
-    });
-    for (int waited = 0; !*done && waited < 10000; waited += 20)
-        QTest::qWait(20);
-    return *value;
-}
 
 bool TestHarvestCoverage::harvest(const QString& address, std::vector<tURLData>& records, QString& failure) {
     TWebBrowser browser;
@@ -308,10 +295,10 @@ void TestHarvestCoverage::pageScriptsSeeNothingOfTheCollection() {
     });
     QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
     QVERIFY(found.imageVias.contains(QStringLiteral("frame>img@srcset"))); // the frames were asked
-    QCOMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 0);
+    QCOMPARE(evaluateInPage(browser.page(), QStringLiteral("window.seen")).toInt(), 0);
     // The page's own messages still reach it.
-    evaluate(browser, QStringLiteral("postMessage('own', '*'); 0"));
-    QTRY_COMPARE(evaluate(browser, QStringLiteral("window.seen")).toInt(), 1);
+    evaluateInPage(browser.page(), QStringLiteral("postMessage('own', '*'); 0"));
+    QTRY_COMPARE(evaluateInPage(browser.page(), QStringLiteral("window.seen")).toInt(), 1);
 }
 
 void TestHarvestCoverage::failedAndSandboxedFrames() {

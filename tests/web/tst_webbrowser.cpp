@@ -1,5 +1,6 @@
 // The browser control against the real engine and the tests' own HTTP server on 127.0.0.1.
 
+#include "PageScript.h"
 #include "TWebBrowser.h"
 #include "TestHttpServer.h"
 #include "WebEngineSetup.h"
@@ -56,7 +57,6 @@ private:
         QString reason;
     };
     Collected collect(TWebBrowser& browser, int boundMs = 5000);
-    QVariant evaluate(TWebBrowser& browser, const QString& script);
 
     TestHttpServer m_server;
 };
@@ -83,18 +83,6 @@ TestWebBrowser::Collected TestWebBrowser::collect(TWebBrowser& browser, int boun
     for (int waited = 0; !result->answered && waited < boundMs + 5000; waited += 20)
         QTest::qWait(20);
     return *result;
-}
-
-QVariant TestWebBrowser::evaluate(TWebBrowser& browser, const QString& script) {
-    auto value = std::make_shared<QVariant>();
-    auto done = std::make_shared<bool>(false);
-    browser.page()->runJavaScript(script, [value, done](const QVariant& v) {
-        *value = v;
-        *done = true;
-    });
-    for (int waited = 0; !*done && waited < 10000; waited += 20)
-        QTest::qWait(20);
-    return *value;
 }
 
 void TestWebBrowser::initTestCase() {
@@ -211,10 +199,10 @@ Object.defineProperty(document, 'links', { get: function () { return []; } });
     QCOMPARE(c.addresses.images, QStringList{m_server.urlText(QStringLiteral("/img/a.png"))});
     QCOMPARE(c.addresses.embeds, QStringList{m_server.urlText(QStringLiteral("/e.swf"))});
     const QVariant attrs =
-        evaluate(browser, QStringLiteral("[document.getElementById('i1').getAttribute('src'),"
-                                         "document.getElementById('i2').getAttribute('src'),"
-                                         "document.getElementById('e1').getAttribute('src')]"
-                                         ".join('|')"));
+        evaluateInPage(browser.page(), QStringLiteral("[document.getElementById('i1').getAttribute('src'),"
+                                                      "document.getElementById('i2').getAttribute('src'),"
+                                                      "document.getElementById('e1').getAttribute('src')]"
+                                                      ".join('|')"));
     QCOMPARE(attrs.toString(), QStringLiteral("img/a.png||../e.swf"));
 }
 
@@ -237,7 +225,7 @@ location = 'file:///etc/passwd';
     QTest::qWait(500); // room for a late navigation or window
     QCOMPARE(browser.LocationURL(), rude);
     QVERIFY(m_server.requestsFor(QStringLiteral("/popup.html")).isEmpty());
-    QCOMPARE(evaluate(browser, QStringLiteral("document.title")).toString(),
+    QCOMPARE(evaluateInPage(browser.page(), QStringLiteral("document.title")).toString(),
              QStringLiteral("confirm=false prompt=null"));
     const Collected c = collect(browser);
     QVERIFY2(c.ok, qPrintable(c.reason));
@@ -266,10 +254,10 @@ void TestWebBrowser::localPageCannotWanderToOtherLocalFiles() {
     QVERIFY2(loaded.ok, qPrintable(loaded.errorText));
     QTest::qWait(500);
     QCOMPARE(browser.LocationURL(), start);
-    const QVariant frameTitle =
-        evaluate(browser, QStringLiteral(
-                              "(function () { try { var d = document.querySelector('iframe').contentDocument;"
-                              " return d ? d.title : '(none)'; } catch (e) { return '(blocked)'; } })()"));
+    const QVariant frameTitle = evaluateInPage(
+        browser.page(),
+        QStringLiteral("(function () { try { var d = document.querySelector('iframe').contentDocument;"
+                       " return d ? d.title : '(none)'; } catch (e) { return '(blocked)'; } })()"));
     QVERIFY2(frameTitle.toString() != QLatin1String("secret"), qPrintable(frameTitle.toString()));
     const Collected c = collect(browser);
     QVERIFY2(c.ok, qPrintable(c.reason));
