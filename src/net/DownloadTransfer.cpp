@@ -3,6 +3,7 @@
 #include "AddressInput.h"
 #include "ContentDecoder.h"
 #include "DataUrl.h"
+#include "HttpHeaderValues.h"
 #include "LocalFileName.h"
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
@@ -58,44 +59,6 @@ bool isTransient(QNetworkReply::NetworkError error, int status) {
     default:
         return false;
     }
-}
-
-// Retry-After in seconds (a number, or a date from now); -1 when absent or unreadable.
-qint64 retryAfterSeconds(const QNetworkReply* reply) {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qint64>(0, seconds);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
-        return -1;
-    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().secsTo(when));
-}
-
-// "bytes FIRST-LAST/TOTAL": FIRST, and TOTAL (-1 for "*"). False when it cannot be read.
-bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray range = text.mid(6).trimmed();
-    const qsizetype dash = range.indexOf('-');
-    const qsizetype slash = range.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool ok = false;
-    *first = range.left(dash).toLongLong(&ok);
-    if (!ok)
-        return false;
-    const QByteArray whole = range.mid(slash + 1);
-    if (whole == "*") {
-        *total = -1;
-        return true;
-    }
-    *total = whole.toLongLong(&ok);
-    return ok;
 }
 
 } // namespace
@@ -220,20 +183,19 @@ bool DownloadTransfer::checkResponse() {
         return true;
     }
     if (status == 206) {
-        qint64 first = -1;
-        qint64 total = -1;
+        HttpHeaderValues::ContentRange read;
         const QByteArray range = reply->rawHeader("Content-Range");
         if (m_resumeFrom <= 0) {
             fail(NetworkErrorText::unaskedPartialContent());
             return false;
         }
-        if (!parseContentRange(range, &first, &total) || first != m_resumeFrom ||
-            (m_expectedTotal >= 0 && total >= 0 && total != m_expectedTotal)) {
+        if (!HttpHeaderValues::parseContentRange(range, &read) || read.first != m_resumeFrom ||
+            (m_expectedTotal >= 0 && read.total >= 0 && read.total != m_expectedTotal)) {
             fail(NetworkErrorText::badContentRange(range));
             return false;
         }
-        if (total >= 0)
-            m_expectedTotal = total;
+        if (read.total >= 0)
+            m_expectedTotal = read.total;
     } else if (status == 200 || status == 203) {
         // The whole file again (a server that ignored or refused the range): start over.
         if (m_file->bytesWritten() > 0) {
@@ -348,7 +310,8 @@ void DownloadTransfer::onReplyFinished() {
     if (reply->error() != QNetworkReply::NoError || status >= 400) {
         const QString message = NetworkErrorText::forReply(reply);
         const bool transient = isTransient(reply->error(), status);
-        const qint64 wait = retryAfterSeconds(reply);
+        const qint64 wait = HttpHeaderValues::retryAfterSeconds(reply->rawHeader("Retry-After"),
+                                                                QDateTime::currentDateTimeUtc());
         if (!m_skipBody)
             writeAvailable(); // what arrived before the connection broke may be resumed from
         if (m_finished)

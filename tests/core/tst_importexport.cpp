@@ -71,6 +71,19 @@ private Q_SLOTS:
             << QByteArray("{\"kind\":\"image\",\"url\":\"http://a/x.jpg\",\"source\":\"http://a/\"}\n"
                           "http://a/gone.html\tサーバーが見つかりません\n")
             << QStringList{"http://a/x.jpg", "http://a/gone.html"};
+        QTest::newRow("a JSON line's address holding a line break is left out")
+            << "lines.jsonl"
+            << QByteArray("{\"url\":\"http://a/x\\nhttp://evil.example/\"}\n{\"url\":\"http://a/y\"}\n")
+            << QStringList{"http://a/y"};
+        QTest::newRow("the result lists' CSV: its address column")
+            << "saved.csv"
+            << QByteArray(
+                   "\xEF\xBB\xBFkind,address,source,via\r\n"
+                   "image,\"http://a/%E5%86%99,\"\"q\"\".jpg\",http://a/,img\r\npage,http://a/p.html,,\r\n")
+            << QStringList{"http://a/%E5%86%99,\"q\".jpg", "http://a/p.html"};
+        QTest::newRow("CSV without an address column: its first field")
+            << "other.CSV" << QByteArray("http://a/1,x\nhttp://a/2,\"y\nz\"\n")
+            << QStringList{"http://a/1", "http://a/2"};
         QTest::newRow("UTF-8 with a byte-order mark")
             << "bom.txt" << QByteArray("\xEF\xBB\xBFhttp://a/\xE5\x86\x99.htm\n")
             << QStringList{"http://a/写.htm"};
@@ -92,6 +105,11 @@ private Q_SLOTS:
         QTest::newRow("saved page: base element, relative links without any base dropped")
             << "p.htm" << QByteArray("<html><base href=\"http://b.example/x/\"><a href=\"y\">y</a></html>")
             << QStringList{"http://b.example/x/y"};
+        QTest::newRow("saved page: addresses as the input box reads them back")
+            << "r.html"
+            << QByteArray("<!-- saved from url=(0016)http:/host/dir/ --><a href=\"a.html\"></a>"
+                          "<a href=\"https:x\"></a><a href=\"http:b.html\"></a><a href=\"http://[::1/\"></a>")
+            << QStringList{"http://host/dir/a.html", "https://x", "http://host/dir/b.html"};
         QTest::newRow("page without an address keeps only absolute links")
             << "q.html" << QByteArray("<html><a href=\"rel.html\"></a><a href=\"http://c.example/\"></a>")
             << QStringList{"http://c.example/"};
@@ -131,6 +149,7 @@ private Q_SLOTS:
         QCOMPARE(ResultExport::save(csv, rows), QString());
         const QByteArray csvBytes = read(csv);
         QVERIFY(csvBytes.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(AddressImport::fromFile(csv).addresses, QStringList({rows[0].address, rows[1].address}));
         const QList<QStringList> table = parseCsv(QString::fromUtf8(csvBytes.mid(3)));
         QCOMPARE(table.size(), 3);
         QCOMPARE(table[0], QStringList({"kind", "address", "source", "via"}));

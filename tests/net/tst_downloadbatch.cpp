@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocale>
 #include <QMutex>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -610,13 +611,14 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("unasked 206") << "206" << false << QStringLiteral("206");
     QTest::newRow("304") << "304" << false << QStringLiteral("304");
     QTest::newRow("302 without Location") << "302" << false << QStringLiteral("302");
+    QTest::newRow("zlib deflate, a byte at a time") << "zlib trickled" << true << "";
 }
 
 void TestDownloadBatch::integrity() {
     QFETCH(QString, kind);
     QFETCH(bool, saved);
     QFETCH(QString, reasonPart);
-    const QByteArray plain = pattern(300 * 1024);
+    const QByteArray plain = kind == u"zlib trickled" ? QByteArray("abc") : pattern(300 * 1024);
     const QByteArray packed = gzip(plain);
     QVERIFY(!packed.isEmpty());
     TestHttpResponse response = TestHttpResponse::withType("application/octet-stream", packed);
@@ -637,6 +639,12 @@ void TestDownloadBatch::integrity() {
         response.body = kind.contains(u"cut") ? plain.left(100000) : plain;
         response.chunked = kind.startsWith(u"chunked");
         response.declaredLength = kind.contains(u"cut") ? plain.size() : -1;
+    }
+    if (kind == u"zlib trickled") {
+        // The first read brings a single byte: too few to tell zlib from raw deflate.
+        response.body = gzip(plain, 15);
+        response.headers.last().second = "deflate";
+        response.bytesPerSecond = 20;
     }
     if (kind == u"raw deflate") {
         response.body = gzip(plain, -15);
@@ -779,6 +787,8 @@ void TestDownloadBatch::retries_data() {
     QTest::newRow("403 is not retried") << "403" << 3 << false << 1 << QStringLiteral("403");
     QTest::newRow("retries off") << "503" << 0 << false << 1 << QStringLiteral("503");
     QTest::newRow("Retry-After past a minute") << "503+late" << 3 << false << 1 << QStringLiteral("3600");
+    QTest::newRow("Retry-After as an HTTP date an hour ahead")
+        << "503+date" << 3 << false << 1 << QStringLiteral("再試行");
 }
 
 void TestDownloadBatch::retries() {
@@ -804,6 +814,12 @@ void TestDownloadBatch::retries() {
         TestHttpResponse failure = TestHttpResponse::error(step.left(3).toInt());
         if (step.endsWith(u"+wait"))
             failure.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("1")));
+        if (step.endsWith(u"+date"))
+            failure.headers.append(qMakePair(QByteArray("Retry-After"),
+                                             QLocale::c()
+                                                 .toString(QDateTime::currentDateTimeUtc().addSecs(3600),
+                                                           u"ddd, dd MMM yyyy hh:mm:ss 'GMT'")
+                                                 .toLatin1()));
         if (step.endsWith(u"+late"))
             failure.headers.append(qMakePair(QByteArray("Retry-After"), QByteArray("3600")));
         return failure;
@@ -834,12 +850,19 @@ void TestDownloadBatch::resume_data() {
     QTest::addColumn<QByteArray>("validator");
     QTest::addColumn<bool>("honourRange");
     QTest::addColumn<bool>("resumed");
-    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true;
+    // A Content-Range other than the right one, FROM standing for the first byte asked for.
+    QTest::addColumn<QByteArray>("badRange");
+    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray();
     QTest::newRow("Last-Modified") << QByteArray("Last-Modified")
-                                   << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true;
-    QTest::newRow("weak ETag: whole again") << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false;
+                                   << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true
+                                   << QByteArray();
+    QTest::newRow("weak ETag: whole again")
+        << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false << QByteArray();
     QTest::newRow("range ignored: whole again")
-        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true;
+        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true << QByteArray();
+    for (const char* range : {"bytes FROM-3/-1", "bytes FROM-3/-2", "bytes FROM-3/*", "bytes +FROM-409599/*"})
+        QTest::addRow("refused: %s", range)
+            << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray(range);
 }
 
 void TestDownloadBatch::resume() {
@@ -847,6 +870,7 @@ void TestDownloadBatch::resume() {
     QFETCH(QByteArray, validator);
     QFETCH(bool, honourRange);
     QFETCH(bool, resumed);
+    QFETCH(QByteArray, badRange);
     const QByteArray body = pattern(400 * 1024, 'k');
     const qsizetype cutAt = 150 * 1024;
     auto log = std::make_shared<QList<TestHttpRequest>>();
@@ -878,12 +902,21 @@ void TestDownloadBatch::resume() {
                 qMakePair(QByteArray("Content-Range"), "bytes " + QByteArray::number(from) + '-' +
                                                            QByteArray::number(body.size() - 1) + '/' +
                                                            QByteArray::number(body.size())));
+            if (!badRange.isEmpty())
+                response.headers.last().second =
+                    QByteArray(badRange).replace("FROM", QByteArray::number(from));
         }
         return response;
     });
     QTemporaryDir dir;
     const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), quickRetries());
     QCOMPARE(results.size(), 1);
+    if (!badRange.isEmpty()) {
+        QCOMPARE(results[0].status, DownloadResult::Status::Failed);
+        QVERIFY2(results[0].message.contains(u"Content-Range"), qPrintable(results[0].message));
+        QCOMPARE(entries(dir.path()), QStringList());
+        return;
+    }
     QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
     QVERIFY(readAll(results[0].path) == body);
     QMutexLocker lock(mutex.get());

@@ -45,9 +45,19 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
     if (size <= 0)
         return true;
     if (!m_started) {
-        const bool raw =
-            m_kind == Kind::Deflate && (size < 2 || !looksLikeZlib(static_cast<unsigned char>(data[0]),
-                                                                   static_cast<unsigned char>(data[1])));
+        // "deflate" is told apart by its first two bytes, which may come in two pieces: the first
+        // waits for the second, so that the choice never depends on how the body was cut up.
+        if (m_kind == Kind::Deflate && m_head.isEmpty() && size < 2) {
+            m_head = QByteArray(data, size);
+            return true;
+        }
+        if (!m_head.isEmpty()) {
+            const QByteArray whole = m_head + QByteArray(data, size);
+            m_head.clear();
+            return decode(whole.constData(), whole.size(), sink, error);
+        }
+        const bool raw = m_kind == Kind::Deflate && !looksLikeZlib(static_cast<unsigned char>(data[0]),
+                                                                   static_cast<unsigned char>(data[1]));
         if (!startStream(raw)) {
             *error = corrupt;
             return false;

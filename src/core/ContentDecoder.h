@@ -35,6 +35,8 @@ private:
 
     Kind m_kind;
     std::unique_ptr<z_stream_s> m_stream;
+    // The first byte of a "deflate" body until the second comes.
+    QByteArray m_head;
     bool m_started = false;
     bool m_ended = false;
 };
