@@ -70,6 +70,7 @@ struct Collection {
     int frameBudgetMs = 0;
     QElapsedTimer clock;
     AddressCollector::Done done;
+    std::function<void()> progress;
     AddressCollector::Assembly assembly;
 
     Collection(qint64 generation, int limit, qsizetype chars)
@@ -98,6 +99,8 @@ struct Collection {
             done(false, {}, tr("アドレスを集められませんでした"));
             return;
         case AddressCollector::Assembly::Step::More:
+            if (progress)
+                progress();
             ask(self);
             return;
         case AddressCollector::Assembly::Step::Waiting:
@@ -134,8 +137,9 @@ QString AddressCollector::takeScript(const QString& ticket) {
 }
 
 void AddressCollector::collect(QWebEnginePage* page, qint64 generation, int frameBudgetMs, Done done,
-                               int limit, qsizetype chars) {
+                               int limit, qsizetype chars, std::function<void()> progress) {
     auto c = std::make_shared<Collection>(generation, limit, chars);
+    c->progress = std::move(progress);
     c->page = page;
     c->frameBudgetMs = std::max(0, frameBudgetMs);
     c->done = [done = std::move(done), page = QPointer<QWebEnginePage>(page)](

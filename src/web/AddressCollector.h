@@ -36,8 +36,10 @@ public:
     // Collects the page's current document tree. done runs once, from the event loop, unless the
     // page goes away first; generation is the number that the current navigation's documents
     // carry (-1 for none), which tells them from a document that showed before.
+    // progress, when given, runs at each piece of the answer.
     static void collect(QWebEnginePage* page, qint64 generation, int frameBudgetMs, Done done,
-                        int limit = Limit, qsizetype chars = CollectedAddress::PageChars);
+                        int limit = Limit, qsizetype chars = CollectedAddress::PageChars,
+                        std::function<void()> progress = {});
 
     // The script that asks for the next piece of an answer.
     static QString takeScript(const QString& ticket);
