@@ -254,7 +254,6 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         bool finished = false;
         // Since the last piece of the answer came: the bound is for an engine that does not answer.
         QElapsedTimer quiet;
-        std::function<void()> expire;
     };
     auto pending = std::make_shared<Pending>();
     pending->done = std::move(done);
@@ -283,25 +282,23 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     }
 
     pending->quiet.start();
-    pending->expire = [this, pending, deliver, timeoutMs = std::max(0, timeoutMs)]() {
-        if (pending->finished) {
-            pending->expire = nullptr;
+    // Checks the bound, and again when it would run out, until the collection ends. Only the timer
+    // that waits keeps the check alive.
+    auto expire = std::make_shared<std::function<void()>>();
+    *expire = [this, pending, deliver, timeoutMs = std::max(0, timeoutMs),
+               again = std::weak_ptr<std::function<void()>>(expire)]() {
+        if (pending->finished)
             return;
-        }
         if (const qint64 left = timeoutMs - pending->quiet.elapsed(); left > 0) {
-            QTimer::singleShot(int(left), this, [pending]() {
-                if (pending->expire)
-                    pending->expire();
-            });
+            QTimer::singleShot(int(left), this, [check = again.lock()]() { (*check)(); });
             return;
         }
-        pending->expire = nullptr;
         // The renderer is stuck in a script: the next Navigate replaces the page, and a load
         // still awaited will not be reported.
         enter(State::Wedged);
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
     };
-    pending->expire();
+    (*expire)();
 
     // Cross-origin frames get at most half of the bound to answer.
     const int frameBudgetMs = std::min(AddressCollector::FrameBudgetMs, std::max(0, timeoutMs) / 2);
