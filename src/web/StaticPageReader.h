@@ -1,12 +1,13 @@
 #pragma once
 
-#include "TWebBrowser.h"
+#include "AddressCollector.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class DocumentHandoff;
 class HiddenWebPage;
@@ -55,6 +56,7 @@ private:
     void onFetched();
     void startParse();
     void onTitle(const QString& title);
+    void takePiece(const QString& ticket);
     void onAnswer(const QString& answer);
     // A document is handed over and being read.
     bool parsing() const;
@@ -77,4 +79,5 @@ private:
     int m_parseTimeoutMs = 0;
     QUrl m_handedOver;  // the page's document's hand-over address, while it is read
     QString m_readArgs; // what the reader page is told about the document
+    std::unique_ptr<AddressCollector::Assembly> m_assembly;
 };

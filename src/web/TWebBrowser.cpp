@@ -5,6 +5,7 @@
 #include "EngineErrorText.h"
 #include "HiddenWebPage.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
@@ -251,6 +252,8 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     struct Pending {
         CollectCallback done;
         bool finished = false;
+        // Since the last piece of the answer came: the bound is for an engine that does not answer.
+        QElapsedTimer quiet;
     };
     auto pending = std::make_shared<Pending>();
     pending->done = std::move(done);
@@ -278,14 +281,24 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         return;
     }
 
-    QTimer::singleShot(std::max(0, timeoutMs), this, [this, pending, deliver]() {
+    pending->quiet.start();
+    // Checks the bound, and again when it would run out, until the collection ends. Only the timer
+    // that waits keeps the check alive.
+    auto expire = std::make_shared<std::function<void()>>();
+    *expire = [this, pending, deliver, timeoutMs = std::max(0, timeoutMs),
+               again = std::weak_ptr<std::function<void()>>(expire)]() {
         if (pending->finished)
             return;
+        if (const qint64 left = timeoutMs - pending->quiet.elapsed(); left > 0) {
+            QTimer::singleShot(int(left), this, [check = again.lock()]() { (*check)(); });
+            return;
+        }
         // The renderer is stuck in a script: the next Navigate replaces the page, and a load
         // still awaited will not be reported.
         enter(State::Wedged);
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
-    });
+    };
+    (*expire)();
 
     // Cross-origin frames get at most half of the bound to answer.
     const int frameBudgetMs = std::min(AddressCollector::FrameBudgetMs, std::max(0, timeoutMs) / 2);
@@ -294,7 +307,8 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         [self, deliver](bool ok, const PageAddresses& addresses, const QString& reason) {
             if (alive(self))
                 deliver(ok, addresses, ok ? QString() : reason);
-        });
+        },
+        AddressCollector::Limit, CollectedAddress::PageChars, [pending]() { pending->quiet.start(); });
 }
 
 QWebEnginePage* TWebBrowser::page() const {

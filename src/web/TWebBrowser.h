@@ -29,8 +29,15 @@ struct PageAddresses {
     QStringList linkVias;
     QStringList imageVias;
     QStringList embedVias;
-    // The page held more addresses than AddressCollector::Limit; those beyond were not collected.
+    // The page held more addresses than AddressCollector::Limit, or more address text than
+    // CollectedAddress::PageChars (cutByChars); those beyond were not collected.
     bool truncated = false;
+    bool cutByChars = false;
+    // Addresses left out because no record may hold them (see CollectedAddress), a data: address
+    // longer than CollectedAddress::MaxDataChars among them.
+    qsizetype dropped = 0;
+    // The frames that did not answer in time, by their addresses; what they hold is missing.
+    QStringList silentFrames;
     // True when the document is one that the last Navigate brought in (a redirect's target
     // included); false when an earlier document still shows, because the server never answered
     // or the response replaced nothing (a download, "204 No Content").
