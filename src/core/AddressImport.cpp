@@ -1,12 +1,11 @@
 #include "AddressImport.h"
 
 #include "FileErrorText.h"
+#include "RecordFormat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
@@ -78,18 +77,12 @@ bool looksLikeHtml(const QByteArray& content, const QString& fileName) {
 } // namespace
 
 bool parseJsonLine(const QString& line, QString* url, QString* source) {
-    const QString trimmed = line.trimmed();
-    if (!trimmed.startsWith(QLatin1Char('{')))
+    tURLData record;
+    if (!RecordFormat::fromJsonLine(line, &record))
         return false;
-    const QJsonDocument doc = QJsonDocument::fromJson(trimmed.toUtf8());
-    if (!doc.isObject())
-        return false;
-    const QJsonObject o = doc.object();
-    if (!o.value(QLatin1String("url")).isString())
-        return false;
-    *url = o.value(QLatin1String("url")).toString();
+    *url = record.URL;
     if (source)
-        *source = o.value(QLatin1String("source")).toString();
+        *source = record.Source;
     return true;
 }
 
@@ -119,13 +112,10 @@ QString decode(const QByteArray& content) {
 
 QStringList fromText(const QString& text) {
     QStringList addresses;
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    for (const QString& raw : text.split(lineBreak)) {
-        QString line = raw.trimmed();
-        QString url;
-        if (parseJsonLine(line, &url, nullptr))
-            line = url.trimmed();
-        else if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); tab >= 0)
+    for (const RecordFormat::Entry& entry : RecordFormat::readText(text)) {
+        QString line = entry.record.URL;
+        // Not a record's line: a saved failure list gives the address before its tab.
+        if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); !entry.isRecord && tab >= 0)
             line = line.left(tab).trimmed();
         if (!line.isEmpty())
             addresses.append(line);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkLimits.h"
+
 #include <QString>
 
 #include <functional>
@@ -21,7 +23,7 @@ public:
 
     // The most addresses taken from one page, its frames included; a page with more is cut there
     // and says so (PageAddresses::truncated).
-    static constexpr int Limit = 1000000;
+    static constexpr int Limit = WorkLimits::MostRecordsPerPage;
     // How long at most the top frame waits for its cross-origin frames to answer.
     static constexpr int FrameBudgetMs = 2000;
 

@@ -1,6 +1,7 @@
 #include "HiddenWebPage.h"
 
 #include "AddressCollector.h"
+#include "AddressSchemes.h"
 
 #include <QCoreApplication>
 #include <QWebEngineFileSystemAccessRequest>
@@ -49,10 +50,7 @@ HiddenWebPage::HiddenWebPage(QWebEngineProfile* profile, QObject* parent)
 }
 
 bool HiddenWebPage::isAllowedPageNavigation(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-           scheme == QLatin1String("about") || scheme == QLatin1String("data") ||
-           scheme == QLatin1String("blob");
+    return AddressSchemes::isPageNavigation(url);
 }
 
 QWebEnginePage* HiddenWebPage::createWindow(WebWindowType) {
