@@ -1,6 +1,7 @@
 #include "DownloadCommandLine.h"
 
 #include "AddressInput.h"
+#include "BrowserIdentity.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
@@ -239,7 +240,8 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     QDir().mkpath(args.dir);
 
     DownloadOptions options;
-    options.userAgent = "Mozilla/5.0 (compatible; nepirika/" NEPIRIKA_VERSION ")";
+    // The user agent of `nepirika harvest` and of the window: one browser, from harvest to download.
+    options.userAgent = BrowserIdentity::userAgent();
     options.parallel = args.jobs;
     options.maxPerHost = args.jobs;
     options.retries = args.retries;

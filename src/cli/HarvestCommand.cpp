@@ -3,6 +3,7 @@
 #include "AddressInput.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
+#include "HarvestProfile.h"
 #include "RecordFormat.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
@@ -11,7 +12,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
-#include <QWebEngineProfile>
 
 #include <cstdio>
 
@@ -139,15 +139,9 @@ int HarvestCommand::run(const QStringList& arguments) {
         ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
     } restoreHandler;
 
-    // One private profile (no storage name: off the record) for all the hidden pages.
-    QWebEngineProfile profile;
-    // A small cache: the style sheets and scripts that pages of one site share, not every response
-    // of a long list (the engine's default would take up to 50 MB).
-    profile.setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    profile.setHttpCacheMaximumSize(8 << 20);
-    profile.setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    profile.setSpellCheckEnabled(false);
-    tlinksys harvester(tlinksys::browsersOn(&profile), parallel);
+    // One identity for all the hidden pages: the window's, and that of `nepirika download`.
+    HarvestProfile identity;
+    tlinksys harvester(tlinksys::browsersOn(identity.profile()), parallel);
     harvester.setNoScripts(noScripts);
 
     qsizetype printed = 0;

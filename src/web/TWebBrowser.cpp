@@ -3,6 +3,7 @@
 #include "AddressCollector.h"
 #include "EngineCookieJar.h"
 #include "EngineErrorText.h"
+#include "HarvestProfile.h"
 #include "HiddenWebPage.h"
 
 #include <QPointer>
@@ -34,9 +35,8 @@ template <typename F> void shieldEngine(QObject* context, F&& f) {
 
 struct TWebBrowser::Private {
     QWebEngineProfile* profile = nullptr;
-    bool ownProfile = false;
     QPointer<HiddenWebPage> page;
-    EngineCookieJar* jar = nullptr;
+    QNetworkCookieJar* jar = nullptr;
     State state = State::Blank;
     // The engine reports a load under way (the last loadingChanged was a start). A load that the
     // page began by itself counts too: while one runs, the engine reports no new start.
@@ -62,22 +62,15 @@ struct TWebBrowser::Private {
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
     : QObject(parent)
     , d(std::make_unique<Private>()) {
-    if (profile) {
-        d->profile = profile;
-    } else {
-        d->profile = new QWebEngineProfile(this); // no storage name: off the record
-        d->ownProfile = true;
-        d->profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-        d->profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-        d->profile->setSpellCheckEnabled(false);
-    }
-
+    // With no profile, an identity of its own (destroyed after the pages, as a child made first).
+    HarvestProfile* identity = profile ? HarvestProfile::of(profile) : new HarvestProfile(this);
+    d->profile = identity ? identity->profile() : profile;
     // The jar that downloads use: it follows the engine's cookie store.
-    d->jar = new EngineCookieJar(d->profile, this);
+    d->jar = identity ? identity->cookieJar() : new EngineCookieJar(d->profile, this);
 
     connect(d->profile, &QWebEngineProfile::downloadRequested, this,
             [this](QWebEngineDownloadRequest* request) {
-                if (d->ownProfile || request->page() == d->page)
+                if (request->page() == d->page)
                     request->cancel();
             });
 

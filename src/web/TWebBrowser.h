@@ -69,7 +69,7 @@ public:
     };
     using CollectCallback = std::function<void(bool ok, const PageAddresses&, const QString& reason)>;
 
-    // A page on the given profile; with no profile, a private off-the-record profile of its own.
+    // A page on the given profile; with no profile, a HarvestProfile of its own.
     explicit TWebBrowser(QWebEngineProfile* profile = nullptr, QObject* parent = nullptr);
     ~TWebBrowser() override;
 
@@ -97,7 +97,8 @@ public:
     QWebEnginePage* page() const;
     QWebEngineProfile* profile() const;
     State state() const;
-    // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads).
+    // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads): the
+    // HarvestProfile's when the profile is one.
     QByteArray userAgent() const;
     QNetworkCookieJar* cookieJar() const;
 
