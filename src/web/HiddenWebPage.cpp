@@ -93,7 +93,18 @@ bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type
     // clicks, and opens it elsewhere).
     const bool accepted =
         isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-    if (!accepted && isMainFrame)
-        Q_EMIT mainFrameNavigationRefused(url);
+    if (!accepted && isMainFrame) {
+        if (m_refused.size() >= 16)
+            m_refused.removeFirst();
+        m_refused.append(url);
+    }
     return accepted;
+}
+
+bool HiddenWebPage::takeRefusedMoveEnd(const QUrl& url) {
+    return m_refused.removeOne(url);
+}
+
+void HiddenWebPage::forgetRefusedMoves() {
+    m_refused.clear();
 }
