@@ -2,8 +2,6 @@
 
 #include "BrowserIdentity.h"
 #include "DocumentHandoff.h"
-#include "DocumentOnlyInterceptor.h"
-#include "DownloadTypes.h"
 #include "EngineCookieJar.h"
 
 #include <QWebEngineDownloadRequest>
@@ -43,21 +41,4 @@ QByteArray HarvestProfile::userAgent() const {
 
 QNetworkCookieJar* HarvestProfile::cookieJar() const {
     return m_jar;
-}
-
-DocumentHandoff* HarvestProfile::handoff() const {
-    return DocumentHandoff::on(m_profile);
-}
-
-void HarvestProfile::setNoScripts(bool on) {
-    DocumentOnlyInterceptor::apply(m_profile, on);
-}
-
-bool HarvestProfile::noScripts() const {
-    return DocumentOnlyInterceptor::isOn(m_profile);
-}
-
-void HarvestProfile::applyTo(DownloadOptions& options) const {
-    options.userAgent = userAgent();
-    options.cookieJar = m_jar;
 }
