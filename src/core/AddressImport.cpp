@@ -2,12 +2,12 @@
 
 #include "AddressInput.h"
 #include "FileErrorText.h"
+#include "RecordFormat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
@@ -82,49 +82,10 @@ bool isCsv(const QString& text, const QString& fileName) {
            text.startsWith(QLatin1String("kind,address,"));
 }
 
-// The records of CSV text (RFC 4180: quoted fields may hold commas, quotes doubled and line breaks;
-// records end with CR LF, a lone LF or a lone CR).
-QList<QStringList> csvRecords(const QString& text) {
-    QList<QStringList> records;
-    QStringList record;
-    QString field;
-    bool quoted = false;
-    bool any = false;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const QChar c = text[i];
-        any = true;
-        if (quoted) {
-            if (c != u'"')
-                field += c;
-            else if (i + 1 < text.size() && text[i + 1] == u'"')
-                field += text[++i];
-            else
-                quoted = false;
-        } else if (c == u'"') {
-            quoted = true;
-        } else if (c == u',') {
-            record.append(std::exchange(field, {}));
-        } else if (c == u'\r' || c == u'\n') {
-            if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
-                ++i;
-            record.append(std::exchange(field, {}));
-            records.append(std::exchange(record, {}));
-            any = false;
-        } else {
-            field += c;
-        }
-    }
-    if (any) {
-        record.append(field);
-        records.append(record);
-    }
-    return records;
-}
-
 // A CSV file's addresses: its "address" (or "url") column when the first record names one, as the
 // program's own export does, else the first field of every record.
 QStringList fromCsv(const QString& text) {
-    QList<QStringList> records = csvRecords(text);
+    QList<QStringList> records = RecordFormat::csvCells(text);
     qsizetype column = 0;
     if (!records.isEmpty()) {
         for (qsizetype i = 0; i < records.first().size(); ++i) {
@@ -173,18 +134,12 @@ bool isEntry(const QString& text) {
 }
 
 bool parseJsonLine(const QString& line, QString* url, QString* source) {
-    const QString trimmed = line.trimmed();
-    if (!trimmed.startsWith(QLatin1Char('{')))
+    tURLData record;
+    if (!RecordFormat::fromJsonLine(line, &record))
         return false;
-    const QJsonDocument doc = QJsonDocument::fromJson(trimmed.toUtf8());
-    if (!doc.isObject())
-        return false;
-    const QJsonObject o = doc.object();
-    if (!o.value(QLatin1String("url")).isString())
-        return false;
-    *url = o.value(QLatin1String("url")).toString();
+    *url = record.URL;
     if (source)
-        *source = o.value(QLatin1String("source")).toString();
+        *source = record.Source;
     return true;
 }
 
@@ -214,13 +169,14 @@ QString decode(const QByteArray& content) {
 
 QStringList fromText(const QString& text) {
     QStringList addresses;
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    for (const QString& raw : text.split(lineBreak)) {
-        QString line = raw.trimmed();
-        QString url;
-        if (parseJsonLine(line, &url, nullptr))
-            line = url.trimmed();
-        else if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); tab >= 0)
+    for (const RecordFormat::Entry& entry : RecordFormat::readText(text)) {
+        QString line = entry.record.URL.trimmed();
+        // A JSON object that gives no address is a record without one, not an address.
+        if (!entry.isRecord && line.startsWith(QLatin1Char('{')) &&
+            QJsonDocument::fromJson(line.toUtf8()).isObject())
+            continue;
+        // Not a record's line: a saved failure list gives the address before its tab.
+        if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); !entry.isRecord && tab >= 0)
             line = line.left(tab).trimmed();
         if (isEntry(line))
             addresses.append(line);

@@ -4,10 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// Addresses read from a file for the input box: a text file (one address a line; JSON lines of
-// `nepirika harvest --json` give their "url"), a CSV file (its "address" column, as the result lists
-// are saved), or a saved HTML page (the targets of its links). Every address read stands in the box
-// as one line, exactly as read (see isEntry); one that would not is left out.
+// Addresses read from a file for the input box: a text file (one address a line; the records of
+// `nepirika harvest`, its --json lines and a CSV export give their address), a CSV file (its
+// "address" column), or a saved HTML page (the targets of its links). Every address read stands in
+// the box as one line, exactly as read (see isEntry); one that would not is left out.
 namespace AddressImport {
 
 struct Result {
@@ -22,8 +22,9 @@ Result fromFile(const QString& path);
 // The addresses of a file's content; `fileName` only helps to tell HTML from text.
 QStringList fromContent(const QByteArray& content, const QString& fileName = {});
 
-// Text: one address a line, blanks around it dropped, empty lines skipped. A line holding a JSON object
-// gives its "url"; a line with a tab gives the part before it (a saved failure list).
+// Text: one address a line, blanks around it dropped, empty lines skipped. A record (a JSON line, a
+// "kind<TAB>address" line, a CSV export's row; see RecordFormat) gives its address; another line
+// with a tab gives the part before it (a saved failure list).
 QStringList fromText(const QString& text);
 
 // HTML: the href of each <a> and <area>, entities decoded, resolved against the page's <base href> or

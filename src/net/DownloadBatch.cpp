@@ -36,9 +36,9 @@ DownloadBatch::DownloadBatch(const QString& folder, const QList<DownloadItem>& i
     , m_items(items)
     , m_options(options)
     , m_reservation(std::make_unique<UniqueFileReservation>(folder)) {
-    m_options.parallel = std::clamp(m_options.parallel, 1, DownloadOptions::MaxParallel);
-    m_options.maxPerHost = std::clamp(m_options.maxPerHost, 1, DownloadOptions::MaxParallel);
-    m_options.retries = std::max(0, m_options.retries);
+    m_options.parallel = std::clamp(m_options.parallel, 1, WorkLimits::MostTransfersAtOnce);
+    m_options.maxPerHost = std::clamp(m_options.maxPerHost, 1, WorkLimits::MostTransfersAtOnce);
+    m_options.retries = std::clamp(m_options.retries, 0, WorkLimits::MostRetries);
     m_results.resize(m_items.size());
     m_wantedNames.resize(m_items.size());
     m_ended.resize(m_items.size(), false);

@@ -1,6 +1,7 @@
 #include "DownloadTransfer.h"
 
 #include "AddressInput.h"
+#include "AddressSchemes.h"
 #include "ContentDecoder.h"
 #include "DataUrl.h"
 #include "HttpHeaderValues.h"
@@ -20,11 +21,6 @@ namespace {
 
 // How much of a body Qt may hold before we write it out; the rest waits in the socket.
 constexpr qint64 ReadBufferBytes = 512 * 1024;
-
-bool isHttp(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
 
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -91,11 +87,11 @@ void DownloadTransfer::begin() {
         return;
     }
     const QString scheme = m_current.scheme().toLower();
-    if (scheme != u"data" && !isHttp(m_current)) {
+    if (!AddressSchemes::isDownloadable(m_current)) {
         fail(NetworkErrorText::unsupportedScheme(scheme));
         return;
     }
-    if (scheme != u"data" && m_current.host().isEmpty()) {
+    if (AddressSchemes::isWeb(m_current) && m_current.host().isEmpty()) {
         fail(NetworkErrorText::invalidAddress(m_item.url));
         return;
     }
@@ -346,11 +342,11 @@ void DownloadTransfer::followRedirect(int status, const QUrl& location) {
         return;
     }
     const QUrl target = m_current.resolved(location);
-    if (!isHttp(target) || target.host().isEmpty()) {
+    if (!AddressSchemes::isWeb(target) || target.host().isEmpty()) {
         fail(NetworkErrorText::redirectToUnsupportedScheme(target));
         return;
     }
-    if (m_current.scheme().toLower() == u"https" && target.scheme().toLower() == u"http") {
+    if (AddressSchemes::isDowngrade(m_current, target)) {
         fail(NetworkErrorText::insecureRedirect(target));
         return;
     }

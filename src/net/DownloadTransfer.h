@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DownloadTypes.h"
+#include "WorkLimits.h"
 
 #include <QObject>
 #include <QPointer>
@@ -31,7 +32,7 @@ class UniqueFileReservation;
 class DownloadTransfer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxRedirects = 20;
+    static constexpr int MaxRedirects = WorkLimits::MostRedirects;
 
     DownloadTransfer(const DownloadItem& item, const DownloadOptions& options, QNetworkAccessManager* network,
                      UniqueFileReservation* folder, QObject* parent = nullptr);

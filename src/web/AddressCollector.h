@@ -2,6 +2,7 @@
 
 #include "CollectedAddress.h"
 #include "TWebBrowser.h"
+#include "WorkLimits.h"
 
 #include <QJsonValue>
 #include <QString>
@@ -27,7 +28,7 @@ public:
     // The most addresses taken from one page, its frames included; a page with more is cut there
     // and says so (PageAddresses::truncated). The page's address text is bounded too
     // (CollectedAddress::PageChars).
-    static constexpr int Limit = 1000000;
+    static constexpr int Limit = WorkLimits::MostRecordsPerPage;
     // How long at most the top frame waits for its cross-origin frames to answer.
     static constexpr int FrameBudgetMs = 2000;
 

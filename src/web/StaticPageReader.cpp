@@ -1,6 +1,7 @@
 #include "StaticPageReader.h"
 
 #include "AddressCollector.h"
+#include "AddressSchemes.h"
 #include "DocumentHandoff.h"
 #include "EngineCookieJar.h"
 #include "HiddenWebPage.h"
@@ -61,8 +62,7 @@ bool StaticPageReader::available() const {
 }
 
 bool StaticPageReader::accepts(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    return url.isValid() && AddressSchemes::isWeb(url);
 }
 
 void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done done) {

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "AddressCollector.h"
+#include "TWebBrowser.h"
+#include "WorkLimits.h"
 
 #include <QObject>
 #include <QPointer>
@@ -35,7 +37,7 @@ public:
     using Done = std::function<void(Outcome outcome, const PageAddresses& addresses)>;
 
     // The largest document read this way.
-    static constexpr qint64 MaxDocumentBytes = 32 * 1024 * 1024;
+    static constexpr qint64 MaxDocumentBytes = WorkLimits::MostDocumentBytes;
 
     // Reads on the given profile; available() is false when its hand-over scheme is missing.
     explicit StaticPageReader(QWebEngineProfile* profile, QObject* parent = nullptr);
