@@ -245,6 +245,9 @@
                 case 'object':
                     this.own(this.embeds, e, 'data', prefix + 'object@data');
                     break;
+                case 'link':
+                    this.linkImages(e, prefix);
+                    break;
                 case 'meta':
                     var key = (e.getAttribute('property') || e.getAttribute('name') || '').trim().toLowerCase();
                     if (SHARE[key] === true)
@@ -263,6 +266,8 @@
                 if (href === null)
                     href = e.getAttributeNS(XLINK_NS, 'href');
                 this.named(this.images, href, prefix + 'image@href', false);
+            } else if (ns === SVG_NS && name === 'a') {
+                this.svgLink(e, prefix);
             }
             if (e.hasAttribute('style'))
                 this.styles(e.getAttribute('style'), prefix + name + '@style');
@@ -270,7 +275,246 @@
             if (shadow)
                 this.walk(shadow, prefix + 'shadow>');
         }
+        this.sheetImages(root, prefix);
     };
+
+    // The images that a <link> names: a preloaded image (its href and imagesrcset) and the page's
+    // declared image (rel="image_src").
+    Scan.prototype.linkImages = function (e, prefix) {
+        var rel = ' ' + (e.getAttribute('rel') || '').toLowerCase().replace(/[\t\n\f\r ]+/g, ' ') + ' ';
+        if (rel.indexOf(' image_src ') >= 0) {
+            this.named(this.images, e.getAttribute('href'), prefix + 'link@href', false);
+        } else if (rel.indexOf(' preload ') >= 0 && (e.getAttribute('as') || '').trim().toLowerCase() === 'image') {
+            this.named(this.images, e.getAttribute('href'), prefix + 'link@href', false);
+            this.srcset(e.getAttribute('imagesrcset'), prefix + 'link@imagesrcset', false);
+        }
+    };
+
+    // An SVG link: href, or the older xlink:href.
+    Scan.prototype.svgLink = function (e, prefix) {
+        var href = e.getAttribute('href'), via = 'svg:a@href';
+        if (href === null) {
+            href = e.getAttributeNS(XLINK_NS, 'href');
+            via = 'svg:a@xlink:href';
+        }
+        this.named(this.links, href, prefix + via, false);
+    };
+
+    // The images that style rules put behind elements and into their ::before and ::after.
+    //
+    // In a page that is shown, the engine's computed style says what applies: a rule that matches
+    // nothing, or whose media query does not hold, gives nothing, and the addresses come resolved
+    // against the style sheet that named them. The computed style of every element would cost too
+    // much on a large page, so the rules that can be read are looked at first: when none of them
+    // names an image, no element is asked; otherwise only the elements their selectors match. A
+    // style sheet of another origin cannot be read, and then every element is asked.
+    //
+    // A document parsed without a browsing context (read without scripts) has no computed style
+    // and loads no style sheet: there its <style> blocks' rules count, those whose selector matches
+    // an element, their url(...) resolved against the document's base.
+    var IMAGE_IN_CSS = /url\(|image-set\(/i;
+    var PSEUDOS = ['::before', '::after'];
+
+    Scan.prototype.sheetImages = function (root, prefix) {
+        if (this.full)
+            return;
+        if (this.inert) {
+            this.blockImages(root, prefix);
+            return;
+        }
+        var view = this.doc.defaultView;
+        if (!view)
+            return;
+        var plan = sheetPlan(root);
+        if (plan.none)
+            return;
+        var elements = plan.all ? root.querySelectorAll('*') : plan.elements;
+        for (var i = 0, n = elements.length; i < n && !this.full; ++i) {
+            var e = elements[i];
+            this.computedImages(view.getComputedStyle(e), prefix + 'css@background', false);
+            if (plan.all || plan.pseudo)
+                for (var p = 0; p < PSEUDOS.length; ++p) {
+                    var s = view.getComputedStyle(e, PSEUDOS[p]);
+                    this.computedImages(s, prefix + 'css' + PSEUDOS[p] + '@', true);
+                }
+        }
+    };
+
+    // A computed style's images: its background, and for a pseudo-element its content too.
+    Scan.prototype.computedImages = function (style, via, pseudo) {
+        if (pseudo) {
+            var content = style.content;
+            if (content && content !== 'none' && content !== 'normal')
+                this.cssImages(content, via + 'content');
+        }
+        var bg = style.backgroundImage;
+        if (bg && bg !== 'none')
+            this.cssImages(bg, pseudo ? via + 'background' : via);
+    };
+
+    // The addresses of a CSS value: its url(...)s and the strings of its image-set()s.
+    var IMAGE_SET = /image-set\(((?:[^()]|\([^()]*\))*)\)/gi;
+    var QUOTED = /(?:^|[\s,])(?:"((?:[^"\\]|\\[\s\S])*)"|'((?:[^'\\]|\\[\s\S])*)')/g;
+    Scan.prototype.cssImages = function (value, via) {
+        this.styles(value, via);
+        if (!/image-set\(/i.test(value))
+            return;
+        IMAGE_SET.lastIndex = 0;
+        var m;
+        while ((m = IMAGE_SET.exec(value)) !== null) {
+            var inner = m[1].replace(STYLE_URL, ' ');
+            QUOTED.lastIndex = 0;
+            var q;
+            while ((q = QUOTED.exec(inner)) !== null)
+                this.named(this.images, cssUnescape(q[1] !== undefined ? q[1] : q[2]), via, false);
+        }
+    };
+
+    // Which elements of root the readable rules can give an image to: none, all (a sheet could not
+    // be read, or a selector could not be matched), or those in elements; pseudo when a rule for
+    // ::before or ::after names one.
+    function sheetPlan(root) {
+        var plan = { none: true, all: false, pseudo: false, elements: [] }, selectors = [];
+        var sheets = [];
+        try {
+            sheets = Array.prototype.slice.call(root.styleSheets || []);
+            if (root.adoptedStyleSheets)
+                sheets = sheets.concat(Array.prototype.slice.call(root.adoptedStyleSheets));
+        } catch (x) {
+        }
+        var readable = imageRules(sheets, selectors, 0);
+        // A shadow root's :host rules style its host, which stands outside the shadow root.
+        if (!readable || (root.host && selectors.length)) {
+            plan.none = false;
+            plan.all = plan.pseudo = true;
+            return plan;
+        }
+        if (!selectors.length)
+            return plan;
+        var matched = new Set();
+        for (var i = 0; i < selectors.length; ++i) {
+            var sel = selectors[i];
+            if (/::?(before|after)\b/i.test(sel))
+                plan.pseudo = true;
+            var found;
+            try {
+                found = root.querySelectorAll(withoutPseudoElements(sel));
+            } catch (x) {
+                plan.none = false;
+                plan.all = plan.pseudo = true;
+                return plan;
+            }
+            for (var j = 0; j < found.length; ++j)
+                matched.add(found[j]);
+        }
+        if (!matched.size)
+            return plan;
+        // In document order, as the walk gives everything else.
+        var all = root.querySelectorAll('*');
+        for (var k = 0, n = all.length; k < n && plan.elements.length < matched.size; ++k)
+            if (matched.has(all[k]))
+                plan.elements.push(all[k]);
+        plan.none = false;
+        return plan;
+    }
+
+    // A selector without its pseudo-elements: the elements that they hang on.
+    function withoutPseudoElements(selector) {
+        var bare = selector.replace(/::?(before|after|first-line|first-letter|marker|placeholder|selection)\b/gi, '');
+        return /^[\s,]*$/.test(bare) ? '*' : bare.replace(/,\s*(?=,|$)/g, ',*').replace(/^\s*,/, '*,');
+    }
+
+    // Puts the selectors of the style rules that name an image into selectors, through @media,
+    // @supports, @layer and @import; false when a sheet cannot be read.
+    function imageRules(sheets, selectors, depth) {
+        var readable = true;
+        for (var i = 0; i < sheets.length; ++i) {
+            var rules = null;
+            try {
+                rules = sheets[i].cssRules;
+            } catch (x) {
+            }
+            if (!rules)
+                return false;
+            if (!collectRules(rules, selectors, depth))
+                readable = false;
+        }
+        return readable;
+    }
+
+    function collectRules(rules, selectors, depth) {
+        var readable = true;
+        for (var i = 0; i < rules.length; ++i) {
+            var r = rules[i];
+            if (r.styleSheet && depth < 8) {
+                if (!imageRules([r.styleSheet], selectors, depth + 1))
+                    readable = false;
+            } else if (r.selectorText !== undefined && r.style) {
+                if (IMAGE_IN_CSS.test(r.style.cssText))
+                    selectors.push(r.selectorText);
+            } else if (r.cssRules && depth < 8) {
+                if (!collectRules(r.cssRules, selectors, depth + 1))
+                    readable = false;
+            }
+        }
+        return readable;
+    }
+
+    // A parsed document's <style> blocks: the url(...)s of the rules whose selector matches an
+    // element of the document.
+    Scan.prototype.blockImages = function (root, prefix) {
+        var blocks = root.querySelectorAll('style');
+        for (var i = 0; i < blocks.length && !this.full; ++i) {
+            var sheet = blocks[i].sheet;
+            if (!sheet) {
+                try {
+                    sheet = new CSSStyleSheet({ baseURL: this.doc.baseURI });
+                    sheet.replaceSync(blocks[i].textContent);
+                } catch (x) {
+                    continue;
+                }
+            }
+            var found = [];
+            try {
+                blockRules(sheet.cssRules, found, 0);
+            } catch (x) {
+                continue;
+            }
+            for (var j = 0; j < found.length && !this.full; ++j) {
+                var sel = found[j].selectorText, pseudo = /::?(before|after)\b/i.exec(sel);
+                var hit = null;
+                try {
+                    hit = root.querySelector(withoutPseudoElements(sel));
+                } catch (x) {
+                }
+                if (!hit)
+                    continue;
+                var style = found[j].style;
+                var via = prefix + 'css' + (pseudo ? '::' + pseudo[1].toLowerCase() + '@' : '@');
+                this.blockValue(style.getPropertyValue('background-image') || style.getPropertyValue('background'),
+                                via + 'background');
+                if (pseudo)
+                    this.blockValue(style.getPropertyValue('content'), via + 'content');
+            }
+        }
+    };
+
+    Scan.prototype.blockValue = function (value, via) {
+        if (value && IMAGE_IN_CSS.test(value))
+            this.cssImages(value, via);
+    };
+
+    function blockRules(rules, found, depth) {
+        for (var i = 0; i < rules.length; ++i) {
+            var r = rules[i];
+            if (r.selectorText !== undefined && r.style) {
+                if (IMAGE_IN_CSS.test(r.style.cssText))
+                    found.push(r);
+            } else if (r.cssRules && depth < 8) {
+                blockRules(r.cssRules, found, depth + 1);
+            }
+        }
+    }
 
     // The open shadow root that the parser of a page attaches from <template shadowroot="open">, in
     // a document whose parser did not attach it; its content taken into the document, so that its
