@@ -52,6 +52,8 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
     slot->setStaticReading(m_noScripts);
     if (TWebBrowser* browser = slot->browser()) {
+        // The pages are laid out as in a browser window, never shown.
+        browser->setWindowViewport(true);
         DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
         connect(browser, &TWebBrowser::DocumentComplete, this,
                 [this, browser](bool ok, const QString& errorText) {
