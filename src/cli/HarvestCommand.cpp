@@ -4,6 +4,7 @@
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "HarvestProfile.h"
+#include "PageScroller.h"
 #include "RecordFormat.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
@@ -53,7 +54,8 @@ int usageError(const QString& message) {
 QString HarvestCommand::usage() {
     if (CommandLanguage::isJapanese())
         return QStringLiteral(
-                   "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [アドレス...]\n"
+                   "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [--scroll] "
+                   "[アドレス...]\n"
                    "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
                    "件ずつ出力します。\n"
                    "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
@@ -63,12 +65,16 @@ QString HarvestCommand::usage() {
                    "オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"）\n"
                    "  --parallel N    同時に N ページまで読み込む（1〜%1、既定 %2）\n"
                    "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
+                   "  --scroll        読み込んだ各ページを 1 画面ずつ最後までスクロールしてから集める\n"
+                   "                  （1 ページ %3 画面・%4 秒まで。それでも伸びるページはそこで打ち切る）\n"
                    "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
                    "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。")
             .arg(WorkLimits::MostPagesAtOnce)
-            .arg(WorkLimits::DefaultPagesAtOnce);
+            .arg(WorkLimits::DefaultPagesAtOnce)
+            .arg(PageScroller::MostScreens)
+            .arg(PageScroller::MostMs / 1000);
     return QStringLiteral(
-               "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
+               "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [--scroll] [ADDRESS...]\n"
                "Loads each page and prints every link, image and embed address found on it,\n"
                "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
                "With no ADDRESS the addresses are read from standard input, one a line.\n"
@@ -79,15 +85,21 @@ QString HarvestCommand::usage() {
                "  --parallel N    load up to N pages at a time (1 to %1; default %2)\n"
                "  --no-scripts    read each page as the server sent it: run none of its scripts and\n"
                "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"
+               "  --scroll        scroll each loaded page to its end, a screen at a time, before\n"
+               "                  collecting (at most %3 screens and %4 s a page; a page that is\n"
+               "                  still growing then is collected as it stands, with a note)\n"
                "Failures go to standard error (address, a tab, the reason).\n"
                "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.")
         .arg(WorkLimits::MostPagesAtOnce)
-        .arg(WorkLimits::DefaultPagesAtOnce);
+        .arg(WorkLimits::DefaultPagesAtOnce)
+        .arg(PageScroller::MostScreens)
+        .arg(PageScroller::MostMs / 1000);
 }
 
 int HarvestCommand::run(const QStringList& arguments) {
     bool json = false;
     bool noScripts = false;
+    bool scroll = false;
     int parallel = tlinksys::defaultParallel();
     bool optionsDone = false;
     bool addressGiven = false;
@@ -100,6 +112,8 @@ int HarvestCommand::run(const QStringList& arguments) {
             json = true;
         } else if (!optionsDone && argument == QLatin1String("--no-scripts")) {
             noScripts = true;
+        } else if (!optionsDone && argument == QLatin1String("--scroll")) {
+            scroll = true;
         } else if (!optionsDone && (argument == QLatin1String("--parallel") ||
                                     argument.startsWith(QLatin1String("--parallel=")))) {
             QString value;
@@ -143,6 +157,7 @@ int HarvestCommand::run(const QStringList& arguments) {
     HarvestProfile identity;
     tlinksys harvester(tlinksys::browsersOn(identity.profile()), parallel);
     harvester.setNoScripts(noScripts);
+    harvester.setScrollToEnd(scroll);
 
     qsizetype printed = 0;
     int failures = 0;

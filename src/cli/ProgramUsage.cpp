@@ -8,7 +8,7 @@ namespace {
 const char usageText[] =
     "Usage:\n"
     "  nepirika [ADDRESS...]               open the window; the addresses go into its input box\n"
-    "  nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
+    "  nepirika harvest [--json] [--parallel N] [--no-scripts] [--scroll] [ADDRESS...]\n"
     "                                      harvest the pages without a window\n"
     "  nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
     "                                      download the addresses without a window\n"

@@ -14,6 +14,7 @@ const QString FilesFilterKey = QStringLiteral("filters/files");
 const QString GeometryKey = QStringLiteral("window/geometry");
 const QString RecentKey = QStringLiteral("recent/inputs");
 const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
+const QString ScrollKey = QStringLiteral("harvest/scrollToEnd");
 const QString ParallelPagesKey = QStringLiteral("harvest/parallelPages");
 const QString DownloadJobsKey = QStringLiteral("download/jobs");
 
@@ -122,6 +123,16 @@ bool AppSettings::noScripts() const {
 
 void AppSettings::setNoScripts(bool on) {
     write(NoScriptsKey, on);
+}
+
+bool AppSettings::scrollToEnd() const {
+    // As for scripts: only a clear yes.
+    const QString value = read(ScrollKey).toString().toLower();
+    return value == QLatin1String("true") || value == QLatin1String("1");
+}
+
+void AppSettings::setScrollToEnd(bool on) {
+    write(ScrollKey, on);
 }
 
 int AppSettings::boundedInt(const QString& key, int most, int fallback) const {

@@ -58,6 +58,9 @@ public:
     // Pages are loaded without running their scripts.
     bool noScripts() const;
     void setNoScripts(bool on);
+    // Each page is scrolled to its end before it is harvested; off unless set.
+    bool scrollToEnd() const;
+    void setScrollToEnd(bool on);
     // How many pages an analysis loads at the same time (1 to WorkLimits::MostPagesAtOnce).
     int parallelPages() const;
     void setParallelPages(int count);

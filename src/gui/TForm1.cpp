@@ -264,6 +264,13 @@ void TForm1::buildMenus() {
         m_settings->setNoScripts(on);
         m_settings->sync();
     });
+    Scroll1 = Settings1->addAction(QStringLiteral("ページを最後までスクロール(&R)"));
+    Scroll1->setObjectName(QStringLiteral("Scroll1"));
+    Scroll1->setCheckable(true);
+    connect(Scroll1, &QAction::toggled, this, [this](bool on) {
+        m_settings->setScrollToEnd(on);
+        m_settings->sync();
+    });
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -492,6 +499,7 @@ void TForm1::Button5Click() {
     ResetResults();
     m_failures.clear();
     m_harvester->setNoScripts(NoScripts1->isChecked());
+    m_harvester->setScrollToEnd(Scroll1->isChecked());
     // The lists fill page by page, with their counts, and keep their filters meanwhile.
     m_resultsShown = true;
     updateTitle(m_pages);
@@ -827,6 +835,7 @@ void TForm1::restoreSettings() {
     kensaku1->setText(m_settings->pagesFilter());
     kensaku2->setText(m_settings->filesFilter());
     NoScripts1->setChecked(m_settings->noScripts());
+    Scroll1->setChecked(m_settings->scrollToEnd());
     const QByteArray geometry = m_settings->windowGeometry();
     if (!geometry.isEmpty() && restoreGeometry(geometry)) {
         // The kept geometry is the outer one already: no fitting of the layout's outer size.
@@ -842,6 +851,7 @@ void TForm1::storeSettings() {
     m_settings->setPagesFilter(kensaku1->text());
     m_settings->setFilesFilter(kensaku2->text());
     m_settings->setNoScripts(NoScripts1->isChecked());
+    m_settings->setScrollToEnd(Scroll1->isChecked());
     m_settings->setWindowGeometry(saveGeometry());
     m_settings->sync();
 }

@@ -112,6 +112,7 @@ public:
     QAction* Close1 = nullptr;       // "閉じる": ends the program
     QMenu* Settings1 = nullptr;      // "設定"
     QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
+    QAction* Scroll1 = nullptr; // "ページを最後までスクロール": each page is scrolled to its end first
     InputBoxImport* MemoImport = nullptr;       // imports and drops into Memo1
     ResultListContextMenu* ListMenu1 = nullptr; // right-click menu of ListBox1
     ResultListContextMenu* ListMenu2 = nullptr; // right-click menu of ListBox2

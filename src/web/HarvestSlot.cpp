@@ -1,7 +1,10 @@
 #include "HarvestSlot.h"
 
 #include "AddressCollector.h"
+#include "PageScroller.h"
 #include "StaticPageReader.h"
+
+#include <QWebEnginePage>
 
 HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     : QObject(parent)
@@ -42,8 +45,13 @@ void HarvestSlot::setStaticReading(bool on) {
         m_reader = new StaticPageReader(m_browser->profile(), this);
 }
 
+void HarvestSlot::setScrollToEnd(bool on) {
+    m_scrollToEnd = on;
+}
+
 void HarvestSlot::start(int index, const QUrl& url) {
     m_index = index;
+    m_scrollCut = false;
     m_loadBegun = true;
     ++m_token;
     if (m_pageTimeoutMs > 0)
@@ -86,7 +94,31 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
         finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
         return;
     }
+    if (m_scrollToEnd && m_browser) {
+        scroll();
+        return;
+    }
     collect(false);
+}
+
+void HarvestSlot::scroll() {
+    m_stage = Stage::Scrolling;
+    const quint64 token = ++m_token;
+    // The browser replaces its page when a renderer got stuck: the scroller follows it.
+    if (m_scroller && m_scrollerPage != m_browser->page()) {
+        delete m_scroller;
+        m_scroller = nullptr;
+    }
+    if (!m_scroller) {
+        m_scrollerPage = m_browser->page();
+        m_scroller = new PageScroller(m_browser->page(), this);
+    }
+    m_scroller->start([this, token](bool reachedEnd) {
+        if (token != m_token || m_stage != Stage::Scrolling)
+            return;
+        m_scrollCut = !reachedEnd;
+        collect(false);
+    });
 }
 
 void HarvestSlot::cancel() {
@@ -97,6 +129,8 @@ void HarvestSlot::cancel() {
     m_pageTimer.stop();
     if (m_reader)
         m_reader->cancel();
+    if (m_scroller)
+        m_scroller->cancel();
     if (m_browser)
         m_browser->Stop();
 }
@@ -164,6 +198,10 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
     else if (timedOut)
         notes.append(
             tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(timeoutSeconds()));
+    if (m_scrollCut)
+        notes.append(tr("スクロールを打ち切りました: %1 画面か %2 秒までで、ページはまだ伸びていました")
+                         .arg(PageScroller::MostScreens)
+                         .arg(PageScroller::MostMs / 1000));
     if (!addresses.silentFrames.isEmpty())
         notes.append(silentFramesText(addresses.silentFrames));
     if (addresses.dropped > 0)

@@ -2,6 +2,7 @@
 
 #include "TWebBrowser.h"
 
+class PageScroller;
 class StaticPageReader;
 
 #include <QObject>
@@ -38,6 +39,9 @@ public:
     // The no-script mode's quick way: a page that StaticPageReader can read as loading it would
     // show it is read that way; any other page is loaded. Off by default.
     void setStaticReading(bool on);
+    // Each loaded page is scrolled to its end (PageScroller) before its addresses are collected; a
+    // page read without loading it is not. Off by default.
+    void setScrollToEnd(bool on);
 
     // Starts loading url as page number index; pageDone follows once, never from inside this call.
     void start(int index, const QUrl& url);
@@ -53,10 +57,11 @@ Q_SIGNALS:
     void browserLost();
 
 private:
-    enum class Stage { Idle, Reading, Navigating, Collecting };
+    enum class Stage { Idle, Reading, Navigating, Scrolling, Collecting };
 
     void navigate(const QUrl& url);
     void onPageTimeout();
+    void scroll();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void finish(Result result);
@@ -69,6 +74,12 @@ private:
     // Made when the quick way is first turned on; null while it is off.
     StaticPageReader* m_reader = nullptr;
     bool m_staticReading = false;
+    // Made when scrolling is first turned on; null while it is off.
+    PageScroller* m_scroller = nullptr;
+    QPointer<QObject> m_scrollerPage;
+    bool m_scrollToEnd = false;
+    // The scrolling of the current page stopped at its bound.
+    bool m_scrollCut = false;
     Stage m_stage = Stage::Idle;
     int m_index = 0;
     quint64 m_token = 0;

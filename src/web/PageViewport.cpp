@@ -58,9 +58,11 @@ PageViewport::PageViewport(QWebEnginePage* page)
                 .arg(Width)
                 .arg(Height);
         const QString send =
-            QStringLiteral("(function () { try { DevToolsHost.sendMessageToEmbedder(JSON.stringify("
-                           "{ id: 1, method: 'dispatchProtocolMessage', params: [%1] })); return true; }"
-                           " catch (e) { return false; } })()")
+            QStringLiteral(
+                "(function () { try { window.InspectorFrontendAPI = { dispatchMessage: function () {},"
+                " dispatchMessageChunk: function () {} }; DevToolsHost.sendMessageToEmbedder(JSON.stringify("
+                "{ id: 1, method: 'dispatchProtocolMessage', params: [%1] })); return true; }"
+                " catch (e) { return false; } })()")
                 .arg(QString::fromUtf8(QJsonDocument(QJsonArray{message}).toJson(QJsonDocument::Compact))
                          .mid(1)
                          .chopped(1));

@@ -22,7 +22,7 @@ public:
     static constexpr int Width = 1280;
     static constexpr int Height = 720;
     // How long a page waits for the override before it loads without it.
-    static constexpr int ReadyWithinMs = 3000;
+    static constexpr int ReadyWithinMs = 1000;
 
     // Made for page and owned by it.
     explicit PageViewport(QWebEnginePage* page);

@@ -51,6 +51,8 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     // Without its browsers an analysis cannot go on: it ends as cancelled, the records kept.
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
     slot->setStaticReading(m_noScripts);
+    // Without scripts nothing that scrolling would bring comes.
+    slot->setScrollToEnd(m_scrollToEnd && !m_noScripts);
     if (TWebBrowser* browser = slot->browser()) {
         // The pages are laid out as in a browser window, never shown.
         browser->setWindowViewport(true);
@@ -127,9 +129,20 @@ void tlinksys::setNoScripts(bool on) {
     m_noScripts = on;
     for (HarvestSlot* slot : m_slots) {
         slot->setStaticReading(on);
+        slot->setScrollToEnd(m_scrollToEnd && !on);
         if (slot->browser())
             DocumentOnlyInterceptor::apply(slot->browser()->profile(), on);
     }
+}
+
+void tlinksys::setScrollToEnd(bool on) {
+    m_scrollToEnd = on;
+    for (HarvestSlot* slot : m_slots)
+        slot->setScrollToEnd(on && !m_noScripts);
+}
+
+bool tlinksys::scrollToEnd() const {
+    return m_scrollToEnd;
 }
 
 bool tlinksys::noScripts() const {

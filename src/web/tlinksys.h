@@ -71,6 +71,11 @@ public:
     // can read it exactly; any other is loaded with DocumentOnlyInterceptor on. Off by default.
     void setNoScripts(bool on);
     bool noScripts() const;
+    // Each page loaded from now on is scrolled to its end before it is harvested (see PageScroller:
+    // at most 50 screens and 20 seconds a page); a page still growing at the bound is harvested as
+    // it stands, with a note. Not in the no-script mode, where nothing would come. Off by default.
+    void setScrollToEnd(bool on);
+    bool scrollToEnd() const;
 
     // The end of a load in one of the harvester's browsers, after Stop. Only the first completion
     // after a navigation harvests; others, and any while that page is idle, are ignored.
@@ -125,6 +130,7 @@ private:
     quint64 m_run = 0;
     bool m_scheduled = false;
     bool m_noScripts = false;
+    bool m_scrollToEnd = false;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
 };

@@ -1,0 +1,98 @@
+#include "PageScroller.h"
+
+#include <QVariantList>
+#include <QWebEnginePage>
+#include <QWebEngineScript>
+
+namespace {
+
+// One screen down, in the application's own script world: where the page stood, where it stands
+// now, how long it is and how high a screen is; null without a document to scroll.
+const QString scrollScreen = QStringLiteral(
+    "(function () { var s = document.scrollingElement || document.documentElement;"
+    " if (!s) return null; var from = s.scrollTop; window.scrollBy(0, window.innerHeight || 720);"
+    " return [from, s.scrollTop, s.scrollHeight, window.innerHeight]; })()");
+
+} // namespace
+
+PageScroller::PageScroller(QWebEnginePage* page, QObject* parent)
+    : QObject(parent)
+    , m_page(page) {
+    m_pause.setSingleShot(true);
+    m_bound.setSingleShot(true);
+    connect(&m_pause, &QTimer::timeout, this, &PageScroller::step);
+    // A page that does not answer within the bound (a script that never ends) is left as it is.
+    connect(&m_bound, &QTimer::timeout, this, [this]() { finish(false); });
+}
+
+void PageScroller::start(Done done) {
+    ++m_run;
+    m_done = std::move(done);
+    m_screens = 0;
+    m_steady = 0;
+    m_lastHeight = -1;
+    m_clock.start();
+    m_bound.start(MostMs);
+    QTimer::singleShot(0, this, [this, run = m_run]() {
+        if (run == m_run && m_done)
+            step();
+    });
+}
+
+void PageScroller::cancel() {
+    ++m_run;
+    m_done = nullptr;
+    m_pause.stop();
+    m_bound.stop();
+}
+
+void PageScroller::step() {
+    if (!m_done)
+        return;
+    if (!m_page) {
+        finish(true);
+        return;
+    }
+    QPointer<PageScroller> self(this);
+    m_page->runJavaScript(scrollScreen, QWebEngineScript::ApplicationWorld,
+                          [self, run = m_run](const QVariant& reading) {
+                              if (self && run == self->m_run)
+                                  self->onReading(reading);
+                          });
+}
+
+void PageScroller::onReading(const QVariant& reading) {
+    if (!m_done)
+        return;
+    const QVariantList r = reading.toList();
+    if (r.size() != 4) {
+        finish(true); // nothing to scroll
+        return;
+    }
+    const double from = r.at(0).toDouble(), to = r.at(1).toDouble(), height = r.at(2).toDouble();
+    if (to > from)
+        ++m_screens;
+    // At the end, and the end where it was at the last reading: the page has added nothing.
+    if (to <= from && height == m_lastHeight)
+        ++m_steady;
+    else
+        m_steady = 0;
+    m_lastHeight = height;
+    if (m_steady >= SteadyReadings) {
+        finish(true);
+        return;
+    }
+    if (m_screens >= MostScreens || m_clock.elapsed() + PauseMs >= MostMs) {
+        finish(false);
+        return;
+    }
+    m_pause.start(PauseMs);
+}
+
+void PageScroller::finish(bool reachedEnd) {
+    m_pause.stop();
+    m_bound.stop();
+    ++m_run;
+    if (auto done = std::exchange(m_done, nullptr))
+        QTimer::singleShot(0, this, [done, reachedEnd]() { done(reachedEnd); });
+}
