@@ -18,6 +18,14 @@ public:
     QString Source;
     // How it was found there: element and attribute, inside which frames and shadow roots ("img@srcset").
     QString Via;
+    // What the page says of an image candidate without fetching it. Set: the candidates of one <img>,
+    // or of one <picture> with its sources, share a number (unique within an analysis); 0 for an
+    // image of no set. Descriptor: its srcset descriptor as written ("1280w", "2x"; empty for none).
+    // ElementWidth, ElementHeight: its element's width and height attributes in pixels (-1: none).
+    qint32 Set = 0;
+    QString Descriptor;
+    qint32 ElementWidth = -1;
+    qint32 ElementHeight = -1;
 
     static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source,
                          const QString& via = {});

@@ -66,6 +66,26 @@ bool toVias(const QJsonValue& codes, const QStringList& vias, qsizetype count, Q
     return true;
 }
 
+// The image facts from their flat groups of five (index, set, descriptor, width, height); a group that
+// names no image is left out.
+QList<PageAddresses::ImageFact> toImageFacts(const QJsonValue& v, qsizetype images) {
+    const QJsonArray flat = v.toArray();
+    QList<PageAddresses::ImageFact> out;
+    out.reserve(flat.size() / 5);
+    for (qsizetype k = 0; k + 4 < flat.size(); k += 5) {
+        PageAddresses::ImageFact f;
+        f.index = qsizetype(flat.at(k).toDouble(-1));
+        if (f.index < 0 || f.index >= images)
+            continue;
+        f.set = flat.at(k + 1).toInt();
+        f.descriptor = flat.at(k + 2).toString();
+        f.width = flat.at(k + 3).toInt(-1);
+        f.height = flat.at(k + 4).toInt(-1);
+        out.append(f);
+    }
+    return out;
+}
+
 struct Collection {
     QPointer<QWebEnginePage> page;
     qint64 generation = -1;
@@ -165,6 +185,7 @@ AddressCollector::Answer AddressCollector::read(const QString& answer, qint64 ge
         !toVias(map.value(QStringLiteral("imageVias")), vias, a.images.size(), a.imageVias) ||
         !toVias(map.value(QStringLiteral("embedVias")), vias, a.embeds.size(), a.embedVias))
         return Answer::Unreadable;
+    a.imageFacts = toImageFacts(map.value(QStringLiteral("imageFacts")), a.images.size());
     a.truncated = map.value(QStringLiteral("truncated")).toBool();
     a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == generation;
     addresses = std::move(a);

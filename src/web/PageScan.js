@@ -39,8 +39,9 @@
 
     // The URLs of a srcset value, by the HTML rules: a candidate's URL runs to the next white space
     // (a comma inside it stays), trailing commas end it, and its descriptors run to the next comma
-    // outside parentheses.
-    function srcsetUrls(s) {
+    // outside parentheses. descriptors, when given, gets each URL's descriptors ("1280w", "2x", or
+    // '' for none), white space collapsed.
+    function srcsetUrls(s, descriptors) {
         var out = [], i = 0, n = s.length;
         while (i < n) {
             while (i < n && (isSpace(s[i]) || s[i] === ','))
@@ -50,11 +51,11 @@
             var start = i;
             while (i < n && !isSpace(s[i]))
                 ++i;
-            var url = s.slice(start, i);
+            var url = s.slice(start, i), from = i, to = i;
             if (url.charAt(url.length - 1) === ',') {
                 url = url.replace(/,+$/, '');
             } else {
-                for (var depth = 0; i < n; ++i) {
+                for (var depth = 0; i < n; ++i, to = i) {
                     var c = s[i];
                     if (c === '(') {
                         ++depth;
@@ -67,10 +68,27 @@
                     }
                 }
             }
-            if (url)
+            if (url) {
                 out.push(url);
+                if (descriptors)
+                    descriptors.push(from < to ? describe(s.slice(from, to)) : '');
+            }
         }
         return out;
+    }
+
+    function describe(d) {
+        return d.trim().replace(/[ \t\n\r\f]+/g, ' ');
+    }
+
+    // A width or height attribute as the HTML rules read it in pixels (a leading number; a
+    // percentage is no pixel size); -1 when there is none.
+    function dimension(e, name) {
+        var v = e.getAttribute(name);
+        if (v === null)
+            return -1;
+        var m = /^[ \t\n\r\f]*(\d+)(?:\.\d*)?\s*(%?)/.exec(v);
+        return m && !m[2] ? Math.min(parseInt(m[1], 10), 2147483647) : -1;
     }
 
     function cssUnescape(v) {
@@ -111,6 +129,11 @@
         this.images = [];
         this.embeds = [];
         this.frames = [];
+        this.facts = [];
+        this.sets = 0;
+        this.set = null;
+        this.descriptor = '';
+        this.pictures = null;
         this.anchor = null;
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
@@ -123,6 +146,54 @@
         }
         ++this.count;
         group.push(url, via);
+        if (this.set !== null && group === this.images)
+            this.fact();
+    };
+
+    // The facts that the page gives of image candidates without fetching them: which set each one
+    // belongs to (the candidates of one <img>, or of one <picture> with its sources), its srcset
+    // descriptor and its element's width and height attributes. Kept beside the images as flat groups
+    // of five: index among the images, set, descriptor, width, height (-1 where absent).
+    Scan.prototype.inSet = function (e, set) {
+        this.set = set === null ? null : { id: set, width: dimension(e, 'width'), height: dimension(e, 'height') };
+    };
+
+    Scan.prototype.fact = function () {
+        var s = this.set;
+        this.facts.push(this.images.length / 2 - 1, s.id, this.descriptor, s.width, s.height);
+    };
+
+    // The set of a <picture>: its sources and its <img> share it.
+    Scan.prototype.pictureSet = function (picture) {
+        if (!this.pictures)
+            this.pictures = new Map();
+        var set = this.pictures.get(picture);
+        if (set === undefined) {
+            set = ++this.sets;
+            this.pictures.set(picture, set);
+        }
+        return set;
+    };
+
+    Scan.prototype.imageSet = function (e) {
+        var p = e.parentElement;
+        return p && p.localName === 'picture' && p.namespaceURI === HTML_NS ? this.pictureSet(p) : ++this.sets;
+    };
+
+    // A frame's facts after its images were taken in: moved maps its image indexes to ours, and its
+    // sets are numbered after ours.
+    Scan.prototype.mergeFacts = function (out, found, moved) {
+        var facts = found.facts, base = out.sets;
+        if (typeof found.sets === 'number')
+            out.sets += found.sets;
+        if (!Array.isArray(facts))
+            return;
+        for (var k = 0; k + 4 < facts.length; k += 5) {
+            var index = moved[facts[k]];
+            if (index === undefined || typeof facts[k + 1] !== 'number' || typeof facts[k + 2] !== 'string')
+                continue;
+            out.facts.push(index, base + facts[k + 1], facts[k + 2], +facts[k + 3], +facts[k + 4]);
+        }
     };
 
     // An address as written, resolved as the document resolves its links (its base and encoding).
@@ -158,9 +229,12 @@
     Scan.prototype.srcset = function (v, via, lazy) {
         if (v === null)
             return;
-        var urls = srcsetUrls(v);
-        for (var i = 0; i < urls.length; ++i)
+        var descriptors = [], urls = srcsetUrls(v, descriptors);
+        for (var i = 0; i < urls.length; ++i) {
+            this.descriptor = descriptors[i];
             this.named(this.images, urls[i], via, lazy);
+        }
+        this.descriptor = '';
     };
 
     function at(prefix, via) {
@@ -208,15 +282,19 @@
                         this.add(this.links, text(e.href), at(prefix, 'area@href'));
                     break;
                 case 'img':
+                    this.inSet(e, this.imageSet(e));
                     this.own(this.images, e, 'src', at(prefix, 'img@src'));
                     this.srcset(e.getAttribute('srcset'), at(prefix, 'img@srcset'), false);
                     this.lazy(e, prefix, 'img');
+                    this.inSet(e, null);
                     break;
                 case 'source':
                     var parent = e.parentElement ? e.parentElement.localName : '';
                     if (parent === 'picture') {
+                        this.inSet(e, this.pictureSet(e.parentElement));
                         this.srcset(e.getAttribute('srcset'), prefix + 'source@srcset', false);
                         this.lazy(e, prefix, 'source');
+                        this.inSet(e, null);
                     } else if (parent === 'video' || parent === 'audio') {
                         this.own(this.embeds, e, 'src', prefix + 'source@src');
                     }
@@ -288,7 +366,7 @@
     // frame has to be asked, or when the deadline passes for frames that have not answered).
     Scan.prototype.run = function (deadline, done) {
         if (isErrorPage(this.doc)) {
-            done({ links: [], images: [], embeds: [], full: false });
+            done({ links: [], images: [], embeds: [], facts: [], sets: 0, full: false });
             return;
         }
         this.walk(this.doc, '');
@@ -348,7 +426,8 @@
 
     // The document's own findings, then each frame's in document order, up to the limit.
     Scan.prototype.merge = function (parts) {
-        var out = { links: this.links, images: this.images, embeds: this.embeds, full: this.full };
+        var out = { links: this.links, images: this.images, embeds: this.embeds, full: this.full,
+                    facts: this.facts, sets: this.sets };
         var count = this.count, groups = ['links', 'images', 'embeds'];
         for (var i = 0; i < parts.length; ++i) {
             var found = parts[i].found;
@@ -356,6 +435,7 @@
                 continue;
             if (found.full === true)
                 out.full = true;
+            var moved = [];
             for (var g = 0; g < groups.length; ++g) {
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
@@ -367,10 +447,13 @@
                         out.full = true;
                         break;
                     }
+                    if (to === out.images)
+                        moved[j / 2] = to.length / 2;
                     to.push(from[j], parts[i].prefix + from[j + 1]);
                     ++count;
                 }
             }
+            this.mergeFacts(out, found, moved);
         }
         return out;
     };
@@ -448,6 +531,7 @@
             links: l.urls, linkVias: l.codes,
             images: im.urls, imageVias: im.codes,
             embeds: em.urls, embedVias: em.codes,
+            imageFacts: Array.isArray(found.facts) ? found.facts : [],
             truncated: found.full === true
         });
     }
