@@ -7,9 +7,9 @@
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
 #include "ReservedFile.h"
+#include "TransferRules.h"
 #include "UniqueFileReservation.h"
 
-#include <QDateTime>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -19,84 +19,6 @@ namespace {
 
 // How much of a body Qt may hold before we write it out; the rest waits in the socket.
 constexpr qint64 ReadBufferBytes = 512 * 1024;
-
-bool isHttp(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
-
-bool isRedirectStatus(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Failures that a second try may well not meet: the server or the way to it was busy or broke.
-bool isTransient(QNetworkReply::NetworkError error, int status) {
-    switch (status) {
-    case 408:
-    case 429:
-    case 500:
-    case 502:
-    case 503:
-    case 504:
-        return true;
-    default:
-        break;
-    }
-    if (status >= 400)
-        return false;
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError: // the transfer time-out; our own cancel never gets here
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// Retry-After in seconds (a number, or a date from now); -1 when absent or unreadable.
-qint64 retryAfterSeconds(const QNetworkReply* reply) {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qint64>(0, seconds);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
-        return -1;
-    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().secsTo(when));
-}
-
-// "bytes FIRST-LAST/TOTAL": FIRST, and TOTAL (-1 for "*"). False when it cannot be read.
-bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray range = text.mid(6).trimmed();
-    const qsizetype dash = range.indexOf('-');
-    const qsizetype slash = range.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool ok = false;
-    *first = range.left(dash).toLongLong(&ok);
-    if (!ok)
-        return false;
-    const QByteArray whole = range.mid(slash + 1);
-    if (whole == "*") {
-        *total = -1;
-        return true;
-    }
-    *total = whole.toLongLong(&ok);
-    return ok;
-}
 
 } // namespace
 
@@ -128,7 +50,7 @@ void DownloadTransfer::begin() {
         return;
     }
     const QString scheme = m_current.scheme().toLower();
-    if (scheme != u"data" && !isHttp(m_current)) {
+    if (scheme != u"data" && !TransferRules::isHttp(m_current)) {
         fail(NetworkErrorText::unsupportedScheme(scheme));
         return;
     }
@@ -215,7 +137,8 @@ bool DownloadTransfer::checkResponse() {
     QNetworkReply* reply = m_reply;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // Neither the body of a redirect nor an error page is the file; the reply's end decides.
-    if (isRedirectStatus(status) || status >= 400 || reply->error() != QNetworkReply::NoError) {
+    if (TransferRules::isRedirectStatus(status) || status >= 400 ||
+        reply->error() != QNetworkReply::NoError) {
         m_skipBody = true;
         return true;
     }
@@ -227,7 +150,7 @@ bool DownloadTransfer::checkResponse() {
             fail(NetworkErrorText::unaskedPartialContent());
             return false;
         }
-        if (!parseContentRange(range, &first, &total) || first != m_resumeFrom ||
+        if (!TransferRules::parseContentRange(range, &first, &total) || first != m_resumeFrom ||
             (m_expectedTotal >= 0 && total >= 0 && total != m_expectedTotal)) {
             fail(NetworkErrorText::badContentRange(range));
             return false;
@@ -339,7 +262,7 @@ void DownloadTransfer::onReplyFinished() {
         return;
     QNetworkReply* reply = m_reply;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && isRedirectStatus(status)) {
+    if (reply->error() == QNetworkReply::NoError && TransferRules::isRedirectStatus(status)) {
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         dropReply();
         followRedirect(status, location);
@@ -347,8 +270,8 @@ void DownloadTransfer::onReplyFinished() {
     }
     if (reply->error() != QNetworkReply::NoError || status >= 400) {
         const QString message = NetworkErrorText::forReply(reply);
-        const bool transient = isTransient(reply->error(), status);
-        const qint64 wait = retryAfterSeconds(reply);
+        const bool transient = TransferRules::isTransient(reply->error(), status);
+        const qint64 wait = TransferRules::retryAfterSeconds(reply);
         if (!m_skipBody)
             writeAvailable(); // what arrived before the connection broke may be resumed from
         if (m_finished)
@@ -383,12 +306,9 @@ void DownloadTransfer::followRedirect(int status, const QUrl& location) {
         return;
     }
     const QUrl target = m_current.resolved(location);
-    if (!isHttp(target) || target.host().isEmpty()) {
-        fail(NetworkErrorText::redirectToUnsupportedScheme(target));
-        return;
-    }
-    if (m_current.scheme().toLower() == u"https" && target.scheme().toLower() == u"http") {
-        fail(NetworkErrorText::insecureRedirect(target));
+    const QString refused = TransferRules::refusedRedirect(m_current, target);
+    if (!refused.isEmpty()) {
+        fail(refused);
         return;
     }
     // A redirect back to an address already seen is no loop by itself: a site that sets a cookie
