@@ -16,10 +16,6 @@ namespace {
 // The connections Qt opens to one host for one network access manager.
 constexpr int ConnectionsPerManager = 6;
 
-QString hostOf(const QUrl& url) {
-    return url.host().toLower();
-}
-
 QUrl addressOf(const ImageProbeItem& item) {
     const QUrl url = AddressInput::toUrl(item.url);
     return url.isValid() ? url : AddressInput::asWritten(item.url);
@@ -54,6 +50,15 @@ ImageProbe::~ImageProbe() {
 int ImageProbe::add(const ImageProbeItem& item) {
     const int index = int(m_items.size());
     m_items.append(item);
+    m_urls.append(addressOf(item));
+    // Hosts are told apart by number: the queue is scanned for a host with room after each probe.
+    const QString host = m_urls.last().host().toLower();
+    auto number = m_hostNumbers.constFind(host);
+    if (number == m_hostNumbers.cend()) {
+        number = m_hostNumbers.insert(host, int(m_perHost.size()));
+        m_perHost.append(0);
+    }
+    m_hosts.append(*number);
     m_pending.push_back(index);
     if (!m_pumpScheduled) {
         m_pumpScheduled = true;
@@ -87,7 +92,7 @@ void ImageProbe::pump() {
     while (int(m_running.size()) < m_options.parallel && !m_pending.empty()) {
         // The first waiting image whose host has room; those of a busy host wait their turn.
         auto it = std::find_if(m_pending.begin(), m_pending.end(), [this](int index) {
-            return m_perHost.value(hostOf(addressOf(m_items.at(index)))) < m_options.maxPerHost;
+            return m_perHost.at(m_hosts.at(index)) < m_options.maxPerHost;
         });
         if (it == m_pending.end())
             break;
@@ -98,8 +103,7 @@ void ImageProbe::pump() {
 }
 
 void ImageProbe::launch(int index) {
-    const ImageProbeItem& item = m_items.at(index);
-    const QUrl url = addressOf(item);
+    const QUrl& url = m_urls.at(index);
     if (url.scheme().compare(QLatin1String("data"), Qt::CaseInsensitive) == 0) {
         QByteArray content;
         ImageProbeResult result;
@@ -114,9 +118,8 @@ void ImageProbe::launch(int index) {
         QTimer::singleShot(0, this, [this, index, result] { report(index, result); });
         return;
     }
-    Running& r = m_running[index];
-    r.host = hostOf(url);
-    ++m_perHost[r.host];
+    m_running.insert(index, {});
+    ++m_perHost[m_hosts.at(index)];
     fetch(index, HeadBytes, MaxBytes);
 }
 
@@ -127,7 +130,7 @@ void ImageProbe::fetch(int index, qint64 rangeBytes, qint64 maxBytes) {
         onFetched(index, f.ok, f.message, f.body, f.totalBytes, f.complete, f.partial, f.bytesMoved);
     });
     RangedFetchRequest request;
-    request.url = addressOf(m_items.at(index));
+    request.url = m_urls.at(index);
     request.referer = m_items.at(index).referer;
     request.rangeBytes = rangeBytes;
     request.maxBytes = maxBytes;
@@ -162,8 +165,7 @@ void ImageProbe::onFetched(int index, bool ok, const QString& message, const QBy
             result.facts = ImageFacts::read(body, true);
         result.problem = result.facts.problem();
     }
-    if (--m_perHost[it->host] <= 0)
-        m_perHost.remove(it->host);
+    --m_perHost[m_hosts.at(index)];
     m_running.erase(it);
     report(index, result);
     QTimer::singleShot(0, this, &ImageProbe::pump);

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QUrl>
 
 #include <deque>
 
@@ -59,7 +60,6 @@ Q_SIGNALS:
 private:
     struct Running {
         RangedFetch* fetch = nullptr;
-        QString host;
         qint64 moved = 0;
         bool second = false;
     };
@@ -74,9 +74,14 @@ private:
     DownloadOptions m_options;
     QNetworkAccessManager* m_network = nullptr;
     QList<ImageProbeItem> m_items;
+    // Each item's address, and its host as a number (an index into m_perHost).
+    QList<QUrl> m_urls;
+    QList<int> m_hosts;
+    QHash<QString, int> m_hostNumbers;
+    // Running probes by host number.
+    QList<int> m_perHost;
     std::deque<int> m_pending;
     QHash<int, Running> m_running;
-    QHash<QString, int> m_perHost;
     int m_reported = 0;
     bool m_pumpScheduled = false;
 };
