@@ -269,6 +269,16 @@ void TestHarvestCommand::imageSets_data() {
                                                        "p.png set=2 e=300x?",
                                                        "lone.png set=3 e=?x16"}
                                         << 0;
+    QTest::newRow("what the page says, read without scripts")
+        << QStringList{"--no-scripts"}
+        << QStringList{"small.png set=1 e=640x480",
+                       "big.png set=1 d=1280w e=640x480",
+                       "mid.png set=1 d=800w e=640x480",
+                       "p-2x.png set=2 d=2x",
+                       "p-1x.png set=2",
+                       "p.png set=2 e=300x?",
+                       "lone.png set=3 e=?x16"}
+        << 0;
     QTest::newRow("--largest by descriptor")
         << QStringList{"--largest"}
         << QStringList{"big.png set=1 d=1280w e=640x480", "p-2x.png set=2 d=2x", "lone.png set=3 e=?x16"}
