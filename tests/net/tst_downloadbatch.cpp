@@ -1,6 +1,7 @@
 #include "DownloadBatch.h"
 #include "DownloadURL.h"
 #include "TestHttpServer.h"
+#include "VfatImage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -19,6 +20,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -122,6 +124,8 @@ private Q_SLOTS:
     void unwritableFolder_data();
     void unwritableFolder();
     void writeFailureMidBody();
+    void folders_data();
+    void folders();
     void downloadUrlWaitsForTheFile();
 
     // A hostile server: what may and may not count as a saved file.
@@ -570,6 +574,57 @@ void TestDownloadBatch::writeFailureMidBody() {
     QCOMPARE(results[0].status, DownloadResult::Status::Failed);
     QVERIFY2(results[0].message.contains(QStringLiteral("書き込めません")), qPrintable(results[0].message));
     QVERIFY(entries(dir.path()).isEmpty());
+}
+
+void TestDownloadBatch::folders_data() {
+    QTest::addColumn<bool>("onFat");
+    QTest::newRow("the tests' own folder") << false;
+    // A USB stick's file system: no hard links, no O_TMPFILE, no rename that refuses to replace.
+    QTest::newRow("FAT image") << true;
+}
+
+void TestDownloadBatch::folders() {
+    QFETCH(bool, onFat);
+    QTemporaryDir temporary;
+    VfatImage fat;
+    if (onFat && !fat.mount())
+        QSKIP(qPrintable(fat.skipReason()));
+    const QDir dir(onFat ? fat.path() : temporary.path());
+    // What a killed transfer left behind, and the file of one that is still running (it holds its lock).
+    QFile left(dir.filePath(QStringLiteral(".part-dead1.tmp")));
+    QVERIFY(left.open(QIODevice::WriteOnly) && left.write("left") == 4);
+    left.close();
+    QFile running(dir.filePath(QStringLiteral(".part-beef.tmp")));
+    QVERIFY(running.open(QIODevice::WriteOnly));
+    QCOMPARE(::flock(running.handle(), LOCK_EX | LOCK_NB), 0);
+    QFile old(dir.filePath(QStringLiteral("logo.gif")));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    m_server.route(QStringLiteral("/fat/a/logo.gif"),
+                   TestHttpResponse::withType("image/gif", pattern(70000, 'a')));
+    m_server.route(QStringLiteral("/fat/b/logo.gif"), TestHttpResponse::withType("image/gif", "from b"));
+    TestHttpResponse cut = TestHttpResponse::withType("image/gif", pattern(50000));
+    cut.declaredLength = 90000;
+    m_server.route(QStringLiteral("/fat/c/logo.gif"), cut);
+    DownloadOptions options;
+    options.retries = 0;
+    DownloadBatch batch(dir.path(),
+                        {item(m_server.urlText(QStringLiteral("/fat/a/logo.gif"))),
+                         item(m_server.urlText(QStringLiteral("/fat/b/logo.gif"))),
+                         item(m_server.urlText(QStringLiteral("/fat/c/logo.gif")))},
+                        options);
+    const DownloadResults results = run(batch);
+    QCOMPARE(results.size(), 3);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QVERIFY2(results[1].succeeded(), qPrintable(results[1].message));
+    QCOMPARE(results[2].status, DownloadResult::Status::Failed);
+    QCOMPARE(entries(dir.path()),
+             (QStringList{QStringLiteral(".part-beef.tmp"), QStringLiteral("logo (2).gif"),
+                          QStringLiteral("logo (3).gif"), QStringLiteral("logo.gif")}));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo.gif"))), QByteArray("old"));
+    QVERIFY(readAll(dir.filePath(QStringLiteral("logo (2).gif"))) == pattern(70000, 'a'));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (3).gif"))), QByteArray("from b"));
+    QCOMPARE(results[1].path, dir.filePath(QStringLiteral("logo (3).gif")));
 }
 
 void TestDownloadBatch::downloadUrlWaitsForTheFile() {
