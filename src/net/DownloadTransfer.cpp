@@ -98,6 +98,15 @@ bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
     return ok;
 }
 
+// A gzip file that the server labels Content-Encoding: gzip, a common misconfiguration: browsers save
+// such a file as it was sent, and so do we.
+bool isGzipFile(const QString& name, const QString& contentType) {
+    const QString file = name.toLower();
+    const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
+    return file.endsWith(u".gz") || file.endsWith(u".tgz") || file.endsWith(u".svgz") ||
+           type == u"application/gzip" || type == u"application/x-gzip";
+}
+
 } // namespace
 
 DownloadTransfer::DownloadTransfer(const DownloadItem& item, const DownloadOptions& options,
@@ -251,8 +260,11 @@ bool DownloadTransfer::checkResponse() {
                                            : NetworkErrorText::noFileInResponse(status));
         return false;
     }
+    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    const QString name = m_wantedName.isEmpty() ? nameFromResponse(reply) : m_wantedName;
     const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity") {
+    const bool keptAsSent = (encoding == "gzip" || encoding == "x-gzip") && isGzipFile(name, type);
+    if (!encoding.isEmpty() && encoding != "identity" && !keptAsSent) {
         m_decoder = ContentDecoder::create(encoding);
         if (!m_decoder) {
             fail(NetworkErrorText::unsupportedEncoding(encoding));
@@ -270,20 +282,20 @@ bool DownloadTransfer::checkResponse() {
         m_expectedTotal = declared.isValid() ? declared.toLongLong() : -1;
     }
     if (m_wantedName.isEmpty()) {
-        decideName(reply);
+        m_wantedName = name;
+        Q_EMIT nameWanted(m_wantedName);
         if (m_finished)
             return false;
     }
     return true;
 }
 
-void DownloadTransfer::decideName(const QNetworkReply* reply) {
+QString DownloadTransfer::nameFromResponse(const QNetworkReply* reply) const {
     QString name = LocalFileNames::fromContentDisposition(reply->rawHeader("Content-Disposition"));
     if (name.isEmpty())
         name = LocalFileName(m_item.url);
     const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    m_wantedName = LocalFileNames::withTypeExtension(name, type);
-    Q_EMIT nameWanted(m_wantedName);
+    return LocalFileNames::withTypeExtension(name, type);
 }
 
 void DownloadTransfer::onReadyRead() {

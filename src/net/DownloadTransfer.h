@@ -20,7 +20,9 @@ class UniqueFileReservation;
 // (never from https to http), sends Referer as browsers do (strict-origin-when-cross-origin), and
 // writes the body into a file that has no name yet. Only a response that carries the file counts
 // (200, 203, and 206 for a range that was asked for); its length, or the end of its compressed
-// stream, is checked before the file is published. A transient failure is retried with growing
+// stream, is checked before the file is published. A body compressed anyway is decoded, unless it is
+// a gzip file (by name or type) labelled gzip: that is saved as sent, as browsers save it. A
+// transient failure is retried with growing
 // waits, resuming with Range/If-Range where the server allows it.
 //
 // The name: once the first response that carries the file has arrived, nameWanted() says which name
@@ -60,7 +62,9 @@ private:
     void onReadyRead();
     void onReplyFinished();
     bool checkResponse();
-    void decideName(const QNetworkReply* reply);
+    // The name the item wants: Content-Disposition, else the address, with the extension that the
+    // content type implies.
+    QString nameFromResponse(const QNetworkReply* reply) const;
     void followRedirect(int status, const QUrl& location);
     bool writeAvailable();
     bool writeBody(const char* data, qint64 size);

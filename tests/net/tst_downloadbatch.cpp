@@ -665,6 +665,10 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("unasked 206") << "206" << false << QStringLiteral("206");
     QTest::newRow("304") << "304" << false << QStringLiteral("304");
     QTest::newRow("302 without Location") << "302" << false << QStringLiteral("302");
+    // A gzip file labelled Content-Encoding: gzip is the file itself: saved as sent.
+    QTest::newRow("gzip file labelled gzip, by name") << "gzip file by name" << true << "";
+    QTest::newRow("gzip file labelled gzip, by type") << "gzip file by type" << true << "";
+    QTest::newRow("gzip bomb") << "bomb" << false << QStringLiteral("展開後のサイズが大きすぎます");
 }
 
 void TestDownloadBatch::integrity() {
@@ -697,6 +701,12 @@ void TestDownloadBatch::integrity() {
         response.body = gzip(plain, -15);
         response.headers.last().second = "deflate";
     }
+    const bool gzipFile = kind.startsWith(u"gzip file");
+    if (gzipFile)
+        response.headers.first().second =
+            kind.endsWith(u"type") ? "application/x-gzip" : "application/octet-stream";
+    if (kind == u"bomb") // 72 MiB of zeros, a thousandfold compressed
+        response.body = gzip(QByteArray(72 * 1024 * 1024, '\0'));
     if (kind.front().isDigit()) {
         response =
             TestHttpResponse::withType("application/octet-stream", kind == u"206" ? plain.left(100) : "");
@@ -704,7 +714,9 @@ void TestDownloadBatch::integrity() {
         if (kind == u"206")
             response.headers.append(qMakePair(QByteArray("Content-Range"), QByteArray("bytes 0-99/307200")));
     }
-    const QString path = QStringLiteral("/hostile/%1.bin").arg(qHash(QByteArray(QTest::currentDataTag())));
+    const QString path = QStringLiteral("/hostile/%1.%2")
+                             .arg(qHash(QByteArray(QTest::currentDataTag())))
+                             .arg(kind.endsWith(u"name") ? QStringLiteral("tar.gz") : QStringLiteral("bin"));
     m_server.route(path, response);
     m_server.clearLog();
     QTemporaryDir dir;
@@ -717,7 +729,7 @@ void TestDownloadBatch::integrity() {
     if (saved) {
         QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()).size(), 1);
-        QVERIFY(readAll(results[0].path) == plain);
+        QVERIFY(readAll(results[0].path) == (gzipFile ? packed : plain));
     } else {
         // Qt 6.4 sometimes takes the connection's close for the end of a chunked body and then tells
         // nothing of a missing last chunk (it depends on whether the close is read with the last
