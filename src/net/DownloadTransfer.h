@@ -9,8 +9,9 @@
 #include <memory>
 
 class ContentDecoder;
-class QNetworkAccessManager;
-class QNetworkReply;
+class CurlSession;
+class HttpFetch;
+class QNetworkCookieJar;
 class QTimer;
 class ReservedFile;
 class UniqueFileReservation;
@@ -35,8 +36,9 @@ class DownloadTransfer : public QObject {
 public:
     static constexpr int MaxRedirects = 20;
 
-    DownloadTransfer(const DownloadItem& item, const DownloadOptions& options, QNetworkAccessManager* network,
-                     UniqueFileReservation* folder, QObject* parent = nullptr);
+    // Requests go through session, with the cookies of cookies (may be null).
+    DownloadTransfer(const DownloadItem& item, const DownloadOptions& options, CurlSession* session,
+                     QNetworkCookieJar* cookies, UniqueFileReservation* folder, QObject* parent = nullptr);
     ~DownloadTransfer() override;
 
     // Starts the transfer; everything is reported later, from the event loop.
@@ -59,14 +61,14 @@ private:
     void begin();
     void saveDataAddress();
     void sendRequest(const QUrl& url);
-    void onReadyRead();
-    void onReplyFinished();
+    void onHeaders();
+    void onBody(const char* data, qint64 size);
+    void onFetchFinished();
     bool checkResponse();
     // The name the item wants: Content-Disposition, else the address, with the extension that the
     // content type implies.
-    QString nameFromResponse(const QNetworkReply* reply) const;
+    QString nameFromResponse(const HttpFetch* reply) const;
     void followRedirect(int status, const QUrl& location);
-    bool writeAvailable();
     bool writeBody(const char* data, qint64 size);
     void completeBody();
     void retryOrFail(const QString& message, bool transient, qint64 retryAfterSeconds = -1);
@@ -76,11 +78,12 @@ private:
 
     DownloadItem m_item;
     DownloadOptions m_options;
-    QPointer<QNetworkAccessManager> m_network;
+    QPointer<CurlSession> m_session;
+    QPointer<QNetworkCookieJar> m_cookies;
     UniqueFileReservation* m_folder;
     std::unique_ptr<ReservedFile> m_file;
     std::unique_ptr<ContentDecoder> m_decoder;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<HttpFetch> m_fetch;
     QTimer* m_retryTimer = nullptr;
     QUrl m_current;
     QString m_wantedName;

@@ -658,6 +658,11 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("raw deflate") << "raw deflate" << true << "";
     QTest::newRow("chunked whole") << "chunked" << true << "";
     QTest::newRow("chunked cut short") << "chunked cut" << false << QStringLiteral("切れ|閉じ");
+    // Never taken for the whole body, however the close falls: retries off, 40 tries each.
+    QTest::newRow("chunked cut between chunks, 40 tries")
+        << "chunked cut 40" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("chunked cut inside a chunk, 40 tries")
+        << "chunked cut inside 40" << false << QStringLiteral("切れ|閉じ");
     QTest::newRow("plain, no length") << "plain no length" << true << "";
     QTest::newRow("unknown encoding") << "br" << false << QStringLiteral("br");
     QTest::newRow("204") << "204" << false << QStringLiteral("204");
@@ -695,6 +700,7 @@ void TestDownloadBatch::integrity() {
         response.headers.removeLast();
         response.body = kind.contains(u"cut") ? plain.left(100000) : plain;
         response.chunked = kind.startsWith(u"chunked");
+        response.cutInsideChunk = kind.contains(u"inside");
         response.declaredLength = kind.contains(u"cut") ? plain.size() : -1;
     }
     if (kind == u"raw deflate") {
@@ -718,9 +724,20 @@ void TestDownloadBatch::integrity() {
                              .arg(qHash(QByteArray(QTest::currentDataTag())))
                              .arg(kind.endsWith(u"name") ? QStringLiteral("tar.gz") : QStringLiteral("bin"));
     m_server.route(path, response);
+    DownloadOptions options = quickRetries();
+    const int tries = kind.endsWith(u" 40") ? 40 : 1;
+    if (tries > 1)
+        options.retries = 0;
+    for (int i = 1; i < tries; ++i) {
+        QTemporaryDir dir;
+        const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), options);
+        QCOMPARE(results.size(), 1);
+        QVERIFY2(!results[0].succeeded(), qPrintable(QStringLiteral("saved on try %1").arg(i)));
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
     m_server.clearLog();
     QTemporaryDir dir;
-    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), quickRetries());
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), options);
     QCOMPARE(results.size(), 1);
     const QList<TestHttpRequest> requests = m_server.requestsFor(path);
     QVERIFY(!requests.isEmpty());
@@ -731,11 +748,6 @@ void TestDownloadBatch::integrity() {
         QCOMPARE(entries(dir.path()).size(), 1);
         QVERIFY(readAll(results[0].path) == (gzipFile ? packed : plain));
     } else {
-        // Qt 6.4 sometimes takes the connection's close for the end of a chunked body and then tells
-        // nothing of a missing last chunk (it depends on whether the close is read with the last
-        // bytes); QNetworkReply gives no way to see it. A known gap, not a passing case.
-        if (QTest::currentDataTag() == QLatin1String("chunked cut short") && results[0].succeeded())
-            QSKIP("a chunked body cut short is not always seen through Qt 6.4");
         QCOMPARE(results[0].status, DownloadResult::Status::Failed);
         QVERIFY2(results[0].message.contains(QRegularExpression(reasonPart)), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()), QStringList());
@@ -841,6 +853,7 @@ void TestDownloadBatch::retries_data() {
     QTest::newRow("503 twice, then 200") << "503 503" << 3 << true << 3 << "";
     QTest::newRow("429 with Retry-After, then 200") << "429+wait" << 3 << true << 2 << "";
     QTest::newRow("cut without ranges: whole again") << "cut" << 3 << true << 2 << "";
+    QTest::newRow("chunked cut: whole again") << "chunkcut" << 3 << true << 2 << "";
     QTest::newRow("always 500") << "500 500 500 500 500" << 3 << false << 4 << QStringLiteral("500");
     QTest::newRow("404 is not retried") << "404" << 3 << false << 1 << QStringLiteral("404");
     QTest::newRow("403 is not retried") << "403" << 3 << false << 1 << QStringLiteral("403");
@@ -863,9 +876,11 @@ void TestDownloadBatch::retries() {
         const QString step = n < steps.size() ? steps[n] : QStringLiteral("ok");
         if (step == u"ok")
             return TestHttpResponse::withType("application/octet-stream", body);
-        if (step == u"cut") {
+        if (step.endsWith(u"cut")) {
             TestHttpResponse cut = TestHttpResponse::withType("application/octet-stream", body.left(50000));
             cut.declaredLength = body.size();
+            cut.chunked = step == u"chunkcut";
+            cut.cutInsideChunk = cut.chunked;
             return cut;
         }
         TestHttpResponse failure = TestHttpResponse::error(step.left(3).toInt());
@@ -901,12 +916,16 @@ void TestDownloadBatch::resume_data() {
     QTest::addColumn<QByteArray>("validator");
     QTest::addColumn<bool>("honourRange");
     QTest::addColumn<bool>("resumed");
-    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true;
+    QTest::addColumn<bool>("chunked");
+    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << false;
     QTest::newRow("Last-Modified") << QByteArray("Last-Modified")
-                                   << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true;
-    QTest::newRow("weak ETag: whole again") << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false;
+                                   << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true << false;
+    QTest::newRow("weak ETag: whole again")
+        << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false << false;
     QTest::newRow("range ignored: whole again")
-        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true;
+        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true << false;
+    QTest::newRow("chunked, cut: the rest")
+        << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << true;
 }
 
 void TestDownloadBatch::resume() {
@@ -914,6 +933,7 @@ void TestDownloadBatch::resume() {
     QFETCH(QByteArray, validator);
     QFETCH(bool, honourRange);
     QFETCH(bool, resumed);
+    QFETCH(bool, chunked);
     const QByteArray body = pattern(400 * 1024, 'k');
     const qsizetype cutAt = 150 * 1024;
     auto log = std::make_shared<QList<TestHttpRequest>>();
@@ -934,6 +954,7 @@ void TestDownloadBatch::resume() {
             // The connection breaks part-way through the first answer.
             response.body = body.left(cutAt);
             response.declaredLength = body.size();
+            response.chunked = chunked;
             return response;
         }
         const QByteArray range = request.header("range");
