@@ -68,7 +68,6 @@ CurlSession::CurlSession() {
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, [this] { socketAction(CURL_SOCKET_TIMEOUT, 0); });
-    m_authorities = authoritiesBeyondTheSystem();
 }
 
 CurlSession::~CurlSession() {
@@ -91,12 +90,17 @@ void CurlSession::dispose() {
     delete this;
 }
 
-CURL* CurlSession::createHandle() {
+CURL* CurlSession::createHandle(bool secure) {
     CURL* handle = curl_easy_init();
     if (!handle)
         return nullptr;
     curl_easy_setopt(handle, CURLOPT_SHARE, m_share);
     curl_easy_setopt(handle, CURLOPT_HSTS_CTRL, long(CURLHSTS_ENABLE));
+    // Qt's TLS configuration is read at the first https request: loading it takes a while.
+    if (secure && !m_authoritiesRead) {
+        m_authorities = authoritiesBeyondTheSystem();
+        m_authoritiesRead = true;
+    }
     if (!m_authorities.isEmpty()) {
         curl_blob blob{const_cast<char*>(m_authorities.constData()), size_t(m_authorities.size()),
                        CURL_BLOB_NOCOPY};

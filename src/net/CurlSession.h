@@ -29,9 +29,9 @@ public:
     // Ends every transfer and frees the session now, or once libcurl has returned.
     void dispose();
 
-    // A new easy handle with the session's shared state and trust set; null when libcurl has none.
-    // The session owns it until release().
-    CURL* createHandle();
+    // A new easy handle with the session's shared state and trust set (secure: for an https
+    // address); null when libcurl has none. The session owns it until release().
+    CURL* createHandle(bool secure);
     // Starts the transfer of a prepared handle, whose header list the session keeps until the
     // handle is released. False when libcurl refuses it.
     bool add(CURL* handle, curl_slist* headers);
@@ -54,6 +54,7 @@ private:
     QTimer* m_timer = nullptr;
     // The system's authorities and those Qt added, in PEM; empty when Qt added none.
     QByteArray m_authorities;
+    bool m_authoritiesRead = false;
     // Every handle made here, with the header list it was started with.
     QHash<CURL*, curl_slist*> m_handles;
     // Inside libcurl, or handing its results out: what is released now waits until it returns.

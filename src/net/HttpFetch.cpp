@@ -87,7 +87,8 @@ HttpFetch::~HttpFetch() {
 void HttpFetch::start() {
     if (m_running || m_handle)
         return;
-    m_handle = m_session ? m_session->createHandle() : nullptr;
+    m_handle = m_session ? m_session->createHandle(m_url.scheme().compare(u"https", Qt::CaseInsensitive) == 0)
+                         : nullptr;
     if (!m_handle) {
         QTimer::singleShot(0, this,
                            [this] { end(QNetworkReply::UnknownNetworkError, QStringLiteral("libcurl")); });
