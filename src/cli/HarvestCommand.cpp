@@ -3,15 +3,15 @@
 #include "AddressInput.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
-#include "EngineCookieJar.h"
 #include "HarvestOutput.h"
+#include "HarvestProfile.h"
 #include "TWebBrowser.h"
+#include "WorkLimits.h"
 #include "tlinksys.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
-#include <QWebEngineProfile>
 
 #include <cstdio>
 
@@ -37,9 +37,6 @@ void quietEngineMessages(QtMsgType type, const QMessageLogContext& context, cons
     if (previousHandler)
         previousHandler(type, context, message);
 }
-
-// More pages at a time than this only costs memory: each is a renderer of its own.
-constexpr int MaxParallel = 32;
 
 // The value of an option given as "--name N" or "--name=N"; false (with a usage error written) when
 // it is missing.
@@ -75,29 +72,35 @@ QString unsizedNote(int count) {
 QString HarvestCommand::usage() {
     if (CommandLanguage::isJapanese())
         return QStringLiteral(
-            "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [--probe] [--largest]\n"
-            "                         [--min-width N] [--min-height N] [アドレス...]\n"
-            "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 件ずつ出力します。\n"
-            "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
-            "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
-            "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
-            "  --json          1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"）\n"
-            "  --parallel N    同時に N ページまで読み込む（1〜32、既定 4）\n"
-            "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
-            "  --probe         各画像の先頭だけを取得し、--json に \"width\"、\"height\"（ピクセル）、\n"
-            "                  \"bytes\"（ファイル全体の大きさ）、\"type\"（内容から読んだ MIME "
-            "タイプ）を加える。\n"
-            "                  読めなかった画像は \"probe_error\" に理由を示す（終了コードは変わらない）\n"
-            "  --largest       srcset・picture の組ごとに最大の候補だけを出力する（取得したときは\n"
-            "                  ピクセル数、ほかは w、次に x の記述子で比べる）\n"
-            "  --min-width N   幅が N ピクセル以上の画像だけを出力する（--probe を含む）\n"
-            "  --min-height N  高さが N ピクセル以上の画像だけを出力する（--probe を含む）。\n"
-            "                  大きさを読めなかった画像は除き、その数を標準エラーに出力する\n"
-            "--json の画像には、ページに書かれた \"set\"（同じ組の候補に共通の番号）、\"descriptor\"\n"
-            "（\"1280w\"、\"2x\"）、\"element_width\"、\"element_height\"（要素の width・height "
-            "属性）も付く。\n"
-            "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
-            "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
+                   "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [--probe] [--largest]\n"
+                   "                         [--min-width N] [--min-height N] [アドレス...]\n"
+                   "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
+                   "件ずつ出力します。\n"
+                   "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
+                   "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
+                   "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
+                   "  --json          1 行に 1 つの JSON "
+                   "オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"）\n"
+                   "  --parallel N    同時に N ページまで読み込む（1〜%1、既定 %2）\n"
+                   "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
+                   "  --probe         各画像の先頭だけを取得し、--json に "
+                   "\"width\"、\"height\"（ピクセル）、\n"
+                   "                  \"bytes\"（ファイル全体の大きさ）、\"type\"（内容から読んだ MIME "
+                   "タイプ）を加える。\n"
+                   "                  読めなかった画像は \"probe_error\" "
+                   "に理由を示す（終了コードは変わらない）\n"
+                   "  --largest       srcset・picture の組ごとに最大の候補だけを出力する（取得したときは\n"
+                   "                  ピクセル数、ほかは w、次に x の記述子で比べる）\n"
+                   "  --min-width N   幅が N ピクセル以上の画像だけを出力する（--probe を含む）\n"
+                   "  --min-height N  高さが N ピクセル以上の画像だけを出力する（--probe を含む）。\n"
+                   "                  大きさを読めなかった画像は除き、その数を標準エラーに出力する\n"
+                   "--json の画像には、ページに書かれた \"set\"（同じ組の候補に共通の番号）、\"descriptor\"\n"
+                   "（\"1280w\"、\"2x\"）、\"element_width\"、\"element_height\"（要素の width・height "
+                   "属性）も付く。\n"
+                   "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
+                   "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。")
+            .arg(WorkLimits::MostPagesAtOnce)
+            .arg(WorkLimits::DefaultPagesAtOnce);
     return QStringLiteral(
                "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [--probe] [--largest]\n"
                "                        [--min-width N] [--min-height N] [ADDRESS...]\n"
@@ -125,8 +128,8 @@ QString HarvestCommand::usage() {
                "\"element_width\", \"element_height\" (its element's width and height attributes).\n"
                "Failures go to standard error (address, a tab, the reason).\n"
                "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.")
-        .arg(MaxParallel)
-        .arg(tlinksys::defaultParallel());
+        .arg(WorkLimits::MostPagesAtOnce)
+        .arg(WorkLimits::DefaultPagesAtOnce);
 }
 
 int HarvestCommand::run(const QStringList& arguments) {
@@ -165,9 +168,9 @@ int HarvestCommand::run(const QStringList& arguments) {
                 return usageError(QStringLiteral("--parallel needs a number"));
             bool ok = false;
             parallel = value.toInt(&ok);
-            if (!ok || parallel < 1 || parallel > MaxParallel)
+            if (!ok || parallel < 1 || parallel > WorkLimits::MostPagesAtOnce)
                 return usageError(QStringLiteral("--parallel takes a number from 1 to %1, not \"%2\"")
-                                      .arg(MaxParallel)
+                                      .arg(WorkLimits::MostPagesAtOnce)
                                       .arg(value));
         } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             writeOut(stdout, usage());
@@ -193,22 +196,15 @@ int HarvestCommand::run(const QStringList& arguments) {
         ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
     } restoreHandler;
 
-    // One private profile (no storage name: off the record) for all the hidden pages.
-    QWebEngineProfile profile;
-    // A small cache: the style sheets and scripts that pages of one site share, not every response
-    // of a long list (the engine's default would take up to 50 MB).
-    profile.setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    profile.setHttpCacheMaximumSize(8 << 20);
-    profile.setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    profile.setSpellCheckEnabled(false);
-    tlinksys harvester(tlinksys::browsersOn(&profile), parallel);
+    // One identity for all the hidden pages: the window's, and that of `nepirika download`.
+    HarvestProfile identity;
+    tlinksys harvester(tlinksys::browsersOn(identity.profile()), parallel);
     harvester.setNoScripts(noScripts);
 
     // Probes present the identity of the pages' browser: its user agent and cookies.
-    EngineCookieJar cookies(&profile);
-    output.network.userAgent = profile.httpUserAgent().toUtf8();
-    output.network.cookieJar = &cookies;
-    output.network.parallel = DownloadOptions::MaxParallel;
+    output.network.userAgent = identity.userAgent();
+    output.network.cookieJar = identity.cookieJar();
+    output.network.parallel = WorkLimits::MostTransfersAtOnce;
     HarvestOutput printer(
         output, [](const QString& line) { writeOut(stdout, line, false); }, []() { std::fflush(stdout); });
     qsizetype printed = 0;

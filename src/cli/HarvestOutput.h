@@ -43,14 +43,14 @@ Q_SIGNALS:
 
 private:
     struct Page {
+        // With the probes' facts written in as they come.
         QList<tURLData> records;
-        QList<ImageProbeResult> facts;
         int waiting = 0;
+        bool probed = false;
     };
 
     void flush();
     void printPage(const Page& page);
-    QString line(const tURLData& record, const ImageProbeResult* facts) const;
 
     Options m_options;
     Print m_print;

@@ -323,6 +323,11 @@ QString fromContentDisposition(const QByteArray& header) {
         const qsizetype equals = header.indexOf('=', pos);
         if (equals < 0)
             break;
+        // A parameter without a value ("attachment; foo; filename=...") ends at its ";".
+        if (const qsizetype next = header.indexOf(';', pos); next >= 0 && next < equals) {
+            pos = next;
+            continue;
+        }
         const QByteArray key = header.mid(pos, equals - pos).trimmed().toLower();
         pos = equals + 1;
         const QByteArray value = parameterValue(header, &pos);
@@ -352,7 +357,8 @@ QString withTypeExtension(const QString& name, const QString& contentType) {
     const QMimeType mime = database.mimeTypeForName(type);
     if (!mime.isValid() || mime.preferredSuffix().isEmpty())
         return name;
-    return shortened(name + u'.' + mime.preferredSuffix());
+    // Cleaned again: shortening to make room for the extension can leave a device name behind.
+    return cleaned(name + u'.' + mime.preferredSuffix());
 }
 
 bool isPlainName(const QString& name) {

@@ -26,6 +26,14 @@ public:
     QString Descriptor;
     qint32 ElementWidth = -1;
     qint32 ElementHeight = -1;
+    // What an image's first bytes said once it was probed: its size in pixels (-1: not read), the
+    // whole file's size in bytes (-1: not known), the MIME type read from its content (empty: none
+    // read), and why any of them is missing (empty: nothing is, or it was not probed).
+    qint64 Width = -1;
+    qint64 Height = -1;
+    qint64 Bytes = -1;
+    QString Type;
+    QString ProbeError;
 
     static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source,
                          const QString& via = {});

@@ -2,19 +2,16 @@
 
 #include "AddressInput.h"
 #include "BatchCookieJar.h"
+#include "CurlSession.h"
 #include "DataUrl.h"
 #include "NetworkErrorText.h"
 #include "RangedFetch.h"
 
-#include <QNetworkAccessManager>
 #include <QTimer>
 
 #include <algorithm>
 
 namespace {
-
-// The connections Qt opens to one host for one network access manager.
-constexpr int ConnectionsPerManager = 6;
 
 QUrl addressOf(const ImageProbeItem& item) {
     const QUrl url = AddressInput::toUrl(item.url);
@@ -26,25 +23,26 @@ QUrl addressOf(const ImageProbeItem& item) {
 ImageProbe::ImageProbe(const DownloadOptions& options, QObject* parent)
     : QObject(parent)
     , m_options(options) {
-    m_options.parallel = std::clamp(m_options.parallel, 1, DownloadOptions::MaxParallel);
-    m_options.maxPerHost = std::clamp(m_options.maxPerHost, 1, ConnectionsPerManager);
-    m_options.retries = std::max(0, m_options.retries);
-    // The download layer's network set-up: the browser's cookies beside those of the probe's own
-    // responses, and HSTS kept.
-    m_network = new QNetworkAccessManager(this);
-    auto* jar = new BatchCookieJar(m_options.cookieJar, this);
-    m_network->setCookieJar(jar);
-    jar->setParent(this);
-    m_network->setStrictTransportSecurityEnabled(true);
+    // The limits of a download batch.
+    m_options.parallel = std::clamp(m_options.parallel, 1, WorkLimits::MostTransfersAtOnce);
+    m_options.maxPerHost = std::clamp(m_options.maxPerHost, 1, WorkLimits::MostTransfersAtOnce);
+    m_options.retries = std::clamp(m_options.retries, 0, WorkLimits::MostRetries);
+    // A download batch's set-up: the browser's cookies beside those of the probes' own responses,
+    // one session for connections, DNS answers, TLS sessions and HSTS.
+    m_cookies = new BatchCookieJar(m_options.cookieJar, this);
+    m_session = new CurlSession;
 }
 
 ImageProbe::~ImageProbe() {
     const auto running = m_running;
     m_running.clear();
     for (const Running& r : running) {
+        if (!r.fetch)
+            continue;
         r.fetch->disconnect(this);
         delete r.fetch;
     }
+    m_session->dispose();
 }
 
 int ImageProbe::add(const ImageProbeItem& item) {
@@ -125,7 +123,7 @@ void ImageProbe::launch(int index) {
 
 void ImageProbe::fetch(int index, qint64 rangeBytes, qint64 maxBytes) {
     Running& r = m_running[index];
-    r.fetch = new RangedFetch(m_network, m_options, this);
+    r.fetch = new RangedFetch(m_session, m_cookies, m_options, this);
     connect(r.fetch, &RangedFetch::finished, this, [this, index](const RangedFetchResult& f) {
         onFetched(index, f.ok, f.message, f.body, f.totalBytes, f.complete, f.partial, f.bytesMoved);
     });
@@ -174,4 +172,12 @@ void ImageProbe::onFetched(int index, bool ok, const QString& message, const QBy
 void ImageProbe::report(int index, const ImageProbeResult& result) {
     ++m_reported;
     Q_EMIT probed(index, result);
+}
+
+void ImageProbeResult::recordIn(tURLData& record) const {
+    record.Width = facts.hasSize() ? facts.width : -1;
+    record.Height = facts.hasSize() ? facts.height : -1;
+    record.Bytes = bytes;
+    record.Type = facts.isImage() ? facts.mimeType : QString();
+    record.ProbeError = problem;
 }

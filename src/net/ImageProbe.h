@@ -2,6 +2,7 @@
 
 #include "DownloadTypes.h"
 #include "ImageFacts.h"
+#include "tURLData.h"
 
 #include <QHash>
 #include <QList>
@@ -11,7 +12,8 @@
 
 #include <deque>
 
-class QNetworkAccessManager;
+class BatchCookieJar;
+class CurlSession;
 class RangedFetch;
 
 // One image to look at: its address and the page it was found on (sent as Referer).
@@ -30,13 +32,17 @@ struct ImageProbeResult {
     QString problem;
     // Body bytes received for this image.
     qint64 bytesMoved = 0;
+
+    // Writes these facts into the image's record (its Width, Height, Bytes, Type and ProbeError).
+    void recordIn(tURLData& record) const;
 };
 
 // Reads the facts of images from their first bytes, several at once, without blocking the thread's
 // event loop: each is asked for its first HeadBytes as a byte range, and for more, up to MaxBytes
 // in all, only when its header runs on (a JPEG with a long Exif segment); a server that sends the
-// whole file is read only as far as the header. Connections follow the download layer's rules (see
-// RangedFetch) and its limits: at most maxPerHost at a time to one host, parallel in all.
+// whole file is read only as far as the header. Requests go through the downloads' HTTP client and
+// rules (see RangedFetch), on one CurlSession that shares connections between the probes, and within
+// the downloads' limits: at most maxPerHost at a time to one host, parallel in all.
 // data: addresses are read without a fetch. Items may be added while others run.
 class ImageProbe : public QObject {
     Q_OBJECT
@@ -72,7 +78,8 @@ private:
     void report(int index, const ImageProbeResult& result);
 
     DownloadOptions m_options;
-    QNetworkAccessManager* m_network = nullptr;
+    CurlSession* m_session = nullptr;
+    BatchCookieJar* m_cookies = nullptr;
     QList<ImageProbeItem> m_items;
     // Each item's address, and its host as a number (an index into m_perHost).
     QList<QUrl> m_urls;

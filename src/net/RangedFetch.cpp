@@ -1,34 +1,30 @@
 #include "RangedFetch.h"
 
+#include "AddressSchemes.h"
 #include "ContentDecoder.h"
+#include "CurlSession.h"
 #include "DownloadTransfer.h"
+#include "HttpFetch.h"
+#include "HttpHeaderValues.h"
 #include "NetworkErrorText.h"
-#include "RefererPolicy.h"
 #include "TransferRules.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QDateTime>
+#include <QNetworkCookieJar>
 #include <QTimer>
 
 #include <algorithm>
 #include <limits>
 
-namespace {
-
-// What Qt may hold of a body before it is read: little more than what is wanted, so that a server
-// sending a whole large file is not drained into memory before the connection is let go.
-constexpr qint64 ReadBufferBytes = 64 * 1024;
-
-} // namespace
-
-RangedFetch::RangedFetch(QNetworkAccessManager* network, const DownloadOptions& options, QObject* parent)
+RangedFetch::RangedFetch(CurlSession* session, QNetworkCookieJar* cookies, const DownloadOptions& options,
+                         QObject* parent)
     : QObject(parent)
-    , m_network(network)
+    , m_session(session)
+    , m_cookies(cookies)
     , m_options(options) {}
 
 RangedFetch::~RangedFetch() {
-    dropReply();
+    dropFetch();
 }
 
 void RangedFetch::start(const RangedFetchRequest& request, Enough enough) {
@@ -38,7 +34,7 @@ void RangedFetch::start(const RangedFetchRequest& request, Enough enough) {
     QTimer::singleShot(0, this, [this] {
         if (m_finished)
             return;
-        if (!TransferRules::isHttp(m_current) || m_current.host().isEmpty()) {
+        if (!AddressSchemes::isWeb(m_current) || m_current.host().isEmpty()) {
             m_result.message = m_current.isValid() && !m_current.scheme().isEmpty()
                                    ? NetworkErrorText::unsupportedScheme(m_current.scheme().toLower())
                                    : NetworkErrorText::invalidAddress(m_current.toString());
@@ -58,7 +54,7 @@ void RangedFetch::cancel() {
 }
 
 void RangedFetch::send() {
-    if (!m_network) {
+    if (!m_session) {
         cancel();
         return;
     }
@@ -69,22 +65,21 @@ void RangedFetch::send() {
     const qint64 moved = m_result.bytesMoved;
     m_result = {};
     m_result.bytesMoved = moved;
-    QNetworkRequest request(m_current);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    request.setRawHeader("Accept-Encoding", "identity");
-    if (m_options.inactivityTimeoutMs > 0)
-        request.setTransferTimeout(m_options.inactivityTimeoutMs);
-    if (!m_options.userAgent.isEmpty())
-        request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(m_options.userAgent));
-    const QByteArray referer = RefererPolicy::refererFor(QUrl(m_request.referer), m_current);
-    if (!referer.isEmpty())
-        request.setRawHeader("Referer", referer);
+    HttpRequest request;
+    request.url = m_current;
+    request.page = QUrl(m_request.referer);
+    request.userAgent = m_options.userAgent;
+    request.cookies = m_cookies;
+    request.inactivityTimeoutMs = m_options.inactivityTimeoutMs;
+    request.pieceBytes = PieceBytes;
     if (m_request.rangeBytes > 0)
-        request.setRawHeader("Range", "bytes=0-" + QByteArray::number(m_request.rangeBytes - 1));
-    m_reply = m_network->get(request);
-    m_reply->setReadBufferSize(ReadBufferBytes);
-    connect(m_reply, &QNetworkReply::readyRead, this, &RangedFetch::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &RangedFetch::onReplyFinished);
+        request.headers.append(
+            qMakePair(QByteArray("Range"), "bytes=0-" + QByteArray::number(m_request.rangeBytes - 1)));
+    m_fetch = new HttpFetch(m_session, request, this);
+    connect(m_fetch, &HttpFetch::headersReceived, this, &RangedFetch::onHeaders);
+    connect(m_fetch, &HttpFetch::bodyData, this, &RangedFetch::onBody);
+    connect(m_fetch, &HttpFetch::finished, this, &RangedFetch::onFetchFinished);
+    m_fetch->start();
 }
 
 // Decides once per response whether its body is the file's start. False when the fetch has ended.
@@ -92,15 +87,15 @@ bool RangedFetch::checkResponse() {
     if (m_statusChecked)
         return true;
     m_statusChecked = true;
-    QNetworkReply* reply = m_reply;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
     m_result.httpStatus = status;
     if (TransferRules::isRedirectStatus(status) || status >= 400 ||
         reply->error() != QNetworkReply::NoError) {
         m_skipBody = true;
         return true;
     }
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
+    const QByteArray encoding = reply->header("Content-Encoding").trimmed().toLower();
     if (!encoding.isEmpty() && encoding != "identity") {
         m_decoder = ContentDecoder::create(encoding);
         if (!m_decoder) {
@@ -110,25 +105,23 @@ bool RangedFetch::checkResponse() {
         }
     }
     if (status == 206) {
-        qint64 first = -1;
-        qint64 total = -1;
-        const QByteArray range = reply->rawHeader("Content-Range");
+        const QByteArray range = reply->header("Content-Range");
         if (m_request.rangeBytes <= 0) {
             m_result.message = NetworkErrorText::unaskedPartialContent();
             finish();
             return false;
         }
-        if (!TransferRules::parseContentRange(range, &first, &total) || first != 0) {
+        HttpHeaderValues::ContentRange read;
+        if (!HttpHeaderValues::parseContentRange(range, &read) || read.first != 0) {
             m_result.message = NetworkErrorText::badContentRange(range);
             finish();
             return false;
         }
         m_result.partial = true;
         // The size of the file as stored: with a content encoding the range counts encoded bytes.
-        m_result.totalBytes = m_decoder ? -1 : total;
+        m_result.totalBytes = m_decoder ? -1 : read.total;
     } else if (status == 200 || status == 203) {
-        const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-        m_result.totalBytes = declared.isValid() && !m_decoder ? declared.toLongLong() : -1;
+        m_result.totalBytes = m_decoder ? -1 : reply->declaredLength();
     } else {
         m_result.message = status >= 300 && status < 400 ? NetworkErrorText::redirectWithoutTarget(status)
                                                          : NetworkErrorText::noFileInResponse(status);
@@ -138,36 +131,30 @@ bool RangedFetch::checkResponse() {
     return true;
 }
 
-void RangedFetch::onReadyRead() {
-    if (!m_reply || m_finished || !checkResponse())
+void RangedFetch::onHeaders() {
+    if (m_fetch && !m_finished)
+        checkResponse();
+}
+
+void RangedFetch::onBody(const char* data, qint64 size) {
+    if (!m_fetch || m_finished || !checkResponse() || m_skipBody)
         return;
-    if (m_skipBody) {
-        m_reply->skip(m_reply->bytesAvailable());
+    // What the server sends past maxBytes is not kept.
+    const qint64 room = std::max<qint64>(0, m_request.maxBytes - m_responseBytes);
+    m_result.bytesMoved += size;
+    if (!take(data, std::min(size, room)))
+        return;
+    if (m_enough && m_enough(m_result.body)) {
+        succeed(m_result.totalBytes >= 0 && m_result.body.size() >= m_result.totalBytes);
         return;
     }
-    char buffer[16 * 1024];
-    while (m_reply && !m_finished && m_reply->bytesAvailable() > 0) {
-        const qint64 room = std::max<qint64>(1, m_request.maxBytes - m_responseBytes);
-        const qint64 n = m_reply->read(buffer, std::min<qint64>(sizeof buffer, room));
-        if (n <= 0)
-            break;
-        if (!take(buffer, n))
-            return;
-        if (m_enough && m_enough(m_result.body)) {
-            succeed(m_result.totalBytes >= 0 && m_result.body.size() >= m_result.totalBytes);
-            return;
-        }
-        if (m_responseBytes >= m_request.maxBytes) {
-            succeed(false);
-            return;
-        }
-    }
+    if (m_responseBytes >= m_request.maxBytes)
+        succeed(false);
 }
 
 // Adds bytes as sent to the body; false when the fetch has ended.
 bool RangedFetch::take(const char* data, qint64 size) {
     m_responseBytes += size;
-    m_result.bytesMoved += size;
     if (!m_decoder) {
         m_result.body.append(data, size);
         return true;
@@ -187,14 +174,15 @@ bool RangedFetch::take(const char* data, qint64 size) {
     return decoded;
 }
 
-void RangedFetch::onReplyFinished() {
-    if (!m_reply || m_finished || !checkResponse())
+void RangedFetch::onFetchFinished() {
+    if (!m_fetch || m_finished)
         return;
-    QNetworkReply* reply = m_reply;
-    const int status = m_result.httpStatus;
-    if (reply->error() == QNetworkReply::NoError && TransferRules::isRedirectStatus(status)) {
-        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        dropReply();
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
+    const bool broken = reply->error() != QNetworkReply::NoError;
+    if (!broken && TransferRules::isRedirectStatus(status)) {
+        const QUrl location(QString::fromUtf8(reply->header("Location")));
+        dropFetch();
         if (!location.isValid() || location.isEmpty()) {
             m_result.message = NetworkErrorText::redirectWithoutTarget(status);
             finish();
@@ -213,26 +201,24 @@ void RangedFetch::onReplyFinished() {
         return;
     }
     // An empty file has no range to give: it is asked for whole.
-    if (status == 416 && m_request.rangeBytes > 0) {
-        dropReply();
+    if (!broken && status == 416 && m_request.rangeBytes > 0) {
+        dropFetch();
         m_request.rangeBytes = 0;
         send();
         return;
     }
-    if (reply->error() != QNetworkReply::NoError || status >= 400) {
-        retryOrFail(NetworkErrorText::forReply(reply), TransferRules::isTransient(reply->error(), status),
-                    TransferRules::retryAfterSeconds(reply));
+    if (!broken && !checkResponse())
+        return;
+    if (broken || status >= 400) {
+        const QString message = status >= 400
+                                    ? NetworkErrorText::forHttpStatus(status, reply->reasonPhrase())
+                                    : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
+        retryOrFail(message, TransferRules::isTransient(reply->error(), status),
+                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                        QDateTime::currentDateTimeUtc()));
         return;
     }
-    onReadyRead();
-    if (m_finished)
-        return;
-    // Qt takes a connection closed before the declared length for the end of the body.
-    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (declared.isValid() && m_responseBytes != declared.toLongLong()) {
-        retryOrFail(NetworkErrorText::bodyCutShort(m_responseBytes, declared.toLongLong()), true);
-        return;
-    }
+    // libcurl reports a body cut short itself; a decoder knows whether its stream ended.
     if (m_decoder && !m_decoder->isComplete()) {
         retryOrFail(NetworkErrorText::compressedBodyCutShort(), true);
         return;
@@ -242,7 +228,7 @@ void RangedFetch::onReplyFinished() {
 }
 
 void RangedFetch::retryOrFail(const QString& message, bool transient, qint64 retryAfter) {
-    dropReply();
+    dropFetch();
     if (!transient || m_retriesDone >= m_options.retries) {
         m_result.message = message;
         finish();
@@ -253,8 +239,7 @@ void RangedFetch::retryOrFail(const QString& message, bool transient, qint64 ret
         finish();
         return;
     }
-    const qint64 waitMs =
-        retryAfter >= 0 ? retryAfter * 1000 : qint64(m_options.retryDelayMs) << std::min(m_retriesDone, 16);
+    const qint64 waitMs = TransferRules::retryWaitMs(retryAfter, m_options.retryDelayMs, m_retriesDone);
     ++m_retriesDone;
     if (!m_retryTimer) {
         m_retryTimer = new QTimer(this);
@@ -280,19 +265,21 @@ void RangedFetch::finish() {
     if (m_finished)
         return;
     m_finished = true;
-    dropReply();
+    dropFetch();
     if (m_retryTimer)
         m_retryTimer->stop();
-    Q_EMIT finished(m_result);
+    // Told from the event loop: the end may come from inside libcurl (a body read far enough),
+    // where no request may be started, and the caller may want to ask for more at once.
+    QTimer::singleShot(0, this, [this] { Q_EMIT finished(m_result); });
 }
 
-void RangedFetch::dropReply() {
-    if (!m_reply)
+void RangedFetch::dropFetch() {
+    if (!m_fetch)
         return;
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    HttpFetch* fetch = m_fetch;
+    m_fetch = nullptr;
+    fetch->disconnect(this);
+    fetch->abort();
+    // It may be in the middle of one of its signals.
+    fetch->deleteLater();
 }

@@ -11,8 +11,9 @@
 #include <memory>
 
 class ContentDecoder;
-class QNetworkAccessManager;
-class QNetworkReply;
+class CurlSession;
+class HttpFetch;
+class QNetworkCookieJar;
 class QTimer;
 
 // The start of one file, asked for as a byte range.
@@ -44,17 +45,22 @@ struct RangedFetchResult {
     qint64 bytesMoved = 0;
 };
 
-// One ranged GET through the download layer's network access, with its rules: the batch's cookies
-// and user agent, Referer as browsers send it, redirects followed by hand (never from https to
-// http), transient failures retried with growing waits. Reads until enough() says so, or maxBytes,
-// or the end of the file, then lets the connection go. Ends with exactly one finished().
+// One ranged GET through the downloads' HTTP client (HttpFetch on the caller's CurlSession) and
+// with their rules (TransferRules): the cookies and user agent of the downloads, Referer as browsers
+// send it, redirects followed by hand (never from https to http), transient failures retried with
+// growing waits. Reads until enough() says so, or maxBytes, or the end of the file, then lets the
+// connection go. Ends with exactly one finished(), from the event loop.
 class RangedFetch : public QObject {
     Q_OBJECT
 public:
     // Whether the bytes so far answer the caller's question; reading stops once they do.
     using Enough = std::function<bool(const QByteArray& body)>;
+    // The pieces in which the body is taken off the connection: the most read past what is needed.
+    static constexpr int PieceBytes = 16 * 1024;
 
-    RangedFetch(QNetworkAccessManager* network, const DownloadOptions& options, QObject* parent = nullptr);
+    // Requests go through session with the cookies of cookies (may be null).
+    RangedFetch(CurlSession* session, QNetworkCookieJar* cookies, const DownloadOptions& options,
+                QObject* parent = nullptr);
     ~RangedFetch() override;
 
     // Starts the fetch; everything is reported later, from the event loop.
@@ -66,21 +72,23 @@ Q_SIGNALS:
 
 private:
     void send();
-    void onReadyRead();
-    void onReplyFinished();
+    void onHeaders();
+    void onBody(const char* data, qint64 size);
+    void onFetchFinished();
     bool checkResponse();
     bool take(const char* data, qint64 size);
     void retryOrFail(const QString& message, bool transient, qint64 retryAfter = -1);
     void succeed(bool complete);
     void finish();
-    void dropReply();
+    void dropFetch();
 
-    QPointer<QNetworkAccessManager> m_network;
+    QPointer<CurlSession> m_session;
+    QPointer<QNetworkCookieJar> m_cookies;
     DownloadOptions m_options;
     RangedFetchRequest m_request;
     Enough m_enough;
     QUrl m_current;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<HttpFetch> m_fetch;
     std::unique_ptr<ContentDecoder> m_decoder;
     QTimer* m_retryTimer = nullptr;
     RangedFetchResult m_result;

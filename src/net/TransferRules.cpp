@@ -1,15 +1,11 @@
 #include "TransferRules.h"
 
+#include "AddressSchemes.h"
 #include "NetworkErrorText.h"
 
-#include <QDateTime>
+#include <algorithm>
 
 namespace TransferRules {
-
-bool isHttp(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
 
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -45,48 +41,18 @@ bool isTransient(QNetworkReply::NetworkError error, int status) {
     }
 }
 
-qint64 retryAfterSeconds(const QNetworkReply* reply) {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qint64>(0, seconds);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
-        return -1;
-    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().secsTo(when));
-}
-
-bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray range = text.mid(6).trimmed();
-    const qsizetype dash = range.indexOf('-');
-    const qsizetype slash = range.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool ok = false;
-    *first = range.left(dash).toLongLong(&ok);
-    if (!ok)
-        return false;
-    const QByteArray whole = range.mid(slash + 1);
-    if (whole == "*") {
-        *total = -1;
-        return true;
-    }
-    *total = whole.toLongLong(&ok);
-    return ok;
-}
-
 QString refusedRedirect(const QUrl& current, const QUrl& target) {
-    if (!isHttp(target) || target.host().isEmpty())
+    if (!AddressSchemes::isWeb(target) || target.host().isEmpty())
         return NetworkErrorText::redirectToUnsupportedScheme(target);
-    if (current.scheme().toLower() == u"https" && target.scheme().toLower() == u"http")
+    if (AddressSchemes::isDowngrade(current, target))
         return NetworkErrorText::insecureRedirect(target);
     return {};
+}
+
+qint64 retryWaitMs(qint64 retryAfterSeconds, int firstDelayMs, int triesMade) {
+    if (retryAfterSeconds >= 0)
+        return retryAfterSeconds * 1000;
+    return qint64(std::max(0, firstDelayMs)) << std::clamp(triesMade, 0, 16);
 }
 
 } // namespace TransferRules

@@ -115,16 +115,20 @@ void TestDownloadCli::harvestJsonLinesFromStandardInput() {
     QTemporaryDir work;
     const QString a = m_server.urlText(QStringLiteral("/pics/a.jpg"));
     const QString page = m_server.urlText(QStringLiteral("/gallery.html"));
-    // What `nepirika harvest --json` prints: the url is fetched, with its source page as Referer.
-    const QByteArray input =
-        "{\"kind\":\"image\",\"url\":\"" + a.toUtf8() + "\",\"source\":\"" + page.toUtf8() + "\"}\n";
+    const QString b = m_server.urlText(QStringLiteral("/other/a.jpg"));
+    // What `nepirika harvest --json` prints: the url is fetched, with its source page as Referer;
+    // and what plain `nepirika harvest` prints: the address after the kind, which names no page.
+    const QByteArray input = "{\"kind\":\"image\",\"url\":\"" + a.toUtf8() + "\",\"source\":\"" +
+                             page.toUtf8() + "\"}\nimage\t" + b.toUtf8() + "\n";
     m_server.clearLog();
     const Outcome outcome = run({}, work.path(), input);
     QCOMPARE(outcome.exitCode, 0);
-    QCOMPARE(outcome.lines, QStringList{QStringLiteral("ok\t%1\tDL/a.jpg").arg(a)});
+    QCOMPARE(outcome.lines, (QStringList{QStringLiteral("ok\t%1\tDL/a.jpg").arg(a),
+                                         QStringLiteral("ok\t%1\tDL/a (2).jpg").arg(b)}));
     const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/pics/a.jpg"));
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.first().header("referer"), page.toUtf8());
+    QCOMPARE(m_server.requestsFor(QStringLiteral("/other/a.jpg")).value(0).header("referer"), QByteArray());
 }
 
 void TestDownloadCli::usageErrors_data() {

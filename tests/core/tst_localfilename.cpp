@@ -282,6 +282,8 @@ void TestLocalFileName::contentDisposition_data() {
     QTest::newRow("hidden name") << QByteArray("attachment; filename=\".bashrc\"") << "bashrc";
     QTest::newRow("device name") << QByteArray("attachment; filename=\"nul.txt\"") << "_nul.txt";
     QTest::newRow("override") << QByteArray("attachment; filename*=UTF-8''a%E2%80%AEgpj.exe") << "a_gpj.exe";
+    QTest::newRow("parameter without a value before the name")
+        << QByteArray("attachment; foo; filename=\"x.pdf\"") << "x.pdf";
     QTest::newRow("only dots") << QByteArray("attachment; filename=\"..\"") << "";
     QTest::newRow("no file name") << QByteArray("inline") << "";
     QTest::newRow("empty") << QByteArray() << "";
@@ -322,6 +324,10 @@ void TestLocalFileName::typeExtension_data() {
                              << "x";
     QTest::newRow("long name kept within limit")
         << QString(255, u'a') << "image/gif" << QString(251, u'a') + ".gif";
+    QTest::newRow("device name left by making room for the extension")
+        << "COM1" + QString(250, u' ') + "x"
+        << "image/jpeg"
+        << "_COM1" + QString(246, u' ') + ".jpg";
 }
 
 void TestLocalFileName::typeExtension() {
