@@ -30,6 +30,7 @@ QString recordLine(const tURLData& record, bool json) {
     o.insert(QStringLiteral("url"), record.URL);
     o.insert(QStringLiteral("source"), record.Source);
     o.insert(QStringLiteral("via"), record.Via);
+    o.insert(QStringLiteral("charset"), record.Charset);
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
@@ -68,7 +69,8 @@ QString HarvestCommand::usage() {
             "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
             "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
             "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
-            "  --json          1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"）\n"
+            "  --json          1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"、\n"
+            "                  \"charset\" 見つけたページの文字コード）\n"
             "  --parallel N    同時に N ページまで読み込む（1〜32、既定 4）\n"
             "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
             "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
@@ -81,7 +83,8 @@ QString HarvestCommand::usage() {
                "Each page's addresses are printed as soon as it and every page before it are done,\n"
                "in input order, the same whatever the number of pages loading at a time.\n"
                "  --json          one JSON object a line, with \"kind\", \"url\",\n"
-               "                  \"source\" and \"via\" (how it was found)\n"
+               "                  \"source\", \"via\" (how it was found) and \"charset\" (the\n"
+               "                  encoding of the page it was found on)\n"
                "  --parallel N    load up to N pages at a time (1 to %1; default %2)\n"
                "  --no-scripts    read each page as the server sent it: run none of its scripts and\n"
                "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"

@@ -66,6 +66,22 @@ bool toVias(const QJsonValue& codes, const QStringList& vias, qsizetype count, Q
     return true;
 }
 
+// The encoding of each of count addresses from runs of [count, charset, ...]; what the runs do not
+// cover is left empty.
+QStringList fromRuns(const QJsonValue& runs, qsizetype count) {
+    QStringList out;
+    out.reserve(count);
+    const QJsonArray list = runs.toArray();
+    for (qsizetype i = 0; i + 1 < list.size() && out.size() < count; i += 2) {
+        const QString charset = list.at(i + 1).toString();
+        for (qint64 n = qint64(list.at(i).toDouble()); n > 0 && out.size() < count; --n)
+            out.append(charset);
+    }
+    while (out.size() < count)
+        out.append(QString());
+    return out;
+}
+
 struct Collection {
     QPointer<QWebEnginePage> page;
     qint64 generation = -1;
@@ -165,6 +181,10 @@ AddressCollector::Answer AddressCollector::read(const QString& answer, qint64 ge
         !toVias(map.value(QStringLiteral("imageVias")), vias, a.images.size(), a.imageVias) ||
         !toVias(map.value(QStringLiteral("embedVias")), vias, a.embeds.size(), a.embedVias))
         return Answer::Unreadable;
+    const QJsonObject charsets = map.value(QStringLiteral("charsets")).toObject();
+    a.linkCharsets = fromRuns(charsets.value(QStringLiteral("links")), a.links.size());
+    a.imageCharsets = fromRuns(charsets.value(QStringLiteral("images")), a.images.size());
+    a.embedCharsets = fromRuns(charsets.value(QStringLiteral("embeds")), a.embeds.size());
     a.truncated = map.value(QStringLiteral("truncated")).toBool();
     a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == generation;
     addresses = std::move(a);

@@ -100,6 +100,27 @@
         return v === null || v === undefined ? '' : String(v);
     }
 
+    function charsetOf(doc) {
+        try {
+            return String(doc.characterSet || '');
+        } catch (x) {
+            return '';
+        }
+    }
+
+    // The encoding of the document that each address of a group was found in, as runs over the
+    // group: [count, charset, count, charset...]. Adds count addresses of charset.
+    function addRun(runs, count, charset) {
+        var n = runs.length;
+        if (count <= 0)
+            return runs;
+        if (n >= 2 && runs[n - 1] === charset)
+            runs[n - 2] += count;
+        else
+            runs.push(count, charset);
+        return runs;
+    }
+
     // One document's walk: links, images and embeds as flat lists of (address, via) pairs.
     function Scan(doc, limit, readySet) {
         this.doc = doc;
@@ -112,6 +133,7 @@
         this.embeds = [];
         this.frames = [];
         this.anchor = null;
+        this.charset = charsetOf(doc);
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
     }
@@ -348,8 +370,10 @@
 
     // The document's own findings, then each frame's in document order, up to the limit.
     Scan.prototype.merge = function (parts) {
-        var out = { links: this.links, images: this.images, embeds: this.embeds, full: this.full };
+        var out = { links: this.links, images: this.images, embeds: this.embeds, full: this.full, charsets: {} };
         var count = this.count, groups = ['links', 'images', 'embeds'];
+        for (var k = 0; k < groups.length; ++k)
+            out.charsets[groups[k]] = addRun([], out[groups[k]].length / 2, this.charset);
         for (var i = 0; i < parts.length; ++i) {
             var found = parts[i].found;
             if (!found || typeof found !== 'object')
@@ -360,7 +384,13 @@
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
                     continue;
+                var runs = found.charsets && Array.isArray(found.charsets[groups[g]]) ? found.charsets[groups[g]] : [];
+                var r = 0, runEnd = 0, charset = '';
                 for (var j = 0; j + 1 < from.length; j += 2) {
+                    for (; j / 2 >= runEnd && r + 1 < runs.length; r += 2) {
+                        runEnd += Number(runs[r]) || 0;
+                        charset = String(runs[r + 1]);
+                    }
                     if (typeof from[j] !== 'string' || typeof from[j + 1] !== 'string')
                         continue;
                     if (count >= this.limit) {
@@ -368,6 +398,7 @@
                         break;
                     }
                     to.push(from[j], parts[i].prefix + from[j + 1]);
+                    addRun(out.charsets[groups[g]], 1, charset);
                     ++count;
                 }
             }
@@ -448,6 +479,7 @@
             links: l.urls, linkVias: l.codes,
             images: im.urls, imageVias: im.codes,
             embeds: em.urls, embedVias: em.codes,
+            charsets: found.charsets || {},
             truncated: found.full === true
         });
     }
