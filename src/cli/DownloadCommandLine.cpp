@@ -217,9 +217,10 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     for (const QString& line : std::as_const(lines)) {
         DownloadItem item;
         item.url = line;
-        // A line of `nepirika harvest --json`: its address, found on its source page (sent as Referer).
+        // A line of `nepirika harvest --json`: its address, found on its source page (sent as Referer)
+        // in its encoding (which names the file when the address's bytes are no UTF-8).
         QString source;
-        if (AddressImport::parseJsonLine(line, &item.url, &source))
+        if (AddressImport::parseJsonLine(line, &item.url, &source, &item.charset))
             item.referer = source;
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
         item.address = AddressInput::toUrl(item.url);

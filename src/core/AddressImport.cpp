@@ -77,7 +77,7 @@ bool looksLikeHtml(const QByteArray& content, const QString& fileName) {
 
 } // namespace
 
-bool parseJsonLine(const QString& line, QString* url, QString* source) {
+bool parseJsonLine(const QString& line, QString* url, QString* source, QString* charset) {
     const QString trimmed = line.trimmed();
     if (!trimmed.startsWith(QLatin1Char('{')))
         return false;
@@ -90,6 +90,8 @@ bool parseJsonLine(const QString& line, QString* url, QString* source) {
     *url = o.value(QLatin1String("url")).toString();
     if (source)
         *source = o.value(QLatin1String("source")).toString();
+    if (charset)
+        *charset = o.value(QLatin1String("charset")).toString();
     return true;
 }
 

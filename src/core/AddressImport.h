@@ -32,8 +32,8 @@ QStringList fromHtml(const QString& html);
 // Shift_JIS.
 QString decode(const QByteArray& content);
 
-// One line of `nepirika harvest --json`: its "url" and "source". False when the line is not such an
-// object.
-bool parseJsonLine(const QString& line, QString* url, QString* source);
+// One line of `nepirika harvest --json`: its "url", "source" and "charset" (each pointer may be
+// null). False when the line is not such an object.
+bool parseJsonLine(const QString& line, QString* url, QString* source, QString* charset = nullptr);
 
 } // namespace AddressImport

@@ -26,6 +26,7 @@ Row rowFor(const tURLData& record) {
     row.address = record.URL;
     row.source = record.Source;
     // row.via: filled from the record once the harvester notes how each address was found.
+    row.charset = record.Charset;
     return row;
 }
 
@@ -61,6 +62,8 @@ QByteArray content(const QList<Row>& rows, Format format) {
             o.insert(QStringLiteral("source"), row.source);
             if (!row.via.isEmpty())
                 o.insert(QStringLiteral("via"), row.via);
+            if (!row.charset.isEmpty())
+                o.insert(QStringLiteral("charset"), row.charset);
             out += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
         }
         return out;

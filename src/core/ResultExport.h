@@ -14,10 +14,11 @@ enum class Format { Text, Csv, JsonLines };
 
 // One exported entry.
 struct Row {
-    QString kind;    // page, image, embed or script
-    QString address; // exact, as harvested
-    QString source;  // the page it was found on
-    QString via;     // how it was found; empty while the harvester does not say
+    QString kind;      // page, image, embed or script
+    QString address;   // exact, as harvested
+    QString source;    // the page it was found on
+    QString via;       // how it was found; empty while the harvester does not say
+    QString charset{}; // the encoding of the page it was found on (JSON lines only); may be empty
 };
 
 // The row of a record.

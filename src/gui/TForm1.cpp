@@ -10,6 +10,7 @@
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "InputBoxImport.h"
+#include "LocalFileName.h"
 #include "OuterGeometry.h"
 #include "ResultExport.h"
 #include "ResultListContextMenu.h"
@@ -329,13 +330,15 @@ QGroupBox* TForm1::buildResultBand(ResultList& list, const char* boxName, const 
     list.view->setUniformItemSizes(true);
     list.delegate = new ResultListDelegate(list.view);
     list.view->setItemDelegate(list.delegate);
-    // An entry's tooltip: how it was found, and on which page.
+    // An entry's tooltip: how it was found, on which page, and the name it is saved under (the
+    // entry itself shows the address as the address bar would, legacy bytes still encoded).
     list.delegate->setToolTips([this, &list](int row) {
         if (!m_harvester || row < 0 || row >= list.records.size())
             return QString();
         const tURLData& record = m_harvester->List.Items(list.records.at(row));
-        return tr("見つけた所: %1\nページ: %2")
-            .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source);
+        return tr("見つけた所: %1\nページ: %2\n保存名: %3")
+            .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source,
+                 LocalFileName(record.URL, record.Charset));
     });
     list.view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(list.view, 1);
@@ -583,7 +586,7 @@ void TForm1::appendEntries(ResultList& list, qsizetype from) {
         const tURLData& record = records[i];
         if (!ResultFilter::belongs(record, list.side))
             continue;
-        if (list.filtered && !ResultFilter::matches(record.URL, list.filterText))
+        if (list.filtered && !ResultFilter::matches(record.URL, list.filterText, record.Charset))
             continue;
         added.append(record.URL);
         positions.append(qsizetype(i));
@@ -689,8 +692,11 @@ void TForm1::download(const ResultList& list, const QLineEdit* folderBox) {
     for (int row : std::as_const(rows)) {
         DownloadRequestItem item;
         item.url = addresses.at(row);
-        if (m_harvester && row < list.records.size())
-            item.referer = m_harvester->List.Items(list.records.at(row)).Source;
+        if (m_harvester && row < list.records.size()) {
+            const tURLData& record = m_harvester->List.Items(list.records.at(row));
+            item.referer = record.Source;
+            item.charset = record.Charset;
+        }
         items.append(item);
     }
     DownloadCommand::start(this, items, folder, WB1, m_settings ? m_settings->downloadJobs() : 0);

@@ -169,7 +169,7 @@ void DownloadTransfer::saveDataAddress() {
         return;
     Q_EMIT received(content.size());
     if (m_wantedName.isEmpty()) {
-        m_wantedName = LocalFileName(m_item.url);
+        m_wantedName = LocalFileName(m_item.url, m_item.charset);
         Q_EMIT nameWanted(m_wantedName);
     }
     completeBody();
@@ -278,10 +278,11 @@ bool DownloadTransfer::checkResponse() {
 }
 
 void DownloadTransfer::decideName(const QNetworkReply* reply) {
-    QString name = LocalFileNames::fromContentDisposition(reply->rawHeader("Content-Disposition"));
-    if (name.isEmpty())
-        name = LocalFileName(m_item.url);
     const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+    QString name =
+        LocalFileNames::fromContentDisposition(reply->rawHeader("Content-Disposition"), type, m_item.charset);
+    if (name.isEmpty())
+        name = LocalFileName(m_item.url, m_item.charset);
     m_wantedName = LocalFileNames::withTypeExtension(name, type);
     Q_EMIT nameWanted(m_wantedName);
 }
