@@ -2,14 +2,6 @@
 
 #include <QTest>
 
-namespace {
-
-// 写真 in Shift_JIS, and in EUC-JP (whose bytes read as the half-width ｼﾌｿｿ in Shift_JIS).
-const QByteArray sjisPhoto("\x8e\xca\x90\x5e");
-const QByteArray eucPhoto("\xbc\xcc\xbf\xbf");
-
-} // namespace
-
 class TestLocalFileName : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -342,64 +334,54 @@ void TestLocalFileName::typeExtension() {
 }
 
 void TestLocalFileName::legacyNames_data() {
-    // An address (as harvested, percent-encoded) or else a Content-Disposition value with the bytes
-    // its server sent; the response's Content-Type, the encoding of the page it was found on.
+    // An address (as harvested) or else the bytes of a Content-Disposition value, the response's
+    // Content-Type and the encoding of the page it was found on. 写真 is 8E CA 90 5E in Shift_JIS and
+    // BC CC BF BF in EUC-JP, which is ｼﾌｿｿ in Shift_JIS.
     QTest::addColumn<QString>("url");
     QTest::addColumn<QByteArray>("header");
     QTest::addColumn<QString>("contentType");
     QTest::addColumn<QString>("page");
     QTest::addColumn<QString>("expected");
-    const QString sjis = QStringLiteral("Shift_JIS"), euc = QStringLiteral("EUC-JP");
-    const QString none;
-    const QString photo = QStringLiteral("http://h/%8E%CA%90%5E");
-    const QString eucBytes = QStringLiteral("http://h/%BC%CC%BF%BF");
-
-    QTest::newRow("Shift_JIS address, page unknown")
-        << photo + "2.jpg" << QByteArray() << none << none << QStringLiteral("写真2.jpg");
-    QTest::newRow("EUC-JP address, page unknown: kanji over half-width katakana")
-        << eucBytes + "6.jpg" << QByteArray() << none << none << QStringLiteral("写真6.jpg");
-    QTest::newRow("the same bytes on a Shift_JIS page")
-        << eucBytes + "6.jpg" << QByteArray() << none << sjis << QStringLiteral("ｼﾌｿｿ6.jpg");
-    QTest::newRow("Shift_JIS address on a page that names no encoding")
-        << photo + "2.jpg" << QByteArray() << none << QStringLiteral("windows-1252")
-        << QStringLiteral("写真2.jpg");
-    QTest::newRow("Latin-1 address on a page that names no encoding")
-        << "http://h/caf%E9.jpg" << QByteArray() << none << QStringLiteral("windows-1252")
-        << QStringLiteral("café.jpg");
-    QTest::newRow("Latin-1 address, page unknown: stays encoded")
-        << "http://h/caf%E9.jpg" << QByteArray() << none << none << "caf%E9.jpg";
-    QTest::newRow("bytes nothing reads stay encoded")
-        << "http://h/%FF%FE.jpg" << QByteArray() << none << euc << "%FF%FE.jpg";
-    QTest::newRow("a 5C trail byte is no backslash")
-        << "http://h/%95%5C.txt" << QByteArray() << none << sjis << QStringLiteral("表.txt");
-    QTest::newRow("a backslash of its own keeps the name encoded")
-        << "http://h/%8E%CA%5C.jpg" << QByteArray() << none << sjis << "%8E%CA%5C.jpg";
-    QTest::newRow("name rules after decoding")
-        << photo + "%3F%81%40.jpg.." << QByteArray() << none << sjis << QStringLiteral("写真_　.jpg");
-    QTest::newRow("a long decoded name is shortened")
-        << "http://h/" + QString(QStringLiteral("%8E%CA")).repeated(100) + ".jpg" << QByteArray() << none
-        << none << QString(QStringLiteral("写")).repeated(83) + QStringLiteral(".jpg");
-
-    const QByteArray attachment("attachment; filename=\"");
-    QTest::newRow("Shift_JIS header, nothing named")
-        << QString() << attachment + sjisPhoto + "3.jpg\"" << none << none << QStringLiteral("写真3.jpg");
-    QTest::newRow("EUC-JP header, nothing named")
-        << QString() << attachment + eucPhoto + "5.jpg\"" << none << none << QStringLiteral("写真5.jpg");
-    QTest::newRow("the page's encoding reads the header")
-        << QString() << attachment + eucPhoto + "5.jpg\"" << none << sjis << QStringLiteral("ｼﾌｿｿ5.jpg");
-    QTest::newRow("the response's charset before the page's")
-        << QString() << attachment + eucPhoto + "5.jpg\""
-        << "application/octet-stream; charset=\"EUC-JP\"" << sjis << QStringLiteral("写真5.jpg");
-    QTest::newRow("a response in Latin-1 with a Shift_JIS name")
-        << QString() << attachment + sjisPhoto + "3.jpg\""
-        << "text/plain; charset=ISO-8859-1" << none << QStringLiteral("写真3.jpg");
-    QTest::newRow("a 5C trail byte in the header is no path")
-        << QString() << QByteArray("attachment; filename=\x95\x5c.txt") << none << none
-        << QStringLiteral("表.txt");
-    QTest::newRow("cut UTF-8 is neither Shift_JIS nor Latin-1: the address names the file")
-        << QString() << attachment + "\xe6\x97.txt\"" << none << none << QString();
-    QTest::newRow("Latin-1 header") << QString() << attachment + "caf\xe9.pdf\"" << none << none
-                                    << QStringLiteral("café.pdf");
+    const auto address = [](const char* row, const char* url, const char* page, const QString& expected) {
+        QTest::newRow(row) << QString::fromLatin1(url) << QByteArray() << QString() << page << expected;
+    };
+    const auto header = [](const char* row, const char* name, const char* contentType, const char* page,
+                           const QString& expected) {
+        QTest::newRow(row) << QString() << "attachment; filename=" + QByteArray(name) << contentType << page
+                           << expected;
+    };
+    address("Shift_JIS, page unknown", "http://h/%8E%CA%90%5E2.jpg", "", QStringLiteral("写真2.jpg"));
+    address("EUC-JP, page unknown: kanji before half-width katakana", "http://h/%BC%CC%BF%BF6.jpg", "",
+            QStringLiteral("写真6.jpg"));
+    address("the page's encoding decides", "http://h/%BC%CC%BF%BF6.jpg", "Shift_JIS",
+            QStringLiteral("ｼﾌｿｿ6.jpg"));
+    address("a page that names no encoding: Japanese first", "http://h/%8E%CA%90%5E2.jpg", "windows-1252",
+            QStringLiteral("写真2.jpg"));
+    address("a page that names no encoding: Latin-1 last", "http://h/caf%E9.jpg", "windows-1252",
+            QStringLiteral("café.jpg"));
+    address("a 5C trail byte is no backslash", "http://h/%95%5C.txt", "Shift_JIS", QStringLiteral("表.txt"));
+    address("a backslash of its own keeps it encoded", "http://h/%8E%CA%5C.jpg", "", "%8E%CA%5C.jpg");
+    address("name rules after decoding", "http://h/%8E%CA%3F%81%40.jpg..", "Shift_JIS",
+            QStringLiteral("写_　.jpg"));
+    header("Shift_JIS header",
+           "\"\x8e\xca\x90\x5e"
+           "3.jpg\"",
+           "", "", QStringLiteral("写真3.jpg"));
+    header("the page's encoding reads a header",
+           "\"\xbc\xcc\xbf\xbf"
+           "5.jpg\"",
+           "", "Shift_JIS", QStringLiteral("ｼﾌｿｿ5.jpg"));
+    header("the response's charset before the page's",
+           "\"\xbc\xcc\xbf\xbf"
+           "5.jpg\"",
+           "application/octet-stream; charset=\"EUC-JP\"", "Shift_JIS", QStringLiteral("写真5.jpg"));
+    header("a Latin-1 response with a Shift_JIS name",
+           "\"\x8e\xca\x90\x5e"
+           "3.jpg\"",
+           "text/plain; charset=ISO-8859-1", "", QStringLiteral("写真3.jpg"));
+    header("a 5C trail byte in a header is no path", "\x95\x5c.txt", "", "", QStringLiteral("表.txt"));
+    header("Latin-1 header", "\"caf\xe9.pdf\"", "", "", QStringLiteral("café.pdf"));
+    header("cut UTF-8 is neither: the address names the file", "\"\xe6\x97.txt\"", "", "", QString());
 }
 
 void TestLocalFileName::legacyNames() {

@@ -80,8 +80,6 @@ private Q_SLOTS:
         QTest::newRow("legacy-encoded names match as they are saved")
             << files << "写真"
             << QStringList{"http://host/%8E%CA%90%5E2.gif", "http://host/%BC%CC%BF%BF6.gif"};
-        QTest::newRow("the page's encoding decides the reading")
-            << files << "ｼﾌｿｿ" << QStringList{"http://host/%BC%CC%BF%BF7.gif"};
     }
 
     void matching() {
@@ -89,12 +87,11 @@ private Q_SLOTS:
         QFETCH(QString, filter);
         QFETCH(QStringList, expected);
         tURLDataList list = sample();
-        // Names in the bytes of older Japanese pages: 写真 in Shift_JIS and in EUC-JP, the EUC-JP bytes
-        // on a Shift_JIS page (ｼﾌｿｿ there), and a legacy query that names no file.
+        // Names in the bytes of older Japanese pages: 写真 in Shift_JIS and in EUC-JP, and a legacy
+        // query that names no file.
         const QList<QPair<QString, QString>> legacy = {
             {QStringLiteral("http://host/%8E%CA%90%5E2.gif"), QStringLiteral("Shift_JIS")},
             {QStringLiteral("http://host/%BC%CC%BF%BF6.gif"), QStringLiteral("EUC-JP")},
-            {QStringLiteral("http://host/%BC%CC%BF%BF7.gif"), QStringLiteral("Shift_JIS")},
             {QStringLiteral("http://host/dir/?q=%8E%CA%90%5E"), QStringLiteral("Shift_JIS")},
         };
         for (const auto& [url, charset] : legacy)

@@ -73,14 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const QString name = LocalFileName(url);
     requireSound(name, "LocalFileName", url);
-    // Read in a page's legacy encoding, and as a header's bytes, a name is just as sound.
-    for (const QString& charset : {QStringLiteral("Shift_JIS"), QStringLiteral("EUC-JP")}) {
-        requireSound(LocalFileName(url, charset), "LocalFileName in a legacy encoding", url);
-        const QString fromHeader = LocalFileNames::fromContentDisposition(
-            "attachment; filename=\"" + QByteArray::fromPercentEncoding(url.toUtf8()) + '"', {}, charset);
-        if (!fromHeader.isEmpty())
-            requireSound(fromHeader, "fromContentDisposition in a legacy encoding", url);
-    }
     FuzzInput::require(LocalFileName(url) == name, "LocalFileName is deterministic", url, name);
 
     FuzzInput::require(LocalFileNames::numbered(name, 1) == name, "numbered(name, 1) is the name", url, name);
