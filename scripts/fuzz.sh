@@ -3,7 +3,9 @@
 # build-fuzz and runs each for SECONDS (default 60) on a copy of its seed corpus from tests/fuzz/corpus.
 # Fails when any target crashes or finds an input that breaks one of its rules; the input is kept
 # under build-fuzz/fuzz-artifacts/TARGET/ (run the target with that file to see it again).
-#   scripts/fuzz.sh [SECONDS] [TARGET...]     TARGET: localfilename addressinput resultfilter
+#   scripts/fuzz.sh [SECONDS] [TARGET...]
+# TARGET: localfilename addressinput resultfilter addressimport contentdecoder displayaddress
+#         responsename resultexport headervalues (default: all)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -17,9 +19,11 @@ case "$seconds" in
     ;;
 esac
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(localfilename addressinput resultfilter)
+[ ${#targets[@]} -gt 0 ] ||
+    targets=(localfilename addressinput resultfilter addressimport contentdecoder displayaddress responsename
+        resultexport headervalues)
 
-packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev)
+packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev zlib1g-dev)
 # shellcheck source=scripts/ensure-packages.sh
 . "$here/scripts/ensure-packages.sh"
 ensure_packages "${packages[@]}"

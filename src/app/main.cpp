@@ -1,182 +1,44 @@
-// The nepirika executable: the window, and the windowless commands for scripts.
+// The nepirika executable: the program's usage, its version and `nepirika download` run here at
+// once, with Qt Core and Qt Network only; the window and `nepirika harvest` are in the browser
+// engine's module, which is loaded for them alone.
 
-#include "AppIcon.h"
-#include "AppSettings.h"
 #include "CommandApplication.h"
-#include "CommandLanguage.h"
 #include "DownloadCommandLine.h"
-#include "HarvestCommand.h"
-#include "NepirikaApplication.h"
-#include "TForm1.h"
-#include "TForm3.h"
-#include "TerminationSignals.h"
-#include "WebEngineSetup.h"
+#include "EngineModule.h"
+#include "ProgramUsage.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QMessageBox>
 #include <QStringList>
-#include <QTranslator>
 
 #include <cstdio>
-#include <memory>
+#include <cstring>
 
 namespace {
-
-const char usageText[] =
-    "Usage:\n"
-    "  nepirika [ADDRESS...]               open the window; the addresses go into its input box\n"
-    "  nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
-    "                                      harvest the pages without a window\n"
-    "  nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
-    "                                      download the addresses without a window\n"
-    "  nepirika COMMAND --help             the options of harvest or download\n"
-    "  nepirika --help                     show this text\n"
-    "  nepirika --version                  show the version\n";
-
-const char japaneseUsageText[] =
-    "使い方:\n"
-    "  nepirika [アドレス...]              ウィンドウを開きます。アドレスは入力欄に入ります\n"
-    "  nepirika harvest [--json] [アドレス...]\n"
-    "                                      ウィンドウを開かずにページを解析します\n"
-    "  nepirika download [--dir フォルダ] [アドレス...]\n"
-    "                                      ウィンドウを開かずにダウンロードします\n"
-    "  nepirika コマンド --help            harvest、download のオプションを表示します\n"
-    "  nepirika --help                     この説明を表示します\n"
-    "  nepirika --version                  版を表示します\n";
-
-void printUsage(FILE* stream) {
-    std::fputs(CommandLanguage::isJapanese() ? japaneseUsageText : usageText, stream);
-}
-
-int runHarvest(int argc, char** argv, const QStringList& arguments) {
-    // No window: the engine renders offscreen unless the caller chose a platform.
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    WebEngineSetup::prepareBeforeApplication();
-    CommandApplication<QGuiApplication> app(argc, argv);
-    return CommandApplication<QGuiApplication>::run([&]() { return HarvestCommand::run(arguments); });
-}
 
 int runDownload(int argc, char** argv, const QStringList& arguments) {
     CommandApplication<QCoreApplication> app(argc, argv);
     return CommandApplication<QCoreApplication>::run([&]() { return DownloadCommandLine::run(arguments); });
 }
 
-int usageError(const QString& message) {
-    std::fprintf(stderr, "nepirika: %s\n", qUtf8Printable(message));
-    printUsage(stderr);
-    return 2;
-}
-
-QStringList argumentsOf(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args.append(QString::fromLocal8Bit(argv[i]));
-    return args;
-}
-
-// The toolkit's own options that the window accepts, each with the value that follows it.
-bool isToolkitOption(const QString& arg, bool* takesValue) {
-    static const QStringList withValue = {QStringLiteral("-platform"),     QStringLiteral("-style"),
-                                          QStringLiteral("-stylesheet"),   QStringLiteral("-display"),
-                                          QStringLiteral("-geometry"),     QStringLiteral("-qwindowgeometry"),
-                                          QStringLiteral("-qwindowtitle"), QStringLiteral("-platformtheme")};
-    static const QStringList alone = {QStringLiteral("-reverse")};
-    *takesValue = withValue.contains(arg);
-    return *takesValue || alone.contains(arg);
-}
-
-// An option that is neither ours nor the toolkit's is a usage error, told before any window opens.
-QString unknownOption(const QStringList& args) {
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--"))
-            return {};
-        bool takesValue = false;
-        if (isToolkitOption(arg, &takesValue)) {
-            i += takesValue ? 1 : 0;
-            continue;
-        }
-        if (arg.startsWith(QLatin1Char('-')))
-            return arg;
-    }
-    return {};
-}
-
-int runWindow(int argc, char** argv) {
-    const QString refusal = WebEngineSetup::prepareWindowBeforeApplication();
-    if (!refusal.isEmpty()) {
-        std::fprintf(stderr, "nepirika: %s\n", qUtf8Printable(refusal));
-        // Told in a box too when there is a screen to show it on.
-        QApplication app(argc, argv);
-        const QString platform = QGuiApplication::platformName();
-        if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-            QMessageBox::critical(nullptr, QStringLiteral("ネピリカ"), refusal);
-        return 1;
-    }
-    NepirikaApplication app(argc, argv);
-    // SIGTERM, SIGHUP and SIGINT close the window as ファイル → 閉じる does: running downloads are
-    // cancelled and their unfinished files removed as the window goes. (One that comes before the
-    // event loop runs is acted on as soon as it does.)
-    TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
-    QApplication::setApplicationName(QStringLiteral("ネピリカ"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
-    QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
-    // The desktop entry the window belongs to, and its icon.
-    QGuiApplication::setDesktopFileName(QStringLiteral("nepirika"));
-    QApplication::setWindowIcon(AppIcon::icon());
-
-    // The window speaks Japanese whatever the locale, so the toolkit's own texts do too.
-    QTranslator qtTranslator;
-    if (qtTranslator.load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                          QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtTranslator);
-
-    // Qt has taken its own options (-style, -platform, ...) out of argv; the rest are addresses
-    // ("--" only says that no options follow).
-    QStringList addresses = QApplication::arguments().mid(1);
-    addresses.removeOne(QStringLiteral("--"));
-
-    // The window remembers its state in the user's settings file.
-    TForm1::Options options;
-    options.settingsFile = AppSettings::defaultFile();
-    auto Form1 = std::make_unique<TForm1>(options);
-    // One text view window is made at start-up and never shown; the view commands open their own.
-    auto Form3 = std::make_unique<TForm3>();
-    if (!addresses.isEmpty())
-        Form1->setAddresses(addresses);
-    Form1->show();
-    const int status = QApplication::exec();
-    Form3.reset();
-    Form1.reset();
-    return status;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
-    const QStringList args = argumentsOf(argc, argv);
-    if (!args.isEmpty()) {
-        const QString& first = args.first();
-        if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
-            printUsage(stdout);
+    if (argc > 1) {
+        const char* first = argv[1];
+        if (std::strcmp(first, "--help") == 0 || std::strcmp(first, "-h") == 0) {
+            ProgramUsage::print(stdout);
             return 0;
         }
-        if (first == QLatin1String("--version")) {
+        if (std::strcmp(first, "--version") == 0) {
             std::printf("nepirika %s\n", NEPIRIKA_VERSION);
             return 0;
         }
-        if (first == QLatin1String("harvest"))
-            return runHarvest(argc, argv, args.mid(1));
-        if (first == QLatin1String("download"))
-            return runDownload(argc, argv, args.mid(1));
+        if (std::strcmp(first, "download") == 0) {
+            QStringList arguments;
+            for (int i = 2; i < argc; ++i)
+                arguments.append(QString::fromLocal8Bit(argv[i]));
+            return runDownload(argc, argv, arguments);
+        }
     }
-    const QString unknown = unknownOption(args);
-    if (!unknown.isEmpty())
-        return usageError(QStringLiteral("unknown option %1").arg(unknown));
-    return runWindow(argc, argv);
+    return EngineModule::run(argc, argv);
 }

@@ -1,10 +1,11 @@
 #include "DownloadCommandLine.h"
 
-#include "AddressImport.h"
 #include "AddressInput.h"
+#include "BrowserIdentity.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
+#include "RecordFormat.h"
 #include "TerminationSignals.h"
 
 #include <QCoreApplication>
@@ -21,9 +22,6 @@ constexpr int ExitOk = 0;
 constexpr int ExitFailed = 1;
 constexpr int ExitUsage = 2;
 constexpr int ExitInterrupted = 130;
-
-// The most retries --retries accepts.
-constexpr int MaxRetries = 10;
 
 int usageError(const QString& message) {
     CommandOutput::write(
@@ -78,12 +76,12 @@ Arguments parse(const QStringList& arguments) {
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& arg = arguments.at(i);
         if (options && isOption(arg, QStringLiteral("--jobs"))) {
-            if (!numberOption(arguments, &i, QStringLiteral("--jobs"), 1, DownloadOptions::MaxParallel,
+            if (!numberOption(arguments, &i, QStringLiteral("--jobs"), 1, WorkLimits::MostTransfersAtOnce,
                               &parsed.jobs, &parsed.error))
                 return parsed;
         } else if (options && isOption(arg, QStringLiteral("--retries"))) {
-            if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, MaxRetries, &parsed.retries,
-                              &parsed.error))
+            if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, WorkLimits::MostRetries,
+                              &parsed.retries, &parsed.error))
                 return parsed;
         } else if (options && arg == u"--") {
             options = false;
@@ -168,32 +166,39 @@ private:
 } // namespace
 
 QString DownloadCommandLine::usage() {
+    QString text;
     if (CommandLanguage::isJapanese())
-        return QStringLiteral(
+        text = QStringLiteral(
             "使い方: nepirika download [--dir フォルダ] [--jobs N] [--retries N] [アドレス...]\n"
             "  各アドレスをフォルダ（既定: 現在のフォルダの DL）にダウンロードし、アドレスからファイル名を\n"
             "  付けます。使われている名前には番号を付けます。アドレスを指定しないときは標準入力から\n"
-            "  1 行に 1 件ずつ読みます。nepirika harvest --json の行はその url を、source のページから\n"
-            "  "
-            "見つかったものとしてダウンロードし、charset（そのページの文字コード）でファイル名を読みます。\n"
-            "  ファイル名にクエリは含めません。\n"
-            "  --jobs N      同時に転送する数、1〜16（既定 6）\n"
-            "  --retries N   一時的な失敗のあとに再試行する回数、0〜10（既定 3、0 で再試行なし）\n"
+            "  1 行に 1 件ずつ読みます。nepirika harvest の行（種類<タブ>アドレス）はそのアドレスを、\n"
+            "  nepirika harvest --json の行と結果の CSV の行はそのアドレスを、source のページから\n"
+            "  見つかったものとしてダウンロードします。--json の行は charset（そのページの文字コード）で\n"
+            "  ファイル名を読みます。ファイル名にクエリは含めません。\n"
+            "  --jobs N      同時に転送する数、1〜%1（既定 %2）\n"
+            "  --retries N   一時的な失敗のあとに再試行する回数、0〜%3（既定 %4、0 で再試行なし）\n"
             "  アドレスごとに 1 行を出力します:\n"
             "    ok<タブ>アドレス<タブ>保存先      または      failed<タブ>アドレス<タブ>理由\n"
             "  終了コード: 0 すべて保存した、1 失敗があった、2 使い方の誤り、130 中断した。\n");
-    return QStringLiteral(
-        "Usage: nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
-        "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
-        "  after its address (without the query), or as the server names it; a name that is taken\n"
-        "  gets a number. Without addresses, they are read from standard input, one a line; a line\n"
-        "  of nepirika harvest --json gives its url, found on its source page, whose charset reads\n"
-        "  a name that is not UTF-8.\n"
-        "  --jobs N      transfers at once, 1 to 16 (default 6)\n"
-        "  --retries N   tries again after a transient failure, 0 to 10 (default 3; 0: none)\n"
-        "  Prints one line per address:\n"
-        "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
-        "  Exit status: 0 all saved, 1 some failed, 2 usage error, 130 interrupted.\n");
+    else
+        text = QStringLiteral(
+            "Usage: nepirika download [--dir DIR] [--jobs N] [--retries N] [ADDRESS...]\n"
+            "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
+            "  after its address (without the query), or as the server names it; a name that is taken\n"
+            "  gets a number. Without addresses, they are read from standard input, one a line; a line\n"
+            "  of nepirika harvest (kind<TAB>address) gives its address, and a line of nepirika harvest\n"
+            "  --json or a row of a saved CSV its address, found on its source page (a JSON line's\n"
+            "  charset reads a name that is not UTF-8).\n"
+            "  --jobs N      transfers at once, 1 to %1 (default %2)\n"
+            "  --retries N   tries again after a transient failure, 0 to %3 (default %4; 0: none)\n"
+            "  Prints one line per address:\n"
+            "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
+            "  Exit status: 0 all saved, 1 some failed, 2 usage error, 130 interrupted.\n");
+    return text.arg(WorkLimits::MostTransfersAtOnce)
+        .arg(WorkLimits::DefaultTransfersAtOnce)
+        .arg(WorkLimits::MostRetries)
+        .arg(WorkLimits::DefaultRetries);
 }
 
 int DownloadCommandLine::run(const QStringList& arguments) {
@@ -204,27 +209,28 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         CommandOutput::write(stdout, usage());
         return ExitOk;
     }
-    QStringList lines;
+    QList<RecordFormat::Entry> entries;
     for (const QString& address : args.addresses) {
         const QString trimmed = address.trimmed();
         if (!trimmed.isEmpty())
-            lines.append(trimmed);
+            entries.append(RecordFormat::readText(trimmed));
     }
     if (args.addresses.isEmpty()) {
         QFile in;
         if (in.open(stdin, QIODevice::ReadOnly))
-            lines = AddressInput::lines(QString::fromUtf8(in.readAll()));
+            entries = RecordFormat::readText(QString::fromUtf8(in.readAll()));
     }
 
     QList<DownloadItem> items;
-    for (const QString& line : std::as_const(lines)) {
+    for (const RecordFormat::Entry& entry : std::as_const(entries)) {
         DownloadItem item;
-        item.url = line;
-        // A line of `nepirika harvest --json`: its address, found on its source page (sent as Referer)
-        // in its encoding (which names the file when the address's bytes are no UTF-8).
-        QString source;
-        if (AddressImport::parseJsonLine(line, &item.url, &source, &item.charset))
-            item.referer = source;
+        // A record's line (`nepirika harvest`, its --json lines, a saved CSV) gives its address, and
+        // the page it was found on when the line says it (sent as Referer); any other line is an
+        // address.
+        item.url = entry.record.URL;
+        item.referer = entry.record.Source;
+        // The page's encoding, which names the file when the address's bytes are no UTF-8.
+        item.charset = entry.record.Charset;
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
         item.address = AddressInput::toUrl(item.url);
         if (!item.address.isValid())
@@ -238,7 +244,8 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     QDir().mkpath(args.dir);
 
     DownloadOptions options;
-    options.userAgent = "Mozilla/5.0 (compatible; nepirika/" NEPIRIKA_VERSION ")";
+    // The user agent of `nepirika harvest` and of the window: one browser, from harvest to download.
+    options.userAgent = BrowserIdentity::userAgent();
     options.parallel = args.jobs;
     options.maxPerHost = args.jobs;
     options.retries = args.retries;

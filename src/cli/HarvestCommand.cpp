@@ -3,15 +3,15 @@
 #include "AddressInput.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
+#include "HarvestProfile.h"
+#include "RecordFormat.h"
 #include "TWebBrowser.h"
+#include "WorkLimits.h"
 #include "tlinksys.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTimer>
-#include <QWebEngineProfile>
 
 #include <cstdio>
 
@@ -23,15 +23,7 @@ void writeOut(FILE* stream, const QString& line, bool flush = true) {
 }
 
 QString recordLine(const tURLData& record, bool json) {
-    if (!json)
-        return tURLData::kindName(record.Kind) + QLatin1Char('\t') + record.URL;
-    QJsonObject o;
-    o.insert(QStringLiteral("kind"), tURLData::kindName(record.Kind));
-    o.insert(QStringLiteral("url"), record.URL);
-    o.insert(QStringLiteral("source"), record.Source);
-    o.insert(QStringLiteral("via"), record.Via);
-    o.insert(QStringLiteral("charset"), record.Charset);
-    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+    return json ? RecordFormat::jsonLine(record) : RecordFormat::tsvLine(record);
 }
 
 QtMessageHandler previousHandler = nullptr;
@@ -50,9 +42,6 @@ void quietEngineMessages(QtMsgType type, const QMessageLogContext& context, cons
         previousHandler(type, context, message);
 }
 
-// More pages at a time than this only costs memory: each is a renderer of its own.
-constexpr int MaxParallel = 32;
-
 int usageError(const QString& message) {
     writeOut(stderr, QStringLiteral("nepirika harvest: ") + message);
     writeOut(stderr, HarvestCommand::usage());
@@ -64,17 +53,21 @@ int usageError(const QString& message) {
 QString HarvestCommand::usage() {
     if (CommandLanguage::isJapanese())
         return QStringLiteral(
-            "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [アドレス...]\n"
-            "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 件ずつ出力します。\n"
-            "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
-            "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
-            "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
-            "  --json          1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"、\n"
-            "                  \"charset\" 見つけたページの文字コード）\n"
-            "  --parallel N    同時に N ページまで読み込む（1〜32、既定 4）\n"
-            "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
-            "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
-            "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
+                   "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [アドレス...]\n"
+                   "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
+                   "件ずつ出力します。\n"
+                   "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
+                   "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
+                   "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
+                   "  --json          1 行に 1 つの JSON "
+                   "オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"、\n"
+                   "                  \"charset\" 見つけたページの文字コード）\n"
+                   "  --parallel N    同時に N ページまで読み込む（1〜%1、既定 %2）\n"
+                   "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
+                   "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
+                   "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。")
+            .arg(WorkLimits::MostPagesAtOnce)
+            .arg(WorkLimits::DefaultPagesAtOnce);
     return QStringLiteral(
                "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]\n"
                "Loads each page and prints every link, image and embed address found on it,\n"
@@ -90,8 +83,8 @@ QString HarvestCommand::usage() {
                "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"
                "Failures go to standard error (address, a tab, the reason).\n"
                "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.")
-        .arg(MaxParallel)
-        .arg(tlinksys::defaultParallel());
+        .arg(WorkLimits::MostPagesAtOnce)
+        .arg(WorkLimits::DefaultPagesAtOnce);
 }
 
 int HarvestCommand::run(const QStringList& arguments) {
@@ -120,9 +113,9 @@ int HarvestCommand::run(const QStringList& arguments) {
                 return usageError(QStringLiteral("--parallel needs a number"));
             bool ok = false;
             parallel = value.toInt(&ok);
-            if (!ok || parallel < 1 || parallel > MaxParallel)
+            if (!ok || parallel < 1 || parallel > WorkLimits::MostPagesAtOnce)
                 return usageError(QStringLiteral("--parallel takes a number from 1 to %1, not \"%2\"")
-                                      .arg(MaxParallel)
+                                      .arg(WorkLimits::MostPagesAtOnce)
                                       .arg(value));
         } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             writeOut(stdout, usage());
@@ -148,15 +141,9 @@ int HarvestCommand::run(const QStringList& arguments) {
         ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
     } restoreHandler;
 
-    // One private profile (no storage name: off the record) for all the hidden pages.
-    QWebEngineProfile profile;
-    // A small cache: the style sheets and scripts that pages of one site share, not every response
-    // of a long list (the engine's default would take up to 50 MB).
-    profile.setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    profile.setHttpCacheMaximumSize(8 << 20);
-    profile.setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    profile.setSpellCheckEnabled(false);
-    tlinksys harvester(tlinksys::browsersOn(&profile), parallel);
+    // One identity for all the hidden pages: the window's, and that of `nepirika download`.
+    HarvestProfile identity;
+    tlinksys harvester(tlinksys::browsersOn(identity.profile()), parallel);
     harvester.setNoScripts(noScripts);
 
     qsizetype printed = 0;

@@ -1,18 +1,20 @@
 #include "AddressImport.h"
 
+#include "AddressInput.h"
 #include "FileErrorText.h"
+#include "RecordFormat.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSet>
 #include <QStringDecoder>
 #include <QUrl>
 
 #include <cerrno>
+#include <utility>
 
 namespace AddressImport {
 namespace {
@@ -75,23 +77,69 @@ bool looksLikeHtml(const QByteArray& content, const QString& fileName) {
            head.startsWith("\xef\xbb\xbf<!doctype html");
 }
 
+bool isCsv(const QString& text, const QString& fileName) {
+    return QFileInfo(fileName).suffix().compare(QLatin1String("csv"), Qt::CaseInsensitive) == 0 ||
+           text.startsWith(QLatin1String("kind,address,"));
+}
+
+// A CSV file's addresses: its "address" (or "url") column when the first record names one, as the
+// program's own export does, else the first field of every record.
+QStringList fromCsv(const QString& text) {
+    QList<QStringList> records = RecordFormat::csvCells(text);
+    qsizetype column = 0;
+    if (!records.isEmpty()) {
+        for (qsizetype i = 0; i < records.first().size(); ++i) {
+            const QString name = records.first()[i].trimmed().toLower();
+            if (name == u"address" || name == u"url") {
+                column = i;
+                records.removeFirst();
+                break;
+            }
+        }
+    }
+    QStringList addresses;
+    for (const QStringList& record : std::as_const(records)) {
+        const QString address = record.value(column).trimmed();
+        if (isEntry(address))
+            addresses.append(address);
+    }
+    return addresses;
+}
+
+// A link as the page's base makes it: "http:x" on an http page is relative, as browsers read it.
+QUrl linkTarget(const QString& href, const QUrl& base) {
+    static const QRegularExpression webScheme(QStringLiteral("^(https?):(?![/\\\\]{2})"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    if (const QRegularExpressionMatch m = webScheme.match(href);
+        m.hasMatch() && !base.isEmpty() && m.captured(1).compare(base.scheme(), Qt::CaseInsensitive) == 0)
+        return base.resolved(QUrl(href.mid(m.capturedEnd()), QUrl::TolerantMode));
+    const QUrl target(href, QUrl::TolerantMode);
+    if (!target.isRelative())
+        return target;
+    // A link relative to a page saved without its address points nowhere on the web.
+    return base.isEmpty() ? QUrl() : base.resolved(target);
+}
+
 } // namespace
 
-bool parseJsonLine(const QString& line, QString* url, QString* source, QString* charset) {
-    const QString trimmed = line.trimmed();
-    if (!trimmed.startsWith(QLatin1Char('{')))
+bool isEntry(const QString& text) {
+    if (text.isEmpty() || !QStringView(text).isValidUtf16() || AddressInput::lines(text) != QStringList{text})
         return false;
-    const QJsonDocument doc = QJsonDocument::fromJson(trimmed.toUtf8());
-    if (!doc.isObject())
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7f && u <= 0xa0) || u == 0x2028 || u == 0x2029 || u == 0xfdd0 || u == 0xfdd1)
+            return false;
+    }
+    return true;
+}
+
+bool parseJsonLine(const QString& line, QString* url, QString* source) {
+    tURLData record;
+    if (!RecordFormat::fromJsonLine(line, &record))
         return false;
-    const QJsonObject o = doc.object();
-    if (!o.value(QLatin1String("url")).isString())
-        return false;
-    *url = o.value(QLatin1String("url")).toString();
+    *url = record.URL;
     if (source)
-        *source = o.value(QLatin1String("source")).toString();
-    if (charset)
-        *charset = o.value(QLatin1String("charset")).toString();
+        *source = record.Source;
     return true;
 }
 
@@ -121,15 +169,16 @@ QString decode(const QByteArray& content) {
 
 QStringList fromText(const QString& text) {
     QStringList addresses;
-    static const QRegularExpression lineBreak(QStringLiteral("\\r\\n|\\r|\\n"));
-    for (const QString& raw : text.split(lineBreak)) {
-        QString line = raw.trimmed();
-        QString url;
-        if (parseJsonLine(line, &url, nullptr))
-            line = url.trimmed();
-        else if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); tab >= 0)
+    for (const RecordFormat::Entry& entry : RecordFormat::readText(text)) {
+        QString line = entry.record.URL.trimmed();
+        // A JSON object that gives no address is a record without one, not an address.
+        if (!entry.isRecord && line.startsWith(QLatin1Char('{')) &&
+            QJsonDocument::fromJson(line.toUtf8()).isObject())
+            continue;
+        // Not a record's line: a saved failure list gives the address before its tab.
+        if (const qsizetype tab = line.indexOf(QLatin1Char('\t')); !entry.isRecord && tab >= 0)
             line = line.left(tab).trimmed();
-        if (!line.isEmpty())
+        if (isEntry(line))
             addresses.append(line);
     }
     return addresses;
@@ -151,7 +200,8 @@ QStringList fromHtml(const QString& html) {
     static const QStringList skipped = {QStringLiteral("mailto"), QStringLiteral("javascript"),
                                         QStringLiteral("data"), QStringLiteral("about")};
 
-    QUrl baseUrl(savedFrom.match(html).captured(1), QUrl::TolerantMode);
+    // The address is read as the address bar reads it ("http:/host/" names a host).
+    QUrl baseUrl = AddressInput::toUrl(savedFrom.match(html).captured(1));
     const QString page = QString(html).remove(hidden);
     if (const QRegularExpressionMatch m = base.match(page); m.hasMatch()) {
         const QUrl declared(decodeEntities(attributeValue(m, 1)).trimmed(), QUrl::TolerantMode);
@@ -166,18 +216,16 @@ QStringList fromHtml(const QString& html) {
         const QString href = decodeEntities(attributeValue(it.next(), 1)).trimmed();
         if (href.isEmpty() || href.startsWith(QLatin1Char('#')))
             continue;
-        QUrl target(href, QUrl::TolerantMode);
-        if (target.isRelative()) {
-            // A link relative to a page saved without its address points nowhere on the web.
-            if (baseUrl.isEmpty())
-                continue;
-            target = baseUrl.resolved(target);
-        }
+        QUrl target = linkTarget(href, baseUrl);
         if (!target.isValid() || skipped.contains(target.scheme().toLower()))
             continue;
         target.setFragment(QString());
-        const QString address = target.toString(QUrl::FullyEncoded);
-        if (!seen.contains(address)) {
+        // Written as the input box reads it back; a link that it would read as another address (or
+        // as none) is left out.
+        const QString address =
+            AddressInput::toUrl(target.toString(QUrl::FullyEncoded)).toString(QUrl::FullyEncoded);
+        if (!address.isEmpty() && AddressInput::toUrl(address).toString(QUrl::FullyEncoded) == address &&
+            !seen.contains(address)) {
             seen.insert(address);
             addresses.append(address);
         }
@@ -186,8 +234,12 @@ QStringList fromHtml(const QString& html) {
 }
 
 QStringList fromContent(const QByteArray& content, const QString& fileName) {
-    const QString text = decode(content);
-    return looksLikeHtml(content, fileName) ? fromHtml(text) : fromText(text);
+    QString text = decode(content);
+    if (text.startsWith(QChar::ByteOrderMark))
+        text.remove(0, 1);
+    if (looksLikeHtml(content, fileName))
+        return fromHtml(text);
+    return isCsv(text, fileName) ? fromCsv(text) : fromText(text);
 }
 
 Result fromFile(const QString& path) {

@@ -124,24 +124,27 @@ void AppSettings::setNoScripts(bool on) {
     write(NoScriptsKey, on);
 }
 
-int AppSettings::boundedInt(const QString& key, int fallback) const {
+int AppSettings::boundedInt(const QString& key, int most, int fallback) const {
     bool ok = false;
     const int value = read(key).toInt(&ok);
-    return ok && value >= 1 && value <= MostParallel ? value : fallback;
+    if (!ok || value < 1)
+        return fallback;
+    // A count above what the work takes (a file from an older version, say) is that most.
+    return std::min(value, most);
 }
 
 int AppSettings::parallelPages() const {
-    return boundedInt(ParallelPagesKey, DefaultParallelPages);
+    return boundedInt(ParallelPagesKey, WorkLimits::MostPagesAtOnce, DefaultParallelPages);
 }
 
 void AppSettings::setParallelPages(int count) {
-    write(ParallelPagesKey, std::clamp(count, 1, MostParallel));
+    write(ParallelPagesKey, std::clamp(count, 1, WorkLimits::MostPagesAtOnce));
 }
 
 int AppSettings::downloadJobs() const {
-    return boundedInt(DownloadJobsKey, DefaultDownloadJobs);
+    return boundedInt(DownloadJobsKey, WorkLimits::MostTransfersAtOnce, DefaultDownloadJobs);
 }
 
 void AppSettings::setDownloadJobs(int count) {
-    write(DownloadJobsKey, std::clamp(count, 1, MostParallel));
+    write(DownloadJobsKey, std::clamp(count, 1, WorkLimits::MostTransfersAtOnce));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkLimits.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -56,17 +58,16 @@ public:
     // Pages are loaded without running their scripts.
     bool noScripts() const;
     void setNoScripts(bool on);
-    // How many pages an analysis loads at the same time (1 to MostParallel).
+    // How many pages an analysis loads at the same time (1 to WorkLimits::MostPagesAtOnce).
     int parallelPages() const;
     void setParallelPages(int count);
-    // How many files a download fetches at the same time (1 to MostParallel).
+    // How many files a download fetches at the same time (1 to WorkLimits::MostTransfersAtOnce).
     int downloadJobs() const;
     void setDownloadJobs(int count);
 
     static constexpr int RecentLimit = 20;
-    static constexpr int DefaultParallelPages = 4;
-    static constexpr int DefaultDownloadJobs = 6;
-    static constexpr int MostParallel = 32;
+    static constexpr int DefaultParallelPages = WorkLimits::DefaultPagesAtOnce;
+    static constexpr int DefaultDownloadJobs = WorkLimits::DefaultTransfersAtOnce;
 
     static inline const QString DefaultPagesFolder = QStringLiteral("Page");
     static inline const QString DefaultFilesFolder = QStringLiteral("DL");
@@ -74,7 +75,7 @@ public:
     static inline const QString DefaultFilesFilter = QStringLiteral(".jpg");
 
 private:
-    int boundedInt(const QString& key, int fallback) const;
+    int boundedInt(const QString& key, int most, int fallback) const;
     QVariant read(const QString& key, const QVariant& fallback = {}) const;
     void write(const QString& key, const QVariant& value);
 

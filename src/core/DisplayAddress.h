@@ -9,8 +9,11 @@ namespace DisplayAddress {
 
 // The address decoded for reading. Percent-encoded UTF-8 is decoded where that leaves the address
 // unambiguous ("%2F", "%25" and invalid sequences stay encoded); a host name is shown in Unicode where
-// Qt's anti-spoofing list of top-level domains allows it. An address that is not a valid URL, or whose
-// decoded form would hide characters (controls, bidirectional marks, invisible spaces), is shown as it is.
+// Qt's anti-spoofing list of top-level domains allows it. An address that is not a valid URL written
+// with its scheme and "//", or whose
+// decoded form would hide characters (controls, bidirectional marks, invisible spaces and fillers,
+// default-ignorable characters) or begin or end with a space, is shown as it is. A decoded form pasted into
+// the input box is the same address.
 QString forDisplay(const QString& address);
 
 // The address with every percent-encoded sequence and every international host name decoded, whatever

@@ -217,17 +217,49 @@ QString mediaType(const QString& contentType) {
     return contentType.section(u';', 0, 0).trimmed().toLower();
 }
 
-// A Content-Disposition parameter value: a quoted string with its escapes undone, or a token.
+bool isShiftJisLead(char c) {
+    const auto b = quint8(c);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool isShiftJisTrail(char c) {
+    const auto b = quint8(c);
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+// The bytes of a quoted string from *pos (past its opening quote) to its closing quote, escapes
+// undone; *pos ends on the closing quote. With shiftJis, a Shift_JIS lead byte and its trail byte
+// are one character, so that a trail byte 0x5C (表 is 95 5C, ソ 83 5C) is no backslash: servers
+// that send Shift_JIS names do not escape it.
+QByteArray quotedValue(const QByteArray& text, qsizetype* pos, bool shiftJis) {
+    QByteArray value;
+    qsizetype i = *pos;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (shiftJis && isShiftJisLead(text[i]) && i + 1 < text.size() && isShiftJisTrail(text[i + 1])) {
+            value.append(text[i]);
+            ++i;
+        } else if (text[i] == '\\' && i + 1 < text.size()) {
+            ++i;
+        }
+        value.append(text[i]);
+    }
+    *pos = i;
+    return value;
+}
+
+// A Content-Disposition parameter value: a quoted string with its escapes undone, or a token. A
+// quoted string whose bytes are no UTF-8 is read again with Shift_JIS characters kept whole.
 QByteArray parameterValue(const QByteArray& text, qsizetype* pos) {
     qsizetype i = *pos;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
     QByteArray value;
     if (i < text.size() && text[i] == '"') {
-        for (++i; i < text.size() && text[i] != '"'; ++i) {
-            if (text[i] == '\\' && i + 1 < text.size())
-                ++i;
-            value.append(text[i]);
+        const qsizetype start = ++i;
+        value = quotedValue(text, &i, false);
+        if (!value.isValidUtf8()) {
+            i = start;
+            value = quotedValue(text, &i, true);
         }
         if (i < text.size())
             ++i;
@@ -348,6 +380,11 @@ QString fromContentDisposition(const QByteArray& header, const QString& contentT
         const qsizetype equals = header.indexOf('=', pos);
         if (equals < 0)
             break;
+        // A parameter without a value ("attachment; foo; filename=...") ends at its ";".
+        if (const qsizetype next = header.indexOf(';', pos); next >= 0 && next < equals) {
+            pos = next;
+            continue;
+        }
         const QByteArray key = header.mid(pos, equals - pos).trimmed().toLower();
         pos = equals + 1;
         const QByteArray value = parameterValue(header, &pos);
@@ -377,7 +414,8 @@ QString withTypeExtension(const QString& name, const QString& contentType) {
     const QMimeType mime = database.mimeTypeForName(type);
     if (!mime.isValid() || mime.preferredSuffix().isEmpty())
         return name;
-    return shortened(name + u'.' + mime.preferredSuffix());
+    // Cleaned again: shortening to make room for the extension can leave a device name behind.
+    return cleaned(name + u'.' + mime.preferredSuffix());
 }
 
 bool isPlainName(const QString& name) {

@@ -124,6 +124,7 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     DownloadOptions options;
     if (jobs > 0)
         options.parallel = jobs;
+    // The harvest's identity (its HarvestProfile): its user agent and its cookies.
     if (browser) {
         options.userAgent = browser->userAgent();
         options.cookieJar = browser->cookieJar();

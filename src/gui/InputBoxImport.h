@@ -23,7 +23,7 @@ public:
     void chooseAndImport();
 
     static inline const QStringList NameFilters = {
-        QStringLiteral("アドレスの一覧とページ (*.txt *.jsonl *.htm *.html)"),
+        QStringLiteral("アドレスの一覧とページ (*.txt *.csv *.jsonl *.htm *.html)"),
         QStringLiteral("すべてのファイル (*)")};
 
 protected:

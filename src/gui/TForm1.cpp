@@ -797,7 +797,7 @@ void TForm1::saveResults() {
     // The selected entries when there are any, otherwise both lists as shown.
     const bool selectedOnly =
         ListBox1->selectionModel()->hasSelection() || ListBox2->selectionModel()->hasSelection();
-    QList<ResultExport::Row> rows;
+    QList<tURLData> rows;
     for (const ResultList* list : {&m_pages, &m_files}) {
         QList<int> shown;
         if (selectedOnly) {
@@ -810,7 +810,7 @@ void TForm1::saveResults() {
         }
         for (int row : std::as_const(shown))
             if (m_harvester && row < list->records.size())
-                rows.append(ResultExport::rowFor(m_harvester->List.Items(list->records.at(row))));
+                rows.append(m_harvester->List.Items(list->records.at(row)));
     }
     if (rows.isEmpty()) {
         AppMessages::showNotice(this, QStringLiteral("保存する結果がありません。"));

@@ -1,8 +1,12 @@
 #include "DownloadTransfer.h"
 
 #include "AddressInput.h"
+#include "AddressSchemes.h"
 #include "ContentDecoder.h"
+#include "CurlSession.h"
 #include "DataUrl.h"
+#include "HttpFetch.h"
+#include "HttpHeaderValues.h"
 #include "LocalFileName.h"
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
@@ -10,20 +14,10 @@
 #include "UniqueFileReservation.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkCookieJar>
 #include <QTimer>
 
 namespace {
-
-// How much of a body Qt may hold before we write it out; the rest waits in the socket.
-constexpr qint64 ReadBufferBytes = 512 * 1024;
-
-bool isHttp(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == u"http" || scheme == u"https";
-}
 
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -60,53 +54,25 @@ bool isTransient(QNetworkReply::NetworkError error, int status) {
     }
 }
 
-// Retry-After in seconds (a number, or a date from now); -1 when absent or unreadable.
-qint64 retryAfterSeconds(const QNetworkReply* reply) {
-    const QByteArray value = reply->rawHeader("Retry-After").trimmed();
-    if (value.isEmpty())
-        return -1;
-    bool ok = false;
-    const qint64 seconds = value.toLongLong(&ok);
-    if (ok)
-        return std::max<qint64>(0, seconds);
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(value), Qt::RFC2822Date);
-    if (!when.isValid())
-        return -1;
-    return std::max<qint64>(0, QDateTime::currentDateTimeUtc().secsTo(when));
-}
-
-// "bytes FIRST-LAST/TOTAL": FIRST, and TOTAL (-1 for "*"). False when it cannot be read.
-bool parseContentRange(const QByteArray& value, qint64* first, qint64* total) {
-    const QByteArray text = value.trimmed();
-    if (!text.startsWith("bytes "))
-        return false;
-    const QByteArray range = text.mid(6).trimmed();
-    const qsizetype dash = range.indexOf('-');
-    const qsizetype slash = range.indexOf('/');
-    if (dash <= 0 || slash <= dash)
-        return false;
-    bool ok = false;
-    *first = range.left(dash).toLongLong(&ok);
-    if (!ok)
-        return false;
-    const QByteArray whole = range.mid(slash + 1);
-    if (whole == "*") {
-        *total = -1;
-        return true;
-    }
-    *total = whole.toLongLong(&ok);
-    return ok;
+// A gzip file that the server labels Content-Encoding: gzip, a common misconfiguration: browsers save
+// such a file as it was sent, and so do we.
+bool isGzipFile(const QString& name, const QString& contentType) {
+    const QString file = name.toLower();
+    const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
+    return file.endsWith(u".gz") || file.endsWith(u".tgz") || file.endsWith(u".svgz") ||
+           type == u"application/gzip" || type == u"application/x-gzip";
 }
 
 } // namespace
 
 DownloadTransfer::DownloadTransfer(const DownloadItem& item, const DownloadOptions& options,
-                                   QNetworkAccessManager* network, UniqueFileReservation* folder,
-                                   QObject* parent)
+                                   CurlSession* session, QNetworkCookieJar* cookies,
+                                   UniqueFileReservation* folder, QObject* parent)
     : QObject(parent)
     , m_item(item)
     , m_options(options)
-    , m_network(network)
+    , m_session(session)
+    , m_cookies(cookies)
     , m_folder(folder) {}
 
 DownloadTransfer::~DownloadTransfer() {
@@ -128,11 +94,11 @@ void DownloadTransfer::begin() {
         return;
     }
     const QString scheme = m_current.scheme().toLower();
-    if (scheme != u"data" && !isHttp(m_current)) {
+    if (!AddressSchemes::isDownloadable(m_current)) {
         fail(NetworkErrorText::unsupportedScheme(scheme));
         return;
     }
-    if (scheme != u"data" && m_current.host().isEmpty()) {
+    if (AddressSchemes::isWeb(m_current) && m_current.host().isEmpty()) {
         fail(NetworkErrorText::invalidAddress(m_item.url));
         return;
     }
@@ -176,7 +142,7 @@ void DownloadTransfer::saveDataAddress() {
 }
 
 void DownloadTransfer::sendRequest(const QUrl& url) {
-    if (!m_network) {
+    if (!m_session) {
         fail(NetworkErrorText::cancelled(), DownloadResult::Status::Cancelled);
         return;
     }
@@ -185,26 +151,22 @@ void DownloadTransfer::sendRequest(const QUrl& url) {
     m_skipBody = false;
     m_responseBytes = 0;
     m_decoder.reset();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // The file as it is, as wget and curl ask for it: its length can then always be checked. (Set by
-    // hand, it also keeps Qt from decoding a body behind our back.)
-    request.setRawHeader("Accept-Encoding", "identity");
-    if (m_options.inactivityTimeoutMs > 0)
-        request.setTransferTimeout(m_options.inactivityTimeoutMs);
-    if (!m_options.userAgent.isEmpty())
-        request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(m_options.userAgent));
-    const QByteArray referer = RefererPolicy::refererFor(QUrl(m_item.referer), url);
-    if (!referer.isEmpty())
-        request.setRawHeader("Referer", referer);
+    HttpRequest request;
+    request.url = url;
+    request.page = QUrl(m_item.referer);
+    request.userAgent = m_options.userAgent;
+    request.cookies = m_cookies;
+    request.inactivityTimeoutMs = m_options.inactivityTimeoutMs;
     if (m_resumeFrom > 0) {
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_resumeFrom) + '-');
-        request.setRawHeader("If-Range", m_validator);
+        request.headers.append(
+            qMakePair(QByteArray("Range"), "bytes=" + QByteArray::number(m_resumeFrom) + '-'));
+        request.headers.append(qMakePair(QByteArray("If-Range"), m_validator));
     }
-    m_reply = m_network->get(request);
-    m_reply->setReadBufferSize(ReadBufferBytes);
-    connect(m_reply, &QNetworkReply::readyRead, this, &DownloadTransfer::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &DownloadTransfer::onReplyFinished);
+    m_fetch = new HttpFetch(m_session, request, this);
+    connect(m_fetch, &HttpFetch::headersReceived, this, &DownloadTransfer::onHeaders);
+    connect(m_fetch, &HttpFetch::bodyData, this, &DownloadTransfer::onBody);
+    connect(m_fetch, &HttpFetch::finished, this, &DownloadTransfer::onFetchFinished);
+    m_fetch->start();
 }
 
 // Decides once per response whether its body is the file. False when the transfer has ended.
@@ -212,28 +174,27 @@ bool DownloadTransfer::checkResponse() {
     if (m_statusChecked)
         return true;
     m_statusChecked = true;
-    QNetworkReply* reply = m_reply;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Neither the body of a redirect nor an error page is the file; the reply's end decides.
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
+    // Neither the body of a redirect nor an error page is the file; the response's end decides.
     if (isRedirectStatus(status) || status >= 400 || reply->error() != QNetworkReply::NoError) {
         m_skipBody = true;
         return true;
     }
     if (status == 206) {
-        qint64 first = -1;
-        qint64 total = -1;
-        const QByteArray range = reply->rawHeader("Content-Range");
+        HttpHeaderValues::ContentRange read;
+        const QByteArray range = reply->header("Content-Range");
         if (m_resumeFrom <= 0) {
             fail(NetworkErrorText::unaskedPartialContent());
             return false;
         }
-        if (!parseContentRange(range, &first, &total) || first != m_resumeFrom ||
-            (m_expectedTotal >= 0 && total >= 0 && total != m_expectedTotal)) {
+        if (!HttpHeaderValues::parseContentRange(range, &read) || read.first != m_resumeFrom ||
+            (m_expectedTotal >= 0 && read.total >= 0 && read.total != m_expectedTotal)) {
             fail(NetworkErrorText::badContentRange(range));
             return false;
         }
-        if (total >= 0)
-            m_expectedTotal = total;
+        if (read.total >= 0)
+            m_expectedTotal = read.total;
     } else if (status == 200 || status == 203) {
         // The whole file again (a server that ignored or refused the range): start over.
         if (m_file->bytesWritten() > 0) {
@@ -251,8 +212,11 @@ bool DownloadTransfer::checkResponse() {
                                            : NetworkErrorText::noFileInResponse(status));
         return false;
     }
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity") {
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
+    const QString name = m_wantedName.isEmpty() ? nameFromResponse(reply) : m_wantedName;
+    const QByteArray encoding = reply->header("Content-Encoding").trimmed().toLower();
+    const bool keptAsSent = (encoding == "gzip" || encoding == "x-gzip") && isGzipFile(name, type);
+    if (!encoding.isEmpty() && encoding != "identity" && !keptAsSent) {
         m_decoder = ContentDecoder::create(encoding);
         if (!m_decoder) {
             fail(NetworkErrorText::unsupportedEncoding(encoding));
@@ -261,67 +225,48 @@ bool DownloadTransfer::checkResponse() {
     }
     // What a retry needs to ask for the rest instead of the whole: ranges in bytes, and a strong
     // validator that tells the server which version we have.
-    m_acceptsRanges = reply->rawHeader("Accept-Ranges").toLower().contains("bytes") && !m_decoder;
-    const QByteArray etag = reply->rawHeader("ETag").trimmed();
-    m_validator =
-        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified").trimmed();
-    if (status != 206 && !m_decoder) {
-        const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-        m_expectedTotal = declared.isValid() ? declared.toLongLong() : -1;
-    }
+    m_acceptsRanges = reply->header("Accept-Ranges").toLower().contains("bytes") && !m_decoder;
+    const QByteArray etag = reply->header("ETag").trimmed();
+    m_validator = !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->header("Last-Modified").trimmed();
+    if (status != 206 && !m_decoder)
+        m_expectedTotal = reply->declaredLength();
     if (m_wantedName.isEmpty()) {
-        decideName(reply);
+        m_wantedName = name;
+        Q_EMIT nameWanted(m_wantedName);
         if (m_finished)
             return false;
     }
     return true;
 }
 
-void DownloadTransfer::decideName(const QNetworkReply* reply) {
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
+QString DownloadTransfer::nameFromResponse(const HttpFetch* reply) const {
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
     QString name =
-        LocalFileNames::fromContentDisposition(reply->rawHeader("Content-Disposition"), type, m_item.charset);
+        LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"), type, m_item.charset);
     if (name.isEmpty())
         name = LocalFileName(m_item.url, m_item.charset);
-    m_wantedName = LocalFileNames::withTypeExtension(name, type);
-    Q_EMIT nameWanted(m_wantedName);
+    return LocalFileNames::withTypeExtension(name, type);
 }
 
-void DownloadTransfer::onReadyRead() {
-    if (!m_reply || m_finished)
-        return;
-    if (!checkResponse())
-        return;
-    if (m_skipBody) {
-        m_reply->skip(m_reply->bytesAvailable());
-        return;
-    }
-    writeAvailable();
+void DownloadTransfer::onHeaders() {
+    if (m_fetch && !m_finished)
+        checkResponse();
 }
 
-bool DownloadTransfer::writeAvailable() {
-    char buffer[64 * 1024];
-    while (m_reply && m_reply->bytesAvailable() > 0) {
-        const qint64 n = m_reply->read(buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        m_responseBytes += n;
-        Q_EMIT received(n);
-        if (m_decoder) {
-            QString error;
-            const bool decoded = m_decoder->decode(
-                buffer, n, [this](const char* data, qint64 size) { return writeBody(data, size); }, &error);
-            if (m_finished)
-                return false;
-            if (!decoded) {
-                fail(error);
-                return false;
-            }
-        } else if (!writeBody(buffer, n)) {
-            return false;
-        }
+void DownloadTransfer::onBody(const char* data, qint64 size) {
+    if (!m_fetch || m_finished || !checkResponse() || m_skipBody)
+        return;
+    m_responseBytes += size;
+    Q_EMIT received(size);
+    if (!m_decoder) {
+        writeBody(data, size);
+        return;
     }
-    return true;
+    QString error;
+    const bool decoded = m_decoder->decode(
+        data, size, [this](const char* piece, qint64 length) { return writeBody(piece, length); }, &error);
+    if (!decoded && !m_finished)
+        fail(error);
 }
 
 bool DownloadTransfer::writeBody(const char* data, qint64 size) {
@@ -333,37 +278,37 @@ bool DownloadTransfer::writeBody(const char* data, qint64 size) {
     return true;
 }
 
-void DownloadTransfer::onReplyFinished() {
-    if (!m_reply || m_finished)
+void DownloadTransfer::onFetchFinished() {
+    if (!m_fetch || m_finished)
         return;
-    if (!checkResponse())
-        return;
-    QNetworkReply* reply = m_reply;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && isRedirectStatus(status)) {
-        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
+    const bool broken = reply->error() != QNetworkReply::NoError;
+    if (!broken && isRedirectStatus(status)) {
+        const QUrl location(QString::fromUtf8(reply->header("Location")));
         dropReply();
         followRedirect(status, location);
         return;
     }
-    if (reply->error() != QNetworkReply::NoError || status >= 400) {
-        const QString message = NetworkErrorText::forReply(reply);
-        const bool transient = isTransient(reply->error(), status);
-        const qint64 wait = retryAfterSeconds(reply);
-        if (!m_skipBody)
-            writeAvailable(); // what arrived before the connection broke may be resumed from
-        if (m_finished)
-            return;
-        retryOrFail(message, transient, wait);
+    if (!broken && !checkResponse())
+        return;
+    const qint64 declared = reply->declaredLength();
+    if (broken || status >= 400) {
+        // What arrived before the connection broke stays in the file: a retry may resume from it.
+        QString message = status >= 400
+                              ? NetworkErrorText::forHttpStatus(status, reply->reasonPhrase())
+                              : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
+        if (status < 400 && declared >= 0 && reply->bodyBytes() < declared)
+            message = NetworkErrorText::bodyCutShort(reply->bodyBytes(), declared);
+        retryOrFail(message, isTransient(reply->error(), status),
+                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                        QDateTime::currentDateTimeUtc()));
         return;
     }
-    if (!writeAvailable())
-        return;
-    // Qt takes a connection closed before the declared length for the end of the body and reports
-    // no error, so the length is checked here: the bytes as sent, compressed or not.
-    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (declared.isValid() && m_responseBytes != declared.toLongLong()) {
-        retryOrFail(NetworkErrorText::bodyCutShort(m_responseBytes, declared.toLongLong()), true);
+    // libcurl sees a body cut short itself; the lengths are checked all the same: the bytes as sent,
+    // compressed or not.
+    if (declared >= 0 && m_responseBytes != declared) {
+        retryOrFail(NetworkErrorText::bodyCutShort(m_responseBytes, declared), true);
         return;
     }
     if (m_decoder && !m_decoder->isComplete()) {
@@ -384,11 +329,11 @@ void DownloadTransfer::followRedirect(int status, const QUrl& location) {
         return;
     }
     const QUrl target = m_current.resolved(location);
-    if (!isHttp(target) || target.host().isEmpty()) {
+    if (!AddressSchemes::isWeb(target) || target.host().isEmpty()) {
         fail(NetworkErrorText::redirectToUnsupportedScheme(target));
         return;
     }
-    if (m_current.scheme().toLower() == u"https" && target.scheme().toLower() == u"http") {
+    if (AddressSchemes::isDowngrade(m_current, target)) {
         fail(NetworkErrorText::insecureRedirect(target));
         return;
     }
@@ -507,14 +452,12 @@ void DownloadTransfer::cancel() {
 }
 
 void DownloadTransfer::dropReply() {
-    if (!m_reply)
+    if (!m_fetch)
         return;
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    // A reply that already carries an error (an HTTP error status) is torn down by its deletion;
-    // aborting it would report a second error.
-    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    HttpFetch* fetch = m_fetch;
+    m_fetch = nullptr;
+    fetch->disconnect(this);
+    fetch->abort();
+    // It may be in the middle of one of its signals.
+    fetch->deleteLater();
 }

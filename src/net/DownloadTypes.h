@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkLimits.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -25,15 +27,13 @@ struct DownloadItem {
 };
 
 struct DownloadOptions {
-    // The most transfers that may run at once (--jobs).
-    static constexpr int MaxParallel = 16;
-
-    // Transfers running at once, and at most this many to one host (6, as browsers do).
-    int parallel = 6;
-    int maxPerHost = 6;
+    // Transfers running at once (at most WorkLimits::MostTransfersAtOnce), and at most this many to
+    // one host.
+    int parallel = WorkLimits::DefaultTransfersAtOnce;
+    int maxPerHost = WorkLimits::TransfersPerHost;
     // Retries of an item after a transient failure (a refused or dropped connection, a time-out,
     // 408, 429, 500, 502, 503, 504); 0 turns them off.
-    int retries = 3;
+    int retries = WorkLimits::DefaultRetries;
     // The wait before the first retry; it doubles for each one after (1 s, 2 s, 4 s).
     int retryDelayMs = 1000;
     // A Retry-After up to this long is waited for; a longer one ends the item.

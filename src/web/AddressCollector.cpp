@@ -1,7 +1,6 @@
 #include "AddressCollector.h"
 
 #include "PageScan.h"
-#include "TWebBrowser.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -27,13 +26,16 @@ QString tr(const char* text) {
     return QCoreApplication::translate("AddressCollector", text);
 }
 
-QString scanSource() {
-    // The key lets a frame's collector tell the top frame's requests from the page's own messages;
-    // the page's scripts never see it.
+QString randomKey() {
     const quint64 a = QRandomGenerator::system()->generate64();
     const quint64 b = QRandomGenerator::system()->generate64();
-    const QString key = QString::number(a, 36) + QString::number(b, 36);
-    return QString::fromUtf8(pageScanSource).replace(QStringLiteral("__NEPIRIKA_KEY__"), key);
+    return QString::number(a, 36) + QString::number(b, 36);
+}
+
+QString scanSource() {
+    // The secret with which the collectors of a page's frames know each other's lines from the
+    // page's own messages; the page's scripts never see it.
+    return QString::fromUtf8(pageScanSource).replace(QStringLiteral("__NEPIRIKA_KEY__"), randomKey());
 }
 
 QString installedSource(QWebEnginePage* page) {
@@ -41,89 +43,88 @@ QString installedSource(QWebEnginePage* page) {
     return found.isEmpty() ? QString() : found.first().sourceCode();
 }
 
-QStringList toStringList(const QJsonValue& v) {
-    QStringList out;
-    const QJsonArray list = v.toArray();
-    out.reserve(list.size());
-    for (const QJsonValue& item : list)
-        out.append(item.toString());
-    return out;
-}
-
-// The via of each address from its one-character index into vias; false when they do not match.
-bool toVias(const QJsonValue& codes, const QStringList& vias, qsizetype count, QStringList& out) {
-    const QString text = codes.toString();
-    if (text.size() != count)
-        return false;
-    out.clear();
-    out.reserve(count);
+// An encoding's name as document.characterSet gives it ("Shift_JIS", "windows-1252"); anything
+// else is no name and stands for an encoding not known.
+QString charsetName(const QString& text) {
+    if (text.isEmpty() || text.size() > 40)
+        return {};
     for (const QChar c : text) {
-        const qsizetype i = qsizetype(c.unicode()) - 0x30;
-        if (i < 0 || i >= vias.size())
-            return false;
-        out.append(vias.at(i));
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'-' && c != u'_' && c != u'.' && c != u':')
+            return {};
     }
-    return true;
+    return text;
 }
 
-// The encoding of each of count addresses from runs of [count, charset, ...]; what the runs do not
-// cover is left empty.
-QStringList fromRuns(const QJsonValue& runs, qsizetype count) {
-    QStringList out;
-    out.reserve(count);
-    const QJsonArray list = runs.toArray();
-    for (qsizetype i = 0; i + 1 < list.size() && out.size() < count; i += 2) {
-        const QString charset = list.at(i + 1).toString();
-        for (qint64 n = qint64(list.at(i).toDouble()); n > 0 && out.size() < count; --n)
-            out.append(charset);
+QString jsString(const QString& text) {
+    return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
+        .mid(1)
+        .chopped(1);
+}
+
+// The script that starts a collection with its own key.
+QString startScript(QWebEnginePage* page, const QString& key, int limit, qsizetype chars, int frameBudgetMs) {
+    QString source = installedSource(page);
+    if (source.isEmpty()) {
+        AddressCollector::install(page);
+        source = installedSource(page);
     }
-    while (out.size() < count)
-        out.append(QString());
-    return out;
+    // The collector is defined again where the document came without it (it keeps the one there).
+    return source + QStringLiteral("\nwindow.__nepirikaScan.start(%1, %2, %3, %4);")
+                        .arg(jsString(key))
+                        .arg(limit)
+                        .arg(chars)
+                        .arg(frameBudgetMs);
 }
 
 struct Collection {
     QPointer<QWebEnginePage> page;
-    qint64 generation = -1;
     // The page's own deadline for its frames, and a second beyond it after which nothing is awaited.
     int frameBudgetMs = 0;
     QElapsedTimer clock;
     AddressCollector::Done done;
-    QString ticket;
+    std::function<void()> progress;
+    AddressCollector::Assembly assembly;
+
+    Collection(qint64 generation, int limit, qsizetype chars)
+        : assembly(generation, limit, chars) {}
+
+    void ask(const std::shared_ptr<Collection>& self) {
+        if (!page)
+            return;
+        page->runJavaScript(AddressCollector::takeScript(assembly.ticket()),
+                            QWebEngineScript::ApplicationWorld,
+                            [self](const QVariant& v) { self->answer(v.toString(), self); });
+    }
 
     void answer(const QString& text, const std::shared_ptr<Collection>& self) {
-        PageAddresses addresses;
-        const bool hadTicket = !ticket.isEmpty();
+        const bool started = clock.isValid();
         // No answer at all to the start: the script did not run to its end.
-        AddressCollector::Answer read = text.isEmpty() && ticket.isEmpty()
-                                            ? AddressCollector::Answer::Unreadable
-                                            : AddressCollector::read(text, generation, addresses, ticket);
-        switch (read) {
-        case AddressCollector::Answer::Complete:
-            done(true, addresses, {});
+        const AddressCollector::Assembly::Step step =
+            text.isEmpty() && !started ? AddressCollector::Assembly::Step::Unreadable : assembly.add(text);
+        if (!started)
+            clock.start(); // the page's walk is done; its frames' deadline is less than the budget away
+        switch (step) {
+        case AddressCollector::Assembly::Step::Done:
+            done(true, assembly.addresses(), {});
             return;
-        case AddressCollector::Answer::Unreadable:
+        case AddressCollector::Assembly::Step::Unreadable:
             done(false, {}, tr("アドレスを集められませんでした"));
             return;
-        case AddressCollector::Answer::Waiting:
+        case AddressCollector::Assembly::Step::More:
+            if (progress)
+                progress();
+            ask(self);
+            return;
+        case AddressCollector::Assembly::Step::Waiting:
             break;
         }
         if (!page)
             return;
-        // The page's walk is done when the ticket comes; its frames' deadline is less than the budget away.
-        if (!hadTicket) {
-            clock.start();
-        } else if (clock.elapsed() > frameBudgetMs + 1000) {
+        if (clock.elapsed() > frameBudgetMs + 1000) {
             done(false, {}, tr("フレームからの答えを待ちきれませんでした"));
             return;
         }
-        QTimer::singleShot(takeIntervalMs, page, [self]() {
-            if (!self->page)
-                return;
-            self->page->runJavaScript(AddressCollector::takeScript(self->ticket),
-                                      QWebEngineScript::ApplicationWorld,
-                                      [self](const QVariant& v) { self->answer(v.toString(), self); });
-        });
+        QTimer::singleShot(takeIntervalMs, page, [self]() { self->ask(self); });
     }
 };
 
@@ -142,60 +143,16 @@ void AddressCollector::install(QWebEnginePage* page) {
     scripts.insert(script);
 }
 
-QString AddressCollector::startScript(QWebEnginePage* page, int limit, int frameBudgetMs) {
-    QString source = installedSource(page);
-    if (source.isEmpty()) {
-        install(page);
-        source = installedSource(page);
-    }
-    // The collector is defined again where the document came without it (it keeps the one there).
-    return source + QStringLiteral("\nwindow.__nepirikaScan.start(%1, %2);").arg(limit).arg(frameBudgetMs);
-}
-
 QString AddressCollector::takeScript(const QString& ticket) {
     return QStringLiteral("window.__nepirikaScan ? window.__nepirikaScan.take(%1) : '-';")
-        .arg(QString::fromUtf8(QJsonDocument(QJsonArray{ticket}).toJson(QJsonDocument::Compact))
-                 .mid(1)
-                 .chopped(1));
-}
-
-AddressCollector::Answer AddressCollector::read(const QString& answer, qint64 generation,
-                                                PageAddresses& addresses, QString& ticket) {
-    if (answer.isEmpty())
-        return Answer::Waiting; // frames are still answering: asked again with the same ticket
-    if (answer.startsWith(QLatin1Char('t'))) {
-        ticket = answer;
-        return Answer::Waiting;
-    }
-    // One string crosses from the engine far faster than a list of many thousand.
-    const QJsonObject map = QJsonDocument::fromJson(answer.toUtf8()).object();
-    if (map.isEmpty())
-        return Answer::Unreadable;
-    PageAddresses a;
-    a.location = QUrl(map.value(QStringLiteral("location")).toString());
-    const QStringList vias = toStringList(map.value(QStringLiteral("vias")));
-    a.links = toStringList(map.value(QStringLiteral("links")));
-    a.images = toStringList(map.value(QStringLiteral("images")));
-    a.embeds = toStringList(map.value(QStringLiteral("embeds")));
-    if (!toVias(map.value(QStringLiteral("linkVias")), vias, a.links.size(), a.linkVias) ||
-        !toVias(map.value(QStringLiteral("imageVias")), vias, a.images.size(), a.imageVias) ||
-        !toVias(map.value(QStringLiteral("embedVias")), vias, a.embeds.size(), a.embedVias))
-        return Answer::Unreadable;
-    const QJsonObject charsets = map.value(QStringLiteral("charsets")).toObject();
-    a.linkCharsets = fromRuns(charsets.value(QStringLiteral("links")), a.links.size());
-    a.imageCharsets = fromRuns(charsets.value(QStringLiteral("images")), a.images.size());
-    a.embedCharsets = fromRuns(charsets.value(QStringLiteral("embeds")), a.embeds.size());
-    a.truncated = map.value(QStringLiteral("truncated")).toBool();
-    a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == generation;
-    addresses = std::move(a);
-    return Answer::Complete;
+        .arg(jsString(ticket));
 }
 
 void AddressCollector::collect(QWebEnginePage* page, qint64 generation, int frameBudgetMs, Done done,
-                               int limit) {
-    auto c = std::make_shared<Collection>();
+                               int limit, qsizetype chars, std::function<void()> progress) {
+    auto c = std::make_shared<Collection>(generation, limit, chars);
+    c->progress = std::move(progress);
     c->page = page;
-    c->generation = generation;
     c->frameBudgetMs = std::max(0, frameBudgetMs);
     c->done = [done = std::move(done), page = QPointer<QWebEnginePage>(page)](
                   bool ok, const PageAddresses& addresses, const QString& reason) {
@@ -203,7 +160,108 @@ void AddressCollector::collect(QWebEnginePage* page, qint64 generation, int fram
         if (page)
             QTimer::singleShot(0, page, [done, ok, addresses, reason]() { done(ok, addresses, reason); });
     };
-    page->runJavaScript(startScript(page, limit, std::max(0, frameBudgetMs)),
+    // Every collection has a key of its own: only answers that carry it count.
+    page->runJavaScript(startScript(page, randomKey(), limit, chars, c->frameBudgetMs),
                         QWebEngineScript::ApplicationWorld,
                         [c](const QVariant& v) { c->answer(v.toString(), c); });
+}
+
+AddressCollector::Assembly::Assembly(qint64 generation, int limit, qsizetype chars)
+    : m_generation(generation)
+    , m_left(std::max(0, limit))
+    , m_chars(std::max<qsizetype>(0, chars)) {}
+
+const QString& AddressCollector::Assembly::ticket() const {
+    return m_ticket;
+}
+
+PageAddresses& AddressCollector::Assembly::addresses() {
+    return m_addresses;
+}
+
+AddressCollector::Assembly::Step AddressCollector::Assembly::add(const QString& answer) {
+    if (answer.isEmpty())
+        return Step::Waiting; // frames are still answering: asked again with the same ticket
+    if (answer.startsWith(QLatin1Char('t'))) {
+        m_ticket = answer;
+        return Step::Waiting;
+    }
+    if (!answer.startsWith(QLatin1Char('{')) || !addPiece(answer))
+        return Step::Unreadable;
+    return m_ticket.isEmpty() ? Step::Done : Step::More;
+}
+
+bool AddressCollector::Assembly::addPiece(const QString& piece) {
+    const QJsonObject map = QJsonDocument::fromJson(piece.toUtf8()).object();
+    if (map.isEmpty())
+        return false;
+    if (m_first) {
+        m_first = false;
+        PageAddresses& a = m_addresses;
+        a.location = QUrl(map.value(QStringLiteral("location")).toString());
+        a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == m_generation;
+        const QString cut = map.value(QStringLiteral("cut")).toString();
+        a.truncated = !cut.isEmpty();
+        a.cutByChars = cut == QLatin1String("chars");
+        a.dropped = qsizetype(std::clamp(map.value(QStringLiteral("dropped")).toDouble(), 0.0, 1e9));
+        for (const QJsonValue& frame : map.value(QStringLiteral("silent")).toArray())
+            if (frame.isString() && a.silentFrames.size() < 1000)
+                a.silentFrames.append(frame.toString().left(CollectedAddress::MaxChars));
+    }
+    for (const QJsonValue& via : map.value(QStringLiteral("vias")).toArray())
+        m_vias.append(via.toString());
+    PageAddresses& a = m_addresses;
+    addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
+             map.value(QStringLiteral("linkCharsets")), CollectedAddress::Role::Link, a.links, a.linkVias,
+             a.linkCharsets);
+    addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
+             map.value(QStringLiteral("imageCharsets")), CollectedAddress::Role::File, a.images, a.imageVias,
+             a.imageCharsets);
+    addGroup(map.value(QStringLiteral("embeds")), map.value(QStringLiteral("embedVias")),
+             map.value(QStringLiteral("embedCharsets")), CollectedAddress::Role::File, a.embeds, a.embedVias,
+             a.embedCharsets);
+    m_ticket = map.value(QStringLiteral("more")).toString();
+    return true;
+}
+
+void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonValue& codes,
+                                          const QJsonValue& charsetRuns, CollectedAddress::Role role,
+                                          QStringList& to, QStringList& vias, QStringList& charsets) {
+    const QJsonArray list = urls.toArray();
+    const QString code = codes.toString();
+    // The encodings come as runs over the group's addresses: [count, charset, count, charset…].
+    const QJsonArray runs = charsetRuns.toArray();
+    qsizetype run = 0;
+    double runLeft = 0;
+    QString charset;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        while (runLeft < 1 && run + 1 < runs.size()) {
+            runLeft = runs.at(run).toDouble();
+            charset = charsetName(runs.at(run + 1).toString());
+            run += 2;
+        }
+        if (runLeft < 1)
+            charset.clear();
+        --runLeft;
+        const QString url = list.at(i).toString();
+        if (!CollectedAddress::takes(url, role)) {
+            ++m_addresses.dropped;
+            continue;
+        }
+        if (m_cut)
+            continue; // the bounds were reached before: nothing more is taken
+        if (m_left <= 0 || url.size() > m_chars) {
+            m_cut = true;
+            m_addresses.truncated = true;
+            m_addresses.cutByChars = m_addresses.cutByChars || m_left > 0;
+            continue;
+        }
+        --m_left;
+        m_chars -= url.size();
+        to.append(url);
+        // The via of each address from its one-character index into the vias named so far.
+        const qsizetype n = i < code.size() ? qsizetype(code.at(i).unicode()) - 0x30 : -1;
+        vias.append(n >= 0 && n < m_vias.size() ? m_vias.at(n) : QString());
+        charsets.append(charset);
+    }
 }

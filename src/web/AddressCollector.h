@@ -1,11 +1,16 @@
 #pragma once
 
+#include "CollectedAddress.h"
+#include "TWebBrowser.h"
+#include "WorkLimits.h"
+
+#include <QJsonValue>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
 class QWebEnginePage;
-struct PageAddresses;
 
 // Collects every address of a page's document tree: its links, images and embeds (srcset
 // candidates, lazy loaders' attributes, media, posters, background images and share images
@@ -13,15 +18,17 @@ struct PageAddresses;
 //
 // The work is done by a script (PageScan.js) that install() places in every frame of a page, in the
 // application's own script world. The top frame walks what it can reach and asks each cross-origin
-// frame over a message channel; collect() starts it and, while frames are still answering, asks the
-// top frame again every few milliseconds.
+// frame over that frame's collector's own line; collect() starts it with a key of its own and, while
+// frames are still answering, asks the top frame again every few milliseconds. The answer comes in
+// pieces, each checked address by address (CollectedAddress) as it is added.
 class AddressCollector {
 public:
     using Done = std::function<void(bool ok, const PageAddresses& addresses, const QString& reason)>;
 
     // The most addresses taken from one page, its frames included; a page with more is cut there
-    // and says so (PageAddresses::truncated).
-    static constexpr int Limit = 1000000;
+    // and says so (PageAddresses::truncated). The page's address text is bounded too
+    // (CollectedAddress::PageChars).
+    static constexpr int Limit = WorkLimits::MostRecordsPerPage;
     // How long at most the top frame waits for its cross-origin frames to answer.
     static constexpr int FrameBudgetMs = 2000;
 
@@ -30,15 +37,42 @@ public:
     // Collects the page's current document tree. done runs once, from the event loop, unless the
     // page goes away first; generation is the number that the current navigation's documents
     // carry (-1 for none), which tells them from a document that showed before.
+    // progress, when given, runs at each piece of the answer.
     static void collect(QWebEnginePage* page, qint64 generation, int frameBudgetMs, Done done,
-                        int limit = Limit);
+                        int limit = Limit, qsizetype chars = CollectedAddress::PageChars,
+                        std::function<void()> progress = {});
 
-    // The script that starts a collection, and the one that asks for a waiting one's answer.
-    static QString startScript(QWebEnginePage* page, int limit, int frameBudgetMs);
+    // The script that asks for the next piece of an answer.
     static QString takeScript(const QString& ticket);
 
-    enum class Answer { Complete, Waiting, Unreadable };
-    // Reads an answer of either script: Complete fills addresses; Waiting gives the ticket to ask
-    // again with.
-    static Answer read(const QString& answer, qint64 generation, PageAddresses& addresses, QString& ticket);
+    // Puts an answer together from its pieces, keeping only what CollectedAddress takes and what
+    // the bounds allow.
+    class Assembly {
+    public:
+        Assembly(qint64 generation, int limit, qsizetype chars);
+        enum class Step {
+            Done,      // addresses() holds the whole answer
+            More,      // ticket() names the next piece
+            Waiting,   // frames are still answering: ask again with ticket()
+            Unreadable // no answer, or not one of the collector's
+        };
+        Step add(const QString& answer);
+        const QString& ticket() const;
+        PageAddresses& addresses();
+
+    private:
+        bool addPiece(const QString& piece);
+        void addGroup(const QJsonValue& urls, const QJsonValue& codes, const QJsonValue& charsetRuns,
+                      CollectedAddress::Role role, QStringList& to, QStringList& vias, QStringList& charsets);
+
+        qint64 m_generation;
+        int m_left;
+        qsizetype m_chars;
+        bool m_first = true;
+        // The bounds were reached here (whatever the collector said).
+        bool m_cut = false;
+        QString m_ticket;
+        QStringList m_vias;
+        PageAddresses m_addresses;
+    };
 };

@@ -153,17 +153,33 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
         finish({false, why, false, {}});
         return;
     }
-    if (addresses.truncated)
-        finish({false,
-                tr("アドレスが多すぎます: 1 ページ %L1 件までを集め、それより後は集めていません")
-                    .arg(AddressCollector::Limit),
-                true, addresses});
+    // What is missing from the page's records, each in a note of its own.
+    QStringList notes;
+    if (addresses.truncated && addresses.cutByChars)
+        notes.append(tr("アドレスの文字が多すぎます: 1 ページ %L1 MiB までを集め、それより後は集めていません")
+                         .arg(CollectedAddress::PageChars >> 20));
+    else if (addresses.truncated)
+        notes.append(tr("アドレスが多すぎます: 1 ページ %L1 件までを集め、それより後は集めていません")
+                         .arg(AddressCollector::Limit));
     else if (timedOut)
-        finish({false,
-                tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(timeoutSeconds()),
-                true, addresses});
-    else
-        finish({true, {}, true, addresses});
+        notes.append(
+            tr("時間切れ: %1 秒で読み込みが終わらず、それまでの内容から集めました").arg(timeoutSeconds()));
+    if (!addresses.silentFrames.isEmpty())
+        notes.append(silentFramesText(addresses.silentFrames));
+    if (addresses.dropped > 0)
+        notes.append(tr("アドレスとして使えないもの %L1 件を除きました（長すぎる data: アドレスなど）")
+                         .arg(addresses.dropped));
+    finish({notes.isEmpty(), notes.join(QStringLiteral(" / ")), true, addresses});
+}
+
+QString HarvestSlot::silentFramesText(const QStringList& frames) {
+    // A few by name; the rest counted.
+    constexpr qsizetype named = 3;
+    QString text = tr("時間内に答えなかったフレームがあり、その中のアドレスは集めていません: %1")
+                       .arg(frames.mid(0, named).join(QStringLiteral(", ")));
+    if (frames.size() > named)
+        text += tr(" ほか %L1 件").arg(frames.size() - named);
+    return text;
 }
 
 int HarvestSlot::timeoutSeconds() const {

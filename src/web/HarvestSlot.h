@@ -63,6 +63,7 @@ private:
     // The page's time bound in whole seconds, and the reason given when nothing came within it.
     int timeoutSeconds() const;
     QString noAnswerText() const;
+    static QString silentFramesText(const QStringList& frames);
 
     QPointer<TWebBrowser> m_browser;
     // Made when the quick way is first turned on; null while it is off.

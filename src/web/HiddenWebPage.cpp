@@ -1,6 +1,7 @@
 #include "HiddenWebPage.h"
 
 #include "AddressCollector.h"
+#include "AddressSchemes.h"
 
 #include <QCoreApplication>
 #include <QWebEngineFileSystemAccessRequest>
@@ -49,10 +50,7 @@ HiddenWebPage::HiddenWebPage(QWebEngineProfile* profile, QObject* parent)
 }
 
 bool HiddenWebPage::isAllowedPageNavigation(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-           scheme == QLatin1String("about") || scheme == QLatin1String("data") ||
-           scheme == QLatin1String("blob");
+    return AddressSchemes::isPageNavigation(url);
 }
 
 QWebEnginePage* HiddenWebPage::createWindow(WebWindowType) {
@@ -95,7 +93,18 @@ bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type
     // clicks, and opens it elsewhere).
     const bool accepted =
         isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
-    if (!accepted && isMainFrame)
-        Q_EMIT mainFrameNavigationRefused(url);
+    if (!accepted && isMainFrame) {
+        if (m_refused.size() >= 16)
+            m_refused.removeFirst();
+        m_refused.append(url);
+    }
     return accepted;
+}
+
+bool HiddenWebPage::takeRefusedMoveEnd(const QUrl& url) {
+    return m_refused.removeOne(url);
+}
+
+void HiddenWebPage::forgetRefusedMoves() {
+    m_refused.clear();
 }

@@ -15,10 +15,12 @@ public:
     // The text in which the engine asks whether a page that objects to being left may be left.
     static QString unloadQuestion();
 
-Q_SIGNALS:
-    // The page itself tried to take the top document to url and was refused. The engine reports
-    // the end of that attempt like the end of a load.
-    void mainFrameNavigationRefused(const QUrl& url);
+    // The page itself tried to take the top document to url and was refused: the engine reports
+    // the end of that attempt like the end of a load. True once for each such end still to come
+    // (at most the last 16 refusals are kept).
+    bool takeRefusedMoveEnd(const QUrl& url);
+    // A navigation of the program's began: the ends of refused moves no longer tell anything.
+    void forgetRefusedMoves();
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
@@ -31,4 +33,7 @@ protected:
     QStringList chooseFiles(FileSelectionMode mode, const QStringList& oldFiles,
                             const QStringList& acceptedMimeTypes) override;
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+
+private:
+    QList<QUrl> m_refused;
 };

@@ -3,15 +3,17 @@
 // document is created; reads only, the page is left as it is.
 //
 // The top frame's collection walks its document, its open shadow roots and its same-origin frames
-// directly. A cross-origin frame is asked through a message channel of its own, carrying the key
-// that only this world knows; the frame walks itself (and its own frames) and answers on the
-// channel, which the page's scripts cannot read. A frame whose collector never announced itself
-// (an error page, a frame without scripts) is not waited for.
+// directly. A cross-origin frame is asked over its collector's own line: a message channel that the
+// frame's collector made when its document was created and handed to this world with the secret
+// that only the collectors of this page know. Requests, with the collection's fresh key and a fresh
+// answer port, travel only on lines, never through the windows' messages that the pages' scripts
+// can listen to; answers count only on their own port with that key. A frame that does not answer
+// in time is named in the answer; one whose document failed (an error page) has nothing to give.
 (function () {
     'use strict';
     if (window.__nepirikaScan)
         return;
-    var KEY = '__NEPIRIKA_KEY__';
+    var SECRET = '__NEPIRIKA_KEY__';
     var HTML_NS = 'http://www.w3.org/1999/xhtml';
     var SVG_NS = 'http://www.w3.org/2000/svg';
     var XLINK_NS = 'http://www.w3.org/1999/xlink';
@@ -27,8 +29,8 @@
     // The vias of the lazy attributes, made once: most addresses of a page share a few vias.
     var LAZY_VIAS = { img: LAZY.map(function (a) { return 'img@' + a; }),
                       source: LAZY.map(function (a) { return 'source@' + a; }) };
-    // Child windows whose collector has announced itself.
-    var ready = new Set();
+    // Child windows whose collector has announced itself: its line (null for an error page).
+    var lines = new Map();
     // Collections still waiting for frames, by ticket.
     var waiting = {};
     var tickets = 0;
@@ -100,6 +102,7 @@
         return v === null || v === undefined ? '' : String(v);
     }
 
+    // The encoding of a document, as document.characterSet names it ("Shift_JIS").
     function charsetOf(doc) {
         try {
             return String(doc.characterSet || '');
@@ -108,26 +111,13 @@
         }
     }
 
-    // The encoding of the document that each address of a group was found in, as runs over the
-    // group: [count, charset, count, charset...]. Adds count addresses of charset.
-    function addRun(runs, count, charset) {
-        var n = runs.length;
-        if (count <= 0)
-            return runs;
-        if (n >= 2 && runs[n - 1] === charset)
-            runs[n - 2] += count;
-        else
-            runs.push(count, charset);
-        return runs;
-    }
-
-    // One document's walk: links, images and embeds as flat lists of (address, via) pairs.
-    function Scan(doc, limit, readySet) {
+    // One document's walk: links, images and embeds as flat lists of (address, via, charset)
+    // triples, within bound (see Bound). The charset is the encoding of the document the address
+    // stands in, a frame's own for a frame's: it reads a file name whose bytes are no UTF-8.
+    function Scan(doc, bound, lineMap) {
         this.doc = doc;
-        this.limit = limit;
-        this.ready = readySet;
-        this.count = 0;
-        this.full = false;
+        this.bound = bound;
+        this.lines = lineMap;
         this.links = [];
         this.images = [];
         this.embeds = [];
@@ -139,13 +129,15 @@
     }
 
     Scan.prototype.add = function (group, url, via) {
-        if (this.count >= this.limit) {
-            this.full = true;
-            return;
-        }
-        ++this.count;
-        group.push(url, via);
+        if (this.bound.take(url))
+            group.push(url, via, this.charset);
     };
+
+    Object.defineProperty(Scan.prototype, 'full', {
+        get: function () {
+            return this.bound.cut !== '';
+        }
+    });
 
     // An address as written, resolved as the document resolves its links (its base and encoding).
     Scan.prototype.resolve = function (v) {
@@ -162,9 +154,14 @@
         if (v === null || v.trim() === '')
             return;
         var r = text(e[attr]);
-        if (r)
+        if (r && (group === this.links || isFile(r)))
             this.add(group, r, via);
     };
+
+    // A script address in an image's or an embed's source runs; it names no file.
+    function isFile(url) {
+        return !/^javascript:/i.test(url);
+    }
 
     Scan.prototype.named = function (group, v, via, lazy) {
         if (v === null || v === undefined)
@@ -173,7 +170,7 @@
         if (!v || (lazy && !looksLikeAddress(v)))
             return;
         var r = this.resolve(v);
-        if (r)
+        if (r && (group === this.links || isFile(r)))
             this.add(group, r, via);
     };
 
@@ -307,10 +304,11 @@
     }
 
     // Walks the document, then its frames; done gets the whole tree's findings (at once when no
-    // frame has to be asked, or when the deadline passes for frames that have not answered).
-    Scan.prototype.run = function (deadline, done) {
+    // frame has to be asked, or when the deadline passes for frames that have not answered, which
+    // the findings name). key is the collection's, asked for by every frame's answer.
+    Scan.prototype.run = function (deadline, key, done) {
         if (isErrorPage(this.doc)) {
-            done({ links: [], images: [], embeds: [], full: false });
+            done(this.merge([]));
             return;
         }
         this.walk(this.doc, '');
@@ -321,9 +319,13 @@
             ended = true;
             done(self.merge(parts));
         }
-        function settle() {
-            if (--open === 0)
-                end();
+        function answered(p) {
+            return function (found) {
+                p.found = found;
+                p.answered = true;
+                if (--open === 0)
+                    end();
+            };
         }
         for (var i = 0; i < frames.length && !this.full; ++i) {
             var f = frames[i], w = null, d = null;
@@ -334,32 +336,26 @@
             }
             if (!w)
                 continue;
-            var part = { prefix: f.prefix, found: null };
+            var part = { prefix: f.prefix, address: frameAddress(f.element), remote: !d, found: null, answered: false };
             parts.push(part);
-            var left = Math.max(0, this.limit - this.count);
             if (d) {
                 // Same origin, a document written by script included: walked from here, with
-                // what its own collector knows of its frames.
+                // the lines that its own collector holds to its frames.
                 var theirs = null;
                 try {
                     theirs = w.__nepirikaScan;
                 } catch (x) {
                 }
                 ++open;
-                new Scan(d, left, theirs ? theirs.ready : null).run(deadline, (function (p) {
-                    return function (found) {
-                        p.found = found;
-                        settle();
-                    };
-                })(part));
-            } else if (this.ready && this.ready.has(w)) {
+                new Scan(d, this.bound, theirs ? theirs.lines : null).run(deadline, key, answered(part));
+                continue;
+            }
+            var line = this.lines ? this.lines.get(w) : undefined;
+            if (line === null) {
+                part.answered = true; // the engine's error page: nothing of the frame's
+            } else if (line) {
                 ++open;
-                ask(w, left, deadline - 50, (function (p) {
-                    return function (found) {
-                        p.found = found;
-                        settle();
-                    };
-                })(part));
+                ask(line, key, this.bound, deadline - 50, answered(part));
             }
         }
         if (--open === 0)
@@ -368,121 +364,238 @@
             setTimeout(end, Math.max(0, deadline - Date.now()));
     };
 
-    // The document's own findings, then each frame's in document order, up to the limit.
+    // The address of a frame element, to name the frame by.
+    function frameAddress(e) {
+        var a = '';
+        try {
+            a = text(e.src);
+        } catch (x) {
+        }
+        return a || e.localName;
+    }
+
+    // The document's own findings, then each frame's in document order, within the bound; a
+    // frame's answer counts only as far as the bound takes it. The frames that gave no answer are
+    // named in silent.
     Scan.prototype.merge = function (parts) {
-        var out = { links: this.links, images: this.images, embeds: this.embeds, full: this.full, charsets: {} };
-        var count = this.count, groups = ['links', 'images', 'embeds'];
-        for (var k = 0; k < groups.length; ++k)
-            out.charsets[groups[k]] = addRun([], out[groups[k]].length / 2, this.charset);
-        for (var i = 0; i < parts.length; ++i) {
-            var found = parts[i].found;
+        var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [] };
+        var groups = ['links', 'images', 'embeds'], bound = this.bound;
+        for (var i = 0; i < parts.length && !this.full; ++i) {
+            var part = parts[i], found = part.found;
+            if (!part.answered) {
+                out.silent.push(part.address);
+                continue;
+            }
             if (!found || typeof found !== 'object')
                 continue;
-            if (found.full === true)
-                out.full = true;
-            for (var g = 0; g < groups.length; ++g) {
+            if (Array.isArray(found.silent))
+                for (var s = 0; s < found.silent.length && s < 1000; ++s)
+                    if (typeof found.silent[s] === 'string')
+                        out.silent.push(found.silent[s]);
+            for (var g = 0; g < groups.length && !this.full; ++g) {
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
                     continue;
-                var runs = found.charsets && Array.isArray(found.charsets[groups[g]]) ? found.charsets[groups[g]] : [];
-                var r = 0, runEnd = 0, charset = '';
-                for (var j = 0; j + 1 < from.length; j += 2) {
-                    for (; j / 2 >= runEnd && r + 1 < runs.length; r += 2) {
-                        runEnd += Number(runs[r]) || 0;
-                        charset = String(runs[r + 1]);
-                    }
-                    if (typeof from[j] !== 'string' || typeof from[j + 1] !== 'string')
+                for (var j = 0; j + 2 < from.length; j += 3) {
+                    var url = from[j], via = from[j + 1], charset = from[j + 2];
+                    if (typeof url !== 'string' || typeof via !== 'string' || typeof charset !== 'string')
                         continue;
-                    if (count >= this.limit) {
-                        out.full = true;
-                        break;
+                    // A same-origin frame's findings were taken from the bound as they were made.
+                    if (part.remote && !bound.take(url)) {
+                        if (this.full)
+                            break;
+                        continue;
                     }
-                    to.push(from[j], parts[i].prefix + from[j + 1]);
-                    addRun(out.charsets[groups[g]], 1, charset);
-                    ++count;
+                    to.push(url, part.prefix + via, charset);
                 }
+            }
+            if (part.remote) {
+                if (found.cut === 'count' || found.cut === 'chars')
+                    bound.cut = bound.cut || found.cut;
+                if (typeof found.dropped === 'number' && found.dropped > 0)
+                    bound.dropped += Math.min(found.dropped, 1e9);
             }
         }
         return out;
     };
 
-    function ask(w, limit, deadline, done) {
+    // The bounds of one page's collection: at most count addresses with chars characters of
+    // address text in all. Beyond them the collection is cut (cut says by which bound); a data:
+    // address longer than DATA_CHARS is left out and counted in dropped.
+    var DATA_CHARS = 1 << 20;
+    function Bound(count, chars) {
+        this.count = Math.max(0, count);
+        this.chars = Math.max(0, chars);
+        this.cut = '';
+        this.dropped = 0;
+    }
+
+    // Whether url is taken, within the bounds.
+    Bound.prototype.take = function (url) {
+        if (this.cut)
+            return false;
+        if (url.length > DATA_CHARS && /^data:/i.test(url)) {
+            ++this.dropped;
+            return false;
+        }
+        if (this.count <= 0 || url.length > this.chars) {
+            this.cut = this.count <= 0 ? 'count' : 'chars';
+            return false;
+        }
+        --this.count;
+        this.chars -= url.length;
+        return true;
+    };
+
+    function number(v, otherwise) {
+        return typeof v === 'number' && isFinite(v) ? v : otherwise;
+    }
+
+    // Asks a cross-origin frame's collector over its line, with a port made for this request: its
+    // answer counts only there, and only with the collection's key.
+    function ask(line, key, bound, deadline, done) {
         var channel = new MessageChannel(), answered = false;
         channel.port1.onmessage = function (ev) {
-            if (answered)
+            var d = ev.data;
+            if (answered || !d || typeof d !== 'object' || d.key !== key)
                 return;
             answered = true;
             channel.port1.close();
-            done(ev.data);
+            done(d);
         };
         try {
-            w.postMessage({ nepirikaScan: KEY, limit: limit, deadline: deadline }, '*', [channel.port2]);
+            line.postMessage({ key: key, count: bound.count, chars: bound.chars, deadline: deadline },
+                             [channel.port2]);
         } catch (x) {
-            answered = true;
-            done(null);
+            // Left unanswered: named when the time is up.
         }
     }
 
-    // Registered before any script of the page: the page never sees these messages.
-    window.addEventListener('message', function (ev) {
-        var d = ev.data;
-        if (!d || typeof d !== 'object')
+    // This frame's line to its parent's collector: made when the document is created, before any of
+    // its scripts runs, and handed over with the secret; only requests on it are answered. The
+    // engine's error page for a frame that failed to load tells the parent that it has nothing.
+    function openLine() {
+        if (window.parent === window)
             return;
-        if ((d.nepirikaReady === 1 || d.nepirikaReady === 0) && ev.source && ev.source !== window) {
-            ev.stopImmediatePropagation();
-            if (d.nepirikaReady === 1)
-                ready.add(ev.source);
-            else
-                ready.delete(ev.source);
-        } else if (d.nepirikaScan === KEY) {
-            ev.stopImmediatePropagation();
-            var port = ev.ports && ev.ports[0];
-            if (!port || (ev.source !== window.parent && ev.source !== window.top))
-                return;
-            var limit = typeof d.limit === 'number' ? d.limit : 0;
-            var deadline = typeof d.deadline === 'number' ? d.deadline : Date.now();
-            new Scan(document, limit, ready).run(deadline, function (found) {
-                port.postMessage(found);
-                port.close();
-            });
+        var error = isErrorPage(document);
+        var channel = error ? null : new MessageChannel();
+        if (channel)
+            channel.port1.onmessage = onRequest;
+        try {
+            window.parent.postMessage({ nepirikaHello: SECRET, ready: error ? 0 : 1 }, '*',
+                                      channel ? [channel.port2] : []);
+        } catch (x) {
         }
-    }, true);
+    }
 
-    function encode(found, generation, location) {
-        var vias = [], index = new Map();
-        // Each address's via as one character of a string (an index into vias): far less for the
-        // program to read than a number per address.
-        function split(list) {
-            var urls = new Array(list.length / 2), codes = new Array(list.length / 2);
-            for (var i = 0, k = 0; i + 1 < list.length; i += 2, ++k) {
-                var via = list[i + 1], n = index.get(via);
+    function onRequest(ev) {
+        var d = ev.data, port = ev.ports && ev.ports[0];
+        if (!port || !d || typeof d !== 'object' || typeof d.key !== 'string')
+            return;
+        arm();
+        var bound = new Bound(number(d.count, 0), number(d.chars, 0));
+        new Scan(document, bound, lines).run(number(d.deadline, Date.now()), d.key, function (found) {
+            found.key = d.key;
+            found.cut = bound.cut;
+            found.dropped = bound.dropped;
+            try {
+                port.postMessage(found);
+            } catch (x) {
+            }
+            port.close();
+        });
+    }
+
+    // The lines of the frames' collectors. A message that carries the secret is this page's
+    // collectors' own: the page's scripts never see it.
+    function onHello(ev) {
+        var d = ev.data;
+        if (!d || typeof d !== 'object' || d.nepirikaHello !== SECRET)
+            return;
+        ev.stopImmediatePropagation();
+        if (!ev.source || ev.source === window)
+            return;
+        lines.set(ev.source, d.ready === 1 && ev.ports && ev.ports[0] ? ev.ports[0] : null);
+    }
+
+    // Listening before any script of the page does. document.open() takes every listener off the
+    // window, this one included: it is put back as soon as the document is emptied, and at every
+    // collection.
+    function arm() {
+        window.addEventListener('message', onHello, true);
+    }
+
+    // An answer handed over in pieces of about PIECE_CHARS characters of addresses each, so that no
+    // copy of the whole answer is ever made. The first piece carries what is known of the page;
+    // each piece its addresses, their vias (one character each: an index into the vias that the
+    // pieces have named so far) and their charsets (as runs: [count, charset, count, charset…]),
+    // and, but for the last, the ticket that the next is asked for with.
+    var PIECE_CHARS = 4 << 20;
+    var MAX_VIAS = 50000;
+
+    function Handover(found, bound, generation, location) {
+        this.found = found;
+        this.head = { location: location === undefined ? String(document.URL) : location,
+                      generation: generation, cut: bound.cut, dropped: bound.dropped, silent: found.silent || [] };
+        this.group = 0;
+        this.at = 0;
+        this.vias = new Map();
+    }
+
+    Handover.prototype.next = function (ticket) {
+        var piece = this.head || {}, names = [], chars = 0, groups = ['links', 'images', 'embeds'];
+        var keys = [['links', 'linkVias', 'linkCharsets'], ['images', 'imageVias', 'imageCharsets'],
+                    ['embeds', 'embedVias', 'embedCharsets']];
+        this.head = null;
+        for (var g = 0; g < 3; ++g) {
+            piece[keys[g][0]] = [];
+            piece[keys[g][1]] = '';
+            piece[keys[g][2]] = [];
+        }
+        while (this.group < 3 && chars < PIECE_CHARS) {
+            var list = this.found[groups[this.group]], urls = piece[keys[this.group][0]], codes = [];
+            var runs = piece[keys[this.group][2]];
+            for (; this.at + 2 < list.length && chars < PIECE_CHARS; this.at += 3) {
+                var via = list[this.at + 1], n = this.vias.get(via);
                 if (n === undefined) {
-                    n = vias.length < 50000 ? vias.length : -1;
-                    if (n >= 0) {
-                        vias.push(via);
-                        index.set(via, n);
+                    n = this.vias.size < MAX_VIAS ? this.vias.size : 0;
+                    if (this.vias.size < MAX_VIAS) {
+                        this.vias.set(via, n);
+                        names.push(via);
                     }
                 }
-                urls[k] = list[i];
-                codes[k] = 0x30 + (n < 0 ? 0 : n);
+                urls.push(list[this.at]);
+                codes.push(0x30 + n);
+                var charset = list[this.at + 2], r = runs.length;
+                if (r >= 2 && runs[r - 1] === charset)
+                    ++runs[r - 2];
+                else
+                    runs.push(1, charset);
+                chars += list[this.at].length + 1;
             }
             var s = '';
             for (var j = 0; j < codes.length; j += 8192)
                 s += String.fromCharCode.apply(null, codes.slice(j, j + 8192));
-            return { urls: urls, codes: s };
+            piece[keys[this.group][1]] = s;
+            if (this.at + 2 >= list.length) {
+                ++this.group;
+                this.at = 0;
+            }
         }
-        var l = split(found.links), im = split(found.images), em = split(found.embeds);
-        return JSON.stringify({
-            location: location === undefined ? String(document.URL) : location,
-            generation: generation,
-            vias: vias,
-            links: l.urls, linkVias: l.codes,
-            images: im.urls, imageVias: im.codes,
-            embeds: em.urls, embedVias: em.codes,
-            charsets: found.charsets || {},
-            truncated: found.full === true
-        });
+        piece.vias = names;
+        if (this.group < 3)
+            piece.more = ticket;
+        return JSON.stringify(piece);
+    };
+
+    // Hands over the first piece of an answer; the rest wait under ticket.
+    function handOver(ticket, handover) {
+        var piece = handover.next(ticket);
+        if (handover.group < 3)
+            waiting[ticket] = handover;
+        return piece;
     }
+
 
     // A page's own document that the program fetched itself, read as a browser with scripts off
     // shows it: parsed by the engine's HTML parser without a browsing context (nothing runs and
@@ -526,9 +639,9 @@
     }
 
     // The addresses of a parsed document and of the srcdoc frames in it (the only frames that a
-    // browser without scripts or subresources shows), up to limit.
-    function readTree(doc, limit) {
-        var scan = new Scan(doc, limit, null);
+    // browser without scripts or subresources shows), within bound.
+    function readTree(doc, bound) {
+        var scan = new Scan(doc, bound, null);
         scan.inert = true;
         scan.walk(doc, '');
         var parts = [];
@@ -539,7 +652,7 @@
             var inner = new DOMParser().parseFromString(e.getAttribute('srcdoc'), 'text/html');
             if (!settleBase(inner, doc.baseURI))
                 continue;
-            parts.push({ prefix: scan.frames[i].prefix, found: readTree(inner, Math.max(0, limit - scan.count)) });
+            parts.push({ prefix: scan.frames[i].prefix, found: readTree(inner, bound), answered: true });
         }
         return scan.merge(parts);
     }
@@ -560,39 +673,42 @@
         x.send();
     }
 
-    var reads = {};
-
     window.__nepirikaScan = {
-        ready: ready,
-        // Starts a collection of this frame's tree: its answer as JSON, or a ticket for take().
-        start: function (limit, budgetMs) {
+        lines: lines,
+        // Starts a collection of this frame's tree with the collection's own key, within count
+        // addresses and chars characters: the first piece of its answer, or a ticket for take().
+        start: function (key, count, chars, budgetMs) {
+            arm();
             var generation = (typeof window.__nepirikaGeneration === 'number') ? window.__nepirikaGeneration : -1;
-            var box = { json: null };
-            new Scan(document, limit, ready).run(Date.now() + budgetMs, function (found) {
-                box.json = encode(found, generation);
-            });
-            if (box.json !== null)
-                return box.json;
-            var ticket = 't' + (++tickets);
+            var ticket = 't' + (++tickets), box = { handover: null }, bound = new Bound(count, chars);
             waiting[ticket] = box;
-            return ticket;
+            new Scan(document, bound, lines).run(Date.now() + budgetMs, key, function (found) {
+                box.handover = new Handover(found, bound, generation);
+            });
+            if (box.handover === null)
+                return ticket;
+            delete waiting[ticket];
+            return handOver(ticket, box.handover);
         },
         // Reads a handed-over document (see above) under ticket. o: url (the hand-over address),
         // address (the page's own), declared (its response named its encoding, or it starts with a
-        // byte order mark), ascii (all its bytes are ASCII), utf8 (its bytes are valid UTF-8), limit,
-        // generation. The end sets the document's title to "read " + ticket; take(ticket) then
-        // gives the answer as JSON, or '!' when the document must be read by loading it instead.
+        // byte order mark), ascii (all its bytes are ASCII), utf8 (its bytes are valid UTF-8), count
+        // and chars (the bounds), generation. The end sets the document's title to "read " + ticket;
+        // take(ticket) then gives the answer's first piece, or '!' when the document must be read
+        // by loading it instead.
         read: function (ticket, o) {
-            var box = { json: null };
+            var box = { handover: null, refused: false };
             waiting[ticket] = box;
-            function end(json) {
-                box.json = json;
+            function end(handover) {
+                box.handover = handover;
+                box.refused = !handover;
                 document.title = 'read ' + ticket;
             }
             function walk(doc) {
                 if (!doc || !settleBase(doc, o.address))
-                    return end('!');
-                end(encode(readTree(doc, o.limit), o.generation, o.address));
+                    return end(null);
+                var bound = new Bound(o.count, o.chars);
+                end(new Handover(readTree(doc, bound), bound, o.generation, o.address));
             }
             parseHandedOver(o.url, '', function (doc) {
                 if (!doc || o.declared || declaresCharset(doc))
@@ -604,25 +720,32 @@
                 walk(o.utf8 ? doc : null);
             });
         },
-        // The answer of a waiting collection: '' while frames are still answering, '-' for a ticket
-        // that is not known.
+        // The next piece of an answer: '' while frames are still answering (or the document is
+        // being read), '-' for a ticket that is not known, '!' for a document to be loaded instead.
         take: function (ticket) {
             var box = waiting[ticket];
             if (!box)
                 return '-';
-            if (box.json === null)
+            if (box instanceof Handover) {
+                delete waiting[ticket];
+                return handOver(ticket, box);
+            }
+            if (box.refused) {
+                delete waiting[ticket];
+                return '!';
+            }
+            if (box.handover === null)
                 return '';
             delete waiting[ticket];
-            return box.json;
+            return handOver(ticket, box.handover);
+        },
+        // Forgets an answer that is no longer awaited.
+        drop: function (ticket) {
+            delete waiting[ticket];
         }
     };
 
-    // A frame that failed to load tells its parent not to ask (its first, empty document may have
-    // announced itself before); asked all the same, it answers at once with nothing.
-    if (window.parent !== window) {
-        try {
-            window.parent.postMessage({ nepirikaReady: isErrorPage(document) ? 0 : 1 }, '*');
-        } catch (x) {
-        }
-    }
+    arm();
+    new MutationObserver(arm).observe(document, { childList: true });
+    openLine();
 })();

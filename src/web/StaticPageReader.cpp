@@ -1,6 +1,7 @@
 #include "StaticPageReader.h"
 
 #include "AddressCollector.h"
+#include "AddressSchemes.h"
 #include "DocumentHandoff.h"
 #include "EngineCookieJar.h"
 #include "HiddenWebPage.h"
@@ -61,8 +62,7 @@ bool StaticPageReader::available() const {
 }
 
 bool StaticPageReader::accepts(const QUrl& url) {
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"));
+    return url.isValid() && AddressSchemes::isWeb(url);
 }
 
 void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done done) {
@@ -97,6 +97,12 @@ void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done
 }
 
 void StaticPageReader::cancel() {
+    // What the reader page still keeps of a read that is no longer awaited goes.
+    if (m_page && parsing())
+        m_page->runJavaScript(
+            QStringLiteral("window.__nepirikaScan && window.__nepirikaScan.drop('r%1');").arg(m_read),
+            QWebEngineScript::ApplicationWorld);
+    m_assembly.reset();
     ++m_read;
     m_done = nullptr;
     if (m_reply) {
@@ -135,7 +141,8 @@ void StaticPageReader::onFetched() {
         {QStringLiteral("declared"), declared},
         {QStringLiteral("ascii"), ascii},
         {QStringLiteral("utf8"), !declared && !ascii && body.isValidUtf8()},
-        {QStringLiteral("limit"), m_limit},
+        {QStringLiteral("count"), m_limit},
+        {QStringLiteral("chars"), CollectedAddress::PageChars},
         {QStringLiteral("generation"), readGeneration},
     };
     m_readArgs = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
@@ -195,24 +202,38 @@ void StaticPageReader::startParse() {
 void StaticPageReader::onTitle(const QString& title) {
     if (!parsing() || title != QStringLiteral("read r%1").arg(m_read))
         return;
+    m_assembly =
+        std::make_unique<AddressCollector::Assembly>(readGeneration, m_limit, CollectedAddress::PageChars);
+    takePiece(QStringLiteral("r%1").arg(m_read));
+}
+
+void StaticPageReader::takePiece(const QString& ticket) {
     const quint64 read = m_read;
     QPointer<StaticPageReader> self(this);
-    m_page->runJavaScript(QStringLiteral("window.__nepirikaScan.take('r%1');").arg(read),
-                          QWebEngineScript::ApplicationWorld, [self, read](const QVariant& answer) {
+    m_page->runJavaScript(AddressCollector::takeScript(ticket), QWebEngineScript::ApplicationWorld,
+                          [self, read](const QVariant& answer) {
                               if (self && read == self->m_read && self->parsing())
                                   self->onAnswer(answer.toString());
                           });
 }
 
 void StaticPageReader::onAnswer(const QString& answer) {
-    PageAddresses addresses;
-    QString ticket;
-    if (answer.startsWith(QLatin1Char('{')) &&
-        AddressCollector::read(answer, readGeneration, addresses, ticket) ==
-            AddressCollector::Answer::Complete)
-        finish(Outcome::Read, addresses);
-    else
-        finish(Outcome::NeedsBrowser);
+    // The answer comes in pieces; '!' asks for the page to be loaded instead.
+    switch (m_assembly->add(answer)) {
+    case AddressCollector::Assembly::Step::Done:
+        finish(Outcome::Read, std::exchange(m_assembly, nullptr)->addresses());
+        return;
+    case AddressCollector::Assembly::Step::More:
+        if (m_page) {
+            takePiece(m_assembly->ticket());
+            return;
+        }
+        break;
+    case AddressCollector::Assembly::Step::Waiting:
+    case AddressCollector::Assembly::Step::Unreadable:
+        break;
+    }
+    finish(Outcome::NeedsBrowser);
 }
 
 void StaticPageReader::finish(Outcome outcome, const PageAddresses& addresses) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "AddressCollector.h"
 #include "TWebBrowser.h"
+#include "WorkLimits.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 
 #include <functional>
+#include <memory>
 
 class DocumentHandoff;
 class HiddenWebPage;
@@ -34,7 +37,7 @@ public:
     using Done = std::function<void(Outcome outcome, const PageAddresses& addresses)>;
 
     // The largest document read this way.
-    static constexpr qint64 MaxDocumentBytes = 32 * 1024 * 1024;
+    static constexpr qint64 MaxDocumentBytes = WorkLimits::MostDocumentBytes;
 
     // Reads on the given profile; available() is false when its hand-over scheme is missing.
     explicit StaticPageReader(QWebEngineProfile* profile, QObject* parent = nullptr);
@@ -55,6 +58,7 @@ private:
     void onFetched();
     void startParse();
     void onTitle(const QString& title);
+    void takePiece(const QString& ticket);
     void onAnswer(const QString& answer);
     // A document is handed over and being read.
     bool parsing() const;
@@ -77,4 +81,5 @@ private:
     int m_parseTimeoutMs = 0;
     QUrl m_handedOver;  // the page's document's hand-over address, while it is read
     QString m_readArgs; // what the reader page is told about the document
+    std::unique_ptr<AddressCollector::Assembly> m_assembly;
 };

@@ -3,8 +3,10 @@
 #include "AddressCollector.h"
 #include "EngineCookieJar.h"
 #include "EngineErrorText.h"
+#include "HarvestProfile.h"
 #include "HiddenWebPage.h"
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QWebEngineDownloadRequest>
@@ -34,50 +36,116 @@ template <typename F> void shieldEngine(QObject* context, F&& f) {
 
 struct TWebBrowser::Private {
     QWebEngineProfile* profile = nullptr;
-    bool ownProfile = false;
     QPointer<HiddenWebPage> page;
-    EngineCookieJar* jar = nullptr;
+    QNetworkCookieJar* jar = nullptr;
     State state = State::Blank;
-    // The engine reports a load under way (the last loadingChanged was a start). A load that the
-    // page began by itself counts too: while one runs, the engine reports no new start.
+    // What the engine last reported: a load under way (its last loadingChanged was a start). Not
+    // a state of ours: a load that the page began by itself counts too, and while one runs the
+    // engine reports no new start.
     bool engineLoading = false;
+    // The number of the documents that the last load brought in, and of the last Navigate (a
+    // probe or a deferred completion of an earlier one no longer counts).
     qint64 generation = 0;
     quint64 navigations = 0;
-    // Addresses the page itself tried to go to and was refused, whose end of load is still to
-    // come: that end is not the end of the navigation under way.
-    QList<QUrl> refused;
-    // While Probing: the address to load, and the state to return to when Stop drops it.
+    // While probing: the address to load.
     QUrl probeUrl;
-    State beforeProbe = State::Blank;
     // Ends the collection under way with a failure (the renderer is gone and will never answer).
     std::function<void(const QString&)> failCollection;
-
-    // A navigation has been asked for and its completion not yet reported.
-    bool awaitingCompletion() const {
-        return state == State::Probing || state == State::Requested || state == State::Loading ||
-               state == State::Stopping;
-    }
 };
+
+namespace {
+
+bool isProbing(TWebBrowser::State state) {
+    return state == TWebBrowser::State::Probing || state == TWebBrowser::State::ProbingFailed;
+}
+
+} // namespace
+
+TWebBrowser::State TWebBrowser::next(State state, Event event) {
+    using S = State;
+    if (state == S::Destroying)
+        return state; // nothing leaves it
+    switch (event) {
+    case Event::Navigate:
+        // From a shown document the renderer is asked first; from any other state the load
+        // starts at once.
+        if (state == S::Shown || state == S::Probing)
+            return S::Probing;
+        if (state == S::ShownFailed || state == S::ProbingFailed)
+            return S::ProbingFailed;
+        return state;
+    case Event::NavigateInDocument:
+        return state == S::Shown ? S::Requested : state;
+    case Event::SameDocumentShown:
+        return state == S::Requested ? S::Shown : state;
+    case Event::ProbeAnswered:
+        return isProbing(state) ? S::Requested : state;
+    case Event::ProbeUnanswered:
+        return isProbing(state) ? S::Wedged : state;
+    case Event::LoadAsked:
+        return S::Requested;
+    case Event::LoadAskedWhileLoading:
+        return S::Loading;
+    case Event::LoadStarted:
+        return state == S::Requested ? S::Loading : state;
+    case Event::LoadSucceeded:
+    case Event::LoadFailed:
+        switch (state) {
+        case S::Loading:
+        case S::Stopping:
+            // This navigation's end.
+        case S::Blank:
+        case S::Shown:
+        case S::ShownFailed:
+        case S::RendererGone:
+            // A load that the page started by itself: the document changed.
+            return event == Event::LoadSucceeded ? S::Shown : S::ShownFailed;
+        default:
+            // The end of a load that the navigation abandoned (the page's own move elsewhere),
+            // or of one on a renderer that no longer counts.
+            return state;
+        }
+    case Event::RefusedMoveEnded:
+        // The engine may report no other end for the load under way: it ends as it stands.
+        return state == S::Loading ? S::Shown : state == S::Stopping ? S::ShownFailed : state;
+    case Event::Stop:
+        switch (state) {
+        case S::Probing:
+            // The load has not begun: the document shown before stays.
+            return S::Shown;
+        case S::ProbingFailed:
+            return S::ShownFailed;
+        case S::Requested:
+        case S::Loading:
+            // The next end of a load is this navigation's, even when its start has not come.
+            return S::Stopping;
+        default:
+            return state;
+        }
+    case Event::CollectionUnanswered:
+        return S::Wedged;
+    case Event::RendererEnded:
+        return S::RendererGone;
+    case Event::PageReplaced:
+        return S::Blank;
+    case Event::Destroyed:
+        return S::Destroying;
+    }
+    return state;
+}
 
 TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
     : QObject(parent)
     , d(std::make_unique<Private>()) {
-    if (profile) {
-        d->profile = profile;
-    } else {
-        d->profile = new QWebEngineProfile(this); // no storage name: off the record
-        d->ownProfile = true;
-        d->profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-        d->profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-        d->profile->setSpellCheckEnabled(false);
-    }
-
+    // With no profile, an identity of its own (destroyed after the pages, as a child made first).
+    HarvestProfile* identity = profile ? HarvestProfile::of(profile) : new HarvestProfile(this);
+    d->profile = identity ? identity->profile() : profile;
     // The jar that downloads use: it follows the engine's cookie store.
-    d->jar = new EngineCookieJar(d->profile, this);
+    d->jar = identity ? identity->cookieJar() : new EngineCookieJar(d->profile, this);
 
     connect(d->profile, &QWebEngineProfile::downloadRequested, this,
             [this](QWebEngineDownloadRequest* request) {
-                if (d->ownProfile || request->page() == d->page)
+                if (request->page() == d->page)
                     request->cancel();
             });
 
@@ -87,7 +155,7 @@ TWebBrowser::TWebBrowser(QWebEngineProfile* profile, QObject* parent)
 TWebBrowser::~TWebBrowser() {
     // From here on no callback acts: the engine calls the pending script callbacks while its page
     // is destroyed, and this object is then only half there.
-    d->state = State::Destroying;
+    apply(Event::Destroyed);
     d->failCollection = nullptr;
     // The pages must go before the profile they run on, a replaced one still waiting for its
     // deferred deletion included.
@@ -106,11 +174,10 @@ bool TWebBrowser::alive(const QPointer<TWebBrowser>& browser) {
     return browser && browser->d && browser->d->state != State::Destroying;
 }
 
-void TWebBrowser::enter(State next) {
-    // Every change of state passes here; none leaves Destroying.
-    if (d->state == State::Destroying)
-        return;
-    d->state = next;
+TWebBrowser::State TWebBrowser::apply(Event event) {
+    const State was = d->state;
+    d->state = next(was, event);
+    return was;
 }
 
 void TWebBrowser::createPage() {
@@ -120,15 +187,13 @@ void TWebBrowser::createPage() {
     }
     d->page = new HiddenWebPage(d->profile, this);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
-    connect(d->page, &QWebEnginePage::renderProcessTerminated, this, &TWebBrowser::onRendererTerminated);
-    connect(d->page, &HiddenWebPage::mainFrameNavigationRefused, this, [this](const QUrl& url) {
-        if (d->refused.size() >= 16)
-            d->refused.removeFirst();
-        d->refused.append(url);
-    });
-    d->refused.clear();
+    connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    rendererEnded();
+            });
     d->engineLoading = false;
-    enter(State::Blank);
+    apply(Event::PageReplaced);
 }
 
 void TWebBrowser::Navigate(const QUrl& url) {
@@ -138,58 +203,48 @@ void TWebBrowser::Navigate(const QUrl& url) {
     // Only the fragment differs from a page that has loaded: the engine scrolls within the document
     // and reports no load, so the completion is reported here, from the event loop.
     if (d->state == State::Shown && !d->engineLoading && url.hasFragment() &&
-        url.adjusted(QUrl::RemoveFragment) == d->page->url().adjusted(QUrl::RemoveFragment)) {
-        enter(State::Requested);
+        url.adjusted(QUrl::RemoveFragment) == LocationURL().adjusted(QUrl::RemoveFragment)) {
+        apply(Event::NavigateInDocument);
         QTimer::singleShot(0, this, [this, navigation]() {
-            if (navigation != d->navigations || d->state != State::Requested)
+            if (navigation != d->navigations || apply(Event::SameDocumentShown) != State::Requested)
                 return;
-            enter(State::Shown);
             Q_EMIT DocumentComplete(true, QString());
         });
         return;
     }
-    switch (d->state) {
-    case State::Blank:
-    case State::Requested:
-    case State::Loading:
-    case State::Stopping:
-    case State::Wedged:
-    case State::RendererGone:
+    if (!isProbing(next(d->state, Event::Navigate))) {
         // Nothing to ask: a new page, one that is loading anyway (the new load takes the place of
         // the old one), or one whose renderer will not answer (the load brings a fresh renderer,
         // or the page is replaced).
         startNavigation(url);
         return;
-    case State::Shown:
-    case State::ShownFailed:
-    case State::Probing:
-    case State::Destroying:
-        break;
     }
     // A renderer still running a script of the page before (one that never ends, say) would never
-    // take the navigation: it is asked for a sign of life first, and replaced when none comes.
-    d->beforeProbe = d->state;
+    // take the navigation: it is asked for a sign of life first, and replaced when none comes. A
+    // probe under way is left to answer for this navigation.
+    apply(Event::Navigate);
     d->probeUrl = url;
-    enter(State::Probing);
-    QPointer<TWebBrowser> self(this);
-    d->page->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
-                           [self, navigation, url](const QVariant&) {
-                               if (!alive(self))
-                                   return;
-                               shieldEngine(self, [&]() { self->onProbeAnswered(navigation, url, true); });
-                           });
-    QTimer::singleShot(rendererAnswerMs, this,
-                       [this, navigation, url]() { onProbeAnswered(navigation, url, false); });
+    askRendererForSignOfLife(navigation);
 }
 
-void TWebBrowser::onProbeAnswered(quint64 navigation, const QUrl& url, bool answered) {
+void TWebBrowser::askRendererForSignOfLife(quint64 navigation) {
+    QPointer<TWebBrowser> self(this);
+    d->page->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld,
+                           [self, navigation](const QVariant&) {
+                               if (!alive(self))
+                                   return;
+                               shieldEngine(self, [&]() { self->probeAnswered(navigation, true); });
+                           });
+    QTimer::singleShot(rendererAnswerMs, this, [this, navigation]() { probeAnswered(navigation, false); });
+}
+
+void TWebBrowser::probeAnswered(quint64 navigation, bool answered) {
     // Only the probe of the navigation still waiting for it counts; a later Navigate or a Stop has
     // taken its place otherwise.
-    if (d->state != State::Probing || navigation != d->navigations)
+    if (navigation != d->navigations || !isProbing(d->state))
         return;
-    if (!answered)
-        enter(State::Wedged);
-    startNavigation(url);
+    apply(answered ? Event::ProbeAnswered : Event::ProbeUnanswered);
+    startNavigation(d->probeUrl);
 }
 
 void TWebBrowser::startNavigation(const QUrl& url) {
@@ -199,9 +254,16 @@ void TWebBrowser::startNavigation(const QUrl& url) {
         if (d->state != State::Blank)
             return; // destroyed, or navigated elsewhere, by a receiver
     }
+    // While a load is under way the engine reports no new start: its next end is this one's. A
+    // move the page was refused before counts no more: its end, should it come now, is this one's.
+    d->page->forgetRefusedMoves();
+    apply(d->engineLoading ? Event::LoadAskedWhileLoading : Event::LoadAsked);
+    loadInEngine(url, ++d->generation);
+}
+
+void TWebBrowser::loadInEngine(const QUrl& url, qint64 generation) {
     // Every document that this navigation brings in carries its number, so that a collection can
     // tell it from the document that showed before.
-    ++d->generation;
     QWebEngineScriptCollection& scripts = d->page->scripts();
     const QList<QWebEngineScript> old = scripts.find(generationScriptName);
     for (const QWebEngineScript& s : old)
@@ -211,31 +273,19 @@ void TWebBrowser::startNavigation(const QUrl& url) {
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setRunsOnSubFrames(false);
-    script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(d->generation));
+    script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(generation));
     scripts.insert(script);
-    // While a load is under way the engine reports no new start: its next end is this one's. A
-    // move the page was refused before counts no more: its end, should it come now, is this one's.
-    d->refused.clear();
-    enter(d->engineLoading ? State::Loading : State::Requested);
     d->page->load(url);
 }
 
 void TWebBrowser::Stop() {
-    switch (d->state) {
-    case State::Probing:
-        // The load has not begun: there is nothing to end and no completion to report.
-        enter(d->beforeProbe);
-        break;
-    case State::Requested:
-    case State::Loading:
-        // The next end of a load is this navigation's, even when its start has not been reported.
-        enter(State::Stopping);
-        break;
-    case State::Destroying:
+    if (d->state == State::Destroying)
         return;
-    default:
-        break;
-    }
+    apply(Event::Stop);
+    stopInEngine();
+}
+
+void TWebBrowser::stopInEngine() {
     d->page->triggerAction(QWebEnginePage::Stop);
 }
 
@@ -244,13 +294,15 @@ QUrl TWebBrowser::LocationURL() const {
 }
 
 bool TWebBrowser::NavigationBegun() const {
-    return d->state != State::Probing && d->state != State::Requested;
+    return !isProbing(d->state) && d->state != State::Requested;
 }
 
 void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
     struct Pending {
         CollectCallback done;
         bool finished = false;
+        // Since the last piece of the answer came: the bound is for an engine that does not answer.
+        QElapsedTimer quiet;
     };
     auto pending = std::make_shared<Pending>();
     pending->done = std::move(done);
@@ -278,14 +330,24 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         return;
     }
 
-    QTimer::singleShot(std::max(0, timeoutMs), this, [this, pending, deliver]() {
+    pending->quiet.start();
+    // Checks the bound, and again when it would run out, until the collection ends. Only the timer
+    // that waits keeps the check alive.
+    auto expire = std::make_shared<std::function<void()>>();
+    *expire = [this, pending, deliver, timeoutMs = std::max(0, timeoutMs),
+               again = std::weak_ptr<std::function<void()>>(expire)]() {
         if (pending->finished)
             return;
+        if (const qint64 left = timeoutMs - pending->quiet.elapsed(); left > 0) {
+            QTimer::singleShot(int(left), this, [check = again.lock()]() { (*check)(); });
+            return;
+        }
         // The renderer is stuck in a script: the next Navigate replaces the page, and a load
         // still awaited will not be reported.
-        enter(State::Wedged);
+        apply(Event::CollectionUnanswered);
         deliver(false, {}, tr("時間切れ: ページのスクリプトが終わらず、アドレスを集められませんでした"));
-    });
+    };
+    (*expire)();
 
     // Cross-origin frames get at most half of the bound to answer.
     const int frameBudgetMs = std::min(AddressCollector::FrameBudgetMs, std::max(0, timeoutMs) / 2);
@@ -294,7 +356,8 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
         [self, deliver](bool ok, const PageAddresses& addresses, const QString& reason) {
             if (alive(self))
                 deliver(ok, addresses, ok ? QString() : reason);
-        });
+        },
+        AddressCollector::Limit, CollectedAddress::PageChars, [pending]() { pending->quiet.start(); });
 }
 
 QWebEnginePage* TWebBrowser::page() const {
@@ -332,64 +395,65 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
 }
 
 void TWebBrowser::onLoadingChanged(const QWebEngineLoadingInfo& info) {
-    if (d->state == State::Destroying)
+    switch (info.status()) {
+    case QWebEngineLoadingInfo::LoadStartedStatus:
+        engineLoadStarted();
         return;
-    if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus) {
-        d->engineLoading = true;
-        if (d->state == State::Requested)
-            enter(State::Loading);
+    case QWebEngineLoadingInfo::LoadSucceededStatus:
+        engineLoadEnded(info.url(), LoadEnd::Succeeded, {});
+        return;
+    case QWebEngineLoadingInfo::LoadStoppedStatus:
+        engineLoadEnded(info.url(), LoadEnd::Stopped, loadFailureText(info));
+        return;
+    case QWebEngineLoadingInfo::LoadFailedStatus:
+        engineLoadEnded(info.url(), LoadEnd::Failed, loadFailureText(info));
         return;
     }
+}
+
+void TWebBrowser::engineLoadStarted() {
+    if (d->state == State::Destroying)
+        return;
+    d->engineLoading = true;
+    apply(Event::LoadStarted);
+}
+
+void TWebBrowser::engineLoadEnded(const QUrl& url, LoadEnd end, const QString& failureText) {
+    if (d->state == State::Destroying)
+        return;
+    const State was = d->state;
     // The end of a move that the page itself began and that was refused is reported like the end
     // of a load, and the engine may report no other end for a load under way: it ends that load
     // as it stands, with the document that shows (a collection tells whether it is this
     // navigation's). Otherwise it changes nothing.
-    const bool refusedMove =
-        info.status() != QWebEngineLoadingInfo::LoadSucceededStatus && d->refused.removeOne(info.url());
-    if (refusedMove && d->state != State::Loading && d->state != State::Stopping)
+    const bool refusedMove = end != LoadEnd::Succeeded && d->page->takeRefusedMoveEnd(url);
+    if (refusedMove && next(was, Event::RefusedMoveEnded) == was)
         return;
     d->engineLoading = false;
-    const State was = d->state;
-    const QString failure =
-        was == State::Stopping && (refusedMove || info.status() == QWebEngineLoadingInfo::LoadStoppedStatus)
-            ? tr("読み込みを止めました")
-        : refusedMove ? QString()
-                      : loadFailureText(info);
-    switch (was) {
-    case State::Loading:
-    case State::Stopping:
-        // This navigation's end: one completion for each Navigate.
-        enter(failure.isEmpty() ? State::Shown : State::ShownFailed);
-        shieldEngine(this, [&]() { Q_EMIT DocumentComplete(failure.isEmpty(), failure); });
-        return;
-    case State::Blank:
-    case State::Shown:
-    case State::ShownFailed:
-    case State::RendererGone:
-        // A load that the page started by itself once it had completed: the document changed.
-        enter(failure.isEmpty() ? State::Shown : State::ShownFailed);
-        return;
-    case State::Probing:
-    case State::Requested:
-    case State::Wedged:
-    case State::Destroying:
-        // The end of a load that the navigation abandoned (the page's own move elsewhere), or
-        // of one on a renderer that no longer counts.
-        return;
+    const QString stopped = tr("読み込みを止めました");
+    QString failure;
+    if (refusedMove) {
+        failure = was == State::Stopping ? stopped : QString();
+        apply(Event::RefusedMoveEnded);
+    } else {
+        failure = was == State::Stopping && end == LoadEnd::Stopped ? stopped : failureText;
+        apply(failure.isEmpty() ? Event::LoadSucceeded : Event::LoadFailed);
     }
+    // This navigation's end: one completion for each Navigate.
+    if (was == State::Loading || was == State::Stopping)
+        shieldEngine(this, [&]() { Q_EMIT DocumentComplete(failure.isEmpty(), failure); });
 }
 
 QString TWebBrowser::rendererGoneText() {
     return tr("ページの処理が異常終了しました");
 }
 
-void TWebBrowser::onRendererTerminated(int status) {
-    if (status == QWebEnginePage::NormalTerminationStatus || d->state == State::Destroying)
+void TWebBrowser::rendererEnded() {
+    if (d->state == State::Destroying)
         return;
-    const State was = d->state;
+    const State was = apply(Event::RendererEnded);
     d->engineLoading = false;
-    enter(State::RendererGone);
-    if (was == State::Probing) {
+    if (isProbing(was)) {
         // The sign of life will never come; the load brings a new renderer.
         QTimer::singleShot(0, this, [this, navigation = d->navigations]() {
             if (d->state == State::RendererGone && navigation == d->navigations)

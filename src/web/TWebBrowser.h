@@ -34,8 +34,15 @@ struct PageAddresses {
     QStringList linkCharsets;
     QStringList imageCharsets;
     QStringList embedCharsets;
-    // The page held more addresses than AddressCollector::Limit; those beyond were not collected.
+    // The page held more addresses than AddressCollector::Limit, or more address text than
+    // CollectedAddress::PageChars (cutByChars); those beyond were not collected.
     bool truncated = false;
+    bool cutByChars = false;
+    // Addresses left out because no record may hold them (see CollectedAddress), a data: address
+    // longer than CollectedAddress::MaxDataChars among them.
+    qsizetype dropped = 0;
+    // The frames that did not answer in time, by their addresses; what they hold is missing.
+    QStringList silentFrames;
     // True when the document is one that the last Navigate brought in (a redirect's target
     // included); false when an earlier document still shows, because the server never answered
     // or the response replaced nothing (a download, "204 No Content").
@@ -53,28 +60,53 @@ struct PageAddresses {
 class TWebBrowser : public QObject {
     Q_OBJECT
 public:
-    // Where the browser stands; every callback of the engine checks this one value. The
-    // transitions: Navigate goes from Blank, Wedged or RendererGone straight to Requested, and
-    // from Shown or ShownFailed through Probing (the renderer asked for a sign of life; Wedged
-    // when none comes); the engine's start of the load makes it Loading, Stop makes Requested or
-    // Loading Stopping; the load's end makes it Shown or ShownFailed and reports DocumentComplete.
-    // A collection that goes unanswered makes it Wedged, the renderer's end RendererGone, and the
-    // destructor Destroying, after which nothing acts.
+    // Where the browser stands; every callback of the engine checks this one value, and every
+    // change goes through next(). Navigate goes from Blank, Wedged or RendererGone straight to
+    // Requested, and from Shown or ShownFailed through Probing or ProbingFailed (the renderer asked
+    // for a sign of life; Wedged when none comes); the engine's start of the load makes it Loading,
+    // Stop makes Requested or Loading Stopping and a probe the shown state it came from; the
+    // load's end makes it Shown or ShownFailed and reports DocumentComplete. A collection that
+    // goes unanswered makes it Wedged, the renderer's end RendererGone, and the destructor
+    // Destroying, after which nothing acts.
     enum class State {
-        Blank,        // a new page: no document yet
-        Shown,        // a document is shown, its load succeeded; no navigation awaited
-        ShownFailed,  // the page shows what a failed load left; no navigation awaited
-        Probing,      // a navigation waits for the renderer's sign of life
-        Requested,    // the load is asked for; the engine has not reported its start yet
-        Loading,      // the navigation's load is under way
-        Stopping,     // Stop came during the load; its end completes the navigation as stopped
-        Wedged,       // the renderer is stuck in a script; the next Navigate replaces the page
-        RendererGone, // the renderer ended abnormally; the next load starts a new one
-        Destroying,   // the destructor has begun
+        Blank,         // a new page: no document yet
+        Shown,         // a document is shown, its load succeeded; no navigation awaited
+        ShownFailed,   // the page shows what a failed load left; no navigation awaited
+        Probing,       // a navigation waits for the renderer's sign of life (from Shown)
+        ProbingFailed, // the same, from ShownFailed
+        Requested,     // the load is asked for; the engine has not reported its start yet
+        Loading,       // the navigation's load is under way
+        Stopping,      // Stop came during the load; its end completes the navigation as stopped
+        Wedged,        // the renderer is stuck in a script; the next Navigate replaces the page
+        RendererGone,  // the renderer ended abnormally; the next load starts a new one
+        Destroying,    // the destructor has begun
     };
+    // What moves the browser from one state to the next.
+    enum class Event {
+        Navigate,              // Navigate to another document
+        NavigateInDocument,    // Navigate to another fragment of the loaded document
+        SameDocumentShown,     // that fragment is shown (no load)
+        ProbeAnswered,         // the renderer showed its sign of life
+        ProbeUnanswered,       // it did not, in time
+        LoadAsked,             // the engine is asked to load; no load of it was running
+        LoadAskedWhileLoading, // the same while a load runs (its end is the new load's)
+        LoadStarted,           // the engine reports a load's start
+        LoadSucceeded,         // and its end: the document shows
+        LoadFailed,            // or failed, or was stopped
+        RefusedMoveEnded,      // the end of a move the page began by itself and was refused
+        Stop,
+        CollectionUnanswered, // a collection went unanswered: the renderer is stuck in a script
+        RendererEnded,        // the renderer ended abnormally
+        PageReplaced,         // a fresh engine page took the place of the old one
+        Destroyed,
+    };
+    // The one transition function: the state that event leads to from state. An event that means
+    // nothing in a state leaves it as it is.
+    static State next(State state, Event event);
+
     using CollectCallback = std::function<void(bool ok, const PageAddresses&, const QString& reason)>;
 
-    // A page on the given profile; with no profile, a private off-the-record profile of its own.
+    // A page on the given profile; with no profile, a HarvestProfile of its own.
     explicit TWebBrowser(QWebEngineProfile* profile = nullptr, QObject* parent = nullptr);
     ~TWebBrowser() override;
 
@@ -102,7 +134,8 @@ public:
     QWebEnginePage* page() const;
     QWebEngineProfile* profile() const;
     State state() const;
-    // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads).
+    // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads): the
+    // HarvestProfile's when the profile is one.
     QByteArray userAgent() const;
     QNetworkCookieJar* cookieJar() const;
 
@@ -118,16 +151,32 @@ Q_SIGNALS:
     void DocumentComplete(bool ok, const QString& errorText);
     void pageReplaced(QWebEnginePage* page);
 
+protected:
+    // What the browser asks of the engine. A test's engine overrides them, and reports back
+    // through the members below.
+    // Asks the renderer for a sign of life before navigation: probeAnswered follows, true when the
+    // renderer answered, false when it did not within two seconds.
+    virtual void askRendererForSignOfLife(quint64 navigation);
+    // Loads url; each document it brings in carries generation (see CollectAddresses).
+    virtual void loadInEngine(const QUrl& url, qint64 generation);
+    virtual void stopInEngine();
+
+    // What the engine reports.
+    enum class LoadEnd { Succeeded, Stopped, Failed };
+    void probeAnswered(quint64 navigation, bool answered);
+    void engineLoadStarted();
+    // failureText: loadFailureText of the load (empty when it succeeded).
+    void engineLoadEnded(const QUrl& url, LoadEnd end, const QString& failureText);
+    void rendererEnded();
+
 private:
     // True while the browser exists and its destruction has not begun.
     static bool alive(const QPointer<TWebBrowser>& browser);
-    // The one place where the state changes.
-    void enter(State next);
+    // The one place where the state changes; returns the state before.
+    State apply(Event event);
     void createPage();
-    void onProbeAnswered(quint64 navigation, const QUrl& url, bool answered);
     void startNavigation(const QUrl& url);
     void onLoadingChanged(const QWebEngineLoadingInfo& info);
-    void onRendererTerminated(int status);
     static QString rendererGoneText();
 
     struct Private;

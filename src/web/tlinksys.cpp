@@ -2,10 +2,12 @@
 
 #include "AddressCollector.h"
 #include "AddressInput.h"
+#include "AddressSchemes.h"
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
 #include "TWebBrowser.h"
+#include "WorkLimits.h"
 
 #include <QTimer>
 
@@ -21,7 +23,7 @@ tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
 tlinksys::tlinksys(BrowserFactory factory, int parallel, QObject* parent)
     : QObject(parent)
     , m_factory(std::move(factory))
-    , m_parallel(std::max(1, parallel)) {}
+    , m_parallel(std::clamp(parallel, 1, WorkLimits::MostPagesAtOnce)) {}
 
 tlinksys::~tlinksys() {
     // Pages still loading for this harvester are of no use to anyone any more.
@@ -35,7 +37,7 @@ tlinksys::BrowserFactory tlinksys::browsersOn(QWebEngineProfile* profile) {
 }
 
 int tlinksys::defaultParallel() {
-    return 4;
+    return WorkLimits::DefaultPagesAtOnce;
 }
 
 int tlinksys::parallel() const {
@@ -136,12 +138,6 @@ bool tlinksys::FindURL(const QString& url, qint32 kind) const {
     return List.Contains(url, kind);
 }
 
-bool tlinksys::isPageScheme(const QString& scheme) {
-    // A script or mail address has no page of its own: it would act on the page shown before.
-    const QString s = scheme.toLower();
-    return s == QLatin1String("http") || s == QLatin1String("https") || s == QLatin1String("file");
-}
-
 void tlinksys::scheduleNext() {
     if (m_scheduled)
         return;
@@ -164,7 +160,7 @@ void tlinksys::startPages() {
         const QString& line = m_pending.first();
         QString refusal;
         const QUrl url = AddressInput::toUrl(line, &refusal);
-        const bool loadable = url.isValid() && isPageScheme(url.scheme());
+        const bool loadable = url.isValid() && AddressSchemes::isHarvestPage(url);
         // An address that cannot be loaded takes no page.
         if (loadable && !(slot = idleSlot()))
             break;

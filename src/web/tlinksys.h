@@ -100,8 +100,6 @@ private:
         HarvestSlot::Result result;
     };
 
-    static bool isPageScheme(const QString& scheme);
-
     void adoptBrowser(HarvestSlot* slot);
     HarvestSlot* idleSlot();
     void scheduleNext();

@@ -66,6 +66,11 @@ private Q_SLOTS:
         const Ran ran = run(installed(QStringLiteral("bin/nepirika")), {QStringLiteral("--version")});
         QCOMPARE(ran.exitCode, 0);
         QVERIFY(ran.output.startsWith(QStringLiteral("nepirika ")));
+        // The browser engine's part is a module that the installed program finds in its own tree.
+        const Ran harvest = run(installed(QStringLiteral("bin/nepirika")),
+                                {QStringLiteral("harvest"), QStringLiteral("--help")});
+        QVERIFY2(harvest.exitCode == 0 && harvest.output.contains(QStringLiteral("harvest")),
+                 qPrintable(harvest.output));
     }
 
     void desktopEntry() {

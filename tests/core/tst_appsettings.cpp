@@ -54,7 +54,7 @@ private Q_SLOTS:
         QCOMPARE(settings.windowGeometry(), geometry);
         QCOMPARE(settings.noScripts(), true);
         QCOMPARE(settings.parallelPages(), 2);
-        QCOMPARE(settings.downloadJobs(), AppSettings::MostParallel);
+        QCOMPARE(settings.downloadJobs(), WorkLimits::MostTransfersAtOnce);
         const QStringList recent = settings.recentInputs();
         QCOMPARE(recent.size(), 20);
         QCOMPARE(recent.first(), QStringLiteral("http://a/5\nhttp://b/5"));

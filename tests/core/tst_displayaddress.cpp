@@ -31,6 +31,13 @@ private Q_SLOTS:
                                                       << "http://h/a%C2%A0b";
         QTest::newRow("line break shown encoded") << "http://h/a%0Ab"
                                                   << "http://h/a%0Ab";
+        // Hangul fillers, the braille blank, a grapheme joiner and a variation selector.
+        for (const char* invisible : {"%E3%85%A4", "%EF%BE%A0", "%E2%A0%80", "%CD%8F", "%EF%B8%8F"}) {
+            const QString address = QStringLiteral("http://a/%1x").arg(QLatin1String(invisible));
+            QTest::addRow("invisible %s shown encoded", invisible) << address << address;
+        }
+        QTest::newRow("space at the end shown encoded") << "http://a/a%20"
+                                                        << "http://a/a%20";
         QTest::newRow("not a URL as is") << "解析したい%E5%86%99 ページ"
                                          << "解析したい%E5%86%99 ページ";
         QTest::newRow("password kept") << "http://u:p@h/%E5%86%99"

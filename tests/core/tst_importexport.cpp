@@ -1,4 +1,5 @@
 #include "AddressImport.h"
+#include "RecordFormat.h"
 #include "ResultExport.h"
 
 #include <QFile>
@@ -71,6 +72,19 @@ private Q_SLOTS:
             << QByteArray("{\"kind\":\"image\",\"url\":\"http://a/x.jpg\",\"source\":\"http://a/\"}\n"
                           "http://a/gone.html\tサーバーが見つかりません\n")
             << QStringList{"http://a/x.jpg", "http://a/gone.html"};
+        QTest::newRow("a JSON line's address holding a line break is left out")
+            << "lines.jsonl"
+            << QByteArray("{\"url\":\"http://a/x\\nhttp://evil.example/\"}\n{\"url\":\"http://a/y\"}\n")
+            << QStringList{"http://a/y"};
+        QTest::newRow("the result lists' CSV: its address column")
+            << "saved.csv"
+            << QByteArray(
+                   "\xEF\xBB\xBFkind,address,source,via\r\n"
+                   "image,\"http://a/%E5%86%99,\"\"q\"\".jpg\",http://a/,img\r\npage,http://a/p.html,,\r\n")
+            << QStringList{"http://a/%E5%86%99,\"q\".jpg", "http://a/p.html"};
+        QTest::newRow("CSV without an address column: its first field")
+            << "other.CSV" << QByteArray("http://a/1,x\nhttp://a/2,\"y\nz\"\n")
+            << QStringList{"http://a/1", "http://a/2"};
         QTest::newRow("UTF-8 with a byte-order mark")
             << "bom.txt" << QByteArray("\xEF\xBB\xBFhttp://a/\xE5\x86\x99.htm\n")
             << QStringList{"http://a/写.htm"};
@@ -92,6 +106,11 @@ private Q_SLOTS:
         QTest::newRow("saved page: base element, relative links without any base dropped")
             << "p.htm" << QByteArray("<html><base href=\"http://b.example/x/\"><a href=\"y\">y</a></html>")
             << QStringList{"http://b.example/x/y"};
+        QTest::newRow("saved page: addresses as the input box reads them back")
+            << "r.html"
+            << QByteArray("<!-- saved from url=(0016)http:/host/dir/ --><a href=\"a.html\"></a>"
+                          "<a href=\"https:x\"></a><a href=\"http:b.html\"></a><a href=\"http://[::1/\"></a>")
+            << QStringList{"http://host/dir/a.html", "https://x", "http://host/dir/b.html"};
         QTest::newRow("page without an address keeps only absolute links")
             << "q.html" << QByteArray("<html><a href=\"rel.html\"></a><a href=\"http://c.example/\"></a>")
             << QStringList{"http://c.example/"};
@@ -116,26 +135,29 @@ private Q_SLOTS:
     }
 
     void exportReadsBack() {
-        const QList<ResultExport::Row> rows = {
-            {QStringLiteral("page"), QStringLiteral("http://a/p.html"), QStringLiteral("http://a/"), {}},
-            {QStringLiteral("image"), QStringLiteral("http://a/%E5%86%99,\"q\".jpg"),
-             QStringLiteral("http://a/p.html"), QStringLiteral("img")},
+        const QList<tURLData> rows = {
+            tURLData::make(QStringLiteral("http://a/p.html"), tURLData::KindPage, 0,
+                           QStringLiteral("http://a/")),
+            tURLData::make(QStringLiteral("http://a/%E5%86%99,\"q\".jpg"), tURLData::KindImage, 0,
+                           QStringLiteral("http://a/p.html"), QStringLiteral("img")),
         };
 
         const QString text = m_dir.filePath(QStringLiteral("out.txt"));
         QCOMPARE(ResultExport::save(text, rows), QString());
         QCOMPARE(read(text), QByteArray("http://a/p.html\nhttp://a/%E5%86%99,\"q\".jpg\n"));
-        QCOMPARE(AddressImport::fromFile(text).addresses, QStringList({rows[0].address, rows[1].address}));
+        QCOMPARE(AddressImport::fromFile(text).addresses, QStringList({rows[0].URL, rows[1].URL}));
 
         const QString csv = m_dir.filePath(QStringLiteral("out.CSV"));
         QCOMPARE(ResultExport::save(csv, rows), QString());
         const QByteArray csvBytes = read(csv);
         QVERIFY(csvBytes.startsWith("\xEF\xBB\xBF"));
+        QCOMPARE(AddressImport::fromFile(csv).addresses, QStringList({rows[0].URL, rows[1].URL}));
         const QList<QStringList> table = parseCsv(QString::fromUtf8(csvBytes.mid(3)));
         QCOMPARE(table.size(), 3);
         QCOMPARE(table[0], QStringList({"kind", "address", "source", "via"}));
         for (int i = 0; i < 2; ++i)
-            QCOMPARE(table[i + 1], QStringList({rows[i].kind, rows[i].address, rows[i].source, rows[i].via}));
+            QCOMPARE(table[i + 1], QStringList({tURLData::kindName(rows[i].Kind), rows[i].URL, rows[i].Source,
+                                                rows[i].Via}));
 
         const QString jsonl = m_dir.filePath(QStringLiteral("out.jsonl"));
         QCOMPARE(ResultExport::save(jsonl, rows), QString());
@@ -144,15 +166,88 @@ private Q_SLOTS:
         QVERIFY(lines.last().isEmpty());
         for (int i = 0; i < 2; ++i) {
             const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
-            QCOMPARE(o.value(u"kind").toString(), rows[i].kind);
-            QCOMPARE(o.value(u"url").toString(), rows[i].address);
-            QCOMPARE(o.value(u"source").toString(), rows[i].source);
-            QCOMPARE(o.value(u"via").toString(), rows[i].via);
+            QCOMPARE(o.value(u"kind").toString(), tURLData::kindName(rows[i].Kind));
+            QCOMPARE(o.value(u"url").toString(), rows[i].URL);
+            QCOMPARE(o.value(u"source").toString(), rows[i].Source);
+            QCOMPARE(o.value(u"via").toString(), rows[i].Via);
             QString url, source;
             QVERIFY(AddressImport::parseJsonLine(QString::fromUtf8(lines[i]), &url, &source));
-            QCOMPARE(url, rows[i].address);
-            QCOMPARE(source, rows[i].source);
+            QCOMPARE(url, rows[i].URL);
+            QCOMPARE(source, rows[i].Source);
         }
+    }
+
+    // Each record in the three forms, and each form read back: JSON gives the record whole, CSV all but
+    // its page's encoding, the plain line its kind and address.
+    void recordForms_data() {
+        QTest::addColumn<tURLData>("record");
+        QTest::addColumn<QString>("tsv");
+        QTest::addColumn<QString>("json");
+        QTest::addColumn<QString>("csv");
+
+        QTest::newRow("image with how it was found")
+            << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
+                              "Shift_JIS")
+            << "image\thttp://a/x.jpg"
+            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
+               "x.jpg\",\"via\":\"frame>img@srcset\"}"
+            << "image,http://a/x.jpg,http://a/,frame>img@srcset";
+        QTest::newRow("cells a spreadsheet would run")
+            << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
+            << "page\t=HYPERLINK(\"http://evil.example/\")"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://"
+               "evil.example/"
+               "\\\")\",\"via\":\"@x\"}"
+            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x";
+        QTest::newRow("formula signs, tab and carriage return first")
+            << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
+            << "embed\t+http://a/"
+            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
+               "\",\"via\":\"\\rvideo@src\"}"
+            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\"";
+        QTest::newRow("tabs, line breaks, commas and quotes inside")
+            << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
+            << "page\thttp://a/bcd"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
+               "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
+            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\"";
+        QTest::newRow("no source, no via, not ASCII")
+            << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
+            << "script\thttp://例え.jp/写真.js"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/"
+               "写真.js\",\"via\":\"\"}"
+            << "script,http://例え.jp/写真.js,,";
+    }
+
+    void recordForms() {
+        QFETCH(tURLData, record);
+        QFETCH(QString, tsv);
+        QFETCH(QString, json);
+        QFETCH(QString, csv);
+        QCOMPARE(RecordFormat::tsvLine(record), tsv);
+        QCOMPARE(RecordFormat::jsonLine(record), json);
+        QCOMPARE(RecordFormat::csvRow(record), csv);
+
+        auto same = [](const tURLData& a, const tURLData& b) {
+            return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via;
+        };
+        tURLData read;
+        QVERIFY(RecordFormat::fromJsonLine(json, &read));
+        QVERIFY(same(read, record));
+        QCOMPARE(read.Charset, record.Charset);
+        const QList<RecordFormat::Entry> fromCsv =
+            RecordFormat::readText(QChar(0xFEFF) + RecordFormat::csvHeader() + "\r\n" + csv + "\r\n");
+        QCOMPARE(fromCsv.size(), 1);
+        QVERIFY(fromCsv.front().isRecord);
+        QVERIFY(same(fromCsv.front().record, record));
+        QVERIFY(fromCsv.front().record.Charset.isEmpty());
+        const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
+        QCOMPARE(fromLines.size(), 2);
+        QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);
+        QCOMPARE(fromLines[0].record.Kind, record.Kind);
+        QCOMPARE(fromLines[0].record.URL, QString(record.URL).remove('\t').remove('\r').remove('\n'));
+        QVERIFY(fromLines[0].record.Source.isEmpty());
+        QVERIFY(same(fromLines[1].record, record));
     }
 
     void failedSaveKeepsTheOldFile() {

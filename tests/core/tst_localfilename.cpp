@@ -284,6 +284,8 @@ void TestLocalFileName::contentDisposition_data() {
     QTest::newRow("hidden name") << QByteArray("attachment; filename=\".bashrc\"") << "bashrc";
     QTest::newRow("device name") << QByteArray("attachment; filename=\"nul.txt\"") << "_nul.txt";
     QTest::newRow("override") << QByteArray("attachment; filename*=UTF-8''a%E2%80%AEgpj.exe") << "a_gpj.exe";
+    QTest::newRow("parameter without a value before the name")
+        << QByteArray("attachment; foo; filename=\"x.pdf\"") << "x.pdf";
     QTest::newRow("only dots") << QByteArray("attachment; filename=\"..\"") << "";
     QTest::newRow("no file name") << QByteArray("inline") << "";
     QTest::newRow("empty") << QByteArray() << "";
@@ -324,6 +326,10 @@ void TestLocalFileName::typeExtension_data() {
                              << "x";
     QTest::newRow("long name kept within limit")
         << QString(255, u'a') << "image/gif" << QString(251, u'a') + ".gif";
+    QTest::newRow("device name left by making room for the extension")
+        << "COM1" + QString(250, u' ') + "x"
+        << "image/jpeg"
+        << "_COM1" + QString(246, u' ') + ".jpg";
 }
 
 void TestLocalFileName::typeExtension() {
@@ -380,6 +386,9 @@ void TestLocalFileName::legacyNames_data() {
            "3.jpg\"",
            "text/plain; charset=ISO-8859-1", "", QStringLiteral("写真3.jpg"));
     header("a 5C trail byte in a header is no path", "\x95\x5c.txt", "", "", QStringLiteral("表.txt"));
+    // ソフト表 ends in the trail byte 5C, just before the closing quote.
+    header("a 5C trail byte in a quoted header is no escape", "\"\x83\x5c\x83\x74\x83\x67\x95\x5c\"; size=4",
+           "", "", QStringLiteral("ソフト表"));
     header("Latin-1 header", "\"caf\xe9.pdf\"", "", "", QStringLiteral("café.pdf"));
     header("cut UTF-8 is neither: the address names the file", "\"\xe6\x97.txt\"", "", "", QString());
 }

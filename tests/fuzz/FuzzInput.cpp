@@ -1,5 +1,9 @@
 #include "FuzzInput.h"
 
+#include "LocalFileName.h"
+
+#include <QStringList>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -50,6 +54,71 @@ QString printable(const QString& text) {
             out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QChar(u'0'));
     }
     return out;
+}
+
+Choices::Choices(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i)
+        m_state = (m_state ^ data[i]) * 16777619u;
+}
+
+quint32 Choices::below(quint32 bound) {
+    m_state = m_state * 1664525u + 1013904223u;
+    return bound ? (m_state >> 8) % bound : 0;
+}
+
+namespace {
+
+bool isDeviceName(const QString& name) {
+    QString stem = name.section(u'.', 0, 0);
+    while (stem.endsWith(u' '))
+        stem.chop(1);
+    stem = stem.toUpper();
+    static const QStringList devices{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    if (devices.contains(stem))
+        return true;
+    if (stem.size() != 4 || !(stem.startsWith(u"COM") || stem.startsWith(u"LPT")))
+        return false;
+    const char16_t last = stem[3].unicode();
+    return (last >= u'0' && last <= u'9') || last == 0xb9 || last == 0xb2 || last == 0xb3;
+}
+
+bool isForbidden(char16_t c) {
+    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+        return true; // control characters
+    if (QStringView(u"<>:\"/\\|?*").contains(QChar(c)))
+        return true;
+    // Marks and overrides that turn the text around them.
+    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) ||
+           (c >= 0x2066 && c <= 0x2069);
+}
+
+} // namespace
+
+const char* fileNameFault(const QString& name) {
+    if (name.isEmpty())
+        return "empty name";
+    if (name == u"." || name == u"..")
+        return "\".\" or \"..\"";
+    if (name.startsWith(u'.'))
+        return "leading dot";
+    if (name.endsWith(u'.') || name.endsWith(u' '))
+        return "trailing dot or space";
+    if (!QStringView(name).isValidUtf16())
+        return "half a surrogate pair";
+    const QByteArray utf8 = name.toUtf8();
+    if (utf8.size() > LocalFileNames::MaxNameBytes)
+        return "longer than 255 bytes of UTF-8";
+    if (QString::fromUtf8(utf8) != name)
+        return "not valid UTF-8";
+    for (const QChar c : name) {
+        if (isForbidden(c.unicode()))
+            return "separator, control or direction character";
+    }
+    if (isDeviceName(name))
+        return "reserved device name";
+    if (!LocalFileNames::isPlainName(name))
+        return "refused by isPlainName";
+    return nullptr;
 }
 
 void require(bool ok, const char* rule, const QString& input, const QString& result) {

@@ -20,4 +20,20 @@ QString printable(const QString& text);
 // keeps the input as a crash file.
 void require(bool ok, const char* rule, const QString& input, const QString& result = QString());
 
+// Numbers drawn from the input itself, so that a crash file repeats them.
+class Choices {
+public:
+    Choices(const uint8_t* data, size_t size);
+    // A number in [0, bound); 0 when bound is 0.
+    quint32 below(quint32 bound);
+
+private:
+    quint32 m_state = 2166136261u;
+};
+
+// Why name cannot be created as it is, in any folder on any platform (empty, "." or "..", a leading
+// dot, a trailing dot or space, not UTF-8, over 255 bytes, a separator, control or direction
+// character, a device name reserved on Windows); nullptr when it can.
+const char* fileNameFault(const QString& name);
+
 } // namespace FuzzInput

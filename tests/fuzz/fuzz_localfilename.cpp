@@ -8,60 +8,8 @@
 
 namespace {
 
-bool isDeviceName(const QString& name) {
-    QString stem = name.section(u'.', 0, 0);
-    while (stem.endsWith(u' '))
-        stem.chop(1);
-    stem = stem.toUpper();
-    static const QStringList devices{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
-    if (devices.contains(stem))
-        return true;
-    if (stem.size() != 4 || !(stem.startsWith(u"COM") || stem.startsWith(u"LPT")))
-        return false;
-    const char16_t last = stem[3].unicode();
-    return (last >= u'0' && last <= u'9') || last == 0xb9 || last == 0xb2 || last == 0xb3;
-}
-
-bool isForbidden(char16_t c) {
-    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
-        return true; // control characters
-    if (QStringView(u"<>:\"/\\|?*").contains(QChar(c)))
-        return true;
-    // Marks and overrides that turn the text around them.
-    return c == 0x061c || c == 0x200e || c == 0x200f || (c >= 0x202a && c <= 0x202e) ||
-           (c >= 0x2066 && c <= 0x2069);
-}
-
-// Why name cannot be created as it is; nullptr when it can.
-const char* nameFault(const QString& name) {
-    if (name.isEmpty())
-        return "empty name";
-    if (name == u"." || name == u"..")
-        return "\".\" or \"..\"";
-    if (name.startsWith(u'.'))
-        return "leading dot";
-    if (name.endsWith(u'.') || name.endsWith(u' '))
-        return "trailing dot or space";
-    if (!QStringView(name).isValidUtf16())
-        return "half a surrogate pair";
-    const QByteArray utf8 = name.toUtf8();
-    if (utf8.size() > LocalFileNames::MaxNameBytes)
-        return "longer than 255 bytes of UTF-8";
-    if (QString::fromUtf8(utf8) != name)
-        return "not valid UTF-8";
-    for (const QChar c : name) {
-        if (isForbidden(c.unicode()))
-            return "separator, control or direction character";
-    }
-    if (isDeviceName(name))
-        return "reserved device name";
-    if (!LocalFileNames::isPlainName(name))
-        return "refused by isPlainName";
-    return nullptr;
-}
-
 void requireSound(const QString& name, const char* what, const QString& input) {
-    const char* fault = nameFault(name);
+    const char* fault = FuzzInput::fileNameFault(name);
     if (fault)
         FuzzInput::require(false, (QByteArray(what) + ": " + fault).constData(), input, name);
 }

@@ -305,7 +305,8 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("all.csv"))));
         const QString source = url("/jp.html");
         QCOMPARE(QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
-                 QStringLiteral("kind,address,source,via\r\npage,%1,%3,\r\npage,%2,%3,\r\nimage,%4,%3,\r\n")
+                 QStringLiteral("kind,address,source,via\r\npage,%1,%3,a@href\r\npage,%2,%3,a@href\r\n"
+                                "image,%4,%3,img@src\r\n")
                      .arg(encodedPage(), idnPage(), source, encodedImage()));
 
         m_dialogAnswers = {path(QStringLiteral("all.txt"))};
@@ -325,6 +326,7 @@ private Q_SLOTS:
         QCOMPARE(o.value(u"url").toString(), encodedImage());
         QCOMPARE(o.value(u"kind").toString(), QStringLiteral("image"));
         QCOMPARE(o.value(u"source").toString(), source);
+        QCOMPARE(o.value(u"via").toString(), QStringLiteral("img@src"));
         QCOMPARE(openBoxes().size(), 0);
     }
 

@@ -27,7 +27,10 @@ private Q_SLOTS:
     void nothingElse_data();
     void nothingElse();
     void onlyTheTablesRecords();
+    void pageBeyondTheBound_data();
     void pageBeyondTheBound();
+    void hostileFrames_data();
+    void hostileFrames();
     void pageScriptsSeeNothingOfTheCollection();
     void failedAndSandboxedFrames();
 
@@ -39,6 +42,9 @@ private:
 
     TestHttpServer m_server; // 127.0.0.1: the page
     TestHttpServer m_other;  // 127.0.0.2: a frame of another origin
+    // The page with hostile frames: its records and its report.
+    std::vector<tURLData> m_hostile;
+    QString m_hostileReport;
     std::vector<tURLData> m_records;
     qsizetype m_rows = -1; // rows of the records table
 };
@@ -90,6 +96,7 @@ void TestHarvestCoverage::initTestCase() {
 <audio src="sound.mp3"><source src="sound.ogg"></audio>
 <object data="doc.pdf"></object>
 <embed src="movie.swf">
+<img src="javascript:void('img')"><embed src="JavaScript:void('embed')"><img srcset="javascript:void('set') 2x">
 <svg xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4"><image href="svg.png"/><image xlink:href="svg-x.png"/></svg>
 <div style='background-image: url("bg-q.png")'></div>
 <p style="background: url(bg-plain.png) no-repeat, URL( 'bg-s.png' )">x</p>
@@ -249,6 +256,9 @@ void TestHarvestCoverage::nothingElse_data() {
     QTest::newRow("a lazy srcset attribute holding a word") << m("true");
     QTest::newRow("src of a text input") << m("not-an-image.png");
     QTest::newRow("a meta tag that names no image") << m("not/an-image.jpg");
+    QTest::newRow("a script as an image's source") << QStringLiteral("javascript:void('img')");
+    QTest::newRow("a script as an embed's source") << QStringLiteral("JavaScript:void('embed')");
+    QTest::newRow("a script as a srcset candidate") << QStringLiteral("javascript:void('set')");
     QTest::newRow("the same-origin frame's image that the page has too")
         << a(QStringLiteral("/media/plain.png"));
 }
@@ -267,8 +277,28 @@ void TestHarvestCoverage::onlyTheTablesRecords() {
     QCOMPARE(qsizetype(m_records.size()), m_rows);
 }
 
+void TestHarvestCoverage::pageBeyondTheBound_data() {
+    QTest::addColumn<int>("count");
+    QTest::addColumn<int>("chars");
+    QTest::addColumn<bool>("byChars");
+    QTest::addColumn<int>("images");
+    QTest::addColumn<QString>("lastImage");
+    const QString base = a(QStringLiteral("/media/"));
+    // The first addresses in document order: one link, then the images up to the bound.
+    QTest::newRow("ten addresses") << 10 << int(CollectedAddress::PageChars) << false << 9
+                                   << base + QStringLiteral("pic.webp");
+    // share/og.jpg, /share/tw.jpg (outside media/), one.html and plain.png: exactly their characters.
+    const int fourAddresses = int(base.size()) * 4 + 12 + (12 - 6) + 8 + 9;
+    QTest::newRow("the characters of four addresses")
+        << AddressCollector::Limit << fourAddresses << true << 3 << base + QStringLiteral("plain.png");
+}
+
 void TestHarvestCoverage::pageBeyondTheBound() {
-    // A bound of ten: the first ten addresses in document order, and the page says it was cut.
+    QFETCH(int, count);
+    QFETCH(int, chars);
+    QFETCH(bool, byChars);
+    QFETCH(int, images);
+    QFETCH(QString, lastImage);
     TWebBrowser browser;
     QSignalSpy complete(&browser, &TWebBrowser::DocumentComplete);
     browser.Navigate(m_server.url(QStringLiteral("/cov/page.html")));
@@ -282,14 +312,97 @@ void TestHarvestCoverage::pageBeyondTheBound() {
             answered = ok;
             found = addresses;
         },
-        10);
+        count, chars);
     QTRY_VERIFY_WITH_TIMEOUT(answered, 10000);
     QVERIFY(found.truncated);
+    QCOMPARE(found.cutByChars, byChars);
     QCOMPARE(found.links, QStringList{a(QStringLiteral("/media/one.html"))});
-    QCOMPARE(found.images.size(), 9);
-    QCOMPARE(found.images.last(), a(QStringLiteral("/media/pic.webp")));
-    QCOMPARE(found.imageVias.last(), QStringLiteral("source@srcset"));
+    QCOMPARE(found.images.size(), images);
+    QCOMPARE(found.images.last(), lastImage);
     QVERIFY(found.embeds.isEmpty());
+}
+
+void TestHarvestCoverage::hostileFrames_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("expected"); // a via (a record of it), "none", or "report" (named there)
+    const auto f = [this](const char* path) {
+        return b(QLatin1Char('/') + QLatin1String(path));
+    };
+    QTest::newRow("the reopened frame's link, written after document.open()")
+        << f("after-reopen.html") << QStringLiteral("frame>a@href");
+    QTest::newRow("the reopened frame's image") << f("reopened.png") << QStringLiteral("frame>img@src");
+    QTest::newRow("a cross-origin frame that the reopened frame made")
+        << a(QStringLiteral("/hostile/nested.png")) << QStringLiteral("frame>frame>img@src");
+    QTest::newRow("the forging frame's own link") << f("forge-own.html") << QStringLiteral("frame>a@href");
+    QTest::newRow("forged text") << QStringLiteral("=HYPERLINK(\"http://evil.example/\")")
+                                 << QStringLiteral("none");
+    QTest::newRow("a forged address")
+        << QStringLiteral("http://evil.example/injected.jpg") << QStringLiteral("none");
+    QTest::newRow("a forged address, asked for by guessing")
+        << QStringLiteral("http://evil.example/guessed.jpg") << QStringLiteral("none");
+    QTest::newRow("a data: address over 1 MiB is dropped")
+        << QStringLiteral("data:image/gif;base64,AAAA") << QStringLiteral("none");
+    QTest::newRow("and counted") << QStringLiteral("アドレスとして使えないもの 1 件")
+                                 << QStringLiteral("report");
+}
+
+void TestHarvestCoverage::hostileFrames() {
+    QFETCH(QString, text);
+    QFETCH(QString, expected);
+    if (m_hostile.empty()) {
+        // Frames of another origin: one takes every listener off its window with document.open(),
+        // listens itself, answers whatever it is asked with forged records and announces a line of
+        // its own; one reopens its document with new content and a frame. The page's own data: image is
+        // over 1 MiB.
+        m_other.route(QStringLiteral("/forge.html"), TestHttpResponse::html(R"HTML(<!doctype html><script>
+function forge(port, d) {
+  port.postMessage({ key: d && (d.key || d.nepirikaScan), cut: '', dropped: 0, silent: [], embeds: [],
+                     links: ['=HYPERLINK("http://evil.example/")', 'a@href'],
+                     images: ['http://evil.example/injected.jpg', 'img@src'] });
+}
+addEventListener('load', function () {
+  document.open(); document.write('<a href="forge-own.html">own</a>'); document.close();
+  addEventListener('message', function (e) { e.stopImmediatePropagation(); if (e.ports[0]) forge(e.ports[0], e.data); }, true);
+  var c = new MessageChannel();
+  c.port1.onmessage = function (e) { if (e.ports[0]) forge(e.ports[0], e.data); };
+  parent.postMessage({ nepirikaHello: 'guessed', ready: 1 }, '*', [c.port2]);
+  parent.postMessage({ nepirikaScan: 'guessed', links: [], images: ['http://evil.example/guessed.jpg', 'img@src'] }, '*');
+});
+</script>)HTML"));
+        m_other.route(
+            QStringLiteral("/reopen.html"),
+            TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html><a href="before.html">b</a><script>
+addEventListener('load', function () {
+  document.open();
+  document.write('<a href="after-reopen.html">a</a><img src="reopened.png"><iframe src="@TOP@/hostile/nested.html"></iframe>');
+  document.close();
+});
+</script>)HTML")
+                                       .replace(QStringLiteral("@TOP@"), a({}))
+                                       .toUtf8()));
+        m_server.route(QStringLiteral("/hostile/nested.html"),
+                       TestHttpResponse::html(R"HTML(<img src="nested.png">)HTML"));
+        const QString big =
+            QStringLiteral("data:image/gif;base64,") + QString((1 << 20) + 16, QLatin1Char('A'));
+        m_server.route(QStringLiteral("/hostile/page.html"),
+                       TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+<a href="top.html">top</a><img src="@BIG@">
+<iframe src="@OTHER@/forge.html"></iframe><iframe src="@OTHER@/reopen.html"></iframe>)HTML")
+                                                  .replace(QStringLiteral("@BIG@"), big)
+                                                  .replace(QStringLiteral("@OTHER@"), b({}))
+                                                  .toUtf8()));
+        QVERIFY(harvest(a(QStringLiteral("/hostile/page.html")), m_hostile, m_hostileReport));
+        QVERIFY(!m_hostile.empty());
+    }
+    if (expected == QLatin1String("report")) {
+        QVERIFY2(m_hostileReport.contains(text), qPrintable(m_hostileReport));
+        return;
+    }
+    QString via = QStringLiteral("none");
+    for (const tURLData& r : m_hostile)
+        if (r.URL.startsWith(text) && (r.URL == text || text.startsWith(QLatin1String("data:"))))
+            via = r.Via;
+    QCOMPARE(via, expected);
 }
 
 void TestHarvestCoverage::pageScriptsSeeNothingOfTheCollection() {

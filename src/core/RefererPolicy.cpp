@@ -1,11 +1,9 @@
 #include "RefererPolicy.h"
 
+#include "AddressSchemes.h"
+
 namespace RefererPolicy {
 namespace {
-
-bool isHttp(const QString& scheme) {
-    return scheme == u"http" || scheme == u"https";
-}
 
 int effectivePort(const QUrl& url) {
     return url.port(url.scheme().toLower() == u"https" ? 443 : 80);
@@ -16,9 +14,10 @@ int effectivePort(const QUrl& url) {
 QByteArray refererFor(const QUrl& page, const QUrl& target) {
     const QString from = page.scheme().toLower();
     const QString to = target.scheme().toLower();
-    if (!page.isValid() || page.host().isEmpty() || !isHttp(from) || !isHttp(to))
+    if (!page.isValid() || page.host().isEmpty() || !AddressSchemes::isWeb(from) ||
+        !AddressSchemes::isWeb(to))
         return {};
-    if (from == u"https" && to == u"http")
+    if (AddressSchemes::isDowngrade(page, target))
         return {};
     const bool sameOrigin = from == to && page.host().compare(target.host(), Qt::CaseInsensitive) == 0 &&
                             effectivePort(page) == effectivePort(target);

@@ -6,6 +6,11 @@ namespace {
 
 constexpr int OutputChunk = 64 * 1024;
 
+// A body that inflates past both of these is a decompression bomb, not a file: no real file
+// compresses a thousandfold, and small ones may well come close.
+constexpr qint64 MaxInflationRatio = 1000;
+constexpr qint64 InflatedSizeAlwaysAllowed = 64LL * 1024 * 1024;
+
 // A zlib header: compression method 8 and a check value that makes the first two bytes a multiple
 // of 31. Servers that say "deflate" send either that or a raw deflate stream.
 bool looksLikeZlib(unsigned char first, unsigned char second) {
@@ -45,9 +50,19 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
     if (size <= 0)
         return true;
     if (!m_started) {
-        const bool raw =
-            m_kind == Kind::Deflate && (size < 2 || !looksLikeZlib(static_cast<unsigned char>(data[0]),
-                                                                   static_cast<unsigned char>(data[1])));
+        // "deflate" is told apart by its first two bytes, which may come in two pieces: the first
+        // waits for the second, so that the choice never depends on how the body was cut up.
+        if (m_kind == Kind::Deflate && m_head.isEmpty() && size < 2) {
+            m_head = QByteArray(data, size);
+            return true;
+        }
+        if (!m_head.isEmpty()) {
+            const QByteArray whole = m_head + QByteArray(data, size);
+            m_head.clear();
+            return decode(whole.constData(), whole.size(), sink, error);
+        }
+        const bool raw = m_kind == Kind::Deflate && !looksLikeZlib(static_cast<unsigned char>(data[0]),
+                                                                   static_cast<unsigned char>(data[1]));
         if (!startStream(raw)) {
             *error = corrupt;
             return false;
@@ -79,6 +94,12 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
                 return false;
             }
             const qint64 produced = OutputChunk - m_stream->avail_out;
+            const qint64 consumed = m_consumed + (piece - m_stream->avail_in);
+            m_produced += produced;
+            if (m_produced > InflatedSizeAlwaysAllowed && m_produced > MaxInflationRatio * consumed) {
+                *error = QStringLiteral("展開後のサイズが大きすぎます");
+                return false;
+            }
             if (produced > 0 && !sink(out, produced))
                 return false;
             if (status == Z_STREAM_END) {
@@ -87,6 +108,7 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
             }
         } while (m_stream->avail_in > 0 || m_stream->avail_out == 0);
         const qint64 used = piece - m_stream->avail_in;
+        m_consumed += used;
         in += used;
         left -= used;
         if (!m_ended && used == 0 && left > 0) {

@@ -1,0 +1,247 @@
+#include "RecordFormat.h"
+
+#include "AddressInput.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <array>
+
+namespace RecordFormat {
+namespace {
+
+// One field of a record in the JSON and CSV forms. To give records a new field, add its row here.
+struct Field {
+    QLatin1StringView json; // the key of the JSON object
+    QLatin1StringView csv;  // the column of the CSV header; empty for a field of the JSON form only
+    QString (*get)(const tURLData&);
+    void (*set)(tURLData&, const QString&);
+};
+
+bool kindFromName(const QString& name, qint32* kind) {
+    for (qint32 k : {tURLData::KindPage, tURLData::KindImage, tURLData::KindEmbed, tURLData::KindScript}) {
+        if (name == tURLData::kindName(k)) {
+            *kind = k;
+            return true;
+        }
+    }
+    return false;
+}
+
+const std::array<Field, 5> Fields = {{
+    {QLatin1StringView("kind"), QLatin1StringView("kind"),
+     [](const tURLData& r) { return tURLData::kindName(r.Kind); },
+     [](tURLData& r, const QString& v) {
+         kindFromName(v, &r.Kind);
+     }},
+    {QLatin1StringView("url"), QLatin1StringView("address"), [](const tURLData& r) { return r.URL; },
+     [](tURLData& r, const QString& v) {
+         r.URL = v;
+     }},
+    {QLatin1StringView("source"), QLatin1StringView("source"), [](const tURLData& r) { return r.Source; },
+     [](tURLData& r, const QString& v) {
+         r.Source = v;
+     }},
+    {QLatin1StringView("via"), QLatin1StringView("via"), [](const tURLData& r) { return r.Via; },
+     [](tURLData& r, const QString& v) {
+         r.Via = v;
+     }},
+    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8. A
+    // machine's field, not a spreadsheet's column: the CSV keeps the four columns people read.
+    {QLatin1StringView("charset"), QLatin1StringView(), [](const tURLData& r) { return r.Charset; },
+     [](tURLData& r, const QString& v) {
+         r.Charset = v;
+     }},
+}};
+
+// A cell that a spreadsheet would take for a formula.
+bool startsLikeFormula(QStringView value) {
+    if (value.isEmpty())
+        return false;
+    const QChar c = value.front();
+    return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
+}
+
+QString csvCell(const QString& value) {
+    QString cell = startsLikeFormula(value) ? QLatin1Char('\'') + value : value;
+    if (!cell.contains(QLatin1Char(',')) && !cell.contains(QLatin1Char('"')) &&
+        !cell.contains(QLatin1Char('\n')) && !cell.contains(QLatin1Char('\r')))
+        return cell;
+    cell.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + cell + QLatin1Char('"');
+}
+
+// The value that csvCell wrote: the "'" before a formula's first character goes.
+QString csvValue(const QString& cell) {
+    if (cell.startsWith(QLatin1Char('\'')) && startsLikeFormula(QStringView(cell).mid(1)))
+        return cell.mid(1);
+    return cell;
+}
+
+QString withoutByteOrderMark(const QString& text) {
+    return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
+}
+
+// The header of a CSV export, of this version or of one with other fields: it starts with the kind
+// and the address.
+bool isCsvHeader(const QString& line) {
+    const QStringList names = line.split(QLatin1Char(','));
+    return names.size() >= 2 && names.at(0).trimmed().compare(Fields[0].csv, Qt::CaseInsensitive) == 0 &&
+           names.at(1).trimmed().compare(Fields[1].csv, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QString tsvLine(const tURLData& record) {
+    QString address = record.URL;
+    address.remove(QLatin1Char('\t')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
+    return tURLData::kindName(record.Kind) + QLatin1Char('\t') + address;
+}
+
+QString jsonLine(const tURLData& record) {
+    QJsonObject o;
+    for (const Field& field : Fields)
+        o.insert(field.json, field.get(record));
+    return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+}
+
+QString csvHeader() {
+    QStringList names;
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            names.append(field.csv);
+    }
+    return names.join(QLatin1Char(','));
+}
+
+QString csvRow(const tURLData& record) {
+    QStringList cells;
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            cells.append(csvCell(field.get(record)));
+    }
+    return cells.join(QLatin1Char(','));
+}
+
+bool fromTsvLine(const QString& line, tURLData* record) {
+    const qsizetype tab = line.indexOf(QLatin1Char('\t'));
+    if (tab < 0)
+        return false;
+    tURLData read;
+    // Only a kind name before the tab makes it a record's line: "address<TAB>reason" is not one.
+    if (!kindFromName(line.left(tab).trimmed(), &read.Kind))
+        return false;
+    read.URL = line.mid(tab + 1).trimmed();
+    if (read.URL.isEmpty())
+        return false;
+    *record = read;
+    return true;
+}
+
+bool fromJsonLine(const QString& line, tURLData* record) {
+    const QString trimmed = line.trimmed();
+    if (!trimmed.startsWith(QLatin1Char('{')))
+        return false;
+    const QJsonDocument doc = QJsonDocument::fromJson(trimmed.toUtf8());
+    if (!doc.isObject())
+        return false;
+    const QJsonObject o = doc.object();
+    tURLData read;
+    for (const Field& field : Fields) {
+        const QJsonValue value = o.value(field.json);
+        if (value.isString())
+            field.set(read, value.toString());
+    }
+    if (!o.value(QLatin1StringView("url")).isString() || read.URL.isEmpty())
+        return false;
+    *record = read;
+    return true;
+}
+
+bool fromCsvCells(const QStringList& cells, const QStringList& header, tURLData* record) {
+    tURLData read;
+    for (qsizetype column = 0; column < header.size() && column < cells.size(); ++column) {
+        for (const Field& field : Fields) {
+            if (!field.csv.isEmpty() &&
+                header.at(column).trimmed().compare(field.csv, Qt::CaseInsensitive) == 0)
+                field.set(read, csvValue(cells.at(column)));
+        }
+    }
+    read.URL = read.URL.trimmed();
+    if (read.URL.isEmpty())
+        return false;
+    *record = read;
+    return true;
+}
+
+QList<QStringList> csvCells(const QString& text) {
+    QList<QStringList> rows;
+    QStringList row;
+    QString cell;
+    bool quoted = false;
+    bool rowHasContent = false;
+    auto endRow = [&]() {
+        row.append(cell);
+        if (rowHasContent || row.size() > 1 || !row.front().isEmpty())
+            rows.append(row);
+        row.clear();
+        cell.clear();
+        rowHasContent = false;
+    };
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == u'"' && i + 1 < text.size() && text.at(i + 1) == u'"') {
+                cell += c;
+                ++i;
+            } else if (c == u'"') {
+                quoted = false;
+            } else {
+                cell += c;
+            }
+        } else if (c == u'"') {
+            quoted = true;
+            rowHasContent = true;
+        } else if (c == u',') {
+            row.append(cell);
+            cell.clear();
+        } else if (c == u'\r' || c == u'\n') {
+            endRow();
+            if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n')
+                ++i;
+        } else {
+            cell += c;
+        }
+    }
+    if (!cell.isEmpty() || !row.isEmpty() || rowHasContent)
+        endRow();
+    return rows;
+}
+
+QList<Entry> readText(const QString& text) {
+    QList<Entry> entries;
+    const QString body = withoutByteOrderMark(text);
+    const QStringList lines = AddressInput::lines(body);
+    if (lines.isEmpty())
+        return entries;
+    if (isCsvHeader(lines.front())) {
+        const QList<QStringList> rows = csvCells(body);
+        for (qsizetype i = 1; i < rows.size(); ++i) {
+            Entry entry;
+            entry.isRecord = fromCsvCells(rows.at(i), rows.front(), &entry.record);
+            if (entry.isRecord)
+                entries.append(entry);
+        }
+        return entries;
+    }
+    for (const QString& line : lines) {
+        Entry entry;
+        entry.isRecord = fromJsonLine(line, &entry.record) || fromTsvLine(line, &entry.record);
+        if (!entry.isRecord)
+            entry.record.URL = line;
+        entries.append(entry);
+    }
+    return entries;
+}
+
+} // namespace RecordFormat
