@@ -244,11 +244,12 @@ void ResultListPanel::showNewRecords() {
     if (added.addresses.isEmpty())
         return;
     const int first = m_model->rowCount();
+    const bool wider = m_delegate->addEntries(added.addresses);
     // Appended rows: the selection and the scroll position stay as the user left them.
     m_model->append(added);
-    m_delegate->setEntries(m_model->stringList());
     // The rows share one size, taken from the widest entries: a wider newcomer changes it.
-    Q_EMIT m_delegate->sizeHintChanged(m_model->index(first));
+    if (wider)
+        Q_EMIT m_delegate->sizeHintChanged(m_model->index(first));
     updateTitle();
 }
 
