@@ -5,6 +5,7 @@
 #include "FileDialogs.h"
 #include "ResultListDelegate.h"
 #include "ResultListModel.h"
+#include "ResultListView.h"
 #include "tlinksys.h"
 
 #include <QDir>
@@ -63,7 +64,7 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
 
     m_model = new ResultListModel(this);
     m_selection = new QItemSelectionModel(m_model, this);
-    list = new QListView(this);
+    list = new ResultListView(this);
     list->setObjectName(QString::fromLatin1(setup.listName));
     buildList();
     layout->addWidget(list, 1);
