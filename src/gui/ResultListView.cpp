@@ -69,6 +69,8 @@ QModelIndex ResultListView::indexAt(const QPoint& point) const {
 }
 
 void ResultListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    // The scroll range as the rows stand now, even when the model has just changed.
+    updateGeometries();
     const QRect rect = visualRect(index);
     if (rect.isEmpty())
         return;
