@@ -118,7 +118,7 @@ void AnalysisController::reportProgress() {
     // The page the lists wait for: the first one not done. Several may be loading at once.
     const int current = std::min(m_pagesDone + 1, std::max(m_pagesTotal, 1));
     const QString address = current <= m_pageAddresses.size() ? m_pageAddresses.at(current - 1) : QString();
-    Q_EMIT progressChanged(current, m_pagesTotal, address);
+    Q_EMIT progressChanged(current, m_pagesTotal, m_pagesDone, address);
 }
 
 void AnalysisController::onFinished(bool cancelled) {

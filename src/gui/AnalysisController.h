@@ -49,8 +49,9 @@ Q_SIGNALS:
     void harvesterReplaced(tlinksys* harvester);
     // A page's records are in the harvester's list (pages report in input order).
     void pageRecorded();
-    // The page the lists wait for (1-based: the first one not done), of total, and its address.
-    void progressChanged(int current, int total, const QString& address);
+    // The page the lists wait for (1-based: the first one not done), of total, and its address;
+    // done counts every page finished so far, those loaded ahead of the one waited for included.
+    void progressChanged(int current, int total, int done, const QString& address);
     // The analysis ended; the report of failed pages, if any, opens right after.
     void finished(bool cancelled);
 

@@ -19,15 +19,24 @@ void RecentInputsMenu::add(const QString& input) {
 void RecentInputsMenu::rebuild() {
     clear();
     const QStringList inputs = m_settings->recentInputs();
+    const QList<qsizetype> leftOut = m_settings->recentLinesLeftOut();
     const QFontMetrics metrics = parentWidget() ? parentWidget()->fontMetrics() : fontMetrics();
-    for (const QString& input : inputs) {
+    for (qsizetype i = 0; i < inputs.size(); ++i) {
+        const QString& input = inputs.at(i);
         const QStringList lines = AddressInput::lines(input);
+        // Lines past what the settings keep are counted, not given back.
+        const qsizetype more = lines.size() - 1 + leftOut.value(i);
         QString label = metrics.elidedText(lines.value(0), Qt::ElideMiddle, 480);
-        if (lines.size() > 1)
-            label += QStringLiteral("　ほか %1 件").arg(lines.size() - 1);
+        if (more > 0)
+            label += QStringLiteral("　ほか %1 件").arg(more);
+        if (leftOut.value(i) > 0)
+            label += QStringLiteral("（保存は先頭 %1 件）").arg(lines.size());
         // "&" would be read as a mnemonic.
         QAction* entry = addAction(label.replace(QLatin1Char('&'), QLatin1String("&&")));
-        entry->setToolTip(input);
+        entry->setToolTip(
+            leftOut.value(i) > 0
+                ? input + QStringLiteral("\n…（ほか %1 行は保存していません）").arg(leftOut.value(i))
+                : input);
         connect(entry, &QAction::triggered, this, [this, input] { Q_EMIT chosen(input); });
     }
     if (inputs.isEmpty()) {

@@ -279,6 +279,10 @@ QString ResultListPanel::text() const {
     return text;
 }
 
+QString ResultListPanel::caption() const {
+    return m_caption;
+}
+
 bool ResultListPanel::hasSelection() const {
     return m_selection->hasSelection();
 }
@@ -290,7 +294,18 @@ QList<DownloadRequestItem> ResultListPanel::selectedItems() const {
     for (const QModelIndex& index : selected)
         rows.append(index.row());
     std::sort(rows.begin(), rows.end());
+    return itemsAt(rows);
+}
 
+QList<DownloadRequestItem> ResultListPanel::shownItems() const {
+    QList<int> rows;
+    rows.reserve(m_model->rowCount());
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        rows.append(row);
+    return itemsAt(rows);
+}
+
+QList<DownloadRequestItem> ResultListPanel::itemsAt(const QList<int>& rows) const {
     const QStringList addresses = m_model->stringList();
     QList<DownloadRequestItem> items;
     items.reserve(rows.size());

@@ -80,6 +80,10 @@ public:
     QString text() const;
     // The selected entries, in list order, with the page each was found on.
     QList<DownloadRequestItem> selectedItems() const;
+    // The band's caption, without the count.
+    QString caption() const;
+    // Every entry the list shows, in its order, each with its page.
+    QList<DownloadRequestItem> shownItems() const;
     bool hasSelection() const;
     // The record positions of the entries shown, or of the selected ones, in list order.
     QList<qsizetype> records(bool selectedOnly) const;
@@ -94,6 +98,7 @@ private:
     void chooseFolder();
     void showEntries(ResultFilter::Entries entries);
     void updateTitle();
+    QList<DownloadRequestItem> itemsAt(const QList<int>& rows) const;
 
     QString m_caption;
     ResultFilter::Side m_side;

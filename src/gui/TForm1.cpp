@@ -5,6 +5,7 @@
 #include "AppIcon.h"
 #include "AppMessages.h"
 #include "AppSettings.h"
+#include "DisplayAddress.h"
 #include "DownloadCommand.h"
 #include "DownloadFolderRule.h"
 #include "EditActions.h"
@@ -32,11 +33,13 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -57,6 +60,25 @@ QPushButton* makeButton(QWidget* parent, const char* name, const QString& captio
     button->setGeometry(place);
     button->setAutoDefault(false);
     return button;
+}
+
+// Where the progress label says the analysis is: the host and the last part of the path, decoded as
+// the lists show them ("例え.jp/…/写真.html"); an address without a host as the lists show it.
+QString progressPlace(const QString& address) {
+    const QString shown = DisplayAddress::forDisplay(address);
+    const qsizetype hostStart = shown.indexOf(QLatin1String("://"));
+    if (hostStart < 0)
+        return shown;
+    QString rest = shown.mid(hostStart + 3);
+    rest = rest.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('#'), 0, 0);
+    const QString host = rest.section(QLatin1Char('/'), 0, 0);
+    if (host.isEmpty())
+        return shown;
+    const qsizetype slashes = rest.count(QLatin1Char('/'));
+    const QString last = rest.section(QLatin1Char('/'), -1);
+    if (slashes == 0)
+        return host;
+    return host + (slashes > 1 ? QStringLiteral("/…/") : QStringLiteral("/")) + last;
 }
 
 } // namespace
@@ -281,7 +303,8 @@ void TForm1::buildInputBand(QWidget* client) {
                                           "border-radius: 3px; background: palette(button); }"));
     // A double click is one press of the button, not a start followed at once by a cancel.
     Button5->installEventFilter(this);
-    Label1 = new QLabel(DoneCaption, Panel1);
+    // Empty until the first analysis: "完　了" would tell of one that never ran.
+    Label1 = new QLabel(Panel1);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(WindowFont::font(LabelFontHeight));
     Label1->setWordWrap(true);
@@ -364,18 +387,24 @@ void TForm1::Button5Click() {
         m_analysis->cancel();
         return;
     }
+    const QStringList typed = AddressInput::lines(Memo1->toPlainText());
+    if (typed.isEmpty()) {
+        // The results of the last analysis stay: nothing replaces them.
+        AppMessages::showNotice(this, QStringLiteral("解析するアドレスがありません。\n") + InputHint +
+                                          QStringLiteral("してください。"));
+        return;
+    }
+    // Each address is loaded once, in the place where it first stands.
+    m_repeatsSkipped = 0;
+    const QStringList lines = AddressInput::distinct(typed, &m_repeatsSkipped);
     Label1->setText(WorkingCaption);
     ResetResults();
     // The lists fill page by page, with their counts, and keep their filters meanwhile.
     GroupBox1->showCount();
     GroupBox2->showCount();
-    const QStringList lines = AddressInput::lines(Memo1->toPlainText());
-    if (!lines.isEmpty()) {
-        Recent1->add(Memo1->toPlainText());
-        Button5->setText(CancelCaption);
-        Button5->setAccessibleName(CancelCaption);
-    }
-    // With no lines the analysis ends at once.
+    Recent1->add(Memo1->toPlainText());
+    Button5->setText(CancelCaption);
+    Button5->setAccessibleName(CancelCaption);
     m_analysis->start(lines, NoScripts1->isChecked());
 }
 
@@ -431,8 +460,32 @@ void TForm1::viewAsText(const ResultListPanel* panel) {
 
 void TForm1::download(const ResultListPanel* panel) {
     const QString folder = DownloadFolderRule::fromSystem().resolve(panel->folderBox->text());
-    DownloadCommand::start(this, panel->selectedItems(), folder, WB1,
-                           m_settings ? m_settings->downloadJobs() : 0);
+    const int jobs = m_settings ? m_settings->downloadJobs() : 0;
+    const QList<DownloadRequestItem> selected = panel->selectedItems();
+    if (!selected.isEmpty()) {
+        DownloadCommand::start(this, selected, folder, WB1, jobs);
+        return;
+    }
+    // Nothing selected: no folder is made and nothing is said to be done.
+    const QList<DownloadRequestItem> shown = panel->shownItems();
+    if (shown.isEmpty()) {
+        AppMessages::showNotice(
+            this, QStringLiteral("「%1」にダウンロードする項目がありません。").arg(panel->caption()));
+        return;
+    }
+    QMessageBox* notice = AppMessages::showNotice(
+        this, QStringLiteral("ダウンロードする項目が選ばれていません。\n"
+                             "一覧で選ぶか、「すべてダウンロード」で表示中の %1 件をダウンロードします。")
+                  .arg(shown.size()));
+    QPushButton* all = notice->addButton(DownloadAllCaption, QMessageBox::ActionRole);
+    all->setObjectName(QStringLiteral("DownloadAll"));
+    QPointer<TForm1> self(this);
+    connect(all, &QPushButton::clicked, this, [self, shown, folder, jobs] {
+        // From the event loop, once the notice has gone.
+        QTimer::singleShot(0, self, [self, shown, folder, jobs] {
+            DownloadCommand::start(self, shown, folder, self->WB1, jobs);
+        });
+    });
 }
 
 // --- Analysis progress ---------------------------------------------------------------------------
@@ -442,7 +495,7 @@ void TForm1::showNewRecords() {
     GroupBox2->showNewRecords();
 }
 
-void TForm1::showProgress(int current, int total, const QString& address) {
+void TForm1::showProgress(int current, int total, int done, const QString& address) {
     // The count goes on a line of its own and cannot be broken: with thousands of pages it is set
     // smaller rather than cut off ("1056/100" for 1056 of 10000).
     const QString count = QStringLiteral("%1/%2").arg(current).arg(total);
@@ -452,9 +505,14 @@ void TForm1::showProgress(int current, int total, const QString& address) {
         font.setPixelSize(font.pixelSize() - 1);
     if (font != Label1->font())
         Label1->setFont(font);
-    // Below the count, as much of the address as fits; the whole of it in the tool tip.
-    const QString shown = QFontMetrics(font).elidedText(address, Qt::ElideMiddle, room);
-    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count) +
+    // Pages loaded ahead of a slow one are done too: they are counted, not hidden behind it.
+    const QString finished = done > 0 ? QStringLiteral(" ・ 完了 %1").arg(done) : QString();
+    // Below, the host and the last part of the path, as the lists show them; the whole address in
+    // the tool tip.
+    const QString page = progressPlace(address);
+    const QFontMetrics metrics(font);
+    const QString shown = metrics.elidedText(page, Qt::ElideMiddle, room * 2);
+    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count) + finished +
                     (shown.isEmpty() ? QString() : QLatin1Char('\n') + shown));
     Label1->setToolTip(address);
 }
@@ -468,8 +526,14 @@ void TForm1::onFinished(bool cancelled) {
     GroupBox1->showCount();
     GroupBox2->showCount();
     Label1->setFont(WindowFont::font(LabelFontHeight));
-    Label1->setText(DoneCaption);
-    Label1->setToolTip(QString());
+    if (m_repeatsSkipped > 0) {
+        Label1->setText(DoneCaption + QStringLiteral("\n重複 %1 行").arg(m_repeatsSkipped));
+        Label1->setToolTip(
+            QStringLiteral("同じアドレスの行 %1 行は一度だけ解析しました。").arg(m_repeatsSkipped));
+    } else {
+        Label1->setText(DoneCaption);
+        Label1->setToolTip(QString());
+    }
     Q_EMIT analysisFinished(cancelled);
 }
 

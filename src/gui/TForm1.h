@@ -71,6 +71,7 @@ public:
     static inline const QString WorkingCaption = QStringLiteral("作業中");
     static inline const QString StartCaption = QStringLiteral("解析開始");
     static inline const QString CancelCaption = QStringLiteral("中止");
+    static inline const QString DownloadAllCaption = QStringLiteral("すべてダウンロード");
     static inline const QString InputHint =
         QStringLiteral("解析したいページのURL　もしくはURLのリストを入力");
 
@@ -157,11 +158,13 @@ private:
     void download(const ResultListPanel* panel);
 
     void showNewRecords();
-    void showProgress(int current, int total, const QString& address);
+    void showProgress(int current, int total, int done, const QString& address);
     void onFinished(bool cancelled);
 
     Options m_options;
     AnalysisController* m_analysis = nullptr;
     std::unique_ptr<AppSettings> m_settings;
     QList<QPointer<TForm3>> m_textViews;
+    // Input lines of the running (or last) analysis left out as repeats of an earlier line.
+    qsizetype m_repeatsSkipped = 0;
 };
