@@ -13,7 +13,7 @@ namespace {
 // One field of a record in the JSON and CSV forms. To give records a new field, add its row here.
 struct Field {
     QLatin1StringView json; // the key of the JSON object
-    QLatin1StringView csv;  // the column of the CSV header
+    QLatin1StringView csv;  // the column of the CSV header; empty for a field of the JSON form only
     QString (*get)(const tURLData&);
     void (*set)(tURLData&, const QString&);
 };
@@ -28,7 +28,7 @@ bool kindFromName(const QString& name, qint32* kind) {
     return false;
 }
 
-const std::array<Field, 4> Fields = {{
+const std::array<Field, 5> Fields = {{
     {QLatin1StringView("kind"), QLatin1StringView("kind"),
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
@@ -45,6 +45,12 @@ const std::array<Field, 4> Fields = {{
     {QLatin1StringView("via"), QLatin1StringView("via"), [](const tURLData& r) { return r.Via; },
      [](tURLData& r, const QString& v) {
          r.Via = v;
+     }},
+    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8. A
+    // machine's field, not a spreadsheet's column: the CSV keeps the four columns people read.
+    {QLatin1StringView("charset"), QLatin1StringView(), [](const tURLData& r) { return r.Charset; },
+     [](tURLData& r, const QString& v) {
+         r.Charset = v;
      }},
 }};
 
@@ -101,15 +107,19 @@ QString jsonLine(const tURLData& record) {
 
 QString csvHeader() {
     QStringList names;
-    for (const Field& field : Fields)
-        names.append(field.csv);
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            names.append(field.csv);
+    }
     return names.join(QLatin1Char(','));
 }
 
 QString csvRow(const tURLData& record) {
     QStringList cells;
-    for (const Field& field : Fields)
-        cells.append(csvCell(field.get(record)));
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            cells.append(csvCell(field.get(record)));
+    }
     return cells.join(QLatin1Char(','));
 }
 
@@ -152,7 +162,8 @@ bool fromCsvCells(const QStringList& cells, const QStringList& header, tURLData*
     tURLData read;
     for (qsizetype column = 0; column < header.size() && column < cells.size(); ++column) {
         for (const Field& field : Fields) {
-            if (header.at(column).trimmed().compare(field.csv, Qt::CaseInsensitive) == 0)
+            if (!field.csv.isEmpty() &&
+                header.at(column).trimmed().compare(field.csv, Qt::CaseInsensitive) == 0)
                 field.set(read, csvValue(cells.at(column)));
         }
     }

@@ -3,6 +3,7 @@
 #include "DisplayAddress.h"
 #include "DownloadFolderRule.h"
 #include "FileDialogs.h"
+#include "LocalFileName.h"
 #include "ResultListDelegate.h"
 #include "ResultListModel.h"
 #include "ResultListView.h"
@@ -89,14 +90,16 @@ void ResultListPanel::buildList() {
     list->setUniformItemSizes(true);
     m_delegate = new ResultListDelegate(list);
     list->setItemDelegate(m_delegate);
-    // An entry's tooltip: how it was found, and on which page.
+    // An entry's tooltip: how it was found, on which page, and the name it is saved under (the
+    // entry itself shows the address as the address bar would, legacy bytes still encoded).
     m_delegate->setToolTips([this](int row) {
         const qsizetype position = m_model->recordAt(row);
         if (!m_harvester || position < 0 || position >= m_harvester->List.Count())
             return QString();
         const tURLData& record = m_harvester->List.Items(position);
-        return tr("見つけた所: %1\nページ: %2")
-            .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source);
+        return tr("見つけた所: %1\nページ: %2\n保存名: %3")
+            .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source,
+                 LocalFileName(record.URL, record.Charset));
     });
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list->setStyleSheet(focusFrame("QListView"));
@@ -236,7 +239,7 @@ void ResultListPanel::showNewRecords() {
         const tURLData& record = records[i];
         if (!ResultFilter::belongs(record, m_side))
             continue;
-        if (m_filtered && !ResultFilter::matches(record.URL, m_filterText))
+        if (m_filtered && !ResultFilter::matches(record.URL, m_filterText, record.Charset))
             continue;
         added.addresses.append(record.URL);
         added.records.append(qsizetype(i));
@@ -310,8 +313,11 @@ QList<DownloadRequestItem> ResultListPanel::itemsAt(const QList<int>& rows) cons
         DownloadRequestItem item;
         item.url = addresses.at(row);
         const qsizetype position = m_model->recordAt(row);
-        if (m_harvester && position >= 0 && position < m_harvester->List.Count())
-            item.referer = m_harvester->List.Items(position).Source;
+        if (m_harvester && position >= 0 && position < m_harvester->List.Count()) {
+            const tURLData& record = m_harvester->List.Items(position);
+            item.referer = record.Source;
+            item.charset = record.Charset;
+        }
         items.append(item);
     }
     return items;

@@ -19,7 +19,6 @@
 
 namespace {
 
-
 bool isRedirectStatus(int status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -136,7 +135,7 @@ void DownloadTransfer::saveDataAddress() {
         return;
     Q_EMIT received(content.size());
     if (m_wantedName.isEmpty()) {
-        m_wantedName = LocalFileName(m_item.url);
+        m_wantedName = LocalFileName(m_item.url, m_item.charset);
         Q_EMIT nameWanted(m_wantedName);
     }
     completeBody();
@@ -241,10 +240,12 @@ bool DownloadTransfer::checkResponse() {
 }
 
 QString DownloadTransfer::nameFromResponse(const HttpFetch* reply) const {
-    QString name = LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"));
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
+    QString name =
+        LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"), type, m_item.charset);
     if (name.isEmpty())
-        name = LocalFileName(m_item.url);
-    return LocalFileNames::withTypeExtension(name, QString::fromLatin1(reply->header("Content-Type")));
+        name = LocalFileName(m_item.url, m_item.charset);
+    return LocalFileNames::withTypeExtension(name, type);
 }
 
 void DownloadTransfer::onHeaders() {
@@ -300,7 +301,8 @@ void DownloadTransfer::onFetchFinished() {
         if (status < 400 && declared >= 0 && reply->bodyBytes() < declared)
             message = NetworkErrorText::bodyCutShort(reply->bodyBytes(), declared);
         retryOrFail(message, isTransient(reply->error(), status),
-                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"), QDateTime::currentDateTimeUtc()));
+                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                        QDateTime::currentDateTimeUtc()));
         return;
     }
     // libcurl sees a body cut short itself; the lengths are checked all the same: the bytes as sent,

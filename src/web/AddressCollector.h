@@ -62,8 +62,8 @@ public:
 
     private:
         bool addPiece(const QString& piece);
-        void addGroup(const QJsonValue& urls, const QJsonValue& codes, CollectedAddress::Role role,
-                      QStringList& to, QStringList& vias);
+        void addGroup(const QJsonValue& urls, const QJsonValue& codes, const QJsonValue& charsetRuns,
+                      CollectedAddress::Role role, QStringList& to, QStringList& vias, QStringList& charsets);
 
         qint64 m_generation;
         int m_left;

@@ -29,6 +29,11 @@ struct PageAddresses {
     QStringList linkVias;
     QStringList imageVias;
     QStringList embedVias;
+    // The encoding of the document each address stands in (its frame's own for a frame's), as
+    // document.characterSet names it, parallel to links, images and embeds; empty where not known.
+    QStringList linkCharsets;
+    QStringList imageCharsets;
+    QStringList embedCharsets;
     // The page held more addresses than AddressCollector::Limit, or more address text than
     // CollectedAddress::PageChars (cutByChars); those beyond were not collected.
     bool truncated = false;

@@ -230,27 +230,32 @@ void tlinksys::recordInOrder() {
 
 void tlinksys::addRecords(const PageAddresses& addresses) {
     const QString source = addresses.location.isValid() ? addresses.location.toString() : m_address;
-    // The vias stand beside the addresses; a list without them leaves the records' via empty.
-    auto via = [](const QStringList& vias, qsizetype i) {
-        return i < vias.size() ? vias.at(i) : QString();
+    // The vias and encodings stand beside the addresses; a list without them leaves the records'
+    // fields empty.
+    auto at = [](const QStringList& list, qsizetype i) {
+        return i < list.size() ? list.at(i) : QString();
     };
     for (qsizetype i = 0; i < addresses.links.size(); ++i) {
         const QString& link = addresses.links.at(i);
+        const QString via = at(addresses.linkVias, i), charset = at(addresses.linkCharsets, i);
         if (link.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindScript, source, via(addresses.linkVias, i));
+            addRecord(link, tURLData::KindScript, source, via, charset);
         else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindPage, source, via(addresses.linkVias, i));
+            addRecord(link, tURLData::KindPage, source, via, charset);
     }
     for (qsizetype i = 0; i < addresses.images.size(); ++i)
-        addRecord(addresses.images.at(i), tURLData::KindImage, source, via(addresses.imageVias, i));
+        addRecord(addresses.images.at(i), tURLData::KindImage, source, at(addresses.imageVias, i),
+                  at(addresses.imageCharsets, i));
     for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
-        addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, via(addresses.embedVias, i));
+        addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, at(addresses.embedVias, i),
+                  at(addresses.embedCharsets, i));
 }
 
-void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via) {
+void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                         const QString& charset) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
-    List.Add(tURLData::make(url, kind, Level, source, via));
+    List.Add(tURLData::make(url, kind, Level, source, via, charset));
 }
 
 QString tlinksys::LocalFileName(const QString& url) {

@@ -107,7 +107,8 @@ private:
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
     void addRecords(const PageAddresses& addresses);
-    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via);
+    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                   const QString& charset);
     void stopAll();
 
     BrowserFactory m_factory;

@@ -119,14 +119,15 @@ void TestHarvestCommand::jsonLines() {
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
         const QJsonObject obj = doc.object();
-        QCOMPARE(obj.size(), 4);
+        QCOMPARE(obj.size(), 5);
         seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
-                    obj.value("source").toString() + ' ' + obj.value("via").toString());
+                    obj.value("source").toString() + ' ' + obj.value("via").toString() + ' ' +
+                    obj.value("charset").toString());
     }
-    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href");
-    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href");
-    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src");
-    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src");
+    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href UTF-8");
+    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href UTF-8");
+    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src UTF-8");
+    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src UTF-8");
 }
 
 void TestHarvestCommand::addressesFromStandardInput() {

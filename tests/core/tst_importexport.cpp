@@ -177,8 +177,8 @@ private Q_SLOTS:
         }
     }
 
-    // Each record in the three forms, and each form read back: JSON and CSV give the record whole, the
-    // plain line its kind and address.
+    // Each record in the three forms, and each form read back: JSON gives the record whole, CSV all but
+    // its page's encoding, the plain line its kind and address.
     void recordForms_data() {
         QTest::addColumn<tURLData>("record");
         QTest::addColumn<QString>("tsv");
@@ -186,33 +186,36 @@ private Q_SLOTS:
         QTest::addColumn<QString>("csv");
 
         QTest::newRow("image with how it was found")
-            << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset")
+            << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
+                              "Shift_JIS")
             << "image\thttp://a/x.jpg"
-            << "{\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
+            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
                "x.jpg\",\"via\":\"frame>img@srcset\"}"
             << "image,http://a/x.jpg,http://a/,frame>img@srcset";
         QTest::newRow("cells a spreadsheet would run")
             << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
             << "page\t=HYPERLINK(\"http://evil.example/\")"
-            << "{\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://evil.example/"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://"
+               "evil.example/"
                "\\\")\",\"via\":\"@x\"}"
             << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x";
         QTest::newRow("formula signs, tab and carriage return first")
             << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
             << "embed\t+http://a/"
-            << "{\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
+            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
             << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\"";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
             << "page\thttp://a/bcd"
-            << "{\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
                "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
             << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\"";
         QTest::newRow("no source, no via, not ASCII")
             << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
             << "script\thttp://例え.jp/写真.js"
-            << "{\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/写真.js\",\"via\":\"\"}"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/"
+               "写真.js\",\"via\":\"\"}"
             << "script,http://例え.jp/写真.js,,";
     }
 
@@ -231,11 +234,13 @@ private Q_SLOTS:
         tURLData read;
         QVERIFY(RecordFormat::fromJsonLine(json, &read));
         QVERIFY(same(read, record));
+        QCOMPARE(read.Charset, record.Charset);
         const QList<RecordFormat::Entry> fromCsv =
             RecordFormat::readText(QChar(0xFEFF) + RecordFormat::csvHeader() + "\r\n" + csv + "\r\n");
         QCOMPARE(fromCsv.size(), 1);
         QVERIFY(fromCsv.front().isRecord);
         QVERIFY(same(fromCsv.front().record, record));
+        QVERIFY(fromCsv.front().record.Charset.isEmpty());
         const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
         QCOMPARE(fromLines.size(), 2);
         QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);

@@ -528,9 +528,11 @@ private Q_SLOTS:
         harvester->List.Add(tURLData::make(QStringLiteral("http://host/b.png"), tURLData::KindImage, 0,
                                            QStringLiteral("http://host/"),
                                            QStringLiteral("frame>img@srcset")));
-        harvester->List.Add(tURLData::make(QStringLiteral("http://other/c.png"), tURLData::KindImage, 0,
-                                           QStringLiteral("http://other/page.html"),
-                                           QStringLiteral("shadow>video@poster")));
+        // 資料 in Shift_JIS, found on a Shift_JIS page.
+        harvester->List.Add(tURLData::make(QStringLiteral("http://other/%8E%91%97%BF.png"),
+                                           tURLData::KindImage, 0, QStringLiteral("http://other/page.html"),
+                                           QStringLiteral("shadow>video@poster"),
+                                           QStringLiteral("Shift_JIS")));
         m_form->Button3Click();
         // The second entry of the data files: what shows is the record's, not its neighbour's.
         QListView* list = m_form->ListBox2;
@@ -538,9 +540,11 @@ private Q_SLOTS:
         QVERIFY(rect.isValid());
         QHelpEvent help(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
         QCoreApplication::sendEvent(list->viewport(), &help);
-        // The address first, then how and where it was found.
-        QTRY_COMPARE(QToolTip::text(), QStringLiteral("http://other/c.png\n見つけた所: shadow>video@poster\n"
-                                                      "ページ: http://other/page.html"));
+        // The address first (its legacy bytes still encoded), then how and where it was found, and
+        // the name it is saved under.
+        QTRY_COMPARE(QToolTip::text(),
+                     QStringLiteral("http://other/%8E%91%97%BF.png\n見つけた所: shadow>video@poster\n"
+                                    "ページ: http://other/page.html\n保存名: 資料.png"));
     }
 
     void hundredThousandRecords() {
