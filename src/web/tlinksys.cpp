@@ -6,6 +6,7 @@
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
+#include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
 
@@ -50,15 +51,30 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     connect(slot, &HarvestSlot::pageDone, this, &tlinksys::onPageDone);
     // Without its browsers an analysis cannot go on: it ends as cancelled, the records kept.
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
-    slot->setStaticReading(m_noScripts);
+    applyNoScripts(slot);
     if (TWebBrowser* browser = slot->browser()) {
-        DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
         connect(browser, &TWebBrowser::DocumentComplete, this,
                 [this, browser](bool ok, const QString& errorText) {
                     browser->Stop();
                     HarvestDocument(browser, ok, errorText);
                 });
     }
+}
+
+void tlinksys::applyNoScripts(HarvestSlot* slot) {
+    TWebBrowser* browser = slot->browser();
+    slot->setStaticReading(m_noScripts, m_noScripts && browser ? readerFor(browser->profile()) : nullptr);
+    if (browser)
+        DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
+}
+
+StaticPageReader* tlinksys::readerFor(QWebEngineProfile* profile) {
+    for (StaticPageReader* reader : m_readers)
+        if (reader->profile() == profile)
+            return reader;
+    auto* reader = new StaticPageReader(profile, this);
+    m_readers.push_back(reader);
+    return reader;
 }
 
 HarvestSlot* tlinksys::idleSlot() {
@@ -123,11 +139,8 @@ void tlinksys::setCollectTimeout(int ms) {
 
 void tlinksys::setNoScripts(bool on) {
     m_noScripts = on;
-    for (HarvestSlot* slot : m_slots) {
-        slot->setStaticReading(on);
-        if (slot->browser())
-            DocumentOnlyInterceptor::apply(slot->browser()->profile(), on);
-    }
+    for (HarvestSlot* slot : m_slots)
+        applyNoScripts(slot);
 }
 
 bool tlinksys::noScripts() const {

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QWebEngineProfile;
+class StaticPageReader;
 class TWebBrowser;
 struct PageAddresses;
 
@@ -101,6 +102,10 @@ private:
     };
 
     void adoptBrowser(HarvestSlot* slot);
+    // Turns the no-script mode's quick way on or off in a slot.
+    void applyNoScripts(HarvestSlot* slot);
+    // The reader shared by the slots whose browsers are on the profile, made when first needed.
+    StaticPageReader* readerFor(QWebEngineProfile* profile);
     HarvestSlot* idleSlot();
     void scheduleNext();
     void startPages();
@@ -114,6 +119,9 @@ private:
     BrowserFactory m_factory;
     int m_parallel = 1;
     std::vector<HarvestSlot*> m_slots;
+    // One reader, and so one reader page, for all the slots of a profile however many pages load
+    // at a time.
+    std::vector<StaticPageReader*> m_readers;
     QStringList m_pending;
     int m_started = 0;
     int m_total = 0;

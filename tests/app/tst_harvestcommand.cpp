@@ -165,6 +165,9 @@ void TestHarvestCommand::sameOutputWhateverTheParallelPages_data() {
     QTest::newRow("one at a time") << QStringList{QStringLiteral("--parallel"), QStringLiteral("1")};
     QTest::newRow("three") << QStringList{QStringLiteral("--parallel=3")};
     QTest::newRow("more than pages") << QStringList{QStringLiteral("--parallel"), QStringLiteral("16")};
+    // The pages are read side by side in one shared reader page.
+    QTest::newRow("without scripts, three")
+        << QStringList{QStringLiteral("--no-scripts"), QStringLiteral("--parallel=3")};
 }
 
 void TestHarvestCommand::sameOutputWhateverTheParallelPages() {
