@@ -56,9 +56,10 @@ bool isCount(const QJsonValue& value) {
 
 constexpr qint64 MostInt32 = std::numeric_limits<qint32>::max();
 
-// The page's facts of an image (set, srcset descriptor, element size) and those its first bytes gave
-// (width, height, bytes, type, probe_error) are written only where they are known, and only as JSON.
-const std::array<Field, 13> Fields = {{
+// The page's charset is always written (empty when not known). The page's facts of an image (set,
+// srcset descriptor, element size) and those its first bytes gave (width, height, bytes, type,
+// probe_error) are written only where they are known. All of these are of the JSON form only.
+const std::array<Field, 14> Fields = {{
     {QLatin1StringView("kind"), QLatin1StringView("kind"), Shape::Text,
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
@@ -77,6 +78,15 @@ const std::array<Field, 13> Fields = {{
     {QLatin1StringView("via"), QLatin1StringView("via"), Shape::Text, [](const tURLData& r) { return r.Via; },
      [](tURLData& r, const QString& v) {
          r.Via = v;
+     }},
+    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8. A
+    // machine's field, not a spreadsheet's column: the CSV keeps the four columns people read.
+    {QLatin1StringView("charset"),
+     {},
+     Shape::Text,
+     [](const tURLData& r) { return r.Charset; },
+     [](tURLData& r, const QString& v) {
+         r.Charset = v;
      }},
     {QLatin1StringView("set"),
      {},
@@ -205,17 +215,19 @@ QString jsonLine(const tURLData& record) {
 
 QString csvHeader() {
     QStringList names;
-    for (const Field& field : Fields)
+    for (const Field& field : Fields) {
         if (!field.csv.isEmpty())
             names.append(field.csv);
+    }
     return names.join(QLatin1Char(','));
 }
 
 QString csvRow(const tURLData& record) {
     QStringList cells;
-    for (const Field& field : Fields)
+    for (const Field& field : Fields) {
         if (!field.csv.isEmpty())
             cells.append(csvCell(field.get(record)));
+    }
     return cells.join(QLatin1Char(','));
 }
 

@@ -18,6 +18,9 @@ public:
     QString Source;
     // How it was found there: element and attribute, inside which frames and shadow roots ("img@srcset").
     QString Via;
+    // The encoding of the document it was found in, as document.characterSet names it ("Shift_JIS");
+    // it decides the name of an address whose bytes are no UTF-8. Empty when not known.
+    QString Charset;
     // What the page says of an image candidate without fetching it. Set: the candidates of one <img>,
     // or of one <picture> with its sources, share a number (unique within an analysis); 0 for an
     // image of no set. Descriptor: its srcset descriptor as written ("1280w", "2x"; empty for none).
@@ -36,7 +39,7 @@ public:
     QString ProbeError;
 
     static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source,
-                         const QString& via = {});
+                         const QString& via = {}, const QString& charset = {});
     // The kind's short name for machine-readable output: page, image, embed or script.
     static QString kindName(qint32 kind);
     // Linked pages are KindPage; everything else belongs to the data files.

@@ -101,7 +101,7 @@ void DownloadTransfer::saveDataAddress() {
         return;
     Q_EMIT received(content.size());
     if (m_wantedName.isEmpty()) {
-        m_wantedName = LocalFileName(m_item.url);
+        m_wantedName = LocalFileName(m_item.url, m_item.charset);
         Q_EMIT nameWanted(m_wantedName);
     }
     completeBody();
@@ -207,10 +207,12 @@ bool DownloadTransfer::checkResponse() {
 }
 
 QString DownloadTransfer::nameFromResponse(const HttpFetch* reply) const {
-    QString name = LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"));
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
+    QString name =
+        LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"), type, m_item.charset);
     if (name.isEmpty())
-        name = LocalFileName(m_item.url);
-    return LocalFileNames::withTypeExtension(name, QString::fromLatin1(reply->header("Content-Type")));
+        name = LocalFileName(m_item.url, m_item.charset);
+    return LocalFileNames::withTypeExtension(name, type);
 }
 
 void DownloadTransfer::onHeaders() {

@@ -120,8 +120,18 @@
         return v === null || v === undefined ? '' : String(v);
     }
 
-    // One document's walk: links, images and embeds as flat lists of (address, via) pairs, within
-    // bound (see Bound).
+    // The encoding of a document, as document.characterSet names it ("Shift_JIS").
+    function charsetOf(doc) {
+        try {
+            return String(doc.characterSet || '');
+        } catch (x) {
+            return '';
+        }
+    }
+
+    // One document's walk: links, images and embeds as flat lists of (address, via, charset)
+    // triples, within bound (see Bound). The charset is the encoding of the document the address
+    // stands in, a frame's own for a frame's: it reads a file name whose bytes are no UTF-8.
     function Scan(doc, bound, lineMap) {
         this.doc = doc;
         this.bound = bound;
@@ -136,6 +146,7 @@
         this.descriptor = '';
         this.pictures = null;
         this.anchor = null;
+        this.charset = charsetOf(doc);
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
     }
@@ -143,7 +154,7 @@
     Scan.prototype.add = function (group, url, via) {
         if (!this.bound.take(url))
             return;
-        group.push(url, via);
+        group.push(url, via, this.charset);
         if (this.set !== null && group === this.images)
             this.fact();
     };
@@ -158,7 +169,7 @@
 
     Scan.prototype.fact = function () {
         var s = this.set;
-        this.facts.push(this.images.length / 2 - 1, s.id, this.descriptor, s.width, s.height);
+        this.facts.push(this.images.length / 3 - 1, s.id, this.descriptor, s.width, s.height);
     };
 
     // The set of a <picture>: its sources and its <img> share it.
@@ -466,9 +477,9 @@
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
                     continue;
-                for (var j = 0; j + 1 < from.length; j += 2) {
-                    var url = from[j], via = from[j + 1];
-                    if (typeof url !== 'string' || typeof via !== 'string')
+                for (var j = 0; j + 2 < from.length; j += 3) {
+                    var url = from[j], via = from[j + 1], charset = from[j + 2];
+                    if (typeof url !== 'string' || typeof via !== 'string' || typeof charset !== 'string')
                         continue;
                     // A same-origin frame's findings were taken from the bound as they were made.
                     if (part.remote && !bound.take(url)) {
@@ -477,8 +488,8 @@
                         continue;
                     }
                     if (to === out.images)
-                        moved[j / 2] = to.length / 2;
-                    to.push(url, part.prefix + via);
+                        moved[j / 3] = to.length / 3;
+                    to.push(url, part.prefix + via, charset);
                 }
             }
             this.mergeFacts(out, found, moved);
@@ -600,9 +611,10 @@
 
     // An answer handed over in pieces of about PIECE_CHARS characters of addresses each, so that no
     // copy of the whole answer is ever made. The first piece carries what is known of the page;
-    // each piece its addresses and their vias (one character each: an index into the vias that the
-    // pieces have named so far), the facts of its images (see Scan.fact; their indexes among the
-    // piece's images) and, but for the last, the ticket that the next is asked for with.
+    // each piece its addresses, their vias (one character each: an index into the vias that the
+    // pieces have named so far), their charsets (as runs: [count, charset, count, charset…]), the
+    // facts of its images (see Scan.fact; their indexes among the piece's images) and, but for the
+    // last, the ticket that the next is asked for with.
     var PIECE_CHARS = 4 << 20;
     var MAX_VIAS = 50000;
 
@@ -629,16 +641,19 @@
 
     Handover.prototype.next = function (ticket) {
         var piece = this.head || {}, names = [], chars = 0, groups = ['links', 'images', 'embeds'];
-        var keys = [['links', 'linkVias'], ['images', 'imageVias'], ['embeds', 'embedVias']];
+        var keys = [['links', 'linkVias', 'linkCharsets'], ['images', 'imageVias', 'imageCharsets'],
+                    ['embeds', 'embedVias', 'embedCharsets']];
         this.head = null;
         piece.imageFacts = [];
         for (var g = 0; g < 3; ++g) {
             piece[keys[g][0]] = [];
             piece[keys[g][1]] = '';
+            piece[keys[g][2]] = [];
         }
         while (this.group < 3 && chars < PIECE_CHARS) {
             var list = this.found[groups[this.group]], urls = piece[keys[this.group][0]], codes = [];
-            for (; this.at + 1 < list.length && chars < PIECE_CHARS; this.at += 2) {
+            var runs = piece[keys[this.group][2]];
+            for (; this.at + 2 < list.length && chars < PIECE_CHARS; this.at += 3) {
                 var via = list[this.at + 1], n = this.vias.get(via);
                 if (n === undefined) {
                     n = this.vias.size < MAX_VIAS ? this.vias.size : 0;
@@ -650,14 +665,19 @@
                 urls.push(list[this.at]);
                 codes.push(0x30 + n);
                 if (this.group === 1)
-                    this.factsOf(this.at / 2, urls.length - 1, piece.imageFacts);
+                    this.factsOf(this.at / 3, urls.length - 1, piece.imageFacts);
+                var charset = list[this.at + 2], r = runs.length;
+                if (r >= 2 && runs[r - 1] === charset)
+                    ++runs[r - 2];
+                else
+                    runs.push(1, charset);
                 chars += list[this.at].length + 1;
             }
             var s = '';
             for (var j = 0; j < codes.length; j += 8192)
                 s += String.fromCharCode.apply(null, codes.slice(j, j + 8192));
             piece[keys[this.group][1]] = s;
-            if (this.at + 1 >= list.length) {
+            if (this.at + 2 >= list.length) {
                 ++this.group;
                 this.at = 0;
             }

@@ -29,6 +29,11 @@ struct PageAddresses {
     QStringList linkVias;
     QStringList imageVias;
     QStringList embedVias;
+    // The encoding of the document each address stands in (its frame's own for a frame's), as
+    // document.characterSet names it, parallel to links, images and embeds; empty where not known.
+    QStringList linkCharsets;
+    QStringList imageCharsets;
+    QStringList embedCharsets;
     // What the page says of some of the images without fetching them (see tURLData), in images'
     // order: index is the image's position in images; sets are numbered from 1 within the page.
     struct ImageFact {

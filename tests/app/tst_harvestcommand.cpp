@@ -147,14 +147,15 @@ void TestHarvestCommand::jsonLines() {
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
         const QJsonObject obj = doc.object();
         // An image also names its set (the candidates of its <img>).
-        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 5 : 4);
+        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 6 : 5);
         seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
-                    obj.value("source").toString() + ' ' + obj.value("via").toString());
+                    obj.value("source").toString() + ' ' + obj.value("via").toString() + ' ' +
+                    obj.value("charset").toString());
     }
-    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href");
-    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href");
-    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src");
-    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src");
+    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href UTF-8");
+    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href UTF-8");
+    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src UTF-8");
+    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src UTF-8");
 }
 
 void TestHarvestCommand::addressesFromStandardInput() {
@@ -192,6 +193,9 @@ void TestHarvestCommand::sameOutputWhateverTheParallelPages_data() {
     QTest::newRow("one at a time") << QStringList{QStringLiteral("--parallel"), QStringLiteral("1")};
     QTest::newRow("three") << QStringList{QStringLiteral("--parallel=3")};
     QTest::newRow("more than pages") << QStringList{QStringLiteral("--parallel"), QStringLiteral("16")};
+    // The pages are read side by side in one shared reader page.
+    QTest::newRow("without scripts, three")
+        << QStringList{QStringLiteral("--no-scripts"), QStringLiteral("--parallel=3")};
 }
 
 void TestHarvestCommand::sameOutputWhateverTheParallelPages() {
