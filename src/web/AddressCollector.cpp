@@ -214,9 +214,11 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
     addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
              map.value(QStringLiteral("linkCharsets")), CollectedAddress::Role::Link, a.links, a.linkVias,
              a.linkCharsets);
+    QList<qsizetype> taken;
     addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
              map.value(QStringLiteral("imageCharsets")), CollectedAddress::Role::File, a.images, a.imageVias,
-             a.imageCharsets);
+             a.imageCharsets, &taken);
+    addImageFacts(map.value(QStringLiteral("imageFacts")), taken);
     addGroup(map.value(QStringLiteral("embeds")), map.value(QStringLiteral("embedVias")),
              map.value(QStringLiteral("embedCharsets")), CollectedAddress::Role::File, a.embeds, a.embedVias,
              a.embedCharsets);
@@ -226,7 +228,8 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
 
 void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonValue& codes,
                                           const QJsonValue& charsetRuns, CollectedAddress::Role role,
-                                          QStringList& to, QStringList& vias, QStringList& charsets) {
+                                          QStringList& to, QStringList& vias, QStringList& charsets,
+                                          QList<qsizetype>* taken) {
     const QJsonArray list = urls.toArray();
     const QString code = codes.toString();
     // The encodings come as runs over the group's addresses: [count, charset, count, charset…].
@@ -235,6 +238,8 @@ void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonVal
     double runLeft = 0;
     QString charset;
     for (qsizetype i = 0; i < list.size(); ++i) {
+        if (taken)
+            taken->append(-1);
         while (runLeft < 1 && run + 1 < runs.size()) {
             runLeft = runs.at(run).toDouble();
             charset = charsetName(runs.at(run + 1).toString());
@@ -258,10 +263,31 @@ void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonVal
         }
         --m_left;
         m_chars -= url.size();
+        if (taken)
+            taken->back() = to.size();
         to.append(url);
         // The via of each address from its one-character index into the vias named so far.
         const qsizetype n = i < code.size() ? qsizetype(code.at(i).unicode()) - 0x30 : -1;
         vias.append(n >= 0 && n < m_vias.size() ? m_vias.at(n) : QString());
         charsets.append(charset);
+    }
+}
+
+void AddressCollector::Assembly::addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken) {
+    // Flat groups of five: the image's index among the piece's images, its set (numbered from 1
+    // within the page), its srcset descriptor, its element's width and height (-1: none). The facts
+    // of an image that was not taken go with it.
+    const QJsonArray flat = facts.toArray();
+    for (qsizetype k = 0; k + 4 < flat.size(); k += 5) {
+        const double local = flat.at(k).toDouble(-1);
+        if (!(local >= 0 && local < double(taken.size())) || taken.at(qsizetype(local)) < 0)
+            continue;
+        PageAddresses::ImageFact f;
+        f.index = taken.at(qsizetype(local));
+        f.set = std::max(0, flat.at(k + 1).toInt());
+        f.descriptor = flat.at(k + 2).toString().left(CollectedAddress::MaxChars);
+        f.width = std::max(-1, flat.at(k + 3).toInt(-1));
+        f.height = std::max(-1, flat.at(k + 4).toInt(-1));
+        m_addresses.imageFacts.append(f);
     }
 }

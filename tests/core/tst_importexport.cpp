@@ -178,7 +178,7 @@ private Q_SLOTS:
     }
 
     // Each record in the three forms, and each form read back: JSON gives the record whole, CSV all but
-    // its page's encoding, the plain line its kind and address.
+    // its page's encoding and its image facts, the plain line its kind and address.
     void recordForms_data() {
         QTest::addColumn<tURLData>("record");
         QTest::addColumn<QString>("tsv");
@@ -217,6 +217,32 @@ private Q_SLOTS:
             << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/"
                "写真.js\",\"via\":\"\"}"
             << "script,http://例え.jp/写真.js,,";
+        tURLData probed =
+            tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset", "EUC-JP");
+        probed.Set = 3;
+        probed.Descriptor = "1280w";
+        probed.ElementWidth = 640;
+        probed.Width = 1280;
+        probed.Height = 960;
+        probed.Bytes = 5000000000;
+        probed.Type = "image/webp";
+        QTest::newRow("an image's facts: JSON only, each where known")
+            << probed << "image\thttp://a/x.webp"
+            << "{\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
+               "\"height\":960,"
+               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/webp\",\"url\":"
+               "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
+            << "image,http://a/x.webp,http://a/,img@srcset";
+        tURLData failed = tURLData::make("http://a/e.jpg", tURLData::KindImage, 0, "http://a/", "img@src");
+        failed.ElementHeight = 0;
+        failed.Bytes = 50;
+        failed.ProbeError = "画像ではありません";
+        QTest::newRow("a probe that failed, a height of 0")
+            << failed << "image\thttp://a/e.jpg"
+            << "{\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"probe_error\":"
+               "\"画像ではありません\","
+               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src";
     }
 
     void recordForms() {
@@ -231,16 +257,29 @@ private Q_SLOTS:
         auto same = [](const tURLData& a, const tURLData& b) {
             return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via;
         };
+        // What only the JSON form carries.
+        auto facts = [](const tURLData& r) {
+            return QStringList{r.Charset,
+                               QString::number(r.Set),
+                               r.Descriptor,
+                               QString::number(r.ElementWidth),
+                               QString::number(r.ElementHeight),
+                               QString::number(r.Width),
+                               QString::number(r.Height),
+                               QString::number(r.Bytes),
+                               r.Type,
+                               r.ProbeError};
+        };
         tURLData read;
         QVERIFY(RecordFormat::fromJsonLine(json, &read));
         QVERIFY(same(read, record));
-        QCOMPARE(read.Charset, record.Charset);
+        QCOMPARE(facts(read), facts(record));
         const QList<RecordFormat::Entry> fromCsv =
             RecordFormat::readText(QChar(0xFEFF) + RecordFormat::csvHeader() + "\r\n" + csv + "\r\n");
         QCOMPARE(fromCsv.size(), 1);
         QVERIFY(fromCsv.front().isRecord);
         QVERIFY(same(fromCsv.front().record, record));
-        QVERIFY(fromCsv.front().record.Charset.isEmpty());
+        QCOMPARE(facts(fromCsv.front().record), facts(tURLData()));
         const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
         QCOMPARE(fromLines.size(), 2);
         QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);
