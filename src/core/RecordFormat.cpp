@@ -170,13 +170,6 @@ QString csvCell(const QString& value) {
     return QLatin1Char('"') + cell + QLatin1Char('"');
 }
 
-// The value that csvCell wrote: the "'" before a formula's first character goes.
-QString csvValue(const QString& cell) {
-    if (cell.startsWith(QLatin1Char('\'')) && startsLikeFormula(QStringView(cell).mid(1)))
-        return cell.mid(1);
-    return cell;
-}
-
 QString withoutByteOrderMark(const QString& text) {
     return text.startsWith(QChar(0xFEFF)) ? text.mid(1) : text;
 }
@@ -352,6 +345,13 @@ QList<Entry> readText(const QString& text) {
         entries.append(entry);
     }
     return entries;
+}
+
+// The value that csvRow wrote: the "'" before a formula's first character goes.
+QString csvValue(const QString& cell) {
+    if (cell.startsWith(QLatin1Char('\'')) && startsLikeFormula(QStringView(cell).mid(1)))
+        return cell.mid(1);
+    return cell;
 }
 
 } // namespace RecordFormat

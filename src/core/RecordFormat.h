@@ -37,6 +37,9 @@ bool fromJsonLine(const QString& line, tURLData* record);
 // in any order; unknown ones are skipped.
 bool fromCsvCells(const QStringList& cells, const QStringList& header, tURLData* record);
 
+// A cell's value as csvRow wrote it: the "'" that guards a formula goes.
+QString csvValue(const QString& cell);
+
 // The cells of each CSV row of text; a quoted cell may hold line breaks.
 QList<QStringList> csvCells(const QString& text);
 
