@@ -8,10 +8,12 @@
 
 // A harvest record written as text and read back, in the three forms the program uses:
 //   the plain line of `nepirika harvest`:   kind<TAB>address
-//   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","source","url","via"}
+//   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","url","source","via"},
+//     and an image's facts where known: "set", "descriptor", "element_width", "element_height"
+//     (from the page), "width", "height", "bytes", "type", "probe_error" (from its first bytes)
 //   a CSV row of a .csv export:             kind,address,source,via (after that header)
 // The JSON and CSV forms take their fields from one table in RecordFormat.cpp: a field that a
-// record gains is added there once and appears in both, written and read.
+// record gains is added there once and appears in the forms its row names, written and read.
 namespace RecordFormat {
 
 // The plain line. Tabs and line breaks cannot be part of an address (a browser drops them when it

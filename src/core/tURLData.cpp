@@ -33,5 +33,7 @@ bool tURLData::isPage() const {
 
 bool operator==(const tURLData& a, const tURLData& b) {
     return a.StatusText == b.StatusText && a.URL == b.URL && a.Kind == b.Kind && a.Level == b.Level &&
-           a.Source == b.Source && a.Via == b.Via;
+           a.Source == b.Source && a.Via == b.Via && a.Set == b.Set && a.Descriptor == b.Descriptor &&
+           a.ElementWidth == b.ElementWidth && a.ElementHeight == b.ElementHeight && a.Width == b.Width &&
+           a.Height == b.Height && a.Bytes == b.Bytes && a.Type == b.Type && a.ProbeError == b.ProbeError;
 }

@@ -11,6 +11,7 @@
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
 #include "ReservedFile.h"
+#include "TransferRules.h"
 #include "UniqueFileReservation.h"
 
 #include <QDateTime>
@@ -18,42 +19,6 @@
 #include <QTimer>
 
 namespace {
-
-
-bool isRedirectStatus(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Failures that a second try may well not meet: the server or the way to it was busy or broke.
-bool isTransient(QNetworkReply::NetworkError error, int status) {
-    switch (status) {
-    case 408:
-    case 429:
-    case 500:
-    case 502:
-    case 503:
-    case 504:
-        return true;
-    default:
-        break;
-    }
-    if (status >= 400)
-        return false;
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError: // the transfer time-out; our own cancel never gets here
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-        return true;
-    default:
-        return false;
-    }
-}
 
 // A gzip file that the server labels Content-Encoding: gzip, a common misconfiguration: browsers save
 // such a file as it was sent, and so do we.
@@ -178,7 +143,8 @@ bool DownloadTransfer::checkResponse() {
     const HttpFetch* reply = m_fetch;
     const int status = reply->status();
     // Neither the body of a redirect nor an error page is the file; the response's end decides.
-    if (isRedirectStatus(status) || status >= 400 || reply->error() != QNetworkReply::NoError) {
+    if (TransferRules::isRedirectStatus(status) || status >= 400 ||
+        reply->error() != QNetworkReply::NoError) {
         m_skipBody = true;
         return true;
     }
@@ -283,7 +249,7 @@ void DownloadTransfer::onFetchFinished() {
     const HttpFetch* reply = m_fetch;
     const int status = reply->status();
     const bool broken = reply->error() != QNetworkReply::NoError;
-    if (!broken && isRedirectStatus(status)) {
+    if (!broken && TransferRules::isRedirectStatus(status)) {
         const QUrl location(QString::fromUtf8(reply->header("Location")));
         dropReply();
         followRedirect(status, location);
@@ -299,8 +265,9 @@ void DownloadTransfer::onFetchFinished() {
                               : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
         if (status < 400 && declared >= 0 && reply->bodyBytes() < declared)
             message = NetworkErrorText::bodyCutShort(reply->bodyBytes(), declared);
-        retryOrFail(message, isTransient(reply->error(), status),
-                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"), QDateTime::currentDateTimeUtc()));
+        retryOrFail(message, TransferRules::isTransient(reply->error(), status),
+                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                        QDateTime::currentDateTimeUtc()));
         return;
     }
     // libcurl sees a body cut short itself; the lengths are checked all the same: the bytes as sent,
@@ -327,12 +294,9 @@ void DownloadTransfer::followRedirect(int status, const QUrl& location) {
         return;
     }
     const QUrl target = m_current.resolved(location);
-    if (!AddressSchemes::isWeb(target) || target.host().isEmpty()) {
-        fail(NetworkErrorText::redirectToUnsupportedScheme(target));
-        return;
-    }
-    if (AddressSchemes::isDowngrade(m_current, target)) {
-        fail(NetworkErrorText::insecureRedirect(target));
+    const QString refused = TransferRules::refusedRedirect(m_current, target);
+    if (!refused.isEmpty()) {
+        fail(refused);
         return;
     }
     // A redirect back to an address already seen is no loop by itself: a site that sets a cookie
@@ -354,8 +318,7 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
         fail(message + QStringLiteral("。") + NetworkErrorText::retryAfterTooLong(retryAfter));
         return;
     }
-    const qint64 waitMs =
-        retryAfter >= 0 ? retryAfter * 1000 : qint64(m_options.retryDelayMs) << std::min(m_retriesDone, 16);
+    const qint64 waitMs = TransferRules::retryWaitMs(retryAfter, m_options.retryDelayMs, m_retriesDone);
     ++m_retriesDone;
     // The rest of a file that the server can send in parts, unchanged; otherwise all of it again.
     const qint64 have = m_file->bytesWritten();

@@ -99,7 +99,9 @@ void HttpFetch::start() {
     curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    curl_easy_setopt(m_handle, CURLOPT_BUFFERSIZE, ReceiveBufferBytes);
+    curl_easy_setopt(m_handle, CURLOPT_BUFFERSIZE,
+                     m_request.pieceBytes > 0 ? std::max(1024L, long(m_request.pieceBytes))
+                                              : ReceiveBufferBytes);
     curl_easy_setopt(m_handle, CURLOPT_ERRORBUFFER, m_errorBuffer);
     curl_easy_setopt(m_handle, CURLOPT_PRIVATE, this);
     curl_easy_setopt(m_handle, CURLOPT_HEADERFUNCTION, onHeader);

@@ -30,6 +30,10 @@ struct HttpRequest {
     QList<QPair<QByteArray, QByteArray>> headers;
     // Nothing received for this long ends the request with a time-out (0: never).
     int inactivityTimeoutMs = 0;
+    // The most that one bodyData() hands over (libcurl's receive buffer, at least 1 KiB); 0 takes
+    // large pieces for speed. A caller that reads only a file's start asks for small ones, so that
+    // little more than it needs is taken off the connection.
+    int pieceBytes = 0;
 };
 
 // One HTTP(S) request through a CurlSession, from the event loop: it follows no redirect and

@@ -201,8 +201,10 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
     PageAddresses& a = m_addresses;
     addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
              CollectedAddress::Role::Link, a.links, a.linkVias);
+    QList<qsizetype> taken;
     addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
-             CollectedAddress::Role::File, a.images, a.imageVias);
+             CollectedAddress::Role::File, a.images, a.imageVias, &taken);
+    addImageFacts(map.value(QStringLiteral("imageFacts")), taken);
     addGroup(map.value(QStringLiteral("embeds")), map.value(QStringLiteral("embedVias")),
              CollectedAddress::Role::File, a.embeds, a.embedVias);
     m_ticket = map.value(QStringLiteral("more")).toString();
@@ -210,10 +212,13 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
 }
 
 void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonValue& codes,
-                                          CollectedAddress::Role role, QStringList& to, QStringList& vias) {
+                                          CollectedAddress::Role role, QStringList& to, QStringList& vias,
+                                          QList<qsizetype>* taken) {
     const QJsonArray list = urls.toArray();
     const QString code = codes.toString();
     for (qsizetype i = 0; i < list.size(); ++i) {
+        if (taken)
+            taken->append(-1);
         const QString url = list.at(i).toString();
         if (!CollectedAddress::takes(url, role)) {
             ++m_addresses.dropped;
@@ -229,9 +234,30 @@ void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonVal
         }
         --m_left;
         m_chars -= url.size();
+        if (taken)
+            taken->back() = to.size();
         to.append(url);
         // The via of each address from its one-character index into the vias named so far.
         const qsizetype n = i < code.size() ? qsizetype(code.at(i).unicode()) - 0x30 : -1;
         vias.append(n >= 0 && n < m_vias.size() ? m_vias.at(n) : QString());
+    }
+}
+
+void AddressCollector::Assembly::addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken) {
+    // Flat groups of five: the image's index among the piece's images, its set (numbered from 1
+    // within the page), its srcset descriptor, its element's width and height (-1: none). The facts
+    // of an image that was not taken go with it.
+    const QJsonArray flat = facts.toArray();
+    for (qsizetype k = 0; k + 4 < flat.size(); k += 5) {
+        const double local = flat.at(k).toDouble(-1);
+        if (!(local >= 0 && local < double(taken.size())) || taken.at(qsizetype(local)) < 0)
+            continue;
+        PageAddresses::ImageFact f;
+        f.index = taken.at(qsizetype(local));
+        f.set = std::max(0, flat.at(k + 1).toInt());
+        f.descriptor = flat.at(k + 2).toString().left(CollectedAddress::MaxChars);
+        f.width = std::max(-1, flat.at(k + 3).toInt(-1));
+        f.height = std::max(-1, flat.at(k + 4).toInt(-1));
+        m_addresses.imageFacts.append(f);
     }
 }

@@ -62,8 +62,10 @@ public:
 
     private:
         bool addPiece(const QString& piece);
+        // taken, when given, gets the index in to of each address of the piece (-1: not taken).
         void addGroup(const QJsonValue& urls, const QJsonValue& codes, CollectedAddress::Role role,
-                      QStringList& to, QStringList& vias);
+                      QStringList& to, QStringList& vias, QList<qsizetype>* taken = nullptr);
+        void addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken);
 
         qint64 m_generation;
         int m_left;

@@ -41,8 +41,9 @@
 
     // The URLs of a srcset value, by the HTML rules: a candidate's URL runs to the next white space
     // (a comma inside it stays), trailing commas end it, and its descriptors run to the next comma
-    // outside parentheses.
-    function srcsetUrls(s) {
+    // outside parentheses. descriptors, when given, gets each URL's descriptors ("1280w", "2x", or
+    // '' for none), white space collapsed.
+    function srcsetUrls(s, descriptors) {
         var out = [], i = 0, n = s.length;
         while (i < n) {
             while (i < n && (isSpace(s[i]) || s[i] === ','))
@@ -52,11 +53,11 @@
             var start = i;
             while (i < n && !isSpace(s[i]))
                 ++i;
-            var url = s.slice(start, i);
+            var url = s.slice(start, i), from = i, to = i;
             if (url.charAt(url.length - 1) === ',') {
                 url = url.replace(/,+$/, '');
             } else {
-                for (var depth = 0; i < n; ++i) {
+                for (var depth = 0; i < n; ++i, to = i) {
                     var c = s[i];
                     if (c === '(') {
                         ++depth;
@@ -69,10 +70,27 @@
                     }
                 }
             }
-            if (url)
+            if (url) {
                 out.push(url);
+                if (descriptors)
+                    descriptors.push(from < to ? describe(s.slice(from, to)) : '');
+            }
         }
         return out;
+    }
+
+    function describe(d) {
+        return d.trim().replace(/[ \t\n\r\f]+/g, ' ');
+    }
+
+    // A width or height attribute as the HTML rules read it in pixels (a leading number; a
+    // percentage is no pixel size); -1 when there is none.
+    function dimension(e, name) {
+        var v = e.getAttribute(name);
+        if (v === null)
+            return -1;
+        var m = /^[ \t\n\r\f]*(\d+)(?:\.\d*)?\s*(%?)/.exec(v);
+        return m && !m[2] ? Math.min(parseInt(m[1], 10), 2147483647) : -1;
     }
 
     function cssUnescape(v) {
@@ -112,14 +130,68 @@
         this.images = [];
         this.embeds = [];
         this.frames = [];
+        this.facts = [];
+        this.sets = 0;
+        this.set = null;
+        this.descriptor = '';
+        this.pictures = null;
         this.anchor = null;
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
     }
 
     Scan.prototype.add = function (group, url, via) {
-        if (this.bound.take(url))
-            group.push(url, via);
+        if (!this.bound.take(url))
+            return;
+        group.push(url, via);
+        if (this.set !== null && group === this.images)
+            this.fact();
+    };
+
+    // The facts that the page gives of image candidates without fetching them: which set each one
+    // belongs to (the candidates of one <img>, or of one <picture> with its sources), its srcset
+    // descriptor and its element's width and height attributes. Kept beside the images as flat groups
+    // of five: index among the images, set, descriptor, width, height (-1 where absent).
+    Scan.prototype.inSet = function (e, set) {
+        this.set = set === null ? null : { id: set, width: dimension(e, 'width'), height: dimension(e, 'height') };
+    };
+
+    Scan.prototype.fact = function () {
+        var s = this.set;
+        this.facts.push(this.images.length / 2 - 1, s.id, this.descriptor, s.width, s.height);
+    };
+
+    // The set of a <picture>: its sources and its <img> share it.
+    Scan.prototype.pictureSet = function (picture) {
+        if (!this.pictures)
+            this.pictures = new Map();
+        var set = this.pictures.get(picture);
+        if (set === undefined) {
+            set = ++this.sets;
+            this.pictures.set(picture, set);
+        }
+        return set;
+    };
+
+    Scan.prototype.imageSet = function (e) {
+        var p = e.parentElement;
+        return p && p.localName === 'picture' && p.namespaceURI === HTML_NS ? this.pictureSet(p) : ++this.sets;
+    };
+
+    // A frame's facts after its images were taken in: moved maps its image indexes to ours, and its
+    // sets are numbered after ours.
+    Scan.prototype.mergeFacts = function (out, found, moved) {
+        var facts = found.facts, base = out.sets;
+        if (typeof found.sets === 'number')
+            out.sets += found.sets;
+        if (!Array.isArray(facts))
+            return;
+        for (var k = 0; k + 4 < facts.length; k += 5) {
+            var index = moved[facts[k]];
+            if (typeof index !== 'number' || typeof facts[k + 1] !== 'number' || typeof facts[k + 2] !== 'string')
+                continue;
+            out.facts.push(index, base + facts[k + 1], facts[k + 2], +facts[k + 3], +facts[k + 4]);
+        }
     };
 
     Object.defineProperty(Scan.prototype, 'full', {
@@ -166,9 +238,12 @@
     Scan.prototype.srcset = function (v, via, lazy) {
         if (v === null)
             return;
-        var urls = srcsetUrls(v);
-        for (var i = 0; i < urls.length; ++i)
+        var descriptors = [], urls = srcsetUrls(v, descriptors);
+        for (var i = 0; i < urls.length; ++i) {
+            this.descriptor = descriptors[i];
             this.named(this.images, urls[i], via, lazy);
+        }
+        this.descriptor = '';
     };
 
     function at(prefix, via) {
@@ -216,15 +291,19 @@
                         this.add(this.links, text(e.href), at(prefix, 'area@href'));
                     break;
                 case 'img':
+                    this.inSet(e, this.imageSet(e));
                     this.own(this.images, e, 'src', at(prefix, 'img@src'));
                     this.srcset(e.getAttribute('srcset'), at(prefix, 'img@srcset'), false);
                     this.lazy(e, prefix, 'img');
+                    this.inSet(e, null);
                     break;
                 case 'source':
                     var parent = e.parentElement ? e.parentElement.localName : '';
                     if (parent === 'picture') {
+                        this.inSet(e, this.pictureSet(e.parentElement));
                         this.srcset(e.getAttribute('srcset'), prefix + 'source@srcset', false);
                         this.lazy(e, prefix, 'source');
+                        this.inSet(e, null);
                     } else if (parent === 'video' || parent === 'audio') {
                         this.own(this.embeds, e, 'src', prefix + 'source@src');
                     }
@@ -367,7 +446,8 @@
     // frame's answer counts only as far as the bound takes it. The frames that gave no answer are
     // named in silent.
     Scan.prototype.merge = function (parts) {
-        var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [] };
+        var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [],
+                    facts: this.facts, sets: this.sets };
         var groups = ['links', 'images', 'embeds'], bound = this.bound;
         for (var i = 0; i < parts.length && !this.full; ++i) {
             var part = parts[i], found = part.found;
@@ -381,6 +461,7 @@
                 for (var s = 0; s < found.silent.length && s < 1000; ++s)
                     if (typeof found.silent[s] === 'string')
                         out.silent.push(found.silent[s]);
+            var moved = [];
             for (var g = 0; g < groups.length && !this.full; ++g) {
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
@@ -395,9 +476,12 @@
                             break;
                         continue;
                     }
+                    if (to === out.images)
+                        moved[j / 2] = to.length / 2;
                     to.push(url, part.prefix + via);
                 }
             }
+            this.mergeFacts(out, found, moved);
             if (part.remote) {
                 if (found.cut === 'count' || found.cut === 'chars')
                     bound.cut = bound.cut || found.cut;
@@ -517,7 +601,8 @@
     // An answer handed over in pieces of about PIECE_CHARS characters of addresses each, so that no
     // copy of the whole answer is ever made. The first piece carries what is known of the page;
     // each piece its addresses and their vias (one character each: an index into the vias that the
-    // pieces have named so far), and, but for the last, the ticket that the next is asked for with.
+    // pieces have named so far), the facts of its images (see Scan.fact; their indexes among the
+    // piece's images) and, but for the last, the ticket that the next is asked for with.
     var PIECE_CHARS = 4 << 20;
     var MAX_VIAS = 50000;
 
@@ -528,12 +613,25 @@
         this.group = 0;
         this.at = 0;
         this.vias = new Map();
+        this.fact = 0;
     }
+
+    // The facts of the answer's image index, put in out under the image's index in the piece.
+    Handover.prototype.factsOf = function (index, local, out) {
+        var facts = this.found.facts;
+        if (!Array.isArray(facts))
+            return;
+        for (; this.fact + 4 < facts.length && facts[this.fact] <= index; this.fact += 5) {
+            if (facts[this.fact] === index)
+                out.push(local, facts[this.fact + 1], facts[this.fact + 2], facts[this.fact + 3], facts[this.fact + 4]);
+        }
+    };
 
     Handover.prototype.next = function (ticket) {
         var piece = this.head || {}, names = [], chars = 0, groups = ['links', 'images', 'embeds'];
         var keys = [['links', 'linkVias'], ['images', 'imageVias'], ['embeds', 'embedVias']];
         this.head = null;
+        piece.imageFacts = [];
         for (var g = 0; g < 3; ++g) {
             piece[keys[g][0]] = [];
             piece[keys[g][1]] = '';
@@ -551,6 +649,8 @@
                 }
                 urls.push(list[this.at]);
                 codes.push(0x30 + n);
+                if (this.group === 1)
+                    this.factsOf(this.at / 2, urls.length - 1, piece.imageFacts);
                 chars += list[this.at].length + 1;
             }
             var s = '';

@@ -241,16 +241,35 @@ void tlinksys::addRecords(const PageAddresses& addresses) {
         else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
             addRecord(link, tURLData::KindPage, source, via(addresses.linkVias, i));
     }
-    for (qsizetype i = 0; i < addresses.images.size(); ++i)
-        addRecord(addresses.images.at(i), tURLData::KindImage, source, via(addresses.imageVias, i));
+    // Sets are numbered after those of the pages before.
+    qint32 sets = 0;
+    auto fact = addresses.imageFacts.cbegin();
+    for (qsizetype i = 0; i < addresses.images.size(); ++i) {
+        while (fact != addresses.imageFacts.cend() && fact->index < i)
+            ++fact;
+        const bool known = fact != addresses.imageFacts.cend() && fact->index == i && fact->set > 0;
+        if (known)
+            sets = std::max(sets, fact->set);
+        addRecord(addresses.images.at(i), tURLData::KindImage, source, via(addresses.imageVias, i),
+                  known ? &*fact : nullptr, m_sets);
+    }
+    m_sets += sets;
     for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
         addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, via(addresses.embedVias, i));
 }
 
-void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via) {
+void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                         const PageAddresses::ImageFact* fact, qint32 setBase) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
-    List.Add(tURLData::make(url, kind, Level, source, via));
+    tURLData record = tURLData::make(url, kind, Level, source, via);
+    if (fact) {
+        record.Set = setBase + fact->set;
+        record.Descriptor = fact->descriptor;
+        record.ElementWidth = fact->width;
+        record.ElementHeight = fact->height;
+    }
+    List.Add(record);
 }
 
 QString tlinksys::LocalFileName(const QString& url) {

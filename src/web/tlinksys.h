@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HarvestSlot.h"
+#include "TWebBrowser.h"
 #include "tURLDataList.h"
 
 #include <QObject>
@@ -14,8 +15,6 @@
 #include <vector>
 
 class QWebEngineProfile;
-class TWebBrowser;
-struct PageAddresses;
 
 // The page harvester: loads the addresses of one analysis into hidden browser pages, several at a
 // time, and records every link, image and embed address of each page. Whatever the number of pages
@@ -107,7 +106,9 @@ private:
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
     void addRecords(const PageAddresses& addresses);
-    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via);
+    // fact: what the page says of an image (its set numbered after setBase), or null.
+    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                   const PageAddresses::ImageFact* fact = nullptr, qint32 setBase = 0);
     void stopAll();
 
     BrowserFactory m_factory;
@@ -123,6 +124,8 @@ private:
     QString m_address;
     // Counts analyses and cancels: work begun for an earlier one is dropped.
     quint64 m_run = 0;
+    // The image sets numbered so far in this harvester's records.
+    qint32 m_sets = 0;
     bool m_scheduled = false;
     bool m_noScripts = false;
     int m_pageTimeoutMs = 30000;

@@ -214,6 +214,30 @@ private Q_SLOTS:
             << "script\thttp://例え.jp/写真.js"
             << "{\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/写真.js\",\"via\":\"\"}"
             << "script,http://例え.jp/写真.js,,";
+        tURLData probed =
+            tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset");
+        probed.Set = 3;
+        probed.Descriptor = "1280w";
+        probed.ElementWidth = 640;
+        probed.Width = 1280;
+        probed.Height = 960;
+        probed.Bytes = 5000000000;
+        probed.Type = "image/webp";
+        QTest::newRow("an image's facts: JSON only, each where known")
+            << probed << "image\thttp://a/x.webp"
+            << "{\"bytes\":5000000000,\"descriptor\":\"1280w\",\"element_width\":640,\"height\":960,"
+               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/webp\",\"url\":"
+               "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
+            << "image,http://a/x.webp,http://a/,img@srcset";
+        tURLData failed = tURLData::make("http://a/e.jpg", tURLData::KindImage, 0, "http://a/", "img@src");
+        failed.ElementHeight = 0;
+        failed.Bytes = 50;
+        failed.ProbeError = "画像ではありません";
+        QTest::newRow("a probe that failed, a height of 0")
+            << failed << "image\thttp://a/e.jpg"
+            << "{\"bytes\":50,\"element_height\":0,\"kind\":\"image\",\"probe_error\":\"画像ではありません\","
+               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src";
     }
 
     void recordForms() {
@@ -228,14 +252,28 @@ private Q_SLOTS:
         auto same = [](const tURLData& a, const tURLData& b) {
             return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via;
         };
+        // What only the JSON form carries.
+        auto facts = [](const tURLData& r) {
+            return QStringList{QString::number(r.Set),
+                               r.Descriptor,
+                               QString::number(r.ElementWidth),
+                               QString::number(r.ElementHeight),
+                               QString::number(r.Width),
+                               QString::number(r.Height),
+                               QString::number(r.Bytes),
+                               r.Type,
+                               r.ProbeError};
+        };
         tURLData read;
         QVERIFY(RecordFormat::fromJsonLine(json, &read));
         QVERIFY(same(read, record));
+        QCOMPARE(facts(read), facts(record));
         const QList<RecordFormat::Entry> fromCsv =
             RecordFormat::readText(QChar(0xFEFF) + RecordFormat::csvHeader() + "\r\n" + csv + "\r\n");
         QCOMPARE(fromCsv.size(), 1);
         QVERIFY(fromCsv.front().isRecord);
         QVERIFY(same(fromCsv.front().record, record));
+        QCOMPARE(facts(fromCsv.front().record), facts(tURLData()));
         const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
         QCOMPARE(fromLines.size(), 2);
         QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);
