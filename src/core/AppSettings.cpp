@@ -194,3 +194,62 @@ int AppSettings::downloadJobs() const {
 void AppSettings::setDownloadJobs(int count) {
     write(DownloadJobsKey, std::clamp(count, 1, WorkLimits::MostTransfersAtOnce));
 }
+
+namespace {
+
+const QString PicturesKey = QStringLiteral("files/pictures");
+const QString MinWidthKey = QStringLiteral("files/minWidth");
+const QString MinHeightKey = QStringLiteral("files/minHeight");
+const QString TypesKey = QStringLiteral("files/types");
+const QString LargestKey = QStringLiteral("files/largestOnly");
+const QString OrderKey = QStringLiteral("files/order");
+
+bool isYes(const QVariant& value) {
+    const QString text = value.toString().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("1");
+}
+
+} // namespace
+
+bool AppSettings::filesAsPictures() const {
+    return isYes(read(PicturesKey));
+}
+
+void AppSettings::setFilesAsPictures(bool on) {
+    write(PicturesKey, on);
+}
+
+ImageNarrowing::Criteria AppSettings::filesNarrowing() const {
+    ImageNarrowing::Criteria criteria;
+    auto size = [this](const QString& key) {
+        bool ok = false;
+        const int value = read(key).toInt(&ok);
+        return ok && value > 0 && value <= 100000 ? value : 0;
+    };
+    criteria.minWidth = size(MinWidthKey);
+    criteria.minHeight = size(MinHeightKey);
+    QStringList offered = ImageNarrowing::offeredTypes();
+    offered.append(ImageNarrowing::otherTypes());
+    for (const QString& type : read(TypesKey).toStringList()) {
+        if (offered.contains(type) && !criteria.types.contains(type))
+            criteria.types.append(type);
+    }
+    criteria.largestOnly = isYes(read(LargestKey));
+    const QString order = read(OrderKey).toString();
+    if (order == QLatin1String("area"))
+        criteria.order = ImageNarrowing::Order::Area;
+    else if (order == QLatin1String("bytes"))
+        criteria.order = ImageNarrowing::Order::Bytes;
+    return criteria;
+}
+
+void AppSettings::setFilesNarrowing(const ImageNarrowing::Criteria& criteria) {
+    write(MinWidthKey, criteria.minWidth);
+    write(MinHeightKey, criteria.minHeight);
+    write(TypesKey, criteria.types);
+    write(LargestKey, criteria.largestOnly);
+    const char* order = criteria.order == ImageNarrowing::Order::Area    ? "area"
+                        : criteria.order == ImageNarrowing::Order::Bytes ? "bytes"
+                                                                         : "page";
+    write(OrderKey, QString::fromLatin1(order));
+}

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ImageNarrowing.h"
 #include "WorkLimits.h"
 
 #include <QByteArray>
@@ -68,6 +69,13 @@ public:
     // How many files a download fetches at the same time (1 to WorkLimits::MostTransfersAtOnce).
     int downloadJobs() const;
     void setDownloadJobs(int count);
+
+    // The data files are shown as pictures rather than as a list.
+    bool filesAsPictures() const;
+    void setFilesAsPictures(bool on);
+    // The narrowing of the data files by size and kind, and their order; damaged values read as none.
+    ImageNarrowing::Criteria filesNarrowing() const;
+    void setFilesNarrowing(const ImageNarrowing::Criteria& criteria);
 
     static constexpr int RecentLimit = 20;
     static constexpr int RecentLinesKept = 200;

@@ -1,15 +1,23 @@
 #pragma once
 
 #include "DownloadCommand.h"
+#include "ImageNarrowing.h"
 #include "ResultFilter.h"
 
 #include <QGroupBox>
 #include <QPointer>
 
+class QCheckBox;
+class QComboBox;
 class QItemSelectionModel;
 class QLineEdit;
 class QListView;
 class QPushButton;
+class QSpinBox;
+class QTimer;
+class QToolButton;
+class PictureCellDelegate;
+class PictureStore;
 class ResultListDelegate;
 class ResultListModel;
 class tlinksys;
@@ -43,6 +51,8 @@ public:
         QString filterText;         // the filter box's default
         int filterTop = 81;         // where the filter box stands in the command panel
         int filterButtonsTop = 100; // where "検索" and "C" stand
+        // The band offers the picture view and the narrowing by size and kind below its list.
+        bool pictures = false;
     };
 
     explicit ResultListPanel(const Setup& setup, QWidget* parent = nullptr);
@@ -57,7 +67,19 @@ public:
     QPushButton* filterButton = nullptr;   // "検索": shows the entries that match the filter text
     QPushButton* unfilterButton = nullptr; // "C": shows every entry again
 
+    // With pictures: the picture view of the same entries and selection, and below the views the
+    // switch between them and the narrowing by size and kind.
+    QListView* grid = nullptr;
+    QCheckBox* picturesBox = nullptr;   // "画像表示": the picture view instead of the list
+    QSpinBox* minWidthBox = nullptr;    // "幅": the least width in pixels (0: any)
+    QSpinBox* minHeightBox = nullptr;   // "高さ": the least height in pixels (0: any)
+    QToolButton* typesButton = nullptr; // "種類": the types kept
+    QCheckBox* largestBox = nullptr;    // "最大のみ": the largest candidate of each image set only
+    QComboBox* orderBox = nullptr;      // "並び": page order, pixel area or bytes
+
     ResultListModel* model() const;
+    // The view that shows the entries now (the list, or the picture view).
+    QListView* currentView() const;
     QItemSelectionModel* selectionModel() const;
 
     // The harvester whose records the list shows (none: the list stays empty). The list itself
@@ -76,6 +98,13 @@ public:
     // The title counts the entries from now on ("リンクしてるページ (12)").
     void showCount();
 
+    // With pictures: where the facts and thumbnails come from (none: no picture view).
+    void setPictureStore(PictureStore* store);
+    bool picturesShown() const;
+    void setPicturesShown(bool shown);
+    ImageNarrowing::Criteria narrowing() const;
+    void setNarrowing(const ImageNarrowing::Criteria& criteria);
+
     // The entries as shown, decoded as the list shows them, each followed by a line break.
     QString text() const;
     // The selected entries, in list order, with the page each was found on.
@@ -91,6 +120,8 @@ public:
 Q_SIGNALS:
     void textViewRequested();
     void downloadRequested();
+    // The view shown, or the narrowing, changed by the user.
+    void pictureSettingsChanged();
 
 private:
     void buildList();
@@ -99,6 +130,14 @@ private:
     void showEntries(ResultFilter::Entries entries);
     void updateTitle();
     QList<DownloadRequestItem> itemsAt(const QList<int>& rows) const;
+    void buildPictures();
+    void narrowingChanged();
+    // The entries of the side as the text filter gives them (all when none is applied).
+    ResultFilter::Entries filtered() const;
+    // The entries again, narrowed, keeping the selection and the current entry.
+    void renarrow();
+    ImageNarrowing::Facts narrowingFacts(qsizetype position) const;
+    void askFacts(const ResultFilter::Entries& entries);
 
     QString m_caption;
     ResultFilter::Side m_side;
@@ -113,4 +152,10 @@ private:
     bool m_countShown = false;
     // The records of the harvester's list the entries were taken from (the rest are new).
     qsizetype m_recordsSeen = 0;
+    QPointer<PictureStore> m_store;
+    PictureCellDelegate* m_cells = nullptr;
+    QStringList m_keptTypes;
+    // Facts arrive while the narrowing needs them: the entries are narrowed again now and then.
+    QTimer* m_renarrow = nullptr;
+    bool m_applyingNarrowing = false;
 };

@@ -12,6 +12,7 @@
 #include "FileDialogs.h"
 #include "InputBoxImport.h"
 #include "OuterGeometry.h"
+#include "PictureStore.h"
 #include "RecentInputsMenu.h"
 #include "ResultExport.h"
 #include "ResultListContextMenu.h"
@@ -159,6 +160,18 @@ void TForm1::buildWindow() {
     };
     ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); }, toInput});
     ListMenu2 = new ResultListContextMenu(ListBox2, {[this] { Button4Click(); }, toInput});
+    PicturesMenu2 = new ResultListContextMenu(GroupBox2->grid, {[this] { Button4Click(); }, toInput});
+
+    // The data files' facts and thumbnails are fetched as the harvest's downloads would be: with its
+    // user agent and cookies.
+    DownloadOptions pictureOptions;
+    pictureOptions.userAgent = WB1->userAgent();
+    pictureOptions.cookieJar = WB1->cookieJar();
+    Pictures = new PictureStore(pictureOptions, this);
+    Pictures->setObjectName(QStringLiteral("Pictures"));
+    if (!m_options.settingsFile.isEmpty())
+        Pictures->setDiskCache(ThumbnailDiskCache(ThumbnailDiskCache::defaultFolder()));
+    GroupBox2->setPictureStore(Pictures);
 
     buildMenus();
     setTabOrder();
@@ -212,6 +225,7 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     files.filterText = QStringLiteral(".jpg");
     files.filterTop = 84;
     files.filterButtonsTop = 104;
+    files.pictures = true;
     GroupBox2 = new ResultListPanel(files, client);
     bands->addWidget(GroupBox2, 1);
     ListBox2 = GroupBox2->list;
@@ -252,6 +266,22 @@ void TForm1::buildMenus() {
     Close1->setObjectName(QStringLiteral("Close1"));
     Close1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
+
+    View1 = MainMenu1->addMenu(QStringLiteral("表示(&V)"));
+    View1->setObjectName(QStringLiteral("View1"));
+    Pictures1 = View1->addAction(QStringLiteral("データファイルを画像で表示(&G)"));
+    Pictures1->setObjectName(QStringLiteral("Pictures1"));
+    Pictures1->setCheckable(true);
+    Pictures1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
+    Pictures1->setShortcutContext(Qt::WindowShortcut);
+    connect(Pictures1, &QAction::toggled, GroupBox2, &ResultListPanel::setPicturesShown);
+    connect(GroupBox2, &ResultListPanel::pictureSettingsChanged, this, [this] {
+        const QSignalBlocker quiet(Pictures1);
+        Pictures1->setChecked(GroupBox2->picturesShown());
+        m_settings->setFilesAsPictures(GroupBox2->picturesShown());
+        m_settings->setFilesNarrowing(GroupBox2->narrowing());
+    });
+    connect(Pictures1, &QAction::toggled, this, [this](bool on) { m_settings->setFilesAsPictures(on); });
 
     Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
     Settings1->setObjectName(QStringLiteral("Settings1"));
@@ -569,6 +599,8 @@ void TForm1::restoreSettings() {
     kensaku1->setText(m_settings->pagesFilter());
     kensaku2->setText(m_settings->filesFilter());
     NoScripts1->setChecked(m_settings->noScripts());
+    GroupBox2->setNarrowing(m_settings->filesNarrowing());
+    Pictures1->setChecked(m_settings->filesAsPictures());
     const QByteArray geometry = m_settings->windowGeometry();
     if (!geometry.isEmpty() && restoreGeometry(geometry)) {
         // The kept geometry is the outer one already: no fitting of the layout's outer size.
@@ -583,6 +615,8 @@ void TForm1::storeSettings() {
     m_settings->setPagesFilter(kensaku1->text());
     m_settings->setFilesFilter(kensaku2->text());
     m_settings->setNoScripts(NoScripts1->isChecked());
+    m_settings->setFilesAsPictures(GroupBox2->picturesShown());
+    m_settings->setFilesNarrowing(GroupBox2->narrowing());
     m_settings->setWindowGeometry(saveGeometry());
     m_settings->sync();
 }

@@ -28,6 +28,7 @@ class QScrollArea;
 class QVBoxLayout;
 class TForm3;
 class Tkoukoku;
+class PictureStore;
 class TWebBrowser;
 class tlinksys;
 
@@ -113,9 +114,13 @@ public:
     QAction* Close1 = nullptr;           // "閉じる": ends the program
     QMenu* Settings1 = nullptr;          // "設定"
     QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
-    InputBoxImport* MemoImport = nullptr;       // imports and drops into Memo1
-    ResultListContextMenu* ListMenu1 = nullptr; // right-click menu of ListBox1
-    ResultListContextMenu* ListMenu2 = nullptr; // right-click menu of ListBox2
+    InputBoxImport* MemoImport = nullptr;           // imports and drops into Memo1
+    ResultListContextMenu* ListMenu1 = nullptr;     // right-click menu of ListBox1
+    ResultListContextMenu* ListMenu2 = nullptr;     // right-click menu of ListBox2
+    ResultListContextMenu* PicturesMenu2 = nullptr; // right-click menu of the picture view of the data files
+    QMenu* View1 = nullptr;                         // "表示"
+    QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
+    PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
     EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
     QAction* Action1 = nullptr;         // an action of the list that nothing triggers
 
