@@ -14,6 +14,10 @@
 
 #include <algorithm>
 
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Probes handed to the prober at once: enough to keep every connection busy, few enough that what
@@ -24,6 +28,25 @@ constexpr int WorkAtOnce = 4;
 constexpr int ChangeDelayMs = 100;
 // Thumbnails written between two trims of the disk cache.
 constexpr int SavesPerTrim = 200;
+// Decodes between two returns of freed memory to the system.
+constexpr int DecodesPerRelease = 64;
+
+// A thumbnail as kept in memory: three bytes a pixel when it is opaque, premultiplied alpha only
+// when it has some. Both draw without loss.
+QImage compact(const QImage& image) {
+    if (image.isNull())
+        return image;
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
+                                                         : QImage::Format_RGB888);
+}
+
+// Decoding a full-size picture leaves megabytes free but held by the allocator's arenas, one per
+// worker thread; they go back to the system here.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 } // namespace
 
@@ -206,7 +229,9 @@ void PictureStore::loadFromDisk(const QString& url, Entry& entry) {
     QPointer<PictureStore> self(this);
     const ThumbnailDiskCache disk = m_disk;
     m_workers.start([self, disk, url] {
-        const std::optional<ThumbnailDiskCache::Entry> kept = disk.load(url);
+        std::optional<ThumbnailDiskCache::Entry> kept = disk.load(url);
+        if (kept)
+            kept->thumbnail = compact(kept->thumbnail);
         QMetaObject::invokeMethod(self, [self, url, kept] {
             if (!self)
                 return;
@@ -338,7 +363,7 @@ void PictureStore::decode(const QString& url, QByteArray body, qint64 totalBytes
                     if (image.width() > ThumbnailSize || image.height() > ThumbnailSize)
                         image = image.scaled(ThumbnailSize, ThumbnailSize, Qt::KeepAspectRatio,
                                              Qt::SmoothTransformation);
-                    decoded.thumbnail = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                    decoded.thumbnail = compact(image);
                     disk.save(url, {decoded.thumbnail, decoded.facts});
                 }
             }
@@ -377,6 +402,10 @@ void PictureStore::onDecoded(const QString& url, const Decoded& decoded) {
                 const ThumbnailDiskCache disk = m_disk;
                 m_workers.start([disk] { disk.trim(); });
             }
+        }
+        if (++m_decodedSinceRelease >= DecodesPerRelease) {
+            m_decodedSinceRelease = 0;
+            m_workers.start(releaseFreedMemory);
         }
     }
     announce();

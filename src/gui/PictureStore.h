@@ -31,7 +31,9 @@ class PictureStore : public QObject {
 public:
     static constexpr int ThumbnailSize = 128;
     static constexpr qint64 MaxThumbnailSource = 30LL * 1024 * 1024;
-    static constexpr qint64 MemoryBudget = 100LL * 1024 * 1024;
+    // Thumbnails kept in memory, in bytes: some twenty screens of cells of a large window; the rest
+    // come back from disk when scrolled to again.
+    static constexpr qint64 MemoryBudget = 32LL * 1024 * 1024;
     // An image that would need more to decode is reported, not decoded.
     static constexpr int DecodeLimitMB = 192;
 
@@ -102,6 +104,7 @@ private:
     int m_fetchesRunning = 0;
     int m_workRunning = 0;
     int m_savedSinceTrim = 0;
+    int m_decodedSinceRelease = 0;
     QTimer* m_announce = nullptr;
     bool m_pumpScheduled = false;
 };

@@ -10,9 +10,11 @@
 #include <QBuffer>
 #include <QImage>
 #include <QListView>
+#include <QPainter>
 #include <QSpinBox>
 #include <QTest>
 
+#include <cstdlib>
 #include <memory>
 
 // The picture view of the data files, over the tests' own server: both views share the entries and
@@ -24,9 +26,12 @@ class TestPictures : public QObject {
     TestHttpServer m_server;
     std::unique_ptr<TForm1> m_form;
 
-    static QByteArray picture(int width, int height, const char* format) {
-        QImage image(width, height, QImage::Format_RGB32);
-        image.fill(Qt::darkCyan);
+    // With see-through, the right half is transparent.
+    static QByteArray picture(int width, int height, const char* format, bool seeThrough = false) {
+        QImage image(width, height, seeThrough ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+        image.fill(seeThrough ? Qt::transparent : Qt::darkCyan);
+        if (seeThrough)
+            QPainter(&image).fillRect(0, 0, width / 2, height, Qt::darkCyan);
         QByteArray bytes;
         QBuffer buffer(&bytes);
         buffer.open(QIODevice::WriteOnly);
@@ -53,7 +58,7 @@ private Q_SLOTS:
         m_server.route(QStringLiteral("/tall.bmp"),
                        TestHttpResponse::withType("image/bmp", picture(120, 160, "BMP")));
         m_server.route(QStringLiteral("/wide.png"),
-                       TestHttpResponse::withType("image/png", picture(300, 50, "PNG")));
+                       TestHttpResponse::withType("image/png", picture(300, 50, "PNG", true)));
         // An error page labelled as a picture, and a picture that is not there.
         m_server.route(
             QStringLiteral("/fake.jpg"),
@@ -114,6 +119,16 @@ private Q_SLOTS:
         QCOMPARE(store->facts(big).typeName, QStringLiteral("JPEG"));
         QVERIFY(store->facts(big).byteText().endsWith(QLatin1String(" KB")) ||
                 store->facts(big).byteText().endsWith(QLatin1String(" B")));
+        // Kept as drawn: opaque colours exact, transparency only where the picture has it.
+        const QImage opaque = store->thumbnail(big);
+        QVERIFY(!opaque.hasAlphaChannel());
+        const QColor middle = opaque.pixelColor(opaque.width() / 2, opaque.height() / 2);
+        QVERIFY2(middle.red() < 4 && std::abs(middle.green() - 128) < 4 && std::abs(middle.blue() - 128) < 4,
+                 qPrintable(middle.name()));
+        QTRY_VERIFY_WITH_TIMEOUT(!store->thumbnail(address("/wide.png")).isNull(), 10000);
+        const QImage clear = store->thumbnail(address("/wide.png"));
+        QCOMPARE(clear.pixelColor(2, clear.height() / 2), QColor(Qt::darkCyan));
+        QCOMPARE(clear.pixelColor(clear.width() - 3, clear.height() / 2).alpha(), 0);
         // Cells further down are fetched once they come on screen.
         band->grid->scrollTo(band->model()->index(4));
         QTRY_COMPARE_WITH_TIMEOUT(store->facts(address("/fake.jpg")).state, PictureFacts::State::Failed,
