@@ -153,11 +153,16 @@ const std::array<Field, 14> Fields = {{
      }},
 }};
 
-// A cell that a spreadsheet would take for a formula.
+// A value that gets the "'" of csvCell: one that a spreadsheet would take for a formula, and one
+// that only looks guarded already (apostrophes before a formula's first character), so that reading
+// the cell back takes exactly one "'" away.
 bool startsLikeFormula(QStringView value) {
-    if (value.isEmpty())
+    qsizetype i = 0;
+    while (i < value.size() && value.at(i) == u'\'')
+        ++i;
+    if (i >= value.size())
         return false;
-    const QChar c = value.front();
+    const QChar c = value.at(i);
     return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
 }
 

@@ -205,6 +205,10 @@ private Q_SLOTS:
             << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
             << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\"";
+        QTest::newRow("apostrophes that would read back as the guard")
+            << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"''=x\",\"url\":\"'+p\",\"via\":\"'plain\"}"
+            << "page,''+p,'''=x,'plain";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
             << "page\thttp://a/bcd"
