@@ -3,6 +3,7 @@
 #include "DisplayAddress.h"
 #include "DownloadFolderRule.h"
 #include "FileDialogs.h"
+#include "LayoutButton.h"
 #include "LocalFileName.h"
 #include "PictureCellDelegate.h"
 #include "PictureStore.h"
@@ -38,15 +39,6 @@ constexpr int ListBandHeight = 145;
 constexpr int PanelWidth = 83;
 // A folder box leaves room for its "…" button.
 constexpr int FolderBoxWidth = 52;
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAccessibleName(caption);
-    button->setGeometry(place);
-    button->setAutoDefault(false);
-    return button;
-}
 
 QLineEdit* makeEdit(QWidget* parent, const char* name, const QString& text, const QRect& place,
                     const QString& accessibleName) {
@@ -394,20 +386,21 @@ void ResultListPanel::buildList() {
 
 void ResultListPanel::buildCommands(const Setup& setup) {
     const QString& caption = m_caption;
-    textButton = makeButton(commands, setup.textName, QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
+    textButton =
+        LayoutButton::make(commands, setup.textName, QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
     folderBox = makeEdit(commands, setup.folderName, setup.folder, QRect(8, 36, FolderBoxWidth, 20),
                          caption + QStringLiteral("の保存フォルダ名"));
-    folderButton = makeButton(commands, setup.folderButtonName, QStringLiteral("…"),
-                              QRect(8 + FolderBoxWidth, 36, PanelWidth - 2 - 8 - FolderBoxWidth, 20));
-    downloadButton =
-        makeButton(commands, setup.downloadName, QStringLiteral("ダウンロード"), QRect(6, 56, 75, 21));
+    folderButton = LayoutButton::make(commands, setup.folderButtonName, QStringLiteral("…"),
+                                      QRect(8 + FolderBoxWidth, 36, PanelWidth - 2 - 8 - FolderBoxWidth, 20));
+    downloadButton = LayoutButton::make(commands, setup.downloadName, QStringLiteral("ダウンロード"),
+                                        QRect(6, 56, 75, 21));
     filterBox = makeEdit(commands, setup.filterName, setup.filterText, QRect(8, setup.filterTop, 73, 20),
                          caption + QStringLiteral("の検索文字列"));
     const int buttonsTop = setup.filterButtonsTop;
-    filterButton =
-        makeButton(commands, setup.filterButtonName, QStringLiteral("検索"), QRect(8, buttonsTop, 49, 21));
-    unfilterButton =
-        makeButton(commands, setup.unfilterButtonName, QStringLiteral("C"), QRect(58, buttonsTop, 23, 21));
+    filterButton = LayoutButton::make(commands, setup.filterButtonName, QStringLiteral("検索"),
+                                      QRect(8, buttonsTop, 49, 21));
+    unfilterButton = LayoutButton::make(commands, setup.unfilterButtonName, QStringLiteral("C"),
+                                        QRect(58, buttonsTop, 23, 21));
     textButton->setAccessibleDescription(caption + QStringLiteral("をテキストで表示する"));
     downloadButton->setAccessibleDescription(caption + QStringLiteral("の選択した項目をダウンロードする"));
     filterButton->setAccessibleDescription(caption + QStringLiteral("を検索文字列で絞り込む"));

@@ -11,6 +11,7 @@
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "InputBoxImport.h"
+#include "LayoutButton.h"
 #include "OuterGeometry.h"
 #include "PictureStore.h"
 #include "RecentInputsMenu.h"
@@ -53,15 +54,6 @@ constexpr int InputBandHeight = 149;
 constexpr int PanelWidth = 83;
 constexpr int LabelFontHeight = 15;
 constexpr int SmallestLabelFontHeight = 8;
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAccessibleName(caption);
-    button->setGeometry(place);
-    button->setAutoDefault(false);
-    return button;
-}
 
 // Where the progress label says the analysis is: the host and the last part of the path, decoded as
 // the lists show them ("例え.jp/…/写真.html"); an address without a host as the lists show it.
@@ -147,7 +139,7 @@ void TForm1::buildWindow() {
     buildResultBands(client, bands);
 
     // Run by the analysis; never shown.
-    Button3 = makeButton(client, "Button3", QStringLiteral("結果表示"), QRect(652, 0, 13, 13));
+    Button3 = LayoutButton::make(client, "Button3", QStringLiteral("結果表示"), QRect(652, 0, 13, 13));
     Button3->setVisible(false);
 
     connect(Button5, &QPushButton::clicked, this, &TForm1::Button5Click);
@@ -328,7 +320,7 @@ void TForm1::buildInputBand(QWidget* client) {
     Panel1->setFixedWidth(PanelWidth);
     layout->addWidget(Panel1);
 
-    Button5 = makeButton(Panel1, "Button5", StartCaption, QRect(6, 4, 75, 21));
+    Button5 = LayoutButton::make(Panel1, "Button5", StartCaption, QRect(6, 4, 75, 21));
     Button5->setStyleSheet(QStringLiteral("QPushButton:focus { border: 2px solid palette(highlight); "
                                           "border-radius: 3px; background: palette(button); }"));
     // A double click is one press of the button, not a start followed at once by a cancel.
