@@ -28,8 +28,9 @@ esac
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev
-    qt6-translations-l10n fonts-ipafont-gothic zlib1g-dev openssl
+    qt6-translations-l10n fonts-ipafont-gothic zlib1g-dev libcurl4-openssl-dev openssl
     desktop-file-utils appstream
+    dosfstools fusefat
 )
 # shellcheck source=scripts/ensure-packages.sh
 . "$here/scripts/ensure-packages.sh"

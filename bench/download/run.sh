@@ -6,7 +6,10 @@
 # that every tool saved every byte, and fetches one large file to show whether memory grows with
 # file size.
 #
-#   bench/download/run.sh [PATH-TO-nepirika] [RUNS]
+#   bench/download/run.sh [PATH-TO-nepirika] [RUNS] [PATH-TO-ANOTHER-nepirika]
+#
+# The optional third program (another build, say of an earlier commit) is timed as
+# "baseline --jobs 8" in the same rounds, so that two builds can be compared under the same load.
 #
 # Runs inside a network namespace of its own with loopback only (unshare -n), so nothing leaves
 # the machine. Installs nginx, curl, aria2, wget and GNU time with apt-get when they are missing
@@ -18,6 +21,8 @@ RUNS=${2:-3}
 FILES=${BENCH_FILES:-200}
 LARGE_MB=${BENCH_LARGE_MB:-256}
 BIN=$(readlink -f "$BIN")
+BASE=${3:-}
+[ -n "$BASE" ] && BASE=$(readlink -f "$BASE")
 
 if [ -z "${NEPIRIKA_BENCH_IN_NETNS:-}" ]; then
     if [ ! -x "$BIN" ]; then
@@ -39,7 +44,7 @@ if [ -z "${NEPIRIKA_BENCH_IN_NETNS:-}" ]; then
     fi
     [ -x /usr/bin/time ] || { echo "GNU time (/usr/bin/time) is needed" >&2; exit 2; }
     [ -x /usr/sbin/nginx ] || { echo "nginx is needed" >&2; exit 2; }
-    exec unshare -n env NEPIRIKA_BENCH_IN_NETNS=1 bash "$0" "$BIN" "$RUNS"
+    exec unshare -n env NEPIRIKA_BENCH_IN_NETNS=1 bash "$0" "$BIN" "$RUNS" "$BASE"
 fi
 
 ip link set lo up
@@ -130,6 +135,7 @@ command_for() {
     case $1 in
     "nepirika --jobs 8") echo "$BIN download --jobs 8 --dir . -- $(tr '\n' ' ' <"$list")" ;;
     "nepirika (defaults)") echo "$BIN download --dir . -- $(tr '\n' ' ' <"$list")" ;;
+    "baseline --jobs 8") echo "$BASE download --jobs 8 --dir . -- $(tr '\n' ' ' <"$list")" ;;
     "curl -Z --parallel-max 8") echo "curl -s -Z --parallel-max 8 --remote-name-all $(tr '\n' ' ' <"$list")" ;;
     "aria2c -j 8") echo "aria2c -q -j 8 --file-allocation=none -i $list" ;;
     "wget -i") echo "wget -q -i $list" ;;
@@ -141,13 +147,14 @@ available() {
     curl*) command -v curl >/dev/null ;;
     aria2c*) command -v aria2c >/dev/null ;;
     wget*) command -v wget >/dev/null ;;
+    baseline*) [ -n "$BASE" ] ;;
     *) true ;;
     esac
 }
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-TOOLS=("nepirika --jobs 8" "nepirika (defaults)" "curl -Z --parallel-max 8" "aria2c -j 8" "wget -i")
+TOOLS=("nepirika --jobs 8" "nepirika (defaults)" "baseline --jobs 8" "curl -Z --parallel-max 8" "aria2c -j 8" "wget -i")
 declare -A WALL RSS
 # Rounds rather than tool after tool, so that a busy moment of the machine hits every tool alike.
 for _ in $(seq "$RUNS"); do
@@ -187,6 +194,12 @@ if [ -n "${WALL[curl -Z --parallel-max 8,fast]:-}" ]; then
     for speed in fast capped; do
         awk -v n="$(med "${WALL[nepirika --jobs 8,$speed]}")" -v c="$(med "${WALL[curl -Z --parallel-max 8,$speed]}")" \
             -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / curl -Z --parallel-max 8, %s: %.2f×\n", (s == "fast" ? "uncapped" : "capped"), n / c }'
+    done
+fi
+if [ -n "${WALL[baseline --jobs 8,fast]:-}" ]; then
+    for speed in fast capped; do
+        awk -v n="$(med "${WALL[nepirika --jobs 8,$speed]}")" -v b="$(med "${WALL[baseline --jobs 8,$speed]}")" \
+            -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / baseline --jobs 8, %s: %.2f×\n", (s == "fast" ? "uncapped" : "capped"), n / b }'
     done
 fi
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -159,6 +159,7 @@ def main():
     ap.add_argument("--limit", type=int, default=0, help="only the first N real pages (a quick try)")
     ap.add_argument("--parallel", default="1,2,4,8", help="the numbers of pages at a time to time")
     ap.add_argument("--no-scripts-too", type=int, default=1, help="also time --no-scripts (1) or not (0)")
+    ap.add_argument("--scripts", type=int, default=1, help="time the runs with scripts (1) or not (0)")
     args = ap.parse_args()
 
     if not loopback_only():
@@ -204,11 +205,12 @@ def main():
             found = re.search(r"default (\d+)\)", usage)
             default_n = int(found.group(1)) if found else 0
             for n in sorted(set(parallels + ([default_n] if default_n else []))):
-                sides[f"nepirika-p{n}"] = [args.nepirika, "harvest", "--parallel", str(n)]
+                if args.scripts:
+                    sides[f"nepirika-p{n}"] = [args.nepirika, "harvest", "--parallel", str(n)]
                 if args.no_scripts_too:
                     sides[f"nepirika-p{n}-ns"] = [args.nepirika, "harvest", "--parallel", str(n), "--no-scripts"]
         main = f"nepirika-p{default_n}"
-        if not args.no_peer:
+        if not args.no_peer and args.scripts:
             sides["peer"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}"]
         if args.no_scripts_too and not args.no_peer:
             sides["peer-ns"] = ["node", str(HERE / "peer.mjs"), f"--block={args.peer_block}", "--no-scripts"]

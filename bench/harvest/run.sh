@@ -12,7 +12,7 @@
 # pages only), BENCH_PEER_ONLY=1 (no ネピリカ, the peer alone), BENCH_NO_PEER=1 (ネピリカ alone,
 # no chromium or playwright needed), NEPIRIKA_CORPUS (the corpus folder),
 # BENCH_PARALLEL (1,2,4,8: the numbers of pages at a time to time), BENCH_NO_SCRIPTS=0 (leave out the
-# --no-scripts runs and the peer with JavaScript off).
+# --no-scripts runs and the peer with JavaScript off), BENCH_SCRIPTS=0 (only the runs without scripts).
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -60,5 +60,6 @@ args=(--reps "${BENCH_REPS:-3}" --sets "${BENCH_SETS:-real,big,plain,tiny}"
 [ "${BENCH_INCLUDE_TIMEOUT:-}" = 1 ] && args+=(--include-timeout)
 [ "${BENCH_NO_PEER:-}" = 1 ] && args+=(--no-peer)
 [ -n "${BENCH_LIMIT:-}" ] && args+=(--limit "$BENCH_LIMIT")
-args+=(--parallel "${BENCH_PARALLEL:-1,2,4,8}" --no-scripts-too "${BENCH_NO_SCRIPTS:-1}")
+args+=(--parallel "${BENCH_PARALLEL:-1,2,4,8}" --no-scripts-too "${BENCH_NO_SCRIPTS:-1}"
+      --scripts "${BENCH_SCRIPTS:-1}")
 exec python3 "$here/bench.py" "${args[@]}"

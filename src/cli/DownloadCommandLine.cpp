@@ -174,7 +174,8 @@ QString DownloadCommandLine::usage() {
             "  付けます。使われている名前には番号を付けます。アドレスを指定しないときは標準入力から\n"
             "  1 行に 1 件ずつ読みます。nepirika harvest の行（種類<タブ>アドレス）はそのアドレスを、\n"
             "  nepirika harvest --json の行と結果の CSV の行はそのアドレスを、source のページから\n"
-            "  見つかったものとしてダウンロードします。ファイル名にクエリは含めません。\n"
+            "  見つかったものとしてダウンロードします。--json の行は charset（そのページの文字コード）で\n"
+            "  ファイル名を読みます。ファイル名にクエリは含めません。\n"
             "  --jobs N      同時に転送する数、1〜%1（既定 %2）\n"
             "  --retries N   一時的な失敗のあとに再試行する回数、0〜%3（既定 %4、0 で再試行なし）\n"
             "  アドレスごとに 1 行を出力します:\n"
@@ -187,7 +188,8 @@ QString DownloadCommandLine::usage() {
             "  after its address (without the query), or as the server names it; a name that is taken\n"
             "  gets a number. Without addresses, they are read from standard input, one a line; a line\n"
             "  of nepirika harvest (kind<TAB>address) gives its address, and a line of nepirika harvest\n"
-            "  --json or a row of a saved CSV its address, found on its source page.\n"
+            "  --json or a row of a saved CSV its address, found on its source page (a JSON line's\n"
+            "  charset reads a name that is not UTF-8).\n"
             "  --jobs N      transfers at once, 1 to %1 (default %2)\n"
             "  --retries N   tries again after a transient failure, 0 to %3 (default %4; 0: none)\n"
             "  Prints one line per address:\n"
@@ -227,6 +229,8 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         // address.
         item.url = entry.record.URL;
         item.referer = entry.record.Source;
+        // The page's encoding, which names the file when the address's bytes are no UTF-8.
+        item.charset = entry.record.Charset;
         // As an address bar takes it: "example.com/a.jpg" is fetched over http.
         item.address = AddressInput::toUrl(item.url);
         if (!item.address.isValid())

@@ -2,7 +2,8 @@
 
 #include <QStringList>
 
-// "nepirika harvest [--json] [--parallel N] [--no-scripts] [ADDRESS...]": the harvester without a window, for
+// "nepirika harvest [--json] [--parallel N] [--no-scripts] [--probe] [--largest] [--min-width N]
+// [--min-height N] [ADDRESS...]": the harvester without a window, for
 // scripts and tests.
 class HarvestCommand {
 public:

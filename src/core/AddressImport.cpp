@@ -99,7 +99,7 @@ QStringList fromCsv(const QString& text) {
     }
     QStringList addresses;
     for (const QStringList& record : std::as_const(records)) {
-        const QString address = record.value(column).trimmed();
+        const QString address = RecordFormat::csvValue(record.value(column)).trimmed();
         if (isEntry(address))
             addresses.append(address);
     }

@@ -1,6 +1,7 @@
 #include "AddressInput.h"
 
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <optional>
@@ -199,6 +200,24 @@ QStringList lines(const QString& text) {
         begin = i + 1;
     }
     add(QStringView(text).mid(begin));
+    return result;
+}
+
+QStringList distinct(const QStringList& lines, qsizetype* repeats) {
+    QStringList result;
+    QSet<QString> seen;
+    seen.reserve(lines.size());
+    for (const QString& line : lines) {
+        const QUrl url = toUrl(line);
+        // Keys of the two kinds cannot meet: an address's key always has a scheme and ":".
+        const QString key = url.isValid() ? url.toString(QUrl::FullyEncoded) : QLatin1Char(' ') + line;
+        if (seen.contains(key))
+            continue;
+        seen.insert(key);
+        result.append(line);
+    }
+    if (repeats)
+        *repeats = lines.size() - result.size();
     return result;
 }
 

@@ -11,6 +11,12 @@ namespace AddressInput {
 // (ideographic spaces included) and leaves out blank lines.
 QStringList lines(const QString& text);
 
+// lines without their repeats: each address once, in the place where it first stands. Two lines are
+// the same address when the address bar reads them so ("example.com/" and "http://example.com/");
+// a line that is no address repeats only as the same text. *repeats (when given) counts the lines
+// left out.
+QStringList distinct(const QStringList& lines, qsizetype* repeats = nullptr);
+
 // An address as a browser's address bar takes it: "example.com/x" becomes "http://example.com/x",
 // an address with a scheme stays as it is, a lone surrogate reads as U+FFFD. Returns an invalid QUrl
 // when the text is no address, or a file address whose path is not absolute (":23", "file:a.html"),

@@ -1,5 +1,7 @@
 #include "AppSettings.h"
 
+#include "AddressInput.h"
+
 #include <QSettings>
 #include <QStandardPaths>
 
@@ -13,6 +15,7 @@ const QString PagesFilterKey = QStringLiteral("filters/pages");
 const QString FilesFilterKey = QStringLiteral("filters/files");
 const QString GeometryKey = QStringLiteral("window/geometry");
 const QString RecentKey = QStringLiteral("recent/inputs");
+const QString RecentLeftOutKey = QStringLiteral("recent/linesLeftOut");
 const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
 const QString ScrollKey = QStringLiteral("harvest/scrollToEnd");
 const QString ParallelPagesKey = QStringLiteral("harvest/parallelPages");
@@ -94,25 +97,68 @@ void AppSettings::setWindowGeometry(const QByteArray& geometry) {
     write(GeometryKey, geometry);
 }
 
+QList<AppSettings::RecentInput> AppSettings::recentEntries() const {
+    const QStringList inputs = read(RecentKey).toStringList();
+    const QVariantList leftOut = read(RecentLeftOutKey).toList();
+    QList<RecentInput> entries;
+    for (qsizetype i = 0; i < inputs.size() && entries.size() < RecentLimit; ++i) {
+        if (inputs.at(i).isEmpty())
+            continue;
+        // A count that is missing (a file written before counts were kept) or damaged reads as 0.
+        bool ok = false;
+        const qsizetype count = i < leftOut.size() ? leftOut.at(i).toLongLong(&ok) : 0;
+        entries.append({inputs.at(i), ok && count > 0 ? count : 0});
+    }
+    return entries;
+}
+
+void AppSettings::writeRecentEntries(const QList<RecentInput>& entries) {
+    QStringList inputs;
+    QVariantList leftOut;
+    for (const RecentInput& entry : entries.mid(0, RecentLimit)) {
+        inputs.append(entry.text);
+        leftOut.append(entry.linesLeftOut);
+    }
+    write(RecentKey, inputs);
+    write(RecentLeftOutKey, leftOut);
+}
+
 QStringList AppSettings::recentInputs() const {
-    QStringList inputs = read(RecentKey).toStringList();
-    inputs.removeAll(QString());
-    return inputs.mid(0, RecentLimit);
+    QStringList inputs;
+    for (const RecentInput& entry : recentEntries())
+        inputs.append(entry.text);
+    return inputs;
+}
+
+QList<qsizetype> AppSettings::recentLinesLeftOut() const {
+    QList<qsizetype> counts;
+    for (const RecentInput& entry : recentEntries())
+        counts.append(entry.linesLeftOut);
+    return counts;
 }
 
 void AppSettings::addRecentInput(const QString& input) {
     if (input.trimmed().isEmpty())
         return;
-    QStringList inputs = recentInputs();
-    inputs.removeAll(input);
-    inputs.prepend(input);
-    write(RecentKey, inputs.mid(0, RecentLimit));
+    RecentInput entry{input, 0};
+    const QStringList lines = AddressInput::lines(input);
+    if (lines.size() > RecentLinesKept) {
+        entry.text = lines.mid(0, RecentLinesKept).join(QLatin1Char('\n'));
+        entry.linesLeftOut = lines.size() - RecentLinesKept;
+    }
+    QList<RecentInput> entries = recentEntries();
+    entries.removeIf([&entry](const RecentInput& kept) { return kept.text == entry.text; });
+    entries.prepend(entry);
+    writeRecentEntries(entries);
 }
 
 void AppSettings::clearRecentInputs() {
-    if (m_settings)
+    if (m_settings) {
         m_settings->remove(RecentKey);
+        m_settings->remove(RecentLeftOutKey);
+    }
     m_memory.remove(RecentKey);
+    m_memory.remove(RecentLeftOutKey);
 }
 
 bool AppSettings::noScripts() const {
@@ -158,4 +204,63 @@ int AppSettings::downloadJobs() const {
 
 void AppSettings::setDownloadJobs(int count) {
     write(DownloadJobsKey, std::clamp(count, 1, WorkLimits::MostTransfersAtOnce));
+}
+
+namespace {
+
+const QString PicturesKey = QStringLiteral("files/pictures");
+const QString MinWidthKey = QStringLiteral("files/minWidth");
+const QString MinHeightKey = QStringLiteral("files/minHeight");
+const QString TypesKey = QStringLiteral("files/types");
+const QString LargestKey = QStringLiteral("files/largestOnly");
+const QString OrderKey = QStringLiteral("files/order");
+
+bool isYes(const QVariant& value) {
+    const QString text = value.toString().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("1");
+}
+
+} // namespace
+
+bool AppSettings::filesAsPictures() const {
+    return isYes(read(PicturesKey));
+}
+
+void AppSettings::setFilesAsPictures(bool on) {
+    write(PicturesKey, on);
+}
+
+ImageNarrowing::Criteria AppSettings::filesNarrowing() const {
+    ImageNarrowing::Criteria criteria;
+    auto size = [this](const QString& key) {
+        bool ok = false;
+        const int value = read(key).toInt(&ok);
+        return ok && value > 0 && value <= 100000 ? value : 0;
+    };
+    criteria.minWidth = size(MinWidthKey);
+    criteria.minHeight = size(MinHeightKey);
+    QStringList offered = ImageNarrowing::offeredTypes();
+    offered.append(ImageNarrowing::otherTypes());
+    for (const QString& type : read(TypesKey).toStringList()) {
+        if (offered.contains(type) && !criteria.types.contains(type))
+            criteria.types.append(type);
+    }
+    criteria.largestOnly = isYes(read(LargestKey));
+    const QString order = read(OrderKey).toString();
+    if (order == QLatin1String("area"))
+        criteria.order = ImageNarrowing::Order::Area;
+    else if (order == QLatin1String("bytes"))
+        criteria.order = ImageNarrowing::Order::Bytes;
+    return criteria;
+}
+
+void AppSettings::setFilesNarrowing(const ImageNarrowing::Criteria& criteria) {
+    write(MinWidthKey, criteria.minWidth);
+    write(MinHeightKey, criteria.minHeight);
+    write(TypesKey, criteria.types);
+    write(LargestKey, criteria.largestOnly);
+    const char* order = criteria.order == ImageNarrowing::Order::Area    ? "area"
+                        : criteria.order == ImageNarrowing::Order::Bytes ? "bytes"
+                                                                         : "page";
+    write(OrderKey, QString::fromLatin1(order));
 }

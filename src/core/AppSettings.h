@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ImageNarrowing.h"
 #include "WorkLimits.h"
 
 #include <QByteArray>
@@ -48,10 +49,14 @@ public:
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);
 
-    // The last analysed inputs, the latest first, each the input box's whole text; at most RecentLimit.
+    // The last analysed inputs, the latest first, each the input box's text (its first
+    // RecentLinesKept address lines); at most RecentLimit.
     QStringList recentInputs() const;
+    // For each of recentInputs(), how many address lines past RecentLinesKept were left out.
+    QList<qsizetype> recentLinesLeftOut() const;
     // Puts input first (moving it there when it is in the list already) and drops the oldest beyond the
-    // limit. Blank inputs are not kept.
+    // limit. Blank inputs are not kept; a long one keeps its first RecentLinesKept lines, so that the
+    // settings file stays small.
     void addRecentInput(const QString& input);
     void clearRecentInputs();
 
@@ -68,7 +73,15 @@ public:
     int downloadJobs() const;
     void setDownloadJobs(int count);
 
+    // The data files are shown as pictures rather than as a list.
+    bool filesAsPictures() const;
+    void setFilesAsPictures(bool on);
+    // The narrowing of the data files by size and kind, and their order; damaged values read as none.
+    ImageNarrowing::Criteria filesNarrowing() const;
+    void setFilesNarrowing(const ImageNarrowing::Criteria& criteria);
+
     static constexpr int RecentLimit = 20;
+    static constexpr int RecentLinesKept = 200;
     static constexpr int DefaultParallelPages = WorkLimits::DefaultPagesAtOnce;
     static constexpr int DefaultDownloadJobs = WorkLimits::DefaultTransfersAtOnce;
 
@@ -78,6 +91,12 @@ public:
     static inline const QString DefaultFilesFilter = QStringLiteral(".jpg");
 
 private:
+    struct RecentInput {
+        QString text;
+        qsizetype linesLeftOut = 0;
+    };
+    QList<RecentInput> recentEntries() const;
+    void writeRecentEntries(const QList<RecentInput>& entries);
     int boundedInt(const QString& key, int most, int fallback) const;
     QVariant read(const QString& key, const QVariant& fallback = {}) const;
     void write(const QString& key, const QVariant& value);

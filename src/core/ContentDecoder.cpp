@@ -6,6 +6,11 @@ namespace {
 
 constexpr int OutputChunk = 64 * 1024;
 
+// A body that inflates past both of these is a decompression bomb, not a file: no real file
+// compresses a thousandfold, and small ones may well come close.
+constexpr qint64 MaxInflationRatio = 1000;
+constexpr qint64 InflatedSizeAlwaysAllowed = 64LL * 1024 * 1024;
+
 // A zlib header: compression method 8 and a check value that makes the first two bytes a multiple
 // of 31. Servers that say "deflate" send either that or a raw deflate stream.
 bool looksLikeZlib(unsigned char first, unsigned char second) {
@@ -89,6 +94,12 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
                 return false;
             }
             const qint64 produced = OutputChunk - m_stream->avail_out;
+            const qint64 consumed = m_consumed + (piece - m_stream->avail_in);
+            m_produced += produced;
+            if (m_produced > InflatedSizeAlwaysAllowed && m_produced > MaxInflationRatio * consumed) {
+                *error = QStringLiteral("展開後のサイズが大きすぎます");
+                return false;
+            }
             if (produced > 0 && !sink(out, produced))
                 return false;
             if (status == Z_STREAM_END) {
@@ -97,6 +108,7 @@ bool ContentDecoder::decode(const char* data, qint64 size, const Sink& sink, QSt
             }
         } while (m_stream->avail_in > 0 || m_stream->avail_out == 0);
         const qint64 used = piece - m_stream->avail_in;
+        m_consumed += used;
         in += used;
         left -= used;
         if (!m_ended && used == 0 && left > 0) {

@@ -10,7 +10,8 @@ struct z_stream_s;
 
 // Undoes a Content-Encoding (gzip, x-gzip, deflate) as the body streams in, and tells whether the
 // compressed stream reached its end: a body cut off part-way is then seen even when the server
-// announced no length.
+// announced no length. Decoding stops with a reason once the data has grown past both a thousand
+// times what was read and 64 MiB: a decompression bomb.
 class ContentDecoder {
 public:
     // Receives each piece of decoded data; false stops decoding (the sink has its own reason).
@@ -39,4 +40,7 @@ private:
     QByteArray m_head;
     bool m_started = false;
     bool m_ended = false;
+    // Compressed bytes read and decoded bytes made, over all gzip members.
+    qint64 m_consumed = 0;
+    qint64 m_produced = 0;
 };

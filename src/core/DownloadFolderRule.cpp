@@ -20,7 +20,8 @@ DownloadFolderRule DownloadFolderRule::fromSystem() {
 
 QString DownloadFolderRule::baseFolder() const {
     const QFileInfo program(m_places.programFolder);
-    if (!m_places.programFolder.isEmpty() && program.isDir() && program.isWritable())
+    if (!m_places.programFolder.isEmpty() && program.isDir() && program.isWritable() &&
+        QFileInfo(QDir(m_places.programFolder).filePath(PortableMarker)).isFile())
         return QDir::cleanPath(program.absoluteFilePath());
     return QDir::cleanPath(m_places.downloadFolder + QLatin1Char('/') + InstalledFolderName);
 }

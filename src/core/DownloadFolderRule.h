@@ -4,9 +4,11 @@
 
 // Where the "ダウンロード" buttons save: the folder that a folder box's text stands for.
 //
-// A name is taken under the base folder: the program's own folder when the user can write there (a
-// portable copy), otherwise the folder "ネピリカ" in the user's download folder (an installed
-// program). An absolute path is used as it is; "~" and "~/…" stand for the home folder.
+// A name is taken under the base folder: the program's own folder for a portable copy (one with the
+// file "nepirika.portable" beside it, in a folder the user can write to), otherwise the folder
+// "ネピリカ" in the user's download folder. Where the program file happens to sit says nothing: a
+// copy in ~/.local/bin or /usr/bin saves into the download folder. An absolute path is used as it
+// is; "~" and "~/…" stand for the home folder.
 class DownloadFolderRule {
 public:
     // The folders the rule works with; fromSystem() takes those of this program and user.
@@ -26,6 +28,8 @@ public:
 
     // The folder under the user's download folder that an installed program uses.
     static inline const QString InstalledFolderName = QStringLiteral("ネピリカ");
+    // The file beside the program that makes a copy portable.
+    static inline const QString PortableMarker = QStringLiteral("nepirika.portable");
 
 private:
     Places m_places;

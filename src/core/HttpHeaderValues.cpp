@@ -50,16 +50,16 @@ bool parseContentRange(const QByteArray& value, ContentRange* range) {
     const QByteArray text = value.trimmed();
     if (!text.startsWith("bytes "))
         return false;
-    const QByteArray spec = text.mid(6).trimmed();
-    const qsizetype dash = spec.indexOf('-');
-    const qsizetype slash = spec.indexOf('/');
+    const QByteArray positions = text.mid(6).trimmed();
+    const qsizetype dash = positions.indexOf('-');
+    const qsizetype slash = positions.indexOf('/');
     if (dash <= 0 || slash <= dash)
         return false;
     ContentRange read;
-    if (!readDigits(spec.left(dash), &read.first) ||
-        !readDigits(spec.mid(dash + 1, slash - dash - 1), &read.last) || read.last < read.first)
+    if (!readDigits(positions.left(dash), &read.first) ||
+        !readDigits(positions.mid(dash + 1, slash - dash - 1), &read.last) || read.last < read.first)
         return false;
-    const QByteArray whole = spec.mid(slash + 1);
+    const QByteArray whole = positions.mid(slash + 1);
     if (whole != "*" && (!readDigits(whole, &read.total) || read.total <= read.last))
         return false;
     *range = read;

@@ -1,5 +1,7 @@
 #include "LocalFileName.h"
 
+#include "LegacyCharset.h"
+
 #include <QByteArray>
 #include <QMimeDatabase>
 #include <QStringDecoder>
@@ -50,9 +52,12 @@ int hexValue(char c) {
     return -1;
 }
 
-// Decodes %XX once. Returns the text unchanged when it has no escape, when an escape stands for a
-// separator or a control character, or when the bytes are no valid UTF-8.
-QString percentDecoded(const QString& text) {
+// Decodes %XX once, the bytes read as LegacyCharset reads them (UTF-8, else the page's encoding,
+// Shift_JIS or EUC-JP). Returns the text unchanged when it has no escape, when the bytes read as
+// nothing, or when the reading brings a separator or a control character. *legacy tells whether the
+// bytes were other than UTF-8.
+QString percentDecoded(const QString& text, const QString& pageCharset, bool* legacy) {
+    *legacy = false;
     if (!text.contains(u'%'))
         return text;
     const QByteArray raw = text.toUtf8();
@@ -63,20 +68,23 @@ QString percentDecoded(const QString& text) {
             const int hi = hexValue(raw[i + 1]);
             const int lo = hexValue(raw[i + 2]);
             if (hi >= 0 && lo >= 0) {
-                const auto value = static_cast<unsigned char>(hi * 16 + lo);
-                if (value < 0x20 || value == 0x7f || value == '/' || value == '\\' || value == ':')
-                    return text;
-                bytes.append(static_cast<char>(value));
+                bytes.append(static_cast<char>(hi * 16 + lo));
                 i += 2;
                 continue;
             }
         }
         bytes.append(raw[i]);
     }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString decoded = decoder.decode(bytes);
-    if (decoder.hasError())
+    const QString decoded = LegacyCharset::decoded(bytes, {pageCharset});
+    if (decoded.isNull())
         return text;
+    // Checked on the text, not on the bytes: in Shift_JIS a 0x5C byte may be half of a character
+    // ("表" is 95 5C), not a backslash.
+    for (const QChar c : decoded) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f || isSeparator(c))
+            return text;
+    }
+    *legacy = !bytes.isValidUtf8();
     return decoded;
 }
 
@@ -209,17 +217,49 @@ QString mediaType(const QString& contentType) {
     return contentType.section(u';', 0, 0).trimmed().toLower();
 }
 
-// A Content-Disposition parameter value: a quoted string with its escapes undone, or a token.
+bool isShiftJisLead(char c) {
+    const auto b = quint8(c);
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+bool isShiftJisTrail(char c) {
+    const auto b = quint8(c);
+    return b >= 0x40 && b <= 0xFC && b != 0x7F;
+}
+
+// The bytes of a quoted string from *pos (past its opening quote) to its closing quote, escapes
+// undone; *pos ends on the closing quote. With shiftJis, a Shift_JIS lead byte and its trail byte
+// are one character, so that a trail byte 0x5C (表 is 95 5C, ソ 83 5C) is no backslash: servers
+// that send Shift_JIS names do not escape it.
+QByteArray quotedValue(const QByteArray& text, qsizetype* pos, bool shiftJis) {
+    QByteArray value;
+    qsizetype i = *pos;
+    for (; i < text.size() && text[i] != '"'; ++i) {
+        if (shiftJis && isShiftJisLead(text[i]) && i + 1 < text.size() && isShiftJisTrail(text[i + 1])) {
+            value.append(text[i]);
+            ++i;
+        } else if (text[i] == '\\' && i + 1 < text.size()) {
+            ++i;
+        }
+        value.append(text[i]);
+    }
+    *pos = i;
+    return value;
+}
+
+// A Content-Disposition parameter value: a quoted string with its escapes undone, or a token. A
+// quoted string whose bytes are no UTF-8 is read again with Shift_JIS characters kept whole.
 QByteArray parameterValue(const QByteArray& text, qsizetype* pos) {
     qsizetype i = *pos;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
     QByteArray value;
     if (i < text.size() && text[i] == '"') {
-        for (++i; i < text.size() && text[i] != '"'; ++i) {
-            if (text[i] == '\\' && i + 1 < text.size())
-                ++i;
-            value.append(text[i]);
+        const qsizetype start = ++i;
+        value = quotedValue(text, &i, false);
+        if (!value.isValidUtf8()) {
+            i = start;
+            value = quotedValue(text, &i, true);
         }
         if (i < text.size())
             ++i;
@@ -252,16 +292,17 @@ QString extendedValue(const QByteArray& value) {
     return {};
 }
 
-// A plain filename parameter: UTF-8 when it is valid UTF-8 (as browsers read it), Latin-1 otherwise.
-QString plainValue(const QByteArray& value) {
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = decoder.decode(value);
-    return decoder.hasError() ? QString::fromLatin1(value) : text;
+// A plain filename parameter: UTF-8 when it is valid UTF-8 (as browsers read it), otherwise in the
+// response's charset, the page's encoding, Shift_JIS or EUC-JP, and only then windows-1252 (the
+// header's own encoding by the old rules). Empty when nothing reads it.
+QString plainValue(const QByteArray& value, const QString& contentType, const QString& pageCharset) {
+    return LegacyCharset::decoded(
+        value, {LegacyCharset::charsetParameter(contentType), pageCharset, QStringLiteral("windows-1252")});
 }
 
-} // namespace
-
-QString LocalFileName(const QString& url) {
+// The name of an address before it is cleaned; *legacy as percentDecoded gives it.
+QString bareName(const QString& url, const QString& pageCharset, bool* legacy) {
+    *legacy = false;
     QString address = url;
     if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
         address.truncate(hash);
@@ -282,7 +323,14 @@ QString LocalFileName(const QString& url) {
             break;
         }
     }
-    const QString name = cleaned(percentDecoded(address.mid(cut + 1)));
+    return percentDecoded(address.mid(cut + 1), pageCharset, legacy);
+}
+
+} // namespace
+
+QString LocalFileName(const QString& url, const QString& pageCharset) {
+    bool legacy = false;
+    const QString name = cleaned(bareName(url, pageCharset, &legacy));
     if (name.isEmpty())
         return QStringLiteral("index.html");
     return name;
@@ -314,7 +362,16 @@ QString numbered(const QString& name, int n) {
     return prefixWithin(stem, room) + suffix + extension;
 }
 
-QString fromContentDisposition(const QByteArray& header) {
+QString legacyName(const QString& url, const QString& pageCharset) {
+    if (!url.contains(u'%'))
+        return {};
+    bool legacy = false;
+    const QString name = cleaned(bareName(url, pageCharset, &legacy));
+    return legacy ? name : QString();
+}
+
+QString fromContentDisposition(const QByteArray& header, const QString& contentType,
+                               const QString& pageCharset) {
     QString plain;
     QString extended;
     qsizetype pos = header.indexOf(';');
@@ -334,7 +391,7 @@ QString fromContentDisposition(const QByteArray& header) {
         if (key == "filename*" && extended.isEmpty())
             extended = extendedValue(value);
         else if (key == "filename" && plain.isEmpty())
-            plain = plainValue(value);
+            plain = plainValue(value, contentType, pageCharset);
     }
     QString name = extended.isEmpty() ? plain : extended;
     // Only the last part of a path counts, whichever separator the server used.

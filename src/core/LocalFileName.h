@@ -6,8 +6,9 @@
 // that a folder of downloads can be copied anywhere:
 //  - the base is the part of the address after its last "/", "\" or ":", the query and the fragment
 //    excluded (a data: address is "data" with the extension of its type);
-//  - percent-encoded UTF-8 is decoded once, unless that would bring a separator, a control
-//    character or an invalid sequence;
+//  - percent-encoding is decoded once, unless that would bring a separator, a control character or
+//    bytes that read as nothing: UTF-8, or else text in the encoding of the page the address was
+//    found on (pageCharset, as document.characterSet names it), Shift_JIS or EUC-JP (LegacyCharset);
 //  - < > : " / \ | ? *, control characters and bidirectional-override characters become "_";
 //  - leading dots and trailing dots and spaces are removed, a device name reserved on Windows
 //    (CON, NUL.txt, com1.log...) gets "_" in front;
@@ -15,13 +16,20 @@
 //    (whole grapheme clusters where one fits, never half a surrogate pair);
 //  - an empty name becomes "index.html".
 // The result is always a plain name: never empty, ".", ".." or anything with a separator.
-QString LocalFileName(const QString& url);
+QString LocalFileName(const QString& url, const QString& pageCharset = {});
 
 namespace LocalFileNames {
 
+// LocalFileName(url, pageCharset) when the bytes of its last part are no UTF-8 but were read in
+// another encoding; empty otherwise.
+QString legacyName(const QString& url, const QString& pageCharset);
+
 // The file name that a Content-Disposition header value gives (filename* before filename), cleaned by
-// the same rules as LocalFileName; empty when the header names no usable file.
-QString fromContentDisposition(const QByteArray& header);
+// the same rules as LocalFileName; empty when the header names no usable file. A plain filename that
+// is no UTF-8 is read in the charset of contentType (the response's Content-Type), the page's
+// encoding, Shift_JIS or EUC-JP, or else windows-1252 (see LegacyCharset).
+QString fromContentDisposition(const QByteArray& header, const QString& contentType = {},
+                               const QString& pageCharset = {});
 
 // name with the extension that the media type of contentType implies ("photo", "image/jpeg" gives
 // "photo.jpg"); name itself when it has an extension already or the type implies none.

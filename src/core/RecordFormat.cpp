@@ -6,14 +6,22 @@
 #include <QJsonObject>
 
 #include <array>
+#include <cmath>
+#include <limits>
 
 namespace RecordFormat {
 namespace {
 
+// How a field stands in the JSON form: always as a string, as a string only when it has one, or as
+// a number only when it has one.
+enum class Shape { Text, OptionalText, Number };
+
 // One field of a record in the JSON and CSV forms. To give records a new field, add its row here.
 struct Field {
     QLatin1StringView json; // the key of the JSON object
-    QLatin1StringView csv;  // the column of the CSV header
+    QLatin1StringView csv;  // the column of the CSV header; empty for a field of the JSON form only
+    Shape shape;
+    // The value as text; empty for none (a Number's digits).
     QString (*get)(const tURLData&);
     void (*set)(tURLData&, const QString&);
 };
@@ -28,31 +36,133 @@ bool kindFromName(const QString& name, qint32* kind) {
     return false;
 }
 
-const std::array<Field, 4> Fields = {{
-    {QLatin1StringView("kind"), QLatin1StringView("kind"),
+// A count (a size, a set's number) as a Number field has it: empty below least.
+QString countText(qint64 value, qint64 least = 0) {
+    return value >= least ? QString::number(value) : QString();
+}
+
+// A Number field's text read back: the count, or otherwise when it is none or out of range.
+qint64 countValue(const QString& text, qint64 otherwise, qint64 most = std::numeric_limits<qint64>::max()) {
+    bool ok = false;
+    const qint64 value = text.toLongLong(&ok);
+    return ok && value >= 0 && value <= most ? value : otherwise;
+}
+
+// A JSON number that is a whole count, exactly as a double holds it.
+bool isCount(const QJsonValue& value) {
+    const double number = value.toDouble(-1);
+    return value.isDouble() && number >= 0 && number <= 9007199254740992.0 && number == std::floor(number);
+}
+
+constexpr qint64 MostInt32 = std::numeric_limits<qint32>::max();
+
+// The page's charset is always written (empty when not known). The page's facts of an image (set,
+// srcset descriptor, element size) and those its first bytes gave (width, height, bytes, type,
+// probe_error) are written only where they are known. All of these are of the JSON form only.
+const std::array<Field, 14> Fields = {{
+    {QLatin1StringView("kind"), QLatin1StringView("kind"), Shape::Text,
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
          kindFromName(v, &r.Kind);
      }},
-    {QLatin1StringView("url"), QLatin1StringView("address"), [](const tURLData& r) { return r.URL; },
+    {QLatin1StringView("url"), QLatin1StringView("address"), Shape::Text,
+     [](const tURLData& r) { return r.URL; },
      [](tURLData& r, const QString& v) {
          r.URL = v;
      }},
-    {QLatin1StringView("source"), QLatin1StringView("source"), [](const tURLData& r) { return r.Source; },
+    {QLatin1StringView("source"), QLatin1StringView("source"), Shape::Text,
+     [](const tURLData& r) { return r.Source; },
      [](tURLData& r, const QString& v) {
          r.Source = v;
      }},
-    {QLatin1StringView("via"), QLatin1StringView("via"), [](const tURLData& r) { return r.Via; },
+    {QLatin1StringView("via"), QLatin1StringView("via"), Shape::Text, [](const tURLData& r) { return r.Via; },
      [](tURLData& r, const QString& v) {
          r.Via = v;
      }},
+    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8. A
+    // machine's field, not a spreadsheet's column: the CSV keeps the four columns people read.
+    {QLatin1StringView("charset"),
+     {},
+     Shape::Text,
+     [](const tURLData& r) { return r.Charset; },
+     [](tURLData& r, const QString& v) {
+         r.Charset = v;
+     }},
+    {QLatin1StringView("set"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.Set, 1); },
+     [](tURLData& r, const QString& v) {
+         r.Set = qint32(countValue(v, 0, MostInt32));
+     }},
+    {QLatin1StringView("descriptor"),
+     {},
+     Shape::OptionalText,
+     [](const tURLData& r) { return r.Descriptor; },
+     [](tURLData& r, const QString& v) {
+         r.Descriptor = v;
+     }},
+    {QLatin1StringView("element_width"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.ElementWidth); },
+     [](tURLData& r, const QString& v) {
+         r.ElementWidth = qint32(countValue(v, -1, MostInt32));
+     }},
+    {QLatin1StringView("element_height"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.ElementHeight); },
+     [](tURLData& r, const QString& v) {
+         r.ElementHeight = qint32(countValue(v, -1, MostInt32));
+     }},
+    {QLatin1StringView("width"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.Width); },
+     [](tURLData& r, const QString& v) {
+         r.Width = countValue(v, -1);
+     }},
+    {QLatin1StringView("height"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.Height); },
+     [](tURLData& r, const QString& v) {
+         r.Height = countValue(v, -1);
+     }},
+    {QLatin1StringView("bytes"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.Bytes); },
+     [](tURLData& r, const QString& v) {
+         r.Bytes = countValue(v, -1);
+     }},
+    {QLatin1StringView("type"),
+     {},
+     Shape::OptionalText,
+     [](const tURLData& r) { return r.Type; },
+     [](tURLData& r, const QString& v) {
+         r.Type = v;
+     }},
+    {QLatin1StringView("probe_error"),
+     {},
+     Shape::OptionalText,
+     [](const tURLData& r) { return r.ProbeError; },
+     [](tURLData& r, const QString& v) {
+         r.ProbeError = v;
+     }},
 }};
 
-// A cell that a spreadsheet would take for a formula.
+// A value that gets the "'" of csvCell: one that a spreadsheet would take for a formula, and one
+// that only looks guarded already (apostrophes before a formula's first character), so that reading
+// the cell back takes exactly one "'" away.
 bool startsLikeFormula(QStringView value) {
-    if (value.isEmpty())
+    qsizetype i = 0;
+    while (i < value.size() && value.at(i) == u'\'')
+        ++i;
+    if (i >= value.size())
         return false;
-    const QChar c = value.front();
+    const QChar c = value.at(i);
     return c == u'=' || c == u'+' || c == u'-' || c == u'@' || c == u'\t' || c == u'\r';
 }
 
@@ -63,13 +173,6 @@ QString csvCell(const QString& value) {
         return cell;
     cell.replace(QLatin1Char('"'), QLatin1String("\"\""));
     return QLatin1Char('"') + cell + QLatin1Char('"');
-}
-
-// The value that csvCell wrote: the "'" before a formula's first character goes.
-QString csvValue(const QString& cell) {
-    if (cell.startsWith(QLatin1Char('\'')) && startsLikeFormula(QStringView(cell).mid(1)))
-        return cell.mid(1);
-    return cell;
 }
 
 QString withoutByteOrderMark(const QString& text) {
@@ -94,22 +197,35 @@ QString tsvLine(const tURLData& record) {
 
 QString jsonLine(const tURLData& record) {
     QJsonObject o;
-    for (const Field& field : Fields)
-        o.insert(field.json, field.get(record));
+    for (const Field& field : Fields) {
+        const QString value = field.get(record);
+        if (field.shape == Shape::Text)
+            o.insert(field.json, value);
+        else if (value.isEmpty())
+            continue;
+        else if (field.shape == Shape::Number)
+            o.insert(field.json, value.toLongLong());
+        else
+            o.insert(field.json, value);
+    }
     return QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
 }
 
 QString csvHeader() {
     QStringList names;
-    for (const Field& field : Fields)
-        names.append(field.csv);
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            names.append(field.csv);
+    }
     return names.join(QLatin1Char(','));
 }
 
 QString csvRow(const tURLData& record) {
     QStringList cells;
-    for (const Field& field : Fields)
-        cells.append(csvCell(field.get(record)));
+    for (const Field& field : Fields) {
+        if (!field.csv.isEmpty())
+            cells.append(csvCell(field.get(record)));
+    }
     return cells.join(QLatin1Char(','));
 }
 
@@ -139,8 +255,10 @@ bool fromJsonLine(const QString& line, tURLData* record) {
     tURLData read;
     for (const Field& field : Fields) {
         const QJsonValue value = o.value(field.json);
-        if (value.isString())
+        if (field.shape != Shape::Number && value.isString())
             field.set(read, value.toString());
+        else if (field.shape == Shape::Number && isCount(value))
+            field.set(read, QString::number(qint64(value.toDouble())));
     }
     if (!o.value(QLatin1StringView("url")).isString() || read.URL.isEmpty())
         return false;
@@ -152,7 +270,8 @@ bool fromCsvCells(const QStringList& cells, const QStringList& header, tURLData*
     tURLData read;
     for (qsizetype column = 0; column < header.size() && column < cells.size(); ++column) {
         for (const Field& field : Fields) {
-            if (header.at(column).trimmed().compare(field.csv, Qt::CaseInsensitive) == 0)
+            if (!field.csv.isEmpty() &&
+                header.at(column).trimmed().compare(field.csv, Qt::CaseInsensitive) == 0)
                 field.set(read, csvValue(cells.at(column)));
         }
     }
@@ -231,6 +350,13 @@ QList<Entry> readText(const QString& text) {
         entries.append(entry);
     }
     return entries;
+}
+
+// The value that csvRow wrote: the "'" before a formula's first character goes.
+QString csvValue(const QString& cell) {
+    if (cell.startsWith(QLatin1Char('\'')) && startsLikeFormula(QStringView(cell).mid(1)))
+        return cell.mid(1);
+    return cell;
 }
 
 } // namespace RecordFormat

@@ -8,10 +8,14 @@
 
 // A harvest record written as text and read back, in the three forms the program uses:
 //   the plain line of `nepirika harvest`:   kind<TAB>address
-//   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","source","url","via"}
+//   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","url","source","via",
+//     "charset"}, and an image's facts where known: "set", "descriptor", "element_width",
+//     "element_height" (from the page), "width", "height", "bytes", "type", "probe_error" (from its
+//     first bytes)
 //   a CSV row of a .csv export:             kind,address,source,via (after that header)
 // The JSON and CSV forms take their fields from one table in RecordFormat.cpp: a field that a
-// record gains is added there once and appears in both, written and read.
+// record gains is added there once and appears in the forms its row names, written and read (the
+// page's charset and the image facts are fields of the JSON form only).
 namespace RecordFormat {
 
 // The plain line. Tabs and line breaks cannot be part of an address (a browser drops them when it
@@ -32,6 +36,9 @@ bool fromJsonLine(const QString& line, tURLData* record);
 // A CSV row given as its cells (see csvCells), under a header's cells: columns are found by name,
 // in any order; unknown ones are skipped.
 bool fromCsvCells(const QStringList& cells, const QStringList& header, tURLData* record);
+
+// A cell's value as csvRow wrote it: the "'" that guards a formula goes.
+QString csvValue(const QString& cell);
 
 // The cells of each CSV row of text; a quoted cell may hold line breaks.
 QList<QStringList> csvCells(const QString& text);

@@ -1,5 +1,11 @@
 #include "ReservationFolder.h"
 
+#include <QRegularExpression>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 ReservationFolder::~ReservationFolder() {
@@ -9,4 +15,54 @@ ReservationFolder::~ReservationFolder() {
 
 QString ReservationFolder::folded(const QString& name) {
     return name.toCaseFolded();
+}
+
+bool ReservationFolder::isTemporaryName(const QByteArray& name) {
+    static const QRegularExpression pattern(QStringLiteral("^\\.part-[0-9a-f]{1,16}\\.tmp$"));
+    return pattern.match(QString::fromLatin1(name)).hasMatch();
+}
+
+void ReservationFolder::removeAbandonedFiles() {
+    if (fd < 0)
+        return;
+    const int listFd = ::openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR* listing = ::fdopendir(listFd);
+    if (!listing) {
+        ::close(listFd);
+        return;
+    }
+    Lock lock(*this);
+    while (const dirent* entry = ::readdir(listing)) {
+        const QByteArray name(entry->d_name);
+        if (!isTemporaryName(name))
+            continue;
+        const int file = ::openat(fd, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (file < 0)
+            continue;
+        struct stat st {};
+        // Only a file whose owner is gone can be locked; where locks are not to be had, nothing goes.
+        if (::fstat(file, &st) == 0 && S_ISREG(st.st_mode) && ::flock(file, LOCK_EX | LOCK_NB) == 0)
+            ::unlinkat(fd, name.constData(), 0);
+        ::close(file);
+    }
+    ::closedir(listing);
+}
+
+ReservationFolder::Lock::Lock(ReservationFolder& folder)
+    : m_folder(folder) {
+    m_folder.mutex.lock();
+    // Best effort: a file system without locks still has the lock of this batch.
+    int status = -1;
+    do
+        status = ::flock(m_folder.fd, LOCK_EX);
+    while (status != 0 && errno == EINTR);
+    m_locked = status == 0;
+}
+
+ReservationFolder::Lock::~Lock() {
+    if (m_locked)
+        ::flock(m_folder.fd, LOCK_UN);
+    m_folder.mutex.unlock();
 }

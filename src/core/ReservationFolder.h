@@ -4,6 +4,8 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
+
 // What UniqueFileReservation and its ReservedFiles share: the open folder and the names handed out
 // in this batch (case-folded). Closed when the last of them goes.
 struct ReservationFolder {
@@ -13,6 +15,30 @@ struct ReservationFolder {
     int fd = -1;
     QMutex mutex;
     QSet<QString> taken;
+    // What the folder's file system turned out not to have (FAT, exFAT, many FUSE and network
+    // mounts): hard links, and a rename that refuses to replace (renameat2 RENAME_NOREPLACE).
+    std::atomic<bool> noHardLinks = false;
+    std::atomic<bool> noExclusiveRename = false;
 
     static QString folded(const QString& name);
+    // True for the hidden name of a download's temporary file.
+    static bool isTemporaryName(const QByteArray& name);
+    // Removes the temporary files that transfers killed in this folder left behind. A running
+    // transfer holds a lock on its file (of this or another process), so its file stays.
+    void removeAbandonedFiles();
+
+    // Holds the folder against this batch's threads and, with a lock on the folder itself, against
+    // other processes, while temporary files are made or removed and while a name is checked and
+    // then taken by a plain rename.
+    class Lock {
+    public:
+        explicit Lock(ReservationFolder& folder);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+
+    private:
+        ReservationFolder& m_folder;
+        bool m_locked = false;
+    };
 };

@@ -7,9 +7,26 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// What linkat says on a file system that has no hard links (FAT, exFAT, many FUSE and network
+// mounts), as opposed to a real failure.
+bool meansNoHardLinks(int error) {
+    return error == EPERM || error == EOPNOTSUPP || error == ENOSYS || error == EMLINK || error == EXDEV;
+}
+
+// What renameat2 says where the file system, or the kernel, cannot refuse to replace.
+bool meansNoExclusiveRename(int error) {
+    return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+} // namespace
 
 ReservedFile::ReservedFile(std::shared_ptr<ReservationFolder> folder)
     : m_folder(std::move(folder)) {}
@@ -41,8 +58,8 @@ bool ReservedFile::isUnnamed() const {
 
 bool ReservedFile::open(bool allowUnnamed, QString* error) {
 #ifdef O_TMPFILE
-    if (allowUnnamed) {
-        const int fd = ::openat(m_folder->fd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+    if (allowUnnamed && !m_folder->noHardLinks) {
+        const int fd = ::openat(m_folder->fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
         if (fd >= 0) {
             m_fd = fd;
             return true;
@@ -56,6 +73,13 @@ bool ReservedFile::open(bool allowUnnamed, QString* error) {
 #else
     Q_UNUSED(allowUnnamed);
 #endif
+    return openTemporary(error);
+}
+
+bool ReservedFile::openTemporary(QString* error) {
+    // Made under the folder's lock and locked at once, so that another batch that cleans the folder
+    // never takes it for the leftover of a killed transfer.
+    ReservationFolder::Lock lock(*m_folder);
     // A short hidden name, so that it never runs over the name length limit whatever the final name.
     for (int attempt = 0; attempt < 100; ++attempt) {
         const QByteArray candidate =
@@ -63,6 +87,7 @@ bool ReservedFile::open(bool allowUnnamed, QString* error) {
         const int fd = ::openat(m_folder->fd, candidate.constData(),
                                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd >= 0) {
+            ::flock(fd, LOCK_EX | LOCK_NB);
             m_fd = fd;
             m_tempBytes = candidate;
             return true;
@@ -81,17 +106,26 @@ bool ReservedFile::write(const char* data, qint64 size, QString* error) {
         *error = QStringLiteral("ファイルは閉じられています");
         return false;
     }
+    int errorNumber = 0;
+    if (!writeAll(data, size, &errorNumber)) {
+        *error = FileErrorText::describe(QStringLiteral("ファイルに書き込めません"), errorNumber);
+        return false;
+    }
+    m_written += size;
+    return true;
+}
+
+bool ReservedFile::writeAll(const char* data, qint64 size, int* errorNumber) {
     while (size > 0) {
         const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            *error = FileErrorText::describe(QStringLiteral("ファイルに書き込めません"), errno);
+            *errorNumber = errno;
             return false;
         }
         data += n;
         size -= n;
-        m_written += n;
     }
     return true;
 }
@@ -106,6 +140,88 @@ bool ReservedFile::truncate(QString* error) {
         return false;
     }
     m_written = 0;
+    return true;
+}
+
+ReservedFile::Published ReservedFile::placeNamed(const QByteArray& name, int* errorNumber) {
+    if (!m_folder->noHardLinks) {
+        const Published linked = linkNamed(name, errorNumber);
+        if (linked != Published::Failed || !meansNoHardLinks(*errorNumber))
+            return linked;
+        m_folder->noHardLinks = true;
+    }
+    // No hard links here: the data moves into a hidden temporary file (when it is not in one
+    // already) that is then renamed, never over an existing entry.
+    if (m_tempBytes.isEmpty()) {
+        if (!moveIntoTemporary(errorNumber))
+            return Published::Failed;
+    }
+    return renameNamed(name, errorNumber);
+}
+
+ReservedFile::Published ReservedFile::renameNamed(const QByteArray& name, int* errorNumber) {
+    const int dir = m_folder->fd;
+    if (!m_folder->noExclusiveRename) {
+        if (::renameat2(dir, m_tempBytes.constData(), dir, name.constData(), RENAME_NOREPLACE) == 0) {
+            m_tempBytes.clear(); // the temporary file is the published one now
+            return Published::Done;
+        }
+        *errorNumber = errno;
+        if (errno == EEXIST)
+            return Published::NameTaken;
+        if (!meansNoExclusiveRename(errno))
+            return Published::Failed;
+        m_folder->noExclusiveRename = true;
+    }
+    // Nothing in the file system refuses to replace: the name is checked and taken under the lock
+    // that every batch of this program holds while it does the same in this folder.
+    ReservationFolder::Lock lock(*m_folder);
+    struct stat st {};
+    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+        *errorNumber = EEXIST;
+        return Published::NameTaken;
+    }
+    if (errno != ENOENT) {
+        *errorNumber = errno;
+        return Published::Failed;
+    }
+    if (::renameat(dir, m_tempBytes.constData(), dir, name.constData()) == 0) {
+        m_tempBytes.clear();
+        return Published::Done;
+    }
+    *errorNumber = errno;
+    return Published::Failed;
+}
+
+bool ReservedFile::moveIntoTemporary(int* errorNumber) {
+    const int unnamed = m_fd;
+    m_fd = -1;
+    QString ignored;
+    if (!openTemporary(&ignored)) {
+        *errorNumber = errno != 0 ? errno : EIO;
+        m_fd = unnamed;
+        return false;
+    }
+    char buffer[256 * 1024];
+    off_t at = 0;
+    while (true) {
+        const ssize_t n = ::pread(unnamed, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || (n > 0 && !writeAll(buffer, n, errorNumber))) {
+            if (n < 0)
+                *errorNumber = errno;
+            ::unlinkat(m_folder->fd, m_tempBytes.constData(), 0);
+            ::close(m_fd);
+            m_tempBytes.clear();
+            m_fd = unnamed;
+            return false;
+        }
+        if (n == 0)
+            break;
+        at += n;
+    }
+    ::close(unnamed);
     return true;
 }
 
@@ -139,7 +255,7 @@ ReservedFile::Published ReservedFile::publish(const QString& name, QString* erro
         return Published::Failed;
     }
     int errorNumber = 0;
-    const Published result = linkNamed(QFile::encodeName(name), &errorNumber);
+    const Published result = placeNamed(QFile::encodeName(name), &errorNumber);
     if (result == Published::NameTaken) {
         *error = QStringLiteral("同じ名前のファイルがあります: ") + name;
         return result;
@@ -151,6 +267,7 @@ ReservedFile::Published ReservedFile::publish(const QString& name, QString* erro
     }
     m_name = name;
     m_finished = true;
+    // A temporary file that was linked goes (one that was renamed has no temporary name any more).
     if (!m_tempBytes.isEmpty())
         ::unlinkat(m_folder->fd, m_tempBytes.constData(), 0);
     ::close(m_fd);

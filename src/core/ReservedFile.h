@@ -9,8 +9,12 @@ struct ReservationFolder;
 // One download's data: a file in the target folder that has no name until it is complete, so that
 // nothing under a final name is ever half-written. Made with O_TMPFILE where the file system has it
 // (then even a crash or a power cut during the transfer leaves nothing behind); elsewhere a hidden
-// temporary file that discard() removes. publish() gives it its final name in one step that never replaces an
-// existing entry. Made by UniqueFileReservation::createFile.
+// temporary file that discard() removes, locked while it is in use so that the next batch in the
+// folder can tell the leftover of a killed transfer. publish() gives it its final name in one step
+// that never replaces an existing entry: a hard link; where the file system has none (FAT, exFAT,
+// many FUSE and network mounts), a rename that refuses to replace (RENAME_NOREPLACE), and where even
+// that is missing, a rename after a check, under the folder's lock. Made by
+// UniqueFileReservation::createFile.
 class ReservedFile {
 public:
     // What became of publish().
@@ -42,7 +46,15 @@ private:
     friend class UniqueFileReservation;
     explicit ReservedFile(std::shared_ptr<ReservationFolder> folder);
     bool open(bool allowUnnamed, QString* error);
+    bool openTemporary(QString* error);
+    bool writeAll(const char* data, qint64 size, int* errorNumber);
+    // Gives the data the name: linked where the file system can, renamed where it cannot.
+    Published placeNamed(const QByteArray& name, int* errorNumber);
     Published linkNamed(const QByteArray& name, int* errorNumber);
+    Published renameNamed(const QByteArray& name, int* errorNumber);
+    // Copies an unnamed file's data into a hidden temporary file, for a file system that made the
+    // unnamed file but cannot link it.
+    bool moveIntoTemporary(int* errorNumber);
 
     std::shared_ptr<ReservationFolder> m_folder;
     QString m_name;

@@ -1,6 +1,7 @@
 #include "ResultFilter.h"
 
 #include "DisplayAddress.h"
+#include "LocalFileName.h"
 
 #include <QUrl>
 
@@ -29,7 +30,8 @@ QString folded(const QString& text) {
 }
 
 // foldedFilter is already folded and not empty.
-bool matchesFolded(const QString& url, const QString& filterText, const QString& foldedFilter) {
+bool matchesFolded(const QString& url, const QString& charset, const QString& filterText,
+                   const QString& foldedFilter) {
     // Text that is in the address as it stands is always found, half of a surrogate pair included.
     if (url.contains(filterText) || folded(url).contains(foldedFilter))
         return true;
@@ -37,7 +39,12 @@ bool matchesFolded(const QString& url, const QString& filterText, const QString&
     // ("日本語", "a b") matches its decoded form too.
     if (!url.contains(QLatin1Char('%')))
         return false;
-    return folded(QUrl::fromPercentEncoding(url.toUtf8())).contains(foldedFilter);
+    const QByteArray bytes = QByteArray::fromPercentEncoding(url.toUtf8());
+    if (folded(QString::fromUtf8(bytes)).contains(foldedFilter))
+        return true;
+    // A name in the page's own legacy encoding ("写真" finds ".../%8E%CA%90%5E2.jpg" of a Shift_JIS
+    // page) matches as it will be saved.
+    return !bytes.isValidUtf8() && folded(LocalFileNames::legacyName(url, charset)).contains(foldedFilter);
 }
 
 // An international host name matches as it reads ("例え" finds "http://xn--r8jz45g.jp/").
@@ -72,7 +79,7 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
     const std::vector<tURLData>& records = list.records();
     for (size_t i = 0; i < records.size(); ++i) {
         const tURLData& record = records[i];
-        if (belongs(record, side) && (matchesFolded(record.URL, filterText, foldedFilter) ||
+        if (belongs(record, side) && (matchesFolded(record.URL, record.Charset, filterText, foldedFilter) ||
                                       matchesDecodedHost(record.URL, foldedFilter))) {
             entries.addresses.append(record.URL);
             entries.records.append(qsizetype(i));
@@ -81,8 +88,8 @@ Entries matching(const tURLDataList& list, Side side, const QString& filterText)
     return entries;
 }
 
-bool matches(const QString& url, const QString& filterText) {
-    return !filterText.isEmpty() && (matchesFolded(url, filterText, folded(filterText)) ||
+bool matches(const QString& url, const QString& filterText, const QString& charset) {
+    return !filterText.isEmpty() && (matchesFolded(url, charset, filterText, folded(filterText)) ||
                                      matchesDecodedHost(url, folded(filterText)));
 }
 

@@ -26,12 +26,14 @@ Entries all(const tURLDataList& list, Side side);
 // The records of the side whose address contains the filter text anywhere, as it stands or both
 // lower-cased first (Unicode-aware, character by character), shown as stored. A percent-encoded address
 // matches in its decoded form too, so that "日本語" finds ".../%E6%97%A5%E6%9C%AC%E8%AA%9E.htm", and an
-// international host name in its Unicode form ("例え" finds "http://xn--r8jz45g.jp/"). An empty filter
-// text matches nothing.
+// international host name in its Unicode form ("例え" finds "http://xn--r8jz45g.jp/"), and a name in a
+// legacy encoding as it will be saved ("写真" finds ".../%8E%CA%90%5E2.jpg" of a Shift_JIS page). An
+// empty filter text matches nothing.
 Entries matching(const tURLDataList& list, Side side, const QString& filterText);
 
-// The rule for one address: true when filterText occurs in url as it stands, or lower-cased in url
-// lower-cased, or in url percent-decoded and lower-cased.
-bool matches(const QString& url, const QString& filterText);
+// The rule for one address found on a page in charset: true when filterText occurs in url as it
+// stands, or lower-cased in url lower-cased, or in url percent-decoded and lower-cased, or in the
+// name of a legacy-encoded address (LocalFileNames::legacyName) lower-cased.
+bool matches(const QString& url, const QString& filterText, const QString& charset = {});
 
 } // namespace ResultFilter

@@ -44,6 +44,7 @@ bool UniqueFileReservation::open(QString* error) {
     m_state = std::make_shared<ReservationFolder>();
     m_state->path = m_folder;
     m_state->fd = fd;
+    m_state->removeAbandonedFiles();
     return true;
 }
 

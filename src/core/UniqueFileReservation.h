@@ -21,7 +21,8 @@ public:
     UniqueFileReservation(const UniqueFileReservation&) = delete;
     UniqueFileReservation& operator=(const UniqueFileReservation&) = delete;
 
-    // Opens the folder (it must exist). False with a reason when it is no folder or cannot be read.
+    // Opens the folder (it must exist) and removes the temporary files that killed transfers left
+    // there. False with a reason when it is no folder or cannot be read.
     bool open(QString* error);
     QString folder() const;
 

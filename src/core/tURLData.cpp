@@ -1,7 +1,7 @@
 #include "tURLData.h"
 
 tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QString& source,
-                        const QString& via) {
+                        const QString& via, const QString& charset) {
     tURLData d;
     d.StatusText = QStringLiteral("取得不能");
     d.URL = url;
@@ -9,6 +9,7 @@ tURLData tURLData::make(const QString& url, qint32 kind, qint32 level, const QSt
     d.Level = level;
     d.Source = source;
     d.Via = via;
+    d.Charset = charset;
     return d;
 }
 
@@ -33,5 +34,8 @@ bool tURLData::isPage() const {
 
 bool operator==(const tURLData& a, const tURLData& b) {
     return a.StatusText == b.StatusText && a.URL == b.URL && a.Kind == b.Kind && a.Level == b.Level &&
-           a.Source == b.Source && a.Via == b.Via;
+           a.Source == b.Source && a.Via == b.Via && a.Charset == b.Charset && a.Set == b.Set &&
+           a.Descriptor == b.Descriptor && a.ElementWidth == b.ElementWidth &&
+           a.ElementHeight == b.ElementHeight && a.Width == b.Width && a.Height == b.Height &&
+           a.Bytes == b.Bytes && a.Type == b.Type && a.ProbeError == b.ProbeError;
 }

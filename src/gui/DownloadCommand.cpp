@@ -118,6 +118,7 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         DownloadItem item;
         item.url = entry.url;
         item.referer = entry.referer;
+        item.charset = entry.charset;
         downloads.append(item);
     }
     DownloadOptions options;

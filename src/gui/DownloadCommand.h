@@ -12,6 +12,7 @@ class TWebBrowser;
 struct DownloadRequestItem {
     QString url;
     QString referer;
+    QString charset{}; // the encoding of the page where it was found
 };
 
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error

@@ -28,29 +28,45 @@ ResultListDelegate::ResultListDelegate(QObject* parent)
 
 void ResultListDelegate::setEntries(const QStringList& entries) {
     m_widest.clear();
-    if (entries.isEmpty())
-        return;
-    QList<std::pair<qsizetype, qsizetype>> ranked; // (cells, position)
-    ranked.reserve(entries.size());
-    for (qsizetype i = 0; i < entries.size(); ++i)
-        ranked.append({cells(entries.at(i)), i});
-    const qsizetype keep = std::min(Candidates, ranked.size());
-    std::nth_element(ranked.begin(), ranked.begin() + (keep - 1), ranked.end(),
-                     [](const auto& a, const auto& b) { return a.first > b.first; });
-    m_widest.reserve(keep);
-    for (qsizetype i = 0; i < keep; ++i)
-        m_widest.append(DisplayAddress::forDisplay(entries.at(ranked.at(i).second)));
+    m_measuredWidth = -1;
+    addEntries(entries);
+}
+
+bool ResultListDelegate::addEntries(const QStringList& entries) {
+    const auto narrower = [](const Candidate& a, const Candidate& b) {
+        return a.cells > b.cells;
+    };
+    bool changed = false;
+    for (const QString& entry : entries) {
+        const qsizetype n = cells(entry);
+        if (qsizetype(m_widest.size()) == Candidates) {
+            if (n <= m_widest.front().cells)
+                continue;
+            std::pop_heap(m_widest.begin(), m_widest.end(), narrower);
+            m_widest.pop_back();
+        }
+        m_widest.push_back({n, entry});
+        std::push_heap(m_widest.begin(), m_widest.end(), narrower);
+        changed = true;
+    }
+    if (changed)
+        m_measuredWidth = -1;
+    return changed;
 }
 
 QSize ResultListDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     const QFontMetrics& metrics = option.fontMetrics;
+    if (m_measuredWidth < 0 || option.font != m_measuredFont) {
+        m_measuredWidth = 0;
+        m_measuredFont = option.font;
+        for (const Candidate& entry : m_widest)
+            m_measuredWidth = std::max(m_measuredWidth,
+                                       metrics.horizontalAdvance(DisplayAddress::forDisplay(entry.address)));
+    }
     const int own =
         metrics.horizontalAdvance(DisplayAddress::forDisplay(index.data(Qt::DisplayRole).toString()));
-    int widest = own;
-    for (const QString& entry : m_widest)
-        widest = std::max(widest, metrics.horizontalAdvance(entry));
-    size.setWidth(size.width() + (widest - own));
+    size.setWidth(size.width() + (std::max(own, m_measuredWidth) - own));
     return size;
 }
 

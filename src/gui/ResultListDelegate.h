@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QFont>
 #include <QStringList>
 #include <QStyledItemDelegate>
 
 #include <functional>
+#include <vector>
 
 // Draws a result list's entries and gives every entry the width of the widest one.
 //
@@ -15,14 +17,18 @@
 // takes the size of one sample entry for all of them: an entry wider than the sample would be cut
 // off with "…" and no scroll bar would reach its end. The list tells this delegate its entries
 // before it shows them; the delegate keeps the few that are likely the widest and measures only
-// those, when the list asks.
+// those, each once, when the list asks. Entries appended later cost in proportion to their own
+// number, not to the list's.
 class ResultListDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     explicit ResultListDelegate(QObject* parent = nullptr);
 
-    // The entries the list is about to show.
+    // The entries the list is about to show, in place of those it showed.
     void setEntries(const QStringList& entries);
+    // Entries the list is about to append. True when one of them is among the widest now (the rows'
+    // size may have changed).
+    bool addEntries(const QStringList& entries);
 
     // Where the tooltip of the entry in a row comes from (none when it gives an empty text).
     void setToolTips(std::function<QString(int row)> toolTip);
@@ -39,6 +45,15 @@ public:
     static constexpr qsizetype Candidates = 64;
 
 private:
-    QStringList m_widest;
+    struct Candidate {
+        qsizetype cells = 0; // rough width in character cells
+        QString address;     // as held
+    };
+
+    // The widest entries by cells, narrowest first (a min-heap of at most Candidates).
+    std::vector<Candidate> m_widest;
+    // The widest of them in pixels in m_measuredFont; -1: not measured yet.
+    mutable int m_measuredWidth = -1;
+    mutable QFont m_measuredFont;
     std::function<QString(int row)> m_toolTip;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "ResultFilter.h"
+#include "RecentInputsMenu.h"
+#include "ResultListPanel.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -9,6 +10,7 @@
 
 #include <memory>
 
+class AnalysisController;
 class AppSettings;
 class EditActions;
 class InputBoxImport;
@@ -23,15 +25,16 @@ class QMenuBar;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
-class QStringListModel;
-class ResultListDelegate;
+class QVBoxLayout;
 class TForm3;
 class Tkoukoku;
+class PictureStore;
 class TWebBrowser;
 class tlinksys;
 
-// The main window: the input box, the two result lists with their command panels, the hidden
-// harvesting browser and the advertisement banner.
+// The main window: the input box, the two result bands (ResultListPanel), the hidden harvesting
+// browser and the advertisement banner, laid out and connected; the analysis itself is
+// AnalysisController's.
 //
 // An analysis runs asynchronously: while it runs "解析開始" reads "中止" and cancels it, the label
 // counts the pages, and the window stays usable. Closing the window ends a running analysis.
@@ -69,10 +72,9 @@ public:
     static inline const QString WorkingCaption = QStringLiteral("作業中");
     static inline const QString StartCaption = QStringLiteral("解析開始");
     static inline const QString CancelCaption = QStringLiteral("中止");
+    static inline const QString DownloadAllCaption = QStringLiteral("すべてダウンロード");
     static inline const QString InputHint =
         QStringLiteral("解析したいページのURL　もしくはURLのリストを入力");
-    // At most this many failed pages are named one by one in the report at the end of an analysis.
-    static constexpr int FailuresNamed = 20;
 
     // Controls, with the names of the window layout.
     QScrollArea* ScrollBox1 = nullptr;    // the band at the top that holds the banner
@@ -82,7 +84,7 @@ public:
     QWidget* Panel1 = nullptr;            // the input band's command panel
     QPushButton* Button5 = nullptr;       // "解析開始": starts an analysis ("中止" while one runs)
     QLabel* Label1 = nullptr;             // progress: "作業中 k/n" and the page, then "完　了"
-    QGroupBox* GroupBox1 = nullptr;       // "リンクしてるページ": the linked pages band
+    ResultListPanel* GroupBox1 = nullptr; // "リンクしてるページ": the linked pages band
     QListView* ListBox1 = nullptr;        // the linked pages
     QWidget* Panel2 = nullptr;            // the linked pages' command panel
     QPushButton* Button2 = nullptr;       // "テキスト表示" of the linked pages
@@ -92,7 +94,7 @@ public:
     QLineEdit* kensaku1 = nullptr;        // the linked pages' filter text
     QPushButton* Button8 = nullptr;       // "検索": filters the linked pages
     QPushButton* Button10 = nullptr;      // "C": shows every linked page again
-    QGroupBox* GroupBox2 = nullptr;       // "データファイル": the data files band
+    ResultListPanel* GroupBox2 = nullptr; // "データファイル": the data files band
     QListView* ListBox2 = nullptr;        // the data files: images, embeds, script links
     QWidget* Panel3 = nullptr;            // the data files' command panel
     QPushButton* Button6 = nullptr;       // "テキスト表示" of the data files
@@ -108,14 +110,18 @@ public:
     QMenu* File1 = nullptr;               // "ファイル"
     QAction* OpenAddresses1 = nullptr; // "アドレスを読み込む…": addresses of a file into the input box
     QAction* SaveResults1 = nullptr; // "結果を保存…": both lists, or the selected entries, to a file
-    QMenu* Recent1 = nullptr;        // "最近の入力": the last analysed inputs
-    QAction* Close1 = nullptr;       // "閉じる": ends the program
-    QMenu* Settings1 = nullptr;      // "設定"
+    RecentInputsMenu* Recent1 = nullptr; // "最近の入力": the last analysed inputs
+    QAction* Close1 = nullptr;           // "閉じる": ends the program
+    QMenu* Settings1 = nullptr;          // "設定"
     QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
     QAction* Scroll1 = nullptr; // "ページを最後までスクロール": each page is scrolled to its end first
-    InputBoxImport* MemoImport = nullptr;       // imports and drops into Memo1
-    ResultListContextMenu* ListMenu1 = nullptr; // right-click menu of ListBox1
-    ResultListContextMenu* ListMenu2 = nullptr; // right-click menu of ListBox2
+    InputBoxImport* MemoImport = nullptr;           // imports and drops into Memo1
+    ResultListContextMenu* ListMenu1 = nullptr;     // right-click menu of ListBox1
+    ResultListContextMenu* ListMenu2 = nullptr;     // right-click menu of ListBox2
+    ResultListContextMenu* PicturesMenu2 = nullptr; // right-click menu of the picture view of the data files
+    QMenu* View1 = nullptr;                         // "表示"
+    QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
+    PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
     EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
     QAction* Action1 = nullptr;         // an action of the list that nothing triggers
 
@@ -141,73 +147,30 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    struct ResultList {
-        QGroupBox* box = nullptr;
-        // The filter text the list shows, while one is applied (entries that arrive during an
-        // analysis are matched against it).
-        QString filterText;
-        bool filtered = false;
-        QListView* view = nullptr;
-        QStringListModel* model = nullptr;
-        ResultListDelegate* delegate = nullptr;
-        QString caption;
-        ResultFilter::Side side = ResultFilter::Side::LinkedPages;
-        QList<qsizetype> records;
-    };
-
     void buildWindow();
     void buildMenus();
     void restoreSettings();
     void storeSettings();
     void keepOnScreen();
-    void rebuildRecentMenu();
     void saveResults();
-    void saveFailureList(const QString& content);
-    void buildInputBand();
-    QGroupBox* buildResultBand(ResultList& list, const char* boxName, const char* listName,
-                               const char* panelName);
-    QPushButton* addFolderChooser(QLineEdit* box, const char* buttonName);
-    void chooseFolder(QLineEdit* box);
+    void buildInputBand(QWidget* client);
+    void buildResultBands(QWidget* client, QVBoxLayout* bands);
     void setTabOrder();
     void FormCreate();
     void FormClose();
     void ResetResults();
-    void createHarvester();
-    void destroyHarvester();
 
-    void showEntries(ResultList& list, ResultFilter::Entries entries);
-    void appendEntries(ResultList& list, qsizetype from);
+    void viewAsText(const ResultListPanel* panel);
+    void download(const ResultListPanel* panel);
+
     void showNewRecords();
-    void showProgress();
-    void clearList(ResultList& list);
-    void updateTitle(ResultList& list);
-    void filter(ResultList& list, const QString& filterText);
-    void unfilter(ResultList& list);
-    void viewAsText(const ResultList& list);
-    void download(const ResultList& list, const QLineEdit* folderBox);
-
-    void onPageStarted(int index, int total, const QString& address);
-    void onPageFinished(const QString& address, bool ok, const QString& reason);
+    void showProgress(int current, int total, int done, const QString& address);
     void onFinished(bool cancelled);
-    void reportFailures();
 
     Options m_options;
-    QPointer<tlinksys> m_harvester;
-    bool m_analysing = false;
-    bool m_resultsShown = false;
-    struct Failure {
-        QString address;
-        QString reason;
-    };
-    QList<Failure> m_failures;
+    AnalysisController* m_analysis = nullptr;
     std::unique_ptr<AppSettings> m_settings;
-    // During an analysis: the pages it has, those done, and the addresses of those started.
-    int m_pagesTotal = 0;
-    int m_pagesDone = 0;
-    QStringList m_pageAddresses;
-    // The records already in the lists.
-    qsizetype m_recordsShown = 0;
-    ResultList m_pages;
-    ResultList m_files;
     QList<QPointer<TForm3>> m_textViews;
+    // Input lines of the running (or last) analysis left out as repeats of an earlier line.
+    qsizetype m_repeatsSkipped = 0;
 };

@@ -2,11 +2,11 @@
 
 #include "AddressInput.h"
 #include "BatchCookieJar.h"
+#include "CurlSession.h"
 #include "DownloadTransfer.h"
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
 
-#include <QNetworkAccessManager>
 #include <QTimer>
 
 #include <algorithm>
@@ -14,9 +14,6 @@
 namespace {
 
 constexpr int ProgressIntervalMs = 100;
-
-// The connections that Qt opens to one host for one network access manager.
-constexpr int ConnectionsPerManager = 6;
 
 // Items that may run ahead of the first one whose name is not settled. A finished item waits for
 // its name with its file open, so this bounds the open files when an early item is slow.
@@ -55,6 +52,8 @@ DownloadBatch::~DownloadBatch() {
         transfer->cancel();
         delete transfer;
     }
+    if (m_session)
+        m_session->dispose();
 }
 
 int DownloadBatch::total() const {
@@ -101,17 +100,9 @@ void DownloadBatch::start() {
         });
         return;
     }
-    // One jar for all the managers, so that a cookie set on one connection goes with the next.
-    auto* jar = new BatchCookieJar(m_options.cookieJar, this);
-    const int managers = (std::min(m_options.parallel, m_options.maxPerHost) + ConnectionsPerManager - 1) /
-                         ConnectionsPerManager;
-    for (int i = 0; i < std::max(1, managers); ++i) {
-        auto* network = new QNetworkAccessManager(this);
-        network->setCookieJar(jar);
-        jar->setParent(this); // the manager took it; the batch keeps it for all of them
-        network->setStrictTransportSecurityEnabled(true);
-        m_networks.append(network);
-    }
+    // One jar for the whole batch, so that a cookie set by one response goes with the next request.
+    m_cookies = new BatchCookieJar(m_options.cookieJar, this);
+    m_session = new CurlSession;
     QTimer::singleShot(0, this, &DownloadBatch::pump);
 }
 
@@ -133,35 +124,24 @@ void DownloadBatch::pump() {
     finishIfDone();
 }
 
-QNetworkAccessManager* DownloadBatch::networkFor(const QString& host) {
-    QNetworkAccessManager* best = m_networks.front();
-    for (QNetworkAccessManager* network : std::as_const(m_networks)) {
-        if (m_networkLoad[network].value(host) < m_networkLoad[best].value(host))
-            best = network;
-    }
-    return best;
-}
-
 void DownloadBatch::launch(int index) {
     const QString host = hostOf(m_items[index]);
-    QNetworkAccessManager* network = networkFor(host);
-    auto* transfer = new DownloadTransfer(m_items[index], m_options, network, m_reservation.get(), this);
+    auto* transfer =
+        new DownloadTransfer(m_items[index], m_options, m_session, m_cookies, m_reservation.get(), this);
     m_active.insert(index, transfer);
     if (!host.isEmpty())
         ++m_perHost[host];
-    ++m_networkLoad[network][host];
     connect(transfer, &DownloadTransfer::received, this, [this](qint64 bytes) {
         m_bytes += bytes;
         scheduleProgress();
     });
-    // Gives back the transfer's share of the host and of its network manager, once.
-    auto leaveConnection = [this, index, host, network] {
+    // Gives back the transfer's share of the host, once.
+    auto leaveConnection = [this, index, host] {
         if (m_parked.contains(index))
             return;
         m_parked.insert(index);
         if (!host.isEmpty() && --m_perHost[host] <= 0)
             m_perHost.remove(host);
-        --m_networkLoad[network][host];
     };
     connect(transfer, &DownloadTransfer::nameWanted, this, [this, index](const QString& name) {
         m_wantedNames[index] = name;

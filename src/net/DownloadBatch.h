@@ -12,8 +12,9 @@
 #include <deque>
 #include <memory>
 
+class BatchCookieJar;
+class CurlSession;
 class DownloadTransfer;
-class QNetworkAccessManager;
 class UniqueFileReservation;
 
 // Downloads a list of addresses into one folder, several at once, without blocking the thread's
@@ -56,17 +57,15 @@ private:
     void emitProgress();
     void finishIfDone();
     void claimNames();
-    QNetworkAccessManager* networkFor(const QString& host);
 
     QString m_folder;
     QList<DownloadItem> m_items;
     DownloadOptions m_options;
     DownloadResults m_results;
     std::unique_ptr<UniqueFileReservation> m_reservation;
-    // Qt keeps at most six connections to one host for each manager, so more transfers at once
-    // need more managers; each transfer runs on the one least busy with its host.
-    QList<QNetworkAccessManager*> m_networks;
-    QHash<QNetworkAccessManager*, QHash<QString, int>> m_networkLoad;
+    // The requests of the batch (libcurl), and the cookies they send and set.
+    CurlSession* m_session = nullptr;
+    BatchCookieJar* m_cookies = nullptr;
     // The name each item wants (empty: not known yet), and whether it has ended.
     QStringList m_wantedNames;
     QList<bool> m_ended;

@@ -3,69 +3,42 @@
 #include "AddressInput.h"
 #include "AddressSchemes.h"
 #include "ContentDecoder.h"
+#include "CurlSession.h"
 #include "DataUrl.h"
+#include "HttpFetch.h"
 #include "HttpHeaderValues.h"
 #include "LocalFileName.h"
 #include "NetworkErrorText.h"
 #include "RefererPolicy.h"
 #include "ReservedFile.h"
+#include "TransferRules.h"
 #include "UniqueFileReservation.h"
 
 #include <QDateTime>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkCookieJar>
 #include <QTimer>
 
 namespace {
 
-// How much of a body Qt may hold before we write it out; the rest waits in the socket.
-constexpr qint64 ReadBufferBytes = 512 * 1024;
-
-bool isRedirectStatus(int status) {
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
-// Failures that a second try may well not meet: the server or the way to it was busy or broke.
-bool isTransient(QNetworkReply::NetworkError error, int status) {
-    switch (status) {
-    case 408:
-    case 429:
-    case 500:
-    case 502:
-    case 503:
-    case 504:
-        return true;
-    default:
-        break;
-    }
-    if (status >= 400)
-        return false;
-    switch (error) {
-    case QNetworkReply::ConnectionRefusedError:
-    case QNetworkReply::RemoteHostClosedError:
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError: // the transfer time-out; our own cancel never gets here
-    case QNetworkReply::TemporaryNetworkFailureError:
-    case QNetworkReply::NetworkSessionFailedError:
-    case QNetworkReply::UnknownNetworkError:
-    case QNetworkReply::ProxyConnectionClosedError:
-    case QNetworkReply::ProxyTimeoutError:
-        return true;
-    default:
-        return false;
-    }
+// A gzip file that the server labels Content-Encoding: gzip, a common misconfiguration: browsers save
+// such a file as it was sent, and so do we.
+bool isGzipFile(const QString& name, const QString& contentType) {
+    const QString file = name.toLower();
+    const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
+    return file.endsWith(u".gz") || file.endsWith(u".tgz") || file.endsWith(u".svgz") ||
+           type == u"application/gzip" || type == u"application/x-gzip";
 }
 
 } // namespace
 
 DownloadTransfer::DownloadTransfer(const DownloadItem& item, const DownloadOptions& options,
-                                   QNetworkAccessManager* network, UniqueFileReservation* folder,
-                                   QObject* parent)
+                                   CurlSession* session, QNetworkCookieJar* cookies,
+                                   UniqueFileReservation* folder, QObject* parent)
     : QObject(parent)
     , m_item(item)
     , m_options(options)
-    , m_network(network)
+    , m_session(session)
+    , m_cookies(cookies)
     , m_folder(folder) {}
 
 DownloadTransfer::~DownloadTransfer() {
@@ -128,14 +101,14 @@ void DownloadTransfer::saveDataAddress() {
         return;
     Q_EMIT received(content.size());
     if (m_wantedName.isEmpty()) {
-        m_wantedName = LocalFileName(m_item.url);
+        m_wantedName = LocalFileName(m_item.url, m_item.charset);
         Q_EMIT nameWanted(m_wantedName);
     }
     completeBody();
 }
 
 void DownloadTransfer::sendRequest(const QUrl& url) {
-    if (!m_network) {
+    if (!m_session) {
         fail(NetworkErrorText::cancelled(), DownloadResult::Status::Cancelled);
         return;
     }
@@ -144,26 +117,22 @@ void DownloadTransfer::sendRequest(const QUrl& url) {
     m_skipBody = false;
     m_responseBytes = 0;
     m_decoder.reset();
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    // The file as it is, as wget and curl ask for it: its length can then always be checked. (Set by
-    // hand, it also keeps Qt from decoding a body behind our back.)
-    request.setRawHeader("Accept-Encoding", "identity");
-    if (m_options.inactivityTimeoutMs > 0)
-        request.setTransferTimeout(m_options.inactivityTimeoutMs);
-    if (!m_options.userAgent.isEmpty())
-        request.setHeader(QNetworkRequest::UserAgentHeader, QString::fromUtf8(m_options.userAgent));
-    const QByteArray referer = RefererPolicy::refererFor(QUrl(m_item.referer), url);
-    if (!referer.isEmpty())
-        request.setRawHeader("Referer", referer);
+    HttpRequest request;
+    request.url = url;
+    request.page = QUrl(m_item.referer);
+    request.userAgent = m_options.userAgent;
+    request.cookies = m_cookies;
+    request.inactivityTimeoutMs = m_options.inactivityTimeoutMs;
     if (m_resumeFrom > 0) {
-        request.setRawHeader("Range", "bytes=" + QByteArray::number(m_resumeFrom) + '-');
-        request.setRawHeader("If-Range", m_validator);
+        request.headers.append(
+            qMakePair(QByteArray("Range"), "bytes=" + QByteArray::number(m_resumeFrom) + '-'));
+        request.headers.append(qMakePair(QByteArray("If-Range"), m_validator));
     }
-    m_reply = m_network->get(request);
-    m_reply->setReadBufferSize(ReadBufferBytes);
-    connect(m_reply, &QNetworkReply::readyRead, this, &DownloadTransfer::onReadyRead);
-    connect(m_reply, &QNetworkReply::finished, this, &DownloadTransfer::onReplyFinished);
+    m_fetch = new HttpFetch(m_session, request, this);
+    connect(m_fetch, &HttpFetch::headersReceived, this, &DownloadTransfer::onHeaders);
+    connect(m_fetch, &HttpFetch::bodyData, this, &DownloadTransfer::onBody);
+    connect(m_fetch, &HttpFetch::finished, this, &DownloadTransfer::onFetchFinished);
+    m_fetch->start();
 }
 
 // Decides once per response whether its body is the file. False when the transfer has ended.
@@ -171,16 +140,17 @@ bool DownloadTransfer::checkResponse() {
     if (m_statusChecked)
         return true;
     m_statusChecked = true;
-    QNetworkReply* reply = m_reply;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // Neither the body of a redirect nor an error page is the file; the reply's end decides.
-    if (isRedirectStatus(status) || status >= 400 || reply->error() != QNetworkReply::NoError) {
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
+    // Neither the body of a redirect nor an error page is the file; the response's end decides.
+    if (TransferRules::isRedirectStatus(status) || status >= 400 ||
+        reply->error() != QNetworkReply::NoError) {
         m_skipBody = true;
         return true;
     }
     if (status == 206) {
         HttpHeaderValues::ContentRange read;
-        const QByteArray range = reply->rawHeader("Content-Range");
+        const QByteArray range = reply->header("Content-Range");
         if (m_resumeFrom <= 0) {
             fail(NetworkErrorText::unaskedPartialContent());
             return false;
@@ -209,8 +179,11 @@ bool DownloadTransfer::checkResponse() {
                                            : NetworkErrorText::noFileInResponse(status));
         return false;
     }
-    const QByteArray encoding = reply->rawHeader("Content-Encoding").trimmed().toLower();
-    if (!encoding.isEmpty() && encoding != "identity") {
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
+    const QString name = m_wantedName.isEmpty() ? nameFromResponse(reply) : m_wantedName;
+    const QByteArray encoding = reply->header("Content-Encoding").trimmed().toLower();
+    const bool keptAsSent = (encoding == "gzip" || encoding == "x-gzip") && isGzipFile(name, type);
+    if (!encoding.isEmpty() && encoding != "identity" && !keptAsSent) {
         m_decoder = ContentDecoder::create(encoding);
         if (!m_decoder) {
             fail(NetworkErrorText::unsupportedEncoding(encoding));
@@ -219,66 +192,48 @@ bool DownloadTransfer::checkResponse() {
     }
     // What a retry needs to ask for the rest instead of the whole: ranges in bytes, and a strong
     // validator that tells the server which version we have.
-    m_acceptsRanges = reply->rawHeader("Accept-Ranges").toLower().contains("bytes") && !m_decoder;
-    const QByteArray etag = reply->rawHeader("ETag").trimmed();
-    m_validator =
-        !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->rawHeader("Last-Modified").trimmed();
-    if (status != 206 && !m_decoder) {
-        const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-        m_expectedTotal = declared.isValid() ? declared.toLongLong() : -1;
-    }
+    m_acceptsRanges = reply->header("Accept-Ranges").toLower().contains("bytes") && !m_decoder;
+    const QByteArray etag = reply->header("ETag").trimmed();
+    m_validator = !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->header("Last-Modified").trimmed();
+    if (status != 206 && !m_decoder)
+        m_expectedTotal = reply->declaredLength();
     if (m_wantedName.isEmpty()) {
-        decideName(reply);
+        m_wantedName = name;
+        Q_EMIT nameWanted(m_wantedName);
         if (m_finished)
             return false;
     }
     return true;
 }
 
-void DownloadTransfer::decideName(const QNetworkReply* reply) {
-    QString name = LocalFileNames::fromContentDisposition(reply->rawHeader("Content-Disposition"));
+QString DownloadTransfer::nameFromResponse(const HttpFetch* reply) const {
+    const QString type = QString::fromLatin1(reply->header("Content-Type"));
+    QString name =
+        LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"), type, m_item.charset);
     if (name.isEmpty())
-        name = LocalFileName(m_item.url);
-    const QString type = reply->header(QNetworkRequest::ContentTypeHeader).toString();
-    m_wantedName = LocalFileNames::withTypeExtension(name, type);
-    Q_EMIT nameWanted(m_wantedName);
+        name = LocalFileName(m_item.url, m_item.charset);
+    return LocalFileNames::withTypeExtension(name, type);
 }
 
-void DownloadTransfer::onReadyRead() {
-    if (!m_reply || m_finished)
-        return;
-    if (!checkResponse())
-        return;
-    if (m_skipBody) {
-        m_reply->skip(m_reply->bytesAvailable());
-        return;
-    }
-    writeAvailable();
+void DownloadTransfer::onHeaders() {
+    if (m_fetch && !m_finished)
+        checkResponse();
 }
 
-bool DownloadTransfer::writeAvailable() {
-    char buffer[64 * 1024];
-    while (m_reply && m_reply->bytesAvailable() > 0) {
-        const qint64 n = m_reply->read(buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        m_responseBytes += n;
-        Q_EMIT received(n);
-        if (m_decoder) {
-            QString error;
-            const bool decoded = m_decoder->decode(
-                buffer, n, [this](const char* data, qint64 size) { return writeBody(data, size); }, &error);
-            if (m_finished)
-                return false;
-            if (!decoded) {
-                fail(error);
-                return false;
-            }
-        } else if (!writeBody(buffer, n)) {
-            return false;
-        }
+void DownloadTransfer::onBody(const char* data, qint64 size) {
+    if (!m_fetch || m_finished || !checkResponse() || m_skipBody)
+        return;
+    m_responseBytes += size;
+    Q_EMIT received(size);
+    if (!m_decoder) {
+        writeBody(data, size);
+        return;
     }
-    return true;
+    QString error;
+    const bool decoded = m_decoder->decode(
+        data, size, [this](const char* piece, qint64 length) { return writeBody(piece, length); }, &error);
+    if (!decoded && !m_finished)
+        fail(error);
 }
 
 bool DownloadTransfer::writeBody(const char* data, qint64 size) {
@@ -290,38 +245,37 @@ bool DownloadTransfer::writeBody(const char* data, qint64 size) {
     return true;
 }
 
-void DownloadTransfer::onReplyFinished() {
-    if (!m_reply || m_finished)
+void DownloadTransfer::onFetchFinished() {
+    if (!m_fetch || m_finished)
         return;
-    if (!checkResponse())
-        return;
-    QNetworkReply* reply = m_reply;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->error() == QNetworkReply::NoError && isRedirectStatus(status)) {
-        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+    const HttpFetch* reply = m_fetch;
+    const int status = reply->status();
+    const bool broken = reply->error() != QNetworkReply::NoError;
+    if (!broken && TransferRules::isRedirectStatus(status)) {
+        const QUrl location(QString::fromUtf8(reply->header("Location")));
         dropReply();
         followRedirect(status, location);
         return;
     }
-    if (reply->error() != QNetworkReply::NoError || status >= 400) {
-        const QString message = NetworkErrorText::forReply(reply);
-        const bool transient = isTransient(reply->error(), status);
-        const qint64 wait = HttpHeaderValues::retryAfterSeconds(reply->rawHeader("Retry-After"),
-                                                                QDateTime::currentDateTimeUtc());
-        if (!m_skipBody)
-            writeAvailable(); // what arrived before the connection broke may be resumed from
-        if (m_finished)
-            return;
-        retryOrFail(message, transient, wait);
+    if (!broken && !checkResponse())
+        return;
+    const qint64 declared = reply->declaredLength();
+    if (broken || status >= 400) {
+        // What arrived before the connection broke stays in the file: a retry may resume from it.
+        QString message = status >= 400
+                              ? NetworkErrorText::forHttpStatus(status, reply->reasonPhrase())
+                              : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
+        if (status < 400 && declared >= 0 && reply->bodyBytes() < declared)
+            message = NetworkErrorText::bodyCutShort(reply->bodyBytes(), declared);
+        retryOrFail(message, TransferRules::isTransient(reply->error(), status),
+                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                        QDateTime::currentDateTimeUtc()));
         return;
     }
-    if (!writeAvailable())
-        return;
-    // Qt takes a connection closed before the declared length for the end of the body and reports
-    // no error, so the length is checked here: the bytes as sent, compressed or not.
-    const QVariant declared = reply->header(QNetworkRequest::ContentLengthHeader);
-    if (declared.isValid() && m_responseBytes != declared.toLongLong()) {
-        retryOrFail(NetworkErrorText::bodyCutShort(m_responseBytes, declared.toLongLong()), true);
+    // libcurl sees a body cut short itself; the lengths are checked all the same: the bytes as sent,
+    // compressed or not.
+    if (declared >= 0 && m_responseBytes != declared) {
+        retryOrFail(NetworkErrorText::bodyCutShort(m_responseBytes, declared), true);
         return;
     }
     if (m_decoder && !m_decoder->isComplete()) {
@@ -342,12 +296,9 @@ void DownloadTransfer::followRedirect(int status, const QUrl& location) {
         return;
     }
     const QUrl target = m_current.resolved(location);
-    if (!AddressSchemes::isWeb(target) || target.host().isEmpty()) {
-        fail(NetworkErrorText::redirectToUnsupportedScheme(target));
-        return;
-    }
-    if (AddressSchemes::isDowngrade(m_current, target)) {
-        fail(NetworkErrorText::insecureRedirect(target));
+    const QString refused = TransferRules::refusedRedirect(m_current, target);
+    if (!refused.isEmpty()) {
+        fail(refused);
         return;
     }
     // A redirect back to an address already seen is no loop by itself: a site that sets a cookie
@@ -369,8 +320,7 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
         fail(message + QStringLiteral("。") + NetworkErrorText::retryAfterTooLong(retryAfter));
         return;
     }
-    const qint64 waitMs =
-        retryAfter >= 0 ? retryAfter * 1000 : qint64(m_options.retryDelayMs) << std::min(m_retriesDone, 16);
+    const qint64 waitMs = TransferRules::retryWaitMs(retryAfter, m_options.retryDelayMs, m_retriesDone);
     ++m_retriesDone;
     // The rest of a file that the server can send in parts, unchanged; otherwise all of it again.
     const qint64 have = m_file->bytesWritten();
@@ -465,14 +415,12 @@ void DownloadTransfer::cancel() {
 }
 
 void DownloadTransfer::dropReply() {
-    if (!m_reply)
+    if (!m_fetch)
         return;
-    QNetworkReply* reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    // A reply that already carries an error (an HTTP error status) is torn down by its deletion;
-    // aborting it would report a second error.
-    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    HttpFetch* fetch = m_fetch;
+    m_fetch = nullptr;
+    fetch->disconnect(this);
+    fetch->abort();
+    // It may be in the middle of one of its signals.
+    fetch->deleteLater();
 }

@@ -10,8 +10,9 @@
 #include <memory>
 
 class ContentDecoder;
-class QNetworkAccessManager;
-class QNetworkReply;
+class CurlSession;
+class HttpFetch;
+class QNetworkCookieJar;
 class QTimer;
 class ReservedFile;
 class UniqueFileReservation;
@@ -21,7 +22,9 @@ class UniqueFileReservation;
 // (never from https to http), sends Referer as browsers do (strict-origin-when-cross-origin), and
 // writes the body into a file that has no name yet. Only a response that carries the file counts
 // (200, 203, and 206 for a range that was asked for); its length, or the end of its compressed
-// stream, is checked before the file is published. A transient failure is retried with growing
+// stream, is checked before the file is published. A body compressed anyway is decoded, unless it is
+// a gzip file (by name or type) labelled gzip: that is saved as sent, as browsers save it. A
+// transient failure is retried with growing
 // waits, resuming with Range/If-Range where the server allows it.
 //
 // The name: once the first response that carries the file has arrived, nameWanted() says which name
@@ -34,8 +37,9 @@ class DownloadTransfer : public QObject {
 public:
     static constexpr int MaxRedirects = WorkLimits::MostRedirects;
 
-    DownloadTransfer(const DownloadItem& item, const DownloadOptions& options, QNetworkAccessManager* network,
-                     UniqueFileReservation* folder, QObject* parent = nullptr);
+    // Requests go through session, with the cookies of cookies (may be null).
+    DownloadTransfer(const DownloadItem& item, const DownloadOptions& options, CurlSession* session,
+                     QNetworkCookieJar* cookies, UniqueFileReservation* folder, QObject* parent = nullptr);
     ~DownloadTransfer() override;
 
     // Starts the transfer; everything is reported later, from the event loop.
@@ -58,12 +62,14 @@ private:
     void begin();
     void saveDataAddress();
     void sendRequest(const QUrl& url);
-    void onReadyRead();
-    void onReplyFinished();
+    void onHeaders();
+    void onBody(const char* data, qint64 size);
+    void onFetchFinished();
     bool checkResponse();
-    void decideName(const QNetworkReply* reply);
+    // The name the item wants: Content-Disposition, else the address, with the extension that the
+    // content type implies.
+    QString nameFromResponse(const HttpFetch* reply) const;
     void followRedirect(int status, const QUrl& location);
-    bool writeAvailable();
     bool writeBody(const char* data, qint64 size);
     void completeBody();
     void retryOrFail(const QString& message, bool transient, qint64 retryAfterSeconds = -1);
@@ -73,11 +79,12 @@ private:
 
     DownloadItem m_item;
     DownloadOptions m_options;
-    QPointer<QNetworkAccessManager> m_network;
+    QPointer<CurlSession> m_session;
+    QPointer<QNetworkCookieJar> m_cookies;
     UniqueFileReservation* m_folder;
     std::unique_ptr<ReservedFile> m_file;
     std::unique_ptr<ContentDecoder> m_decoder;
-    QPointer<QNetworkReply> m_reply;
+    QPointer<HttpFetch> m_fetch;
     QTimer* m_retryTimer = nullptr;
     QUrl m_current;
     QString m_wantedName;

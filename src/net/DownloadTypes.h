@@ -15,6 +15,9 @@ struct DownloadItem {
     QString url;
     // The page where the address was found, sent as Referer. May be empty.
     QString referer;
+    // That page's encoding, as document.characterSet names it: a name in the address or in a plain
+    // Content-Disposition filename that is no UTF-8 is read in it (see LocalFileName). May be empty.
+    QString charset;
     // The file name to use as it is; empty takes the name from the response (Content-Disposition)
     // or LocalFileName(url), with the extension that the content type implies.
     QString fileName;

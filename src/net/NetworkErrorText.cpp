@@ -4,14 +4,6 @@
 
 namespace NetworkErrorText {
 
-QString forReply(const QNetworkReply* reply) {
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() >= 400)
-        return forHttpStatus(status.toInt(),
-                             reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-    return forNetworkError(reply->error(), reply->errorString());
-}
-
 QString forHttpStatus(int status, const QByteArray& reasonPhrase) {
     QString code = QStringLiteral("HTTP %1").arg(status);
     if (!reasonPhrase.trimmed().isEmpty())

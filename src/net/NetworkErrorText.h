@@ -6,8 +6,6 @@
 // The one place where what went wrong with a transfer turns into a text for the user.
 namespace NetworkErrorText {
 
-// A failed reply: an HTTP error status when there is one, otherwise the network error.
-QString forReply(const QNetworkReply* reply);
 QString forHttpStatus(int status, const QByteArray& reasonPhrase);
 QString forNetworkError(QNetworkReply::NetworkError error, const QString& detail);
 

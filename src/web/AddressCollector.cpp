@@ -43,6 +43,18 @@ QString installedSource(QWebEnginePage* page) {
     return found.isEmpty() ? QString() : found.first().sourceCode();
 }
 
+// An encoding's name as document.characterSet gives it ("Shift_JIS", "windows-1252"); anything
+// else is no name and stands for an encoding not known.
+QString charsetName(const QString& text) {
+    if (text.isEmpty() || text.size() > 40)
+        return {};
+    for (const QChar c : text) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 0x80) && c != u'-' && c != u'_' && c != u'.' && c != u':')
+            return {};
+    }
+    return text;
+}
+
 QString jsString(const QString& text) {
     return QString::fromUtf8(QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact))
         .mid(1)
@@ -200,20 +212,42 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
         m_vias.append(via.toString());
     PageAddresses& a = m_addresses;
     addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
-             CollectedAddress::Role::Link, a.links, a.linkVias);
+             map.value(QStringLiteral("linkCharsets")), CollectedAddress::Role::Link, a.links, a.linkVias,
+             a.linkCharsets);
+    QList<qsizetype> taken;
     addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
-             CollectedAddress::Role::File, a.images, a.imageVias);
+             map.value(QStringLiteral("imageCharsets")), CollectedAddress::Role::File, a.images, a.imageVias,
+             a.imageCharsets, &taken);
+    addImageFacts(map.value(QStringLiteral("imageFacts")), taken);
     addGroup(map.value(QStringLiteral("embeds")), map.value(QStringLiteral("embedVias")),
-             CollectedAddress::Role::File, a.embeds, a.embedVias);
+             map.value(QStringLiteral("embedCharsets")), CollectedAddress::Role::File, a.embeds, a.embedVias,
+             a.embedCharsets);
     m_ticket = map.value(QStringLiteral("more")).toString();
     return true;
 }
 
 void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonValue& codes,
-                                          CollectedAddress::Role role, QStringList& to, QStringList& vias) {
+                                          const QJsonValue& charsetRuns, CollectedAddress::Role role,
+                                          QStringList& to, QStringList& vias, QStringList& charsets,
+                                          QList<qsizetype>* taken) {
     const QJsonArray list = urls.toArray();
     const QString code = codes.toString();
+    // The encodings come as runs over the group's addresses: [count, charset, count, charset…].
+    const QJsonArray runs = charsetRuns.toArray();
+    qsizetype run = 0;
+    double runLeft = 0;
+    QString charset;
     for (qsizetype i = 0; i < list.size(); ++i) {
+        if (taken)
+            taken->append(-1);
+        while (runLeft < 1 && run + 1 < runs.size()) {
+            runLeft = runs.at(run).toDouble();
+            charset = charsetName(runs.at(run + 1).toString());
+            run += 2;
+        }
+        if (runLeft < 1)
+            charset.clear();
+        --runLeft;
         const QString url = list.at(i).toString();
         if (!CollectedAddress::takes(url, role)) {
             ++m_addresses.dropped;
@@ -229,9 +263,31 @@ void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonVal
         }
         --m_left;
         m_chars -= url.size();
+        if (taken)
+            taken->back() = to.size();
         to.append(url);
         // The via of each address from its one-character index into the vias named so far.
         const qsizetype n = i < code.size() ? qsizetype(code.at(i).unicode()) - 0x30 : -1;
         vias.append(n >= 0 && n < m_vias.size() ? m_vias.at(n) : QString());
+        charsets.append(charset);
+    }
+}
+
+void AddressCollector::Assembly::addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken) {
+    // Flat groups of five: the image's index among the piece's images, its set (numbered from 1
+    // within the page), its srcset descriptor, its element's width and height (-1: none). The facts
+    // of an image that was not taken go with it.
+    const QJsonArray flat = facts.toArray();
+    for (qsizetype k = 0; k + 4 < flat.size(); k += 5) {
+        const double local = flat.at(k).toDouble(-1);
+        if (!(local >= 0 && local < double(taken.size())) || taken.at(qsizetype(local)) < 0)
+            continue;
+        PageAddresses::ImageFact f;
+        f.index = taken.at(qsizetype(local));
+        f.set = std::max(0, flat.at(k + 1).toInt());
+        f.descriptor = flat.at(k + 2).toString().left(CollectedAddress::MaxChars);
+        f.width = std::max(-1, flat.at(k + 3).toInt(-1));
+        f.height = std::max(-1, flat.at(k + 4).toInt(-1));
+        m_addresses.imageFacts.append(f);
     }
 }

@@ -62,8 +62,11 @@ public:
 
     private:
         bool addPiece(const QString& piece);
-        void addGroup(const QJsonValue& urls, const QJsonValue& codes, CollectedAddress::Role role,
-                      QStringList& to, QStringList& vias);
+        // taken, when given, gets the index in to of each address of the piece (-1: not taken).
+        void addGroup(const QJsonValue& urls, const QJsonValue& codes, const QJsonValue& charsetRuns,
+                      CollectedAddress::Role role, QStringList& to, QStringList& vias, QStringList& charsets,
+                      QList<qsizetype>* taken = nullptr);
+        void addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken);
 
         qint64 m_generation;
         int m_left;

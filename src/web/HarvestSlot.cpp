@@ -39,10 +39,15 @@ void HarvestSlot::setCollectTimeout(int ms) {
     m_collectTimeoutMs = std::max(0, ms);
 }
 
-void HarvestSlot::setStaticReading(bool on) {
+void HarvestSlot::setStaticReading(bool on, StaticPageReader* reader) {
     m_staticReading = on;
-    if (on && !m_reader && m_browser)
+    if (reader && reader != m_reader) {
+        if (m_reader)
+            m_reader->cancel(m_read);
+        m_reader = reader;
+    } else if (on && !m_reader && m_browser) {
         m_reader = new StaticPageReader(m_browser->profile(), this);
+    }
 }
 
 void HarvestSlot::setScrollToEnd(bool on) {
@@ -59,15 +64,16 @@ void HarvestSlot::start(int index, const QUrl& url) {
     if (m_browser && m_staticReading && m_reader && m_reader->available() && StaticPageReader::accepts(url)) {
         m_stage = Stage::Reading;
         const quint64 token = m_token;
-        m_reader->read(url, AddressCollector::Limit, m_collectTimeoutMs,
-                       [this, token, url](StaticPageReader::Outcome outcome, const PageAddresses& addresses) {
-                           if (token != m_token || m_stage != Stage::Reading)
-                               return;
-                           if (outcome == StaticPageReader::Outcome::Read)
-                               onCollected(true, addresses, {}, false);
-                           else
-                               navigate(url);
-                       });
+        m_read = m_reader->read(
+            url, AddressCollector::Limit, m_collectTimeoutMs,
+            [this, token, url](StaticPageReader::Outcome outcome, const PageAddresses& addresses) {
+                if (token != m_token || m_stage != Stage::Reading)
+                    return;
+                if (outcome == StaticPageReader::Outcome::Read)
+                    onCollected(true, addresses, {}, false);
+                else
+                    navigate(url);
+            });
         return;
     }
     navigate(url);
@@ -128,7 +134,7 @@ void HarvestSlot::cancel() {
     ++m_token; // a collection still under way is no longer awaited
     m_pageTimer.stop();
     if (m_reader)
-        m_reader->cancel();
+        m_reader->cancel(m_read);
     if (m_scroller)
         m_scroller->cancel();
     if (m_browser)
@@ -138,7 +144,8 @@ void HarvestSlot::cancel() {
 void HarvestSlot::onPageTimeout() {
     if (m_stage == Stage::Reading) {
         // The server has not given the whole document in time; nothing of it was parsed.
-        m_reader->cancel();
+        if (m_reader)
+            m_reader->cancel(m_read);
         finish({false, noAnswerText(), false, {}});
         return;
     }

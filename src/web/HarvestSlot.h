@@ -37,8 +37,10 @@ public:
     void setPageTimeout(int ms);
     void setCollectTimeout(int ms);
     // The no-script mode's quick way: a page that StaticPageReader can read as loading it would
-    // show it is read that way; any other page is loaded. Off by default.
-    void setStaticReading(bool on);
+    // show it is read that way; any other page is loaded. Off by default. The reads go through
+    // reader, which slots may share (one reader page for them all), or through a reader of the
+    // slot's own when none is given.
+    void setStaticReading(bool on, StaticPageReader* reader = nullptr);
     // Each loaded page is scrolled to its end (PageScroller) before its addresses are collected; a
     // page read without loading it is not. Off by default.
     void setScrollToEnd(bool on);
@@ -71,8 +73,10 @@ private:
     static QString silentFramesText(const QStringList& frames);
 
     QPointer<TWebBrowser> m_browser;
-    // Made when the quick way is first turned on; null while it is off.
-    StaticPageReader* m_reader = nullptr;
+    // Given or made when the quick way is first turned on; null while it is off.
+    QPointer<StaticPageReader> m_reader;
+    // The read under way in m_reader.
+    quint64 m_read = 0;
     bool m_staticReading = false;
     // Made when scrolling is first turned on; null while it is off.
     PageScroller* m_scroller = nullptr;

@@ -41,8 +41,9 @@
 
     // The URLs of a srcset value, by the HTML rules: a candidate's URL runs to the next white space
     // (a comma inside it stays), trailing commas end it, and its descriptors run to the next comma
-    // outside parentheses.
-    function srcsetUrls(s) {
+    // outside parentheses. descriptors, when given, gets each URL's descriptors ("1280w", "2x", or
+    // '' for none), white space collapsed.
+    function srcsetUrls(s, descriptors) {
         var out = [], i = 0, n = s.length;
         while (i < n) {
             while (i < n && (isSpace(s[i]) || s[i] === ','))
@@ -52,11 +53,11 @@
             var start = i;
             while (i < n && !isSpace(s[i]))
                 ++i;
-            var url = s.slice(start, i);
+            var url = s.slice(start, i), from = i, to = i;
             if (url.charAt(url.length - 1) === ',') {
                 url = url.replace(/,+$/, '');
             } else {
-                for (var depth = 0; i < n; ++i) {
+                for (var depth = 0; i < n; ++i, to = i) {
                     var c = s[i];
                     if (c === '(') {
                         ++depth;
@@ -69,10 +70,27 @@
                     }
                 }
             }
-            if (url)
+            if (url) {
                 out.push(url);
+                if (descriptors)
+                    descriptors.push(from < to ? describe(s.slice(from, to)) : '');
+            }
         }
         return out;
+    }
+
+    function describe(d) {
+        return d.trim().replace(/[ \t\n\r\f]+/g, ' ');
+    }
+
+    // A width or height attribute as the HTML rules read it in pixels (a leading number; a
+    // percentage is no pixel size); -1 when there is none.
+    function dimension(e, name) {
+        var v = e.getAttribute(name);
+        if (v === null)
+            return -1;
+        var m = /^[ \t\n\r\f]*(\d+)(?:\.\d*)?\s*(%?)/.exec(v);
+        return m && !m[2] ? Math.min(parseInt(m[1], 10), 2147483647) : -1;
     }
 
     function cssUnescape(v) {
@@ -102,8 +120,18 @@
         return v === null || v === undefined ? '' : String(v);
     }
 
-    // One document's walk: links, images and embeds as flat lists of (address, via) pairs, within
-    // bound (see Bound).
+    // The encoding of a document, as document.characterSet names it ("Shift_JIS").
+    function charsetOf(doc) {
+        try {
+            return String(doc.characterSet || '');
+        } catch (x) {
+            return '';
+        }
+    }
+
+    // One document's walk: links, images and embeds as flat lists of (address, via, charset)
+    // triples, within bound (see Bound). The charset is the encoding of the document the address
+    // stands in, a frame's own for a frame's: it reads a file name whose bytes are no UTF-8.
     function Scan(doc, bound, lineMap) {
         this.doc = doc;
         this.bound = bound;
@@ -112,14 +140,69 @@
         this.images = [];
         this.embeds = [];
         this.frames = [];
+        this.facts = [];
+        this.sets = 0;
+        this.set = null;
+        this.descriptor = '';
+        this.pictures = null;
         this.anchor = null;
+        this.charset = charsetOf(doc);
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
     }
 
     Scan.prototype.add = function (group, url, via) {
-        if (this.bound.take(url))
-            group.push(url, via);
+        if (!this.bound.take(url))
+            return;
+        group.push(url, via, this.charset);
+        if (this.set !== null && group === this.images)
+            this.fact();
+    };
+
+    // The facts that the page gives of image candidates without fetching them: which set each one
+    // belongs to (the candidates of one <img>, or of one <picture> with its sources), its srcset
+    // descriptor and its element's width and height attributes. Kept beside the images as flat groups
+    // of five: index among the images, set, descriptor, width, height (-1 where absent).
+    Scan.prototype.inSet = function (e, set) {
+        this.set = set === null ? null : { id: set, width: dimension(e, 'width'), height: dimension(e, 'height') };
+    };
+
+    Scan.prototype.fact = function () {
+        var s = this.set;
+        this.facts.push(this.images.length / 3 - 1, s.id, this.descriptor, s.width, s.height);
+    };
+
+    // The set of a <picture>: its sources and its <img> share it.
+    Scan.prototype.pictureSet = function (picture) {
+        if (!this.pictures)
+            this.pictures = new Map();
+        var set = this.pictures.get(picture);
+        if (set === undefined) {
+            set = ++this.sets;
+            this.pictures.set(picture, set);
+        }
+        return set;
+    };
+
+    Scan.prototype.imageSet = function (e) {
+        var p = e.parentElement;
+        return p && p.localName === 'picture' && p.namespaceURI === HTML_NS ? this.pictureSet(p) : ++this.sets;
+    };
+
+    // A frame's facts after its images were taken in: moved maps its image indexes to ours, and its
+    // sets are numbered after ours.
+    Scan.prototype.mergeFacts = function (out, found, moved) {
+        var facts = found.facts, base = out.sets;
+        if (typeof found.sets === 'number')
+            out.sets += found.sets;
+        if (!Array.isArray(facts))
+            return;
+        for (var k = 0; k + 4 < facts.length; k += 5) {
+            var index = moved[facts[k]];
+            if (typeof index !== 'number' || typeof facts[k + 1] !== 'number' || typeof facts[k + 2] !== 'string')
+                continue;
+            out.facts.push(index, base + facts[k + 1], facts[k + 2], +facts[k + 3], +facts[k + 4]);
+        }
     };
 
     Object.defineProperty(Scan.prototype, 'full', {
@@ -166,9 +249,12 @@
     Scan.prototype.srcset = function (v, via, lazy) {
         if (v === null)
             return;
-        var urls = srcsetUrls(v);
-        for (var i = 0; i < urls.length; ++i)
+        var descriptors = [], urls = srcsetUrls(v, descriptors);
+        for (var i = 0; i < urls.length; ++i) {
+            this.descriptor = descriptors[i];
             this.named(this.images, urls[i], via, lazy);
+        }
+        this.descriptor = '';
     };
 
     function at(prefix, via) {
@@ -216,15 +302,19 @@
                         this.add(this.links, text(e.href), at(prefix, 'area@href'));
                     break;
                 case 'img':
+                    this.inSet(e, this.imageSet(e));
                     this.own(this.images, e, 'src', at(prefix, 'img@src'));
                     this.srcset(e.getAttribute('srcset'), at(prefix, 'img@srcset'), false);
                     this.lazy(e, prefix, 'img');
+                    this.inSet(e, null);
                     break;
                 case 'source':
                     var parent = e.parentElement ? e.parentElement.localName : '';
                     if (parent === 'picture') {
+                        this.inSet(e, this.pictureSet(e.parentElement));
                         this.srcset(e.getAttribute('srcset'), prefix + 'source@srcset', false);
                         this.lazy(e, prefix, 'source');
+                        this.inSet(e, null);
                     } else if (parent === 'video' || parent === 'audio') {
                         this.own(this.embeds, e, 'src', prefix + 'source@src');
                     }
@@ -611,7 +701,8 @@
     // frame's answer counts only as far as the bound takes it. The frames that gave no answer are
     // named in silent.
     Scan.prototype.merge = function (parts) {
-        var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [] };
+        var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [],
+                    facts: this.facts, sets: this.sets };
         var groups = ['links', 'images', 'embeds'], bound = this.bound;
         for (var i = 0; i < parts.length && !this.full; ++i) {
             var part = parts[i], found = part.found;
@@ -625,13 +716,14 @@
                 for (var s = 0; s < found.silent.length && s < 1000; ++s)
                     if (typeof found.silent[s] === 'string')
                         out.silent.push(found.silent[s]);
+            var moved = [];
             for (var g = 0; g < groups.length && !this.full; ++g) {
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
                     continue;
-                for (var j = 0; j + 1 < from.length; j += 2) {
-                    var url = from[j], via = from[j + 1];
-                    if (typeof url !== 'string' || typeof via !== 'string')
+                for (var j = 0; j + 2 < from.length; j += 3) {
+                    var url = from[j], via = from[j + 1], charset = from[j + 2];
+                    if (typeof url !== 'string' || typeof via !== 'string' || typeof charset !== 'string')
                         continue;
                     // A same-origin frame's findings were taken from the bound as they were made.
                     if (part.remote && !bound.take(url)) {
@@ -639,9 +731,12 @@
                             break;
                         continue;
                     }
-                    to.push(url, part.prefix + via);
+                    if (to === out.images)
+                        moved[j / 3] = to.length / 3;
+                    to.push(url, part.prefix + via, charset);
                 }
             }
+            this.mergeFacts(out, found, moved);
             if (part.remote) {
                 if (found.cut === 'count' || found.cut === 'chars')
                     bound.cut = bound.cut || found.cut;
@@ -760,8 +855,10 @@
 
     // An answer handed over in pieces of about PIECE_CHARS characters of addresses each, so that no
     // copy of the whole answer is ever made. The first piece carries what is known of the page;
-    // each piece its addresses and their vias (one character each: an index into the vias that the
-    // pieces have named so far), and, but for the last, the ticket that the next is asked for with.
+    // each piece its addresses, their vias (one character each: an index into the vias that the
+    // pieces have named so far), their charsets (as runs: [count, charset, count, charset…]), the
+    // facts of its images (see Scan.fact; their indexes among the piece's images) and, but for the
+    // last, the ticket that the next is asked for with.
     var PIECE_CHARS = 4 << 20;
     var MAX_VIAS = 50000;
 
@@ -772,19 +869,35 @@
         this.group = 0;
         this.at = 0;
         this.vias = new Map();
+        this.fact = 0;
     }
+
+    // The facts of the answer's image index, put in out under the image's index in the piece.
+    Handover.prototype.factsOf = function (index, local, out) {
+        var facts = this.found.facts;
+        if (!Array.isArray(facts))
+            return;
+        for (; this.fact + 4 < facts.length && facts[this.fact] <= index; this.fact += 5) {
+            if (facts[this.fact] === index)
+                out.push(local, facts[this.fact + 1], facts[this.fact + 2], facts[this.fact + 3], facts[this.fact + 4]);
+        }
+    };
 
     Handover.prototype.next = function (ticket) {
         var piece = this.head || {}, names = [], chars = 0, groups = ['links', 'images', 'embeds'];
-        var keys = [['links', 'linkVias'], ['images', 'imageVias'], ['embeds', 'embedVias']];
+        var keys = [['links', 'linkVias', 'linkCharsets'], ['images', 'imageVias', 'imageCharsets'],
+                    ['embeds', 'embedVias', 'embedCharsets']];
         this.head = null;
+        piece.imageFacts = [];
         for (var g = 0; g < 3; ++g) {
             piece[keys[g][0]] = [];
             piece[keys[g][1]] = '';
+            piece[keys[g][2]] = [];
         }
         while (this.group < 3 && chars < PIECE_CHARS) {
             var list = this.found[groups[this.group]], urls = piece[keys[this.group][0]], codes = [];
-            for (; this.at + 1 < list.length && chars < PIECE_CHARS; this.at += 2) {
+            var runs = piece[keys[this.group][2]];
+            for (; this.at + 2 < list.length && chars < PIECE_CHARS; this.at += 3) {
                 var via = list[this.at + 1], n = this.vias.get(via);
                 if (n === undefined) {
                     n = this.vias.size < MAX_VIAS ? this.vias.size : 0;
@@ -795,13 +908,20 @@
                 }
                 urls.push(list[this.at]);
                 codes.push(0x30 + n);
+                if (this.group === 1)
+                    this.factsOf(this.at / 3, urls.length - 1, piece.imageFacts);
+                var charset = list[this.at + 2], r = runs.length;
+                if (r >= 2 && runs[r - 1] === charset)
+                    ++runs[r - 2];
+                else
+                    runs.push(1, charset);
                 chars += list[this.at].length + 1;
             }
             var s = '';
             for (var j = 0; j < codes.length; j += 8192)
                 s += String.fromCharCode.apply(null, codes.slice(j, j + 8192));
             piece[keys[this.group][1]] = s;
-            if (this.at + 1 >= list.length) {
+            if (this.at + 2 >= list.length) {
                 ++this.group;
                 this.at = 0;
             }

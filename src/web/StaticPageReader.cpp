@@ -50,7 +50,8 @@ StaticPageReader::StaticPageReader(QWebEngineProfile* profile, QObject* parent)
 }
 
 StaticPageReader::~StaticPageReader() {
-    cancel();
+    while (!m_reads.empty())
+        cancel(m_reads.begin()->first);
     if (m_page) {
         m_page->disconnect(this);
         delete m_page;
@@ -61,22 +62,32 @@ bool StaticPageReader::available() const {
     return m_handoff && m_profile && !m_broken;
 }
 
+QWebEngineProfile* StaticPageReader::profile() const {
+    return m_profile;
+}
+
 bool StaticPageReader::accepts(const QUrl& url) {
     return url.isValid() && AddressSchemes::isWeb(url);
 }
 
-void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done done) {
-    cancel();
-    m_done = std::move(done);
-    const quint64 read = ++m_read;
-    m_limit = std::max(0, limit);
-    m_parseTimeoutMs = std::max(0, parseTimeoutMs);
+QString StaticPageReader::ticket(quint64 read) {
+    return QStringLiteral("r%1").arg(read);
+}
+
+StaticPageReader::Read* StaticPageReader::find(quint64 read) {
+    const auto it = m_reads.find(read);
+    return it == m_reads.end() ? nullptr : &it->second;
+}
+
+quint64 StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done done) {
+    const quint64 id = ++m_lastRead;
+    Read& r = m_reads[id];
+    r.done = std::move(done);
+    r.limit = std::max(0, limit);
+    r.parseTimeoutMs = std::max(0, parseTimeoutMs);
     if (!available() || !accepts(url)) {
-        QTimer::singleShot(0, this, [this, read]() {
-            if (read == m_read)
-                finish(Outcome::NeedsBrowser);
-        });
-        return;
+        QTimer::singleShot(0, this, [this, id]() { finish(id, Outcome::NeedsBrowser); });
+        return id;
     }
     ensureReaderPage();
 
@@ -87,71 +98,67 @@ void StaticPageReader::read(const QUrl& url, int limit, int parseTimeoutMs, Done
     if (!m_profile->httpAcceptLanguage().isEmpty())
         request.setRawHeader("Accept-Language", m_profile->httpAcceptLanguage().toUtf8());
     request.setRawHeader("Upgrade-Insecure-Requests", "1");
-    m_reply = m_network->get(request);
-    connect(m_reply, &QNetworkReply::downloadProgress, this,
-            [this, reply = m_reply](qint64 received, qint64) {
-                if (reply == m_reply && received > MaxDocumentBytes)
-                    reply->abort();
-            });
-    connect(m_reply, &QNetworkReply::finished, this, &StaticPageReader::onFetched);
+    QNetworkReply* reply = m_network->get(request);
+    r.reply = reply;
+    connect(reply, &QNetworkReply::downloadProgress, this, [reply](qint64 received, qint64) {
+        if (received > MaxDocumentBytes)
+            reply->abort();
+    });
+    connect(reply, &QNetworkReply::finished, this, [this, id, reply]() { onFetched(id, reply); });
+    return id;
 }
 
-void StaticPageReader::cancel() {
+void StaticPageReader::cancel(quint64 read) {
+    const auto it = m_reads.find(read);
+    if (it == m_reads.end())
+        return;
+    Read& r = it->second;
     // What the reader page still keeps of a read that is no longer awaited goes.
-    if (m_page && parsing())
+    if (m_page && r.started)
         m_page->runJavaScript(
-            QStringLiteral("window.__nepirikaScan && window.__nepirikaScan.drop('r%1');").arg(m_read),
+            QStringLiteral("window.__nepirikaScan && window.__nepirikaScan.drop('%1');").arg(ticket(read)),
             QWebEngineScript::ApplicationWorld);
-    m_assembly.reset();
-    ++m_read;
-    m_done = nullptr;
-    if (m_reply) {
-        QNetworkReply* reply = m_reply;
-        m_reply = nullptr;
+    if (QNetworkReply* reply = r.reply) {
         reply->disconnect(this);
         reply->abort();
         reply->deleteLater();
     }
-    if (m_handoff && !m_handedOver.isEmpty())
-        m_handoff->withdraw(m_handedOver);
-    m_handedOver.clear();
+    if (m_handoff && !r.handedOver.isEmpty())
+        m_handoff->withdraw(r.handedOver);
+    m_reads.erase(it);
 }
 
-void StaticPageReader::onFetched() {
-    QNetworkReply* reply = m_reply;
-    if (!reply || sender() != reply)
-        return;
-    m_reply = nullptr;
+void StaticPageReader::onFetched(quint64 read, QNetworkReply* reply) {
     reply->deleteLater();
+    Read* r = find(read);
+    if (!r || r->reply != reply)
+        return;
+    r->reply = nullptr;
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QByteArray contentType = reply->rawHeader("Content-Type");
     const QByteArray mime = contentType.split(';').first().trimmed().toLower();
     if (reply->error() != QNetworkReply::NoError || status != 200 || mime != "text/html") {
-        finish(Outcome::NeedsBrowser);
+        finish(read, Outcome::NeedsBrowser);
         return;
     }
     // Larger documents were aborted as they came (see read()).
     const QByteArray body = reply->readAll();
     const bool declared = contentType.toLower().contains("charset=") || startsWithByteOrderMark(body);
     const bool ascii = !declared && isAscii(body);
-    m_handedOver = m_handoff->offer(body, contentType);
+    r->handedOver = m_handoff->offer(body, contentType);
     QJsonObject args{
-        {QStringLiteral("url"), m_handedOver.toString(QUrl::FullyEncoded)},
+        {QStringLiteral("url"), r->handedOver.toString(QUrl::FullyEncoded)},
         {QStringLiteral("address"), reply->url().toString(QUrl::FullyEncoded)},
         {QStringLiteral("declared"), declared},
         {QStringLiteral("ascii"), ascii},
         {QStringLiteral("utf8"), !declared && !ascii && body.isValidUtf8()},
-        {QStringLiteral("count"), m_limit},
+        {QStringLiteral("count"), r->limit},
         {QStringLiteral("chars"), CollectedAddress::PageChars},
         {QStringLiteral("generation"), readGeneration},
     };
-    m_readArgs = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
+    r->args = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
     if (m_pageReady)
-        startParse();
-}
-
-bool StaticPageReader::parsing() const {
-    return !m_handedOver.isEmpty();
+        startParse(read);
 }
 
 void StaticPageReader::ensureReaderPage() {
@@ -163,69 +170,83 @@ void StaticPageReader::ensureReaderPage() {
         if (!ok) {
             // A reader page that does not load will not load next time either.
             m_broken = true;
-            if (parsing() || m_reply)
-                finish(Outcome::NeedsBrowser);
+            finishAll();
             return;
         }
         if (m_pageReady)
             return;
         m_pageReady = true;
-        if (parsing())
-            startParse();
+        std::vector<quint64> fetched;
+        for (const auto& [id, r] : m_reads)
+            if (!r.handedOver.isEmpty() && !r.started)
+                fetched.push_back(id);
+        for (const quint64 id : fetched)
+            startParse(id);
     });
     connect(m_page, &QWebEnginePage::titleChanged, this, &StaticPageReader::onTitle);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this]() {
-        // A new page, and a new renderer, for the next read; this one is loaded instead.
+        // A new page, and a new renderer, for the next read; the reads under way are loaded instead.
         QWebEnginePage* gone = m_page;
         m_page = nullptr;
         m_pageReady = false;
         gone->disconnect(this);
         gone->deleteLater();
-        if (parsing() || m_reply)
-            finish(Outcome::NeedsBrowser);
+        finishAll();
     });
     m_page->load(DocumentHandoff::readerUrl());
 }
 
-void StaticPageReader::startParse() {
-    if (!m_page || !parsing())
+void StaticPageReader::startParse(quint64 read) {
+    Read* r = find(read);
+    if (!m_page || !r || r->handedOver.isEmpty() || r->started)
         return;
-    const quint64 read = m_read;
-    m_page->runJavaScript(QStringLiteral("window.__nepirikaScan.read('r%1', %2);").arg(read).arg(m_readArgs),
+    r->started = true;
+    m_page->runJavaScript(QStringLiteral("window.__nepirikaScan.read('%1', %2);").arg(ticket(read), r->args),
                           QWebEngineScript::ApplicationWorld);
-    QTimer::singleShot(m_parseTimeoutMs, this, [this, read]() {
-        if (read == m_read && parsing())
-            finish(Outcome::NeedsBrowser);
+    QTimer::singleShot(r->parseTimeoutMs, this, [this, read]() {
+        if (find(read))
+            finish(read, Outcome::NeedsBrowser);
     });
 }
 
 void StaticPageReader::onTitle(const QString& title) {
-    if (!parsing() || title != QStringLiteral("read r%1").arg(m_read))
+    // The reader page names the read that has just been parsed.
+    const QLatin1String prefix("read r");
+    if (!title.startsWith(prefix))
         return;
-    m_assembly =
-        std::make_unique<AddressCollector::Assembly>(readGeneration, m_limit, CollectedAddress::PageChars);
-    takePiece(QStringLiteral("r%1").arg(m_read));
+    bool number = false;
+    const quint64 read = QStringView(title).mid(prefix.size()).toULongLong(&number);
+    Read* r = number ? find(read) : nullptr;
+    if (!r || !r->started || r->assembly)
+        return;
+    r->assembly =
+        std::make_unique<AddressCollector::Assembly>(readGeneration, r->limit, CollectedAddress::PageChars);
+    takePiece(read, ticket(read));
 }
 
-void StaticPageReader::takePiece(const QString& ticket) {
-    const quint64 read = m_read;
+void StaticPageReader::takePiece(quint64 read, const QString& ticket) {
     QPointer<StaticPageReader> self(this);
     m_page->runJavaScript(AddressCollector::takeScript(ticket), QWebEngineScript::ApplicationWorld,
                           [self, read](const QVariant& answer) {
-                              if (self && read == self->m_read && self->parsing())
-                                  self->onAnswer(answer.toString());
+                              if (self && self->find(read))
+                                  self->onAnswer(read, answer.toString());
                           });
 }
 
-void StaticPageReader::onAnswer(const QString& answer) {
+void StaticPageReader::onAnswer(quint64 read, const QString& answer) {
+    Read* r = find(read);
+    if (!r->assembly) {
+        finish(read, Outcome::NeedsBrowser);
+        return;
+    }
     // The answer comes in pieces; '!' asks for the page to be loaded instead.
-    switch (m_assembly->add(answer)) {
+    switch (r->assembly->add(answer)) {
     case AddressCollector::Assembly::Step::Done:
-        finish(Outcome::Read, std::exchange(m_assembly, nullptr)->addresses());
+        finish(read, Outcome::Read, std::exchange(r->assembly, nullptr)->addresses());
         return;
     case AddressCollector::Assembly::Step::More:
         if (m_page) {
-            takePiece(m_assembly->ticket());
+            takePiece(read, r->assembly->ticket());
             return;
         }
         break;
@@ -233,12 +254,23 @@ void StaticPageReader::onAnswer(const QString& answer) {
     case AddressCollector::Assembly::Step::Unreadable:
         break;
     }
-    finish(Outcome::NeedsBrowser);
+    finish(read, Outcome::NeedsBrowser);
 }
 
-void StaticPageReader::finish(Outcome outcome, const PageAddresses& addresses) {
-    Done done = std::exchange(m_done, nullptr);
-    cancel();
+void StaticPageReader::finishAll() {
+    std::vector<quint64> reads;
+    for (const auto& entry : m_reads)
+        reads.push_back(entry.first);
+    for (const quint64 read : reads)
+        finish(read, Outcome::NeedsBrowser);
+}
+
+void StaticPageReader::finish(quint64 read, Outcome outcome, const PageAddresses& addresses) {
+    Read* r = find(read);
+    if (!r)
+        return;
+    Done done = std::exchange(r->done, nullptr);
+    cancel(read);
     if (!done)
         return;
     // Always from the event loop, never from inside read().

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 class DocumentHandoff;
@@ -27,6 +28,11 @@ class QWebEngineProfile;
 //
 // Whatever it cannot read exactly as loading would is left to loading: a network error, a status
 // other than 200, a response that is not HTML, an encoding that a browser would have to guess.
+//
+// One reader serves any number of reads at once, all parsed in its one blank page (one renderer
+// for all of them, where a page of their own each would cost a renderer each). Each read has a
+// number and a ticket of its own in the page, and its answer is taken under that ticket only, so
+// the addresses of two documents read side by side never mix.
 class StaticPageReader : public QObject {
     Q_OBJECT
 public:
@@ -45,41 +51,50 @@ public:
 
     // Whether this reader can read at all (the hand-over scheme was registered in time).
     bool available() const;
+    QWebEngineProfile* profile() const;
     // Whether an address is one this reader fetches (http and https).
     static bool accepts(const QUrl& url);
 
-    // Reads url, up to limit addresses. done runs once, from the event loop, unless cancel() or the
-    // reader's destruction comes first; the parse and collection take at most parseTimeoutMs.
-    void read(const QUrl& url, int limit, int parseTimeoutMs, Done done);
-    // Drops the read under way; its done never runs.
-    void cancel();
+    // Reads url, up to limit addresses, beside any other read under way; the number returned names
+    // the read for cancel(). done runs once, from the event loop, unless cancel() or the reader's
+    // destruction comes first; the parse and collection take at most parseTimeoutMs.
+    quint64 read(const QUrl& url, int limit, int parseTimeoutMs, Done done);
+    // Drops a read under way; its done never runs. A read that is over is ignored.
+    void cancel(quint64 read);
 
 private:
-    void onFetched();
-    void startParse();
+    // One read from its fetch to its answer.
+    struct Read {
+        Done done;
+        int limit = 0;
+        int parseTimeoutMs = 0;
+        QPointer<QNetworkReply> reply;
+        QUrl handedOver;      // the document's hand-over address, while it is read
+        QString args;         // what the reader page is told about the document
+        bool started = false; // handed to the reader page
+        std::unique_ptr<AddressCollector::Assembly> assembly;
+    };
+
+    Read* find(quint64 read);
+    void onFetched(quint64 read, QNetworkReply* reply);
+    void startParse(quint64 read);
     void onTitle(const QString& title);
-    void takePiece(const QString& ticket);
-    void onAnswer(const QString& answer);
-    // A document is handed over and being read.
-    bool parsing() const;
+    void takePiece(quint64 read, const QString& ticket);
+    void onAnswer(quint64 read, const QString& answer);
     void ensureReaderPage();
-    void finish(Outcome outcome, const PageAddresses& addresses = {});
+    // Every read under way goes to loading (the reader page failed or its renderer ended).
+    void finishAll();
+    void finish(quint64 read, Outcome outcome, const PageAddresses& addresses = {});
+    static QString ticket(quint64 read);
 
     QPointer<QWebEngineProfile> m_profile;
     QPointer<DocumentHandoff> m_handoff;
     QNetworkAccessManager* m_network = nullptr;
-    QPointer<QNetworkReply> m_reply;
     QPointer<HiddenWebPage> m_page;
     bool m_pageReady = false;
     // The reader page failed to load: nothing more is read this way.
     bool m_broken = false;
 
-    // The read under way.
-    Done m_done;
-    quint64 m_read = 0;
-    int m_limit = 0;
-    int m_parseTimeoutMs = 0;
-    QUrl m_handedOver;  // the page's document's hand-over address, while it is read
-    QString m_readArgs; // what the reader page is told about the document
-    std::unique_ptr<AddressCollector::Assembly> m_assembly;
+    std::map<quint64, Read> m_reads;
+    quint64 m_lastRead = 0;
 };

@@ -29,6 +29,21 @@ struct PageAddresses {
     QStringList linkVias;
     QStringList imageVias;
     QStringList embedVias;
+    // The encoding of the document each address stands in (its frame's own for a frame's), as
+    // document.characterSet names it, parallel to links, images and embeds; empty where not known.
+    QStringList linkCharsets;
+    QStringList imageCharsets;
+    QStringList embedCharsets;
+    // What the page says of some of the images without fetching them (see tURLData), in images'
+    // order: index is the image's position in images; sets are numbered from 1 within the page.
+    struct ImageFact {
+        qsizetype index = 0;
+        qint32 set = 0;
+        QString descriptor;
+        qint32 width = -1;
+        qint32 height = -1;
+    };
+    QList<ImageFact> imageFacts;
     // The page held more addresses than AddressCollector::Limit, or more address text than
     // CollectedAddress::PageChars (cutByChars); those beyond were not collected.
     bool truncated = false;

@@ -6,6 +6,7 @@
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
+#include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
 
@@ -50,19 +51,34 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     connect(slot, &HarvestSlot::pageDone, this, &tlinksys::onPageDone);
     // Without its browsers an analysis cannot go on: it ends as cancelled, the records kept.
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
-    slot->setStaticReading(m_noScripts);
-    // Without scripts nothing that scrolling would bring comes.
-    slot->setScrollToEnd(m_scrollToEnd && !m_noScripts);
+    applyNoScripts(slot);
     if (TWebBrowser* browser = slot->browser()) {
         // The pages are laid out as in a browser window, never shown.
         browser->setWindowViewport(true);
-        DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
         connect(browser, &TWebBrowser::DocumentComplete, this,
                 [this, browser](bool ok, const QString& errorText) {
                     browser->Stop();
                     HarvestDocument(browser, ok, errorText);
                 });
     }
+}
+
+void tlinksys::applyNoScripts(HarvestSlot* slot) {
+    TWebBrowser* browser = slot->browser();
+    slot->setStaticReading(m_noScripts, m_noScripts && browser ? readerFor(browser->profile()) : nullptr);
+    if (browser)
+        DocumentOnlyInterceptor::apply(browser->profile(), m_noScripts);
+    // Without scripts nothing that scrolling would bring comes.
+    slot->setScrollToEnd(m_scrollToEnd && !m_noScripts);
+}
+
+StaticPageReader* tlinksys::readerFor(QWebEngineProfile* profile) {
+    for (StaticPageReader* reader : m_readers)
+        if (reader->profile() == profile)
+            return reader;
+    auto* reader = new StaticPageReader(profile, this);
+    m_readers.push_back(reader);
+    return reader;
 }
 
 HarvestSlot* tlinksys::idleSlot() {
@@ -127,12 +143,8 @@ void tlinksys::setCollectTimeout(int ms) {
 
 void tlinksys::setNoScripts(bool on) {
     m_noScripts = on;
-    for (HarvestSlot* slot : m_slots) {
-        slot->setStaticReading(on);
-        slot->setScrollToEnd(m_scrollToEnd && !on);
-        if (slot->browser())
-            DocumentOnlyInterceptor::apply(slot->browser()->profile(), on);
-    }
+    for (HarvestSlot* slot : m_slots)
+        applyNoScripts(slot);
 }
 
 void tlinksys::setScrollToEnd(bool on) {
@@ -245,27 +257,49 @@ void tlinksys::recordInOrder() {
 
 void tlinksys::addRecords(const PageAddresses& addresses) {
     const QString source = addresses.location.isValid() ? addresses.location.toString() : m_address;
-    // The vias stand beside the addresses; a list without them leaves the records' via empty.
-    auto via = [](const QStringList& vias, qsizetype i) {
-        return i < vias.size() ? vias.at(i) : QString();
+    // The vias and encodings stand beside the addresses; a list without them leaves the records'
+    // fields empty.
+    auto at = [](const QStringList& list, qsizetype i) {
+        return i < list.size() ? list.at(i) : QString();
     };
     for (qsizetype i = 0; i < addresses.links.size(); ++i) {
         const QString& link = addresses.links.at(i);
+        const QString via = at(addresses.linkVias, i), charset = at(addresses.linkCharsets, i);
         if (link.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindScript, source, via(addresses.linkVias, i));
+            addRecord(link, tURLData::KindScript, source, via, charset);
         else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindPage, source, via(addresses.linkVias, i));
+            addRecord(link, tURLData::KindPage, source, via, charset);
     }
-    for (qsizetype i = 0; i < addresses.images.size(); ++i)
-        addRecord(addresses.images.at(i), tURLData::KindImage, source, via(addresses.imageVias, i));
+    // Sets are numbered after those of the pages before.
+    qint32 sets = 0;
+    auto fact = addresses.imageFacts.cbegin();
+    for (qsizetype i = 0; i < addresses.images.size(); ++i) {
+        while (fact != addresses.imageFacts.cend() && fact->index < i)
+            ++fact;
+        const bool known = fact != addresses.imageFacts.cend() && fact->index == i && fact->set > 0;
+        if (known)
+            sets = std::max(sets, fact->set);
+        addRecord(addresses.images.at(i), tURLData::KindImage, source, at(addresses.imageVias, i),
+                  at(addresses.imageCharsets, i), known ? &*fact : nullptr, m_sets);
+    }
+    m_sets += sets;
     for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
-        addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, via(addresses.embedVias, i));
+        addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, at(addresses.embedVias, i),
+                  at(addresses.embedCharsets, i));
 }
 
-void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via) {
+void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                         const QString& charset, const PageAddresses::ImageFact* fact, qint32 setBase) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
-    List.Add(tURLData::make(url, kind, Level, source, via));
+    tURLData record = tURLData::make(url, kind, Level, source, via, charset);
+    if (fact) {
+        record.Set = setBase + fact->set;
+        record.Descriptor = fact->descriptor;
+        record.ElementWidth = fact->width;
+        record.ElementHeight = fact->height;
+    }
+    List.Add(record);
 }
 
 QString tlinksys::LocalFileName(const QString& url) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HarvestSlot.h"
+#include "TWebBrowser.h"
 #include "tURLDataList.h"
 
 #include <QObject>
@@ -14,8 +15,7 @@
 #include <vector>
 
 class QWebEngineProfile;
-class TWebBrowser;
-struct PageAddresses;
+class StaticPageReader;
 
 // The page harvester: loads the addresses of one analysis into hidden browser pages, several at a
 // time, and records every link, image and embed address of each page. Whatever the number of pages
@@ -106,18 +106,28 @@ private:
     };
 
     void adoptBrowser(HarvestSlot* slot);
+    // Turns the no-script mode's quick way on or off in a slot.
+    void applyNoScripts(HarvestSlot* slot);
+    // The reader shared by the slots whose browsers are on the profile, made when first needed.
+    StaticPageReader* readerFor(QWebEngineProfile* profile);
     HarvestSlot* idleSlot();
     void scheduleNext();
     void startPages();
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
     void addRecords(const PageAddresses& addresses);
-    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via);
+    // fact: what the page says of an image (its set numbered after setBase), or null.
+    void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
+                   const QString& charset, const PageAddresses::ImageFact* fact = nullptr,
+                   qint32 setBase = 0);
     void stopAll();
 
     BrowserFactory m_factory;
     int m_parallel = 1;
     std::vector<HarvestSlot*> m_slots;
+    // One reader, and so one reader page, for all the slots of a profile however many pages load
+    // at a time.
+    std::vector<StaticPageReader*> m_readers;
     QStringList m_pending;
     int m_started = 0;
     int m_total = 0;
@@ -128,6 +138,8 @@ private:
     QString m_address;
     // Counts analyses and cancels: work begun for an earlier one is dropped.
     quint64 m_run = 0;
+    // The image sets numbered so far in this harvester's records.
+    qint32 m_sets = 0;
     bool m_scheduled = false;
     bool m_noScripts = false;
     bool m_scrollToEnd = false;

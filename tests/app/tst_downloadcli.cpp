@@ -54,6 +54,14 @@ void TestDownloadCli::initTestCase() {
     m_server.route(QStringLiteral("/pics/a.jpg"), TestHttpResponse::withType("image/jpeg", "AAAA"));
     m_server.route(QStringLiteral("/other/a.jpg"), TestHttpResponse::withType("image/jpeg", "BBBB"));
     m_server.route(QStringLiteral("/%E5%86%99%E7%9C%9F.png"), TestHttpResponse::withType("image/png", "PNG"));
+    // Older Japanese servers: EUC-JP bytes (ｼﾌｿｿ when read as Shift_JIS) in an address and in a
+    // plain Content-Disposition filename.
+    m_server.route(QStringLiteral("/old/%BC%CC%BF%BF.jpg"), TestHttpResponse::withType("image/jpeg", "OLD"));
+    TestHttpResponse named = TestHttpResponse::withType("image/jpeg", "CGI");
+    named.headers.append(
+        qMakePair(QByteArray("Content-Disposition"), QByteArray("attachment; filename=\"\xbc\xcc\xbf\xbf"
+                                                                "5.jpg\"")));
+    m_server.route(QStringLiteral("/old/get.cgi"), named);
 }
 
 Outcome TestDownloadCli::run(const QStringList& arguments, const QString& workingDirectory,
@@ -118,13 +126,22 @@ void TestDownloadCli::harvestJsonLinesFromStandardInput() {
     const QString b = m_server.urlText(QStringLiteral("/other/a.jpg"));
     // What `nepirika harvest --json` prints: the url is fetched, with its source page as Referer;
     // and what plain `nepirika harvest` prints: the address after the kind, which names no page.
+    // A JSON line's charset reads the names whose bytes are no UTF-8: without it, these bytes would
+    // be guessed as the EUC-JP 写真.
+    const QString old = m_server.urlText(QStringLiteral("/old/%BC%CC%BF%BF.jpg"));
+    const QString cgi = m_server.urlText(QStringLiteral("/old/get.cgi"));
     const QByteArray input = "{\"kind\":\"image\",\"url\":\"" + a.toUtf8() + "\",\"source\":\"" +
-                             page.toUtf8() + "\"}\nimage\t" + b.toUtf8() + "\n";
+                             page.toUtf8() + "\"}\nimage\t" + b.toUtf8() + "\n" +
+                             "{\"kind\":\"image\",\"url\":\"" + old.toUtf8() +
+                             "\",\"charset\":\"Shift_JIS\"}\n" + "{\"kind\":\"image\",\"url\":\"" +
+                             cgi.toUtf8() + "\",\"charset\":\"Shift_JIS\"}\n";
     m_server.clearLog();
     const Outcome outcome = run({}, work.path(), input);
     QCOMPARE(outcome.exitCode, 0);
     QCOMPARE(outcome.lines, (QStringList{QStringLiteral("ok\t%1\tDL/a.jpg").arg(a),
-                                         QStringLiteral("ok\t%1\tDL/a (2).jpg").arg(b)}));
+                                         QStringLiteral("ok\t%1\tDL/a (2).jpg").arg(b),
+                                         QStringLiteral("ok\t%1\tDL/ｼﾌｿｿ.jpg").arg(old),
+                                         QStringLiteral("ok\t%1\tDL/ｼﾌｿｿ5.jpg").arg(cgi)}));
     const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/pics/a.jpg"));
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.first().header("referer"), page.toUtf8());

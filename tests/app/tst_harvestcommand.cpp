@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <QTest>
 
@@ -16,12 +17,26 @@
 
 namespace {
 
+QByteArray chars(std::initializer_list<int> bytes) {
+    QByteArray out;
+    for (int b : bytes)
+        out.append(char(b));
+    return out;
+}
+
 struct Outcome {
     int exitCode = -1;
     QStringList out;
     QStringList err;
     bool finished = false;
 };
+
+QByteArray png(quint32 w, quint32 h) {
+    auto be32 = [](quint32 v) {
+        return chars({char(v >> 24), char(v >> 16), char(v >> 8), char(v)});
+    };
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) + be32(13) + "IHDR" + be32(w) + be32(h) + QByteArray(200, '\0');
+}
 
 } // namespace
 
@@ -37,6 +52,8 @@ private Q_SLOTS:
     void sameOutputWhateverTheParallelPages();
     void eachPageIsPrintedOnceItAndThoseBeforeAreDone();
     void noScripts();
+    void imageSets_data();
+    void imageSets();
     void usageErrors_data();
     void usageErrors();
     void helpIsNoError();
@@ -68,6 +85,16 @@ void TestHarvestCommand::initTestCase() {
         r.delayMs = 2500;
         return r;
     });
+    // Three image sets: an <img> with srcset, a <picture> with its source, a lone <img>.
+    m_server.route(QStringLiteral("/pictures.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<img src="small.png" srcset="small.png 480w, big.png  1280w, mid.png 800w" width="640" height="480">
+<picture><source srcset="p-2x.png 2x, p-1x.png"><img src="p.png" width="300"></picture>
+<img src="lone.png" height="16">)HTML"));
+    const QList<std::tuple<QString, quint32, quint32>> images{
+        {"/small.png", 480, 360}, {"/big.png", 1280, 960}, {"/mid.png", 800, 600},
+        {"/p-1x.png", 600, 400},  {"/p.png", 300, 200},    {"/lone.png", 16, 16}};
+    for (const auto& [path, w, h] : images)
+        m_server.route(path, TestHttpResponse::withType("image/png", png(w, h)));
     m_server.route(QStringLiteral("/scripted.html"), TestHttpResponse::html(R"HTML(<!doctype html>
 <a href="static.html">s</a><script>document.write('<a href="written.html">w</a>');</script>)HTML"));
 }
@@ -119,14 +146,16 @@ void TestHarvestCommand::jsonLines() {
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
         const QJsonObject obj = doc.object();
-        QCOMPARE(obj.size(), 4);
+        // An image also names its set (the candidates of its <img>).
+        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 6 : 5);
         seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
-                    obj.value("source").toString() + ' ' + obj.value("via").toString());
+                    obj.value("source").toString() + ' ' + obj.value("via").toString() + ' ' +
+                    obj.value("charset").toString());
     }
-    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href");
-    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href");
-    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src");
-    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src");
+    QCOMPARE(seen.first(), "page " + u("/a.html") + ' ' + u("/one.html") + " a@href UTF-8");
+    QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href UTF-8");
+    QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src UTF-8");
+    QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src UTF-8");
 }
 
 void TestHarvestCommand::addressesFromStandardInput() {
@@ -164,6 +193,9 @@ void TestHarvestCommand::sameOutputWhateverTheParallelPages_data() {
     QTest::newRow("one at a time") << QStringList{QStringLiteral("--parallel"), QStringLiteral("1")};
     QTest::newRow("three") << QStringList{QStringLiteral("--parallel=3")};
     QTest::newRow("more than pages") << QStringList{QStringLiteral("--parallel"), QStringLiteral("16")};
+    // The pages are read side by side in one shared reader page.
+    QTest::newRow("without scripts, three")
+        << QStringList{QStringLiteral("--no-scripts"), QStringLiteral("--parallel=3")};
 }
 
 void TestHarvestCommand::sameOutputWhateverTheParallelPages() {
@@ -227,6 +259,97 @@ void TestHarvestCommand::noScripts() {
     QCOMPARE(without.out, QStringList{"page\t" + u("/static.html")});
 }
 
+void TestHarvestCommand::imageSets_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<int>("leftOut");
+    const QString e404 = QStringLiteral(" !サーバーがエラーを返しました (HTTP 404 Not Found)");
+    QTest::newRow("what the page says") << QStringList{}
+                                        << QStringList{"small.png set=1 e=640x480",
+                                                       "big.png set=1 d=1280w e=640x480",
+                                                       "mid.png set=1 d=800w e=640x480",
+                                                       "p-2x.png set=2 d=2x",
+                                                       "p-1x.png set=2",
+                                                       "p.png set=2 e=300x?",
+                                                       "lone.png set=3 e=?x16"}
+                                        << 0;
+    QTest::newRow("what the page says, read without scripts")
+        << QStringList{"--no-scripts"}
+        << QStringList{"small.png set=1 e=640x480",
+                       "big.png set=1 d=1280w e=640x480",
+                       "mid.png set=1 d=800w e=640x480",
+                       "p-2x.png set=2 d=2x",
+                       "p-1x.png set=2",
+                       "p.png set=2 e=300x?",
+                       "lone.png set=3 e=?x16"}
+        << 0;
+    QTest::newRow("--largest by descriptor")
+        << QStringList{"--largest"}
+        << QStringList{"big.png set=1 d=1280w e=640x480", "p-2x.png set=2 d=2x", "lone.png set=3 e=?x16"}
+        << 0;
+    QTest::newRow("--probe") << QStringList{"--probe"}
+                             << QStringList{"small.png set=1 e=640x480 480x360 224 image/png",
+                                            "big.png set=1 d=1280w e=640x480 1280x960 224 image/png",
+                                            "mid.png set=1 d=800w e=640x480 800x600 224 image/png",
+                                            "p-2x.png set=2 d=2x" + e404,
+                                            "p-1x.png set=2 600x400 224 image/png",
+                                            "p.png set=2 e=300x? 300x200 224 image/png",
+                                            "lone.png set=3 e=?x16 16x16 224 image/png"}
+                             << 0;
+    // The 2x candidate is missing: by size read, the 1x one is the largest of its set.
+    QTest::newRow("--largest by size read")
+        << QStringList{"--largest", "--probe"}
+        << QStringList{"big.png set=1 d=1280w e=640x480 1280x960 224 image/png",
+                       "p-1x.png set=2 600x400 224 image/png", "lone.png set=3 e=?x16 16x16 224 image/png"}
+        << 0;
+    QTest::newRow("--min-width") << QStringList{"--min-width", "600"}
+                                 << QStringList{"big.png set=1 d=1280w e=640x480 1280x960 224 image/png",
+                                                "mid.png set=1 d=800w e=640x480 800x600 224 image/png",
+                                                "p-1x.png set=2 600x400 224 image/png"}
+                                 << 1;
+    // The unreadable 2x candidate is not the largest of its set: not counted as left out for its size.
+    QTest::newRow("--min-width and --min-height")
+        << QStringList{"--min-width=600", "--min-height=500", "--largest"}
+        << QStringList{"big.png set=1 d=1280w e=640x480 1280x960 224 image/png"} << 0;
+}
+
+void TestHarvestCommand::imageSets() {
+    QFETCH(QStringList, options);
+    QFETCH(QStringList, expected);
+    QFETCH(int, leftOut);
+    const Outcome o = harvest(options + QStringList{QStringLiteral("--json"), u("/pictures.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QStringList seen;
+    for (const QString& line : o.out) {
+        const QJsonObject obj = QJsonDocument::fromJson(line.toUtf8()).object();
+        QString s = obj.value("url").toString().section(QLatin1Char('/'), -1);
+        if (obj.contains("set"))
+            s += QStringLiteral(" set=%1").arg(obj.value("set").toInt());
+        if (obj.contains("descriptor"))
+            s += " d=" + obj.value("descriptor").toString();
+        auto dim = [&obj](const char* key) {
+            return obj.contains(key) ? QString::number(obj.value(key).toInt()) : QStringLiteral("?");
+        };
+        if (obj.contains("element_width") || obj.contains("element_height"))
+            s += " e=" + dim("element_width") + 'x' + dim("element_height");
+        if (obj.contains("width"))
+            s += QStringLiteral(" %1x%2 %3 ")
+                     .arg(obj.value("width").toInt())
+                     .arg(obj.value("height").toInt())
+                     .arg(obj.value("bytes").toInt()) +
+                 obj.value("type").toString();
+        if (obj.contains("probe_error"))
+            s += " !" + obj.value("probe_error").toString();
+        seen.append(s);
+    }
+    QCOMPARE(seen, expected);
+    // The images whose size could not be read are counted (in the words of the user's language).
+    const QStringList notes =
+        o.err.filter(QRegularExpression(QStringLiteral("^nepirika harvest: .* %1 ").arg(leftOut)));
+    QCOMPARE(notes.size(), leftOut ? 1 : 0);
+}
+
 void TestHarvestCommand::usageErrors_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<QByteArray>("input");
@@ -242,6 +365,11 @@ void TestHarvestCommand::usageErrors_data() {
             << QByteArray();
     QTest::newRow("--parallel without its number")
         << QStringList{QStringLiteral("--parallel")} << QByteArray();
+    QTest::newRow("--min-width not a number")
+        << QStringList{QStringLiteral("--min-width=wide"), QStringLiteral("http://x.invalid/")}
+        << QByteArray();
+    QTest::newRow("--min-height without its number")
+        << QStringList{QStringLiteral("--min-height")} << QByteArray();
 }
 
 void TestHarvestCommand::usageErrors() {

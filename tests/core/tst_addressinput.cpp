@@ -7,6 +7,8 @@ class TestAddressInput : public QObject {
 private Q_SLOTS:
     void lines_data();
     void lines();
+    void distinct_data();
+    void distinct();
     void toUrl_data();
     void toUrl();
     void relativeFileAddressRefused_data();
@@ -37,6 +39,32 @@ void TestAddressInput::lines() {
     QFETCH(QString, text);
     QFETCH(QStringList, expected);
     QCOMPARE(AddressInput::lines(text), expected);
+}
+
+void TestAddressInput::distinct_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<QStringList>("expected");
+    const QString a = QStringLiteral("http://a.example/x");
+    const QString b = QStringLiteral("http://b.example/");
+    QTest::newRow("none repeated") << QStringList{a, b} << QStringList{a, b};
+    QTest::newRow("first place kept") << QStringList{b, a, b, a, a} << QStringList{b, a};
+    // The address bar reads these as one address.
+    QTest::newRow("same address written otherwise")
+        << QStringList{a, QStringLiteral("a.example/x"), QStringLiteral("HTTP://A.example/x")}
+        << QStringList{a};
+    QTest::newRow("case of the path matters") << QStringList{a, QStringLiteral("http://a.example/X")}
+                                              << QStringList{a, QStringLiteral("http://a.example/X")};
+    QTest::newRow("no address repeats as text")
+        << QStringList{QStringLiteral(":23"), QStringLiteral(":23"), QStringLiteral("http://[::1")}
+        << QStringList{QStringLiteral(":23"), QStringLiteral("http://[::1")};
+}
+
+void TestAddressInput::distinct() {
+    QFETCH(QStringList, lines);
+    QFETCH(QStringList, expected);
+    qsizetype repeats = -1;
+    QCOMPARE(AddressInput::distinct(lines, &repeats), expected);
+    QCOMPARE(repeats, lines.size() - expected.size());
 }
 
 void TestAddressInput::toUrl_data() {

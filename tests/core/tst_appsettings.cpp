@@ -44,6 +44,15 @@ private Q_SLOTS:
             settings.addRecentInput(QStringLiteral("http://a/5\nhttp://b/5"));
             settings.addRecentInput(QStringLiteral("  \n"));
             QVERIFY(settings.sync());
+            QCOMPARE(settings.recentLinesLeftOut().first(), 0);
+            // A long input keeps its first lines and counts the rest.
+            QStringList many;
+            for (int i = 0; i < 250; ++i)
+                many.append(QStringLiteral("http://many/%1").arg(i));
+            settings.addRecentInput(many.join(QStringLiteral("\r\n")));
+            settings.addRecentInput(QStringLiteral("http://a/5\nhttp://b/5"));
+            QCOMPARE(settings.recentInputs().at(1), many.mid(0, 200).join(u'\n'));
+            QCOMPARE(settings.recentLinesLeftOut().mid(0, 2), QList<qsizetype>({0, 50}));
         }
         const AppSettings settings(path());
         QCOMPARE(settings.pagesFolder(), QStringLiteral("/srv/ページ"));
@@ -58,7 +67,8 @@ private Q_SLOTS:
         const QStringList recent = settings.recentInputs();
         QCOMPARE(recent.size(), 20);
         QCOMPARE(recent.first(), QStringLiteral("http://a/5\nhttp://b/5"));
-        QCOMPARE(recent.at(1), QStringLiteral("http://a/22\nhttp://b/22"));
+        QCOMPARE(recent.at(2), QStringLiteral("http://a/22\nhttp://b/22"));
+        QCOMPARE(settings.recentLinesLeftOut().mid(0, 3), QList<qsizetype>({0, 50, 0}));
         QCOMPARE(recent.count(QStringLiteral("http://a/5\nhttp://b/5")), 1);
         QVERIFY(!recent.contains(QStringLiteral("http://a/1\nhttp://b/1")));
     }

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 // Which program folder a row stands for.
-enum class Program { Writable, ReadOnly, Missing };
+enum class Program { Writable, ReadOnly, Missing, Unmarked, MarkerIsFolder };
 Q_DECLARE_METATYPE(Program)
 
 class TestDownloadFolderRule : public QObject {
@@ -22,8 +22,14 @@ private:
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(m_root.isValid());
-        for (const char* name : {"program", "readonly", "home", "home/Downloads"})
+        for (const char* name :
+             {"program", "readonly", "unmarked", "odd/nepirika.portable", "home", "home/Downloads"})
             QVERIFY(QDir().mkpath(path(QString::fromLatin1(name))));
+        // A portable copy says so with a file beside the program.
+        for (const char* name : {"program", "readonly"}) {
+            QFile marker(path(QString::fromLatin1(name) + QStringLiteral("/nepirika.portable")));
+            QVERIFY(marker.open(QIODevice::WriteOnly));
+        }
         QVERIFY(QFile::setPermissions(path(QStringLiteral("readonly")), QFile::ReadOwner | QFile::ExeOwner |
                                                                             QFile::ReadOther |
                                                                             QFile::ExeOther));
@@ -53,6 +59,10 @@ private Q_SLOTS:
                                                    << "home/Downloads/ネピリカ/Page";
         QTest::newRow("installed: empty box") << Program::Missing << ""
                                               << "home/Downloads/ネピリカ";
+        QTest::newRow("writable but not marked portable") << Program::Unmarked << "DL"
+                                                          << "home/Downloads/ネピリカ/DL";
+        QTest::newRow("marker that is a folder") << Program::MarkerIsFolder << "Page"
+                                                 << "home/Downloads/ネピリカ/Page";
         QTest::newRow("absolute path as is") << Program::Writable << "@/abs/pics"
                                              << "abs/pics";
         QTest::newRow("absolute path, installed") << Program::Missing << "@/abs/pics/"
@@ -76,9 +86,11 @@ private Q_SLOTS:
             QSKIP("permissions do not bind root");
 
         DownloadFolderRule::Places places;
-        places.programFolder = program == Program::Writable   ? path(QStringLiteral("program"))
-                               : program == Program::ReadOnly ? path(QStringLiteral("readonly"))
-                                                              : path(QStringLiteral("gone"));
+        places.programFolder = program == Program::Writable         ? path(QStringLiteral("program"))
+                               : program == Program::ReadOnly       ? path(QStringLiteral("readonly"))
+                               : program == Program::Unmarked       ? path(QStringLiteral("unmarked"))
+                               : program == Program::MarkerIsFolder ? path(QStringLiteral("odd"))
+                                                                    : path(QStringLiteral("gone"));
         places.downloadFolder = path(QStringLiteral("home/Downloads"));
         places.homeFolder = path(QStringLiteral("home"));
         boxText.replace(QLatin1Char('@'), m_root.path());

@@ -177,8 +177,8 @@ private Q_SLOTS:
         }
     }
 
-    // Each record in the three forms, and each form read back: JSON and CSV give the record whole, the
-    // plain line its kind and address.
+    // Each record in the three forms, and each form read back: JSON gives the record whole, CSV all but
+    // its page's encoding and its image facts, the plain line its kind and address.
     void recordForms_data() {
         QTest::addColumn<tURLData>("record");
         QTest::addColumn<QString>("tsv");
@@ -186,34 +186,67 @@ private Q_SLOTS:
         QTest::addColumn<QString>("csv");
 
         QTest::newRow("image with how it was found")
-            << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset")
+            << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
+                              "Shift_JIS")
             << "image\thttp://a/x.jpg"
-            << "{\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
+            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
                "x.jpg\",\"via\":\"frame>img@srcset\"}"
             << "image,http://a/x.jpg,http://a/,frame>img@srcset";
         QTest::newRow("cells a spreadsheet would run")
             << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
             << "page\t=HYPERLINK(\"http://evil.example/\")"
-            << "{\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://evil.example/"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://"
+               "evil.example/"
                "\\\")\",\"via\":\"@x\"}"
             << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x";
         QTest::newRow("formula signs, tab and carriage return first")
             << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
             << "embed\t+http://a/"
-            << "{\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
+            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
             << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\"";
+        QTest::newRow("apostrophes that would read back as the guard")
+            << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"''=x\",\"url\":\"'+p\",\"via\":\"'plain\"}"
+            << "page,''+p,'''=x,'plain";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
             << "page\thttp://a/bcd"
-            << "{\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
                "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
             << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\"";
         QTest::newRow("no source, no via, not ASCII")
             << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
             << "script\thttp://例え.jp/写真.js"
-            << "{\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/写真.js\",\"via\":\"\"}"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/"
+               "写真.js\",\"via\":\"\"}"
             << "script,http://例え.jp/写真.js,,";
+        tURLData probed =
+            tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset", "EUC-JP");
+        probed.Set = 3;
+        probed.Descriptor = "1280w";
+        probed.ElementWidth = 640;
+        probed.Width = 1280;
+        probed.Height = 960;
+        probed.Bytes = 5000000000;
+        probed.Type = "image/webp";
+        QTest::newRow("an image's facts: JSON only, each where known")
+            << probed << "image\thttp://a/x.webp"
+            << "{\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
+               "\"height\":960,"
+               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/webp\",\"url\":"
+               "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
+            << "image,http://a/x.webp,http://a/,img@srcset";
+        tURLData failed = tURLData::make("http://a/e.jpg", tURLData::KindImage, 0, "http://a/", "img@src");
+        failed.ElementHeight = 0;
+        failed.Bytes = 50;
+        failed.ProbeError = "画像ではありません";
+        QTest::newRow("a probe that failed, a height of 0")
+            << failed << "image\thttp://a/e.jpg"
+            << "{\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"probe_error\":"
+               "\"画像ではありません\","
+               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src";
     }
 
     void recordForms() {
@@ -228,14 +261,29 @@ private Q_SLOTS:
         auto same = [](const tURLData& a, const tURLData& b) {
             return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via;
         };
+        // What only the JSON form carries.
+        auto facts = [](const tURLData& r) {
+            return QStringList{r.Charset,
+                               QString::number(r.Set),
+                               r.Descriptor,
+                               QString::number(r.ElementWidth),
+                               QString::number(r.ElementHeight),
+                               QString::number(r.Width),
+                               QString::number(r.Height),
+                               QString::number(r.Bytes),
+                               r.Type,
+                               r.ProbeError};
+        };
         tURLData read;
         QVERIFY(RecordFormat::fromJsonLine(json, &read));
         QVERIFY(same(read, record));
+        QCOMPARE(facts(read), facts(record));
         const QList<RecordFormat::Entry> fromCsv =
             RecordFormat::readText(QChar(0xFEFF) + RecordFormat::csvHeader() + "\r\n" + csv + "\r\n");
         QCOMPARE(fromCsv.size(), 1);
         QVERIFY(fromCsv.front().isRecord);
         QVERIFY(same(fromCsv.front().record, record));
+        QCOMPARE(facts(fromCsv.front().record), facts(tURLData()));
         const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
         QCOMPARE(fromLines.size(), 2);
         QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);

@@ -19,6 +19,8 @@ private Q_SLOTS:
     void contentDisposition();
     void typeExtension_data();
     void typeExtension();
+    void legacyNames_data();
+    void legacyNames();
 };
 
 void TestLocalFileName::name_data() {
@@ -335,6 +337,72 @@ void TestLocalFileName::typeExtension() {
     QFETCH(QString, contentType);
     QFETCH(QString, expected);
     QCOMPARE(LocalFileNames::withTypeExtension(name, contentType), expected);
+}
+
+void TestLocalFileName::legacyNames_data() {
+    // An address (as harvested) or else the bytes of a Content-Disposition value, the response's
+    // Content-Type and the encoding of the page it was found on. 写真 is 8E CA 90 5E in Shift_JIS and
+    // BC CC BF BF in EUC-JP, which is ｼﾌｿｿ in Shift_JIS.
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QByteArray>("header");
+    QTest::addColumn<QString>("contentType");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("expected");
+    const auto address = [](const char* row, const char* url, const char* page, const QString& expected) {
+        QTest::newRow(row) << QString::fromLatin1(url) << QByteArray() << QString() << page << expected;
+    };
+    const auto header = [](const char* row, const char* name, const char* contentType, const char* page,
+                           const QString& expected) {
+        QTest::newRow(row) << QString() << "attachment; filename=" + QByteArray(name) << contentType << page
+                           << expected;
+    };
+    address("Shift_JIS, page unknown", "http://h/%8E%CA%90%5E2.jpg", "", QStringLiteral("写真2.jpg"));
+    address("EUC-JP, page unknown: kanji before half-width katakana", "http://h/%BC%CC%BF%BF6.jpg", "",
+            QStringLiteral("写真6.jpg"));
+    address("the page's encoding decides", "http://h/%BC%CC%BF%BF6.jpg", "Shift_JIS",
+            QStringLiteral("ｼﾌｿｿ6.jpg"));
+    address("a page that names no encoding: Japanese first", "http://h/%8E%CA%90%5E2.jpg", "windows-1252",
+            QStringLiteral("写真2.jpg"));
+    address("a page that names no encoding: Latin-1 last", "http://h/caf%E9.jpg", "windows-1252",
+            QStringLiteral("café.jpg"));
+    address("a 5C trail byte is no backslash", "http://h/%95%5C.txt", "Shift_JIS", QStringLiteral("表.txt"));
+    address("a backslash of its own keeps it encoded", "http://h/%8E%CA%5C.jpg", "", "%8E%CA%5C.jpg");
+    address("name rules after decoding", "http://h/%8E%CA%3F%81%40.jpg..", "Shift_JIS",
+            QStringLiteral("写_　.jpg"));
+    header("Shift_JIS header",
+           "\"\x8e\xca\x90\x5e"
+           "3.jpg\"",
+           "", "", QStringLiteral("写真3.jpg"));
+    header("the page's encoding reads a header",
+           "\"\xbc\xcc\xbf\xbf"
+           "5.jpg\"",
+           "", "Shift_JIS", QStringLiteral("ｼﾌｿｿ5.jpg"));
+    header("the response's charset before the page's",
+           "\"\xbc\xcc\xbf\xbf"
+           "5.jpg\"",
+           "application/octet-stream; charset=\"EUC-JP\"", "Shift_JIS", QStringLiteral("写真5.jpg"));
+    header("a Latin-1 response with a Shift_JIS name",
+           "\"\x8e\xca\x90\x5e"
+           "3.jpg\"",
+           "text/plain; charset=ISO-8859-1", "", QStringLiteral("写真3.jpg"));
+    header("a 5C trail byte in a header is no path", "\x95\x5c.txt", "", "", QStringLiteral("表.txt"));
+    // ソフト表 ends in the trail byte 5C, just before the closing quote.
+    header("a 5C trail byte in a quoted header is no escape", "\"\x83\x5c\x83\x74\x83\x67\x95\x5c\"; size=4",
+           "", "", QStringLiteral("ソフト表"));
+    header("Latin-1 header", "\"caf\xe9.pdf\"", "", "", QStringLiteral("café.pdf"));
+    header("cut UTF-8 is neither: the address names the file", "\"\xe6\x97.txt\"", "", "", QString());
+}
+
+void TestLocalFileName::legacyNames() {
+    QFETCH(QString, url);
+    QFETCH(QByteArray, header);
+    QFETCH(QString, contentType);
+    QFETCH(QString, page);
+    QFETCH(QString, expected);
+    const QString name = header.isEmpty() ? LocalFileName(url, page)
+                                          : LocalFileNames::fromContentDisposition(header, contentType, page);
+    QCOMPARE(name, expected);
+    QVERIFY(name.isEmpty() || LocalFileNames::isPlainName(name));
 }
 
 QTEST_GUILESS_MAIN(TestLocalFileName)

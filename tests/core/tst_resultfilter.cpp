@@ -77,20 +77,34 @@ private Q_SLOTS:
         QTest::newRow("no match") << files << ".png" << QStringList{};
         QTest::newRow("same address under another kind stays on its side")
             << files << "index" << QStringList{"http://host/index.htm"};
+        QTest::newRow("legacy-encoded names match as they are saved")
+            << files << "写真"
+            << QStringList{"http://host/%8E%CA%90%5E2.gif", "http://host/%BC%CC%BF%BF6.gif"};
     }
 
     void matching() {
         QFETCH(int, side);
         QFETCH(QString, filter);
         QFETCH(QStringList, expected);
-        const tURLDataList list = sample();
+        tURLDataList list = sample();
+        // Names in the bytes of older Japanese pages: 写真 in Shift_JIS and in EUC-JP, and a legacy
+        // query that names no file.
+        const QList<QPair<QString, QString>> legacy = {
+            {QStringLiteral("http://host/%8E%CA%90%5E2.gif"), QStringLiteral("Shift_JIS")},
+            {QStringLiteral("http://host/%BC%CC%BF%BF6.gif"), QStringLiteral("EUC-JP")},
+            {QStringLiteral("http://host/dir/?q=%8E%CA%90%5E"), QStringLiteral("Shift_JIS")},
+        };
+        for (const auto& [url, charset] : legacy)
+            list.Add(
+                tURLData::make(url, tURLData::KindImage, 0, QStringLiteral("http://host/"), {}, charset));
         const ResultFilter::Entries entries = ResultFilter::matching(list, ResultFilter::Side(side), filter);
         QCOMPARE(entries.addresses, expected);
         QCOMPARE(entries.records.size(), expected.size());
-        for (qsizetype i = 0; i < expected.size(); ++i)
-            QCOMPARE(list.Items(entries.records.at(i)).URL, expected.at(i));
-        for (const QString& url : expected)
-            QVERIFY(ResultFilter::matches(url, filter));
+        for (qsizetype i = 0; i < expected.size(); ++i) {
+            const tURLData& record = list.Items(entries.records.at(i));
+            QCOMPARE(record.URL, expected.at(i));
+            QVERIFY(ResultFilter::matches(record.URL, filter, record.Charset));
+        }
     }
 
     void emptyListGivesNothing() {

@@ -1,5 +1,6 @@
 #include "ReservedFile.h"
 #include "UniqueFileReservation.h"
+#include "VfatImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -190,17 +191,26 @@ void TestUniqueFileReservation::nameTakenAfterClaimMovesOn_data() {
     QTest::addColumn<bool>("numberIfTaken");
     QTest::addColumn<bool>("allowUnnamed");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<bool>("onFat");
     const QStringList both{QStringLiteral("a (2).txt"), QStringLiteral("a.txt")};
-    QTest::newRow("numbered, unnamed file") << true << true << both;
-    QTest::newRow("numbered, temporary file") << true << false << both;
-    QTest::newRow("not numbered") << false << true << QStringList{QStringLiteral("a.txt")};
+    QTest::newRow("numbered, unnamed file") << true << true << both << false;
+    QTest::newRow("numbered, temporary file") << true << false << both << false;
+    QTest::newRow("not numbered") << false << true << QStringList{QStringLiteral("a.txt")} << false;
+    // No hard links there: the rename must not replace what appeared.
+    QTest::newRow("numbered, FAT") << true << true << both << true;
+    QTest::newRow("not numbered, FAT") << false << true << QStringList{QStringLiteral("a.txt")} << true;
 }
 
 void TestUniqueFileReservation::nameTakenAfterClaimMovesOn() {
     QFETCH(bool, numberIfTaken);
     QFETCH(bool, allowUnnamed);
     QFETCH(QStringList, expected);
-    QTemporaryDir dir;
+    QFETCH(bool, onFat);
+    QTemporaryDir temporary;
+    VfatImage fat;
+    if (onFat && !fat.mount())
+        QSKIP(qPrintable(fat.skipReason()));
+    const QDir dir(onFat ? fat.path() : temporary.path());
     UniqueFileReservation folder(dir.path());
     QString error;
     auto file = folder.createFile(&error, allowUnnamed);

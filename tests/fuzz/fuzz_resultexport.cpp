@@ -46,10 +46,14 @@ std::optional<QList<QStringList>> strictCsv(const QString& text) {
 
 } // namespace
 
-// A cell as a spreadsheet must read it: one that it would run as a formula gets a leading "'".
+// A cell as a spreadsheet must read it: one that it would run as a formula gets a leading "'", and so
+// does one whose apostrophes would otherwise read back as that guard.
 QString guarded(const QString& cell) {
     static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    return !cell.isEmpty() && formulaStarts.contains(cell.front()) ? QLatin1Char('\'') + cell : cell;
+    qsizetype i = 0;
+    while (i < cell.size() && cell[i] == u'\'')
+        ++i;
+    return i < cell.size() && formulaStarts.contains(cell[i]) ? QLatin1Char('\'') + cell : cell;
 }
 
 // Input: fields separated by NUL, four a record (kind, address, source, via); the kind is chosen by
@@ -88,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const QJsonObject o = QJsonDocument::fromJson(lines[i]).object();
         const tURLData& r = records[i];
         FuzzInput::require(o.value(u"kind").toString() == tURLData::kindName(r.Kind) &&
-                               o.value(u"url").toString() == r.URL && o.value(u"source").toString() == r.Source &&
+                               o.value(u"url").toString() == r.URL &&
+                               o.value(u"source").toString() == r.Source &&
                                o.value(u"via").toString() == r.Via,
                            "a JSON line reads back the same", input, QString::fromUtf8(lines[i]));
     }

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHelpEvent>
@@ -137,8 +138,9 @@ private Q_SLOTS:
 
     void fullAnalysisWithOneFailingPage() {
         QStringList progress;
-        m_form->Memo1->setPlainText(
-            QStringLiteral("  %1 \n\n%2\n%3\n").arg(url("/a.html"), url("/missing.html"), url("/b.html")));
+        // Repeated lines are loaded once, where they first stand.
+        m_form->Memo1->setPlainText(QStringLiteral("  %1 \n\n%2\n%3\n%2\n%1\n")
+                                        .arg(url("/a.html"), url("/missing.html"), url("/b.html")));
         QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
         QTest::mouseClick(m_form->Button5, Qt::LeftButton);
         // While it runs the button cancels, and the label counts the pages.
@@ -156,9 +158,10 @@ private Q_SLOTS:
         QVERIFY(done.wait(60000));
         QCOMPARE(done.first().first().toBool(), false);
 
-        // The input ended with a line break and held a blank line: three pages, no more.
-        QCOMPARE(progress.mid(0, 3), QStringList({"作業中 1/3", "作業中 2/3", "作業中 3/3"}));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        // The input ended with a line break and held a blank line and two repeats: three pages.
+        QCOMPARE(progress.mid(0, 3),
+                 QStringList({"作業中 1/3", "作業中 2/3 ・ 完了 1", "作業中 3/3 ・ 完了 2"}));
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了\n重複 2 行"));
         QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
         QVERIFY(!m_form->isAnalysing());
         QCOMPARE(entries(m_form->ListBox1), expectedPages());
@@ -267,7 +270,7 @@ private Q_SLOTS:
                                                          url("/img/one.jpg"), url("/IMG/TWO.JPG")}));
         QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (2)"));
         QCOMPARE(m_form->GroupBox2->title(), QStringLiteral("データファイル (3)"));
-        QVERIFY2(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3\n")),
+        QVERIFY2(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 1\n")),
                  qPrintable(m_form->Label1->text()));
         QCOMPARE(m_form->Label1->toolTip(), url("/delayed.html"));
 
@@ -308,16 +311,18 @@ private Q_SLOTS:
     }
 
     void emptyInputLoadsNothing() {
-        QVERIFY(m_form->Memo1->toPlainText().isEmpty());
-        QSignalSpy done(m_form.get(), &TForm1::analysisFinished);
+        QVERIFY(analyse(url("/a.html")));
+        m_form->Memo1->setPlainText(QStringLiteral(" \n\u3000\n"));
+        const qsizetype asked = m_server.requests().size();
         QTest::mouseClick(m_form->Button5, Qt::LeftButton);
-        QTRY_COMPARE(done.size(), 1);
+        // It says so, and the last analysis's results stay.
+        QTRY_COMPARE(openBoxes().size(), 1);
+        QVERIFY(openBoxes().first()->text().startsWith(QStringLiteral("解析するアドレスがありません")));
+        QVERIFY(!m_form->isAnalysing());
         QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
         QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
-        QVERIFY(entries(m_form->ListBox1).isEmpty());
-        QVERIFY(entries(m_form->ListBox2).isEmpty());
-        QCOMPARE(m_server.requests().size() - m_server.requestsFor(QStringLiteral("/ads.txt")).size(), 0);
-        QCOMPARE(openBoxes().size(), 0);
+        QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
+        QCOMPARE(m_server.requests().size(), asked);
     }
 
     void ctrlEnterInTheInputBoxStartsTheAnalysis() {
@@ -339,7 +344,7 @@ private Q_SLOTS:
         // The three pages load side by side; the label names the one the lists wait for.
         QTRY_COMPARE_WITH_TIMEOUT(started.size(), 3, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/slow.html")).size(), 1, 30000);
-        QTRY_VERIFY(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3\n")));
+        QTRY_VERIFY(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 1\n")));
         QCOMPARE(m_form->Label1->toolTip(), url("/slow.html"));
 
         QTest::mouseClick(m_form->Button5, Qt::LeftButton);
@@ -401,7 +406,7 @@ private Q_SLOTS:
         connect(m_form->harvester(), &tlinksys::pageStarted, this, [&](int index) {
             if (index % 1000 != 0 && index != 9 && index != 10000)
                 return;
-            const QString count = label->text().section(u'\n', 0, 0).section(u' ', 1);
+            const QString count = label->text().section(u'\n', 0, 0).section(u' ', 1, 1);
             if (QFontMetrics(label->font()).horizontalAdvance(count) > label->contentsRect().width())
                 cutOff.append(label->text());
         });
@@ -459,8 +464,16 @@ private Q_SLOTS:
         m_form->foruda->setText(folderName);
         QTest::mouseClick(m_form->Button9, Qt::LeftButton);
         QCOMPARE(entries(m_form->ListBox2).size(), 2);
-        m_form->ListBox2->selectAll();
+        // Nothing selected: it says so, makes no folder, and offers the whole list.
         QTest::mouseClick(m_form->Button4, Qt::LeftButton);
+        QTRY_COMPARE(openBoxes().size(), 1);
+        QMessageBox* notice = openBoxes().first();
+        QVERIFY2(notice->text().contains(QStringLiteral("選ばれていません")), qPrintable(notice->text()));
+        QVERIFY(!QFileInfo::exists(scratch.path() + QStringLiteral("/files")));
+        auto* all = notice->findChild<QPushButton*>(QStringLiteral("DownloadAll"));
+        QVERIFY(all);
+        QCOMPARE(all->text(), QStringLiteral("すべてダウンロード"));
+        all->click();
         QTRY_VERIFY_WITH_TIMEOUT(
             openBoxes().size() == 1 && openBoxes().first()->text().contains(QStringLiteral("完了")), 30000);
         const QString folder = scratch.path() + QStringLiteral("/files");
@@ -515,9 +528,11 @@ private Q_SLOTS:
         harvester->List.Add(tURLData::make(QStringLiteral("http://host/b.png"), tURLData::KindImage, 0,
                                            QStringLiteral("http://host/"),
                                            QStringLiteral("frame>img@srcset")));
-        harvester->List.Add(tURLData::make(QStringLiteral("http://other/c.png"), tURLData::KindImage, 0,
-                                           QStringLiteral("http://other/page.html"),
-                                           QStringLiteral("shadow>video@poster")));
+        // 資料 in Shift_JIS, found on a Shift_JIS page.
+        harvester->List.Add(tURLData::make(QStringLiteral("http://other/%8E%91%97%BF.png"),
+                                           tURLData::KindImage, 0, QStringLiteral("http://other/page.html"),
+                                           QStringLiteral("shadow>video@poster"),
+                                           QStringLiteral("Shift_JIS")));
         m_form->Button3Click();
         // The second entry of the data files: what shows is the record's, not its neighbour's.
         QListView* list = m_form->ListBox2;
@@ -525,9 +540,11 @@ private Q_SLOTS:
         QVERIFY(rect.isValid());
         QHelpEvent help(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
         QCoreApplication::sendEvent(list->viewport(), &help);
-        // The address first, then how and where it was found.
-        QTRY_COMPARE(QToolTip::text(), QStringLiteral("http://other/c.png\n見つけた所: shadow>video@poster\n"
-                                                      "ページ: http://other/page.html"));
+        // The address first (its legacy bytes still encoded), then how and where it was found, and
+        // the name it is saved under.
+        QTRY_COMPARE(QToolTip::text(),
+                     QStringLiteral("http://other/%8E%91%97%BF.png\n見つけた所: shadow>video@poster\n"
+                                    "ページ: http://other/page.html\n保存名: 資料.png"));
     }
 
     void hundredThousandRecords() {

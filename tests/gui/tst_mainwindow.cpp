@@ -26,6 +26,7 @@
 #include <QScrollBar>
 #include <QStringListModel>
 
+#include <algorithm>
 #include <memory>
 
 class TestMainWindow : public QObject {
@@ -209,7 +210,8 @@ private Q_SLOTS:
         QCOMPARE(m_form->Memo1->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(m_form->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
         QCOMPARE(m_form->Memo1->accessibleName(), QStringLiteral("解析したいページのURL"));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        // "完　了" tells of an analysis: none has run yet.
+        QCOMPARE(m_form->Label1->text(), QString());
         QCOMPARE(m_form->Label1->parentWidget(), m_form->Panel1);
         QCOMPARE(m_form->Label1->pos(), QPoint(9, 36));
 
@@ -377,6 +379,84 @@ private Q_SLOTS:
         QTRY_VERIFY(m_form->ScrollBox1->verticalScrollBar()->isVisible());
         QCOMPARE(m_form->GroupBox1->height(), 145);
         QCOMPARE(m_form->GroupBox3->height(), 149);
+    }
+
+    // What the mouse and the keys select in a list of 200 entries, scrolled down by 50 rows first
+    // (so that a place on the screen and a row number differ), and what survives entries appended
+    // after it: the selection and the scroll position stay, the new rows are there.
+    void listSelectsByMouseAndKeys_data() {
+        QTest::addColumn<QList<int>>("clicks");                    // rows clicked, in the order given
+        QTest::addColumn<Qt::KeyboardModifiers>("clickModifiers"); // held for every click after the first
+        QTest::addColumn<int>("key");                              // then pressed once (0: none)
+        QTest::addColumn<QList<int>>("selected");                  // the rows selected at the end
+        QTest::addColumn<int>("current");
+
+        QTest::newRow("click") << QList<int>{57} << Qt::KeyboardModifiers() << 0 << QList<int>{57} << 57;
+        QTest::newRow("click another")
+            << QList<int>{57, 60} << Qt::KeyboardModifiers() << 0 << QList<int>{60} << 60;
+        QTest::newRow("ctrl+click adds") << QList<int>{52, 58} << Qt::KeyboardModifiers(Qt::ControlModifier)
+                                         << 0 << QList<int>{52, 58} << 58;
+        QTest::newRow("shift+click takes the range")
+            << QList<int>{53, 56} << Qt::KeyboardModifiers(Qt::ShiftModifier) << 0
+            << QList<int>{53, 54, 55, 56} << 56;
+        QTest::newRow("down") << QList<int>{55} << Qt::KeyboardModifiers() << int(Qt::Key_Down)
+                              << QList<int>{56} << 56;
+        QTest::newRow("up") << QList<int>{55} << Qt::KeyboardModifiers() << int(Qt::Key_Up) << QList<int>{54}
+                            << 54;
+        QTest::newRow("end") << QList<int>{55} << Qt::KeyboardModifiers() << int(Qt::Key_End)
+                             << QList<int>{199} << 199;
+        QTest::newRow("home") << QList<int>{55} << Qt::KeyboardModifiers() << int(Qt::Key_Home)
+                              << QList<int>{0} << 0;
+    }
+
+    void listSelectsByMouseAndKeys() {
+        QFETCH(QList<int>, clicks);
+        QFETCH(Qt::KeyboardModifiers, clickModifiers);
+        QFETCH(int, key);
+        QFETCH(QList<int>, selected);
+        QFETCH(int, current);
+
+        QListView* list = m_form->ListBox1;
+        auto* model = qobject_cast<QStringListModel*>(list->model());
+        QStringList entries;
+        for (int i = 0; i < 200; ++i)
+            entries.append(QStringLiteral("http://h/%1.htm").arg(i));
+        model->setStringList(entries);
+        m_form->resize(805, 900);
+        list->scrollTo(model->index(50), QAbstractItemView::PositionAtTop);
+        QTRY_COMPARE(list->indexAt(QPoint(5, 1)).row(), 50);
+        for (qsizetype i = 0; i < clicks.size(); ++i) {
+            const QRect place = list->visualRect(model->index(clicks.at(i)));
+            QVERIFY(list->viewport()->rect().contains(place.center()));
+            QCOMPARE(list->indexAt(place.center()).row(), clicks.at(i));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton,
+                              i == 0 ? Qt::KeyboardModifiers() : clickModifiers, place.center());
+        }
+        if (key != 0)
+            QTest::keyClick(list, Qt::Key(key));
+        const auto rowsSelected = [list] {
+            QList<int> rows;
+            for (const QModelIndex& index : list->selectionModel()->selectedRows())
+                rows.append(index.row());
+            std::sort(rows.begin(), rows.end());
+            return rows;
+        };
+        QCOMPARE(rowsSelected(), selected);
+        QCOMPARE(list->currentIndex().row(), current);
+        // The current row is scrolled into view.
+        QVERIFY(list->viewport()->rect().intersects(list->visualRect(list->currentIndex())));
+
+        const int scrolled = list->verticalScrollBar()->value();
+        const int maximum = list->verticalScrollBar()->maximum();
+        const int rows = 250;
+        model->insertRows(200, rows - 200);
+        for (int i = 200; i < rows; ++i)
+            model->setData(model->index(i), QStringLiteral("http://h/%1.htm").arg(i));
+        QCOMPARE(rowsSelected(), selected);
+        QCOMPARE(list->verticalScrollBar()->value(), scrolled);
+        QTRY_VERIFY(list->verticalScrollBar()->maximum() > maximum);
+        list->scrollToBottom();
+        QTRY_COMPARE(list->indexAt(list->visualRect(model->index(rows - 1)).center()).row(), rows - 1);
     }
 
     void listsExposeTheirItemsToAccessibility() {

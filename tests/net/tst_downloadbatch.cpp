@@ -1,6 +1,7 @@
 #include "DownloadBatch.h"
 #include "DownloadURL.h"
 #include "TestHttpServer.h"
+#include "VfatImage.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +21,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -123,6 +125,8 @@ private Q_SLOTS:
     void unwritableFolder_data();
     void unwritableFolder();
     void writeFailureMidBody();
+    void folders_data();
+    void folders();
     void downloadUrlWaitsForTheFile();
 
     // A hostile server: what may and may not count as a saved file.
@@ -573,6 +577,57 @@ void TestDownloadBatch::writeFailureMidBody() {
     QVERIFY(entries(dir.path()).isEmpty());
 }
 
+void TestDownloadBatch::folders_data() {
+    QTest::addColumn<bool>("onFat");
+    QTest::newRow("the tests' own folder") << false;
+    // A USB stick's file system: no hard links, no O_TMPFILE, no rename that refuses to replace.
+    QTest::newRow("FAT image") << true;
+}
+
+void TestDownloadBatch::folders() {
+    QFETCH(bool, onFat);
+    QTemporaryDir temporary;
+    VfatImage fat;
+    if (onFat && !fat.mount())
+        QSKIP(qPrintable(fat.skipReason()));
+    const QDir dir(onFat ? fat.path() : temporary.path());
+    // What a killed transfer left behind, and the file of one that is still running (it holds its lock).
+    QFile left(dir.filePath(QStringLiteral(".part-dead1.tmp")));
+    QVERIFY(left.open(QIODevice::WriteOnly) && left.write("left") == 4);
+    left.close();
+    QFile running(dir.filePath(QStringLiteral(".part-beef.tmp")));
+    QVERIFY(running.open(QIODevice::WriteOnly));
+    QCOMPARE(::flock(running.handle(), LOCK_EX | LOCK_NB), 0);
+    QFile old(dir.filePath(QStringLiteral("logo.gif")));
+    QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+    old.close();
+    m_server.route(QStringLiteral("/fat/a/logo.gif"),
+                   TestHttpResponse::withType("image/gif", pattern(70000, 'a')));
+    m_server.route(QStringLiteral("/fat/b/logo.gif"), TestHttpResponse::withType("image/gif", "from b"));
+    TestHttpResponse cut = TestHttpResponse::withType("image/gif", pattern(50000));
+    cut.declaredLength = 90000;
+    m_server.route(QStringLiteral("/fat/c/logo.gif"), cut);
+    DownloadOptions options;
+    options.retries = 0;
+    DownloadBatch batch(dir.path(),
+                        {item(m_server.urlText(QStringLiteral("/fat/a/logo.gif"))),
+                         item(m_server.urlText(QStringLiteral("/fat/b/logo.gif"))),
+                         item(m_server.urlText(QStringLiteral("/fat/c/logo.gif")))},
+                        options);
+    const DownloadResults results = run(batch);
+    QCOMPARE(results.size(), 3);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QVERIFY2(results[1].succeeded(), qPrintable(results[1].message));
+    QCOMPARE(results[2].status, DownloadResult::Status::Failed);
+    QCOMPARE(entries(dir.path()),
+             (QStringList{QStringLiteral(".part-beef.tmp"), QStringLiteral("logo (2).gif"),
+                          QStringLiteral("logo (3).gif"), QStringLiteral("logo.gif")}));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo.gif"))), QByteArray("old"));
+    QVERIFY(readAll(dir.filePath(QStringLiteral("logo (2).gif"))) == pattern(70000, 'a'));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("logo (3).gif"))), QByteArray("from b"));
+    QCOMPARE(results[1].path, dir.filePath(QStringLiteral("logo (3).gif")));
+}
+
 void TestDownloadBatch::downloadUrlWaitsForTheFile() {
     QTemporaryDir dir;
     m_server.route(QStringLiteral("/single.txt"), TestHttpResponse::withType("text/plain", "single"));
@@ -604,6 +659,11 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("raw deflate") << "raw deflate" << true << "";
     QTest::newRow("chunked whole") << "chunked" << true << "";
     QTest::newRow("chunked cut short") << "chunked cut" << false << QStringLiteral("切れ|閉じ");
+    // Never taken for the whole body, however the close falls: retries off, 40 tries each.
+    QTest::newRow("chunked cut between chunks, 40 tries")
+        << "chunked cut 40" << false << QStringLiteral("切れ|閉じ");
+    QTest::newRow("chunked cut inside a chunk, 40 tries")
+        << "chunked cut inside 40" << false << QStringLiteral("切れ|閉じ");
     QTest::newRow("plain, no length") << "plain no length" << true << "";
     QTest::newRow("unknown encoding") << "br" << false << QStringLiteral("br");
     QTest::newRow("204") << "204" << false << QStringLiteral("204");
@@ -612,6 +672,10 @@ void TestDownloadBatch::integrity_data() {
     QTest::newRow("304") << "304" << false << QStringLiteral("304");
     QTest::newRow("302 without Location") << "302" << false << QStringLiteral("302");
     QTest::newRow("zlib deflate, a byte at a time") << "zlib trickled" << true << "";
+    // A gzip file labelled Content-Encoding: gzip is the file itself: saved as sent.
+    QTest::newRow("gzip file labelled gzip, by name") << "gzip file by name" << true << "";
+    QTest::newRow("gzip file labelled gzip, by type") << "gzip file by type" << true << "";
+    QTest::newRow("gzip bomb") << "bomb" << false << QStringLiteral("展開後のサイズが大きすぎます");
 }
 
 void TestDownloadBatch::integrity() {
@@ -638,6 +702,7 @@ void TestDownloadBatch::integrity() {
         response.headers.removeLast();
         response.body = kind.contains(u"cut") ? plain.left(100000) : plain;
         response.chunked = kind.startsWith(u"chunked");
+        response.cutInsideChunk = kind.contains(u"inside");
         response.declaredLength = kind.contains(u"cut") ? plain.size() : -1;
     }
     if (kind == u"zlib trickled") {
@@ -650,6 +715,12 @@ void TestDownloadBatch::integrity() {
         response.body = gzip(plain, -15);
         response.headers.last().second = "deflate";
     }
+    const bool gzipFile = kind.startsWith(u"gzip file");
+    if (gzipFile)
+        response.headers.first().second =
+            kind.endsWith(u"type") ? "application/x-gzip" : "application/octet-stream";
+    if (kind == u"bomb") // 72 MiB of zeros, a thousandfold compressed
+        response.body = gzip(QByteArray(72 * 1024 * 1024, '\0'));
     if (kind.front().isDigit()) {
         response =
             TestHttpResponse::withType("application/octet-stream", kind == u"206" ? plain.left(100) : "");
@@ -657,11 +728,24 @@ void TestDownloadBatch::integrity() {
         if (kind == u"206")
             response.headers.append(qMakePair(QByteArray("Content-Range"), QByteArray("bytes 0-99/307200")));
     }
-    const QString path = QStringLiteral("/hostile/%1.bin").arg(qHash(QByteArray(QTest::currentDataTag())));
+    const QString path = QStringLiteral("/hostile/%1.%2")
+                             .arg(qHash(QByteArray(QTest::currentDataTag())))
+                             .arg(kind.endsWith(u"name") ? QStringLiteral("tar.gz") : QStringLiteral("bin"));
     m_server.route(path, response);
+    DownloadOptions options = quickRetries();
+    const int tries = kind.endsWith(u" 40") ? 40 : 1;
+    if (tries > 1)
+        options.retries = 0;
+    for (int i = 1; i < tries; ++i) {
+        QTemporaryDir dir;
+        const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), options);
+        QCOMPARE(results.size(), 1);
+        QVERIFY2(!results[0].succeeded(), qPrintable(QStringLiteral("saved on try %1").arg(i)));
+        QCOMPARE(entries(dir.path()), QStringList());
+    }
     m_server.clearLog();
     QTemporaryDir dir;
-    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), quickRetries());
+    const DownloadResults results = runOne(dir.path(), item(m_server.urlText(path)), options);
     QCOMPARE(results.size(), 1);
     const QList<TestHttpRequest> requests = m_server.requestsFor(path);
     QVERIFY(!requests.isEmpty());
@@ -670,13 +754,8 @@ void TestDownloadBatch::integrity() {
     if (saved) {
         QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()).size(), 1);
-        QVERIFY(readAll(results[0].path) == plain);
+        QVERIFY(readAll(results[0].path) == (gzipFile ? packed : plain));
     } else {
-        // Qt 6.4 sometimes takes the connection's close for the end of a chunked body and then tells
-        // nothing of a missing last chunk (it depends on whether the close is read with the last
-        // bytes); QNetworkReply gives no way to see it. A known gap, not a passing case.
-        if (QTest::currentDataTag() == QLatin1String("chunked cut short") && results[0].succeeded())
-            QSKIP("a chunked body cut short is not always seen through Qt 6.4");
         QCOMPARE(results[0].status, DownloadResult::Status::Failed);
         QVERIFY2(results[0].message.contains(QRegularExpression(reasonPart)), qPrintable(results[0].message));
         QCOMPARE(entries(dir.path()), QStringList());
@@ -782,6 +861,7 @@ void TestDownloadBatch::retries_data() {
     QTest::newRow("503 twice, then 200") << "503 503" << 3 << true << 3 << "";
     QTest::newRow("429 with Retry-After, then 200") << "429+wait" << 3 << true << 2 << "";
     QTest::newRow("cut without ranges: whole again") << "cut" << 3 << true << 2 << "";
+    QTest::newRow("chunked cut: whole again") << "chunkcut" << 3 << true << 2 << "";
     QTest::newRow("always 500") << "500 500 500 500 500" << 3 << false << 4 << QStringLiteral("500");
     QTest::newRow("404 is not retried") << "404" << 3 << false << 1 << QStringLiteral("404");
     QTest::newRow("403 is not retried") << "403" << 3 << false << 1 << QStringLiteral("403");
@@ -806,9 +886,11 @@ void TestDownloadBatch::retries() {
         const QString step = n < steps.size() ? steps[n] : QStringLiteral("ok");
         if (step == u"ok")
             return TestHttpResponse::withType("application/octet-stream", body);
-        if (step == u"cut") {
+        if (step.endsWith(u"cut")) {
             TestHttpResponse cut = TestHttpResponse::withType("application/octet-stream", body.left(50000));
             cut.declaredLength = body.size();
+            cut.chunked = step == u"chunkcut";
+            cut.cutInsideChunk = cut.chunked;
             return cut;
         }
         TestHttpResponse failure = TestHttpResponse::error(step.left(3).toInt());
@@ -852,17 +934,20 @@ void TestDownloadBatch::resume_data() {
     QTest::addColumn<bool>("resumed");
     // A Content-Range other than the right one, FROM standing for the first byte asked for.
     QTest::addColumn<QByteArray>("badRange");
-    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray();
+    QTest::addColumn<bool>("chunked");
+    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray() << false;
     QTest::newRow("Last-Modified") << QByteArray("Last-Modified")
                                    << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true
-                                   << QByteArray();
+                                   << QByteArray() << false;
     QTest::newRow("weak ETag: whole again")
-        << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false << QByteArray();
+        << QByteArray("ETag") << QByteArray("W/\"v1\"") << true << false << QByteArray() << false;
     QTest::newRow("range ignored: whole again")
-        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true << QByteArray();
+        << QByteArray("ETag") << QByteArray("\"v1\"") << false << true << QByteArray() << false;
+    QTest::newRow("chunked, cut: the rest")
+        << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray() << true;
     for (const char* range : {"bytes FROM-3/-1", "bytes FROM-3/-2", "bytes FROM-3/*", "bytes +FROM-409599/*"})
         QTest::addRow("refused: %s", range)
-            << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray(range);
+            << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray(range) << false;
 }
 
 void TestDownloadBatch::resume() {
@@ -871,6 +956,7 @@ void TestDownloadBatch::resume() {
     QFETCH(bool, honourRange);
     QFETCH(bool, resumed);
     QFETCH(QByteArray, badRange);
+    QFETCH(bool, chunked);
     const QByteArray body = pattern(400 * 1024, 'k');
     const qsizetype cutAt = 150 * 1024;
     auto log = std::make_shared<QList<TestHttpRequest>>();
@@ -891,6 +977,7 @@ void TestDownloadBatch::resume() {
             // The connection breaks part-way through the first answer.
             response.body = body.left(cutAt);
             response.declaredLength = body.size();
+            response.chunked = chunked;
             return response;
         }
         const QByteArray range = request.header("range");

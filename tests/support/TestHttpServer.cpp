@@ -264,11 +264,16 @@ private:
             return;
         }
         if (response.chunked) {
+            const bool cut = declared > response.body.size();
             for (qsizetype at = 0; at < response.body.size(); at += 16384) {
                 const QByteArray piece = response.body.mid(at, 16384);
+                if (cut && response.cutInsideChunk && at + 16384 >= response.body.size()) {
+                    socket->write(QByteArray::number(piece.size() + 1000, 16) + "\r\n" + piece);
+                    break;
+                }
                 socket->write(QByteArray::number(piece.size(), 16) + "\r\n" + piece + "\r\n");
             }
-            if (declared <= response.body.size())
+            if (!cut)
                 socket->write("0\r\n\r\n");
             finish(socket, done);
             return;

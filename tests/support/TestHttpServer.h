@@ -32,6 +32,9 @@ struct TestHttpResponse {
     // Sends the body in chunks (Transfer-Encoding: chunked, no Content-Length); with
     // declaredLength > body.size() the last chunk is never sent: a chunked body cut short.
     bool chunked = false;
+    // With a chunked body cut short: the cut comes inside the last chunk sent (its size line
+    // announces more than follows) instead of between two chunks.
+    bool cutInsideChunk = false;
     // Accept the request and never answer it (the connection stays open until the server stops).
     bool hang = false;
 

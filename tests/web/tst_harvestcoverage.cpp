@@ -115,20 +115,24 @@ root.getElementById('inner').attachShadow({mode: 'open'}).innerHTML = '<video po
 )HTML")
                                               .replace(QStringLiteral("@OTHER@"), b({}))
                                               .toUtf8()));
-    m_server.route(QStringLiteral("/cov/same.html"),
-                   TestHttpResponse::html(QStringLiteral(R"HTML(<!doctype html>
+    // The frames have encodings of their own, which their records carry.
+    m_server.route(
+        QStringLiteral("/cov/same.html"),
+        TestHttpResponse::withType("text/html; charset=EUC-JP", QStringLiteral(R"HTML(<!doctype html>
 <a href="same-link.html">s</a><img src="same.png"><img src="/media/plain.png">
 <iframe src="@OTHER@/inner.html"></iframe>)HTML")
-                                              .replace(QStringLiteral("@OTHER@"), b({}))
-                                              .toUtf8()));
-    m_other.route(QStringLiteral("/frame.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+                                                                    .replace(QStringLiteral("@OTHER@"), b({}))
+                                                                    .toUtf8()));
+    m_other.route(QStringLiteral("/frame.html"),
+                  TestHttpResponse::withType("text/html; charset=Shift_JIS", R"HTML(<!doctype html>
 <a href="frame-link.html">f</a>
 <img srcset="f1.png 1x, f2.png 2x" data-src="f-lazy.jpg">
 <video src="f.mp4"></video>
 <iframe src="nested.html"></iframe>
 <script>addEventListener('message', function (e) { document.title = 'seen'; });</script>)HTML"));
     m_other.route(QStringLiteral("/inner.html"), TestHttpResponse::html(R"HTML(<img src="inner.png">)HTML"));
-    m_other.route(QStringLiteral("/nested.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+    m_other.route(QStringLiteral("/nested.html"),
+                  TestHttpResponse::withType("text/html; charset=EUC-JP", R"HTML(<!doctype html>
 <a href="nested-link.html">n</a><img src="nested.png">)HTML"));
     QString failure;
     QVERIFY(harvest(a(QStringLiteral("/cov/page.html")), m_records, failure));
@@ -140,6 +144,7 @@ void TestHarvestCoverage::records_data() {
     QTest::addColumn<int>("kind");
     QTest::addColumn<QString>("via");
     QTest::addColumn<int>("position");
+    QTest::addColumn<QString>("charset"); // of the document it was found in
     const int page = tURLData::KindPage, image = tURLData::KindImage, embed = tURLData::KindEmbed;
     const auto m = [this](const char* path) {
         return a(QStringLiteral("/media/") + QLatin1String(path));
@@ -152,6 +157,7 @@ void TestHarvestCoverage::records_data() {
         QString url;
         int kind;
         const char* via;
+        const char* charset = "UTF-8";
     };
     // List order: the page's links, images and embeds, each group in document order (a shadow
     // root's content at its host), and each group's frame records after the top document's.
@@ -160,11 +166,12 @@ void TestHarvestCoverage::records_data() {
         {"cross-origin frame's address", f("frame.html"), page, "iframe@src"},
         {"same-origin frame's address", a("/cov/same.html"), page, "iframe@src"},
         {"link in a shadow root", m("shadow.html"), page, "shadow>a@href"},
-        {"link in the cross-origin frame", f("frame-link.html"), page, "frame>a@href"},
-        {"nested frame's address", f("nested.html"), page, "frame>iframe@src"},
-        {"link in the nested frame", f("nested-link.html"), page, "frame>frame>a@href"},
-        {"link in the same-origin frame", a("/cov/same-link.html"), page, "frame>a@href"},
-        {"cross-origin frame inside the same-origin frame", f("inner.html"), page, "frame>iframe@src"},
+        {"link in the cross-origin frame", f("frame-link.html"), page, "frame>a@href", "Shift_JIS"},
+        {"nested frame's address", f("nested.html"), page, "frame>iframe@src", "Shift_JIS"},
+        {"link in the nested frame", f("nested-link.html"), page, "frame>frame>a@href", "EUC-JP"},
+        {"link in the same-origin frame", a("/cov/same-link.html"), page, "frame>a@href", "EUC-JP"},
+        {"cross-origin frame inside the same-origin frame", f("inner.html"), page, "frame>iframe@src",
+         "EUC-JP"},
 
         {"og:image", m("share/og.jpg"), image, "meta@content"},
         {"twitter:image", a("/share/tw.jpg"), image, "meta@content"},
@@ -195,11 +202,11 @@ void TestHarvestCoverage::records_data() {
         {"style URL( '...' )", m("bg-s.png"), image, "p@style"},
         {"img in a shadow root", m("shadow.png"), image, "shadow>img@src"},
         {"poster in a nested shadow root", m("deep.jpg"), image, "shadow>shadow>video@poster"},
-        {"srcset in the cross-origin frame", f("f1.png"), image, "frame>img@srcset"},
-        {"srcset in the cross-origin frame, 2x", f("f2.png"), image, "frame>img@srcset"},
-        {"data-src in the cross-origin frame", f("f-lazy.jpg"), image, "frame>img@data-src"},
-        {"img in the nested frame", f("nested.png"), image, "frame>frame>img@src"},
-        {"img in the same-origin frame", a("/cov/same.png"), image, "frame>img@src"},
+        {"srcset in the cross-origin frame", f("f1.png"), image, "frame>img@srcset", "Shift_JIS"},
+        {"srcset in the cross-origin frame, 2x", f("f2.png"), image, "frame>img@srcset", "Shift_JIS"},
+        {"data-src in the cross-origin frame", f("f-lazy.jpg"), image, "frame>img@data-src", "Shift_JIS"},
+        {"img in the nested frame", f("nested.png"), image, "frame>frame>img@src", "EUC-JP"},
+        {"img in the same-origin frame", a("/cov/same.png"), image, "frame>img@src", "EUC-JP"},
         {"img in a cross-origin frame inside the same-origin frame", f("inner.png"), image,
          "frame>frame>img@src"},
 
@@ -210,11 +217,12 @@ void TestHarvestCoverage::records_data() {
         {"audio source", m("sound.ogg"), embed, "source@src"},
         {"object data", m("doc.pdf"), embed, "object@data"},
         {"embed", m("movie.swf"), embed, "embed@src"},
-        {"video in the cross-origin frame", f("f.mp4"), embed, "frame>video@src"},
+        {"video in the cross-origin frame", f("f.mp4"), embed, "frame>video@src", "Shift_JIS"},
     };
     int position = 0;
     for (const Row& r : rows)
-        QTest::newRow(r.name) << r.url << r.kind << QString::fromLatin1(r.via) << position++;
+        QTest::newRow(r.name) << r.url << r.kind << QString::fromLatin1(r.via) << position++
+                              << QString::fromLatin1(r.charset);
     m_rows = rows.size();
 }
 
@@ -223,6 +231,7 @@ void TestHarvestCoverage::records() {
     QFETCH(int, kind);
     QFETCH(QString, via);
     QFETCH(int, position);
+    QFETCH(QString, charset);
     qsizetype found = -1;
     for (size_t i = 0; i < m_records.size() && found < 0; ++i)
         if (m_records.at(i).URL == url && m_records.at(i).Kind == kind)
@@ -230,6 +239,7 @@ void TestHarvestCoverage::records() {
     QVERIFY2(found >= 0, qPrintable(url + QStringLiteral(" was not harvested")));
     const tURLData& r = m_records.at(size_t(found));
     QCOMPARE(r.Via, via);
+    QCOMPARE(r.Charset, charset);
     QCOMPARE(found, position);
     // Frames' records too carry the page that the user asked for.
     QCOMPARE(r.Source, a(QStringLiteral("/cov/page.html")));

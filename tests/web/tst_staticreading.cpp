@@ -74,7 +74,8 @@ void TestStaticReading::sameAsLoading_data() {
     QTest::addColumn<QByteArray>("contentType");
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<bool>("read"); // read by the quick way, not loaded
+    QTest::addColumn<bool>("read");       // read by the quick way, not loaded
+    QTest::addColumn<QString>("charset"); // the document's encoding, which each record carries
 
     const QByteArray html("text/html");
     QTest::newRow("relative base, noscript, srcdoc frame, declared shadow root")
@@ -86,35 +87,39 @@ void TestStaticReading::sameAsLoading_data() {
 <div><template shadowroot="open"><a href="shadow.html">s</a></template></div>
 <video poster="p.jpg"><source src="v.mp4"></video><object data="o.swf"></object>
 <p style="background:url('bg.png')">bg</p><a href="../up.html">up</a>)HTML")
-        << true;
+        << true << "UTF-8";
     QTest::newRow("base to javascript: and a second base")
         << "/s/jsbase/page.html" << html << 200
         << QByteArray(
                R"HTML(<meta charset="utf-8"><base href="javascript:void(0)"><base href="other/"><a href="y.html">y</a>)HTML")
-        << true;
+        << true << "UTF-8";
     QTest::newRow("Shift_JIS named by meta, query in it")
         << "/s/sjis/page.html" << html << 200
         << QByteArray("<meta charset=\"shift_jis\"><a href=\"q.html?q=") + shiftJisNihon + "\">" +
                shiftJisNihon + "</a>"
-        << true;
+        << true << "Shift_JIS";
     QTest::newRow("EUC-JP named by the response")
         << "/s/euc/page.html" << QByteArray("text/html; charset=EUC-JP") << 200
         << QByteArray("<a href=\"q.html?q=") + eucJpNihon + "\">x</a><img src=\"" + eucJpNihon + ".png\">"
-        << true;
+        << true << "EUC-JP";
     QTest::newRow("UTF-8 named by nothing")
-        << "/s/utf8/page.html" << html << 200 << QByteArray("<a href=\"q.html?q=日本\">日本</a>") << true;
+        << "/s/utf8/page.html" << html << 200 << QByteArray("<a href=\"q.html?q=日本\">日本</a>") << true
+        << "windows-1252";
     QTest::newRow("plain ASCII named by nothing, a character reference in the query")
         << "/s/ascii/page.html" << html << 200 << QByteArray("<a href=\"q.html?q=&#233;&#26085;\">x</a>")
-        << true;
+        << true << "windows-1252";
     QTest::newRow("legacy bytes named by nothing: loaded")
         << "/s/guess/page.html" << html << 200
-        << QByteArray("<a href=\"q.html?q=") + shiftJisNihon + "\">" + shiftJisNihon + "</a>" << false;
+        << QByteArray("<a href=\"q.html?q=") + shiftJisNihon + "\">" + shiftJisNihon + "</a>" << false
+        << "Shift_JIS";
     QTest::newRow("redirected: resolved against the target")
-        << "/s/moved.html" << QByteArray() << 302 << QByteArray("/s/target/page.html") << true;
+        << "/s/moved.html" << QByteArray() << 302 << QByteArray("/s/target/page.html") << true
+        << "windows-1252";
     QTest::newRow("HTTP 404 with a page: loaded")
-        << "/s/missing.html" << html << 404 << QByteArray("<a href=\"home.html\">home</a>") << false;
+        << "/s/missing.html" << html << 404 << QByteArray("<a href=\"home.html\">home</a>") << false
+        << "windows-1252";
     QTest::newRow("not HTML: loaded") << "/s/text.txt" << QByteArray("text/plain") << 200
-                                      << QByteArray("<a href=\"no.html\">no</a>") << false;
+                                      << QByteArray("<a href=\"no.html\">no</a>") << false << "windows-1252";
 }
 
 void TestStaticReading::sameAsLoading() {
@@ -123,6 +128,7 @@ void TestStaticReading::sameAsLoading() {
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(bool, read);
+    QFETCH(QString, charset);
     if (status == 302) {
         m_server.route(path, TestHttpResponse::redirect(302, body));
         m_server.route(
@@ -153,6 +159,15 @@ void TestStaticReading::sameAsLoading() {
     QCOMPARE(q.addresses.imageVias, l.addresses.imageVias);
     QCOMPARE(q.addresses.embeds, l.addresses.embeds);
     QCOMPARE(q.addresses.embedVias, l.addresses.embedVias);
+    const QStringList charsets =
+        l.addresses.linkCharsets + l.addresses.imageCharsets + l.addresses.embedCharsets;
+    QCOMPARE(charsets,
+             QStringList(l.addresses.links.size() + l.addresses.images.size() + l.addresses.embeds.size(),
+                         charset));
+    QEXPECT_FAIL("UTF-8 named by nothing",
+                 "the quick way reads UTF-8 that names no encoding as UTF-8; the engine as windows-1252",
+                 Continue);
+    QCOMPARE(q.addresses.linkCharsets + q.addresses.imageCharsets + q.addresses.embedCharsets, charsets);
     if (read)
         QVERIFY2(!q.addresses.links.isEmpty(), "a page read the quick way gave no links");
 }

@@ -1,0 +1,162 @@
+#include "AnalysisController.h"
+
+#include "AppMessages.h"
+#include "AppSettings.h"
+#include "FileDialogs.h"
+#include "TextFileSave.h"
+#include "tlinksys.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+
+AnalysisController::AnalysisController(QWebEngineProfile* profile, const Limits& limits,
+                                       const AppSettings* settings, QWidget* window)
+    : QObject(window)
+    , m_profile(profile)
+    , m_limits(limits)
+    , m_settings(settings)
+    , m_window(window) {
+    createHarvester();
+}
+
+AnalysisController::~AnalysisController() {
+    shutDown();
+}
+
+tlinksys* AnalysisController::harvester() const {
+    return m_harvester;
+}
+
+bool AnalysisController::isRunning() const {
+    return m_running;
+}
+
+void AnalysisController::reset() {
+    destroyHarvester();
+    createHarvester();
+    Q_EMIT harvesterReplaced(m_harvester);
+}
+
+void AnalysisController::start(const QStringList& lines, bool noScripts, bool scrollToEnd) {
+    if (!m_harvester || m_running)
+        return;
+    m_failures.clear();
+    m_harvester->setNoScripts(noScripts);
+    m_harvester->setScrollToEnd(scrollToEnd);
+    if (lines.isEmpty()) {
+        onFinished(false);
+        return;
+    }
+    m_running = true;
+    m_pagesTotal = int(lines.size());
+    m_pagesDone = 0;
+    m_pageAddresses.clear();
+    m_harvester->LoadAll(lines);
+}
+
+void AnalysisController::cancel() {
+    // Records found so far are shown when the harvester reports the end.
+    if (m_running && m_harvester)
+        m_harvester->Cancel();
+}
+
+void AnalysisController::shutDown() {
+    destroyHarvester();
+}
+
+void AnalysisController::createHarvester() {
+    // Pages loaded at a time: the given number, else the remembered setting.
+    const int parallel = m_limits.parallel > 0 ? m_limits.parallel
+                         : m_settings          ? m_settings->parallelPages()
+                                               : tlinksys::defaultParallel();
+    auto* harvester = new tlinksys(tlinksys::browsersOn(m_profile), parallel, this);
+    harvester->setObjectName(QStringLiteral("linksys"));
+    harvester->setPageTimeout(m_limits.pageTimeoutMs);
+    harvester->setCollectTimeout(m_limits.collectTimeoutMs);
+    connect(harvester, &tlinksys::pageStarted, this, &AnalysisController::onPageStarted);
+    connect(harvester, &tlinksys::pageFinished, this, &AnalysisController::onPageFinished);
+    connect(harvester, &tlinksys::finished, this, &AnalysisController::onFinished);
+    m_harvester = harvester;
+}
+
+void AnalysisController::destroyHarvester() {
+    if (!m_harvester)
+        return;
+    // Whatever it still reports belongs to an analysis nobody waits for any more.
+    disconnect(m_harvester, nullptr, this, nullptr);
+    // No longer the current harvester before it goes: a completion event that stopping the browser
+    // might raise meanwhile reaches nobody.
+    tlinksys* harvester = m_harvester;
+    m_harvester.clear();
+    if (m_running) {
+        harvester->Cancel();
+        m_running = false;
+    }
+    delete harvester;
+}
+
+void AnalysisController::onPageStarted(int index, int total, const QString& address) {
+    m_pagesTotal = total;
+    if (index > m_pageAddresses.size())
+        m_pageAddresses.resize(index);
+    m_pageAddresses[index - 1] = address;
+    reportProgress();
+}
+
+void AnalysisController::onPageFinished(const QString& address, bool ok, const QString& reason) {
+    ++m_pagesDone;
+    if (!ok)
+        m_failures.append({address, reason});
+    Q_EMIT pageRecorded();
+    reportProgress();
+}
+
+void AnalysisController::reportProgress() {
+    if (!m_running)
+        return;
+    // The page the lists wait for: the first one not done. Several may be loading at once.
+    const int current = std::min(m_pagesDone + 1, std::max(m_pagesTotal, 1));
+    const QString address = current <= m_pageAddresses.size() ? m_pageAddresses.at(current - 1) : QString();
+    Q_EMIT progressChanged(current, m_pagesTotal, m_pagesDone, address);
+}
+
+void AnalysisController::onFinished(bool cancelled) {
+    m_running = false;
+    Q_EMIT finished(cancelled);
+    reportFailures();
+}
+
+void AnalysisController::reportFailures() {
+    if (m_failures.isEmpty())
+        return;
+    QStringList shown;
+    QString saved;
+    for (const Failure& failure : std::as_const(m_failures)) {
+        shown.append(failure.reason.isEmpty()
+                         ? failure.address
+                         : QStringLiteral("%1 — %2").arg(failure.address, failure.reason));
+        // The saved list reads back as addresses (AddressImport takes what comes before the tab).
+        saved += failure.address + QLatin1Char('\t') + failure.reason + QLatin1Char('\n');
+    }
+    const QString text =
+        QStringLiteral("読み込めなかったページがあります（%1 件）。\n").arg(m_failures.size()) +
+        AppMessages::shortList(shown, FailuresNamed);
+    m_failures.clear();
+    QMessageBox* notice = AppMessages::showNotice(m_window, text);
+    QPushButton* save = notice->addButton(QStringLiteral("一覧を保存…"), QMessageBox::ActionRole);
+    save->setObjectName(QStringLiteral("SaveFailures"));
+    connect(save, &QPushButton::clicked, this, [this, saved] { saveFailureList(saved); });
+}
+
+void AnalysisController::saveFailureList(const QString& content) {
+    QPointer<QWidget> window(m_window);
+    FileDialogs::chooseFileToSave(
+        m_window, QStringLiteral("読み込めなかったページの一覧を保存"), {QStringLiteral("テキスト (*.txt)")},
+        QStringLiteral("読み込めなかったページ.txt"), [window, content](const QString& path) {
+            const QString error = TextFileSave::write(path, content.toUtf8());
+            if (!error.isEmpty())
+                AppMessages::showError(window, error);
+        });
+}

@@ -1,0 +1,136 @@
+#include "PictureCellDelegate.h"
+
+#include "PictureStore.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <QUrl>
+
+namespace {
+
+constexpr int Margin = 4;
+constexpr int TextLines = 3;
+
+} // namespace
+
+PictureCellDelegate::PictureCellDelegate(PictureStore* store, CellOf cellOf, QObject* parent)
+    : QStyledItemDelegate(parent)
+    , m_store(store)
+    , m_cellOf(std::move(cellOf)) {}
+
+QString PictureCellDelegate::nameOf(const QString& url) {
+    if (url.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
+        return url.left(url.indexOf(QLatin1Char(','))).left(40);
+    const QUrl address(url);
+    const QString name = address.fileName(QUrl::FullyDecoded);
+    if (!name.isEmpty())
+        return name;
+    return address.host().isEmpty() ? url : address.host();
+}
+
+QString PictureCellDelegate::embedType(const QString& url) {
+    const QString suffix = QFileInfo(QUrl(url).path()).suffix();
+    return suffix.isEmpty() || suffix.size() > 5 ? QStringLiteral("埋め込み") : suffix.toUpper();
+}
+
+PictureFacts PictureCellDelegate::factsOf(const Cell& cell) const {
+    if (cell.image)
+        return m_store ? m_store->facts(cell.url) : PictureFacts();
+    PictureFacts facts;
+    facts.state = PictureFacts::State::Known;
+    facts.typeName = embedType(cell.url);
+    return facts;
+}
+
+QSize PictureCellDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    const int line = option.fontMetrics.height();
+    return {PictureStore::ThumbnailSize + 2 * Margin + 16,
+            PictureStore::ThumbnailSize + 3 * Margin + TextLines * line};
+}
+
+void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+    QStyleOptionViewItem plain = option;
+    initStyleOption(&plain, index);
+    plain.text.clear();
+    plain.icon = QIcon();
+    const QWidget* widget = option.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    // The frame, the selection and the focus as the style draws them for any item.
+    style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, widget);
+
+    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, true};
+    if (cell.image && m_store)
+        m_store->showing(cell.url, cell.referer, true);
+    const PictureFacts facts = factsOf(cell);
+    const QImage thumbnail = cell.image && m_store ? m_store->thumbnail(cell.url) : QImage();
+
+    const QRect box = option.rect.adjusted(Margin, Margin, -Margin, -Margin);
+    const QRect picture(box.left() + (box.width() - PictureStore::ThumbnailSize) / 2, box.top(),
+                        PictureStore::ThumbnailSize, PictureStore::ThumbnailSize);
+    painter->save();
+    if (!thumbnail.isNull()) {
+        const QSize size = thumbnail.size().scaled(picture.size(), Qt::KeepAspectRatio);
+        const QRect place(picture.center().x() - size.width() / 2 + 1,
+                          picture.center().y() - size.height() / 2 + 1, size.width(), size.height());
+        painter->drawImage(place, thumbnail);
+    } else {
+        // No picture (yet): a plain icon in a light frame, with the type when it is known.
+        painter->setPen(option.palette.color(QPalette::Mid));
+        painter->drawRect(picture.adjusted(0, 0, -1, -1));
+        QStyle::StandardPixmap icon = QStyle::SP_FileIcon;
+        if (!cell.image)
+            icon = QStyle::SP_MediaPlay;
+        else if (facts.state == PictureFacts::State::Failed)
+            icon = QStyle::SP_MessageBoxWarning;
+        const QPixmap pixmap = style->standardIcon(icon, &option, widget).pixmap(32, 32);
+        painter->drawPixmap(picture.center().x() - 16, picture.center().y() - 24, pixmap);
+        QString caption;
+        if (facts.state == PictureFacts::State::Failed)
+            caption = QStringLiteral("取得できません");
+        else if (facts.state == PictureFacts::State::Unknown)
+            caption = QStringLiteral("読み込み中…");
+        else
+            caption = facts.typeName;
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(
+            QRect(picture.left(), picture.center().y() + 12, picture.width(), option.fontMetrics.height()),
+            Qt::AlignCenter, caption);
+    }
+
+    const QPalette::ColorRole textRole =
+        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
+    painter->setPen(option.palette.color(textRole));
+    const int line = option.fontMetrics.height();
+    QRect text(box.left(), picture.bottom() + Margin, box.width(), line);
+    painter->drawText(text, Qt::AlignCenter,
+                      option.fontMetrics.elidedText(nameOf(cell.url), Qt::ElideMiddle, box.width()));
+    text.translate(0, line);
+    QString sizes = facts.pixelText();
+    if (!facts.byteText().isEmpty())
+        sizes += (sizes.isEmpty() ? QString() : QStringLiteral("  ")) + facts.byteText();
+    painter->drawText(text, Qt::AlignCenter, sizes);
+    text.translate(0, line);
+    painter->drawText(text, Qt::AlignCenter,
+                      facts.state == PictureFacts::State::Failed
+                          ? option.fontMetrics.elidedText(facts.problem, Qt::ElideRight, box.width())
+                          : facts.typeName);
+    painter->restore();
+}
+
+bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem&,
+                                    const QModelIndex& index) {
+    if (!event || event->type() != QEvent::ToolTip || !index.isValid())
+        return false;
+    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, true};
+    QString tip = cell.url.size() > 300 ? cell.url.left(300) + QStringLiteral("…") : cell.url;
+    const QString facts = factsOf(cell).toolTipText();
+    if (!facts.isEmpty())
+        tip += QLatin1Char('\n') + facts;
+    QToolTip::showText(event->globalPos(), tip, view);
+    return true;
+}

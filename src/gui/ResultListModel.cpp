@@ -1,0 +1,45 @@
+#include "ResultListModel.h"
+
+#include <QSignalBlocker>
+
+#include <algorithm>
+
+#include <utility>
+
+ResultListModel::ResultListModel(QObject* parent)
+    : QStringListModel(parent) {
+    // Rows set or removed by other means than this class's own take their record positions along.
+    connect(this, &QAbstractItemModel::modelReset, this, [this] { m_records.clear(); });
+    connect(this, &QAbstractItemModel::rowsRemoved, this, [this](const QModelIndex&, int first, int last) {
+        if (first < m_records.size())
+            m_records.remove(first, std::min<qsizetype>(last + 1, m_records.size()) - first);
+    });
+}
+
+void ResultListModel::setEntries(ResultFilter::Entries entries) {
+    setStringList(entries.addresses);
+    m_records = std::move(entries.records);
+}
+
+void ResultListModel::append(const ResultFilter::Entries& entries) {
+    if (entries.addresses.isEmpty())
+        return;
+    const int first = rowCount();
+    const int last = first + int(entries.addresses.size()) - 1;
+    // A list that is shown from the first row: the record positions follow.
+    if (m_records.size() == first)
+        m_records.append(entries.records);
+    // The base model inserts empty rows and fills them right after, reporting one change of all of
+    // them instead of one per row (views lay out when the event loop comes back, with the addresses).
+    insertRows(first, int(entries.addresses.size()));
+    {
+        const QSignalBlocker quiet(this);
+        for (int row = first; row <= last; ++row)
+            setData(index(row), entries.addresses.at(row - first));
+    }
+    Q_EMIT dataChanged(index(first), index(last), {Qt::DisplayRole, Qt::EditRole});
+}
+
+qsizetype ResultListModel::recordAt(int row) const {
+    return row >= 0 && row < m_records.size() ? m_records.at(row) : -1;
+}

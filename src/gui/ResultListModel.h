@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ResultFilter.h"
+
+#include <QStringListModel>
+
+// The entries of one result list: the exact addresses as the list shows them, and for each the
+// position of its record in the harvester's record list. Every view of the list shares it.
+//
+// Entries that arrive while an analysis runs are appended as inserted rows, so that a view keeps its
+// selection and scroll position and lays out only the new rows.
+class ResultListModel : public QStringListModel {
+    Q_OBJECT
+public:
+    explicit ResultListModel(QObject* parent = nullptr);
+
+    // Replaces every entry (one reset of the model, not one insertion per entry).
+    void setEntries(ResultFilter::Entries entries);
+    // Appends entries after the last row.
+    void append(const ResultFilter::Entries& entries);
+    // The position of the record shown in a row; -1 when the row has none (entries set as plain
+    // addresses).
+    qsizetype recordAt(int row) const;
+
+private:
+    QList<qsizetype> m_records;
+};

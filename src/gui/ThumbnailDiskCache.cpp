@@ -1,0 +1,127 @@
+#include "ThumbnailDiskCache.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace {
+
+const QString TypeKey = QStringLiteral("nepirika-type");
+const QString WidthKey = QStringLiteral("nepirika-width");
+const QString HeightKey = QStringLiteral("nepirika-height");
+const QString BytesKey = QStringLiteral("nepirika-bytes");
+const QString UrlKey = QStringLiteral("nepirika-url");
+
+} // namespace
+
+ThumbnailDiskCache::ThumbnailDiskCache(const QString& folder, qint64 limitBytes)
+    : m_folder(folder)
+    , m_limit(limitBytes) {}
+
+QString ThumbnailDiskCache::defaultFolder() {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    return base.isEmpty() ? QString() : base + QStringLiteral("/thumbnails");
+}
+
+QString ThumbnailDiskCache::folder() const {
+    return m_folder;
+}
+
+QString ThumbnailDiskCache::fileFor(const QString& url) const {
+    const QByteArray hash = QCryptographicHash::hash(url.toUtf8(), QCryptographicHash::Sha1).toHex();
+    // Spread over 256 folders, so that no folder grows too large to list quickly.
+    return m_folder + QLatin1Char('/') + QLatin1String(hash.left(2)) + QLatin1Char('/') +
+           QLatin1String(hash.mid(2)) + QStringLiteral(".png");
+}
+
+std::optional<ThumbnailDiskCache::Entry> ThumbnailDiskCache::load(const QString& url) const {
+    if (m_folder.isEmpty())
+        return std::nullopt;
+    const QString path = fileFor(url);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return std::nullopt;
+    QImageReader reader(&file, "png");
+    Entry entry;
+    // The address itself is kept too: a hash that two addresses share is not taken for the other.
+    if (reader.text(UrlKey) != url)
+        return std::nullopt;
+    entry.facts.state = PictureFacts::State::Known;
+    entry.facts.typeName = reader.text(TypeKey);
+    entry.facts.width = reader.text(WidthKey).toLongLong();
+    entry.facts.height = reader.text(HeightKey).toLongLong();
+    bool bytesKnown = false;
+    entry.facts.bytes = reader.text(BytesKey).toLongLong(&bytesKnown);
+    if (!bytesKnown)
+        entry.facts.bytes = -1;
+    if (!reader.read(&entry.thumbnail))
+        return std::nullopt;
+    // Used now: the last to go when the folder is trimmed.
+    file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    return entry;
+}
+
+bool ThumbnailDiskCache::save(const QString& url, const Entry& entry) const {
+    if (m_folder.isEmpty() || entry.thumbnail.isNull())
+        return false;
+    const QString path = fileFor(url);
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QImage image = entry.thumbnail;
+    image.setText(UrlKey, url);
+    image.setText(TypeKey, entry.facts.typeName);
+    image.setText(WidthKey, QString::number(entry.facts.width));
+    image.setText(HeightKey, QString::number(entry.facts.height));
+    image.setText(BytesKey, QString::number(entry.facts.bytes));
+    // Never a half-written file under the final name: written aside, then renamed.
+    const QString partial =
+        path + QStringLiteral(".part-%1").arg(QRandomGenerator::global()->generate(), 0, 16);
+    QImageWriter writer(partial, "png");
+    if (!writer.write(image)) {
+        QFile::remove(partial);
+        return false;
+    }
+    QFile::remove(path);
+    if (!QFile::rename(partial, path)) {
+        QFile::remove(partial);
+        return false;
+    }
+    return true;
+}
+
+qint64 ThumbnailDiskCache::trim() const {
+    if (m_folder.isEmpty())
+        return 0;
+    struct Kept {
+        QString path;
+        qint64 size;
+        QDateTime used;
+    };
+    std::vector<Kept> files;
+    qint64 total = 0;
+    const QDir root(m_folder);
+    for (const QFileInfo& sub : root.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        for (const QFileInfo& info : QDir(sub.filePath()).entryInfoList(QDir::Files)) {
+            files.push_back({info.filePath(), info.size(), info.lastModified()});
+            total += info.size();
+        }
+    }
+    if (total <= m_limit)
+        return total;
+    std::sort(files.begin(), files.end(), [](const Kept& a, const Kept& b) { return a.used < b.used; });
+    for (const Kept& file : files) {
+        if (total <= m_limit)
+            break;
+        if (QFile::remove(file.path))
+            total -= file.size;
+    }
+    return total;
+}
