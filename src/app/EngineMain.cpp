@@ -14,6 +14,7 @@
 #include "TerminationSignals.h"
 #include "WebEngineSetup.h"
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -31,8 +32,9 @@ int runHarvest(int argc, char** argv, const QStringList& arguments) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     WebEngineSetup::prepareBeforeApplication();
-    CommandApplication<QGuiApplication> app(argc, argv);
-    return CommandApplication<QGuiApplication>::run([&]() { return HarvestCommand::run(arguments); });
+    // Widgets: the pages' window-sized viewports are views (see WindowViewport).
+    CommandApplication<QApplication> app(argc, argv);
+    return CommandApplication<QApplication>::run([&]() { return HarvestCommand::run(arguments); });
 }
 
 int usageError(const QString& message) {

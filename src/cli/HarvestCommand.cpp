@@ -7,6 +7,7 @@
 #include "HarvestProfile.h"
 #include "PageScroller.h"
 #include "TWebBrowser.h"
+#include "WindowViewport.h"
 #include "WorkLimits.h"
 #include "tlinksys.h"
 
@@ -213,7 +214,10 @@ int HarvestCommand::run(const QStringList& arguments) {
 
     // One identity for all the hidden pages: the window's, and that of `nepirika download`.
     HarvestProfile identity;
-    tlinksys harvester(tlinksys::browsersOn(identity.profile()), parallel);
+    // Pages whose scripts run see the screen of a browser window; read without them, they need none.
+    tlinksys harvester(noScripts ? tlinksys::browsersOn(identity.profile())
+                                 : WindowViewport::browsersOn(identity.profile()),
+                       parallel);
     harvester.setNoScripts(noScripts);
     harvester.setScrollToEnd(scroll);
 

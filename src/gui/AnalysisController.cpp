@@ -4,6 +4,7 @@
 #include "AppSettings.h"
 #include "FileDialogs.h"
 #include "TextFileSave.h"
+#include "WindowViewport.h"
 #include "tlinksys.h"
 
 #include <QMessageBox>
@@ -43,6 +44,7 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     if (!m_harvester || m_running)
         return;
     m_failures.clear();
+    m_noScripts = noScripts;
     m_harvester->setNoScripts(noScripts);
     m_harvester->setScrollToEnd(scrollToEnd);
     if (lines.isEmpty()) {
@@ -71,7 +73,13 @@ void AnalysisController::createHarvester() {
     const int parallel = m_limits.parallel > 0 ? m_limits.parallel
                          : m_settings          ? m_settings->parallelPages()
                                                : tlinksys::defaultParallel();
-    auto* harvester = new tlinksys(tlinksys::browsersOn(m_profile), parallel, this);
+    // The browsers are made as the analysis needs them, after start has set the mode: pages whose
+    // scripts run see the screen of a browser window; read without them, they need none.
+    auto browsers = [this](QObject* parent) {
+        return (m_noScripts ? tlinksys::browsersOn(m_profile)
+                            : WindowViewport::browsersOn(m_profile))(parent);
+    };
+    auto* harvester = new tlinksys(browsers, parallel, this);
     harvester->setObjectName(QStringLiteral("linksys"));
     harvester->setPageTimeout(m_limits.pageTimeoutMs);
     harvester->setCollectTimeout(m_limits.collectTimeoutMs);

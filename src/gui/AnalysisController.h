@@ -77,6 +77,8 @@ private:
     QPointer<QWidget> m_window;
     QPointer<tlinksys> m_harvester;
     bool m_running = false;
+    // The mode of the last start: the browsers made from then on have a viewport unless it is on.
+    bool m_noScripts = false;
     // During an analysis: the pages it has, those done, and the addresses of those started.
     int m_pagesTotal = 0;
     int m_pagesDone = 0;

@@ -5,7 +5,6 @@
 #include "EngineErrorText.h"
 #include "HarvestProfile.h"
 #include "HiddenWebPage.h"
-#include "PageViewport.h"
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -50,11 +49,6 @@ struct TWebBrowser::Private {
     quint64 navigations = 0;
     // While probing: the address to load.
     QUrl probeUrl;
-    // Pages laid out in a window's viewport (PageViewport), and the current page's.
-    bool windowViewport = false;
-    QPointer<PageViewport> viewport;
-    // A load that waits for the viewport to be in place.
-    QUrl waitingLoad;
     // Ends the collection under way with a failure (the renderer is gone and will never answer).
     std::function<void(const QString&)> failCollection;
 };
@@ -192,9 +186,6 @@ void TWebBrowser::createPage() {
         d->page->deleteLater();
     }
     d->page = new HiddenWebPage(d->profile, this);
-    d->waitingLoad.clear();
-    if (d->windowViewport)
-        d->viewport = new PageViewport(d->page);
     connect(d->page, &QWebEnginePage::loadingChanged, this, &TWebBrowser::onLoadingChanged);
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status) {
@@ -284,28 +275,7 @@ void TWebBrowser::loadInEngine(const QUrl& url, qint64 generation) {
     script.setRunsOnSubFrames(false);
     script.setSourceCode(QStringLiteral("window.__nepirikaGeneration = %1;").arg(generation));
     scripts.insert(script);
-    if (d->viewport && !d->viewport->isSettled()) {
-        // A page's scripts see their screen from the start.
-        d->waitingLoad = url;
-        d->viewport->whenSettled([this]() {
-            if (!d->waitingLoad.isEmpty())
-                d->page->load(std::exchange(d->waitingLoad, QUrl()));
-        });
-        return;
-    }
     d->page->load(url);
-}
-
-void TWebBrowser::setWindowViewport(bool on) {
-    if (d->windowViewport == on)
-        return;
-    d->windowViewport = on;
-    if (on && !d->viewport && d->page)
-        d->viewport = new PageViewport(d->page);
-}
-
-bool TWebBrowser::windowViewport() const {
-    return d->windowViewport;
 }
 
 void TWebBrowser::Stop() {
@@ -316,15 +286,6 @@ void TWebBrowser::Stop() {
 }
 
 void TWebBrowser::stopInEngine() {
-    if (!d->waitingLoad.isEmpty()) {
-        // Nothing began to load: its end is reported as a stopped load's would be.
-        const QUrl url = std::exchange(d->waitingLoad, QUrl());
-        QTimer::singleShot(0, this, [this, url, generation = d->generation]() {
-            if (generation == d->generation)
-                engineLoadEnded(url, LoadEnd::Stopped, QString());
-        });
-        return;
-    }
     d->page->triggerAction(QWebEnginePage::Stop);
 }
 

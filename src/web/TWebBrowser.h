@@ -137,11 +137,6 @@ public:
     // not answer within timeoutMs (a script that never ends, say). Nothing in the page is changed.
     virtual void CollectAddresses(int timeoutMs, CollectCallback done);
 
-    // Lays the hidden pages out in the viewport of a 1280 × 720 window (PageViewport), from the next
-    // load on; off for a page that a view shows. Off by default.
-    void setWindowViewport(bool on);
-    bool windowViewport() const;
-
     // The engine page, for a view that shows it (the banner). When the renderer is stuck in a
     // script that never ends (a collection went unanswered, or no sign of life before a
     // navigation), Navigate replaces the page with a fresh one, since the old renderer cannot take

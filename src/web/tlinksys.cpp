@@ -53,8 +53,6 @@ void tlinksys::adoptBrowser(HarvestSlot* slot) {
     connect(slot, &HarvestSlot::browserLost, this, &tlinksys::Cancel);
     applyNoScripts(slot);
     if (TWebBrowser* browser = slot->browser()) {
-        // The pages are laid out as in a browser window, never shown.
-        browser->setWindowViewport(true);
         connect(browser, &TWebBrowser::DocumentComplete, this,
                 [this, browser](bool ok, const QString& errorText) {
                     browser->Stop();
