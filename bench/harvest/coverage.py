@@ -83,7 +83,7 @@ def main():
                 results[side].append(m)
                 found[side] = records
                 print(f"  rep {rep + 1}/{args.reps} {side:6} {m.wall:7.2f} s  cpu {m.cpu:7.2f} s  "
-                      f"records {len(records)}  rc {m.returncode}", flush=True)
+                      f"PSS {m.peak_pss_kb / 1024:6.0f} MiB  records {len(records)}  rc {m.returncode}", flush=True)
 
         # The other way to a frame's content: each frame's document loaded as a page of its own, in
         # the same hidden browser, one after another (frames of frames not followed).
@@ -108,6 +108,7 @@ def main():
     kb, ka = kinds(found["before"]), kinds(found["after"])
     wall_b, wall_a = med(results["before"], "wall"), med(results["after"], "wall")
     cpu_b, cpu_a = med(results["before"], "cpu"), med(results["after"], "cpu")
+    pss_b, pss_a = med(results["before"], "peak_pss_kb"), med(results["after"], "peak_pss_kb")
     growth = wall_a / wall_b - 1
     vias = collections.Counter()
     for r in found["after"]:
@@ -115,6 +116,14 @@ def main():
             via = r.get("via", "?")
             vias[via.split(">")[-1] + (" (frame)" if "frame>" in via else "") +
                  (" (shadow root)" if "shadow>" in via else "")] += 1
+    # The records that only the after build gives (and the reverse), by how they were found: what a
+    # change of the harvest brings, apart from the pages whose scripts pick addresses at random.
+    key = lambda r: (r.get("kind"), r.get("url"), r.get("source"))
+    before_keys, after_keys = {key(r) for r in found["before"]}, {key(r) for r in found["after"]}
+    gained = collections.Counter(r.get("via", "?").split(">")[-1] for r in found["after"]
+                                 if key(r) not in before_keys)
+    lost = collections.Counter(r.get("via", "?").split(">")[-1] for r in found["before"]
+                               if key(r) not in after_keys)
     in_frames = [r for r in found["after"] if "frame>" in r.get("via", "")]
     lines = ["# Harvest coverage: before and after", "",
              f"{time.strftime('%Y-%m-%d %H:%M %Z')}; {len(timed)} pages of the corpus in one invocation per run, "
@@ -127,10 +136,16 @@ def main():
                  f"{len(found['after']) - len(found['before']):+d} |")
     lines += ["", f"Time: wall {wall_b:.2f} s before, {wall_a:.2f} s after ({growth * 100:+.1f} %; target at most "
               f"+10 %: {'met' if growth <= 0.10 else 'MISSED'}); CPU {cpu_b:.2f} s before, {cpu_a:.2f} s after "
-              f"({(cpu_a / cpu_b - 1) * 100:+.1f} %).", "",
+              f"({(cpu_a / cpu_b - 1) * 100:+.1f} %); peak PSS of the process tree {pss_b / 1024:.0f} MiB before, "
+              f"{pss_a / 1024:.0f} MiB after ({(pss_a / pss_b - 1) * 100:+.1f} %).", "",
               "Image and embed records of the after build by how they were found:", "",
               "| via | records |", "|---|---:|"]
     lines += [f"| {v} | {n} |" for v, n in vias.most_common()]
+    lines += ["", f"Records of the after build that the before build did not give ({sum(gained.values())}), and "
+              f"the reverse ({sum(lost.values())}), by how they were found (last run of each):", "",
+              "| via | only after | only before |", "|---|---:|---:|"]
+    lines += [f"| {v} | {gained[v]} | {lost[v]} |" for v in sorted(set(gained) | set(lost),
+                                                                    key=lambda v: -(gained[v] + lost[v]))]
     local = sum(1 for u in frame_pages if u.startswith("http://127.0.0.1:"))
     lines += ["", f"Frames: the pages name {len(frame_pages)} distinct frame addresses ({local} on loopback, the "
               f"others unreachable here). Collected "

@@ -89,6 +89,8 @@ try {
         acceptDownloads: false,
         serviceWorkers: 'block',
         javaScriptEnabled: options.scripts,
+        // The window that ネピリカ's hidden pages are laid out in.
+        viewport: { width: 1280, height: 720 },
     });
     if (options.block === 'route') {
         const blocked = new Set(['image', 'media', 'font']);

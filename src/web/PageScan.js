@@ -551,40 +551,46 @@
     }
 
     // A parsed document's <style> blocks: the url(...)s of the rules whose selector matches an
-    // element of the document.
+    // element of the document, element by element in document order as the engine's computed style
+    // gives them (an element's own background, then its ::before, then its ::after).
     Scan.prototype.blockImages = function (root, prefix) {
-        var blocks = root.querySelectorAll('style');
-        for (var i = 0; i < blocks.length && !this.full; ++i) {
+        var rules = [], blocks = root.querySelectorAll('style');
+        for (var i = 0; i < blocks.length; ++i) {
             var sheet = blocks[i].sheet;
-            if (!sheet) {
-                try {
+            try {
+                if (!sheet) {
                     sheet = new CSSStyleSheet({ baseURL: this.doc.baseURI });
                     sheet.replaceSync(blocks[i].textContent);
-                } catch (x) {
-                    continue;
                 }
-            }
-            var found = [];
-            try {
-                blockRules(sheet.cssRules, found, 0);
+                blockRules(sheet.cssRules, rules, 0);
             } catch (x) {
-                continue;
             }
-            for (var j = 0; j < found.length && !this.full; ++j) {
-                var sel = found[j].selectorText, pseudo = /::?(before|after)\b/i.exec(sel);
-                var hit = null;
+        }
+        if (!rules.length)
+            return;
+        var order = { '': 0, before: 1, after: 2 };
+        var taken = rules.map(function (r) {
+            var pseudo = /::?(before|after)\b/i.exec(r.selectorText);
+            return { style: r.style, bare: withoutPseudoElements(r.selectorText),
+                     pseudo: pseudo ? pseudo[1].toLowerCase() : '' };
+        }).sort(function (a, b) {
+            return order[a.pseudo] - order[b.pseudo];
+        });
+        var all = root.querySelectorAll('*');
+        for (var k = 0, n = all.length; k < n && !this.full; ++k) {
+            for (var j = 0; j < taken.length && !this.full; ++j) {
+                var t = taken[j], hit = false;
                 try {
-                    hit = root.querySelector(withoutPseudoElements(sel));
+                    hit = all[k].matches(t.bare);
                 } catch (x) {
                 }
                 if (!hit)
                     continue;
-                var style = found[j].style;
-                var via = prefix + 'css' + (pseudo ? '::' + pseudo[1].toLowerCase() + '@' : '@');
-                this.blockValue(style.getPropertyValue('background-image') || style.getPropertyValue('background'),
+                var via = prefix + 'css' + (t.pseudo ? '::' + t.pseudo + '@' : '@');
+                if (t.pseudo)
+                    this.blockValue(t.style.getPropertyValue('content'), via + 'content');
+                this.blockValue(t.style.getPropertyValue('background-image') || t.style.getPropertyValue('background'),
                                 via + 'background');
-                if (pseudo)
-                    this.blockValue(style.getPropertyValue('content'), via + 'content');
             }
         }
     };

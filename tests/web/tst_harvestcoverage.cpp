@@ -97,7 +97,7 @@ void TestHarvestCoverage::initTestCase() {
 <object data="doc.pdf"></object>
 <embed src="movie.swf">
 <img src="javascript:void('img')"><embed src="JavaScript:void('embed')"><img srcset="javascript:void('set') 2x">
-<svg xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4"><image href="svg.png"/><image xlink:href="svg-x.png"/></svg>
+<svg xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4"><image href="svg.png"/><image xlink:href="svg-x.png"/><a href="svg-link.html"><text>s</text></a><a xlink:href="svg-x-link.html"/></svg>
 <div style='background-image: url("bg-q.png")'></div>
 <p style="background: url(bg-plain.png) no-repeat, URL( 'bg-s.png' )">x</p>
 <iframe src="@OTHER@/frame.html"></iframe>
@@ -111,6 +111,9 @@ var root = document.getElementById('host').attachShadow({mode: 'open'});
 root.innerHTML = '<a href="shadow.html">s</a><img src="shadow.png"><span id="inner"></span>';
 root.getElementById('inner').attachShadow({mode: 'open'}).innerHTML = '<video poster="deep.jpg"></video>';
 </script>
+<link rel="preload" as="image" href="pre.jpg" imagesrcset="pre-1.jpg 1x, pre-2.jpg 2x">
+<link rel="preload" as="script" href="not-an-image.js">
+<link rel="Shortcut image_src" href="declared.jpg">
 </body></html>
 )HTML")
                                               .replace(QStringLiteral("@OTHER@"), b({}))
@@ -163,6 +166,8 @@ void TestHarvestCoverage::records_data() {
     // root's content at its host), and each group's frame records after the top document's.
     const QList<Row> rows{
         {"link", m("one.html"), page, "a@href"},
+        {"SVG link", m("svg-link.html"), page, "svg:a@href"},
+        {"SVG link, xlink:href", m("svg-x-link.html"), page, "svg:a@xlink:href"},
         {"cross-origin frame's address", f("frame.html"), page, "iframe@src"},
         {"same-origin frame's address", a("/cov/same.html"), page, "iframe@src"},
         {"link in a shadow root", m("shadow.html"), page, "shadow>a@href"},
@@ -202,6 +207,10 @@ void TestHarvestCoverage::records_data() {
         {"style URL( '...' )", m("bg-s.png"), image, "p@style"},
         {"img in a shadow root", m("shadow.png"), image, "shadow>img@src"},
         {"poster in a nested shadow root", m("deep.jpg"), image, "shadow>shadow>video@poster"},
+        {"preloaded image", m("pre.jpg"), image, "link@href"},
+        {"preloaded image's srcset", m("pre-1.jpg"), image, "link@imagesrcset"},
+        {"preloaded image's srcset, 2x", m("pre-2.jpg"), image, "link@imagesrcset"},
+        {"declared image (image_src)", m("declared.jpg"), image, "link@href"},
         {"srcset in the cross-origin frame", f("f1.png"), image, "frame>img@srcset", "Shift_JIS"},
         {"srcset in the cross-origin frame, 2x", f("f2.png"), image, "frame>img@srcset", "Shift_JIS"},
         {"data-src in the cross-origin frame", f("f-lazy.jpg"), image, "frame>img@data-src", "Shift_JIS"},
@@ -256,6 +265,7 @@ void TestHarvestCoverage::nothingElse_data() {
     QTest::newRow("a lazy srcset attribute holding a word") << m("true");
     QTest::newRow("src of a text input") << m("not-an-image.png");
     QTest::newRow("a meta tag that names no image") << m("not/an-image.jpg");
+    QTest::newRow("a preloaded script") << m("not-an-image.js");
     QTest::newRow("a script as an image's source") << QStringLiteral("javascript:void('img')");
     QTest::newRow("a script as an embed's source") << QStringLiteral("JavaScript:void('embed')");
     QTest::newRow("a script as a srcset candidate") << QStringLiteral("javascript:void('set')");

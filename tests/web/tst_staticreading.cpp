@@ -88,6 +88,14 @@ void TestStaticReading::sameAsLoading_data() {
 <video poster="p.jpg"><source src="v.mp4"></video><object data="o.swf"></object>
 <p style="background:url('bg.png')">bg</p><a href="../up.html">up</a>)HTML")
         << true << "UTF-8";
+    // Rules in another order than the elements they style, a pseudo-element's, one that styles nothing.
+    QTest::newRow("<style> rules' backgrounds")
+        << "/s/style/page.html" << html << 200
+        << QByteArray(R"HTML(<!doctype html><meta charset="utf-8"><style>
+.b { background: url(b.png) no-repeat } .a { background-image: url('a.png') }
+.a::after { content: url(after.png) } .none { background: url(none.png) }
+</style><div class="a"></div><p class="b"><a href="x.html">x</a></p>)HTML")
+        << true << "UTF-8";
     QTest::newRow("base to javascript: and a second base")
         << "/s/jsbase/page.html" << html << 200
         << QByteArray(
