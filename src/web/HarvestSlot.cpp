@@ -100,7 +100,8 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
         finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
         return;
     }
-    if (m_scrollToEnd && m_browser) {
+    // A page whose scripts ran is shown first (and scrolled when asked); one read without them is not.
+    if (!m_staticReading && m_browser) {
         scroll();
         return;
     }
@@ -119,10 +120,10 @@ void HarvestSlot::scroll() {
         m_scrollerPage = m_browser->page();
         m_scroller = new PageScroller(m_browser->page(), this);
     }
-    m_scroller->start([this, token](bool reachedEnd) {
+    m_scroller->start(m_scrollToEnd, [this, token](bool reachedEnd) {
         if (token != m_token || m_stage != Stage::Scrolling)
             return;
-        m_scrollCut = !reachedEnd;
+        m_scrollCut = m_scrollToEnd && !reachedEnd;
         collect(false);
     });
 }

@@ -78,7 +78,7 @@ private:
     // The read under way in m_reader.
     quint64 m_read = 0;
     bool m_staticReading = false;
-    // Made when scrolling is first turned on; null while it is off.
+    // Made for the first page loaded with its scripts; null until then.
     PageScroller* m_scroller = nullptr;
     QPointer<QObject> m_scrollerPage;
     bool m_scrollToEnd = false;

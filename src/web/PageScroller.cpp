@@ -13,6 +13,17 @@ const QString scrollScreen = QStringLiteral(
     " if (!s) return null; var from = s.scrollTop; window.scrollBy(0, window.innerHeight || 720);"
     " return [from, s.scrollTop, s.scrollHeight, window.innerHeight]; })()");
 
+// Whether the document has drawn a frame since it was first asked, in the application's own script
+// world: its observers' answers come in the task after that frame's rendering. A document that is
+// not visible draws no frame.
+const QString frameShown = QStringLiteral(
+    "(function () { if (document.visibilityState !== 'visible') return true;"
+    " if (!window.__nepirikaShown) { window.__nepirikaShown = 1; requestAnimationFrame(function () {"
+    " requestAnimationFrame(function () { setTimeout(function () { window.__nepirikaShown = 2; }, 0); });"
+    " }); } return window.__nepirikaShown === 2; })()");
+// How often the frame is asked for.
+constexpr int frameAskMs = 25;
+
 } // namespace
 
 PageScroller::PageScroller(QWebEnginePage* page, QObject* parent)
@@ -25,18 +36,43 @@ PageScroller::PageScroller(QWebEnginePage* page, QObject* parent)
     connect(&m_bound, &QTimer::timeout, this, [this]() { finish(false); });
 }
 
-void PageScroller::start(Done done) {
+void PageScroller::start(bool toEnd, Done done) {
     ++m_run;
     m_done = std::move(done);
+    m_toEnd = toEnd;
     m_screens = 0;
     m_steady = 0;
     m_lastHeight = -1;
     m_clock.start();
-    m_bound.start(MostMs);
+    m_bound.start(toEnd ? MostMs : FrameMs);
     QTimer::singleShot(0, this, [this, run = m_run]() {
         if (run == m_run && m_done)
-            step();
+            awaitFrame();
     });
+}
+
+void PageScroller::awaitFrame() {
+    if (!m_done)
+        return;
+    if (!m_page) {
+        finish(true);
+        return;
+    }
+    QPointer<PageScroller> self(this);
+    m_page->runJavaScript(frameShown, QWebEngineScript::ApplicationWorld,
+                          [self, run = m_run](const QVariant& shown) {
+                              if (!self || run != self->m_run || !self->m_done)
+                                  return;
+                              if (!shown.toBool() && self->m_clock.elapsed() < FrameMs)
+                                  QTimer::singleShot(frameAskMs, self, [self, run]() {
+                                      if (self && run == self->m_run)
+                                          self->awaitFrame();
+                                  });
+                              else if (self->m_toEnd)
+                                  self->step();
+                              else
+                                  self->finish(true);
+                          });
 }
 
 void PageScroller::cancel() {

@@ -9,9 +9,13 @@
 
 class QWebEnginePage;
 
-// Scrolls a loaded page to its end as a reader would: a screen at a time, with a pause after each
-// for what the page adds to arrive, until the end stops moving, within MostScreens screens and
-// MostMs milliseconds. It only scrolls: it follows no link, submits no form and opens no window.
+// Shows a loaded page to its reader before it is harvested. First it waits, within FrameMs, for the
+// frame that shows the loaded page (then its intersection observers and animation frames have
+// answered, as they have by the time a person sees it; a page that no screen shows draws none and
+// is not waited for). Then, when asked, it scrolls the page to its end as a reader would: a screen
+// at a time, with a pause after each for what the page adds to arrive, until the end stops moving,
+// within MostScreens screens and MostMs milliseconds. It only scrolls: it follows no link, submits
+// no form and opens no window.
 class PageScroller : public QObject {
     Q_OBJECT
 public:
@@ -20,22 +24,27 @@ public:
     // The pause after each screen, and how many readings in a row must find the end where it was.
     static constexpr int PauseMs = 400;
     static constexpr int SteadyReadings = 2;
+    static constexpr int FrameMs = 1000;
 
-    // done(reachedEnd) runs once, from the event loop: false when a bound ended the scrolling first.
+    // done(reachedEnd) runs once, from the event loop: false when a bound ended the scrolling (or the
+    // wait for the frame) first.
     using Done = std::function<void(bool reachedEnd)>;
 
     explicit PageScroller(QWebEnginePage* page, QObject* parent = nullptr);
-    void start(Done done);
+    // Waits for the loaded page's frame, then scrolls to the end if toEnd.
+    void start(bool toEnd, Done done);
     // Ends the scrolling without a word.
     void cancel();
 
 private:
+    void awaitFrame();
     void step();
     void onReading(const QVariant& reading);
     void finish(bool reachedEnd);
 
     QPointer<QWebEnginePage> m_page;
     Done m_done;
+    bool m_toEnd = false;
     QElapsedTimer m_clock;
     QTimer m_pause;
     QTimer m_bound;
