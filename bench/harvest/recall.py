@@ -9,7 +9,11 @@ from run to run). Reads the outputs that run.sh and coverage.sh left; runs nothi
 A harvest output is either `nepirika harvest`'s lines ("kind<TAB>url") or its --json lines.
 """
 import json
+import re
 import sys
+
+# The runs' servers listen on ports of their own.
+PORT = re.compile(r"//127\.0\.0\.1:\d+")
 
 
 def records(path):
@@ -22,9 +26,9 @@ def records(path):
                     r = json.loads(line)
                 except ValueError:
                     continue
-                out.add(f"{r.get('kind')}\t{r.get('url')}")
-            elif "\t" in line:
-                out.add(line)
+                line = f"{r.get('kind')}\t{r.get('url')}"
+            if "\t" in line:
+                out.add(PORT.sub("//127.0.0.1:PORT", line))
     return out
 
 

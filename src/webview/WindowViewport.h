@@ -20,8 +20,9 @@ class TWebBrowser;
 // nothing ever appears. The view follows the page when the browser replaces it, and never takes
 // keyboard focus, opens a menu or keeps the program running when its windows close.
 //
-// Widgets need a QApplication: the browsers of the harvest with scripts are made here, and the web
-// layer's own, without a view, serve where no screen is needed (no scripts, no QApplication).
+// A view is a widget, so this layer stands beside the web layer, which has no widgets: the window
+// and `nepirika harvest` (a QApplication) make their browsers with scripts here; the pages read
+// without scripts need no screen and use the web layer's own browsers.
 class WindowViewport : public QObject {
     Q_OBJECT
 public:
