@@ -6,6 +6,7 @@
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
+#include "MemoryBudget.h"
 #include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
@@ -82,6 +83,13 @@ HarvestSlot* tlinksys::idleSlot() {
         if (slot->isIdle())
             return slot;
     if (!m_factory || int(m_slots.size()) >= m_parallel)
+        return nullptr;
+    // Each page at once with scripts is a renderer of its own: when the system is short of memory,
+    // the next page waits for a slot to come free instead. The pages read without scripts share
+    // one reader page and cost next to nothing each.
+    if (!m_noScripts && !m_slots.empty() &&
+        int(m_slots.size()) >=
+            MemoryBudget::pagesAtOnce(m_parallel, int(m_slots.size()), MemoryBudget::availableBytes()))
         return nullptr;
     TWebBrowser* browser = m_factory(this);
     auto* slot = new HarvestSlot(browser, this);
