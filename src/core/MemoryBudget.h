@@ -12,12 +12,17 @@ namespace MemoryBudget {
 inline constexpr qint64 BytesPerPage = 192LL * 1024 * 1024;
 inline constexpr qint64 KeptForTheSystem = 512LL * 1024 * 1024;
 
-// The memory the system can give without swapping, from /proc/meminfo's MemAvailable; -1 when the
-// system does not say.
+// The memory the program can take without swapping: /proc/meminfo's MemAvailable, or less when its
+// control group (a container, a user's slice) has a limit closer; -1 when neither says.
 qint64 availableBytes();
 
 // MemAvailable from the text of /proc/meminfo, in bytes; -1 when it is missing or unreadable.
 qint64 availableFromMeminfo(const QByteArray& meminfo);
+
+// The room under a control group's limit, from the texts of its limit file and its usage file
+// (v2: memory.max, memory.current; v1: memory.limit_in_bytes, memory.usage_in_bytes); -1 when
+// there is no limit ("max", or v1's page-rounded largest number) or a text is unreadable.
+qint64 roomUnderLimit(const QByteArray& limit, const QByteArray& usage);
 
 // Pages at once for the wanted number, given the bytes still available and the pages already
 // open: pages already open stay, one page is always allowed, and an unknown amount (-1) lets the
