@@ -84,12 +84,7 @@ HarvestSlot* tlinksys::idleSlot() {
             return slot;
     if (!m_factory || int(m_slots.size()) >= m_parallel)
         return nullptr;
-    // Each page at once with scripts is a renderer of its own: when the system is short of memory,
-    // the next page waits for a slot to come free instead. The pages read without scripts share
-    // one reader page and cost next to nothing each.
-    if (!m_noScripts && !m_slots.empty() &&
-        int(m_slots.size()) >=
-            MemoryBudget::pagesAtOnce(m_parallel, int(m_slots.size()), MemoryBudget::availableBytes()))
+    if (!m_noScripts && int(m_slots.size()) >= m_pagesAllowed)
         return nullptr;
     TWebBrowser* browser = m_factory(this);
     auto* slot = new HarvestSlot(browser, this);
@@ -105,6 +100,13 @@ void tlinksys::LoadAll(const QStringList& lines) {
     for (const QString& line : lines)
         m_pending.append(AddressInput::lines(line));
     m_total = m_started + int(m_pending.size());
+    if (!Busy) {
+        // Each page at once with scripts is a renderer of its own, whose memory shows only once it
+        // runs: what the system has left is weighed once, as a run starts, and on a machine short
+        // of memory fewer pages load at once. (Pages read without scripts share one reader page.)
+        m_pagesAllowed =
+            MemoryBudget::pagesAtOnce(m_parallel, int(m_slots.size()), MemoryBudget::availableBytes());
+    }
     Busy = 1;
     scheduleNext();
 }

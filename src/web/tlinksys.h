@@ -119,6 +119,8 @@ private:
 
     BrowserFactory m_factory;
     int m_parallel = 1;
+    // Pages at once for this run, the memory left considered.
+    int m_pagesAllowed = 1;
     std::vector<HarvestSlot*> m_slots;
     // One reader, and so one reader page, for all the slots of a profile however many pages load
     // at a time.
