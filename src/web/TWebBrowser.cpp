@@ -293,6 +293,10 @@ QUrl TWebBrowser::LocationURL() const {
     return d->page->url();
 }
 
+QUrl TWebBrowser::MovedTo() const {
+    return d->page->lastMove();
+}
+
 bool TWebBrowser::NavigationBegun() const {
     return !isProbing(d->state) && d->state != State::Requested;
 }

@@ -121,6 +121,8 @@ private Q_SLOTS:
     void cancelDuringAParallelRun();
     void noScriptMode_data();
     void noScriptMode();
+    void aPageThatMovesAndFailsSaysWhere_data();
+    void aPageThatMovesAndFailsSaysWhere();
 
 private:
     // Kills the renderer of the page that shows path, as a crash would end it. The engine may ask
@@ -615,6 +617,57 @@ void TestLinkSys::pageThatMovesOnByItself() {
     // A timed refresh: the page as it completed, before the refresh.
     QCOMPARE(h.records(), (QStringList{"page " + u("/land.html"), "page " + u("/before-refresh.html")}));
     QCOMPARE(h.harvester->List.records().front().Source, u("/landing.html"));
+}
+
+void TestLinkSys::aPageThatMovesAndFailsSaysWhere_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<bool>("ok");
+    // The reason's beginning; "{closed}" stands for an address where nothing answers.
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("script to https, refused, named readably")
+        << "/to-https.html"
+        << QByteArray(
+               "<script>location.replace('https://127.0.0.1:{port}/%E5%AE%89%E5%85%A8.html');</script>")
+        << false << "https://127.0.0.1:{port}/安全.html に移動した後に失敗: 接続を拒否されました";
+    QTest::newRow("redirect to https, refused") << "/redirect-to-https" << QByteArray() << false
+                                                << "https://127.0.0.1:{port}/r.html に移動した後に失敗: ";
+    QTest::newRow("no move: the reason alone") << "/plain-404" << QByteArray() << false << "HTTP 404";
+    QTest::newRow("moves after it completed: harvested as it stood")
+        << "/moves-later.html"
+        << QByteArray("<script>onload = function () { setTimeout(function () {"
+                      "location.replace('https://127.0.0.1:{port}/later.html'); }, 0); };</script>"
+                      "<a href='kept.html'>k</a>")
+        << true << "";
+}
+
+void TestLinkSys::aPageThatMovesAndFailsSaysWhere() {
+    QFETCH(QString, path);
+    QFETCH(QByteArray, body);
+    QFETCH(bool, ok);
+    QFETCH(QString, reason);
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QByteArray port = QByteArray::number(probe.serverPort());
+    probe.close();
+    body.replace("{port}", port);
+    reason.replace(QStringLiteral("{port}"), QString::fromLatin1(port));
+    if (path == QStringLiteral("/redirect-to-https"))
+        m_server.route(path, TestHttpResponse::redirect(302, "https://127.0.0.1:" + port + "/r.html"));
+    else if (path == QStringLiteral("/plain-404"))
+        m_server.route(path, TestHttpResponse::error(404));
+    else
+        m_server.route(path, TestHttpResponse::html(body));
+    Harvest h;
+    h.harvester->setPageTimeout(10000);
+    QVERIFY(h.run({u(path)}));
+    QCOMPARE(h.pages.size(), 1);
+    QCOMPARE(h.pages.at(0).ok, ok);
+    const QString said = h.pages.at(0).reason;
+    QVERIFY2(reason.isEmpty() ? said.isEmpty() : said.startsWith(reason), qPrintable(said));
+    if (ok)
+        QCOMPARE(h.records(), QStringList{"page " + u("/kept.html")});
 }
 
 void TestLinkSys::samePageWithAFragment() {
