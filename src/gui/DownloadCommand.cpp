@@ -199,7 +199,8 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
                          offerFollowUps(box, items, results, folder, source, jobs);
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
-    dialog->open();
+    // show(), not open(): open() would make it modal to the main window.
+    dialog->show();
     batch->start();
 }
 
