@@ -23,7 +23,9 @@ QRect FolderBox::textArea() const {
 }
 
 QString FolderBox::shownText() const {
-    return fontMetrics().elidedText(text(), Qt::ElideMiddle, textArea().width());
+    // Of a path, the last folders tell where the files go; of a name, its two ends.
+    const bool path = text().contains(QLatin1Char('/')) || text().contains(QLatin1Char('\\'));
+    return fontMetrics().elidedText(text(), path ? Qt::ElideLeft : Qt::ElideMiddle, textArea().width());
 }
 
 void FolderBox::paintEvent(QPaintEvent* event) {

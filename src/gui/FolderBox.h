@@ -4,9 +4,9 @@
 
 // The folder box of a result band: a line edit too narrow for most folder names and paths. While
 // someone types in it, it is an ordinary line edit; otherwise a text that does not fit is shown
-// shortened in the middle ("ペ…保存", "/home/…/写真"), so that both its beginning and its end can
-// be read, instead of being scrolled to its end and cut on the left. The text itself, the folder
-// that is used, is never changed; the tooltip gives the whole folder.
+// shortened with "…" where it is cut: a name in the middle ("ペ…存"), a path at its beginning, so
+// that its last folders show ("…旅行"), instead of being scrolled and cut without a sign. The text
+// itself, the folder that is used, is never changed; the tooltip gives the whole folder.
 class FolderBox : public QLineEdit {
     Q_OBJECT
 public:

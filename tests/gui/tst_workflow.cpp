@@ -174,15 +174,16 @@ private Q_SLOTS:
         QTest::mouseClick(m_form->forudaButton1, Qt::LeftButton);
         QTest::qWait(50);
         QCOMPARE(m_form->foruda1->text(), path(QStringLiteral("elsewhere")));
-        // A name or path wider than the box reads shortened in the middle, not cut at its start; the
+        // A name wider than the box reads shortened in the middle, a path with its last folders; the
         // text used stays whole, and the tooltip gives the whole folder.
         const struct {
             QString text;
             QString begins;
             QString ends;
-        } boxes[] = {{QStringLiteral("DL"), QStringLiteral("DL"), QStringLiteral("DL")},
-                     {QStringLiteral("ページ保存"), QStringLiteral("ペ"), QStringLiteral("存")},
-                     {QStringLiteral("/srv/共有/写真/2024-旅行"), QStringLiteral("/"), QStringLiteral("行")}};
+        } boxes[] = {
+            {QStringLiteral("DL"), QStringLiteral("DL"), QStringLiteral("DL")},
+            {QStringLiteral("ページ保存"), QStringLiteral("ペ"), QStringLiteral("存")},
+            {QStringLiteral("/srv/共有/写真/2024-旅行"), QStringLiteral("…"), QStringLiteral("旅行")}};
         for (const auto& box : boxes) {
             m_form->foruda1->setText(box.text);
             m_form->ListBox1->setFocus();
