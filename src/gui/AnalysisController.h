@@ -64,6 +64,7 @@ private:
     void createHarvester();
     void destroyHarvester();
     void onPageStarted(int index, int total, const QString& address);
+    void onPageLoaded();
     void onPageFinished(const QString& address, bool ok, const QString& reason);
     void onFinished(bool cancelled);
     void reportProgress();
@@ -76,9 +77,11 @@ private:
     QPointer<QWidget> m_window;
     QPointer<tlinksys> m_harvester;
     bool m_running = false;
-    // During an analysis: the pages it has, those done, and the addresses of those started.
+    // During an analysis: the pages it has, those whose records are in the list, those that have
+    // finished loading (in any order), and the addresses of those started.
     int m_pagesTotal = 0;
-    int m_pagesDone = 0;
+    int m_pagesRecorded = 0;
+    int m_pagesLoaded = 0;
     QStringList m_pageAddresses;
     QList<Failure> m_failures;
 };

@@ -228,6 +228,12 @@ void tlinksys::onPageDone(int index, const HarvestSlot::Result& result) {
         return;
     page->second.done = true;
     page->second.result = result;
+    const quint64 run = m_run;
+    QPointer<tlinksys> self(this);
+    Q_EMIT pageLoaded(index);
+    // A handler may have cancelled the analysis, or destroyed the harvester.
+    if (!self || run != m_run)
+        return;
     recordInOrder();
 }
 
