@@ -2,6 +2,7 @@
 
 #include "AppMessages.h"
 #include "AppSettings.h"
+#include "DisplayAddress.h"
 #include "FileDialogs.h"
 #include "TextFileSave.h"
 #include "WindowViewport.h"
@@ -53,7 +54,8 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     }
     m_running = true;
     m_pagesTotal = int(lines.size());
-    m_pagesDone = 0;
+    m_pagesRecorded = 0;
+    m_pagesLoaded = 0;
     m_pageAddresses.clear();
     m_harvester->LoadAll(lines);
 }
@@ -84,6 +86,7 @@ void AnalysisController::createHarvester() {
     harvester->setPageTimeout(m_limits.pageTimeoutMs);
     harvester->setCollectTimeout(m_limits.collectTimeoutMs);
     connect(harvester, &tlinksys::pageStarted, this, &AnalysisController::onPageStarted);
+    connect(harvester, &tlinksys::pageLoaded, this, &AnalysisController::onPageLoaded);
     connect(harvester, &tlinksys::pageFinished, this, &AnalysisController::onPageFinished);
     connect(harvester, &tlinksys::finished, this, &AnalysisController::onFinished);
     m_harvester = harvester;
@@ -113,8 +116,14 @@ void AnalysisController::onPageStarted(int index, int total, const QString& addr
     reportProgress();
 }
 
+void AnalysisController::onPageLoaded() {
+    // Pages that finish behind a slow one are counted at once, not when the lists reach them.
+    ++m_pagesLoaded;
+    reportProgress();
+}
+
 void AnalysisController::onPageFinished(const QString& address, bool ok, const QString& reason) {
-    ++m_pagesDone;
+    ++m_pagesRecorded;
     if (!ok)
         m_failures.append({address, reason});
     Q_EMIT pageRecorded();
@@ -125,9 +134,9 @@ void AnalysisController::reportProgress() {
     if (!m_running)
         return;
     // The page the lists wait for: the first one not done. Several may be loading at once.
-    const int current = std::min(m_pagesDone + 1, std::max(m_pagesTotal, 1));
+    const int current = std::min(m_pagesRecorded + 1, std::max(m_pagesTotal, 1));
     const QString address = current <= m_pageAddresses.size() ? m_pageAddresses.at(current - 1) : QString();
-    Q_EMIT progressChanged(current, m_pagesTotal, m_pagesDone, address);
+    Q_EMIT progressChanged(current, m_pagesTotal, std::max(m_pagesLoaded, m_pagesRecorded), address);
 }
 
 void AnalysisController::onFinished(bool cancelled) {
@@ -142,9 +151,10 @@ void AnalysisController::reportFailures() {
     QStringList shown;
     QString saved;
     for (const Failure& failure : std::as_const(m_failures)) {
-        shown.append(failure.reason.isEmpty()
-                         ? failure.address
-                         : QStringLiteral("%1 — %2").arg(failure.address, failure.reason));
+        // Read as the lists show it; the saved list keeps the exact address.
+        const QString address = DisplayAddress::forDisplay(failure.address);
+        shown.append(failure.reason.isEmpty() ? address
+                                              : QStringLiteral("%1 — %2").arg(address, failure.reason));
         // The saved list reads back as addresses (AddressImport takes what comes before the tab).
         saved += failure.address + QLatin1Char('\t') + failure.reason + QLatin1Char('\n');
     }

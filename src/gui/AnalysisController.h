@@ -65,6 +65,7 @@ private:
     void createHarvester();
     void destroyHarvester();
     void onPageStarted(int index, int total, const QString& address);
+    void onPageLoaded();
     void onPageFinished(const QString& address, bool ok, const QString& reason);
     void onFinished(bool cancelled);
     void reportProgress();
@@ -79,9 +80,11 @@ private:
     bool m_running = false;
     // The mode of the last start: the browsers made from then on have a viewport unless it is on.
     bool m_noScripts = false;
-    // During an analysis: the pages it has, those done, and the addresses of those started.
+    // During an analysis: the pages it has, those whose records are in the list, those that have
+    // finished loading (in any order), and the addresses of those started.
     int m_pagesTotal = 0;
-    int m_pagesDone = 0;
+    int m_pagesRecorded = 0;
+    int m_pagesLoaded = 0;
     QStringList m_pageAddresses;
     QList<Failure> m_failures;
 };

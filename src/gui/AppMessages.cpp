@@ -70,6 +70,16 @@ QMessageBox* showNotice(QWidget* parent, const QString& text) {
     return box;
 }
 
+QMessageBox* showQuestion(QWidget* parent, const QString& text, const QString& yes, const QString& no) {
+    auto* box = new QMessageBox(QMessageBox::Question, QApplication::applicationDisplayName(), text,
+                                QMessageBox::NoButton, parent);
+    box->addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* stay = box->addButton(no, QMessageBox::RejectRole);
+    box->setDefaultButton(stay);
+    box->setEscapeButton(stay);
+    return open(box);
+}
+
 void setOpenHook(std::function<void(QMessageBox*)> hook) {
     openHook() = std::move(hook);
 }

@@ -27,6 +27,10 @@ QMessageBox* showError(QWidget* parent, const QString& message);
 // its text wrapped at half the screen's width.
 QMessageBox* showNotice(QWidget* parent, const QString& text);
 
+// Modal question: question icon, the two answers as buttons, the second one (the answer that
+// changes nothing) the default and the cancel button. The text is shown as given.
+QMessageBox* showQuestion(QWidget* parent, const QString& text, const QString& yes, const QString& no);
+
 // For tests: called with every box right after it has been opened, so that a test can read and
 // answer it. An empty function removes the hook.
 void setOpenHook(std::function<void(QMessageBox*)> hook);

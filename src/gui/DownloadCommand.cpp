@@ -1,6 +1,7 @@
 #include "DownloadCommand.h"
 
 #include "AppMessages.h"
+#include "DisplayAddress.h"
 #include "DownloadBatch.h"
 #include "DownloadProgressDialog.h"
 #include "FolderNotice.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -20,22 +22,34 @@
 namespace DownloadCommand {
 namespace {
 
-// Failed addresses listed by name in the notice; the rest are counted.
+// Failed addresses and numbered names listed one by one in the notice; the rest are counted.
 constexpr qsizetype ListedFailures = 20;
 
 QString noticeText(const DownloadResults& results, bool cancelled = false) {
     QStringList failures;
+    QStringList numbered;
     qsizetype succeeded = 0;
     for (const DownloadResult& result : results) {
-        if (result.succeeded())
+        if (result.succeeded()) {
             ++succeeded;
-        else
-            failures.append(QStringLiteral("%1 — %2").arg(result.url, result.message));
+            // A name that was taken: the file is not where the person would look for it.
+            const QString saved = QFileInfo(result.path).fileName();
+            if (!result.wantedName.isEmpty() && saved != result.wantedName)
+                numbered.append(saved);
+        } else {
+            // Read as the lists show it; the saved failure list keeps the exact address.
+            failures.append(
+                QStringLiteral("%1 — %2").arg(DisplayAddress::forDisplay(result.url), result.message));
+        }
     }
     // "Completed" would not be true of a batch the user stopped.
     QString text = (cancelled ? QStringLiteral("ダウンロードを中止しました")
                               : QStringLiteral("ダウンロードが完了しました")) +
                    QStringLiteral("\n成功 %1 件、失敗 %2 件").arg(succeeded).arg(failures.size());
+    if (!numbered.isEmpty())
+        text += QStringLiteral("\n\n同じ名前のファイルがあったため、番号を付けて保存しました（%1 件）:\n")
+                    .arg(numbered.size()) +
+                AppMessages::shortList(numbered, ListedFailures);
     if (failures.isEmpty())
         return text;
     return text + QStringLiteral("\n\n") + AppMessages::shortList(failures, ListedFailures);
@@ -80,6 +94,38 @@ void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, c
 }
 
 } // namespace
+
+Running running(const QWidget* owner) {
+    Running now;
+    if (!owner)
+        return now;
+    const auto dialogs = owner->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly);
+    for (const DownloadProgressDialog* dialog : dialogs) {
+        const auto* batch = dialog->findChild<DownloadBatch*>();
+        if (!batch || batch->isFinished())
+            continue;
+        ++now.downloads;
+        now.done += batch->done();
+        now.total += batch->total();
+    }
+    return now;
+}
+
+void stopAll(QWidget* owner) {
+    if (!owner)
+        return;
+    const auto dialogs = owner->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly);
+    for (DownloadProgressDialog* dialog : dialogs) {
+        if (auto* batch = dialog->findChild<DownloadBatch*>()) {
+            // No notice: nobody is left to read it.
+            batch->disconnect(dialog);
+            batch->cancel();
+        }
+        dialog->finish();
+        // The batch goes with its window; whatever it had not finished goes with it.
+        delete dialog;
+    }
+}
 
 bool writeFailureList(const QString& path, const DownloadResults& results, QString* error) {
     QByteArray text;
@@ -153,7 +199,8 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
                          offerFollowUps(box, items, results, folder, source, jobs);
                      });
     dialog->setProgress(0, batch->total(), {}, 0);
-    dialog->open();
+    // show(), not open(): open() would make it modal to the main window.
+    dialog->show();
     batch->start();
 }
 

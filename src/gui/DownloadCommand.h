@@ -16,16 +16,30 @@ struct DownloadRequestItem {
 };
 
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error
-// box and nothing downloaded when that fails), downloads the entries with a modal progress window
-// that can cancel, and ends with the notice "ダウンロードが完了しました" (or "ダウンロードを中止しました"
-// when the user stopped it) and the counts. When some failed, the notice also offers
-// "失敗したものを再試行" (those items again, into the same folder) and saving their list as text.
-// Returns at once; the command owns itself and goes away when its notice has been shown.
+// box and nothing downloaded when that fails), downloads the entries with a progress window that can
+// cancel (not modal: the main window can still be closed, see stopAll), and ends with the notice
+// "ダウンロードが完了しました" (or "ダウンロードを中止しました" when the user stopped it) and the counts.
+// When some failed, the notice also offers "失敗したものを再試行" (those items again, into the same folder)
+// and saving their list as text. Returns at once; the command owns itself and goes away when its notice has
+// been shown.
 namespace DownloadCommand {
 
 // jobs: transfers at once (0: the batch's default).
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
            TWebBrowser* browser, int jobs = 0);
+
+// The downloads that run now in windows of owner, and the files they have done out of all of theirs.
+struct Running {
+    int downloads = 0;
+    int done = 0;
+    int total = 0;
+};
+Running running(const QWidget* owner);
+
+// Stops every download of owner at once, without a notice (the program is closing): the transfers
+// under way end and leave nothing, neither a partial file nor a hidden temporary one; the files
+// already finished stay.
+void stopAll(QWidget* owner);
 
 // The failed items as text, one a line ("address<TAB>reason", CR LF after each), written to path
 // whole or not at all. False with a reason when it cannot be written.

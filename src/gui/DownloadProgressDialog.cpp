@@ -1,7 +1,10 @@
 #include "DownloadProgressDialog.h"
 
+#include "DisplayAddress.h"
+
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -19,7 +22,9 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     , m_bytes(new QLabel(this))
     , m_cancel(new QPushButton(QStringLiteral("中止"), this)) {
     setWindowTitle(QApplication::applicationDisplayName());
-    setWindowModality(Qt::ApplicationModal);
+    // Not modal: a modal window would keep the main window from being closed (its close button and
+    // Ctrl+Q would do nothing) for as long as the download runs.
+    setWindowModality(Qt::NonModal);
     m_current->setReadOnly(true);
     m_current->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_current->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -51,10 +56,33 @@ void DownloadProgressDialog::setProgress(int done, int total, const QStringList&
     m_count->setText(QStringLiteral("%1 / %2 ファイル").arg(done).arg(total));
     m_bar->setRange(0, std::max(total, 1));
     m_bar->setValue(done);
-    const QString addresses = current.join(u'\n');
-    if (m_current->toPlainText() != addresses)
-        m_current->setPlainText(addresses);
+    if (current != m_currentUrls) {
+        m_currentUrls = current;
+        showCurrent();
+    }
     m_bytes->setText(QStringLiteral("受信: %1").arg(QLocale().formattedDataSize(bytesReceived)));
+}
+
+void DownloadProgressDialog::showCurrent() {
+    // The host and the file name are what tell the addresses apart: a line too long loses its
+    // middle, not its end.
+    const QFontMetrics metrics(m_current->font());
+    // The box has no scroll bars: its width less its frame and the document's margins.
+    const int room = m_current->width() - 2 * m_current->frameWidth() -
+                     2 * static_cast<int>(m_current->document()->documentMargin()) - 2;
+    QStringList lines;
+    lines.reserve(m_currentUrls.size());
+    for (const QString& url : std::as_const(m_currentUrls))
+        lines.append(
+            metrics.elidedText(DisplayAddress::forDisplay(url), Qt::ElideMiddle, std::max(room, 40)));
+    const QString text = lines.join(u'\n');
+    if (m_current->toPlainText() != text)
+        m_current->setPlainText(text);
+}
+
+void DownloadProgressDialog::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    showCurrent();
 }
 
 void DownloadProgressDialog::finish() {

@@ -8,8 +8,9 @@ class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
-// The modal window that a download shows while it runs: files done out of total, the addresses
-// being fetched, the bytes received, and "中止" to cancel what remains. Closing it (Esc, the title
+// The window that a download shows while it runs: files done out of total, the addresses being
+// fetched (read as the lists show them, each on one line, shortened in the middle when it does not
+// fit), the bytes received, and "中止" to cancel what remains. Closing it (Esc, the title
 // bar) asks to cancel as well; it goes away only when the owner calls finish().
 class DownloadProgressDialog : public QDialog {
     Q_OBJECT
@@ -23,6 +24,7 @@ public:
     QPushButton* cancelButton() const;
     QString countText() const;
     QString bytesText() const;
+    // The addresses as the window shows them now, one a line.
     QString currentText() const;
 
 Q_SIGNALS:
@@ -33,14 +35,18 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void requestCancel();
+    void showCurrent();
 
     QLabel* m_count;
     QProgressBar* m_bar;
     QPlainTextEdit* m_current;
     QLabel* m_bytes;
     QPushButton* m_cancel;
+    // The exact addresses being fetched.
+    QStringList m_currentUrls;
     bool m_finished = false;
 };

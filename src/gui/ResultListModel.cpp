@@ -1,5 +1,7 @@
 #include "ResultListModel.h"
 
+#include "DisplayAddress.h"
+
 #include <QSignalBlocker>
 
 #include <algorithm>
@@ -42,4 +44,10 @@ void ResultListModel::append(const ResultFilter::Entries& entries) {
 
 qsizetype ResultListModel::recordAt(int row) const {
     return row >= 0 && row < m_records.size() ? m_records.at(row) : -1;
+}
+
+QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (role == Qt::AccessibleTextRole)
+        return DisplayAddress::forDisplay(QStringListModel::data(index, Qt::DisplayRole).toString());
+    return QStringListModel::data(index, role);
 }

@@ -7,6 +7,9 @@
 // The entries of one result list: the exact addresses as the list shows them, and for each the
 // position of its record in the harvester's record list. Every view of the list shares it.
 //
+// The model holds the exact addresses; what a person reads (the delegate's drawing, the accessible
+// text) is the decoded form.
+//
 // Entries that arrive while an analysis runs are appended as inserted rows, so that a view keeps its
 // selection and scroll position and lays out only the new rows.
 class ResultListModel : public QStringListModel {
@@ -21,6 +24,9 @@ public:
     // The position of the record shown in a row; -1 when the row has none (entries set as plain
     // addresses).
     qsizetype recordAt(int row) const;
+
+    // An entry reads to assistive technology as the list shows it: decoded (DisplayAddress).
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
 
 private:
     QList<qsizetype> m_records;

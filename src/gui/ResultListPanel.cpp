@@ -3,6 +3,7 @@
 #include "DisplayAddress.h"
 #include "DownloadFolderRule.h"
 #include "FileDialogs.h"
+#include "FolderBox.h"
 #include "LayoutButton.h"
 #include "LocalFileName.h"
 #include "PictureCellDelegate.h"
@@ -388,8 +389,10 @@ void ResultListPanel::buildCommands(const Setup& setup) {
     const QString& caption = m_caption;
     textButton =
         LayoutButton::make(commands, setup.textName, QStringLiteral("テキスト表示"), QRect(6, 4, 75, 21));
-    folderBox = makeEdit(commands, setup.folderName, setup.folder, QRect(8, 36, FolderBoxWidth, 20),
-                         caption + QStringLiteral("の保存フォルダ名"));
+    folderBox = new FolderBox(setup.folder, commands);
+    folderBox->setObjectName(QString::fromLatin1(setup.folderName));
+    folderBox->setAccessibleName(caption + QStringLiteral("の保存フォルダ名"));
+    folderBox->setGeometry(QRect(8, 36, FolderBoxWidth, 20));
     folderButton = LayoutButton::make(commands, setup.folderButtonName, QStringLiteral("…"),
                                       QRect(8 + FolderBoxWidth, 36, PanelWidth - 2 - 8 - FolderBoxWidth, 20));
     downloadButton = LayoutButton::make(commands, setup.downloadName, QStringLiteral("ダウンロード"),
@@ -418,13 +421,14 @@ void ResultListPanel::buildCommands(const Setup& setup) {
     connect(folderBox, &QLineEdit::textChanged, this, showFolder);
     connect(folderButton, &QPushButton::clicked, this, &ResultListPanel::chooseFolder);
 
-    filterBox->setToolTip(
-        QStringLiteral("絞り込み: この文字を含むアドレスだけを表示します（Enter で絞り込み）"));
     filterBox->setPlaceholderText(QStringLiteral("絞り込み"));
+    m_filterPalette = filterBox->palette();
+    markFilter();
+    connect(filterBox, &QLineEdit::textChanged, this, &ResultListPanel::markFilter);
     filterButton->setToolTip(QStringLiteral("絞り込み"));
     unfilterButton->setToolTip(QStringLiteral("絞り込みを解除"));
 
-    for (QLineEdit* box : {folderBox, filterBox})
+    for (QLineEdit* box : {static_cast<QLineEdit*>(folderBox), filterBox})
         box->setStyleSheet(focusFrame("QLineEdit"));
     for (QPushButton* button : {textButton, folderButton, downloadButton, filterButton, unfilterButton})
         button->setStyleSheet(QStringLiteral("QPushButton:focus { border: 2px solid palette(highlight); "
@@ -473,6 +477,7 @@ void ResultListPanel::setHarvester(tlinksys* harvester) {
 
 void ResultListPanel::clear() {
     m_filtered = false;
+    markFilter();
     m_countShown = false;
     m_recordsSeen = 0;
     m_delegate->setEntries({});
@@ -483,6 +488,7 @@ void ResultListPanel::clear() {
 void ResultListPanel::showAll() {
     m_countShown = true;
     m_filtered = false;
+    markFilter();
     showEntries(m_harvester ? ResultFilter::all(m_harvester->List, m_side) : ResultFilter::Entries{});
 }
 
@@ -490,8 +496,40 @@ void ResultListPanel::filter() {
     m_countShown = true;
     m_filtered = true;
     m_filterText = filterBox->text();
+    markFilter();
     showEntries(m_harvester ? ResultFilter::matching(m_harvester->List, m_side, m_filterText)
                             : ResultFilter::Entries{});
+}
+
+bool ResultListPanel::filterApplied() const {
+    return m_filtered && filterBox->text() == m_filterText;
+}
+
+void ResultListPanel::markFilter() {
+    const QString text = filterBox->text();
+    // A text in the box that the list does not follow must not pass for the filter in force.
+    const bool idle = !text.isEmpty() && !filterApplied();
+    QPalette palette = m_filterPalette;
+    if (idle)
+        palette.setColor(QPalette::Text, m_filterPalette.color(QPalette::PlaceholderText));
+    filterBox->setPalette(palette);
+    QFont font = filterBox->font();
+    font.setItalic(idle);
+    filterBox->setFont(font);
+    if (filterApplied()) {
+        filterBox->setToolTip(
+            QStringLiteral("絞り込み中: 「%1」を含むアドレスだけを表示しています（C で解除）")
+                .arg(m_filterText));
+        filterBox->setAccessibleDescription(QStringLiteral("絞り込み中"));
+    } else if (idle) {
+        filterBox->setToolTip(QStringLiteral("絞り込み（未適用）: 一覧はこの文字で絞り込まれていません。"
+                                             "「検索」か Enter で絞り込みます"));
+        filterBox->setAccessibleDescription(QStringLiteral("未適用"));
+    } else {
+        filterBox->setToolTip(
+            QStringLiteral("絞り込み: この文字を含むアドレスだけを表示します（Enter で絞り込み）"));
+        filterBox->setAccessibleDescription(QString());
+    }
 }
 
 void ResultListPanel::unfilter() {

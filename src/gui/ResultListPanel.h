@@ -5,8 +5,10 @@
 #include "ResultFilter.h"
 
 #include <QGroupBox>
+#include <QPalette>
 #include <QPointer>
 
+class FolderBox;
 class QCheckBox;
 class QComboBox;
 class QItemSelectionModel;
@@ -60,7 +62,7 @@ public:
     QListView* list = nullptr;             // the entries
     QWidget* commands = nullptr;           // the command panel at the right
     QPushButton* textButton = nullptr;     // "テキスト表示": the entries as text
-    QLineEdit* folderBox = nullptr;        // the folder the selected entries are downloaded into
+    FolderBox* folderBox = nullptr;        // the folder the selected entries are downloaded into
     QPushButton* folderButton = nullptr;   // "…": chooses the folder
     QPushButton* downloadButton = nullptr; // "ダウンロード" of the selected entries
     QLineEdit* filterBox = nullptr;        // the filter text
@@ -116,6 +118,10 @@ public:
     bool hasSelection() const;
     // The record positions of the entries shown, or of the selected ones, in list order.
     QList<qsizetype> records(bool selectedOnly) const;
+    // True when the list is narrowed by exactly the filter box's text. A text that is not (one
+    // restored at start, left after "C", or edited since "検索") is shown dimmed and in italics,
+    // its tooltip saying that it is not applied.
+    bool filterApplied() const;
 
 Q_SIGNALS:
     void textViewRequested();
@@ -129,6 +135,7 @@ private:
     void chooseFolder();
     void showEntries(ResultFilter::Entries entries);
     void updateTitle();
+    void markFilter();
     QList<DownloadRequestItem> itemsAt(const QList<int>& rows) const;
     void buildPictures();
     void narrowingChanged();
@@ -149,6 +156,8 @@ private:
     // analysis are matched against it).
     QString m_filterText;
     bool m_filtered = false;
+    // The filter box's own look, for a text that is applied.
+    QPalette m_filterPalette;
     bool m_countShown = false;
     // The records of the harvester's list the entries were taken from (the rest are new).
     qsizetype m_recordsSeen = 0;

@@ -10,6 +10,7 @@
 #include "DownloadFolderRule.h"
 #include "EditActions.h"
 #include "FileDialogs.h"
+#include "FolderBox.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
 #include "OuterGeometry.h"
@@ -643,8 +644,42 @@ void TForm1::keepOnScreen() {
 // --- Events --------------------------------------------------------------------------------------
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    if (!m_stopDownloadsOnClose && DownloadCommand::running(this).downloads > 0) {
+        event->ignore();
+        askToStopDownloads();
+        return;
+    }
+    m_stopDownloadsOnClose = false;
+    DownloadCommand::stopAll(this);
     FormClose();
     QMainWindow::closeEvent(event);
+}
+
+void TForm1::askToStopDownloads() {
+    if (m_closeQuestion) {
+        m_closeQuestion->raise();
+        m_closeQuestion->activateWindow();
+        return;
+    }
+    const DownloadCommand::Running now = DownloadCommand::running(this);
+    const QString stop = QStringLiteral("中止して終了");
+    m_closeQuestion = AppMessages::showQuestion(
+        this,
+        QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n"
+                       "転送を中止して終了しますか？ 終わっていないファイルは残りません。")
+            .arg(now.done)
+            .arg(now.total),
+        stop, QStringLiteral("続ける"));
+    QPointer<TForm1> self(this);
+    connect(m_closeQuestion, &QMessageBox::buttonClicked, this, [self, stop](QAbstractButton* clicked) {
+        if (clicked->text() != stop)
+            return; // the downloads go on
+        // From the event loop, once the question has gone.
+        QTimer::singleShot(0, self, [self] {
+            self->m_stopDownloadsOnClose = true;
+            self->close();
+        });
+    });
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -22,6 +22,7 @@ class QLineEdit;
 class QListView;
 class QMenu;
 class QMenuBar;
+class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
@@ -37,7 +38,8 @@ class tlinksys;
 // AnalysisController's.
 //
 // An analysis runs asynchronously: while it runs "解析開始" reads "中止" and cancels it, the label
-// counts the pages, and the window stays usable. Closing the window ends a running analysis.
+// counts the pages, and the window stays usable. Closing the window ends a running analysis; during a
+// download it first asks whether to stop the transfers and quit.
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -163,6 +165,9 @@ private:
     void viewAsText(const ResultListPanel* panel);
     void download(const ResultListPanel* panel);
 
+    // Closing while downloads run: asks whether to stop them and quit.
+    void askToStopDownloads();
+
     void showNewRecords();
     void showProgress(int current, int total, int done, const QString& address);
     void onFinished(bool cancelled);
@@ -173,4 +178,7 @@ private:
     QList<QPointer<TForm3>> m_textViews;
     // Input lines of the running (or last) analysis left out as repeats of an earlier line.
     qsizetype m_repeatsSkipped = 0;
+    // The question asked on closing during a download, while it is open; and the answer to quit.
+    QPointer<QMessageBox> m_closeQuestion;
+    bool m_stopDownloadsOnClose = false;
 };

@@ -60,6 +60,14 @@ int DownloadBatch::total() const {
     return static_cast<int>(m_items.size());
 }
 
+int DownloadBatch::done() const {
+    return m_done;
+}
+
+bool DownloadBatch::isFinished() const {
+    return m_finished;
+}
+
 qint64 DownloadBatch::bytesReceived() const {
     return m_bytes;
 }

@@ -38,6 +38,9 @@ public:
     void cancel();
 
     int total() const;
+    // Items ended so far, and whether finished() has been sent.
+    int done() const;
+    bool isFinished() const;
     qint64 bytesReceived() const;
     // The addresses of the transfers receiving data now, in item order.
     QStringList currentUrls() const;

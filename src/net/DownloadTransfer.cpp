@@ -380,6 +380,7 @@ void DownloadTransfer::publish() {
     result.url = m_item.url;
     result.status = DownloadResult::Status::Succeeded;
     result.path = m_file->path();
+    result.wantedName = m_wantedName;
     result.bytes = bytes;
     m_file.reset();
     Q_EMIT finished(result);

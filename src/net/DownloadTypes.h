@@ -55,6 +55,9 @@ struct DownloadResult {
     Status status = Status::Failed;
     // The file written (folder and name) on success.
     QString path;
+    // The name the file would have had; the name in path differs when that one was taken and the
+    // file got a number ("大 (2).jpg" for "大.jpg"). Empty when no name was reached.
+    QString wantedName;
     // Why it failed or was cancelled; empty on success.
     QString message;
     qint64 bytes = 0;

@@ -1,6 +1,7 @@
 #include "HarvestSlot.h"
 
 #include "AddressCollector.h"
+#include "DisplayAddress.h"
 #include "PageScroller.h"
 #include "StaticPageReader.h"
 
@@ -58,6 +59,7 @@ void HarvestSlot::start(int index, const QUrl& url) {
     m_index = index;
     m_scrollCut = false;
     m_loadBegun = true;
+    m_timedOut = false;
     ++m_token;
     if (m_pageTimeoutMs > 0)
         m_pageTimer.start(m_pageTimeoutMs);
@@ -143,6 +145,7 @@ void HarvestSlot::cancel() {
 }
 
 void HarvestSlot::onPageTimeout() {
+    m_timedOut = true;
     if (m_stage == Stage::Reading) {
         // The server has not given the whole document in time; nothing of it was parsed.
         if (m_reader)
@@ -238,6 +241,14 @@ QString HarvestSlot::noAnswerText() const {
 
 void HarvestSlot::finish(Result result) {
     m_pageTimer.stop();
+    // A page that took itself elsewhere (a script moving to https, say) and failed there: the
+    // address asked for may well work, so the report names where it failed.
+    if (!result.ok && (!result.collected || m_timedOut) && m_browser && m_stage != Stage::Reading) {
+        const QUrl moved = m_browser->MovedTo();
+        if (moved.isValid())
+            result.reason = tr("%1 に移動した後に失敗: %2")
+                                .arg(DisplayAddress::forDisplay(moved.toString()), result.reason);
+    }
     m_stage = Stage::Idle;
     ++m_token;
     Q_EMIT pageDone(m_index, result);

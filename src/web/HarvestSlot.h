@@ -90,6 +90,8 @@ private:
     QTimer m_pageTimer;
     // The engine began to load the current page before its time ran out.
     bool m_loadBegun = true;
+    // The current page's time ran out.
+    bool m_timedOut = false;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
 };

@@ -87,12 +87,18 @@ QStringList HiddenWebPage::chooseFiles(FileSelectionMode, const QStringList&, co
 
 bool HiddenWebPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     // An address given to Navigate is the user's choice; the page itself stays on the web.
-    if (type == NavigationTypeTyped)
+    if (type == NavigationTypeTyped) {
+        if (isMainFrame)
+            m_loaded = url;
         return true;
+    }
     // The base class asks the receivers of navigationRequested (the banner refuses what the user
     // clicks, and opens it elsewhere).
     const bool accepted =
         isAllowedPageNavigation(url) && QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    if (accepted && isMainFrame && type != NavigationTypeReload &&
+        url.adjusted(QUrl::RemoveFragment) != m_loaded.adjusted(QUrl::RemoveFragment))
+        m_moved = url;
     if (!accepted && isMainFrame) {
         if (m_refused.size() >= 16)
             m_refused.removeFirst();
@@ -107,4 +113,13 @@ bool HiddenWebPage::takeRefusedMoveEnd(const QUrl& url) {
 
 void HiddenWebPage::forgetRefusedMoves() {
     m_refused.clear();
+    forgetMove();
+}
+
+void HiddenWebPage::forgetMove() {
+    m_moved.clear();
+}
+
+QUrl HiddenWebPage::lastMove() const {
+    return m_moved;
 }

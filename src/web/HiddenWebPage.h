@@ -19,8 +19,14 @@ public:
     // the end of that attempt like the end of a load. True once for each such end still to come
     // (at most the last 16 refusals are kept).
     bool takeRefusedMoveEnd(const QUrl& url);
-    // A navigation of the program's began: the ends of refused moves no longer tell anything.
+    // A navigation of the program's began: the ends of refused moves no longer tell anything, and
+    // the page has not moved by itself yet.
     void forgetRefusedMoves();
+    // A navigation of the program's was asked for: what the page did before is no move of its.
+    void forgetMove();
+    // Where the page last took its top document by itself since then (a script, a refresh, a
+    // redirect) to another address than the one loaded; empty when it did not.
+    QUrl lastMove() const;
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;
@@ -36,4 +42,6 @@ protected:
 
 private:
     QList<QUrl> m_refused;
+    QUrl m_loaded;
+    QUrl m_moved;
 };

@@ -200,6 +200,7 @@ void TWebBrowser::Navigate(const QUrl& url) {
     if (d->state == State::Destroying)
         return;
     const quint64 navigation = ++d->navigations;
+    d->page->forgetMove();
     // Only the fragment differs from a page that has loaded: the engine scrolls within the document
     // and reports no load, so the completion is reported here, from the event loop.
     if (d->state == State::Shown && !d->engineLoading && url.hasFragment() &&
@@ -291,6 +292,10 @@ void TWebBrowser::stopInEngine() {
 
 QUrl TWebBrowser::LocationURL() const {
     return d->page->url();
+}
+
+QUrl TWebBrowser::MovedTo() const {
+    return d->page->lastMove();
 }
 
 bool TWebBrowser::NavigationBegun() const {

@@ -128,6 +128,9 @@ public:
     virtual void Stop();
     // The current document's address.
     virtual QUrl LocationURL() const;
+    // Where the page took itself since the last Navigate, by a script, a refresh or a redirect,
+    // when that is another address than the one asked for; empty otherwise.
+    virtual QUrl MovedTo() const;
     // False while the engine has not begun to load the address of the last Navigate. It declines
     // some addresses without a word (one with "%00" in its path, say): their load never begins.
     virtual bool NavigationBegun() const;

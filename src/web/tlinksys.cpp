@@ -6,6 +6,7 @@
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
 #include "LocalFileName.h"
+#include "MemoryBudget.h"
 #include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
@@ -85,6 +86,8 @@ HarvestSlot* tlinksys::idleSlot() {
             return slot;
     if (!m_factory || int(m_slots.size()) >= m_parallel)
         return nullptr;
+    if (!m_noScripts && int(m_slots.size()) >= m_pagesAllowed)
+        return nullptr;
     TWebBrowser* browser = m_factory(this);
     auto* slot = new HarvestSlot(browser, this);
     // The slot owns the browser it loads into.
@@ -99,6 +102,13 @@ void tlinksys::LoadAll(const QStringList& lines) {
     for (const QString& line : lines)
         m_pending.append(AddressInput::lines(line));
     m_total = m_started + int(m_pending.size());
+    if (!Busy) {
+        // Each page at once with scripts is a renderer of its own, whose memory shows only once it
+        // runs: what the system has left is weighed once, as a run starts, and on a machine short
+        // of memory fewer pages load at once. (Pages read without scripts share one reader page.)
+        m_pagesAllowed =
+            MemoryBudget::pagesAtOnce(m_parallel, int(m_slots.size()), MemoryBudget::availableBytes());
+    }
     Busy = 1;
     scheduleNext();
 }
@@ -230,6 +240,12 @@ void tlinksys::onPageDone(int index, const HarvestSlot::Result& result) {
         return;
     page->second.done = true;
     page->second.result = result;
+    const quint64 run = m_run;
+    QPointer<tlinksys> self(this);
+    Q_EMIT pageLoaded(index);
+    // A handler may have cancelled the analysis, or destroyed the harvester.
+    if (!self || run != m_run)
+        return;
     recordInOrder();
 }
 

@@ -91,6 +91,9 @@ public:
 Q_SIGNALS:
     // index is 1-based; total counts the addresses of the analysis so far.
     void pageStarted(int index, int total, const QString& address);
+    // As soon as a page has finished loading (or failed), whatever the pages before it still do;
+    // its records follow with pageFinished once every page before it is done.
+    void pageLoaded(int index);
     // In input order, once the page's records are in the list. ok is false when the page failed (no
     // records) or did not complete in time (harvested as far as it had loaded); reason says which,
     // in words for the user.
@@ -124,6 +127,8 @@ private:
 
     BrowserFactory m_factory;
     int m_parallel = 1;
+    // Pages at once for this run, the memory left considered.
+    int m_pagesAllowed = 1;
     std::vector<HarvestSlot*> m_slots;
     // One reader, and so one reader page, for all the slots of a profile however many pages load
     // at a time.

@@ -1,4 +1,5 @@
 #include "AppSettings.h"
+#include "MemoryBudget.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -93,6 +94,36 @@ private Q_SLOTS:
         QCOMPARE(settings.parallelPages(), 4);
         QCOMPARE(settings.downloadJobs(), 6);
         QCOMPARE(settings.noScripts(), false);
+    }
+    // Pages at once against the memory left: the pages open stay, one is always allowed, and the
+    // kernel's figure is read in kB.
+    void pagesAtOnceWithinMemory_data() {
+        QTest::addColumn<QByteArray>("meminfo");
+        QTest::addColumn<int>("wanted");
+        QTest::addColumn<int>("open");
+        QTest::addColumn<int>("expected");
+        const QByteArray head = "MemTotal:       24576000 kB\nMemFree:         1000 kB\n";
+        auto avail = [&](qint64 mib) {
+            return head + "MemAvailable:   " + QByteArray::number(mib * 1024) + " kB\n";
+        };
+        QTest::newRow("plenty") << avail(20000) << 4 << 1 << 4;
+        QTest::newRow("room for one more") << avail(512 + 192) << 4 << 1 << 2;
+        QTest::newRow("not quite one more") << avail(512 + 191) << 4 << 1 << 1;
+        QTest::newRow("short: open pages stay") << avail(100) << 4 << 3 << 3;
+        QTest::newRow("nothing left: still one") << avail(0) << 4 << 0 << 1;
+        QTest::newRow("all open already") << avail(0) << 4 << 4 << 4;
+        QTest::newRow("no MemAvailable line") << head << 8 << 1 << 8;
+        QTest::newRow("unreadable figure") << QByteArray("MemAvailable: lots kB\n") << 8 << 1 << 8;
+        QTest::newRow("overflowing figure")
+            << QByteArray("MemAvailable: 99999999999999999999 kB\n") << 8 << 1 << 8;
+    }
+    void pagesAtOnceWithinMemory() {
+        QFETCH(QByteArray, meminfo);
+        QFETCH(int, wanted);
+        QFETCH(int, open);
+        QFETCH(int, expected);
+        QCOMPARE(MemoryBudget::pagesAtOnce(wanted, open, MemoryBudget::availableFromMeminfo(meminfo)),
+                 expected);
     }
 };
 

@@ -118,7 +118,8 @@ void TestDownloadCommand::noticeCountsSuccessesAndFailures() {
     TestHttpResponse slow = TestHttpResponse::withType("image/png", "slow");
     slow.delayMs = 300;
     m_server.route(QStringLiteral("/c.png"), slow);
-    const QString missing = m_server.urlText(QStringLiteral("/missing.jpg"));
+    // 無い.jpg, percent-encoded as a page would hold it.
+    const QString missing = m_server.urlText(QStringLiteral("/%E7%84%A1%E3%81%84.jpg"));
     const QString ftp = QStringLiteral("ftp://127.0.0.1/file.zip");
     QTemporaryDir dir;
     const QString folder = dir.filePath(QStringLiteral("DL"));
@@ -132,15 +133,20 @@ void TestDownloadCommand::noticeCountsSuccessesAndFailures() {
     // While it runs, the modal progress window shows the count.
     DownloadProgressDialog* dialog = progressWindow();
     QVERIFY(dialog);
-    QVERIFY(dialog->isModal());
+    // Not modal: the main window can still be closed while it runs.
+    QVERIFY(!dialog->isModal());
     QVERIFY(dialog->countText().endsWith(QStringLiteral("/ 5 ファイル")));
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 15000);
     QVERIFY(!progressWindow());
     const QString text = m_boxes[0].text;
     QVERIFY2(text.startsWith(QStringLiteral("ダウンロードが完了しました\n成功 3 件、失敗 2 件\n")),
              qPrintable(text));
-    QVERIFY(text.contains(missing + QStringLiteral(" — ")));
+    // Failed addresses read as the lists show them.
+    QVERIFY2(text.contains(m_server.urlText(QStringLiteral("/")) + QStringLiteral("無い.jpg — ")),
+             qPrintable(text));
     QVERIFY(text.contains(QStringLiteral("404")));
+    // The file that got a number because its name was taken is named.
+    QVERIFY(text.contains(QStringLiteral("番号を付けて保存しました（1 件）:\nlogo (2).gif\n")));
     QVERIFY(text.contains(ftp + QStringLiteral(" — ")));
     QCOMPARE(entries(folder), (QStringList{QStringLiteral("c.png"), QStringLiteral("logo (2).gif"),
                                            QStringLiteral("logo.gif")}));
@@ -187,6 +193,10 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     QList<DownloadRequestItem> items;
     for (int i = 0; i < 8; ++i)
         items.append({m_server.urlText(QStringLiteral("/trickle?part=%1").arg(i)), QString()});
+    // An address far wider than the window, 写真 encoded many times over, then its own end.
+    items[1].url = m_server.urlText(QStringLiteral("/trickle?name=") +
+                                    QString(QStringLiteral("%E5%86%99%E7%9C%9F")).repeated(60) +
+                                    QStringLiteral("&end=tail"));
     QTemporaryDir dir;
     DownloadCommand::start(m_window, items, dir.path(), nullptr);
     DownloadProgressDialog* dialog = progressWindow();
@@ -195,6 +205,11 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     QTRY_VERIFY_WITH_TIMEOUT(!dialog->bytesText().endsWith(QStringLiteral(" 0 bytes")), 5000);
     QCOMPARE(dialog->countText(), QStringLiteral("0 / 8 ファイル"));
     QVERIFY(dialog->currentText().startsWith(items[0].url));
+    // Read as the lists show it, shortened in the middle: its beginning and its end both show.
+    const QString second = dialog->currentText().section(u'\n', 1, 1);
+    QVERIFY2(second.startsWith(m_server.urlText(QStringLiteral("/trickle?"))), qPrintable(second));
+    QVERIFY2(second.endsWith(QStringLiteral("写真&end=tail")) && second.contains(QStringLiteral("…")),
+             qPrintable(second));
     QTest::mouseClick(dialog->cancelButton(), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
     const QString text = m_boxes[0].text;

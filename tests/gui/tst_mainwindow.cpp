@@ -461,7 +461,7 @@ private Q_SLOTS:
 
     void listsExposeTheirItemsToAccessibility() {
         auto* model = qobject_cast<QStringListModel*>(m_form->ListBox2->model());
-        model->setStringList({"http://h/a.jpg", "http://h/b.jpg"});
+        model->setStringList({"http://h/a.jpg", "http://h/b.jpg", "http://h/%E5%86%99.jpg"});
         QAccessibleInterface* list = QAccessible::queryAccessibleInterface(m_form->ListBox2);
         QVERIFY(list);
         QCOMPARE(list->text(QAccessible::Name), QStringLiteral("データファイル"));
@@ -470,6 +470,9 @@ private Q_SLOTS:
         for (int i = 0; i < list->childCount(); ++i)
             texts.append(list->child(i)->text(QAccessible::Name));
         QVERIFY(texts.contains(QStringLiteral("http://h/b.jpg")));
+        // An entry is read as the list shows it, not percent-encoded.
+        QVERIFY(texts.contains(QStringLiteral("http://h/写.jpg")));
+        QVERIFY(!texts.contains(QStringLiteral("http://h/%E5%86%99.jpg")));
     }
 };
 

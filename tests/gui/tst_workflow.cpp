@@ -7,6 +7,7 @@
 #include "AppSettings.h"
 #include "EditActions.h"
 #include "FileDialogs.h"
+#include "FolderBox.h"
 #include "GuiTestMain.h"
 #include "ResultListContextMenu.h"
 #include "ResultListDelegate.h"
@@ -173,6 +174,17 @@ private Q_SLOTS:
         QTest::mouseClick(m_form->forudaButton1, Qt::LeftButton);
         QTest::qWait(50);
         QCOMPARE(m_form->foruda1->text(), path(QStringLiteral("elsewhere")));
+        // Too long for the box: a name shortened in the middle, a path with its last folders shown;
+        // the text used stays whole, and the tooltip gives the whole folder.
+        for (const QString& text :
+             {QStringLiteral("ページ保存"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
+            m_form->foruda1->setText(text);
+            const QString shown = static_cast<FolderBox*>(m_form->foruda1)->shownText();
+            QVERIFY2(shown.startsWith(text.front() == u'/' ? u'…' : text.front()) &&
+                         shown.endsWith(text.back()) && shown.contains(u'…') && shown != text,
+                     qPrintable(shown));
+            QVERIFY(m_form->foruda1->toolTip().endsWith(QDir::toNativeSeparators(text)));
+        }
         QCOMPARE(m_form->Button10->toolTip(), QStringLiteral("絞り込みを解除"));
         QVERIFY(m_form->kensaku2->toolTip().startsWith(QStringLiteral("絞り込み")));
     }

@@ -121,6 +121,8 @@ private Q_SLOTS:
     void cancelDuringAParallelRun();
     void noScriptMode_data();
     void noScriptMode();
+    void aPageThatMovesAndFailsSaysWhere_data();
+    void aPageThatMovesAndFailsSaysWhere();
 
 private:
     // Kills the renderer of the page that shows path, as a crash would end it. The engine may ask
@@ -615,6 +617,37 @@ void TestLinkSys::pageThatMovesOnByItself() {
     // A timed refresh: the page as it completed, before the refresh.
     QCOMPARE(h.records(), (QStringList{"page " + u("/land.html"), "page " + u("/before-refresh.html")}));
     QCOMPARE(h.harvester->List.records().front().Source, u("/landing.html"));
+}
+
+void TestLinkSys::aPageThatMovesAndFailsSaysWhere_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("move"); // the page's script; "302": a redirect; empty: an error
+    QTest::addColumn<QString>("reason");
+    const QString there =
+        QStringLiteral("https://127.0.0.1:{port}/安全.html に移動した後に失敗: 接続を拒否されました");
+    QTest::newRow("script to https") << "/moves.html"
+                                     << QByteArray("<script>location.replace('{target}');</script>") << there;
+    QTest::newRow("redirect to https") << "/redirects" << QByteArray("302") << there;
+    QTest::newRow("no move: the reason alone") << "/stays" << QByteArray() << "HTTP 404";
+}
+
+void TestLinkSys::aPageThatMovesAndFailsSaysWhere() {
+    QFETCH(QString, path);
+    QFETCH(QByteArray, move);
+    QFETCH(QString, reason);
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QByteArray port = QByteArray::number(probe.serverPort());
+    probe.close();
+    const QByteArray target = "https://127.0.0.1:" + port + "/%E5%AE%89%E5%85%A8.html";
+    m_server.route(path, move == "302"    ? TestHttpResponse::redirect(302, target)
+                         : move.isEmpty() ? TestHttpResponse::error(404)
+                                          : TestHttpResponse::html(move.replace("{target}", target)));
+    Harvest h;
+    QVERIFY(h.run({u(path)}));
+    QCOMPARE(h.pages.size(), 1);
+    QVERIFY(!h.pages.at(0).ok);
+    QCOMPARE(h.pages.at(0).reason, reason.replace(QStringLiteral("{port}"), QString::fromLatin1(port)));
 }
 
 void TestLinkSys::samePageWithAFragment() {
