@@ -104,14 +104,14 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
     }
     // A page whose scripts ran is shown first (and scrolled when asked); one read without them is not.
     if (!m_staticReading && m_browser) {
-        scroll();
+        showPage();
         return;
     }
     collect(false);
 }
 
-void HarvestSlot::scroll() {
-    m_stage = Stage::Scrolling;
+void HarvestSlot::showPage() {
+    m_stage = Stage::Showing;
     const quint64 token = ++m_token;
     // The browser replaces its page when a renderer got stuck: the scroller follows it.
     if (m_scroller && m_scrollerPage != m_browser->page()) {
@@ -123,7 +123,7 @@ void HarvestSlot::scroll() {
         m_scroller = new PageScroller(m_browser->page(), this);
     }
     m_scroller->start(m_scrollToEnd, [this, token](bool reachedEnd) {
-        if (token != m_token || m_stage != Stage::Scrolling)
+        if (token != m_token || m_stage != Stage::Showing)
             return;
         m_scrollCut = m_scrollToEnd && !reachedEnd;
         collect(false);

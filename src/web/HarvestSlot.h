@@ -59,11 +59,12 @@ Q_SIGNALS:
     void browserLost();
 
 private:
-    enum class Stage { Idle, Reading, Navigating, Scrolling, Collecting };
+    enum class Stage { Idle, Reading, Navigating, Showing, Collecting };
 
     void navigate(const QUrl& url);
     void onPageTimeout();
-    void scroll();
+    // The loaded page drawn (and scrolled to its end when asked) by PageScroller, then collected.
+    void showPage();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void finish(Result result);
