@@ -8,6 +8,7 @@
 #include "DisplayAddress.h"
 #include "DownloadCommand.h"
 #include "DownloadFolderRule.h"
+#include "DownloadQueueOffer.h"
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "InputBoxImport.h"
@@ -168,6 +169,9 @@ void TForm1::buildWindow() {
     buildMenus();
     setTabOrder();
     Memo1->setFocus();
+    // Once the window is up: a download that an earlier run left unfinished.
+    if (m_options.offerKeptDownloads)
+        QTimer::singleShot(0, this, [this] { DownloadQueueOffer::offer(this, WB1); });
 }
 
 void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {

@@ -7,6 +7,7 @@
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -192,9 +193,59 @@ void DownloadBatch::claimNames() {
         if (claimed.isEmpty())
             transfer->failNaming(error);
         else
-            transfer->assignName(claimed);
+            handOverName(index, claimed);
     }
     m_claiming = false;
+}
+
+void DownloadBatch::setNameRecorder(NameRecorder recorder, int intervalMs) {
+    m_recorder = std::move(recorder);
+    m_recordIntervalMs = std::max(0, intervalMs);
+}
+
+void DownloadBatch::handOverName(int index, const QString& claimed) {
+    if (!m_recorder) {
+        m_active.value(index)->assignName(claimed);
+        return;
+    }
+    m_unrecorded.append(qMakePair(index, claimed));
+    scheduleRecording();
+}
+
+void DownloadBatch::scheduleRecording() {
+    if (m_recordingScheduled)
+        return;
+    m_recordingScheduled = true;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 wait = m_lastRecordedMs < 0 ? 0
+                                             : std::clamp<qint64>(m_lastRecordedMs + m_recordIntervalMs - now,
+                                                                  0, m_recordIntervalMs);
+    QTimer::singleShot(static_cast<int>(wait), this, &DownloadBatch::recordClaims);
+}
+
+void DownloadBatch::recordClaims() {
+    m_recordingScheduled = false;
+    const ClaimedNames claimed = std::exchange(m_unrecorded, {});
+    if (claimed.isEmpty())
+        return;
+    // Items that ended meanwhile, or a batch that was stopped, leave nothing to record.
+    ClaimedNames live;
+    for (const auto& [index, name] : claimed) {
+        if (!m_cancelled && !m_finished && m_active.contains(index))
+            live.append(qMakePair(index, name));
+        else
+            m_reservation->release(name);
+    }
+    if (live.isEmpty())
+        return;
+    m_lastRecordedMs = QDateTime::currentMSecsSinceEpoch();
+    m_recorder(live);
+    for (const auto& [index, name] : live) {
+        if (DownloadTransfer* transfer = m_active.value(index))
+            transfer->assignName(name);
+        else
+            m_reservation->release(name);
+    }
 }
 
 void DownloadBatch::onTransferFinished(int index, const DownloadResult& result) {

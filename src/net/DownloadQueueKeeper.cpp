@@ -1,0 +1,98 @@
+#include "DownloadQueueKeeper.h"
+
+#include "DownloadBatch.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQueue& queue,
+                                         const QList<int>& positions, QObject* parent)
+    : QObject(parent)
+    , m_queue(queue)
+    , m_positions(positions)
+    , m_file(DownloadQueue::fileFor(queue.folder)) {
+    batch->setNameRecorder(
+        [this](const DownloadBatch::ClaimedNames& claimed) {
+            for (const auto& [index, name] : claimed) {
+                DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
+                entry.state = DownloadQueue::Entry::State::Claimed;
+                entry.name = name;
+            }
+            write();
+        },
+        WriteIntervalMs);
+    connect(batch, &DownloadBatch::itemFinished, this, &DownloadQueueKeeper::onItemFinished);
+    write();
+}
+
+DownloadQueueKeeper::~DownloadQueueKeeper() {
+    // Gone with the window or the process's end in the middle of the batch: what is left is kept.
+    if (!m_done)
+        write();
+}
+
+DownloadQueue DownloadQueueKeeper::queueFor(const QString& folder, const QList<DownloadItem>& items) {
+    DownloadQueue queue;
+    queue.folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    for (const DownloadItem& item : items) {
+        DownloadQueue::Entry entry;
+        entry.url = item.url;
+        entry.referer = item.referer;
+        entry.charset = item.charset;
+        queue.entries.append(entry);
+    }
+    return queue;
+}
+
+QList<DownloadItem> DownloadQueueKeeper::itemsToContinue(const DownloadQueue& queue, QList<int>* positions) {
+    QList<DownloadItem> items;
+    positions->clear();
+    for (int position : queue.unfinished()) {
+        const DownloadQueue::Entry& entry = queue.entries.at(position);
+        DownloadItem item;
+        item.url = entry.url;
+        item.referer = entry.referer;
+        item.charset = entry.charset;
+        items.append(item);
+        positions->append(position);
+    }
+    return items;
+}
+
+void DownloadQueueKeeper::onItemFinished(int index, const DownloadResult& result) {
+    DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
+    if (result.succeeded()) {
+        entry.state = DownloadQueue::Entry::State::Saved;
+        entry.name = QFileInfo(result.path).fileName();
+    } else {
+        // Tried again when the batch is continued.
+        entry.state = DownloadQueue::Entry::State::Waiting;
+        entry.name.clear();
+    }
+    // Written with the next claim or at the end: a claimed entry whose file exists counts as
+    // saved anyway.
+}
+
+void DownloadQueueKeeper::finish(bool keepRest) {
+    if (m_done)
+        return;
+    m_done = true;
+    if (keepRest && !m_queue.unfinished().isEmpty())
+        write();
+    else
+        DownloadQueue::remove(m_file);
+}
+
+QString DownloadQueueKeeper::file() const {
+    return m_file;
+}
+
+QString DownloadQueueKeeper::lastError() const {
+    return m_error;
+}
+
+void DownloadQueueKeeper::write() {
+    QString error;
+    if (!m_queue.write(m_file, &error))
+        m_error = error;
+}
