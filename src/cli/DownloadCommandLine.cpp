@@ -228,6 +228,16 @@ int continuedItems(const QString& dir, DownloadQueue* queue, QList<DownloadItem>
                    QList<int>* positions) {
     const bool japanese = CommandLanguage::isJapanese();
     const QString file = DownloadQueue::fileFor(dir);
+    if (!DownloadQueue::Lock(file).held()) {
+        CommandOutput::write(stderr,
+                             japanese ? QStringLiteral("nepirika download: フォルダ「%1」へのダウンロードは"
+                                                       "ほかで実行中です\n")
+                                            .arg(dir)
+                                      : QStringLiteral("nepirika download: a download into the folder "
+                                                       "\"%1\" is running elsewhere\n")
+                                            .arg(dir));
+        return ExitUsage;
+    }
     QString error;
     switch (DownloadQueue::read(file, queue, &error)) {
     case DownloadQueue::ReadStatus::Missing:

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -59,6 +60,26 @@ void syncFolderOf(const QString& path) {
 }
 
 } // namespace
+
+DownloadQueue::Lock::Lock(const QString& path) {
+    // A file of its own beside the record, which is replaced by renames while the batch runs.
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    m_fd = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
+                  0600);
+    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(m_fd);
+        m_fd = -1;
+    }
+}
+
+DownloadQueue::Lock::~Lock() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool DownloadQueue::Lock::held() const {
+    return m_fd >= 0;
+}
 
 QString DownloadQueue::queuesFolder() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +

@@ -29,6 +29,22 @@ public:
     // What became of read().
     enum class ReadStatus { Read, Missing, Damaged };
 
+    // Held by the process that runs a batch, for as long as it runs (the system lets it go when
+    // the process ends, however it ends): a batch that runs in another process is neither offered
+    // nor continued, and its record is not replaced by another batch into the same folder.
+    class Lock {
+    public:
+        // Tries to take the lock of the record at path, without waiting.
+        explicit Lock(const QString& path);
+        ~Lock();
+        Lock(const Lock&) = delete;
+        Lock& operator=(const Lock&) = delete;
+        bool held() const;
+
+    private:
+        int m_fd = -1;
+    };
+
     QString folder;
     QList<Entry> entries;
 

@@ -24,6 +24,9 @@ void offerFrom(const QPointer<QWidget>& window, const QPointer<TWebBrowser>& bro
                const QStringList& files, qsizetype index) {
     for (; index < files.size(); ++index) {
         const QString file = files.at(index);
+        // A batch that runs in another process (a window, nepirika download) is its own.
+        if (!DownloadQueue::Lock(file).held())
+            continue;
         DownloadQueue queue;
         QString error;
         const DownloadQueue::ReadStatus status = DownloadQueue::read(file, &queue, &error);

@@ -10,7 +10,14 @@ DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQue
     : QObject(parent)
     , m_queue(queue)
     , m_positions(positions)
-    , m_file(DownloadQueue::fileFor(queue.folder)) {
+    , m_file(DownloadQueue::fileFor(queue.folder))
+    , m_lock(std::make_unique<DownloadQueue::Lock>(m_file)) {
+    if (!m_lock->held()) {
+        m_done = true;
+        m_error = QStringLiteral(
+            "同じフォルダへの別のダウンロードが実行中のため、このダウンロードは中断に備えて記録されません");
+        return;
+    }
     batch->setNameRecorder(
         [this](const DownloadBatch::ClaimedNames& claimed) {
             for (const auto& [index, name] : claimed) {

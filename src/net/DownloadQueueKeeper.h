@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
 class DownloadBatch;
 
 // Keeps a running DownloadBatch on disk as a DownloadQueue, so that the batch can be continued
@@ -21,7 +23,8 @@ public:
     static constexpr int WriteIntervalMs = 250;
 
     // Keeps batch, made of the entries of queue at positions (one a batch item, in order). Writes
-    // the record at once. parent is usually the batch.
+    // the record at once. parent is usually the batch. When another process runs a batch into the
+    // same folder, this one is not kept (lastError says so) and that one's record stays as it is.
     DownloadQueueKeeper(DownloadBatch* batch, const DownloadQueue& queue, const QList<int>& positions,
                         QObject* parent = nullptr);
     ~DownloadQueueKeeper() override;
@@ -45,6 +48,7 @@ private:
     DownloadQueue m_queue;
     QList<int> m_positions;
     QString m_file;
+    std::unique_ptr<DownloadQueue::Lock> m_lock;
     QString m_error;
     bool m_done = false;
 };

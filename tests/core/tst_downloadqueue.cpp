@@ -86,6 +86,13 @@ void TestDownloadQueue::readKept() {
     QCOMPARE(again.toJson(), queue.toJson());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
              QStringList{QStringLiteral("queue.json")});
+    // A batch running elsewhere holds its record: no second run takes it until that one ends.
+    {
+        const DownloadQueue::Lock running(path);
+        QVERIFY(running.held());
+        QVERIFY(!DownloadQueue::Lock(path).held());
+    }
+    QVERIFY(DownloadQueue::Lock(path).held());
     // The same folder written otherwise is kept in the same record.
     QCOMPARE(DownloadQueue::fileFor(folder + QStringLiteral("/./")), DownloadQueue::fileFor(folder));
 }
