@@ -194,6 +194,10 @@ DownloadQueue::ReadStatus DownloadQueue::read(const QString& path, DownloadQueue
 }
 
 bool DownloadQueue::write(const QString& path, QString* error) const {
+    return writeData(path, toJson(), error);
+}
+
+bool DownloadQueue::writeData(const QString& path, const QByteArray& data, QString* error) {
     const auto failure = [&](int errorNumber) {
         *error = FileErrorText::describe(
             QStringLiteral("ダウンロードの記録「%1」を保存できません").arg(QDir::toNativeSeparators(path)),
@@ -202,7 +206,6 @@ bool DownloadQueue::write(const QString& path, QString* error) const {
     };
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return failure(EACCES);
-    const QByteArray data = toJson();
     QSaveFile file(path);
     errno = 0;
     if (!file.open(QIODevice::WriteOnly))

@@ -63,6 +63,8 @@ public:
     static ReadStatus read(const QString& path, DownloadQueue* queue, QString* error);
     // Replaces the file with this state in one step, flushed to the disk. False with a message.
     bool write(const QString& path, QString* error) const;
+    // The same with the state already written out (toJson); safe on any thread.
+    static bool writeData(const QString& path, const QByteArray& data, QString* error);
     static void remove(const QString& path);
 
     // Settles the entries recorded as claimed: saved when their file is in the folder, otherwise

@@ -8,6 +8,7 @@
 #include "UniqueFileReservation.h"
 
 #include <QDateTime>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -213,7 +214,8 @@ void DownloadBatch::handOverName(int index, const QString& claimed) {
 }
 
 void DownloadBatch::scheduleRecording() {
-    if (m_recordingScheduled)
+    // One recording at a time: the next one is scheduled when the one under way is done.
+    if (m_recordingScheduled || m_recording)
         return;
     m_recordingScheduled = true;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
@@ -226,8 +228,6 @@ void DownloadBatch::scheduleRecording() {
 void DownloadBatch::recordClaims() {
     m_recordingScheduled = false;
     const ClaimedNames claimed = std::exchange(m_unrecorded, {});
-    if (claimed.isEmpty())
-        return;
     // Items that ended meanwhile, or a batch that was stopped, leave nothing to record.
     ClaimedNames live;
     for (const auto& [index, name] : claimed) {
@@ -238,14 +238,25 @@ void DownloadBatch::recordClaims() {
     }
     if (live.isEmpty())
         return;
+    m_recording = true;
     m_lastRecordedMs = QDateTime::currentMSecsSinceEpoch();
-    m_recorder(live);
-    for (const auto& [index, name] : live) {
+    QPointer<DownloadBatch> self(this);
+    m_recorder(live, [self, live] {
+        if (self)
+            self->namesRecorded(live);
+    });
+}
+
+void DownloadBatch::namesRecorded(const ClaimedNames& recorded) {
+    m_recording = false;
+    for (const auto& [index, name] : recorded) {
         if (DownloadTransfer* transfer = m_active.value(index))
             transfer->assignName(name);
         else
             m_reservation->release(name);
     }
+    if (!m_unrecorded.isEmpty())
+        scheduleRecording();
 }
 
 void DownloadBatch::onTransferFinished(int index, const DownloadResult& result) {

@@ -19,13 +19,13 @@ DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQue
         return;
     }
     batch->setNameRecorder(
-        [this](const DownloadBatch::ClaimedNames& claimed) {
+        [this](const DownloadBatch::ClaimedNames& claimed, std::function<void()> recorded) {
             for (const auto& [index, name] : claimed) {
                 DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
                 entry.state = DownloadQueue::Entry::State::Claimed;
                 entry.name = name;
             }
-            write();
+            writeInBackground(std::move(recorded));
         },
         WriteIntervalMs);
     connect(batch, &DownloadBatch::itemFinished, this, &DownloadQueueKeeper::onItemFinished);
@@ -36,6 +36,7 @@ DownloadQueueKeeper::~DownloadQueueKeeper() {
     // Gone with the window or the process's end in the middle of the batch: what is left is kept.
     if (!m_done)
         write();
+    waitForWriter();
 }
 
 DownloadQueue DownloadQueueKeeper::queueFor(const QString& folder, const QList<DownloadItem>& items) {
@@ -84,10 +85,12 @@ void DownloadQueueKeeper::finish(bool keepRest) {
     if (m_done)
         return;
     m_done = true;
-    if (keepRest && !m_queue.unfinished().isEmpty())
+    if (keepRest && !m_queue.unfinished().isEmpty()) {
         write();
-    else
+    } else {
+        waitForWriter(); // which would bring the record back
         DownloadQueue::remove(m_file);
+    }
 }
 
 QString DownloadQueueKeeper::file() const {
@@ -98,8 +101,35 @@ QString DownloadQueueKeeper::lastError() const {
     return m_error;
 }
 
+void DownloadQueueKeeper::waitForWriter() {
+    if (m_writer.joinable())
+        m_writer.join();
+}
+
 void DownloadQueueKeeper::write() {
+    waitForWriter();
     QString error;
     if (!m_queue.write(m_file, &error))
         m_error = error;
+}
+
+void DownloadQueueKeeper::writeInBackground(std::function<void()> recorded) {
+    // Written one after the other, so that an older state never lands over a newer one.
+    waitForWriter();
+    m_writer = std::thread([this, path = m_file, data = m_queue.toJson(), recorded = std::move(recorded)] {
+        QString error;
+        const bool written = DownloadQueue::writeData(path, data, &error);
+        // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
+        // thread first, so it is there while the thread runs).
+        QMetaObject::invokeMethod(
+            this,
+            [this, written, error, recorded] {
+                if (!written)
+                    m_error = error;
+                // A name that could not be recorded is used all the same: the download matters
+                // more than its record, and the record says why it is behind.
+                recorded();
+            },
+            Qt::QueuedConnection);
+    });
 }

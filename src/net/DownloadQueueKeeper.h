@@ -7,15 +7,17 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <thread>
 
 class DownloadBatch;
 
 // Keeps a running DownloadBatch on disk as a DownloadQueue, so that the batch can be continued
 // after the window was closed or the process killed: every name is recorded before its file
-// appears (see DownloadBatch::setNameRecorder), at most a few times a second, and the saved items
-// with it. When the batch ends, finish() removes the record or keeps what is left of it; a keeper
-// that goes away without finish() (the window closed mid-way) keeps it.
+// appears (see DownloadBatch::setNameRecorder), at most a few times a second and off the
+// transfers' thread, and the saved items with it. When the batch ends, finish() removes the record or keeps
+// what is left of it; a keeper that goes away without finish() (the window closed mid-way) keeps it.
 class DownloadQueueKeeper : public QObject {
     Q_OBJECT
 public:
@@ -43,12 +45,19 @@ public:
 
 private:
     void onItemFinished(int index, const DownloadResult& result);
+    // Writes the record here and now, after the write under way.
     void write();
+    // Writes the record on a thread of its own and calls recorded here once it is on the disk.
+    void writeInBackground(std::function<void()> recorded);
+    void waitForWriter();
 
     DownloadQueue m_queue;
     QList<int> m_positions;
     QString m_file;
     std::unique_ptr<DownloadQueue::Lock> m_lock;
+    // The write under way, off the thread of the transfers: a write flushes to the disk, which
+    // can take long enough to hold up every transfer.
+    std::thread m_writer;
     QString m_error;
     bool m_done = false;
 };
