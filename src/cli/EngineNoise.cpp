@@ -17,6 +17,21 @@
 namespace EngineNoise {
 namespace {
 
+// The line filter: a thread copies the pipe to the real standard error, line by line.
+struct LineFilter {
+    int realError = -1;
+    int readEnd = -1;
+    std::thread reader;
+    std::mutex mutex;
+    std::condition_variable drained;
+    bool drainSeen = false;
+};
+
+// Written by stopLineFilter: everything before it has been passed on once the reader sees it.
+const QByteArray DrainMark = QByteArrayLiteral("\x01nepirika: standard error drained\x01");
+
+LineFilter* filter = nullptr;
+
 QtMessageHandler previousHandler = nullptr;
 bool handlerInstalled = false;
 
@@ -38,7 +53,16 @@ bool isChatter(const QString& message) {
     return false;
 }
 
+void writeAll(int fd, const QByteArray& out);
+
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    // Straight to the real standard error while the line filter runs: a fatal message is followed
+    // by the end of the process, which would take the filter's unread lines with it.
+    if ((type == QtCriticalMsg || type == QtFatalMsg) && filter) {
+        writeAll(filter->realError, qFormatLogMessage(type, context, message).toUtf8() + '\n');
+        if (type == QtCriticalMsg)
+            return;
+    }
     if (type != QtCriticalMsg && type != QtFatalMsg) {
         const QLatin1String category(context.category ? context.category : "");
         if (type == QtDebugMsg || type == QtInfoMsg || category.startsWith(QLatin1String("qt.")) ||
@@ -48,21 +72,6 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
     if (previousHandler)
         previousHandler(type, context, message);
 }
-
-// The line filter: a thread copies the pipe to the real standard error, line by line.
-struct LineFilter {
-    int realError = -1;
-    int readEnd = -1;
-    std::thread reader;
-    std::mutex mutex;
-    std::condition_variable drained;
-    bool drainSeen = false;
-};
-
-// Written by stopLineFilter: everything before it has been passed on once the reader sees it.
-const QByteArray DrainMark = QByteArrayLiteral("\x01nepirika: standard error drained\x01");
-
-LineFilter* filter = nullptr;
 
 void writeAll(int fd, const QByteArray& out) {
     qsizetype written = 0;

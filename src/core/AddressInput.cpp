@@ -143,8 +143,8 @@ bool webHostAccepted(QUrl& url) {
     return true;
 }
 
-// Full-width forms (U+FF01 to U+FF5E) and the ideographic space, which a Japanese input method
-// gives for "http://", ":" or "." when it is left on.
+// Full-width forms (U+FF01 to U+FF5E), the ideographic space and the ideographic full stop, which
+// a Japanese input method gives for "http://", ":", " " or "." when it is left on.
 bool isFullWidthForm(QChar c) {
     return (c.unicode() >= 0xff01 && c.unicode() <= 0xff5e) || c.unicode() == 0x3000 || c.unicode() == 0x3002;
 }

@@ -104,7 +104,7 @@ bool writeFailureList(const QString& path, const DownloadResults& results, QStri
 namespace {
 
 // Runs the batch of items in folder, kept on disk as queue (the items being its entries at
-// positions) until it ends.
+// positions) until it ends; an empty queue is made of the items.
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
          TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions);
 
@@ -123,17 +123,7 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
 
-    QList<DownloadItem> downloads;
-    QList<int> positions;
-    for (const DownloadRequestItem& entry : items) {
-        DownloadItem item;
-        item.url = entry.url;
-        item.referer = entry.referer;
-        item.charset = entry.charset;
-        positions.append(static_cast<int>(downloads.size()));
-        downloads.append(item);
-    }
-    run(parent, items, folder, browser, jobs, DownloadQueueKeeper::queueFor(folder, downloads), positions);
+    run(parent, items, folder, browser, jobs, {}, {});
 }
 
 void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
@@ -177,7 +167,13 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     auto* batch = new DownloadBatch(folder, downloads, options, dialog);
     // Kept on disk while it runs: a window closed or a program killed mid-way can continue it at
     // the next start.
-    auto* keeper = new DownloadQueueKeeper(batch, queue, positions, batch);
+    QList<int> allPositions;
+    for (qsizetype i = 0; i < downloads.size(); ++i)
+        allPositions.append(static_cast<int>(i));
+    auto* keeper = queue.entries.isEmpty()
+                       ? new DownloadQueueKeeper(batch, DownloadQueueKeeper::queueFor(folder, downloads),
+                                                 allPositions, batch)
+                       : new DownloadQueueKeeper(batch, queue, positions, batch);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
     // Marked before the batch hears of it: it may report its end from inside cancel().
     auto cancelled = std::make_shared<bool>(false);
