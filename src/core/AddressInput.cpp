@@ -164,8 +164,11 @@ QString withHalfWidthSchemeAndHost(const QString& text) {
     qsizetype authority = 0;
     for (; end < text.size(); ++end) {
         const QChar c = text[end];
-        const QString piece = c.unicode() == 0x3002 ? QStringLiteral(".")
-                                                    : QString(c).normalized(QString::NormalizationForm_KC);
+        // "％" stays as written: read as "%" it would turn "％４１" into an escape of "A", where the host
+        // name rules refuse it for the "%" it maps to.
+        const QString piece = c.unicode() == 0x3002   ? QStringLiteral(".")
+                              : c.unicode() == 0xff05 ? QString(c)
+                                                      : QString(c).normalized(QString::NormalizationForm_KC);
         // The scheme's "//" opens the authority; the host ends at the first of "/?#\" after it.
         static const QRegularExpression schemeStart(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:/?$"));
         const bool separator = piece == u"/" || piece == u"?" || piece == u"#" || piece == u"\\";
