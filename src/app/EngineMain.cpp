@@ -6,6 +6,7 @@
 #include "AppSettings.h"
 #include "CommandApplication.h"
 #include "EngineModule.h"
+#include "EngineNoise.h"
 #include "HarvestCommand.h"
 #include "NepirikaApplication.h"
 #include "ProgramUsage.h"
@@ -31,10 +32,23 @@ int runHarvest(int argc, char** argv, const QStringList& arguments) {
     // No window: the engine renders offscreen unless the caller chose a platform.
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The engine's own messages stay off standard error unless --verbose asks for them.
+    const bool verbose = EngineNoise::verboseRequested(arguments);
+    if (!verbose) {
+        EngineNoise::quietEngineBeforeApplication();
+        EngineNoise::startLineFilter();
+        EngineNoise::quietToolkitMessages();
+    }
     WebEngineSetup::prepareBeforeApplication();
-    // Widgets: the pages' window-sized viewports are views (see WindowViewport).
-    CommandApplication<QApplication> app(argc, argv);
-    return CommandApplication<QApplication>::run([&]() { return HarvestCommand::run(arguments); });
+    int status = 0;
+    {
+        // Widgets: the pages' window-sized viewports are views (see WindowViewport).
+        CommandApplication<QApplication> app(argc, argv);
+        status = CommandApplication<QApplication>::run([&]() { return HarvestCommand::run(arguments); });
+    }
+    if (!verbose)
+        EngineNoise::stopLineFilter();
+    return status;
 }
 
 int usageError(const QString& message) {
@@ -116,6 +130,7 @@ int runWindow(int argc, char** argv) {
     // The window remembers its state in the user's settings file.
     TForm1::Options options;
     options.settingsFile = AppSettings::defaultFile();
+    options.offerKeptDownloads = true;
     auto Form1 = std::make_unique<TForm1>(options);
     // One text view window is made at start-up and never shown; the view commands open their own.
     auto Form3 = std::make_unique<TForm3>();

@@ -7,6 +7,8 @@
 // are given) into DIR (default "DL" under the current directory) with the same naming and engine as
 // the window. Prints one line per address in the order given: "ok<TAB>address<TAB>path written" or
 // "failed<TAB>address<TAB>reason"; a progress line goes to standard error when that is a terminal.
+// The batch is kept on disk while it runs (DownloadQueueKeeper); "--continue" runs what a run into
+// the same DIR left unfinished (killed, interrupted), each file once.
 class DownloadCommandLine {
 public:
     // arguments: what follows the word "download". Runs inside an existing QCoreApplication and

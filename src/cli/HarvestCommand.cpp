@@ -1,11 +1,12 @@
 #include "HarvestCommand.h"
 
 #include "AddressInput.h"
+#include "CommandHelp.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
+#include "EngineNoise.h"
 #include "HarvestOutput.h"
 #include "HarvestProfile.h"
-#include "PageScroller.h"
 #include "TWebBrowser.h"
 #include "WindowViewport.h"
 #include "WorkLimits.h"
@@ -22,22 +23,6 @@ namespace {
 // One line; flushed unless more lines follow at once.
 void writeOut(FILE* stream, const QString& line, bool flush = true) {
     CommandOutput::write(stream, line + QLatin1Char('\n'), flush);
-}
-
-QtMessageHandler previousHandler = nullptr;
-
-// Standard error carries the failures, one a line, for scripts to read: the engine's start-up
-// chatter (its settings, the missing graphics of the offscreen platform) stays out of it.
-void quietEngineMessages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtDebugMsg || type == QtInfoMsg)
-        return;
-    if (type == QtWarningMsg &&
-        ((context.category && QLatin1String(context.category) == QLatin1String("qt.webenginecontext")) ||
-         message.startsWith(QLatin1String("WebEngineContext used before")) ||
-         message.startsWith(QLatin1String("No suitable graphics backend found"))))
-        return;
-    if (previousHandler)
-        previousHandler(type, context, message);
 }
 
 // The value of an option given as "--name N" or "--name=N"; false (with a usage error written) when
@@ -72,83 +57,45 @@ QString unsizedNote(int count) {
 } // namespace
 
 QString HarvestCommand::usage() {
+    const QList<CommandHelp::Option> options = CommandHelp::harvestOptions();
     if (CommandLanguage::isJapanese())
-        return QStringLiteral(
-                   "使い方: nepirika harvest [--json] [--parallel N] [--no-scripts] [--scroll] [--probe]\n"
-                   "                         [--largest] [--min-width N] [--min-height N] [アドレス...]\n"
-                   "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
-                   "件ずつ出力します。\n"
-                   "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
-                   "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
-                   "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力します。\n"
-                   "  --json          1 行に 1 つの JSON "
-                   "オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"、\n"
-                   "                  \"charset\" 見つけたページの文字コード）\n"
-                   "  --parallel N    同時に N ページまで読み込む（1〜%1、既定 %2）\n"
-                   "  --no-scripts    スクリプトを実行せず、ページ本体だけを読み込む\n"
-                   "  --scroll        読み込んだ各ページを 1 画面ずつ最後までスクロールしてから集める\n"
-                   "                  （1 ページ %3 画面・%4 秒まで。それでも伸びるページはそこで打ち切る）\n"
-                   "  --probe         各画像の先頭だけを取得し、--json に "
-                   "\"width\"、\"height\"（ピクセル）、\n"
-                   "                  \"bytes\"（ファイル全体の大きさ）、\"type\"（内容から読んだ MIME "
-                   "タイプ）を加える。\n"
-                   "                  読めなかった画像は \"probe_error\" "
-                   "に理由を示す（終了コードは変わらない）\n"
-                   "  --largest       srcset・picture の組ごとに最大の候補だけを出力する（取得したときは\n"
-                   "                  ピクセル数、ほかは w、次に x の記述子で比べる）\n"
-                   "  --min-width N   幅が N ピクセル以上の画像だけを出力する（--probe を含む）\n"
-                   "  --min-height N  高さが N ピクセル以上の画像だけを出力する（--probe を含む）。\n"
-                   "                  大きさを読めなかった画像は除き、その数を標準エラーに出力する\n"
+        return QStringLiteral("使い方: nepirika harvest ") + CommandHelp::synopsis(options, 25) +
+               QStringLiteral(" [アドレス...]\n"
+                              "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
+                              "件ずつ出力します。\n"
+                              "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
+                              "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
+                              "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力"
+                              "します。\n") +
+               CommandHelp::optionLines(options) +
+               QStringLiteral(
                    "--json の画像には、ページに書かれた \"set\"（同じ組の候補に共通の番号）、\"descriptor\"\n"
                    "（\"1280w\"、\"2x\"）、\"element_width\"、\"element_height\"（要素の width・height "
                    "属性）も付く。\n"
                    "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
-                   "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。")
-            .arg(WorkLimits::MostPagesAtOnce)
-            .arg(WorkLimits::DefaultPagesAtOnce)
-            .arg(PageScroller::MostScreens)
-            .arg(PageScroller::MostMs / 1000);
-    return QStringLiteral(
-               "Usage: nepirika harvest [--json] [--parallel N] [--no-scripts] [--scroll] [--probe]\n"
-               "                        [--largest] [--min-width N] [--min-height N] [ADDRESS...]\n"
+                   "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
+    return QStringLiteral("Usage: nepirika harvest ") + CommandHelp::synopsis(options, 24) +
+           QStringLiteral(
+               " [ADDRESS...]\n"
                "Loads each page and prints every link, image and embed address found on it,\n"
                "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
                "With no ADDRESS the addresses are read from standard input, one a line.\n"
                "Each page's addresses are printed as soon as it and every page before it are done,\n"
-               "in input order, the same whatever the number of pages loading at a time.\n"
-               "  --json          one JSON object a line, with \"kind\", \"url\",\n"
-               "                  \"source\", \"via\" (how it was found) and \"charset\" (the\n"
-               "                  encoding of the page it was found on)\n"
-               "  --parallel N    load up to N pages at a time (1 to %1; default %2)\n"
-               "  --no-scripts    read each page as the server sent it: run none of its scripts and\n"
-               "                  fetch nothing but the page itself (no style sheets, scripts, frames)\n"
-               "  --scroll        scroll each loaded page to its end, a screen at a time, before\n"
-               "                  collecting (at most %3 screens and %4 s a page; a page that is\n"
-               "                  still growing then is collected as it stands, with a note)\n"
-               "  --probe         fetch the start of each image and add to its --json record \"width\"\n"
-               "                  and \"height\" (pixels), \"bytes\" (the whole file's size) and \"type\"\n"
-               "                  (the MIME type read from the content); an image whose facts could\n"
-               "                  not be read says why in \"probe_error\" (the exit status stays)\n"
-               "  --largest       keep only the largest candidate of each srcset or picture set (by\n"
-               "                  pixel size when probed, else by the w, then the x descriptor)\n"
-               "  --min-width N   keep only images at least N pixels wide (implies --probe)\n"
-               "  --min-height N  keep only images at least N pixels high (implies --probe); images\n"
-               "                  whose size could not be read are left out and counted on standard error\n"
+               "in input order, the same whatever the number of pages loading at a time.\n") +
+           CommandHelp::optionLines(options) +
+           QStringLiteral(
                "An image's --json record also carries what the page says of it: \"set\" (the number\n"
                "its srcset or picture candidates share), \"descriptor\" (\"1280w\", \"2x\"), and\n"
                "\"element_width\", \"element_height\" (its element's width and height attributes).\n"
                "Failures go to standard error (address, a tab, the reason).\n"
-               "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.")
-        .arg(WorkLimits::MostPagesAtOnce)
-        .arg(WorkLimits::DefaultPagesAtOnce)
-        .arg(PageScroller::MostScreens)
-        .arg(PageScroller::MostMs / 1000);
+               "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.");
 }
 
 int HarvestCommand::run(const QStringList& arguments) {
     HarvestOutput::Options output;
     bool noScripts = false;
     bool scroll = false;
+    bool verbose = false;
     int parallel = tlinksys::defaultParallel();
     bool optionsDone = false;
     bool addressGiven = false;
@@ -159,6 +106,8 @@ int HarvestCommand::run(const QStringList& arguments) {
             optionsDone = true;
         } else if (!optionsDone && argument == QLatin1String("--json")) {
             output.json = true;
+        } else if (!optionsDone && argument == QLatin1String("--verbose")) {
+            verbose = true;
         } else if (!optionsDone && argument == QLatin1String("--no-scripts")) {
             noScripts = true;
         } else if (!optionsDone && argument == QLatin1String("--scroll")) {
@@ -207,9 +156,12 @@ int HarvestCommand::run(const QStringList& arguments) {
     if (lines.isEmpty())
         return usageError(QStringLiteral("no address given"));
 
-    previousHandler = qInstallMessageHandler(quietEngineMessages);
+    // Standard error carries the failures, one a line, for scripts to read: the engine's own
+    // messages stay out of it unless asked for.
+    if (!verbose)
+        EngineNoise::quietToolkitMessages();
     struct RestoreHandler {
-        ~RestoreHandler() { qInstallMessageHandler(previousHandler); }
+        ~RestoreHandler() { EngineNoise::restoreToolkitMessages(); }
     } restoreHandler;
 
     // One identity for all the hidden pages: the window's, and that of `nepirika download`.

@@ -143,6 +143,56 @@ bool webHostAccepted(QUrl& url) {
     return true;
 }
 
+// Full-width forms (U+FF01 to U+FF5E), the ideographic space and the ideographic full stop, which
+// a Japanese input method gives for "http://", ":", " " or "." when it is left on.
+bool isFullWidthForm(QChar c) {
+    return (c.unicode() >= 0xff01 && c.unicode() <= 0xff5e) || c.unicode() == 0x3000 || c.unicode() == 0x3002;
+}
+
+// An address typed with the input method left on ("ｈｔｔｐ：／／ｅｘａｍｐｌｅ．ｃｏｍ／ａ"): its scheme and
+// host are read in their compatibility forms (NFKC), as the address bar and the host name rules (IDNA) read
+// them, "。" being a dot there too. The user information and what follows the host's end (the path, the
+// query, the fragment) stay as written (they are percent-encoded as they are, as browsers do).
+QString withHalfWidthSchemeAndHost(const QString& text) {
+    if (std::none_of(text.cbegin(), text.cend(), isFullWidthForm))
+        return text;
+    // Each character as read, one piece per character of text.
+    QStringList pieces;
+    bool fullWidth = false;
+    qsizetype end = 0;
+    QString read;
+    qsizetype authority = 0;
+    for (; end < text.size(); ++end) {
+        const QChar c = text[end];
+        // "％" stays as written: read as "%" it would turn "％４１" into an escape of "A", where the host
+        // name rules refuse it for the "%" it maps to.
+        const QString piece = c.unicode() == 0x3002   ? QStringLiteral(".")
+                              : c.unicode() == 0xff05 ? QString(c)
+                                                      : QString(c).normalized(QString::NormalizationForm_KC);
+        // The scheme's "//" opens the authority; the host ends at the first of "/?#\" after it.
+        static const QRegularExpression schemeStart(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:/?$"));
+        const bool separator = piece == u"/" || piece == u"?" || piece == u"#" || piece == u"\\";
+        if (separator && !schemeStart.match(read).hasMatch())
+            break;
+        if (separator && read.endsWith(u'/'))
+            authority = end + 1;
+        fullWidth = fullWidth || isFullWidthForm(c);
+        pieces.append(piece);
+        read += piece;
+    }
+    if (!fullWidth)
+        return text;
+    const qsizetype at = QStringView(text).mid(authority, end - authority).lastIndexOf(u'@');
+    const qsizetype hostBegin = at < 0 ? authority : authority + at + 1;
+    QString out;
+    for (qsizetype i = 0; i < end; ++i)
+        out += i >= authority && i < hostBegin ? QString(text[i]) : pieces.at(i);
+    if (end == text.size())
+        return out;
+    // The character that ends the host is read too ("／" as "/"); what follows stays as written.
+    return out + QString(text[end]).normalized(QString::NormalizationForm_KC) + text.mid(end + 1);
+}
+
 // One reading of line by the address bar's rules (see AddressInput::toUrl), or an invalid QUrl with
 // the reason in *reason when one is asked for.
 QUrl readAddress(const QString& line, QString* reason) {
@@ -151,7 +201,7 @@ QUrl readAddress(const QString& line, QString* reason) {
             *reason = why;
         return QUrl();
     };
-    const QString t = withWebSlashes(withLoneSurrogatesReplaced(line.trimmed()));
+    const QString t = withWebSlashes(withHalfWidthSchemeAndHost(withLoneSurrogatesReplaced(line.trimmed())));
     if (t.isEmpty())
         return refuse(QStringLiteral("アドレスがありません"));
     // An address written with its scheme and "//" is taken as written: guessing would turn a
@@ -169,9 +219,14 @@ QUrl readAddress(const QString& line, QString* reason) {
     }
     // Qt takes a leading ":" as the start of a resource path (":23" becomes "file::23"), and
     // "file:a.html" names no file until a folder is chosen for it.
-    if (url.isLocalFile() && !url.path().startsWith(u'/'))
+    // Only an address written as a file address is about files; anything else ("：23", ":23") lacks
+    // its host.
+    if (url.isLocalFile() && !url.path().startsWith(u'/')) {
+        if (!t.startsWith(QLatin1String("file:"), Qt::CaseInsensitive))
+            return refuse(QStringLiteral("アドレスとして読めません（「:」の前にホスト名がありません）"));
         return refuse(
             QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
+    }
     return url;
 }
 

@@ -1,6 +1,10 @@
 #include "DisplayAddress.h"
 
+#include <QSet>
+#include <QStringList>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace DisplayAddress {
 namespace {
@@ -41,6 +45,97 @@ bool hidesSomething(const QString& text) {
     return false;
 }
 
+// Cyrillic letters that pass for Latin ones: a name made of nothing else ("аррӏе") reads as a Latin
+// name it is not.
+bool isLatinLookalike(char32_t c) {
+    static const QString lookalikes = QStringLiteral("асԁеһіјӏорԛѕԝхуъьҽпгѵѡ");
+    return c <= 0xffff && lookalikes.contains(QChar(static_cast<char16_t>(c)));
+}
+
+// Top-level domains whose names are written in Cyrillic: there a Cyrillic name is no imitation.
+bool isCyrillicDomain(const QString& tld) {
+    static const QStringList countries{QStringLiteral("ru"), QStringLiteral("su"), QStringLiteral("ua"),
+                                       QStringLiteral("by"), QStringLiteral("kz"), QStringLiteral("bg"),
+                                       QStringLiteral("mk"), QStringLiteral("rs"), QStringLiteral("kg"),
+                                       QStringLiteral("mn"), QStringLiteral("tj"), QStringLiteral("uz")};
+    if (countries.contains(tld.toLower()))
+        return true;
+    const QList<uint> points = tld.toUcs4();
+    return !points.isEmpty() && std::all_of(points.cbegin(), points.cend(), [](uint c) {
+        return QChar::script(c) == QChar::Script_Cyrillic;
+    });
+}
+
+// Whether a decoded label may be shown as it reads, by the address bar's rules against look-alike
+// names: one script (digits, hyphens and marks aside), or Latin with the scripts of Chinese,
+// Japanese or Korean writing; and no Cyrillic name made only of letters that look Latin, unless its
+// top-level domain is a Cyrillic one.
+bool isSafeLabel(const QString& label, const QString& tld) {
+    QSet<int> scripts;
+    bool onlyLookalikes = true;
+    for (const char32_t c : label.toUcs4()) {
+        const QChar::Script script = QChar::script(c);
+        if (script == QChar::Script_Common || script == QChar::Script_Inherited)
+            continue;
+        scripts.insert(script);
+        if (!isLatinLookalike(c))
+            onlyLookalikes = false;
+    }
+    if (scripts.size() > 1) {
+        static const QList<QSet<int>> mixes{
+            {QChar::Script_Latin, QChar::Script_Han, QChar::Script_Hiragana, QChar::Script_Katakana},
+            {QChar::Script_Latin, QChar::Script_Han, QChar::Script_Bopomofo},
+            {QChar::Script_Latin, QChar::Script_Han, QChar::Script_Hangul},
+        };
+        if (std::none_of(mixes.cbegin(), mixes.cend(),
+                         [&scripts](const QSet<int>& allowed) { return allowed.contains(scripts); }))
+            return false;
+    }
+    if (scripts == QSet<int>{int(QChar::Script_Cyrillic)} && onlyLookalikes && !isCyrillicDomain(tld))
+        return false;
+    return true;
+}
+
+// The host as the address bar shows it: each international label decoded where it is safe to
+// read (isSafeLabel), otherwise left in its ASCII form. Decoding never folds one character into
+// another: a label that would not encode back to itself stays encoded.
+QString displayHost(const QString& ace) {
+    QStringList labels = ace.split(u'.');
+    QStringList decoded = labels;
+    for (QString& label : decoded) {
+        if (label.startsWith(QLatin1String("xn--"), Qt::CaseInsensitive)) {
+            const QString text = QUrl::fromAce(label.toLatin1(), QUrl::IgnoreIDNWhitelist);
+            if (!text.isEmpty() &&
+                QUrl::toAce(text, QUrl::IgnoreIDNWhitelist).toLower() == label.toLower().toLatin1())
+                label = text;
+        }
+    }
+    qsizetype last = decoded.size() - 1;
+    if (last > 0 && decoded.at(last).isEmpty())
+        --last;
+    const QString tld = last >= 0 ? decoded.at(last) : QString();
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+        if (decoded.at(i) != labels.at(i) && isSafeLabel(decoded.at(i), tld))
+            labels[i] = decoded.at(i);
+    }
+    return labels.join(u'.');
+}
+
+// The shown form with its host replaced by displayHost; empty when the host cannot be found in it.
+QString withDisplayHost(const QUrl& url, const QString& shown) {
+    const QString ace = url.host(QUrl::FullyEncoded);
+    if (ace.isEmpty() || ace.startsWith(u'['))
+        return shown;
+    const QString qtHost = url.host(QUrl::PrettyDecoded);
+    qsizetype start = url.scheme().size() + 3;
+    const QString userInfo = url.userInfo(QUrl::PrettyDecoded);
+    if (!userInfo.isEmpty())
+        start += userInfo.size() + 1;
+    if (QStringView(shown).mid(start, qtHost.size()) != qtHost)
+        return {};
+    return shown.left(start) + displayHost(ace) + shown.mid(start + qtHost.size());
+}
+
 } // namespace
 
 bool hasEncodedParts(const QString& address) {
@@ -55,7 +150,7 @@ QString forDisplay(const QString& address) {
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || QStringView(address).mid(url.scheme().size(), 3) != u"://")
         return address;
-    const QString shown = url.toString(QUrl::PrettyDecoded);
+    const QString shown = withDisplayHost(url, url.toString(QUrl::PrettyDecoded));
     // A space at either end would be trimmed away when the shown form is pasted back.
     if (shown.isEmpty() || shown.front() == u' ' || shown.back() == u' ' || hidesSomething(shown))
         return address;

@@ -23,6 +23,9 @@ inline constexpr int MostRedirects = 20;
 
 // Records taken from one page, its frames included; a page with more is cut there and says so.
 inline constexpr int MostRecordsPerPage = 1000000;
+// How far a page is scrolled to its end before it is harvested, when asked: screens and time.
+inline constexpr int MostScrollScreens = 50;
+inline constexpr int MostScrollMs = 20000;
 // The largest document that the quick reader (no scripts) reads itself.
 inline constexpr qint64 MostDocumentBytes = 32 * 1024 * 1024;
 

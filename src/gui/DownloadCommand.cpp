@@ -4,6 +4,7 @@
 #include "DisplayAddress.h"
 #include "DownloadBatch.h"
 #include "DownloadProgressDialog.h"
+#include "DownloadQueueKeeper.h"
 #include "FolderNotice.h"
 #include "TWebBrowser.h"
 
@@ -17,6 +18,7 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace DownloadCommand {
@@ -145,6 +147,15 @@ bool writeFailureList(const QString& path, const DownloadResults& results, QStri
     return true;
 }
 
+namespace {
+
+// Runs the batch of items in folder, kept on disk as queue (the items being its entries at
+// positions) until it ends; an empty queue is made of the items.
+void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions);
+
+} // namespace
+
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
            TWebBrowser* browser, int jobs) {
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
@@ -158,6 +169,26 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
 
+    run(parent, items, folder, browser, jobs, {}, {});
+}
+
+void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
+    if (!QDir().mkpath(queue.folder)) {
+        AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
+                                           .arg(QDir::toNativeSeparators(queue.folder)));
+        return;
+    }
+    QList<int> positions;
+    QList<DownloadRequestItem> items;
+    for (const DownloadItem& item : DownloadQueueKeeper::itemsToContinue(queue, &positions))
+        items.append({item.url, item.referer, item.charset});
+    run(parent, items, queue.folder, browser, 0, queue, positions);
+}
+
+namespace {
+
+void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions) {
     QList<DownloadItem> downloads;
     downloads.reserve(items.size());
     for (const DownloadRequestItem& entry : items) {
@@ -180,6 +211,15 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     // removes what it had not finished.
     auto* dialog = new DownloadProgressDialog(parent);
     auto* batch = new DownloadBatch(folder, downloads, options, dialog);
+    // Kept on disk while it runs: a window closed or a program killed mid-way can continue it at
+    // the next start.
+    QList<int> allPositions;
+    for (qsizetype i = 0; i < downloads.size(); ++i)
+        allPositions.append(static_cast<int>(i));
+    auto* keeper = queue.entries.isEmpty()
+                       ? new DownloadQueueKeeper(batch, DownloadQueueKeeper::queueFor(folder, downloads),
+                                                 allPositions, batch)
+                       : new DownloadQueueKeeper(batch, queue, positions, batch);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
     // Marked before the batch hears of it: it may report its end from inside cancel().
     auto cancelled = std::make_shared<bool>(false);
@@ -188,20 +228,30 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
     QPointer<TWebBrowser> source(browser);
-    QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, owner, cancelled, items, folder, source, jobs](const DownloadResults& results) {
-                         dialog->finish();
-                         dialog->hide();
-                         // Not from inside the batch's own signal.
-                         dialog->deleteLater();
-                         QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
-                         FolderNotice::addFolder(box, folder);
-                         offerFollowUps(box, items, results, folder, source, jobs);
-                     });
+    QObject::connect(
+        batch, &DownloadBatch::finished, dialog,
+        [dialog, keeper, owner, cancelled, items, folder, source, jobs](const DownloadResults& results) {
+            // Done with: the batch ran to its end, or the user stopped it. Stopped
+            // otherwise (the window closing), what is left is kept for the next start.
+            const bool stoppedByOthers =
+                !*cancelled && std::any_of(results.cbegin(), results.cend(), [](const DownloadResult& r) {
+                    return r.status == DownloadResult::Status::Cancelled;
+                });
+            keeper->finish(stoppedByOthers);
+            dialog->finish();
+            dialog->hide();
+            // Not from inside the batch's own signal.
+            dialog->deleteLater();
+            QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
+            FolderNotice::addFolder(box, folder);
+            offerFollowUps(box, items, results, folder, source, jobs);
+        });
     dialog->setProgress(0, batch->total(), {}, 0);
     // show(), not open(): open() would make it modal to the main window.
     dialog->show();
     batch->start();
 }
+
+} // namespace
 
 } // namespace DownloadCommand

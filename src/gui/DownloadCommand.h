@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DownloadQueue.h"
 #include "DownloadTypes.h"
 
 #include <QList>
@@ -20,8 +21,11 @@ struct DownloadRequestItem {
 // cancel (not modal: the main window can still be closed, see stopAll), and ends with the notice
 // "ダウンロードが完了しました" (or "ダウンロードを中止しました" when the user stopped it) and the counts.
 // When some failed, the notice also offers "失敗したものを再試行" (those items again, into the same folder)
-// and saving their list as text. Returns at once; the command owns itself and goes away when its notice has
-// been shown.
+// and saving their list as text.
+// The batch is kept on disk while it runs (DownloadQueueKeeper): when the window goes away in the
+// middle, what is left can be continued at the next start; when it ends, or the user stops it,
+// the record goes.
+// Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
 // jobs: transfers at once (0: the batch's default).
@@ -40,6 +44,10 @@ Running running(const QWidget* owner);
 // under way end and leave nothing, neither a partial file nor a hidden temporary one; the files
 // already finished stay.
 void stopAll(QWidget* owner);
+
+// Continues a batch that was kept unfinished (see DownloadQueueKeeper): its entries not saved yet,
+// into its folder, with the same progress window and notice. queue has its claims settled.
+void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser);
 
 // The failed items as text, one a line ("address<TAB>reason", CR LF after each), written to path
 // whole or not at all. False with a reason when it cannot be written.

@@ -8,6 +8,7 @@
 #include "DisplayAddress.h"
 #include "DownloadCommand.h"
 #include "DownloadFolderRule.h"
+#include "DownloadQueueOffer.h"
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "FolderBox.h"
@@ -169,6 +170,9 @@ void TForm1::buildWindow() {
     buildMenus();
     setTabOrder();
     Memo1->setFocus();
+    // Once the window is up: a download that an earlier run left unfinished.
+    if (m_options.offerKeptDownloads)
+        QTimer::singleShot(0, this, [this] { DownloadQueueOffer::offer(this, WB1); });
 }
 
 void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
@@ -666,7 +670,7 @@ void TForm1::askToStopDownloads() {
     m_closeQuestion = AppMessages::showQuestion(
         this,
         QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n"
-                       "転送を中止して終了しますか？ 終わっていないファイルは残りません。")
+                       "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
             .arg(now.done)
             .arg(now.total),
         stop, QStringLiteral("続ける"));

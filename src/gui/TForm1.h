@@ -45,11 +45,12 @@ class TForm1 : public QMainWindow {
 public:
     // Settings that tests change; the program uses the defaults.
     struct Options {
-        QUrl adListUrl;               // the banner's advertisement list; empty: the built-in address
-        int pageTimeoutMs = 30000;    // a page not complete after this long is harvested as it stands
-        int collectTimeoutMs = 10000; // bound for collecting one page's addresses
-        QString settingsFile;         // the INI file the window remembers its state in; empty: none
-        int parallel = 0;             // pages loaded at a time; 0: the harvester's default
+        QUrl adListUrl;                  // the banner's advertisement list; empty: the built-in address
+        int pageTimeoutMs = 30000;       // a page not complete after this long is harvested as it stands
+        int collectTimeoutMs = 10000;    // bound for collecting one page's addresses
+        QString settingsFile;            // the INI file the window remembers its state in; empty: none
+        int parallel = 0;                // pages loaded at a time; 0: the harvester's default
+        bool offerKeptDownloads = false; // offer the downloads an earlier run left unfinished
     };
 
     explicit TForm1(QWidget* parent = nullptr);

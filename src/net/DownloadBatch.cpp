@@ -7,6 +7,8 @@
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
 
+#include <QDateTime>
+#include <QPointer>
 #include <QTimer>
 
 #include <algorithm>
@@ -200,9 +202,69 @@ void DownloadBatch::claimNames() {
         if (claimed.isEmpty())
             transfer->failNaming(error);
         else
-            transfer->assignName(claimed);
+            handOverName(index, claimed);
     }
     m_claiming = false;
+}
+
+void DownloadBatch::setNameRecorder(NameRecorder recorder, int intervalMs) {
+    m_recorder = std::move(recorder);
+    m_recordIntervalMs = std::max(0, intervalMs);
+}
+
+void DownloadBatch::handOverName(int index, const QString& claimed) {
+    if (!m_recorder) {
+        m_active.value(index)->assignName(claimed);
+        return;
+    }
+    m_unrecorded.append(qMakePair(index, claimed));
+    scheduleRecording();
+}
+
+void DownloadBatch::scheduleRecording() {
+    // One recording at a time: the next one is scheduled when the one under way is done.
+    if (m_recordingScheduled || m_recording)
+        return;
+    m_recordingScheduled = true;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const qint64 wait = m_lastRecordedMs < 0 ? 0
+                                             : std::clamp<qint64>(m_lastRecordedMs + m_recordIntervalMs - now,
+                                                                  0, m_recordIntervalMs);
+    QTimer::singleShot(static_cast<int>(wait), this, &DownloadBatch::recordClaims);
+}
+
+void DownloadBatch::recordClaims() {
+    m_recordingScheduled = false;
+    const ClaimedNames claimed = std::exchange(m_unrecorded, {});
+    // Items that ended meanwhile, or a batch that was stopped, leave nothing to record.
+    ClaimedNames live;
+    for (const auto& [index, name] : claimed) {
+        if (!m_cancelled && !m_finished && m_active.contains(index))
+            live.append(qMakePair(index, name));
+        else
+            m_reservation->release(name);
+    }
+    if (live.isEmpty())
+        return;
+    m_recording = true;
+    m_lastRecordedMs = QDateTime::currentMSecsSinceEpoch();
+    QPointer<DownloadBatch> self(this);
+    m_recorder(live, [self, live] {
+        if (self)
+            self->namesRecorded(live);
+    });
+}
+
+void DownloadBatch::namesRecorded(const ClaimedNames& recorded) {
+    m_recording = false;
+    for (const auto& [index, name] : recorded) {
+        if (DownloadTransfer* transfer = m_active.value(index))
+            transfer->assignName(name);
+        else
+            m_reservation->release(name);
+    }
+    if (!m_unrecorded.isEmpty())
+        scheduleRecording();
 }
 
 void DownloadBatch::onTransferFinished(int index, const DownloadResult& result) {

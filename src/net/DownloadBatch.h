@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <memory>
 
 class BatchCookieJar;
@@ -30,6 +31,17 @@ public:
                   const DownloadOptions& options = {}, QObject* parent = nullptr);
     // Stops what is still running and removes its files.
     ~DownloadBatch() override;
+
+    // The item positions and the names claimed for them since the last call.
+    using ClaimedNames = QList<QPair<int, QString>>;
+    // Records claimed and calls recorded, on this thread, once they are kept (it may do the
+    // writing elsewhere meanwhile, while the transfers go on).
+    using NameRecorder = std::function<void(const ClaimedNames& claimed, std::function<void()> recorded)>;
+    // Before any file gets the name claimed for it, recorder is given that name, so that a caller
+    // that keeps the batch on disk has the name there before the file appears (then a file of that
+    // name after a crash is known to be the item's). Claims are gathered and recorded at most once
+    // every intervalMs, one recording at a time; their files wait meanwhile. Set before start().
+    void setNameRecorder(NameRecorder recorder, int intervalMs);
 
     // Starts the batch once; the folder must exist. Everything is reported later, from the event loop.
     void start();
@@ -60,6 +72,10 @@ private:
     void emitProgress();
     void finishIfDone();
     void claimNames();
+    void handOverName(int index, const QString& claimed);
+    void scheduleRecording();
+    void recordClaims();
+    void namesRecorded(const ClaimedNames& recorded);
 
     QString m_folder;
     QList<DownloadItem> m_items;
@@ -87,4 +103,10 @@ private:
     bool m_finished = false;
     bool m_progressScheduled = false;
     bool m_claiming = false;
+    NameRecorder m_recorder;
+    int m_recordIntervalMs = 0;
+    ClaimedNames m_unrecorded;
+    qint64 m_lastRecordedMs = -1;
+    bool m_recordingScheduled = false;
+    bool m_recording = false;
 };

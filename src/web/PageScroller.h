@@ -1,5 +1,7 @@
 #pragma once
 
+#include "WorkLimits.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -19,8 +21,8 @@ class QWebEnginePage;
 class PageScroller : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MostScreens = 50;
-    static constexpr int MostMs = 20000;
+    static constexpr int MostScreens = WorkLimits::MostScrollScreens;
+    static constexpr int MostMs = WorkLimits::MostScrollMs;
     // The pause after each screen, and how many readings in a row must find the end where it was.
     static constexpr int PauseMs = 400;
     static constexpr int SteadyReadings = 2;

@@ -4,6 +4,8 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTest>
 #include <unistd.h>
 
@@ -155,6 +157,38 @@ private Q_SLOTS:
         const Outcome outcome = run(arguments, QStringLiteral("offscreen"), locale);
         QCOMPARE(outcome.exitCode, 0);
         QVERIFY2(outcome.out.startsWith(start), qPrintable(outcome.out));
+    }
+
+    void helpListsTheSameOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("required");
+        QTest::newRow("program") << QStringList{"--help"}
+                                 << QStringList{"--parallel", "--no-scripts", "--jobs",
+                                                "--retries",  "--continue",   "--verbose"};
+        QTest::newRow("harvest") << QStringList{"harvest", "--help"}
+                                 << QStringList{"--json", "--parallel", "--no-scripts", "--probe",
+                                                "--verbose"};
+        QTest::newRow("download") << QStringList{"download", "--help"}
+                                  << QStringList{"--dir", "--jobs", "--retries", "--continue", "--verbose"};
+    }
+
+    // The Japanese help lists every option that the English one does.
+    void helpListsTheSameOptions() {
+        QFETCH(QStringList, arguments);
+        QFETCH(QStringList, required);
+        static const QRegularExpression option(QStringLiteral("--[a-z][a-z-]*"));
+        QList<QSet<QString>> listed;
+        for (const char* locale : {"C.UTF-8", "ja_JP.UTF-8"}) {
+            const Outcome outcome = run(arguments, QStringLiteral("offscreen"), QLatin1String(locale));
+            QCOMPARE(outcome.exitCode, 0);
+            QSet<QString> options;
+            for (const QRegularExpressionMatch& match : option.globalMatch(outcome.out))
+                options.insert(match.captured());
+            listed.append(options);
+        }
+        QCOMPARE(listed[1], listed[0]);
+        for (const QString& name : std::as_const(required))
+            QVERIFY2(listed[0].contains(name), qPrintable(name));
     }
 
     void subcommandsAreReached() {

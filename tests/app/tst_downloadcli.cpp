@@ -37,12 +37,16 @@ private Q_SLOTS:
     void interruptLeavesNothing_data();
     void interruptLeavesNothing();
     void jobsAndRetries();
+    void continueAfterKill_data();
+    void continueAfterKill();
 
 private:
     Outcome run(const QStringList& arguments, const QString& workingDirectory, const QByteArray& input = {});
 
     QString m_binary;
     TestHttpServer m_server;
+    // The user's data folder of the runs, where unfinished batches are kept.
+    QTemporaryDir m_dataHome;
 };
 
 void TestDownloadCli::initTestCase() {
@@ -51,6 +55,7 @@ void TestDownloadCli::initTestCase() {
     QVERIFY2(!m_binary.isEmpty() && QFileInfo(m_binary).isExecutable(),
              qPrintable(QStringLiteral("no nepirika executable at \"%1\"").arg(m_binary)));
     QVERIFY(m_server.start());
+    qputenv("XDG_DATA_HOME", m_dataHome.path().toUtf8());
     m_server.route(QStringLiteral("/pics/a.jpg"), TestHttpResponse::withType("image/jpeg", "AAAA"));
     m_server.route(QStringLiteral("/other/a.jpg"), TestHttpResponse::withType("image/jpeg", "BBBB"));
     m_server.route(QStringLiteral("/%E5%86%99%E7%9C%9F.png"), TestHttpResponse::withType("image/png", "PNG"));
@@ -161,6 +166,8 @@ void TestDownloadCli::usageErrors_data() {
                                                   QStringLiteral("http://x/")};
     QTest::newRow("jobs not a number")
         << QStringList{QStringLiteral("--jobs=many"), QStringLiteral("http://x/")};
+    QTest::newRow("continue with an address")
+        << QStringList{QStringLiteral("--continue"), QStringLiteral("http://x/")};
     QTest::newRow("negative retries")
         << QStringList{QStringLiteral("--retries=-1"), QStringLiteral("http://x/")};
 }
@@ -248,6 +255,91 @@ void TestDownloadCli::jobsAndRetries() {
     QCOMPARE(saved.exitCode, 0);
     QCOMPARE(saved.lines, QStringList{QStringLiteral("ok\t%1\tDL/pic1.jpg").arg(flaky)});
     QCOMPARE(calls->load(), 3);
+}
+
+void TestDownloadCli::continueAfterKill_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGKILL") << int(SIGKILL);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
+// A batch stopped in the middle, even by SIGKILL, is continued with --continue: every file once,
+// none half-written, none overwritten, nothing fetched again that was saved.
+void TestDownloadCli::continueAfterKill() {
+    QFETCH(int, signalNumber);
+    const QByteArray large(512 * 1024, 'L');
+    TestHttpResponse slow = TestHttpResponse::withType("application/octet-stream", large);
+    slow.bytesPerSecond = 32 * 1024;
+    m_server.route(QStringLiteral("/q/slow.bin"), slow);
+    for (const char* name : {"a", "b", "c"})
+        m_server.route(QStringLiteral("/q/%1.bin").arg(QLatin1String(name)),
+                       TestHttpResponse::withType("application/octet-stream", QByteArray(name).toUpper()));
+    m_server.route(QStringLiteral("/r/a.bin"), TestHttpResponse::withType("application/octet-stream", "R"));
+    const QString page = m_server.urlText(QStringLiteral("/page.html"));
+    auto line = [&](const QString& path) {
+        return QStringLiteral(R"({"kind":"image","url":"%1","source":"%2"})")
+                   .arg(m_server.urlText(path), page)
+                   .toUtf8() +
+               '\n';
+    };
+    const QByteArray input = line(QStringLiteral("/q/a.bin")) + line(QStringLiteral("/q/b.bin")) +
+                             line(QStringLiteral("/q/slow.bin")) + line(QStringLiteral("/q/c.bin")) +
+                             line(QStringLiteral("/r/a.bin"));
+    QTemporaryDir work;
+    const QString folder = work.filePath(QStringLiteral("DL"));
+    m_server.clearLog();
+    QProcess process;
+    process.setWorkingDirectory(work.path());
+    process.start(m_binary, {QStringLiteral("download"), QStringLiteral("--jobs=1")});
+    QVERIFY(process.waitForStarted(10000));
+    process.write(input);
+    process.closeWriteChannel();
+    // Two saved, the third on its way.
+    const QStringList firstTwo{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
+    QTRY_COMPARE_WITH_TIMEOUT(entries(folder), firstTwo, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/q/slow.bin")).size(), 1, 10000);
+    QTest::qWait(300);
+    ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+    QVERIFY(process.waitForFinished(10000));
+    if (signalNumber != SIGKILL) {
+        QCOMPARE(process.exitCode(), 130);
+        QVERIFY(QString::fromUtf8(process.readAllStandardError()).contains(QStringLiteral("--continue")));
+    }
+
+    // The rest, now served at once.
+    m_server.route(QStringLiteral("/q/slow.bin"),
+                   TestHttpResponse::withType("application/octet-stream", large));
+    ProgramRun again;
+    again.binary = m_binary;
+    again.workingDirectory = work.path();
+    again.environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    again.arguments = {QStringLiteral("download"), QStringLiteral("--continue")};
+    const ProgramRun::Outcome continued = again.run();
+    QVERIFY(continued.finished);
+    QCOMPARE(continued.exitCode, 0);
+    QCOMPARE(continued.outLines(),
+             (QStringList{
+                 QStringLiteral("ok\t%1\tDL/slow.bin").arg(m_server.urlText(QStringLiteral("/q/slow.bin"))),
+                 QStringLiteral("ok\t%1\tDL/c.bin").arg(m_server.urlText(QStringLiteral("/q/c.bin"))),
+                 QStringLiteral("ok\t%1\tDL/a (2).bin").arg(m_server.urlText(QStringLiteral("/r/a.bin")))}));
+    const QStringList all{QStringLiteral("a (2).bin"), QStringLiteral("a.bin"), QStringLiteral("b.bin"),
+                          QStringLiteral("c.bin"), QStringLiteral("slow.bin")};
+    QCOMPARE(entries(folder), all);
+    const QList<QByteArray> contents{"R", "A", "B", "C", large};
+    for (qsizetype i = 0; i < all.size(); ++i) {
+        QFile file(QDir(folder).filePath(all[i]));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY2(file.readAll() == contents[i], qPrintable(all[i]));
+    }
+    QCOMPARE(m_server.requestsFor(QStringLiteral("/q/a.bin")).size(), 1);
+    QCOMPARE(m_server.requestsFor(QStringLiteral("/q/b.bin")).size(), 1);
+    // The page it was found on still goes with it.
+    QCOMPARE(m_server.requestsFor(QStringLiteral("/q/c.bin")).value(0).header("referer"), page.toUtf8());
+
+    // Done with: nothing is kept any more.
+    const ProgramRun::Outcome none = again.run();
+    QCOMPARE(none.exitCode, 2);
+    QVERIFY2(QString::fromUtf8(none.err).contains(QStringLiteral("no unfinished download")), none.err);
 }
 
 QTEST_GUILESS_MAIN(TestDownloadCli)

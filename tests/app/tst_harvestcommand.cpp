@@ -58,6 +58,8 @@ private Q_SLOTS:
     void usageErrors();
     void helpIsNoError();
     void sandboxTurnedOffOnlyForRoot();
+    void engineMessagesOnlyWhenVerbose_data();
+    void engineMessagesOnlyWhenVerbose();
 
 private:
     Outcome harvest(const QStringList& arguments, const QByteArray& input = {}, bool sandboxVariable = true);
@@ -404,6 +406,27 @@ void TestHarvestCommand::sandboxTurnedOffOnlyForRoot() {
     const Outcome quiet = harvest({u("/two.html")});
     QVERIFY(quiet.finished);
     QVERIFY(!quiet.err.join(QLatin1Char('\n')).contains(note));
+}
+
+void TestHarvestCommand::engineMessagesOnlyWhenVerbose_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<bool>("engineMessages");
+    QTest::newRow("quiet") << QStringList() << false;
+    QTest::newRow("verbose") << QStringList{QStringLiteral("--verbose")} << true;
+}
+
+// Standard error holds the failures, one a line, for scripts; the engine's own start-up dumps and
+// log lines only when asked for.
+void TestHarvestCommand::engineMessagesOnlyWhenVerbose() {
+    QFETCH(QStringList, options);
+    QFETCH(bool, engineMessages);
+    const Outcome o = harvest(options + QStringList{u("/two.html"), u("/gone.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 1);
+    QCOMPARE(o.out.size(), 3);
+    QCOMPARE(o.err.filter(QStringLiteral("\t")), QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404")});
+    const QStringList others = o.err.filter(QRegularExpression(QStringLiteral("^[^\t]+$")));
+    QVERIFY2(others.isEmpty() != engineMessages, qPrintable(others.join(u'\n')));
 }
 
 QTEST_GUILESS_MAIN(TestHarvestCommand)

@@ -117,6 +117,14 @@ void TestAddressInput::toUrl_data() {
     QTest::newRow("japanese host") << QStringLiteral("http://ホスト.jp/パス")
                                    << QStringLiteral("http://ホスト.jp/パス");
     // Qt writes this "x:00", which reads as host "x" and port 0 when pasted back.
+    // Typed with the input method on: scheme and host read as the address bar reads them, the path
+    // as written.
+    QTest::newRow("full-width address")
+        << QStringLiteral("ｈｔｔｐ：／／ｅｘａｍｐｌｅ．ｃｏｍ／") << QStringLiteral("http://example.com/");
+    QTest::newRow("full-width host without scheme")
+        << QStringLiteral("ｅｘａｍｐｌｅ。ｃｏｍ/写真") << QStringLiteral("http://example.com/写真");
+    QTest::newRow("full-width port, path as written") << QStringLiteral("http://example.com：８０８０/ＡＢ")
+                                                      << QStringLiteral("http://example.com:8080/ＡＢ");
     QTest::newRow("written form reads as another address") << QStringLiteral("x:0%30") << QString();
     QTest::newRow("absolute path") << QStringLiteral("/tmp/a b.html")
                                    << QStringLiteral("file:///tmp/a b.html");
@@ -135,17 +143,23 @@ void TestAddressInput::toUrl() {
 
 void TestAddressInput::relativeFileAddressRefused_data() {
     QTest::addColumn<QString>("line");
-    // Qt reads a leading ":" as a resource path: these would be "file::23" and so on.
-    QTest::newRow("colon and number") << QStringLiteral(":23");
-    QTest::newRow("colon and slashes") << QStringLiteral("://example.com/a.html");
-    QTest::newRow("file scheme, relative path") << QStringLiteral("file:a.html");
+    QTest::addColumn<QString>("reasonNames");
+    // Qt reads a leading ":" as a resource path: these would be "file::23" and so on. Only an
+    // address written as a file address is told about file paths.
+    QTest::newRow("colon and number") << QStringLiteral(":23") << QStringLiteral("ホスト名");
+    QTest::newRow("full-width colon and number") << QStringLiteral("：２３") << QStringLiteral("ホスト名");
+    QTest::newRow("colon and slashes")
+        << QStringLiteral("://example.com/a.html") << QStringLiteral("ホスト名");
+    QTest::newRow("file scheme, relative path")
+        << QStringLiteral("file:a.html") << QStringLiteral("絶対パス");
 }
 
 void TestAddressInput::relativeFileAddressRefused() {
     QFETCH(QString, line);
+    QFETCH(QString, reasonNames);
     QString reason;
     QVERIFY(!AddressInput::toUrl(line, &reason).isValid());
-    QVERIFY2(reason.contains(QStringLiteral("絶対パス")), qPrintable(reason));
+    QVERIFY2(reason.contains(reasonNames), qPrintable(reason));
 }
 
 void TestAddressInput::shown_data() {

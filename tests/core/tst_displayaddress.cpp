@@ -42,6 +42,27 @@ private Q_SLOTS:
                                          << "解析したい%E5%86%99 ページ";
         QTest::newRow("password kept") << "http://u:p@h/%E5%86%99"
                                        << "http://u:p@h/写";
+        // International names as the address bar shows them: decoded whatever the top-level domain
+        // when one script writes the label, in ASCII when it could pass for another name.
+        QTest::newRow("Latin name under any domain") << "http://xn--bcher-kva.example/"
+                                                     << "http://bücher.example/";
+        QTest::newRow("Japanese name") << "http://xn--wgv71a119e.jp/"
+                                       << "http://日本語.jp/";
+        QTest::newRow("Katakana with Latin") << "http://xn--store-8q4drd9r.jp/"
+                                             << "http://ソニーstore.jp/";
+        QTest::newRow("Cyrillic imitating a Latin name") << "http://xn--80ak6aa92e.com/login"
+                                                         << "http://xn--80ak6aa92e.com/login";
+        QTest::newRow("the same under a Cyrillic domain") << "http://xn--80ak6aa92e.ru/"
+                                                          << "http://аррӏе.ru/";
+        QTest::newRow("Cyrillic name of its own") << "http://xn--d1acpjx3f.com/"
+                                                  << "http://яндекс.com/";
+        QTest::newRow("Latin and Cyrillic in one label") << "http://xn--pypal-4ve.com/"
+                                                         << "http://xn--pypal-4ve.com/";
+        QTest::newRow("only the imitating label encoded") << "http://xn--80ak6aa92e.xn--bcher-kva.de/"
+                                                          << "http://xn--80ak6aa92e.bücher.de/";
+        // A label of full-width letters is not folded into "apple" for the reader.
+        QTest::newRow("compatibility characters never folded") << "http://xn--mi7ciaupa.com/a%E5%86%99"
+                                                               << "http://xn--mi7ciaupa.com/a写";
     }
 
     void forDisplay() {

@@ -1,6 +1,8 @@
 #include "AppMessages.h"
 #include "DownloadCommand.h"
 #include "DownloadProgressDialog.h"
+#include "DownloadQueue.h"
+#include "DownloadQueueOffer.h"
 #include "TWebBrowser.h"
 #include "TestHttpServer.h"
 #include "WebEngineSetup.h"
@@ -55,6 +57,8 @@ private Q_SLOTS:
     void longFailureListIsCut();
     void folderCannotBeCreated();
     void cancelStopsWhatRemains();
+    void keptBatchOffered_data();
+    void keptBatchOffered();
     void requestsCarryTheBrowsersIdentity();
     void failuresCanBeRetried();
     void failureListSaved();
@@ -183,6 +187,67 @@ void TestDownloadCommand::folderCannotBeCreated() {
     QTest::qWait(100);
     QCOMPARE(m_boxes.size(), 1);
     QVERIFY(m_server.requests().isEmpty());
+}
+
+void TestDownloadCommand::keptBatchOffered_data() {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("files");
+    QTest::addColumn<bool>("recordKept");
+    QTest::newRow("continued") << QStringLiteral("前回のダウンロードを再開")
+                               << QStringList{QStringLiteral("a.gif"), QStringLiteral("b.gif"),
+                                              QStringLiteral("c.gif")}
+                               << false;
+    QTest::newRow("discarded") << QStringLiteral("破棄") << QStringList{QStringLiteral("a.gif")} << false;
+    QTest::newRow("left for later") << QStringLiteral("あとで") << QStringList{QStringLiteral("a.gif")}
+                                    << true;
+}
+
+// A batch that an earlier run left unfinished is offered at the start; continued, it fetches
+// only what was not saved, with the same Referer, into the same folder.
+void TestDownloadCommand::keptBatchOffered() {
+    QFETCH(QString, answer);
+    QFETCH(QStringList, files);
+    QFETCH(bool, recordKept);
+    QDir(DownloadQueue::queuesFolder()).removeRecursively();
+    for (const char* name : {"a", "b", "c"})
+        m_server.route(QStringLiteral("/kept/%1.gif").arg(QLatin1String(name)),
+                       TestHttpResponse::withType("image/gif", name));
+    QTemporaryDir dir;
+    DownloadQueue queue;
+    queue.folder = dir.filePath(QStringLiteral("DL"));
+    QVERIFY(QDir().mkpath(queue.folder));
+    QFile saved(queue.folder + QStringLiteral("/a.gif"));
+    QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write("a") == 1);
+    saved.close();
+    const QString page = m_server.urlText(QStringLiteral("/page.html"));
+    using State = DownloadQueue::Entry::State;
+    queue.entries = {
+        {m_server.urlText(QStringLiteral("/kept/a.gif")), page, {}, State::Claimed, QStringLiteral("a.gif")},
+        {m_server.urlText(QStringLiteral("/kept/b.gif")), page, {}, State::Claimed, QStringLiteral("b.gif")},
+        {m_server.urlText(QStringLiteral("/kept/c.gif")), page, {}, State::Waiting, {}}};
+    const QString record = DownloadQueue::fileFor(queue.folder);
+    QString error;
+    QVERIFY2(queue.write(record, &error), qPrintable(error));
+    m_server.clearLog();
+
+    m_answer = answer;
+    DownloadQueueOffer::offer(m_window, nullptr);
+    QTRY_VERIFY(!m_boxes.isEmpty());
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("残り 2 件（保存済み 1 件）")),
+             qPrintable(m_boxes[0].text));
+    QVERIFY(m_boxes[0].buttons.contains(QStringLiteral("破棄")));
+    if (answer == QStringLiteral("前回のダウンロードを再開")) {
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 2, 15000);
+        QVERIFY2(m_boxes[1].text.contains(QStringLiteral("成功 2 件、失敗 0 件")),
+                 qPrintable(m_boxes[1].text));
+    }
+    QTest::qWait(100);
+    QCOMPARE(entries(queue.folder), files);
+    QVERIFY(m_server.requestsFor(QStringLiteral("/kept/a.gif")).isEmpty());
+    if (!m_server.requests().isEmpty())
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/kept/b.gif")).value(0).header("referer"),
+                 page.toUtf8());
+    QCOMPARE(QFile::exists(record), recordKept);
 }
 
 void TestDownloadCommand::cancelStopsWhatRemains() {

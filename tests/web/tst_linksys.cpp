@@ -371,12 +371,11 @@ void TestLinkSys::invalidLineIsAFailure() {
                    QStringLiteral("  ") + u("/fine.html") + QStringLiteral("　"),
                    QStringLiteral("javascript:location='/fine.html?js'"),
                    QStringLiteral("mailto:x@example.invalid")}));
-    // A local-file address whose path is not absolute is refused, with the rule's own reason.
+    // ":23" is refused as an address without its host, with the rule's own reason.
     QCOMPARE(h.pages.size(), 5);
     const auto refused = h.pages.takeFirst();
     QVERIFY(!refused.ok);
-    QCOMPARE(refused.reason,
-             QStringLiteral("ファイルのアドレスは絶対パスで書いてください（file:///フォルダ/ファイル名）"));
+    QCOMPARE(refused.reason, QStringLiteral("アドレスとして読めません（「:」の前にホスト名がありません）"));
     QCOMPARE(h.pages.size(), 4);
     QCOMPARE(h.pages.at(0).address, QStringLiteral("a b c"));
     QVERIFY(!h.pages.at(0).ok);

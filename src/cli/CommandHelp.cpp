@@ -1,0 +1,166 @@
+#include "CommandHelp.h"
+
+#include "CommandLanguage.h"
+#include "WorkLimits.h"
+
+#include <algorithm>
+
+namespace CommandHelp {
+namespace {
+
+// "--jobs N", "--dir DIR" ("--dir フォルダ" in Japanese).
+QString optionWithArgument(const Option& option, bool japanese) {
+    if (option.argument.isEmpty())
+        return option.name;
+    return option.name + u' ' +
+           (japanese && option.argument == u"DIR" ? QStringLiteral("フォルダ") : option.argument);
+}
+
+// Columns on a terminal: the wide characters of Chinese, Japanese and Korean writing take two.
+int columns(const QString& text) {
+    int width = 0;
+    for (const char32_t c : text.toUcs4()) {
+        const bool wide = (c >= 0x1100 && c <= 0x115f) || (c >= 0x2e80 && c <= 0xa4cf) ||
+                          (c >= 0xac00 && c <= 0xd7a3) || (c >= 0xf900 && c <= 0xfaff) ||
+                          (c >= 0xfe30 && c <= 0xfe4f) || (c >= 0xff00 && c <= 0xff60) ||
+                          (c >= 0xffe0 && c <= 0xffe6) || (c >= 0x20000 && c <= 0x3fffd);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+} // namespace
+
+QList<Option> harvestOptions() {
+    return {
+        {QStringLiteral("--json"),
+         {},
+         QStringLiteral("one JSON object a line, with \"kind\", \"url\", \"source\", \"via\" (how it\n"
+                        "was found) and \"charset\" (the encoding of the page it was found on)"),
+         QStringLiteral("1 行に 1 つの JSON オブジェクト（\"kind\"、\"url\"、\"source\"、\"via\"、\n"
+                        "\"charset\" 見つけたページの文字コード）")},
+        {QStringLiteral("--parallel"), QStringLiteral("N"),
+         QStringLiteral("load up to N pages at a time (1 to %1; default %2)")
+             .arg(WorkLimits::MostPagesAtOnce)
+             .arg(WorkLimits::DefaultPagesAtOnce),
+         QStringLiteral("同時に N ページまで読み込む（1〜%1、既定 %2）")
+             .arg(WorkLimits::MostPagesAtOnce)
+             .arg(WorkLimits::DefaultPagesAtOnce)},
+        {QStringLiteral("--no-scripts"),
+         {},
+         QStringLiteral("read each page as the server sent it: run none of its scripts and\n"
+                        "fetch nothing but the page itself (no style sheets, scripts, frames)"),
+         QStringLiteral("スクリプトを実行せず、ページ本体だけを読み込む")},
+        {QStringLiteral("--scroll"),
+         {},
+         QStringLiteral("scroll each loaded page to its end, a screen at a time, before\n"
+                        "collecting (at most %1 screens and %2 s a page; a page that is\n"
+                        "still growing then is collected as it stands, with a note)")
+             .arg(WorkLimits::MostScrollScreens)
+             .arg(WorkLimits::MostScrollMs / 1000),
+         QStringLiteral("読み込んだ各ページを 1 画面ずつ最後までスクロールしてから集める\n"
+                        "（1 ページ %1 画面・%2 秒まで。それでも伸びるページはそこで打ち切る）")
+             .arg(WorkLimits::MostScrollScreens)
+             .arg(WorkLimits::MostScrollMs / 1000)},
+        {QStringLiteral("--probe"),
+         {},
+         QStringLiteral("fetch the start of each image and add to its --json record \"width\"\n"
+                        "and \"height\" (pixels), \"bytes\" (the whole file's size) and \"type\"\n"
+                        "(the MIME type read from the content); an image whose facts could\n"
+                        "not be read says why in \"probe_error\" (the exit status stays)"),
+         QStringLiteral(
+             "各画像の先頭だけを取得し、--json に \"width\"、\"height\"（ピクセル）、\n"
+             "\"bytes\"（ファイル全体の大きさ）、\"type\"（内容から読んだ MIME タイプ）を加える。\n"
+             "読めなかった画像は \"probe_error\" に理由を示す（終了コードは変わらない）")},
+        {QStringLiteral("--largest"),
+         {},
+         QStringLiteral("keep only the largest candidate of each srcset or picture set (by\n"
+                        "pixel size when probed, else by the w, then the x descriptor)"),
+         QStringLiteral("srcset・picture の組ごとに最大の候補だけを出力する（取得したときは\n"
+                        "ピクセル数、ほかは w、次に x の記述子で比べる）")},
+        {QStringLiteral("--min-width"), QStringLiteral("N"),
+         QStringLiteral("keep only images at least N pixels wide (implies --probe)"),
+         QStringLiteral("幅が N ピクセル以上の画像だけを出力する（--probe を含む）")},
+        {QStringLiteral("--min-height"), QStringLiteral("N"),
+         QStringLiteral("keep only images at least N pixels high (implies --probe); images\n"
+                        "whose size could not be read are left out and counted on standard error"),
+         QStringLiteral("高さが N ピクセル以上の画像だけを出力する（--probe を含む）。\n"
+                        "大きさを読めなかった画像は除き、その数を標準エラーに出力する")},
+        {QStringLiteral("--verbose"),
+         {},
+         QStringLiteral("also pass on the browser engine's own messages on standard error"),
+         QStringLiteral("ブラウザエンジン自身のメッセージも標準エラーに出力する")},
+    };
+}
+
+QList<Option> downloadOptions() {
+    return {
+        {QStringLiteral("--dir"), QStringLiteral("DIR"),
+         QStringLiteral("the folder to save into (default: DL in the current directory)"),
+         QStringLiteral("保存するフォルダ（既定: 現在のフォルダの DL）")},
+        {QStringLiteral("--jobs"), QStringLiteral("N"),
+         QStringLiteral("transfers at once, 1 to %1 (default %2)")
+             .arg(WorkLimits::MostTransfersAtOnce)
+             .arg(WorkLimits::DefaultTransfersAtOnce),
+         QStringLiteral("同時に転送する数、1〜%1（既定 %2）")
+             .arg(WorkLimits::MostTransfersAtOnce)
+             .arg(WorkLimits::DefaultTransfersAtOnce)},
+        {QStringLiteral("--retries"), QStringLiteral("N"),
+         QStringLiteral("tries again after a transient failure, 0 to %1 (default %2; 0: none)")
+             .arg(WorkLimits::MostRetries)
+             .arg(WorkLimits::DefaultRetries),
+         QStringLiteral("一時的な失敗のあとに再試行する回数、0〜%1（既定 %2、0 で再試行なし）")
+             .arg(WorkLimits::MostRetries)
+             .arg(WorkLimits::DefaultRetries)},
+        {QStringLiteral("--continue"),
+         {},
+         QStringLiteral("continue the unfinished download kept for DIR (one that was\n"
+                        "interrupted or killed): each address not saved yet, nothing twice"),
+         QStringLiteral("--dir のフォルダに残っている、中断されたダウンロードを続ける。\n"
+                        "まだ保存していないアドレスだけを取得し、同じファイルを二度保存しない")},
+        {QStringLiteral("--verbose"),
+         {},
+         QStringLiteral("also pass on the toolkit's own messages on standard error"),
+         QStringLiteral("ツールキット自身のメッセージも標準エラーに出力する")},
+    };
+}
+
+QString synopsis(const QList<Option>& options, int indent, int width) {
+    const bool japanese = CommandLanguage::isJapanese();
+    QString text;
+    int column = indent;
+    for (const Option& option : options) {
+        const QString word = u'[' + optionWithArgument(option, japanese) + u']';
+        if (!text.isEmpty()) {
+            if (column + 1 + columns(word) > width) {
+                text += u'\n' + QString(indent, u' ');
+                column = indent;
+            } else {
+                text += u' ';
+                ++column;
+            }
+        }
+        text += word;
+        column += columns(word);
+    }
+    return text;
+}
+
+QString optionLines(const QList<Option>& options) {
+    const bool japanese = CommandLanguage::isJapanese();
+    int nameWidth = 0;
+    for (const Option& option : options)
+        nameWidth = std::max(nameWidth, columns(optionWithArgument(option, japanese)));
+    const int column = 2 + nameWidth + 2;
+    QString text;
+    for (const Option& option : options) {
+        const QString head = QStringLiteral("  ") + optionWithArgument(option, japanese);
+        const QStringList lines = (japanese ? option.japanese : option.english).split(u'\n');
+        text += head + QString(column - columns(head), u' ') + lines.first() + u'\n';
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            text += QString(column, u' ') + lines.at(i) + u'\n';
+    }
+    return text;
+}
+
+} // namespace CommandHelp
