@@ -166,9 +166,10 @@ int HarvestCommand::run(const QStringList& arguments) {
 
     // One identity for all the hidden pages: the window's, and that of `nepirika download`.
     HarvestProfile identity;
-    // Pages whose scripts run see the screen of a browser window; read without them, they need none.
-    tlinksys harvester(noScripts ? tlinksys::browsersOn(identity.profile())
-                                 : WindowViewport::browsersOn(identity.profile()),
+    // Pages scrolled to their end are laid out in the screen of a browser window first; the others
+    // need none (a window costs each page at once a visible renderer's memory).
+    tlinksys harvester(scroll && !noScripts ? WindowViewport::browsersOn(identity.profile())
+                                            : tlinksys::browsersOn(identity.profile()),
                        parallel);
     harvester.setNoScripts(noScripts);
     harvester.setScrollToEnd(scroll);

@@ -46,6 +46,7 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
         return;
     m_failures.clear();
     m_noScripts = noScripts;
+    m_scrollToEnd = scrollToEnd;
     m_harvester->setNoScripts(noScripts);
     m_harvester->setScrollToEnd(scrollToEnd);
     if (lines.isEmpty()) {
@@ -75,11 +76,12 @@ void AnalysisController::createHarvester() {
     const int parallel = m_limits.parallel > 0 ? m_limits.parallel
                          : m_settings          ? m_settings->parallelPages()
                                                : tlinksys::defaultParallel();
-    // The browsers are made as the analysis needs them, after start has set the mode: pages whose
-    // scripts run see the screen of a browser window; read without them, they need none.
+    // The browsers are made as the analysis needs them, after start has set the mode: pages to be
+    // scrolled to their end are laid out in the screen of a browser window, and only they: a window
+    // costs each page at once a visible renderer's memory.
     auto browsers = [this](QObject* parent) {
-        return (m_noScripts ? tlinksys::browsersOn(m_profile)
-                            : WindowViewport::browsersOn(m_profile))(parent);
+        return (m_scrollToEnd && !m_noScripts ? WindowViewport::browsersOn(m_profile)
+                                              : tlinksys::browsersOn(m_profile))(parent);
     };
     auto* harvester = new tlinksys(browsers, parallel, this);
     harvester->setObjectName(QStringLiteral("linksys"));

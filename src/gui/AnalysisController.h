@@ -80,6 +80,7 @@ private:
     bool m_running = false;
     // The mode of the last start: the browsers made from then on have a viewport unless it is on.
     bool m_noScripts = false;
+    bool m_scrollToEnd = false;
     // During an analysis: the pages it has, those whose records are in the list, those that have
     // finished loading (in any order), and the addresses of those started.
     int m_pagesTotal = 0;

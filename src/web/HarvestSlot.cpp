@@ -102,8 +102,9 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
         finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
         return;
     }
-    // A page whose scripts ran is shown first (and scrolled when asked); one read without them is not.
-    if (!m_staticReading && m_browser) {
+    // A page to scroll is shown first, in its window, and scrolled; the others are collected as they
+    // stand (a page without a window draws no frame to wait for).
+    if (!m_staticReading && m_browser && m_scrollToEnd) {
         showPage();
         return;
     }
