@@ -53,13 +53,14 @@ QList<Option> harvestOptions() {
          QStringLiteral("スクリプトを実行せず、ページ本体だけを読み込む")},
         {QStringLiteral("--scroll"),
          {},
-         QStringLiteral("scroll each loaded page to its end, a screen at a time, before\n"
-                        "collecting (at most %1 screens and %2 s a page; a page that is\n"
-                        "still growing then is collected as it stands, with a note)")
+         QStringLiteral("lay each page out in a 1280 x 720 window and scroll it to its end,\n"
+                        "a screen at a time, before collecting (at most %1 screens and %2 s\n"
+                        "a page; a page that is still growing then is collected as it\n"
+                        "stands, with a note); each page at once takes more memory")
              .arg(WorkLimits::MostScrollScreens)
              .arg(WorkLimits::MostScrollMs / 1000),
-         QStringLiteral("読み込んだ各ページを 1 画面ずつ最後までスクロールしてから集める\n"
-                        "（1 ページ %1 画面・%2 秒まで。それでも伸びるページはそこで打ち切る）")
+         QStringLiteral("各ページを 1280×720 の画面に表示し、1 画面ずつ最後までスクロールしてから集める\n"
+                        "（1 ページ %1 画面・%2 秒まで。それでも伸びるページはそこで打ち切る。メモリを多く使う）")
              .arg(WorkLimits::MostScrollScreens)
              .arg(WorkLimits::MostScrollMs / 1000)},
         {QStringLiteral("--probe"),
