@@ -52,6 +52,24 @@ void PageScroller::start(bool toEnd, Done done) {
 }
 
 void PageScroller::awaitFrame() {
+    runInPage(frameShown, &PageScroller::onFrameReading);
+}
+
+void PageScroller::onFrameReading(const QVariant& shown) {
+    if (!shown.toBool() && m_clock.elapsed() < FrameMs) {
+        QPointer<PageScroller> self(this);
+        QTimer::singleShot(frameAskMs, this, [self, run = m_run]() {
+            if (self && run == self->m_run)
+                self->awaitFrame();
+        });
+    } else if (m_toEnd) {
+        step();
+    } else {
+        finish(true);
+    }
+}
+
+void PageScroller::runInPage(const QString& script, void (PageScroller::*then)(const QVariant&)) {
     if (!m_done)
         return;
     if (!m_page) {
@@ -59,19 +77,10 @@ void PageScroller::awaitFrame() {
         return;
     }
     QPointer<PageScroller> self(this);
-    m_page->runJavaScript(frameShown, QWebEngineScript::ApplicationWorld,
-                          [self, run = m_run](const QVariant& shown) {
-                              if (!self || run != self->m_run || !self->m_done)
-                                  return;
-                              if (!shown.toBool() && self->m_clock.elapsed() < FrameMs)
-                                  QTimer::singleShot(frameAskMs, self, [self, run]() {
-                                      if (self && run == self->m_run)
-                                          self->awaitFrame();
-                                  });
-                              else if (self->m_toEnd)
-                                  self->step();
-                              else
-                                  self->finish(true);
+    m_page->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                          [self, run = m_run, then](const QVariant& reading) {
+                              if (self && run == self->m_run && self->m_done)
+                                  (self->*then)(reading);
                           });
 }
 
@@ -83,18 +92,7 @@ void PageScroller::cancel() {
 }
 
 void PageScroller::step() {
-    if (!m_done)
-        return;
-    if (!m_page) {
-        finish(true);
-        return;
-    }
-    QPointer<PageScroller> self(this);
-    m_page->runJavaScript(scrollScreen, QWebEngineScript::ApplicationWorld,
-                          [self, run = m_run](const QVariant& reading) {
-                              if (self && run == self->m_run)
-                                  self->onReading(reading);
-                          });
+    runInPage(scrollScreen, &PageScroller::onReading);
 }
 
 void PageScroller::onReading(const QVariant& reading) {

@@ -40,8 +40,12 @@ public:
 
 private:
     void awaitFrame();
+    void onFrameReading(const QVariant& shown);
     void step();
     void onReading(const QVariant& reading);
+    // Runs script in the page's application world; then gets its result unless the scroller was
+    // cancelled, restarted or finished meanwhile.
+    void runInPage(const QString& script, void (PageScroller::*then)(const QVariant&));
     void finish(bool reachedEnd);
 
     QPointer<QWebEnginePage> m_page;
