@@ -150,6 +150,11 @@ QString forDisplay(const QString& address) {
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || QStringView(address).mid(url.scheme().size(), 3) != u"://")
         return address;
+    // Qt reads a "%" that starts no escape by escaping every "%" of the address ("%02" becomes
+    // "%2502"): that reading is another address, not this one shown.
+    if (url.toString(QUrl::FullyEncoded).count(QLatin1String("%25"), Qt::CaseInsensitive) !=
+        address.count(QLatin1String("%25"), Qt::CaseInsensitive))
+        return address;
     const QString shown = withDisplayHost(url, url.toString(QUrl::PrettyDecoded));
     // A space at either end would be trimmed away when the shown form is pasted back.
     if (shown.isEmpty() || shown.front() == u' ' || shown.back() == u' ' || hidesSomething(shown))

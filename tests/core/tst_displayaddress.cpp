@@ -13,6 +13,8 @@ private Q_SLOTS:
 
         QTest::newRow("plain address unchanged") << "HTTP://Host/A.htm"
                                                  << "HTTP://Host/A.htm";
+        QTest::newRow("stray percent: shown as it is")
+            << QString::fromUtf8("http://///a%E5%86%99/%İe") << QString::fromUtf8("http://///a%E5%86%99/%İe");
         QTest::newRow("Japanese path") << "http://h/%E5%86%99%E7%9C%9F.jpg"
                                        << "http://h/写真.jpg";
         QTest::newRow("query and fragment") << "http://h/?q=%E5%86%99#%E7%9C%9F"
