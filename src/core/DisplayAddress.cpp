@@ -45,6 +45,19 @@ bool hidesSomething(const QString& text) {
     return false;
 }
 
+bool isHexDigit(QChar c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F') || (c >= u'a' && c <= u'f');
+}
+
+// A "%" not followed by two hexadecimal digits.
+bool hasStrayPercent(const QString& address) {
+    for (qsizetype i = address.indexOf(u'%'); i >= 0; i = address.indexOf(u'%', i + 1)) {
+        if (i + 2 >= address.size() || !isHexDigit(address[i + 1]) || !isHexDigit(address[i + 2]))
+            return true;
+    }
+    return false;
+}
+
 // Cyrillic letters that pass for Latin ones: a name made of nothing else ("аррӏе") reads as a Latin
 // name it is not.
 bool isLatinLookalike(char32_t c) {
@@ -152,8 +165,7 @@ QString forDisplay(const QString& address) {
         return address;
     // Qt reads a "%" that starts no escape by escaping every "%" of the address ("%02" becomes
     // "%2502"): that reading is another address, not this one shown.
-    if (url.toString(QUrl::FullyEncoded).count(QLatin1String("%25"), Qt::CaseInsensitive) !=
-        address.count(QLatin1String("%25"), Qt::CaseInsensitive))
+    if (hasStrayPercent(address))
         return address;
     const QString shown = withDisplayHost(url, url.toString(QUrl::PrettyDecoded));
     // A space at either end would be trimmed away when the shown form is pasted back.
