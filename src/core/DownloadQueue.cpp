@@ -2,6 +2,7 @@
 
 #include "FileErrorText.h"
 #include "LocalFileName.h"
+#include "TextFileSave.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -10,7 +11,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -47,16 +47,6 @@ bool stateFromName(const QString& name, DownloadQueue::Entry::State* state) {
     else
         return false;
     return true;
-}
-
-// The folder's entry reaches the disk too, so that the renamed file is found after a power cut.
-void syncFolderOf(const QString& path) {
-    const int fd = ::open(QFile::encodeName(QFileInfo(path).absolutePath()).constData(),
-                          O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 } // namespace
@@ -198,33 +188,18 @@ bool DownloadQueue::write(const QString& path, QString* error) const {
 }
 
 bool DownloadQueue::writeData(const QString& path, const QByteArray& data, QString* error) {
-    const auto failure = [&](int errorNumber) {
-        *error = FileErrorText::describe(
-            QStringLiteral("ダウンロードの記録「%1」を保存できません").arg(QDir::toNativeSeparators(path)),
-            errorNumber);
+    const QString failure = QStringLiteral("ダウンロードの記録「%1」を保存できません");
+    if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
+        *error = FileErrorText::describe(failure.arg(QDir::toNativeSeparators(path)), EACCES);
         return false;
-    };
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return failure(EACCES);
-    QSaveFile file(path);
-    errno = 0;
-    if (!file.open(QIODevice::WriteOnly))
-        return failure(errno ? errno : EIO);
-    if (file.write(data) != data.size() || !file.flush() || ::fsync(file.handle()) != 0) {
-        const int errorNumber = errno ? errno : EIO;
-        file.cancelWriting();
-        return failure(errorNumber);
     }
-    errno = 0;
-    if (!file.commit())
-        return failure(errno ? errno : EIO);
-    syncFolderOf(path);
-    return true;
+    *error = TextFileSave::write(path, data, failure);
+    return error->isEmpty();
 }
 
 void DownloadQueue::remove(const QString& path) {
     if (QFile::remove(path))
-        syncFolderOf(path);
+        TextFileSave::syncFolderOf(path);
 }
 
 void DownloadQueue::settleClaims() {
