@@ -53,14 +53,16 @@ QList<Option> harvestOptions() {
          QStringLiteral("スクリプトを実行せず、ページ本体だけを読み込む")},
         {QStringLiteral("--scroll"),
          {},
-         QStringLiteral("lay each page out in a 1280 x 720 window and scroll it to its end,\n"
-                        "a screen at a time, before collecting (at most %1 screens and %2 s\n"
-                        "a page; a page that is still growing then is collected as it\n"
-                        "stands, with a note); each page at once takes more memory")
+         QStringLiteral("scroll each page (laid out in a 1280 x 720 window, as every page\n"
+                        "with scripts is) to its end, a screen at a time, before collecting\n"
+                        "(at most %1 screens and %2 s a page; a page that is still growing\n"
+                        "then is collected as it stands, with a note); takes more memory")
              .arg(WorkLimits::MostScrollScreens)
              .arg(WorkLimits::MostScrollMs / 1000),
-         QStringLiteral("各ページを 1280×720 の画面に表示し、1 画面ずつ最後までスクロールしてから集める\n"
-                        "（1 ページ %1 画面・%2 秒まで。それでも伸びるページはそこで打ち切る。メモリを多く使う）")
+         QStringLiteral(
+             "各ページ（スクリプトありでは 1280×720 の画面に表示）を\n"
+             "1 画面ずつ最後までスクロールしてから集める\n"
+             "（1 ページ %1 画面・%2 秒まで。それでも伸びるページはそこで打ち切る。メモリを多く使う）")
              .arg(WorkLimits::MostScrollScreens)
              .arg(WorkLimits::MostScrollMs / 1000)},
         {QStringLiteral("--probe"),

@@ -166,10 +166,9 @@ int HarvestCommand::run(const QStringList& arguments) {
 
     // One identity for all the hidden pages: the window's, and that of `nepirika download`.
     HarvestProfile identity;
-    // Pages scrolled to their end are laid out in the screen of a browser window first; the others
-    // need none (a window costs each page at once a visible renderer's memory).
-    tlinksys harvester(scroll && !noScripts ? WindowViewport::browsersOn(identity.profile())
-                                            : tlinksys::browsersOn(identity.profile()),
+    // Pages loaded with their scripts are laid out in the screen of a browser window.
+    tlinksys harvester(!noScripts ? WindowViewport::browsersOn(identity.profile(), scroll)
+                                  : tlinksys::browsersOn(identity.profile()),
                        parallel);
     harvester.setNoScripts(noScripts);
     harvester.setScrollToEnd(scroll);

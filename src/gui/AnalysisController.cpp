@@ -76,12 +76,17 @@ void AnalysisController::createHarvester() {
     const int parallel = m_limits.parallel > 0 ? m_limits.parallel
                          : m_settings          ? m_settings->parallelPages()
                                                : tlinksys::defaultParallel();
-    // The browsers are made as the analysis needs them, after start has set the mode: pages to be
-    // scrolled to their end are laid out in the screen of a browser window, and only they: a window
-    // costs each page at once a visible renderer's memory.
+    // The browsers are made as the analysis needs them, after start has set the mode. Pages loaded
+    // with their scripts are laid out in the screen of a browser window; the browsers of one mode
+    // come from one factory, so that their pages take turns on one stage.
     auto browsers = [this](QObject* parent) {
-        return (m_scrollToEnd && !m_noScripts ? WindowViewport::browsersOn(m_profile)
-                                              : tlinksys::browsersOn(m_profile))(parent);
+        const int mode = m_noScripts ? 0 : m_scrollToEnd ? 1 : 2;
+        if (!m_browsers || m_browsersMode != mode) {
+            m_browsers = m_noScripts ? tlinksys::browsersOn(m_profile)
+                                     : WindowViewport::browsersOn(m_profile, m_scrollToEnd);
+            m_browsersMode = mode;
+        }
+        return m_browsers(parent);
     };
     auto* harvester = new tlinksys(browsers, parallel, this);
     harvester->setObjectName(QStringLiteral("linksys"));

@@ -4,9 +4,12 @@
 #include <QPointer>
 #include <QStringList>
 
+#include <functional>
+
 class AppSettings;
 class QWebEngineProfile;
 class QWidget;
+class TWebBrowser;
 class tlinksys;
 
 // One analysis of the main window at a time: owns the harvester (a new one, with no records, for
@@ -81,6 +84,9 @@ private:
     // The mode of the last start: the browsers made from then on have a viewport unless it is on.
     bool m_noScripts = false;
     bool m_scrollToEnd = false;
+    // The browsers of the mode last made (see createHarvester).
+    std::function<TWebBrowser*(QObject*)> m_browsers;
+    int m_browsersMode = -1;
     // During an analysis: the pages it has, those whose records are in the list, those that have
     // finished loading (in any order), and the addresses of those started.
     int m_pagesTotal = 0;

@@ -12,11 +12,21 @@ HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     , m_browser(browser) {
     m_pageTimer.setSingleShot(true);
     connect(&m_pageTimer, &QTimer::timeout, this, &HarvestSlot::onPageTimeout);
-    if (browser)
+    m_screenTimer.setSingleShot(true);
+    connect(&m_screenTimer, &QTimer::timeout, this, [this]() {
+        if (m_stage == Stage::Showing && !m_scrollerRunning)
+            collect(false);
+    });
+    if (browser) {
+        connect(browser, &TWebBrowser::screenShown, this, [this]() {
+            if (m_stage == Stage::Showing && !m_scrollerRunning)
+                showPage();
+        });
         connect(browser, &QObject::destroyed, this, [this]() {
             m_browser.clear();
             Q_EMIT browserLost();
         });
+    }
 }
 
 HarvestSlot::~HarvestSlot() {
@@ -102,17 +112,26 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
         finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
         return;
     }
-    // A page to scroll is shown first, in its window, and scrolled; the others are collected as they
-    // stand (a page without a window draws no frame to wait for).
-    if (!m_staticReading && m_browser && m_scrollToEnd) {
-        showPage();
+    // A page with a screen is drawn on it before it is collected (scrolled first when asked); a
+    // page without one draws no frame to wait for.
+    if (!m_staticReading && m_browser && m_browser->HasScreen()) {
+        askForScreen();
         return;
     }
     collect(false);
 }
 
-void HarvestSlot::showPage() {
+void HarvestSlot::askForScreen() {
     m_stage = Stage::Showing;
+    m_scrollerRunning = false;
+    ++m_token;
+    m_screenTimer.start(ScreenWaitMs);
+    m_browser->WantScreen(true); // screenShown follows, at once when the screen is free
+}
+
+void HarvestSlot::showPage() {
+    m_screenTimer.stop();
+    m_scrollerRunning = true;
     const quint64 token = ++m_token;
     // The browser replaces its page when a renderer got stuck: the scroller follows it.
     if (m_scroller && m_scrollerPage != m_browser->page()) {
@@ -135,6 +154,9 @@ void HarvestSlot::cancel() {
     if (m_stage == Stage::Idle)
         return;
     m_stage = Stage::Idle;
+    m_screenTimer.stop();
+    if (m_browser)
+        m_browser->WantScreen(false);
     ++m_token; // a collection still under way is no longer awaited
     m_pageTimer.stop();
     if (m_reader)
@@ -166,6 +188,11 @@ void HarvestSlot::onPageTimeout() {
 
 void HarvestSlot::collect(bool timedOut) {
     m_stage = Stage::Collecting;
+    m_screenTimer.stop();
+    // Off the screen again, for the next page waiting for it: what the page's observers and
+    // animation frames did is in its document.
+    if (m_browser)
+        m_browser->WantScreen(false);
     const quint64 token = ++m_token;
     if (!m_browser) {
         QTimer::singleShot(0, this, [this, token]() {

@@ -63,7 +63,9 @@ private:
 
     void navigate(const QUrl& url);
     void onPageTimeout();
-    // The loaded page drawn (and scrolled to its end when asked) by PageScroller, then collected.
+    // A page with a screen is put on it; once there, it is drawn (and scrolled to its end when
+    // asked) by PageScroller, then taken off the screen and collected.
+    void askForScreen();
     void showPage();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
@@ -85,14 +87,22 @@ private:
     bool m_scrollToEnd = false;
     // The scrolling of the current page stopped at its bound.
     bool m_scrollCut = false;
+    // The current page is on screen, being drawn or scrolled.
+    bool m_scrollerRunning = false;
     Stage m_stage = Stage::Idle;
     int m_index = 0;
     quint64 m_token = 0;
     QTimer m_pageTimer;
+    // Bounds the wait for a shared screen.
+    QTimer m_screenTimer;
     // The engine began to load the current page before its time ran out.
     bool m_loadBegun = true;
     // The current page's time ran out.
     bool m_timedOut = false;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
+
+public:
+    // How long a page waits for a screen that other pages hold before it is collected undrawn.
+    static constexpr int ScreenWaitMs = 5000;
 };

@@ -13,14 +13,17 @@ const QString scrollScreen = QStringLiteral(
     " if (!s) return null; var from = s.scrollTop; window.scrollBy(0, window.innerHeight || 720);"
     " return [from, s.scrollTop, s.scrollHeight, window.innerHeight]; })()");
 
-// Whether the document has drawn a frame since it was first asked, in the application's own script
-// world: its observers' answers come in the task after that frame's rendering. A document that is
-// not visible draws no frame.
+// Whether the document has been through a frame since it was first asked, in the application's own
+// script world: an intersection observer of that world gets its first answer in the frame after it
+// observes, in the same task as the page's own observers (the first frame also ran the animation
+// frames the page asked for), and the task after that one finds all of them answered. A document
+// that is not visible has no frame.
 const QString frameShown = QStringLiteral(
-    "(function () { if (document.visibilityState !== 'visible') return true;"
-    " if (!window.__nepirikaShown) { window.__nepirikaShown = 1; requestAnimationFrame(function () {"
-    " requestAnimationFrame(function () { setTimeout(function () { window.__nepirikaShown = 2; }, 0); });"
-    " }); } return window.__nepirikaShown === 2; })()");
+    "(function () { if (document.visibilityState !== 'visible' || !document.documentElement) return true;"
+    " if (!window.__nepirikaShown) { window.__nepirikaShown = 1;"
+    " var seen = new IntersectionObserver(function () { seen.disconnect();"
+    " setTimeout(function () { window.__nepirikaShown = 2; }, 0); });"
+    " seen.observe(document.documentElement); } return window.__nepirikaShown === 2; })()");
 // How often the frame is asked for.
 constexpr int frameAskMs = 25;
 

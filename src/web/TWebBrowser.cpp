@@ -51,6 +51,8 @@ struct TWebBrowser::Private {
     QUrl probeUrl;
     // Ends the collection under way with a failure (the renderer is gone and will never answer).
     std::function<void(const QString&)> failCollection;
+    bool hasScreen = false;
+    bool wantsScreen = false;
 };
 
 namespace {
@@ -367,6 +369,30 @@ void TWebBrowser::CollectAddresses(int timeoutMs, CollectCallback done) {
 
 QWebEnginePage* TWebBrowser::page() const {
     return d->page;
+}
+
+bool TWebBrowser::HasScreen() const {
+    return d->hasScreen;
+}
+
+void TWebBrowser::setHasScreen(bool has) {
+    d->hasScreen = has;
+}
+
+void TWebBrowser::WantScreen(bool want) {
+    if (want == d->wantsScreen)
+        return;
+    d->wantsScreen = want;
+    Q_EMIT screenWanted(want);
+}
+
+bool TWebBrowser::WantsScreen() const {
+    return d->wantsScreen;
+}
+
+void TWebBrowser::ScreenShown() {
+    if (d->wantsScreen)
+        Q_EMIT screenShown();
 }
 
 QWebEngineProfile* TWebBrowser::profile() const {

@@ -147,6 +147,17 @@ public:
     QWebEnginePage* page() const;
     QWebEngineProfile* profile() const;
     State state() const;
+    // The screen of a browser window, which a WindowViewport gives the page: with one, the page is
+    // laid out at the window's size from its first script on, but off screen, where it draws no
+    // frame and its animation frames and intersection observers wait. Put on screen, it draws.
+    bool HasScreen() const;
+    void setHasScreen(bool has);
+    // Asks for the page on screen (or off it again); screenShown follows once it is there, at once
+    // on a screen of its own, after the pages before it on a shared one.
+    void WantScreen(bool want);
+    bool WantsScreen() const;
+    // Said by the screen: the page is on it now.
+    void ScreenShown();
     // The engine's user agent, and a jar that mirrors the engine's cookies (for downloads): the
     // HarvestProfile's when the profile is one.
     QByteArray userAgent() const;
@@ -163,6 +174,10 @@ Q_SIGNALS:
     // renderer's end (errorText says which).
     void DocumentComplete(bool ok, const QString& errorText);
     void pageReplaced(QWebEnginePage* page);
+    // What WantScreen asked for, for the screen.
+    void screenWanted(bool want);
+    // The page is on screen, as asked.
+    void screenShown();
 
 protected:
     // What the browser asks of the engine. A test's engine overrides them, and reports back

@@ -1,39 +1,86 @@
 #include "WindowViewport.h"
 
 #include "TWebBrowser.h"
+#include "WindowStage.h"
 
 #include <QWebEnginePage>
 #include <QWebEngineView>
 
-WindowViewport::WindowViewport(TWebBrowser* browser)
+WindowViewport::WindowViewport(TWebBrowser* browser, WindowStage* stage)
     : QObject(browser)
-    , m_view(std::make_unique<QWebEngineView>()) {
-    m_view->setAttribute(Qt::WA_DontShowOnScreen);
-    // Not a window of the user's: closing the last real window still ends the program.
-    m_view->setAttribute(Qt::WA_QuitOnClose, false);
-    m_view->setFocusPolicy(Qt::NoFocus);
-    m_view->setContextMenuPolicy(Qt::NoContextMenu);
-    m_view->resize(Width, Height);
-    show(browser->page());
+    , m_browser(browser)
+    , m_stage(stage)
+    , m_view(makeView()) {
+    browser->setHasScreen(true);
+    hold(browser->page());
     // Before the replacement's first load: the browser loads into it right after saying so.
-    connect(browser, &TWebBrowser::pageReplaced, this, &WindowViewport::show);
+    connect(browser, &TWebBrowser::pageReplaced, this, [this](QWebEnginePage* page) {
+        if (m_stage)
+            m_stage->leave(this);
+        hold(page);
+        if (m_browser && m_browser->WantsScreen())
+            want(true);
+    });
+    connect(browser, &TWebBrowser::screenWanted, this, &WindowViewport::want);
 }
 
-WindowViewport::~WindowViewport() = default;
+WindowViewport::~WindowViewport() {
+    if (m_stage)
+        m_stage->leave(this);
+}
 
-tlinksys::BrowserFactory WindowViewport::browsersOn(QWebEngineProfile* profile) {
-    return [profile](QObject* parent) {
+std::unique_ptr<QWebEngineView> WindowViewport::makeView() {
+    auto view = std::make_unique<QWebEngineView>();
+    view->setAttribute(Qt::WA_DontShowOnScreen);
+    // Not a window of the user's: closing the last real window still ends the program.
+    view->setAttribute(Qt::WA_QuitOnClose, false);
+    view->setFocusPolicy(Qt::NoFocus);
+    view->setContextMenuPolicy(Qt::NoContextMenu);
+    view->resize(Width, Height);
+    return view;
+}
+
+tlinksys::BrowserFactory WindowViewport::browsersOn(QWebEngineProfile* profile, bool pagesStayOnScreen) {
+    // The stage lives as long as the last of the factory's copies, and goes before the profile.
+    std::shared_ptr<WindowStage> stage;
+    if (!pagesStayOnScreen)
+        stage = std::make_shared<WindowStage>();
+    return [profile, stage](QObject* parent) {
         auto* browser = new TWebBrowser(profile, parent);
-        new WindowViewport(browser);
+        new WindowViewport(browser, stage.get());
         return browser;
     };
 }
 
-void WindowViewport::show(QWebEnginePage* page) {
-    if (!page)
+QWebEnginePage* WindowViewport::page() const {
+    return m_browser ? m_browser->page() : nullptr;
+}
+
+void WindowViewport::onStage() {
+    if (m_browser)
+        m_browser->ScreenShown();
+}
+
+void WindowViewport::offStage() {
+    hold(page());
+}
+
+void WindowViewport::hold(QWebEnginePage* page) {
+    // The page stays the browser's: a view does not own a page that it did not make. A view that
+    // is never shown lays the page out at its size all the same.
+    if (page)
+        m_view->setPage(page);
+}
+
+void WindowViewport::want(bool on) {
+    if (m_stage) {
+        if (on)
+            m_stage->enter(this);
+        else
+            m_stage->leave(this);
         return;
-    // The page stays the browser's: a view does not own a page that it did not make.
-    m_view->setPage(page);
-    if (!m_view->isVisible())
-        m_view->show();
+    }
+    m_view->setVisible(on);
+    if (on && m_browser)
+        m_browser->ScreenShown();
 }

@@ -67,7 +67,7 @@ addEventListener('scroll', function () {
 </script></body></html>)HTML";
 
 // How a page is harvested.
-enum Mode { Loaded, Scrolled, NoScripts };
+enum Mode { Loaded, LoadedSideBySide, Scrolled, NoScripts };
 
 } // namespace
 
@@ -101,8 +101,9 @@ const TestPageAsSeen::Harvest& TestPageAsSeen::harvested(Mode mode, const QStrin
         return found->second;
     Harvest& h = m_harvests[key];
     QWebEngineProfile* profile = m_identity.profile();
-    tlinksys harvester(mode == Scrolled ? WindowViewport::browsersOn(profile) : tlinksys::browsersOn(profile),
-                       1);
+    tlinksys harvester(mode == NoScripts ? tlinksys::browsersOn(profile)
+                                         : WindowViewport::browsersOn(profile, mode == Scrolled),
+                       mode == LoadedSideBySide ? 3 : 1);
     harvester.setNoScripts(mode == NoScripts);
     harvester.setScrollToEnd(mode == Scrolled);
     bool finished = false;
@@ -143,6 +144,10 @@ void TestPageAsSeen::harvest_data() {
     const QStringList page{at + QStringLiteral("page.html")};
     const QStringList twoSites{page.first(), other + QStringLiteral("page.html")};
     const QStringList endless{at + QStringLiteral("endless.html")};
+    // Pages loaded side by side take turns on one screen (the last on a site of its own, so that its
+    // records are its own).
+    const QStringList three{page.first() + QStringLiteral("?1"), page.first() + QStringLiteral("?2"),
+                            other + QStringLiteral("page.html?3")};
     struct Row {
         const char* name;
         Mode mode;
@@ -152,19 +157,25 @@ void TestPageAsSeen::harvest_data() {
         const char* report = "";
     };
     const QList<Row> rows{
-        // Scrolling lays the page out in a window first.
-        {"link chosen by the window's width", Scrolled, page, "desktop.html", "a@href"},
-        {"no narrow-screen link", Scrolled, page, "mobile.html", ""},
-        {"link chosen by the width on a second site", Scrolled, twoSites, "desktop.html", "a@href"},
-        {"background of a media query that a window meets", Scrolled, page, "img/wide.jpg", "css@background"},
-        {"no narrow-screen background", Scrolled, page, "img/narrow.jpg", ""},
-        {"gallery picture on the first screen", Scrolled, page, "gallery/g0.jpg", "img@src"},
+        // Every page with its scripts is laid out in a window's screen, and drawn there once.
+        {"link chosen by the window's width", Loaded, page, "desktop.html", "a@href"},
+        {"no narrow-screen link", Loaded, page, "mobile.html", ""},
+        {"link chosen by the width on a second site", Loaded, twoSites, "desktop.html", "a@href"},
+        {"background of a media query that a window meets", Loaded, page, "img/wide.jpg", "css@background"},
+        {"no narrow-screen background", Loaded, page, "img/narrow.jpg", ""},
+        {"gallery picture on the first screen", Loaded, page, "gallery/g0.jpg", "img@src"},
+        {"no gallery picture below without scrolling", Loaded, page, "gallery/g2.jpg", ""},
+        {"first screen of the last of three side by side", LoadedSideBySide, three, "gallery/g0.jpg",
+         "img@src"},
+        {"width link of the last of three side by side", LoadedSideBySide, three, "desktop.html", "a@href"},
+        // Scrolling shows the rest.
+        {"link chosen by the width, scrolled", Scrolled, twoSites, "desktop.html", "a@href"},
         {"gallery picture below, scrolled", Scrolled, page, "gallery/g2.jpg", "img@src"},
         {"feed's first batch, scrolled", Scrolled, page, "feed/1.html", "a@href"},
         {"feed's last batch, scrolled", Scrolled, page, "feed/5.html", "a@href"},
         {"endless feed stops with a note", Scrolled, endless, "feed/2.html", "a@href",
          "スクロールを打ち切りました"},
-        // Loaded as always: the style sheets' images are there without a window.
+        // The style sheets' images.
         {"<style> background", Loaded, page, "img/hero.jpg", "css@background"},
         {"image-set candidate", Loaded, page, "img/set-2x.png", "css@background"},
         {"::before content", Loaded, page, "img/before.png", "css::before@content"},
