@@ -125,7 +125,11 @@ void StaticPageReader::cancel(quint64 read) {
     }
     if (m_handoff && !r.handedOver.isEmpty())
         m_handoff->withdraw(r.handedOver);
+    const bool wasParsing = r.started;
     m_reads.erase(it);
+    // Room for a waiting parse: from the event loop, never from inside the caller's cancel.
+    if (wasParsing)
+        QTimer::singleShot(0, this, &StaticPageReader::startWaitingParses);
 }
 
 void StaticPageReader::onFetched(quint64 read, QNetworkReply* reply) {
@@ -157,8 +161,7 @@ void StaticPageReader::onFetched(quint64 read, QNetworkReply* reply) {
         {QStringLiteral("generation"), readGeneration},
     };
     r->args = QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact));
-    if (m_pageReady)
-        startParse(read);
+    startWaitingParses();
 }
 
 void StaticPageReader::ensureReaderPage() {
@@ -176,12 +179,7 @@ void StaticPageReader::ensureReaderPage() {
         if (m_pageReady)
             return;
         m_pageReady = true;
-        std::vector<quint64> fetched;
-        for (const auto& [id, r] : m_reads)
-            if (!r.handedOver.isEmpty() && !r.started)
-                fetched.push_back(id);
-        for (const quint64 id : fetched)
-            startParse(id);
+        startWaitingParses();
     });
     connect(m_page, &QWebEnginePage::titleChanged, this, &StaticPageReader::onTitle);
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this, [this]() {
@@ -194,6 +192,25 @@ void StaticPageReader::ensureReaderPage() {
         finishAll();
     });
     m_page->load(DocumentHandoff::readerUrl());
+}
+
+void StaticPageReader::startWaitingParses() {
+    if (!m_pageReady)
+        return;
+    int parsing = 0;
+    std::vector<quint64> waiting;
+    for (const auto& [id, r] : m_reads) { // by number: in the order asked for
+        if (r.started)
+            ++parsing;
+        else if (!r.handedOver.isEmpty())
+            waiting.push_back(id);
+    }
+    for (const quint64 id : waiting) {
+        if (parsing >= MostParsesAtOnce)
+            break;
+        startParse(id);
+        ++parsing;
+    }
 }
 
 void StaticPageReader::startParse(quint64 read) {

@@ -42,6 +42,10 @@ public:
     };
     using Done = std::function<void(Outcome outcome, const PageAddresses& addresses)>;
 
+    // Documents parsed in the reader page at once; the others wait, fetched, in the order they were
+    // asked for. Fetching is what takes time, and every document parsed at once is a whole document
+    // tree in the reader's renderer.
+    static constexpr int MostParsesAtOnce = 2;
     // The largest document read this way.
     static constexpr qint64 MaxDocumentBytes = WorkLimits::MostDocumentBytes;
 
@@ -78,6 +82,8 @@ private:
     Read* find(quint64 read);
     void onFetched(quint64 read, QNetworkReply* reply);
     void startParse(quint64 read);
+    // Starts the waiting parses that there is room for, oldest first.
+    void startWaitingParses();
     void onTitle(const QString& title);
     void takePiece(quint64 read, const QString& ticket);
     void onAnswer(quint64 read, const QString& answer);
