@@ -4,6 +4,7 @@
 
 #include "DocumentOnlyInterceptor.h"
 #include "HarvestSlot.h"
+#include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "TestHttpServer.h"
 #include "WebEngineSetup.h"
@@ -36,6 +37,9 @@ private Q_SLOTS:
     void initTestCase();
     void sameAsLoading_data();
     void sameAsLoading();
+    // More reads at once than the reader parses at once: each waits its turn and gets its own
+    // page's addresses; a read given up leaves the others their turns.
+    void readsTakeTurns();
 
 private:
     bool run(const QString& path, bool staticReading, Run& out);
@@ -178,6 +182,34 @@ void TestStaticReading::sameAsLoading() {
     QCOMPARE(q.addresses.linkCharsets + q.addresses.imageCharsets + q.addresses.embedCharsets, charsets);
     if (read)
         QVERIFY2(!q.addresses.links.isEmpty(), "a page read the quick way gave no links");
+}
+
+void TestStaticReading::readsTakeTurns() {
+    constexpr int reads = StaticPageReader::MostParsesAtOnce * 3 + 1;
+    StaticPageReader reader(m_profile.get());
+    QVERIFY(reader.available());
+    std::map<int, QStringList> links; // by page: the links its read gave
+    quint64 givenUp = 0;
+    for (int i = 0; i < reads; ++i) {
+        const QString path = QStringLiteral("/turns/%1.html").arg(i);
+        m_server.route(path,
+                       TestHttpResponse::withType(
+                           "text/html", QStringLiteral("<a href=\"only-%1.html\">x</a>").arg(i).toUtf8()));
+        const quint64 id =
+            reader.read(m_server.url(path), 100, 10000,
+                        [&links, i](StaticPageReader::Outcome outcome, const PageAddresses& a) {
+                            links[i] = outcome == StaticPageReader::Outcome::Read
+                                           ? a.links
+                                           : QStringList{QStringLiteral("loaded")};
+                        });
+        if (i == 1)
+            givenUp = id;
+    }
+    reader.cancel(givenUp);
+    QTRY_COMPARE_WITH_TIMEOUT(int(links.size()), reads - 1, 20000);
+    QVERIFY(!links.count(1));
+    for (const auto& [i, got] : links)
+        QCOMPARE(got, QStringList{m_server.urlText(QStringLiteral("/turns/only-%1.html").arg(i))});
 }
 
 int main(int argc, char** argv) {
