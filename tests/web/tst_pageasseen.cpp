@@ -16,7 +16,8 @@
 
 namespace {
 
-// The page: a link chosen by innerWidth while the document is parsed, backgrounds chosen by media
+// The page: a link chosen by innerWidth while the document is parsed, one made in its first animation
+// frame (which runs only on a screen), backgrounds chosen by media
 // queries, a gallery whose addresses only an intersection observer gives (its first picture on the
 // first screen, the others far below), a feed that adds a screenful at each scroll to its end
 // (@BATCHES@ in all), style rules of a <style> block and of a linked sheet, rules that match
@@ -36,6 +37,11 @@ h1::before { content: url(img/before.png); }
 var a = document.createElement('a');
 a.href = innerWidth >= 1000 && matchMedia('(min-width: 1000px)').matches ? 'desktop.html' : 'mobile.html';
 document.getElementById('nav').appendChild(a);
+requestAnimationFrame(function () {
+  var f = document.createElement('a');
+  f.href = 'frame-' + innerWidth + 'x' + innerHeight + '.html';
+  document.getElementById('nav').appendChild(f);
+});
 </script></nav>
 <div id="gallery"></div>
 <div id="feed"></div>
@@ -160,6 +166,9 @@ void TestPageAsSeen::harvest_data() {
         // Every page with its scripts is laid out in a window's screen, and drawn there once.
         {"link chosen by the window's width", Loaded, page, "desktop.html", "a@href"},
         {"no narrow-screen link", Loaded, page, "mobile.html", ""},
+        {"animation frame drawn at the window's size", Loaded, page, "frame-1280x720.html", "a@href"},
+        {"animation frame of the last of three side by side", LoadedSideBySide, three, "frame-1280x720.html",
+         "a@href"},
         {"link chosen by the width on a second site", Loaded, twoSites, "desktop.html", "a@href"},
         {"background of a media query that a window meets", Loaded, page, "img/wide.jpg", "css@background"},
         {"no narrow-screen background", Loaded, page, "img/narrow.jpg", ""},
