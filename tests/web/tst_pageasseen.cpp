@@ -16,12 +16,11 @@
 
 namespace {
 
-// The page: a link chosen by innerWidth while the document is parsed, one made in its first animation
-// frame (which runs only on a screen), backgrounds chosen by media
-// queries, a gallery whose addresses only an intersection observer gives (its first picture on the
-// first screen, the others far below), a feed that adds a screenful at each scroll to its end
-// (@BATCHES@ in all), style rules of a <style> block and of a linked sheet, rules that match
-// nothing.
+// The page: a link chosen by innerWidth while the document is parsed, one made in its first
+// animation frame (which runs only on a screen), backgrounds chosen by media queries, a gallery whose
+// addresses only an intersection observer gives (its first picture on the first screen, the others
+// far below), a feed that adds a screenful at each scroll to its end (@BATCHES@ in all), style rules
+// of a <style> block and of a linked sheet, rules that match nothing.
 const char* page = R"HTML(<!doctype html><html><head><meta charset="utf-8">
 <link rel="stylesheet" href="css/site.css">
 <style>
