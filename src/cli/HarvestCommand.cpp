@@ -167,9 +167,7 @@ int HarvestCommand::run(const QStringList& arguments) {
     // One identity for all the hidden pages: the window's, and that of `nepirika download`.
     HarvestProfile identity;
     // Pages loaded with their scripts are laid out in the screen of a browser window.
-    tlinksys harvester(!noScripts ? WindowViewport::browsersOn(identity.profile(), scroll)
-                                  : tlinksys::browsersOn(identity.profile()),
-                       parallel);
+    tlinksys harvester(WindowViewport::browsersFor(identity.profile(), noScripts, scroll), parallel);
     harvester.setNoScripts(noScripts);
     harvester.setScrollToEnd(scroll);
 

@@ -19,7 +19,8 @@ AnalysisController::AnalysisController(QWebEngineProfile* profile, const Limits&
     , m_profile(profile)
     , m_limits(limits)
     , m_settings(settings)
-    , m_window(window) {
+    , m_window(window)
+    , m_browsers(WindowViewport::browsersFor(profile, m_noScripts, m_scrollToEnd)) {
     createHarvester();
 }
 
@@ -45,6 +46,9 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     if (!m_harvester || m_running)
         return;
     m_failures.clear();
+    // One factory for each mode in turn, so that the pages of its browsers take turns on one stage.
+    if (noScripts != m_noScripts || scrollToEnd != m_scrollToEnd)
+        m_browsers = WindowViewport::browsersFor(m_profile, noScripts, scrollToEnd);
     m_noScripts = noScripts;
     m_scrollToEnd = scrollToEnd;
     m_harvester->setNoScripts(noScripts);
@@ -76,16 +80,8 @@ void AnalysisController::createHarvester() {
     const int parallel = m_limits.parallel > 0 ? m_limits.parallel
                          : m_settings          ? m_settings->parallelPages()
                                                : tlinksys::defaultParallel();
-    // The browsers are made as the analysis needs them, after start has set the mode. Pages loaded
-    // with their scripts are laid out in the screen of a browser window; the browsers of one mode
-    // come from one factory, so that their pages take turns on one stage.
+    // The browsers are made as the analysis needs them, after start has chosen their factory.
     auto browsers = [this](QObject* parent) {
-        const int mode = m_noScripts ? 0 : m_scrollToEnd ? 1 : 2;
-        if (!m_browsers || m_browsersMode != mode) {
-            m_browsers = m_noScripts ? tlinksys::browsersOn(m_profile)
-                                     : WindowViewport::browsersOn(m_profile, m_scrollToEnd);
-            m_browsersMode = mode;
-        }
         return m_browsers(parent);
     };
     auto* harvester = new tlinksys(browsers, parallel, this);

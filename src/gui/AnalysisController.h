@@ -84,9 +84,8 @@ private:
     // The mode of the last start: the browsers made from then on have a viewport unless it is on.
     bool m_noScripts = false;
     bool m_scrollToEnd = false;
-    // The browsers of the mode last made (see createHarvester).
+    // The browsers of that mode (see start).
     std::function<TWebBrowser*(QObject*)> m_browsers;
-    int m_browsersMode = -1;
     // During an analysis: the pages it has, those whose records are in the list, those that have
     // finished loading (in any order), and the addresses of those started.
     int m_pagesTotal = 0;

@@ -14,12 +14,12 @@ HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     connect(&m_pageTimer, &QTimer::timeout, this, &HarvestSlot::onPageTimeout);
     m_screenTimer.setSingleShot(true);
     connect(&m_screenTimer, &QTimer::timeout, this, [this]() {
-        if (m_stage == Stage::Showing && !m_scrollerRunning)
+        if (m_stage == Stage::AwaitingScreen)
             collect(false);
     });
     if (browser) {
         connect(browser, &TWebBrowser::screenShown, this, [this]() {
-            if (m_stage == Stage::Showing && !m_scrollerRunning)
+            if (m_stage == Stage::AwaitingScreen)
                 showPage();
         });
         connect(browser, &QObject::destroyed, this, [this]() {
@@ -122,16 +122,15 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
 }
 
 void HarvestSlot::askForScreen() {
-    m_stage = Stage::Showing;
-    m_scrollerRunning = false;
+    m_stage = Stage::AwaitingScreen;
     ++m_token;
     m_screenTimer.start(ScreenWaitMs);
     m_browser->WantScreen(true); // screenShown follows, at once when the screen is free
 }
 
 void HarvestSlot::showPage() {
+    m_stage = Stage::Showing;
     m_screenTimer.stop();
-    m_scrollerRunning = true;
     const quint64 token = ++m_token;
     // The browser replaces its page when a renderer got stuck: the scroller follows it.
     if (m_scroller && m_scrollerPage != m_browser->page()) {

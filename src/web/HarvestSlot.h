@@ -17,6 +17,9 @@ class StaticPageReader;
 class HarvestSlot : public QObject {
     Q_OBJECT
 public:
+    // How long a page waits for a screen that other pages hold before it is collected undrawn.
+    static constexpr int ScreenWaitMs = 5000;
+
     // What one page gave.
     struct Result {
         bool ok = false;
@@ -59,7 +62,9 @@ Q_SIGNALS:
     void browserLost();
 
 private:
-    enum class Stage { Idle, Reading, Navigating, Showing, Collecting };
+    // AwaitingScreen: loaded, waiting for its turn on a shared screen; Showing: on screen, drawn
+    // (and scrolled) by PageScroller.
+    enum class Stage { Idle, Reading, Navigating, AwaitingScreen, Showing, Collecting };
 
     void navigate(const QUrl& url);
     void onPageTimeout();
@@ -87,8 +92,6 @@ private:
     bool m_scrollToEnd = false;
     // The scrolling of the current page stopped at its bound.
     bool m_scrollCut = false;
-    // The current page is on screen, being drawn or scrolled.
-    bool m_scrollerRunning = false;
     Stage m_stage = Stage::Idle;
     int m_index = 0;
     quint64 m_token = 0;
@@ -101,8 +104,4 @@ private:
     bool m_timedOut = false;
     int m_pageTimeoutMs = 30000;
     int m_collectTimeoutMs = 10000;
-
-public:
-    // How long a page waits for a screen that other pages hold before it is collected undrawn.
-    static constexpr int ScreenWaitMs = 5000;
 };

@@ -52,6 +52,11 @@ tlinksys::BrowserFactory WindowViewport::browsersOn(QWebEngineProfile* profile, 
     };
 }
 
+tlinksys::BrowserFactory WindowViewport::browsersFor(QWebEngineProfile* profile, bool noScripts,
+                                                     bool scrollToEnd) {
+    return noScripts ? tlinksys::browsersOn(profile) : browsersOn(profile, scrollToEnd);
+}
+
 QWebEnginePage* WindowViewport::page() const {
     return m_browser ? m_browser->page() : nullptr;
 }

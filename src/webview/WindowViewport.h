@@ -41,6 +41,9 @@ public:
     // Browsers on profile, each with a viewport of its own; their pages take turns on one stage,
     // or each is shown in its own view when pagesStayOnScreen (they are scrolled there).
     static tlinksys::BrowserFactory browsersOn(QWebEngineProfile* profile, bool pagesStayOnScreen);
+    // The browsers for a harvest's mode: pages loaded with their scripts get a screen (kept while
+    // they are scrolled to their end); pages read without scripts need none.
+    static tlinksys::BrowserFactory browsersFor(QWebEngineProfile* profile, bool noScripts, bool scrollToEnd);
 
     // For the stage.
     QWebEnginePage* page() const;
