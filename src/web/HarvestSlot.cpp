@@ -125,6 +125,7 @@ void HarvestSlot::askForScreen() {
     m_stage = Stage::AwaitingScreen;
     ++m_token;
     m_screenTimer.start(ScreenWaitMs);
+    scroller()->arm();
     m_browser->WantScreen(true); // screenShown follows, at once when the screen is free
 }
 
@@ -132,6 +133,15 @@ void HarvestSlot::showPage() {
     m_stage = Stage::Showing;
     m_screenTimer.stop();
     const quint64 token = ++m_token;
+    scroller()->start(m_scrollToEnd, [this, token](bool reachedEnd) {
+        if (token != m_token || m_stage != Stage::Showing)
+            return;
+        m_scrollCut = m_scrollToEnd && !reachedEnd;
+        collect(false);
+    });
+}
+
+PageScroller* HarvestSlot::scroller() {
     // The browser replaces its page when a renderer got stuck: the scroller follows it.
     if (m_scroller && m_scrollerPage != m_browser->page()) {
         delete m_scroller;
@@ -141,12 +151,7 @@ void HarvestSlot::showPage() {
         m_scrollerPage = m_browser->page();
         m_scroller = new PageScroller(m_browser->page(), this);
     }
-    m_scroller->start(m_scrollToEnd, [this, token](bool reachedEnd) {
-        if (token != m_token || m_stage != Stage::Showing)
-            return;
-        m_scrollCut = m_scrollToEnd && !reachedEnd;
-        collect(false);
-    });
+    return m_scroller;
 }
 
 void HarvestSlot::cancel() {

@@ -72,6 +72,8 @@ private:
     // asked) by PageScroller, then taken off the screen and collected.
     void askForScreen();
     void showPage();
+    // The page's scroller, made again for a page that replaced the browser's.
+    PageScroller* scroller();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
     void finish(Result result);

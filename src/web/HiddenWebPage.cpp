@@ -4,6 +4,7 @@
 #include "AddressSchemes.h"
 
 #include <QCoreApplication>
+#include <QUuid>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
@@ -76,9 +77,19 @@ bool HiddenWebPage::javaScriptPrompt(const QUrl&, const QString&, const QString&
     return false;
 }
 
-void HiddenWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int,
+QString HiddenWebPage::frameDrawnMessage() {
+    // Not to be guessed by a page that would end the wait early.
+    static const QString message =
+        QStringLiteral("nepirika-frame-") + QUuid::createUuid().toString(QUuid::Id128);
+    return message;
+}
+
+void HiddenWebPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString& message, int,
                                              const QString&) {
-    // The pages' console output is of no use here and would only clutter standard error.
+    // The pages' console output is of no use here and would only clutter standard error; the
+    // program's own script world says when a page has been drawn.
+    if (message == frameDrawnMessage())
+        Q_EMIT frameDrawn();
 }
 
 QStringList HiddenWebPage::chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) {

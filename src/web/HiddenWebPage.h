@@ -14,6 +14,8 @@ public:
     static bool isAllowedPageNavigation(const QUrl& url);
     // The text in which the engine asks whether a page that objects to being left may be left.
     static QString unloadQuestion();
+    // What the program's own script world says on the console once the page has been drawn.
+    static QString frameDrawnMessage();
 
     // The page itself tried to take the top document to url and was refused: the engine reports
     // the end of that attempt like the end of a load. True once for each such end still to come
@@ -27,6 +29,10 @@ public:
     // Where the page last took its top document by itself since then (a script, a refresh, a
     // redirect) to another address than the one loaded; empty when it did not.
     QUrl lastMove() const;
+
+Q_SIGNALS:
+    // The program's script world said frameDrawnMessage().
+    void frameDrawn();
 
 protected:
     QWebEnginePage* createWindow(WebWindowType type) override;

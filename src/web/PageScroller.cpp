@@ -1,5 +1,7 @@
 #include "PageScroller.h"
 
+#include "HiddenWebPage.h"
+
 #include <QVariantList>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
@@ -18,14 +20,29 @@ const QString scrollScreen = QStringLiteral(
 // observes, in the same task as the page's own observers (the first frame also ran the animation
 // frames the page asked for), and the task after that one finds all of them answered. A document
 // that is not visible has no frame.
-const QString frameShown = QStringLiteral(
-    "(function () { if (document.visibilityState !== 'visible' || !document.documentElement) return true;"
-    " if (!window.__nepirikaShown) { window.__nepirikaShown = 1;"
-    " var seen = new IntersectionObserver(function () { seen.disconnect();"
-    " setTimeout(function () { window.__nepirikaShown = 2; }, 0); });"
-    " seen.observe(document.documentElement); } return window.__nepirikaShown === 2; })()");
-// How often the frame is asked for.
-constexpr int frameAskMs = 25;
+// The observer is set up while the page is still hidden, so that it answers in the first frame the
+// page is shown in (an answer while it is hidden, from a layout of the page's own, does not count);
+// that answer is also said on the console, which ends the wait at once.
+QString frameObserver() {
+    return QStringLiteral(
+               "if (!window.__nepirikaShown && document.documentElement) { window.__nepirikaShown = 1;"
+               " var seen = new IntersectionObserver(function () { seen.disconnect();"
+               " if (document.visibilityState !== 'visible') { window.__nepirikaShown = 0; return; }"
+               " setTimeout(function () { window.__nepirikaShown = 2; console.debug('%1'); }, 0); });"
+               " seen.observe(document.documentElement); }")
+        .arg(HiddenWebPage::frameDrawnMessage());
+}
+QString frameArm() {
+    return QStringLiteral("(function () { %1 })()").arg(frameObserver());
+}
+QString frameShown() {
+    return QStringLiteral(
+               "(function () { if (document.visibilityState !== 'visible' || !document.documentElement)"
+               " return true; %1 return window.__nepirikaShown === 2; })()")
+        .arg(frameObserver());
+}
+// How often the frame is asked for, in case its word on the console was missed.
+constexpr int frameAskMs = 100;
 
 } // namespace
 
@@ -37,6 +54,16 @@ PageScroller::PageScroller(QWebEnginePage* page, QObject* parent)
     connect(&m_pause, &QTimer::timeout, this, &PageScroller::step);
     // A page that does not answer within the bound (a script that never ends) is left as it is.
     connect(&m_bound, &QTimer::timeout, this, [this]() { finish(false); });
+    if (auto* hidden = qobject_cast<HiddenWebPage*>(page))
+        connect(hidden, &HiddenWebPage::frameDrawn, this, [this]() {
+            if (m_awaitingFrame)
+                onFrameReading(true);
+        });
+}
+
+void PageScroller::arm() {
+    if (m_page)
+        m_page->runJavaScript(frameArm(), QWebEngineScript::ApplicationWorld);
 }
 
 void PageScroller::start(bool toEnd, Done done) {
@@ -47,6 +74,7 @@ void PageScroller::start(bool toEnd, Done done) {
     m_steady = 0;
     m_lastHeight = -1;
     m_clock.start();
+    m_awaitingFrame = true;
     m_bound.start(toEnd ? MostMs : FrameMs);
     QTimer::singleShot(0, this, [this, run = m_run]() {
         if (run == m_run && m_done)
@@ -55,10 +83,13 @@ void PageScroller::start(bool toEnd, Done done) {
 }
 
 void PageScroller::awaitFrame() {
-    runInPage(frameShown, &PageScroller::onFrameReading);
+    if (m_awaitingFrame)
+        runInPage(frameShown(), &PageScroller::onFrameReading);
 }
 
 void PageScroller::onFrameReading(const QVariant& shown) {
+    if (!m_awaitingFrame)
+        return;
     if (!shown.toBool() && m_clock.elapsed() < FrameMs) {
         QPointer<PageScroller> self(this);
         QTimer::singleShot(frameAskMs, this, [self, run = m_run]() {
@@ -66,6 +97,7 @@ void PageScroller::onFrameReading(const QVariant& shown) {
                 self->awaitFrame();
         });
     } else if (m_toEnd) {
+        m_awaitingFrame = false;
         step();
     } else {
         finish(true);
@@ -89,6 +121,7 @@ void PageScroller::runInPage(const QString& script, void (PageScroller::*then)(c
 
 void PageScroller::cancel() {
     ++m_run;
+    m_awaitingFrame = false;
     m_done = nullptr;
     m_pause.stop();
     m_bound.stop();
@@ -127,6 +160,7 @@ void PageScroller::onReading(const QVariant& reading) {
 }
 
 void PageScroller::finish(bool reachedEnd) {
+    m_awaitingFrame = false;
     m_pause.stop();
     m_bound.stop();
     ++m_run;

@@ -33,6 +33,8 @@ public:
     using Done = std::function<void(bool reachedEnd)>;
 
     explicit PageScroller(QWebEnginePage* page, QObject* parent = nullptr);
+    // Readies the wait for the frame while the page is still off screen.
+    void arm();
     // Waits for the loaded page's frame, then scrolls to the end if toEnd.
     void start(bool toEnd, Done done);
     // Ends the scrolling without a word.
@@ -51,6 +53,7 @@ private:
     QPointer<QWebEnginePage> m_page;
     Done m_done;
     bool m_toEnd = false;
+    bool m_awaitingFrame = false;
     QElapsedTimer m_clock;
     QTimer m_pause;
     QTimer m_bound;
