@@ -32,14 +32,17 @@ QString frameObserver() {
                " seen.observe(document.documentElement); }")
         .arg(HiddenWebPage::frameDrawnMessage());
 }
-QString frameArm() {
-    return QStringLiteral("(function () { %1 })()").arg(frameObserver());
+const QString& frameArm() {
+    static const QString script = QStringLiteral("(function () { %1 })()").arg(frameObserver());
+    return script;
 }
-QString frameShown() {
-    return QStringLiteral(
-               "(function () { if (document.visibilityState !== 'visible' || !document.documentElement)"
-               " return true; %1 return window.__nepirikaShown === 2; })()")
-        .arg(frameObserver());
+const QString& frameShown() {
+    static const QString script =
+        QStringLiteral(
+            "(function () { if (document.visibilityState !== 'visible' || !document.documentElement)"
+            " return true; %1 return window.__nepirikaShown === 2; })()")
+            .arg(frameObserver());
+    return script;
 }
 // How often the frame is asked for, in case its word on the console was missed.
 constexpr int frameAskMs = 100;
