@@ -47,17 +47,32 @@ for target in "${targets[@]}"; do
     # The fuzzer adds what it finds to its corpus; the copy keeps the repository's seeds as they are.
     work="$build/fuzz-corpus/$target"
     artifacts="$build/fuzz-artifacts/$target"
-    rm -rf "$work"
+    rm -rf "$work" "$artifacts"
     mkdir -p "$work" "$artifacts"
     cp -a "$seeds/." "$work/"
+    log="$build/fuzz-logs/$target.log"
+    mkdir -p "$(dirname "$log")"
     echo "== fuzz_$target for ${seconds}s" >&2
     if ! "$binary" -max_total_time="$seconds" -max_len=4096 -timeout=30 -rss_limit_mb=2048 \
-        -print_final_stats=1 -dict="$here/tests/fuzz/urls.dict" -artifact_prefix="$artifacts/" "$work"; then
+        -print_final_stats=1 -dict="$here/tests/fuzz/urls.dict" -artifact_prefix="$artifacts/" "$work" \
+        2>&1 | tee "$log" >&2; then
         echo "== fuzz_$target FAILED: see $artifacts/" >&2
         failed+=("$target")
     fi
 done
 if [ ${#failed[@]} -gt 0 ]; then
+    # What each fault was, at the end where a truncated log still shows it: the rule broken (or the
+    # sanitizer's report) and the input, also in hexadecimal.
+    for target in "${failed[@]}"; do
+        echo "== fuzz_$target:" >&2
+        grep -E -A3 '^BROKEN:|^==[0-9]+== ?ERROR|runtime error:|^SUMMARY:' "$build/fuzz-logs/$target.log" |
+            head -n 12 >&2 || true
+        for input in "$build/fuzz-artifacts/$target"/*; do
+            [ -f "$input" ] || continue
+            echo "-- $input" >&2
+            head -c 512 "$input" | od -A d -t x1 | head -n 34 >&2
+        done
+    done
     echo "Fuzzing found faults in: ${failed[*]}" >&2
     exit 1
 fi
