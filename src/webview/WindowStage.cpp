@@ -47,6 +47,7 @@ void WindowStage::showNext() {
         m_view->setPage(next->page());
         if (!m_view->isVisible())
             m_view->show();
+        WindowViewport::dropPaintedImage(m_view.get());
         next->onStage();
     }
 }

@@ -40,6 +40,15 @@ std::unique_ptr<QWebEngineView> WindowViewport::makeView() {
     return view;
 }
 
+void WindowViewport::dropPaintedImage(QWebEngineView* view) {
+    // The view's focus proxy is the surface that paints its page. Qt's surface class (QQuickWidget)
+    // offers the release only as a slot of its own; it makes a new image only when it is resized,
+    // which these views never are.
+    QWidget* surface = view ? view->focusProxy() : nullptr;
+    if (surface && surface->metaObject()->indexOfSlot("destroyFramebufferObject()") >= 0)
+        QMetaObject::invokeMethod(surface, "destroyFramebufferObject");
+}
+
 tlinksys::BrowserFactory WindowViewport::browsersOn(QWebEngineProfile* profile, bool pagesStayOnScreen) {
     // The stage lives as long as the last of the factory's copies, and goes before the profile.
     std::shared_ptr<WindowStage> stage;
@@ -86,6 +95,8 @@ void WindowViewport::want(bool on) {
         return;
     }
     m_view->setVisible(on);
+    if (on)
+        dropPaintedImage(m_view.get());
     if (on && m_browser)
         m_browser->ScreenShown();
 }

@@ -54,6 +54,11 @@ public:
 
     // A view as this layer makes them: the window's size, never on screen, never focused.
     static std::unique_ptr<QWebEngineView> makeView();
+    // Called once view is shown: its drawing surface lets go of the image it paints the page's
+    // frames into (3.5 MiB at the window's size, kept as long as the page lives). The engine
+    // makes the frames without it (animation frames and observers run all the same), and no one
+    // looks at these views.
+    static void dropPaintedImage(QWebEngineView* view);
 
 private:
     void hold(QWebEnginePage* page);

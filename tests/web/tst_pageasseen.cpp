@@ -128,6 +128,8 @@ void TestPageAsSeen::initTestCase() {
     QVERIFY(m_server.start());
     m_server.route(QStringLiteral("/seen/page.html"),
                    TestHttpResponse::html(QByteArray(page).replace("@BATCHES@", "5")));
+    m_server.route(QStringLiteral("/seen/again/page.html"),
+                   TestHttpResponse::html(QByteArray(page).replace("@BATCHES@", "5")));
     // A batch at each scroll to the end, for ever.
     m_server.route(QStringLiteral("/seen/endless.html"),
                    TestHttpResponse::html(QByteArray(page).replace("@BATCHES@", "1e9")));
@@ -149,6 +151,9 @@ void TestPageAsSeen::harvest_data() {
     const QStringList page{at + QStringLiteral("page.html")};
     const QStringList twoSites{page.first(), other + QStringLiteral("page.html")};
     const QStringList endless{at + QStringLiteral("endless.html")};
+    // Two pages of one site in turn (in two folders, so that the second's records are its own): the
+    // second is drawn by the surface that drew the first.
+    const QStringList sameSite{page.first(), at + QStringLiteral("again/page.html")};
     // Pages loaded side by side take turns on one screen (the last on a site of its own, so that its
     // records are its own).
     const QStringList three{page.first() + QStringLiteral("?1"), page.first() + QStringLiteral("?2"),
@@ -169,6 +174,7 @@ void TestPageAsSeen::harvest_data() {
         {"animation frame of the last of three side by side", LoadedSideBySide, three, "frame-1280x720.html",
          "a@href"},
         {"link chosen by the width on a second site", Loaded, twoSites, "desktop.html", "a@href"},
+        {"animation frame of a second page of the site", Loaded, sameSite, "frame-1280x720.html", "a@href"},
         {"background of a media query that a window meets", Loaded, page, "img/wide.jpg", "css@background"},
         {"no narrow-screen background", Loaded, page, "img/narrow.jpg", ""},
         {"gallery picture on the first screen", Loaded, page, "gallery/g0.jpg", "img@src"},
