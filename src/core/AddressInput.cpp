@@ -258,6 +258,10 @@ QStringList lines(const QString& text) {
     return result;
 }
 
+bool hasFullWidthForms(const QString& text) {
+    return std::any_of(text.cbegin(), text.cend(), isFullWidthForm);
+}
+
 QStringList distinct(const QStringList& lines, qsizetype* repeats) {
     QStringList result;
     QSet<QString> seen;

@@ -23,6 +23,10 @@ QStringList distinct(const QStringList& lines, qsizetype* repeats = nullptr);
 // with the reason in *reason when it is given.
 QUrl toUrl(const QString& line, QString* reason = nullptr);
 
+// Whether text holds full-width forms ("ｈｔｔｐ：／／", "。"), which the input box reads as typed with the
+// input method left on: in their half-width forms before the end of the host (see toUrl).
+bool hasFullWidthForms(const QString& text);
+
 // The address as a person reads it (QUrl's readable form), unless that would not give the same
 // address when pasted back (a "%20" at the end is a blank there, which pasting trims away): then it is
 // written fully percent-encoded.

@@ -1,5 +1,7 @@
 #include "DisplayAddress.h"
 
+#include "AddressInput.h"
+
 #include <QSet>
 #include <QStringList>
 #include <QUrl>
@@ -137,9 +139,13 @@ QString displayHost(const QString& ace) {
 // The shown form with its host replaced by displayHost; empty when the host cannot be found in it.
 QString withDisplayHost(const QUrl& url, const QString& shown) {
     const QString ace = url.host(QUrl::FullyEncoded);
+    const QString qtHost = url.host(QUrl::PrettyDecoded);
+    // Qt has no ASCII form for a name it cannot encode (a label of over 63 characters), yet shows
+    // it decoded, unchecked by the rules above: such a host is shown as written.
+    if (ace.isEmpty() && !qtHost.isEmpty())
+        return {};
     if (ace.isEmpty() || ace.startsWith(u'['))
         return shown;
-    const QString qtHost = url.host(QUrl::PrettyDecoded);
     qsizetype start = url.scheme().size() + 3;
     const QString userInfo = url.userInfo(QUrl::PrettyDecoded);
     if (!userInfo.isEmpty())
@@ -147,6 +153,18 @@ QString withDisplayHost(const QUrl& url, const QString& shown) {
     if (QStringView(shown).mid(start, qtHost.size()) != qtHost)
         return {};
     return shown.left(start) + displayHost(ace) + shown.mid(start + qtHost.size());
+}
+
+// The address that the input box reads text as, its percent-escapes in capitals ("%e5" and "%E5" are
+// the same byte to a server); empty when the box reads no address.
+QString inputBoxReading(const QString& text) {
+    QString encoded = AddressInput::toUrl(text).toString(QUrl::FullyEncoded);
+    for (qsizetype i = encoded.indexOf(u'%'); i >= 0 && i + 2 < encoded.size();
+         i = encoded.indexOf(u'%', i + 1)) {
+        encoded[i + 1] = encoded[i + 1].toUpper();
+        encoded[i + 2] = encoded[i + 2].toUpper();
+    }
+    return encoded;
 }
 
 } // namespace
@@ -170,6 +188,12 @@ QString forDisplay(const QString& address) {
     const QString shown = withDisplayHost(url, url.toString(QUrl::PrettyDecoded));
     // A space at either end would be trimmed away when the shown form is pasted back.
     if (shown.isEmpty() || shown.front() == u' ' || shown.back() == u' ' || hidesSomething(shown))
+        return address;
+    // The shown form is pasted into the input box as often as it is read, and must take the reader
+    // to the same place. The box reads full-width forms before the end of the host as typed with
+    // the input method left on: decoded, a full-width "／" in the user name ("http://Ａ／b@x.com/")
+    // would end the host there for it, "a" instead of "x.com".
+    if (AddressInput::hasFullWidthForms(shown) && inputBoxReading(shown) != inputBoxReading(address))
         return address;
     return shown;
 }
