@@ -154,7 +154,7 @@ bool isFullWidthForm(QChar c) {
 // them, "。" being a dot there too. The user information and what follows the host's end (the path, the
 // query, the fragment) stay as written (they are percent-encoded as they are, as browsers do).
 QString withHalfWidthSchemeAndHost(const QString& text) {
-    if (std::none_of(text.cbegin(), text.cend(), isFullWidthForm))
+    if (!AddressInput::hasFullWidthForms(text))
         return text;
     // Each character as read, one piece per character of text.
     QStringList pieces;
