@@ -338,6 +338,17 @@
                 case 'link':
                     this.linkImages(e, prefix);
                     break;
+                // The old background attribute, which the engine still draws behind these.
+                case 'body':
+                case 'table':
+                case 'thead':
+                case 'tbody':
+                case 'tfoot':
+                case 'tr':
+                case 'td':
+                case 'th':
+                    this.named(this.images, e.getAttribute('background'), prefix + name + '@background', false);
+                    break;
                 case 'meta':
                     var key = (e.getAttribute('property') || e.getAttribute('name') || '').trim().toLowerCase();
                     if (SHARE[key] === true)
@@ -397,7 +408,11 @@
     // against the style sheet that named them. The computed style of every element would cost too
     // much on a large page, so the rules that can be read are looked at first: when none of them
     // names an image, no element is asked; otherwise only the elements their selectors match. A
-    // style sheet of another origin cannot be read, and then every element is asked.
+    // style sheet of another origin cannot be read, and then every element is asked; but one whose
+    // load failed holds no rules (the engine keeps an empty sheet for it all the same), so it does
+    // not count. A ::before or ::after is asked only where it can be drawn: not on an element that
+    // is not drawn itself (display: none, or inside one), nor on one that draws no children of its
+    // own (images, form fields, frames, media, SVG); and it exists only with content.
     //
     // A document parsed without a browsing context (read without scripts) has no computed style
     // and loads no style sheet: there its <style> blocks' rules count, those whose selector matches
@@ -419,23 +434,51 @@
         if (plan.none)
             return;
         var elements = plan.all ? root.querySelectorAll('*') : plan.elements;
+        var drawn = new Drawn(view);
         for (var i = 0, n = elements.length; i < n && !this.full; ++i) {
-            var e = elements[i];
-            this.computedImages(view.getComputedStyle(e), prefix + 'css@background', false);
-            if (plan.all || plan.pseudo)
-                for (var p = 0; p < PSEUDOS.length; ++p) {
-                    var s = view.getComputedStyle(e, PSEUDOS[p]);
-                    this.computedImages(s, prefix + 'css' + PSEUDOS[p] + '@', true);
-                }
+            var e = elements[i], style = view.getComputedStyle(e);
+            this.computedImages(style, prefix + 'css@background', false);
+            if (!(plan.all || plan.pseudo) || !hasOwnBoxes(e) || !drawn.is(e, style))
+                continue;
+            for (var p = 0; p < PSEUDOS.length; ++p) {
+                var s = view.getComputedStyle(e, PSEUDOS[p]);
+                this.computedImages(s, prefix + 'css' + PSEUDOS[p] + '@', true);
+            }
         }
     };
 
-    // A computed style's images: its background, and for a pseudo-element its content too.
+    // Whether an element is drawn: neither it nor one around it (up to a shadow root's host) has
+    // display: none. The answers are kept, so that elements in document order ask only their parent.
+    function Drawn(view) {
+        this.view = view;
+        this.known = new Map();
+    }
+    Drawn.prototype.is = function (e, style) {
+        var known = this.known.get(e);
+        if (known !== undefined)
+            return known;
+        var around = e.parentElement || (e.parentNode && e.parentNode.host) || null;
+        var drawn = (style || this.view.getComputedStyle(e)).display !== 'none' && (!around || this.is(around));
+        this.known.set(e, drawn);
+        return drawn;
+    };
+
+    // Elements that the engine draws no ::before or ::after in: those that show something other
+    // than their children, and those outside HTML (SVG, MathML).
+    var NO_GENERATED = { img: 1, input: 1, textarea: 1, select: 1, iframe: 1, frame: 1, embed: 1,
+                         object: 1, video: 1, audio: 1, canvas: 1, br: 1, wbr: 1 };
+    function hasOwnBoxes(e) {
+        return e.namespaceURI === HTML_NS && NO_GENERATED[e.localName] !== 1;
+    }
+
+    // A computed style's images: its background, and for a pseudo-element its content too. A
+    // pseudo-element without content, or not displayed, is not there at all.
     Scan.prototype.computedImages = function (style, via, pseudo) {
         if (pseudo) {
             var content = style.content;
-            if (content && content !== 'none' && content !== 'normal')
-                this.cssImages(content, via + 'content');
+            if (!content || content === 'none' || content === 'normal' || style.display === 'none')
+                return;
+            this.cssImages(content, via + 'content');
         }
         var bg = style.backgroundImage;
         if (bg && bg !== 'none')
@@ -508,10 +551,31 @@
         return plan;
     }
 
-    // A selector without its pseudo-elements: the elements that they hang on.
+    // A selector without its pseudo-elements (the engine's own, as ::-webkit-scrollbar, too, which
+    // no query takes): the elements that they hang on.
     function withoutPseudoElements(selector) {
-        var bare = selector.replace(/::?(before|after|first-line|first-letter|marker|placeholder|selection)\b/gi, '');
+        var bare = selector.replace(/::?(before|after|first-line|first-letter|marker|placeholder|selection)\b|::[\w-]+(\([^)]*\))?/gi, '');
         return /^[\s,]*$/.test(bare) ? '*' : bare.replace(/,\s*(?=,|$)/g, ',*').replace(/^\s*,/, '*,');
+    }
+
+    // The <link>s whose style sheet did not load, as their error events said; one that loads
+    // later (its address changed) is taken off again.
+    var failedLinks = new WeakSet();
+    function onSheetLoad(ev) {
+        var t = ev.target;
+        if (t && t.localName === 'link') {
+            if (ev.type === 'error')
+                failedLinks.add(t);
+            else
+                failedLinks.delete(t);
+        }
+    }
+    document.addEventListener('error', onSheetLoad, true);
+    document.addEventListener('load', onSheetLoad, true);
+
+    function failedSheet(sheet) {
+        var node = sheet.ownerNode;
+        return !!node && failedLinks.has(node);
     }
 
     // Puts the selectors of the style rules that name an image into selectors, through @media,
@@ -524,24 +588,36 @@
                 rules = sheets[i].cssRules;
             } catch (x) {
             }
-            if (!rules)
+            if (!rules && !failedSheet(sheets[i]))
                 return false;
+            if (!rules)
+                continue;
             if (!collectRules(rules, selectors, depth))
                 readable = false;
         }
         return readable;
     }
 
+    // A style rule (not a page or keyframe rule, which style no element) whose background or
+    // content names an image, or takes a custom property's value that may. Asking for these three
+    // properties costs a tenth of the rule's whole text, which large sites' sheets of thousands of
+    // rules made the most of a collection.
+    var STYLE_RULE = 1;
+    var IMAGE_OR_VARIABLE = /url\(|image-set\(|var\(/i;
+    function namesImage(style) {
+        return IMAGE_OR_VARIABLE.test(style.backgroundImage + ' ' + style.background + ' ' + style.content);
+    }
+
     function collectRules(rules, selectors, depth) {
         var readable = true;
         for (var i = 0; i < rules.length; ++i) {
             var r = rules[i];
-            if (r.styleSheet && depth < 8) {
+            if (r.type === STYLE_RULE) {
+                if (namesImage(r.style))
+                    selectors.push(r.selectorText);
+            } else if (r.styleSheet && depth < 8) {
                 if (!imageRules([r.styleSheet], selectors, depth + 1))
                     readable = false;
-            } else if (r.selectorText !== undefined && r.style) {
-                if (IMAGE_IN_CSS.test(r.style.cssText))
-                    selectors.push(r.selectorText);
             } else if (r.cssRules && depth < 8) {
                 if (!collectRules(r.cssRules, selectors, depth + 1))
                     readable = false;
@@ -603,8 +679,8 @@
     function blockRules(rules, found, depth) {
         for (var i = 0; i < rules.length; ++i) {
             var r = rules[i];
-            if (r.selectorText !== undefined && r.style) {
-                if (IMAGE_IN_CSS.test(r.style.cssText))
+            if (r.type === STYLE_RULE) {
+                if (namesImage(r.style))
                     found.push(r);
             } else if (r.cssRules && depth < 8) {
                 blockRules(r.cssRules, found, depth + 1);

@@ -1,6 +1,6 @@
 // Everything a page offers, harvested from one hand-made page: srcset and picture sources, lazy
-// loaders' attributes, media, posters, background and share images, open shadow roots, and frames
-// of the same origin and of another (127.0.0.2), nested ones included.
+// loaders' attributes, media, posters, background (attributes too) and share images, open shadow
+// roots, and frames of the same origin and of another (127.0.0.2), nested ones included.
 
 #include "AddressCollector.h"
 #include "PageScript.h"
@@ -100,6 +100,7 @@ void TestHarvestCoverage::initTestCase() {
 <svg xmlns:xlink="http://www.w3.org/1999/xlink" width="4" height="4"><image href="svg.png"/><image xlink:href="svg-x.png"/><a href="svg-link.html"><text>s</text></a><a xlink:href="svg-x-link.html"/></svg>
 <div style='background-image: url("bg-q.png")'></div>
 <p style="background: url(bg-plain.png) no-repeat, URL( 'bg-s.png' )">x</p>
+<table background="table.gif"><tr><td background=" cell.gif ">c</td></tr></table>
 <iframe src="@OTHER@/frame.html"></iframe>
 <iframe src="/cov/same.html"></iframe>
 <div id="host"></div>
@@ -205,6 +206,8 @@ void TestHarvestCoverage::records_data() {
         {"style url(\"...\")", m("bg-q.png"), image, "div@style"},
         {"style url(...)", m("bg-plain.png"), image, "p@style"},
         {"style URL( '...' )", m("bg-s.png"), image, "p@style"},
+        {"table background attribute", m("table.gif"), image, "table@background"},
+        {"cell background attribute", m("cell.gif"), image, "td@background"},
         {"img in a shadow root", m("shadow.png"), image, "shadow>img@src"},
         {"poster in a nested shadow root", m("deep.jpg"), image, "shadow>shadow>video@poster"},
         {"preloaded image", m("pre.jpg"), image, "link@href"},

@@ -20,7 +20,7 @@ namespace {
 // animation frame (which runs only on a screen), backgrounds chosen by media queries, a gallery whose
 // addresses only an intersection observer gives (its first picture on the first screen, the others
 // far below), a feed that adds a screenful at each scroll to its end (@BATCHES@ in all), style rules
-// of a <style> block and of a linked sheet, rules that match nothing.
+// of a <style> block and of a linked sheet, rules that match nothing or draw nothing.
 const char* page = R"HTML(<!doctype html><html><head><meta charset="utf-8">
 <link rel="stylesheet" href="css/site.css">
 <style>
@@ -28,10 +28,15 @@ const char* page = R"HTML(<!doctype html><html><head><meta charset="utf-8">
 .unused { background: url(img/unused.jpg); }
 .set { background-image: -webkit-image-set(url(img/set-1x.png) 1x, url(img/set-2x.png) 2x); }
 h1::before { content: url(img/before.png); }
+.empty::after { background: url(img/no-content.png); }
+.gone::before { content: url(img/gone-before.png); }
+:root { --pic: url(img/var.png); }
+.var { background-image: var(--pic); }
 @media (min-width: 1000px) { .wide { background-image: url(img/wide.jpg); } }
 @media (max-width: 600px) { .wide { background-image: url(img/narrow.jpg); } }
 </style></head><body>
 <h1 class="hero">t</h1><div class="set"></div><div class="wide"></div><span class="sheet"></span>
+<p class="empty">e</p><div style="display:none"><i class="gone"></i></div><div class="var"></div>
 <nav id="nav"><script>
 var a = document.createElement('a');
 a.href = innerWidth >= 1000 && matchMedia('(min-width: 1000px)').matches ? 'desktop.html' : 'mobile.html';
@@ -195,6 +200,9 @@ void TestPageAsSeen::harvest_data() {
         {"::before content", Loaded, page, "img/before.png", "css::before@content"},
         {"linked sheet, resolved against the sheet", Loaded, page, "img/from-sheet.png", "css@background"},
         {"rule that matches nothing", Loaded, page, "img/unused.jpg", ""},
+        {"::after without content draws nothing", Loaded, page, "img/no-content.png", ""},
+        {"::before inside an element not drawn", Loaded, page, "img/gone-before.png", ""},
+        {"background through a custom property", Loaded, page, "img/var.png", "css@background"},
         {"linked rule that matches nothing", Loaded, page, "css/never.png", ""},
         {"no feed without scrolling", Loaded, page, "feed/1.html", ""},
         {"<style> background without scripts", NoScripts, page, "img/hero.jpg", "css@background"},
