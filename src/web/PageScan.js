@@ -551,10 +551,9 @@
         return plan;
     }
 
-    // A selector without its pseudo-elements (the engine's own, as ::-webkit-scrollbar, too, which
-    // no query takes): the elements that they hang on.
+    // A selector without its pseudo-elements: the elements that they hang on.
     function withoutPseudoElements(selector) {
-        var bare = selector.replace(/::?(before|after|first-line|first-letter|marker|placeholder|selection)\b|::[\w-]+(\([^)]*\))?/gi, '');
+        var bare = selector.replace(/::?(before|after|first-line|first-letter|marker|placeholder|selection)\b/gi, '');
         return /^[\s,]*$/.test(bare) ? '*' : bare.replace(/,\s*(?=,|$)/g, ',*').replace(/^\s*,/, '*,');
     }
 
