@@ -587,10 +587,11 @@
                 rules = sheets[i].cssRules;
             } catch (x) {
             }
-            if (!rules && !failedSheet(sheets[i]))
+            if (!rules) {
+                if (failedSheet(sheets[i]))
+                    continue;
                 return false;
-            if (!rules)
-                continue;
+            }
             if (!collectRules(rules, selectors, depth))
                 readable = false;
         }

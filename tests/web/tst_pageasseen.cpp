@@ -138,6 +138,12 @@ void TestPageAsSeen::initTestCase() {
     // A batch at each scroll to the end, for ever.
     m_server.route(QStringLiteral("/seen/endless.html"),
                    TestHttpResponse::html(QByteArray(page).replace("@BATCHES@", "1e9")));
+    // A style sheet of another origin whose load fails, before the page's own rules.
+    m_server.route(
+        QStringLiteral("/seen/failed-sheet.html"),
+        TestHttpResponse::html("<!doctype html><link rel=\"stylesheet\" href=\"http://127.0.0.1:1/gone.css\">"
+                               "<style>.k { background-image: url(img/kept.png) }</style>"
+                               "<div class=\"k\"></div>"));
     m_server.route(QStringLiteral("/seen/css/site.css"),
                    TestHttpResponse::withType("text/css",
                                               ".sheet { background-image: url('../img/from-sheet.png') }\n"
@@ -156,6 +162,7 @@ void TestPageAsSeen::harvest_data() {
     const QStringList page{at + QStringLiteral("page.html")};
     const QStringList twoSites{page.first(), other + QStringLiteral("page.html")};
     const QStringList endless{at + QStringLiteral("endless.html")};
+    const QStringList failedSheet{at + QStringLiteral("failed-sheet.html")};
     // Two pages of one site in turn (in two folders, so that the second's records are its own): the
     // second is drawn by the surface that drew the first.
     const QStringList sameSite{page.first(), at + QStringLiteral("again/page.html")};
@@ -200,6 +207,7 @@ void TestPageAsSeen::harvest_data() {
         {"::before content", Loaded, page, "img/before.png", "css::before@content"},
         {"linked sheet, resolved against the sheet", Loaded, page, "img/from-sheet.png", "css@background"},
         {"rule that matches nothing", Loaded, page, "img/unused.jpg", ""},
+        {"rules after a sheet that failed to load", Loaded, failedSheet, "img/kept.png", "css@background"},
         {"::after without content draws nothing", Loaded, page, "img/no-content.png", ""},
         {"::before inside an element not drawn", Loaded, page, "img/gone-before.png", ""},
         {"background through a custom property", Loaded, page, "img/var.png", "css@background"},
