@@ -96,7 +96,12 @@ void HttpFetch::start() {
     }
     const QByteArray address = m_url.toEncoded();
     curl_easy_setopt(m_handle, CURLOPT_URL, address.constData());
+#if LIBCURL_VERSION_NUM >= 0x075500
     curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS_STR, "http,https");
+#else
+    // libcurl before 7.85 (Ubuntu 22.04 has 7.81) names the protocols by bit.
+    curl_easy_setopt(m_handle, CURLOPT_PROTOCOLS, long(CURLPROTO_HTTP | CURLPROTO_HTTPS));
+#endif
     curl_easy_setopt(m_handle, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(m_handle, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(m_handle, CURLOPT_BUFFERSIZE,
