@@ -1,6 +1,7 @@
 #include "DownloadCommandLine.h"
 
 #include "AddressInput.h"
+#include "AppSettings.h"
 #include "BrowserIdentity.h"
 #include "CommandHelp.h"
 #include "CommandLanguage.h"
@@ -35,7 +36,7 @@ int usageError(const QString& message) {
 }
 
 struct Arguments {
-    QString dir = QStringLiteral("DL");
+    QString dir = AppSettings::DefaultFilesFolder;
     bool continueKept = false;
     bool verbose = false;
     int jobs = DownloadOptions().parallel;

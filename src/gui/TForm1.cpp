@@ -189,8 +189,8 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     pages.filterName = "kensaku1";
     pages.filterButtonName = "Button8";
     pages.unfilterButtonName = "Button10";
-    pages.folder = QStringLiteral("Page");
-    pages.filterText = QStringLiteral(".htm");
+    pages.folder = AppSettings::DefaultPagesFolder;
+    pages.filterText = AppSettings::DefaultPagesFilter;
     pages.filterTop = 81;
     pages.filterButtonsTop = 100;
     GroupBox1 = new ResultListPanel(pages, client);
@@ -218,8 +218,8 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     files.filterName = "kensaku2";
     files.filterButtonName = "Button9";
     files.unfilterButtonName = "Button11";
-    files.folder = QStringLiteral("DL");
-    files.filterText = QStringLiteral(".jpg");
+    files.folder = AppSettings::DefaultFilesFolder;
+    files.filterText = AppSettings::DefaultFilesFilter;
     files.filterTop = 84;
     files.filterButtonsTop = 104;
     files.pictures = true;
