@@ -229,7 +229,12 @@ void tlinksys::startPages() {
         const QUrl url =
             waiting.depth == 0 ? AddressInput::toUrl(waiting.line, &refusal) : QUrl(waiting.line);
         const bool loadable = url.isValid() && AddressSchemes::isHarvestPage(url);
-        // An address that cannot be loaded takes no page.
+        // An address that cannot be loaded takes no page: it is reported in its turn, when those
+        // before it have started.
+        if (!loadable && pos > 0) {
+            ++pos;
+            continue;
+        }
         if (loadable) {
             bool skip = false;
             if (!mayStart(url, waiting.depth, &skip) && !skip) {
