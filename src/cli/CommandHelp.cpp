@@ -1,6 +1,7 @@
 #include "CommandHelp.h"
 
 #include "CommandLanguage.h"
+#include "LinkFollowing.h"
 #include "WorkLimits.h"
 
 #include <algorithm>
@@ -89,6 +90,39 @@ QList<Option> harvestOptions() {
                         "whose size could not be read are left out and counted on standard error"),
          QStringLiteral("高さが N ピクセル以上の画像だけを出力する（--probe を含む）。\n"
                         "大きさを読めなかった画像は除き、その数を標準エラーに出力する")},
+        {QStringLiteral("--follow"), QStringLiteral("N"),
+         QStringLiteral("also load the pages that each page links to, up to N links away\n"
+                        "(0 to %1; default 0), breadth first, each page once; their records\n"
+                        "carry \"depth\"; a thumbnail's link joins its picture's \"set\"")
+             .arg(LinkFollowing::MostDepth),
+         QStringLiteral("各ページのリンク先のページも N リンク先まで読み込む（0〜%1、既定 0）。\n"
+                        "幅優先で各ページ 1 回。そのレコードには \"depth\" が付く")
+             .arg(LinkFollowing::MostDepth)},
+        {QStringLiteral("--span-hosts"),
+         {},
+         QStringLiteral("follow links to other hosts too (default: the linking page's host only)"),
+         QStringLiteral("ほかのホストへのリンクもたどる（既定ではリンク元と同じホストだけ）")},
+        {QStringLiteral("--follow-match"), QStringLiteral("TEXT"),
+         QStringLiteral("follow only links whose address contains TEXT, capitals ignored\n"
+                        "(may be given more than once: any of them)"),
+         QStringLiteral("アドレスに TEXT を含むリンクだけをたどる（大文字小文字を区別しない。\n"
+                        "複数指定でいずれか）")},
+        {QStringLiteral("--ignore-robots"),
+         {},
+         QStringLiteral("do not obey robots.txt for followed pages"),
+         QStringLiteral("たどったページで robots.txt に従わない")},
+        {QStringLiteral("--max-pages"), QStringLiteral("N"),
+         QStringLiteral("load at most N pages a run (1 to %1; default %2); reaching it is\n"
+                        "said on standard error and exits 1")
+             .arg(LinkFollowing::MostMaxPages)
+             .arg(LinkFollowing::DefaultMaxPages),
+         QStringLiteral("1 回に読み込むページを N までにする（1〜%1、既定 %2）。\n"
+                        "達したときは標準エラーに示し、終了コード 1")
+             .arg(LinkFollowing::MostMaxPages)
+             .arg(LinkFollowing::DefaultMaxPages)},
+        {QStringLiteral("--delay"), QStringLiteral("SECONDS"),
+         QStringLiteral("wait this long between starting two pages of one host"),
+         QStringLiteral("同じホストのページを読み込み始める間隔（秒）")},
         {QStringLiteral("--verbose"),
          {},
          QStringLiteral("also pass on the browser engine's own messages on standard error"),

@@ -97,6 +97,7 @@ int HarvestCommand::run(const QStringList& arguments) {
     bool scroll = false;
     bool verbose = false;
     int parallel = tlinksys::defaultParallel();
+    LinkFollowing::Settings follow;
     bool optionsDone = false;
     bool addressGiven = false;
     QStringList lines;
@@ -137,6 +138,43 @@ int HarvestCommand::run(const QStringList& arguments) {
                 return usageError(QStringLiteral("--parallel takes a number from 1 to %1, not \"%2\"")
                                       .arg(WorkLimits::MostPagesAtOnce)
                                       .arg(value));
+        } else if (!optionsDone && argument == QLatin1String("--span-hosts")) {
+            follow.spanHosts = true;
+        } else if (!optionsDone && argument == QLatin1String("--ignore-robots")) {
+            follow.obeyRobots = false;
+        } else if (!optionsDone && isOption(argument, "--follow-match")) {
+            QString value;
+            if (!optionValue(arguments, i, &value) || value.isEmpty())
+                return usageError(QStringLiteral("--follow-match needs a text"));
+            follow.match.append(value);
+        } else if (!optionsDone && (isOption(argument, "--follow") || isOption(argument, "--max-pages"))) {
+            const QString name = argument.section(QLatin1Char('='), 0, 0);
+            const bool depth = name == QLatin1String("--follow");
+            const int least = depth ? 0 : 1;
+            const int most = depth ? LinkFollowing::MostDepth : LinkFollowing::MostMaxPages;
+            QString value;
+            if (!optionValue(arguments, i, &value))
+                return usageError(QStringLiteral("%1 needs a number").arg(name));
+            bool ok = false;
+            const int number = value.toInt(&ok);
+            if (!ok || number < least || number > most)
+                return usageError(QStringLiteral("%1 takes a number from %2 to %3, not \"%4\"")
+                                      .arg(name)
+                                      .arg(least)
+                                      .arg(most)
+                                      .arg(value));
+            (depth ? follow.depth : follow.maxPages) = number;
+        } else if (!optionsDone && isOption(argument, "--delay")) {
+            QString value;
+            if (!optionValue(arguments, i, &value))
+                return usageError(QStringLiteral("--delay needs a number of seconds"));
+            bool ok = false;
+            const double seconds = value.toDouble(&ok);
+            if (!ok || !(seconds >= 0) || seconds > LinkFollowing::MostDelaySeconds)
+                return usageError(QStringLiteral("--delay takes seconds from 0 to %1, not \"%2\"")
+                                      .arg(LinkFollowing::MostDelaySeconds)
+                                      .arg(value));
+            follow.delaySeconds = seconds;
         } else if (!optionsDone && (argument == QLatin1String("--help") || argument == QLatin1String("-h"))) {
             writeOut(stdout, usage());
             return 0;
@@ -170,6 +208,10 @@ int HarvestCommand::run(const QStringList& arguments) {
     tlinksys harvester(WindowViewport::browsersFor(identity.profile(), noScripts, scroll), parallel);
     harvester.setNoScripts(noScripts);
     harvester.setScrollToEnd(scroll);
+    harvester.setFollowing(follow);
+    harvester.setRobotsUserAgent(identity.userAgent());
+    // A thumbnail's set reaches into the page its link leads to.
+    output.setsAcrossPages = follow.depth > 0;
 
     // Probes present the identity of the pages' browser: its user agent and cookies.
     output.network.userAgent = identity.userAgent();

@@ -50,6 +50,25 @@ int HarvestOutput::unsized() const {
 }
 
 void HarvestOutput::flush() {
+    if (m_options.largest && m_options.setsAcrossPages) {
+        // The largest of a set is known only once every page that may hold one of its members is in.
+        if (!m_finishing || m_done)
+            return;
+        Page whole;
+        whole.probed = m_probe != nullptr;
+        for (const Page& page : m_pages) {
+            if (page.waiting > 0)
+                return;
+            whole.records.append(page.records);
+        }
+        m_printedPages += qint64(m_pages.size());
+        m_pages.clear();
+        printPage(whole);
+        m_printed();
+        m_done = true;
+        Q_EMIT done();
+        return;
+    }
     while (!m_pages.empty() && m_pages.front().waiting == 0) {
         const Page page = std::move(m_pages.front());
         m_pages.pop_front();
@@ -72,6 +91,7 @@ void HarvestOutput::printPage(const Page& page) {
             LargestCandidate::Candidate c;
             c.set = r.Kind == tURLData::KindImage ? r.Set : 0;
             c.descriptor = r.Descriptor;
+            c.linked = LargestCandidate::behindLink(r.Via, r.Depth);
             if (r.Width >= 0 && r.Height >= 0) {
                 c.width = r.Width;
                 c.height = r.Height;

@@ -22,6 +22,9 @@ public:
         bool largest = false;
         qint64 minWidth = 0;
         qint64 minHeight = 0;
+        // Image sets reach from one page into the pages it links to (following links): with
+        // --largest, the pages are printed together once the last is done.
+        bool setsAcrossPages = false;
         // The connection rules and identity of the probes (user agent, cookies).
         DownloadOptions network;
     };

@@ -264,3 +264,39 @@ void AppSettings::setFilesNarrowing(const ImageNarrowing::Criteria& criteria) {
                                                                          : "page";
     write(OrderKey, QString::fromLatin1(order));
 }
+
+namespace {
+
+const QString FollowDepthKey = QStringLiteral("follow/depth");
+const QString FollowSpanKey = QStringLiteral("follow/spanHosts");
+const QString FollowMatchKey = QStringLiteral("follow/match");
+const QString FollowIgnoreRobotsKey = QStringLiteral("follow/ignoreRobots");
+const QString FollowDelayKey = QStringLiteral("follow/delaySeconds");
+
+bool clearYes(const QVariant& value) {
+    const QString text = value.toString().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("1");
+}
+
+} // namespace
+
+LinkFollowing::Settings AppSettings::following() const {
+    LinkFollowing::Settings settings;
+    settings.depth = boundedInt(FollowDepthKey, LinkFollowing::MostDepth, 0);
+    settings.spanHosts = clearYes(read(FollowSpanKey));
+    // The box's text as typed: its words, separated by blanks, are the texts a link may contain.
+    settings.match = read(FollowMatchKey).toString().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    settings.obeyRobots = !clearYes(read(FollowIgnoreRobotsKey));
+    bool ok = false;
+    const double delay = read(FollowDelayKey).toDouble(&ok);
+    settings.delaySeconds = ok && delay > 0 ? std::min(delay, LinkFollowing::MostDelaySeconds) : 0;
+    return LinkFollowing(settings).settings();
+}
+
+void AppSettings::setFollowing(const LinkFollowing::Settings& settings) {
+    write(FollowDepthKey, settings.depth);
+    write(FollowSpanKey, settings.spanHosts);
+    write(FollowMatchKey, settings.match.join(QLatin1Char(' ')));
+    write(FollowIgnoreRobotsKey, !settings.obeyRobots);
+    write(FollowDelayKey, settings.delaySeconds);
+}

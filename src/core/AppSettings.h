@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ImageNarrowing.h"
+#include "LinkFollowing.h"
 #include "WorkLimits.h"
 
 #include <QByteArray>
@@ -79,6 +80,10 @@ public:
     // The narrowing of the data files by size and kind, and their order; damaged values read as none.
     ImageNarrowing::Criteria filesNarrowing() const;
     void setFilesNarrowing(const ImageNarrowing::Criteria& criteria);
+    // Following links from the analysed pages (depth 0: not at all); damaged values read as the
+    // defaults, numbers out of range as the nearest allowed.
+    LinkFollowing::Settings following() const;
+    void setFollowing(const LinkFollowing::Settings& settings);
 
     static constexpr int RecentLimit = 20;
     static constexpr int RecentLinesKept = 200;

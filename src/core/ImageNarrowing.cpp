@@ -42,6 +42,8 @@ ResultFilter::Entries apply(const ResultFilter::Entries& entries, const std::vec
             if (position >= 0 && size_t(position) < records.size()) {
                 candidate.set = records[size_t(position)].Set;
                 candidate.descriptor = records[size_t(position)].Descriptor;
+                candidate.linked = LargestCandidate::behindLink(records[size_t(position)].Via,
+                                                                records[size_t(position)].Depth);
             }
             candidate.width = facts[size_t(i)].width;
             candidate.height = facts[size_t(i)].height;

@@ -8,8 +8,9 @@ namespace LargestCandidate {
 
 namespace {
 
-// What orders two candidates: a known size above none, then area, then w, then x.
-std::tuple<bool, qint64, double, double> rank(const Candidate& c) {
+// What orders two candidates: a known size above none, then area, then being behind a link, then
+// w, then x.
+std::tuple<bool, qint64, bool, double, double> rank(const Candidate& c) {
     const bool sized = c.width > 0 && c.height > 0;
     double w = 0;
     double x = 1;
@@ -21,10 +22,14 @@ std::tuple<bool, qint64, double, double> rank(const Candidate& c) {
         w = value;
     else if (ok && value > 0 && d.endsWith(u'x'))
         x = value;
-    return {sized, sized ? c.width * c.height : 0, w, x};
+    return {sized, sized ? c.width * c.height : 0, c.linked, w, x};
 }
 
 } // namespace
+
+bool behindLink(const QString& via, qint32 depth) {
+    return depth > 0 || via.endsWith(QLatin1String("a@href"));
+}
 
 QList<bool> pick(const QList<Candidate>& candidates) {
     QList<bool> keep(candidates.size(), true);

@@ -59,7 +59,7 @@ constexpr qint64 MostInt32 = std::numeric_limits<qint32>::max();
 // The page's charset is always written (empty when not known). The page's facts of an image (set,
 // srcset descriptor, element size) and those its first bytes gave (width, height, bytes, type,
 // probe_error) are written only where they are known. All of these are of the JSON form only.
-const std::array<Field, 14> Fields = {{
+const std::array<Field, 15> Fields = {{
     {QLatin1StringView("kind"), QLatin1StringView("kind"), Shape::Text,
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
@@ -87,6 +87,14 @@ const std::array<Field, 14> Fields = {{
      [](const tURLData& r) { return r.Charset; },
      [](tURLData& r, const QString& v) {
          r.Charset = v;
+     }},
+    // The page's distance in links from one the person gave; only for pages that following loaded.
+    {QLatin1StringView("depth"),
+     {},
+     Shape::Number,
+     [](const tURLData& r) { return countText(r.Depth, 1); },
+     [](tURLData& r, const QString& v) {
+         r.Depth = qint32(countValue(v, 0, 3));
      }},
     {QLatin1StringView("set"),
      {},

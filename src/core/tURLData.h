@@ -29,6 +29,9 @@ public:
     QString Descriptor;
     qint32 ElementWidth = -1;
     qint32 ElementHeight = -1;
+    // How many links away from a page the person gave the record's page lies (0: one the person
+    // gave; 1 to 3: one that following links loaded).
+    qint32 Depth = 0;
     // What an image's first bytes said once it was probed: its size in pixels (-1: not read), the
     // whole file's size in bytes (-1: not known), the MIME type read from its content (empty: none
     // read), and why any of them is missing (empty: nothing is, or it was not probed).

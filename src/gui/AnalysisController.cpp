@@ -10,6 +10,7 @@
 
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWebEngineProfile>
 
 #include <algorithm>
 
@@ -53,6 +54,8 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     m_scrollToEnd = scrollToEnd;
     m_harvester->setNoScripts(noScripts);
     m_harvester->setScrollToEnd(scrollToEnd);
+    if (m_settings)
+        m_harvester->setFollowing(m_settings->following());
     if (lines.isEmpty()) {
         onFinished(false);
         return;
@@ -92,6 +95,14 @@ void AnalysisController::createHarvester() {
     connect(harvester, &tlinksys::pageLoaded, this, &AnalysisController::onPageLoaded);
     connect(harvester, &tlinksys::pageFinished, this, &AnalysisController::onPageFinished);
     connect(harvester, &tlinksys::finished, this, &AnalysisController::onFinished);
+    // Pages found by following links join the count as they are queued.
+    connect(harvester, &tlinksys::progress, this, [this](int done, int queued) {
+        m_pagesRecorded = done;
+        m_pagesTotal = done + queued;
+        reportProgress();
+    });
+    if (m_profile)
+        harvester->setRobotsUserAgent(m_profile->httpUserAgent().toUtf8());
     m_harvester = harvester;
 }
 
@@ -126,7 +137,6 @@ void AnalysisController::onPageLoaded() {
 }
 
 void AnalysisController::onPageFinished(const QString& address, bool ok, const QString& reason) {
-    ++m_pagesRecorded;
     if (!ok)
         m_failures.append({address, reason});
     Q_EMIT pageRecorded();

@@ -128,6 +128,12 @@ bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, 
         return false;
     const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, true};
     QString tip = cell.url.size() > 300 ? cell.url.left(300) + QStringLiteral("…") : cell.url;
+    // The page it came from, and how far that page lies from the pages given.
+    if (!cell.referer.isEmpty())
+        tip += QLatin1Char('\n') + (cell.depth > 0 ? tr("ページ: %1（入力したページから %2 リンク先）")
+                                                         .arg(cell.referer.left(300))
+                                                         .arg(cell.depth)
+                                                   : tr("ページ: %1").arg(cell.referer.left(300)));
     const QString facts = factsOf(cell).toolTipText();
     if (!facts.isEmpty())
         tip += QLatin1Char('\n') + facts;

@@ -23,6 +23,8 @@ public:
         QString referer;
         // An image (fetched and shown as a thumbnail); otherwise media or another embed.
         bool image = false;
+        // Links away from a page the person gave (0: found on one of those).
+        qint32 depth = 0;
     };
     using CellOf = std::function<Cell(int row)>;
 

@@ -207,6 +207,7 @@ void ResultListPanel::setPictureStore(PictureStore* store) {
             if (m_harvester && position >= 0 && position < m_harvester->List.Count()) {
                 const tURLData& record = m_harvester->List.Items(position);
                 cell.referer = record.Source;
+                cell.depth = record.Depth;
                 cell.image = record.Kind == tURLData::KindImage;
             } else {
                 cell.image = true;
@@ -368,9 +369,13 @@ void ResultListPanel::buildList() {
         if (!m_harvester || position < 0 || position >= m_harvester->List.Count())
             return QString();
         const tURLData& record = m_harvester->List.Items(position);
-        QString tip = tr("見つけた所: %1\nページ: %2\n保存名: %3")
-                          .arg(record.Via.isEmpty() ? tr("不明") : record.Via, record.Source,
-                               LocalFileName(record.URL, record.Charset));
+        QString tip =
+            tr("見つけた所: %1\nページ: %2\n保存名: %3")
+                .arg(record.Via.isEmpty() ? tr("不明") : record.Via,
+                     record.Depth > 0
+                         ? tr("%1（入力したページから %2 リンク先）").arg(record.Source).arg(record.Depth)
+                         : record.Source,
+                     LocalFileName(record.URL, record.Charset));
         // What is known of the file, as the picture view shows it; asked for when not known yet.
         QString facts;
         if (record.Kind == tURLData::KindImage && m_store) {

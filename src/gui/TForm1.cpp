@@ -12,6 +12,7 @@
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "FolderBox.h"
+#include "FollowMenu.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
 #include "OuterGeometry.h"
@@ -296,6 +297,7 @@ void TForm1::buildMenus() {
         m_settings->setScrollToEnd(on);
         m_settings->sync();
     });
+    Settings1->addMenu(new FollowMenu(m_settings.get(), Settings1));
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);

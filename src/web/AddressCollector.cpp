@@ -199,6 +199,7 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
         m_first = false;
         PageAddresses& a = m_addresses;
         a.location = QUrl(map.value(QStringLiteral("location")).toString());
+        a.type = map.value(QStringLiteral("type")).toString().left(200);
         a.fromLastNavigate = qint64(map.value(QStringLiteral("generation")).toDouble(-1.0)) == m_generation;
         const QString cut = map.value(QStringLiteral("cut")).toString();
         a.truncated = !cut.isEmpty();
@@ -211,9 +212,11 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
     for (const QJsonValue& via : map.value(QStringLiteral("vias")).toArray())
         m_vias.append(via.toString());
     PageAddresses& a = m_addresses;
+    QList<qsizetype> takenLinks;
     addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
              map.value(QStringLiteral("linkCharsets")), CollectedAddress::Role::Link, a.links, a.linkVias,
-             a.linkCharsets);
+             a.linkCharsets, &takenLinks);
+    addLinkSets(map.value(QStringLiteral("linkSets")), takenLinks);
     QList<qsizetype> taken;
     addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
              map.value(QStringLiteral("imageCharsets")), CollectedAddress::Role::File, a.images, a.imageVias,
@@ -289,5 +292,17 @@ void AddressCollector::Assembly::addImageFacts(const QJsonValue& facts, const QL
         f.width = std::max(-1, flat.at(k + 3).toInt(-1));
         f.height = std::max(-1, flat.at(k + 4).toInt(-1));
         m_addresses.imageFacts.append(f);
+    }
+}
+
+void AddressCollector::Assembly::addLinkSets(const QJsonValue& sets, const QList<qsizetype>& taken) {
+    // Flat pairs: the link's index among the piece's links and the set of the image it wraps.
+    const QJsonArray flat = sets.toArray();
+    for (qsizetype k = 0; k + 1 < flat.size(); k += 2) {
+        const double local = flat.at(k).toDouble(-1);
+        const int set = flat.at(k + 1).toInt();
+        if (!(local >= 0 && local < double(taken.size())) || taken.at(qsizetype(local)) < 0 || set <= 0)
+            continue;
+        m_addresses.linkSets.append({taken.at(qsizetype(local)), qint32(set)});
     }
 }

@@ -67,6 +67,7 @@ public:
                       CollectedAddress::Role role, QStringList& to, QStringList& vias, QStringList& charsets,
                       QList<qsizetype>* taken = nullptr);
         void addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken);
+        void addLinkSets(const QJsonValue& sets, const QList<qsizetype>& taken);
 
         qint64 m_generation;
         int m_left;

@@ -109,7 +109,9 @@ void HarvestSlot::loadCompleted(bool ok, const QString& errorText) {
         return;
     m_pageTimer.stop();
     if (!ok) {
-        finish({false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}});
+        Result result{false, errorText.isEmpty() ? tr("読み込めませんでした") : errorText, false, {}};
+        result.noDocument = errorText == TWebBrowser::noDocumentText();
+        finish(result);
         return;
     }
     // A page with a screen is drawn on it before it is collected (scrolled first when asked); a
@@ -227,7 +229,9 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
             why = noAnswerText();
         else
             why = tr("ページが表示されませんでした（応答に文書がありません）");
-        finish({false, why, false, {}});
+        Result result{false, why, false, {}};
+        result.noDocument = !timedOut;
+        finish(result);
         return;
     }
     // What is missing from the page's records, each in a note of its own.

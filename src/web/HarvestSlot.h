@@ -28,6 +28,8 @@ public:
         // The page's addresses were read (also from a page that did not complete in time).
         bool collected = false;
         PageAddresses addresses;
+        // The response brought no document to show (a download, "204 No Content").
+        bool noDocument = false;
     };
 
     // The browser stays the caller's unless the slot is made its parent.

@@ -26,6 +26,8 @@
                   'twitter:image': true, 'twitter:image:src': true };
     var STYLE_URL = /url\(\s*(?:"((?:[^"\\]|\\[\s\S])*)"|'((?:[^'\\]|\\[\s\S])*)'|((?:[^\s"'()\\]|\\[\s\S])*))\s*\)/gi;
     var SCHEME = /^[a-zA-Z][a-zA-Z0-9+.\-]*:/;
+    // A link to a picture: its address's path names an image file, or the link says so by its type.
+    var IMAGE_FILE = /\.(jpe?g|png|gif|webp|avif|bmp|svg|tiff?|heic)$/i;
     // The vias of the lazy attributes, made once: most addresses of a page share a few vias.
     var LAZY_VIAS = { img: LAZY.map(function (a) { return 'img@' + a; }),
                       source: LAZY.map(function (a) { return 'source@' + a; }) };
@@ -145,6 +147,12 @@
         this.set = null;
         this.descriptor = '';
         this.pictures = null;
+        // The sets of images that a link wraps, given when the link was met (see linkedSet).
+        this.wrapped = null;
+        // The set of the image that the link being added wraps, and the links' sets: flat pairs of
+        // index among the links and set.
+        this.linkSet = null;
+        this.linkFacts = [];
         this.anchor = null;
         this.charset = charsetOf(doc);
         // A document parsed without a browsing context: its parser attached no shadow roots.
@@ -157,6 +165,8 @@
         group.push(url, via, this.charset);
         if (this.set !== null && group === this.images)
             this.fact();
+        if (this.linkSet !== null && group === this.links)
+            this.linkFacts.push(this.links.length / 3 - 1, this.linkSet);
     };
 
     // The facts that the page gives of image candidates without fetching them: which set each one
@@ -185,16 +195,59 @@
     };
 
     Scan.prototype.imageSet = function (e) {
+        var given = this.wrapped ? this.wrapped.get(e) : undefined;
+        if (given !== undefined)
+            return given;
         var p = e.parentElement;
         return p && p.localName === 'picture' && p.namespaceURI === HTML_NS ? this.pictureSet(p) : ++this.sets;
     };
 
-    // A frame's facts after its images were taken in: moved maps its image indexes to ours, and its
-    // sets are numbered after ours.
-    Scan.prototype.mergeFacts = function (out, found, moved) {
+    // The set of the first image that a link wraps (a thumbnail), numbered now: the image takes it
+    // when the walk reaches it. null when the link wraps no image.
+    Scan.prototype.linkedSet = function (a) {
+        var img = a.querySelector('img');
+        if (!img)
+            return null;
+        var p = img.parentElement;
+        if (p && p.localName === 'picture' && p.namespaceURI === HTML_NS)
+            return this.pictureSet(p);
+        if (!this.wrapped)
+            this.wrapped = new Map();
+        var set = this.wrapped.get(img);
+        if (set === undefined) {
+            set = ++this.sets;
+            this.wrapped.set(img, set);
+        }
+        return set;
+    };
+
+    // A link: a page as ever, and a picture as well where it names an image file, in the set of the
+    // thumbnail it wraps.
+    Scan.prototype.link = function (e, via) {
+        var url = text(e.href), set = this.linkedSet(e);
+        this.linkSet = set;
+        this.add(this.links, url, via);
+        this.linkSet = null;
+        var type = (e.getAttribute('type') || '').trim().toLowerCase();
+        var path = url.replace(/[?#][\s\S]*$/, '');
+        if (!/^(https?|file):/i.test(url) || !(IMAGE_FILE.test(path) || type.indexOf('image/') === 0))
+            return;
+        this.set = set === null ? null : { id: set, width: -1, height: -1 };
+        this.add(this.images, url.replace(/#[\s\S]*$/, ''), via);
+        this.set = null;
+    };
+
+    // A frame's facts after its images were taken in: moved maps its image indexes to ours (and
+    // movedLinks its links'), and its sets are numbered after ours.
+    Scan.prototype.mergeFacts = function (out, found, moved, movedLinks) {
         var facts = found.facts, base = out.sets;
         if (typeof found.sets === 'number')
             out.sets += found.sets;
+        var links = found.linkFacts;
+        if (Array.isArray(links) && movedLinks)
+            for (var l = 0; l + 1 < links.length; l += 2)
+                if (typeof movedLinks[links[l]] === 'number' && typeof links[l + 1] === 'number')
+                    out.linkFacts.push(movedLinks[links[l]], base + links[l + 1]);
         if (!Array.isArray(facts))
             return;
         for (var k = 0; k + 4 < facts.length; k += 5) {
@@ -295,7 +348,7 @@
                 switch (name) {
                 case 'a':
                     if (e.hasAttribute('href'))
-                        this.add(this.links, text(e.href), at(prefix, 'a@href'));
+                        this.link(e, at(prefix, 'a@href'));
                     break;
                 case 'area':
                     if (e.hasAttribute('href'))
@@ -784,7 +837,7 @@
     // named in silent.
     Scan.prototype.merge = function (parts) {
         var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [],
-                    facts: this.facts, sets: this.sets };
+                    facts: this.facts, sets: this.sets, linkFacts: this.linkFacts };
         var groups = ['links', 'images', 'embeds'], bound = this.bound;
         for (var i = 0; i < parts.length && !this.full; ++i) {
             var part = parts[i], found = part.found;
@@ -798,7 +851,7 @@
                 for (var s = 0; s < found.silent.length && s < 1000; ++s)
                     if (typeof found.silent[s] === 'string')
                         out.silent.push(found.silent[s]);
-            var moved = [];
+            var moved = [], movedLinks = [];
             for (var g = 0; g < groups.length && !this.full; ++g) {
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
@@ -815,10 +868,12 @@
                     }
                     if (to === out.images)
                         moved[j / 3] = to.length / 3;
+                    else if (to === out.links)
+                        movedLinks[j / 3] = to.length / 3;
                     to.push(url, part.prefix + via, charset);
                 }
             }
-            this.mergeFacts(out, found, moved);
+            this.mergeFacts(out, found, moved, movedLinks);
             if (part.remote) {
                 if (found.cut === 'count' || found.cut === 'chars')
                     bound.cut = bound.cut || found.cut;
@@ -944,15 +999,28 @@
     var PIECE_CHARS = 4 << 20;
     var MAX_VIAS = 50000;
 
-    function Handover(found, bound, generation, location) {
+    function Handover(found, bound, generation, location, type) {
         this.found = found;
         this.head = { location: location === undefined ? String(document.URL) : location,
+                      type: type === undefined ? String(document.contentType || '') : type,
                       generation: generation, cut: bound.cut, dropped: bound.dropped, silent: found.silent || [] };
         this.group = 0;
         this.at = 0;
         this.vias = new Map();
         this.fact = 0;
+        this.linkFact = 0;
     }
+
+    // The sets of the links that wrap an image, as factsOf gives the images' facts: flat pairs.
+    Handover.prototype.linkSetsOf = function (index, local, out) {
+        var facts = this.found.linkFacts;
+        if (!Array.isArray(facts))
+            return;
+        for (; this.linkFact + 1 < facts.length && facts[this.linkFact] <= index; this.linkFact += 2) {
+            if (facts[this.linkFact] === index)
+                out.push(local, facts[this.linkFact + 1]);
+        }
+    };
 
     // The facts of the answer's image index, put in out under the image's index in the piece.
     Handover.prototype.factsOf = function (index, local, out) {
@@ -971,6 +1039,7 @@
                     ['embeds', 'embedVias', 'embedCharsets']];
         this.head = null;
         piece.imageFacts = [];
+        piece.linkSets = [];
         for (var g = 0; g < 3; ++g) {
             piece[keys[g][0]] = [];
             piece[keys[g][1]] = '';
@@ -992,6 +1061,8 @@
                 codes.push(0x30 + n);
                 if (this.group === 1)
                     this.factsOf(this.at / 3, urls.length - 1, piece.imageFacts);
+                else if (this.group === 0)
+                    this.linkSetsOf(this.at / 3, urls.length - 1, piece.linkSets);
                 var charset = list[this.at + 2], r = runs.length;
                 if (r >= 2 && runs[r - 1] === charset)
                     ++runs[r - 2];
@@ -1134,7 +1205,7 @@
                 if (!doc || !settleBase(doc, o.address))
                     return end(null);
                 var bound = new Bound(o.count, o.chars);
-                end(new Handover(readTree(doc, bound), bound, o.generation, o.address));
+                end(new Handover(readTree(doc, bound), bound, o.generation, o.address, 'text/html'));
             }
             parseHandedOver(o.url, '', function (doc) {
                 if (!doc || o.declared || declaresCharset(doc))

@@ -407,6 +407,10 @@ QNetworkCookieJar* TWebBrowser::cookieJar() const {
     return d->jar;
 }
 
+QString TWebBrowser::noDocumentText() {
+    return tr("ページが表示されませんでした（表示できる文書が返りませんでした）");
+}
+
 QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
     switch (info.status()) {
     case QWebEngineLoadingInfo::LoadStartedStatus:
@@ -415,7 +419,7 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
     case QWebEngineLoadingInfo::LoadStoppedStatus:
         // Stopped by the engine itself: the response replaced nothing (a download, "204 No
         // Content"), or another navigation took its place.
-        return tr("ページが表示されませんでした（表示できる文書が返りませんでした）");
+        return noDocumentText();
     case QWebEngineLoadingInfo::LoadFailedStatus:
         break;
     }

@@ -44,6 +44,16 @@ struct PageAddresses {
         qint32 height = -1;
     };
     QList<ImageFact> imageFacts;
+    // The links that wrap an image (a thumbnail), with that image's set: index is the link's
+    // position in links; sets are numbered as in imageFacts.
+    struct LinkSet {
+        qsizetype index = 0;
+        qint32 set = 0;
+    };
+    QList<LinkSet> linkSets;
+    // The MIME type of the document as the browser took it ("text/html", "image/jpeg"); empty
+    // when not known.
+    QString type;
     // The page held more addresses than AddressCollector::Limit, or more address text than
     // CollectedAddress::PageChars (cutByChars); those beyond were not collected.
     bool truncated = false;
@@ -166,6 +176,8 @@ public:
     // The user-facing reason for a failed load of the top document: "HTTP 404",
     // "読み込めませんでした: net::ERR_CONNECTION_REFUSED" …; empty when the load succeeded.
     static QString loadFailureText(const QWebEngineLoadingInfo& info);
+    // The reason given when the response replaced nothing (a download, "204 No Content").
+    static QString noDocumentText();
 
 Q_SIGNALS:
     // Once after each Navigate, failed loads included, never before Navigate has returned; not for

@@ -7,6 +7,7 @@
 #include "DownloadURL.h"
 #include "LocalFileName.h"
 #include "MemoryBudget.h"
+#include "RobotsCache.h"
 #include "StaticPageReader.h"
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
@@ -14,9 +15,11 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
     : QObject(parent) {
+    m_clock.start();
     auto* slot = new HarvestSlot(browser, this);
     adoptBrowser(slot);
     m_slots.push_back(slot);
@@ -25,7 +28,9 @@ tlinksys::tlinksys(TWebBrowser* browser, QObject* parent)
 tlinksys::tlinksys(BrowserFactory factory, int parallel, QObject* parent)
     : QObject(parent)
     , m_factory(std::move(factory))
-    , m_parallel(std::clamp(parallel, 1, WorkLimits::MostPagesAtOnce)) {}
+    , m_parallel(std::clamp(parallel, 1, WorkLimits::MostPagesAtOnce)) {
+    m_clock.start();
+}
 
 tlinksys::~tlinksys() {
     // Pages still loading for this harvester are of no use to anyone any more.
@@ -99,9 +104,20 @@ HarvestSlot* tlinksys::idleSlot() {
 }
 
 void tlinksys::LoadAll(const QStringList& lines) {
-    for (const QString& line : lines)
-        m_pending.append(AddressInput::lines(line));
-    m_total = m_started + int(m_pending.size());
+    if (!Busy) {
+        // Each run follows afresh: no page of an earlier run counts as loaded.
+        m_follow = LinkFollowing(m_followSettings);
+        m_limitSaid = false;
+    }
+    for (const QString& line : lines) {
+        for (const QString& one : AddressInput::lines(line)) {
+            m_pending.push_back({++m_lastIndex, one, 0, {}, 0});
+            const QUrl url = AddressInput::toUrl(one);
+            if (url.isValid())
+                m_follow.addGiven(url);
+        }
+    }
+    m_total = m_lastIndex;
     if (!Busy) {
         // Each page at once with scripts is a renderer of its own, whose memory shows only once it
         // runs: what the system has left is weighed once, as a run starts, and on a machine short
@@ -125,9 +141,10 @@ void tlinksys::Cancel() {
     stopAll();
     // Pages loaded ahead of one still loading were never reported: they go with it.
     m_pages.clear();
-    m_nextToRecord = m_started + 1;
+    m_hostLoading.clear();
+    m_nextToRecord = m_lastIndex + 1;
     m_scheduled = false;
-    m_total = m_started;
+    m_total = m_lastIndex;
     Busy = 0;
     Q_EMIT finished(true);
 }
@@ -169,6 +186,18 @@ bool tlinksys::noScripts() const {
     return m_noScripts;
 }
 
+void tlinksys::setFollowing(const LinkFollowing::Settings& settings) {
+    m_followSettings = LinkFollowing(settings).settings();
+}
+
+const LinkFollowing::Settings& tlinksys::following() const {
+    return m_followSettings;
+}
+
+void tlinksys::setRobotsUserAgent(const QByteArray& userAgent) {
+    m_robotsAgent = userAgent;
+}
+
 bool tlinksys::FindURL(const QString& url, qint32 kind) const {
     return List.Contains(url, kind);
 }
@@ -190,19 +219,52 @@ void tlinksys::scheduleNext() {
 void tlinksys::startPages() {
     const quint64 run = m_run;
     QPointer<tlinksys> self(this);
-    while (!m_pending.isEmpty()) {
+    // Addresses further on may start while the first wait for their host; only so far ahead, so
+    // that a long queue costs nothing here.
+    constexpr size_t lookAhead = 64;
+    for (size_t pos = 0; pos < m_pending.size() && pos < lookAhead;) {
         HarvestSlot* slot = nullptr;
-        const QString& line = m_pending.first();
+        const Waiting& waiting = m_pending[pos];
         QString refusal;
-        const QUrl url = AddressInput::toUrl(line, &refusal);
+        const QUrl url =
+            waiting.depth == 0 ? AddressInput::toUrl(waiting.line, &refusal) : QUrl(waiting.line);
         const bool loadable = url.isValid() && AddressSchemes::isHarvestPage(url);
-        // An address that cannot be loaded takes no page.
-        if (loadable && !(slot = idleSlot()))
-            break;
-        const QString address = url.isValid() ? url.toString() : line;
-        m_pending.removeFirst();
-        const int index = ++m_started;
-        m_pages[index].address = address;
+        // An address that cannot be loaded takes no page: it is reported in its turn, when those
+        // before it have started.
+        if (!loadable && pos > 0) {
+            ++pos;
+            continue;
+        }
+        if (loadable) {
+            bool skip = false;
+            if (!mayStart(url, waiting.depth, &skip) && !skip) {
+                ++pos;
+                continue;
+            }
+            if (skip) {
+                const int index = waiting.index;
+                m_pending.erase(m_pending.begin() + qsizetype(pos));
+                skipPage(index);
+                continue;
+            }
+            if (!(slot = idleSlot()))
+                break;
+        }
+        const Waiting taken = m_pending[pos];
+        m_pending.erase(m_pending.begin() + qsizetype(pos));
+        const QString address = url.isValid() ? url.toString() : taken.line;
+        const int index = taken.index;
+        ++m_started;
+        Page& page = m_pages[index];
+        page.address = address;
+        page.depth = taken.depth;
+        page.from = taken.from;
+        page.joinSet = taken.joinSet;
+        if (loadable && !url.host().isEmpty()) {
+            page.host = url.host();
+            ++m_hostLoading[page.host];
+            m_hostStarted.insert(page.host, m_clock.elapsed());
+        }
         Q_EMIT pageStarted(index, m_total, address);
         if (!self || run != m_run)
             return; // cancelled from a pageStarted handler
@@ -220,10 +282,70 @@ void tlinksys::startPages() {
         if (!self || run != m_run)
             return;
     }
-    if (m_pending.isEmpty() && m_pages.empty() && Busy) {
+    if (m_pending.empty() && m_pages.empty() && Busy) {
         Busy = 0;
         Q_EMIT finished(false);
     }
+}
+
+bool tlinksys::mayStart(const QUrl& url, int depth, bool* skip) {
+    *skip = false;
+    // robots.txt speaks of crawlers: of the pages followed, not of those the person gave.
+    if (depth > 0 && m_followSettings.obeyRobots) {
+        if (!m_robots) {
+            m_robots = new RobotsCache(m_robotsAgent, this);
+            connect(m_robots, &RobotsCache::known, this, &tlinksys::scheduleNext);
+        }
+        if (!m_robots->isKnown(url))
+            return false;
+        if (!m_robots->allows(url)) {
+            *skip = true;
+            return false;
+        }
+    }
+    const QString host = url.host();
+    if (host.isEmpty())
+        return true; // a local file
+    if (m_hostLoading.value(host) >= LinkFollowing::PagesPerHost)
+        return false;
+    const qint64 delayMs = qint64(m_followSettings.delaySeconds * 1000);
+    const auto last = m_hostStarted.constFind(host);
+    if (delayMs > 0 && last != m_hostStarted.cend()) {
+        const qint64 left = *last + delayMs - m_clock.elapsed();
+        if (left > 0) {
+            if (!m_delayTimer) {
+                m_delayTimer = new QTimer(this);
+                m_delayTimer->setSingleShot(true);
+                connect(m_delayTimer, &QTimer::timeout, this, &tlinksys::scheduleNext);
+            }
+            if (!m_delayTimer->isActive() || m_delayTimer->remainingTime() > left)
+                m_delayTimer->start(int(left));
+            return false;
+        }
+    }
+    return true;
+}
+
+void tlinksys::skipPage(int index) {
+    Page& page = m_pages[index];
+    page.done = true;
+    page.silent = true;
+    scheduleNext();
+    // Recorded in its turn, with the pages before it.
+    QTimer::singleShot(0, this, [this, run = m_run]() {
+        if (run == m_run)
+            recordInOrder();
+    });
+}
+
+void tlinksys::pageEnded(int index) {
+    auto page = m_pages.find(index);
+    if (page == m_pages.end() || page->second.host.isEmpty())
+        return;
+    auto loading = m_hostLoading.find(page->second.host);
+    if (loading != m_hostLoading.end() && --*loading <= 0)
+        m_hostLoading.erase(loading);
+    page->second.host.clear();
 }
 
 void tlinksys::HarvestDocument(TWebBrowser* browser, bool ok, const QString& errorText) {
@@ -240,6 +362,7 @@ void tlinksys::onPageDone(int index, const HarvestSlot::Result& result) {
         return;
     page->second.done = true;
     page->second.result = result;
+    pageEnded(index);
     const quint64 run = m_run;
     QPointer<tlinksys> self(this);
     Q_EMIT pageLoaded(index);
@@ -258,10 +381,32 @@ void tlinksys::recordInOrder() {
         m_pages.erase(page);
         ++m_nextToRecord;
         m_address = done.address;
-        if (done.result.collected)
+        bool report = !done.silent;
+        if (report && done.depth > 0) {
+            report = recordFollowed(done);
+        } else if (report && done.result.collected) {
+            m_follow.settle(QUrl(done.address), done.result.addresses.location);
+            const qint32 setBase = m_sets;
             addRecords(done.result.addresses);
-        Q_EMIT pageFinished(done.address, done.result.ok, done.result.reason);
-        // A handler may have cancelled the analysis, or destroyed the harvester.
+            queueLinks(done, done.result.addresses, setBase);
+        }
+        if (report) {
+            QString reason = done.result.reason;
+            if (!done.result.ok && done.depth > 0)
+                reason = tr("%1（リンク元: %2）").arg(reason, done.from);
+            Q_EMIT pageFinished(done.address, done.result.ok, reason);
+            // A handler may have cancelled the analysis, or destroyed the harvester.
+            if (!self || run != m_run)
+                return;
+        }
+        if (!m_limitNote.isEmpty()) {
+            // Said once, as a failure of its own: the run did not load all it was to load.
+            const QString note = std::exchange(m_limitNote, QString());
+            Q_EMIT pageFinished(m_limitLink, false, note);
+            if (!self || run != m_run)
+                return;
+        }
+        Q_EMIT progress(m_nextToRecord - 1, m_lastIndex - (m_nextToRecord - 1));
         if (!self || run != m_run)
             return;
     }
@@ -269,7 +414,79 @@ void tlinksys::recordInOrder() {
     scheduleNext();
 }
 
-void tlinksys::addRecords(const PageAddresses& addresses) {
+bool tlinksys::recordFollowed(const Page& page) {
+    const HarvestSlot::Result& result = page.result;
+    // A link to a file the engine does not show (a download) is no page, and no failure either.
+    if (result.noDocument)
+        return false;
+    if (!result.collected)
+        return true; // a failure, reported with the page that linked it
+    const PageAddresses& addresses = result.addresses;
+    const QUrl location = addresses.location.isValid() ? addresses.location : QUrl(page.address);
+    // Moved to another host: that host's page, followed only across hosts. Moved to a page that
+    // was loaded already: not again.
+    if (!m_followSettings.spanHosts &&
+        location.host().compare(QUrl(page.address).host(), Qt::CaseInsensitive) != 0 &&
+        location.host().compare(QUrl(page.from).host(), Qt::CaseInsensitive) != 0)
+        return false;
+    if (!m_follow.settle(QUrl(page.address), location))
+        return false;
+    // A redirect to a page that its host's robots.txt keeps out (when that is known by now).
+    if (m_followSettings.obeyRobots && m_robots && !m_robots->allows(location))
+        return false;
+    if (!LinkFollowing::isPageType(addresses.type)) {
+        // Not a page: a picture is kept as the image it is, anything else passed over.
+        if (!addresses.type.startsWith(QLatin1String("image/"), Qt::CaseInsensitive))
+            return false;
+        tURLData record = tURLData::make(location.toString(), tURLData::KindImage, Level, page.from,
+                                         QStringLiteral("a@href"));
+        record.Depth = page.depth;
+        record.Set = page.joinSet;
+        if (!FindURL(record.URL, record.Kind))
+            List.Add(record);
+        return true;
+    }
+    const qint32 setBase = m_sets;
+    addRecords(addresses, page.depth, page.joinSet);
+    queueLinks(page, addresses, setBase);
+    return true;
+}
+
+void tlinksys::queueLinks(const Page& page, const PageAddresses& addresses, qint32 setBase) {
+    if (page.depth >= m_followSettings.depth)
+        return;
+    const QUrl from = addresses.location.isValid() ? addresses.location : QUrl(page.address);
+    const QString fromText = from.toString();
+    QHash<qsizetype, qint32> sets;
+    for (const PageAddresses::LinkSet& linkSet : addresses.linkSets)
+        sets.insert(linkSet.index, setBase + linkSet.set);
+    for (qsizetype i = 0; i < addresses.links.size(); ++i) {
+        const QString& link = addresses.links.at(i);
+        const QString via = i < addresses.linkVias.size() ? addresses.linkVias.at(i) : QString();
+        switch (m_follow.consider(link, via, from, page.depth)) {
+        case LinkFollowing::Verdict::Follow:
+            // A page followed from a thumbnail's link holds the picture behind it: its pictures join
+            // the thumbnail's set (the first page's own set numbers go on from there).
+            m_pending.push_back({++m_lastIndex, QUrl(link).adjusted(QUrl::RemoveFragment).toString(),
+                                 page.depth + 1, fromText, sets.value(i)});
+            break;
+        case LinkFollowing::Verdict::OverLimit:
+            if (!m_limitSaid) {
+                m_limitSaid = true;
+                m_limitNote = tr("ページ数の上限 %L1 に達しました。これより先のリンク先は読み込みません")
+                                  .arg(m_followSettings.maxPages);
+                m_limitLink = link;
+            }
+            break;
+        case LinkFollowing::Verdict::NotFollowed:
+            break;
+        }
+    }
+    m_total = m_lastIndex;
+}
+
+void tlinksys::addRecords(const PageAddresses& addresses, int depth, qint32 joinSet) {
+    m_depth = depth;
     const QString source = addresses.location.isValid() ? addresses.location.toString() : m_address;
     // The vias and encodings stand beside the addresses; a list without them leaves the records'
     // fields empty.
@@ -294,8 +511,10 @@ void tlinksys::addRecords(const PageAddresses& addresses) {
         if (known)
             sets = std::max(sets, fact->set);
         addRecord(addresses.images.at(i), tURLData::KindImage, source, at(addresses.imageVias, i),
-                  at(addresses.imageCharsets, i), known ? &*fact : nullptr, m_sets);
+                  at(addresses.imageCharsets, i), known ? &*fact : nullptr, m_sets, joinSet);
     }
+    for (const PageAddresses::LinkSet& linkSet : addresses.linkSets)
+        sets = std::max(sets, linkSet.set);
     m_sets += sets;
     for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
         addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, at(addresses.embedVias, i),
@@ -303,16 +522,21 @@ void tlinksys::addRecords(const PageAddresses& addresses) {
 }
 
 void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
-                         const QString& charset, const PageAddresses::ImageFact* fact, qint32 setBase) {
+                         const QString& charset, const PageAddresses::ImageFact* fact, qint32 setBase,
+                         qint32 joinSet) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
     tURLData record = tURLData::make(url, kind, Level, source, via, charset);
+    record.Depth = m_depth;
     if (fact) {
         record.Set = setBase + fact->set;
         record.Descriptor = fact->descriptor;
         record.ElementWidth = fact->width;
         record.ElementHeight = fact->height;
     }
+    // The pictures of a page followed from a thumbnail's link stand for the picture behind it.
+    if (joinSet > 0 && kind == tURLData::KindImage)
+        record.Set = joinSet;
     List.Add(record);
 }
 

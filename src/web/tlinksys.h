@@ -1,20 +1,26 @@
 #pragma once
 
 #include "HarvestSlot.h"
+#include "LinkFollowing.h"
 #include "TWebBrowser.h"
 #include "tURLDataList.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
 
+#include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 class QWebEngineProfile;
+class RobotsCache;
 class StaticPageReader;
 
 // The page harvester: loads the addresses of one analysis into hidden browser pages, several at a
@@ -76,6 +82,15 @@ public:
     // it stands, with a note. Not in the no-script mode, where nothing would come. Off by default.
     void setScrollToEnd(bool on);
     bool scrollToEnd() const;
+    // Following links for the analyses started from now on (see LinkFollowing): after each page,
+    // the pages it links to, breadth first, each once a run; their records carry their depth, and
+    // the images of a page followed from a thumbnail's link join that thumbnail's set. robots.txt
+    // is obeyed for followed pages unless told not to. At most LinkFollowing::PagesPerHost pages
+    // of one host load at once, and delaySeconds pass between starting two pages of one host.
+    void setFollowing(const LinkFollowing::Settings& settings);
+    const LinkFollowing::Settings& following() const;
+    // The user agent that robots.txt is fetched with.
+    void setRobotsUserAgent(const QByteArray& userAgent);
 
     // The end of a load in one of the harvester's browsers, after Stop. Only the first completion
     // after a navigation harvests; others, and any while that page is idle, are ignored.
@@ -99,6 +114,8 @@ Q_SIGNALS:
     // in words for the user.
     void pageFinished(const QString& address, bool ok, const QString& reason);
     void finished(bool cancelled);
+    // After each page whose records are in: pages done, and pages waiting or loading.
+    void progress(int done, int queued);
 
 private:
     // A page of the analysis from its start until its records are in the list.
@@ -106,6 +123,24 @@ private:
         QString address;
         bool done = false;
         HarvestSlot::Result result;
+        // Followed pages: links away from a given page, the page that linked, the thumbnail's set
+        // that its pictures join (0: none).
+        int depth = 0;
+        QString from;
+        qint32 joinSet = 0;
+        // The host whose load count it holds while it loads (empty: none).
+        QString host;
+        // Passed over without a word (robots.txt, a page already loaded): no records, no report.
+        bool silent = false;
+    };
+    // An address waiting for its turn: a line given, or a link to follow. index is its place in
+    // the harvest order.
+    struct Waiting {
+        int index = 0;
+        QString line;
+        int depth = 0;
+        QString from;
+        qint32 joinSet = 0;
     };
 
     void adoptBrowser(HarvestSlot* slot);
@@ -118,11 +153,20 @@ private:
     void startPages();
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
-    void addRecords(const PageAddresses& addresses);
+    // The followed page's records as its response allows; false when it is not harvested at all.
+    bool recordFollowed(const Page& page);
+    void addRecords(const PageAddresses& addresses, int depth = 0, qint32 joinSet = 0);
+    // Queues the links of a recorded page that are to be followed.
+    void queueLinks(const Page& page, const PageAddresses& addresses, qint32 setBase);
+    // Whether a waiting address may start now (its host's robots.txt known and allowing it, its
+    // host below its bound and past its delay); skip is set when it is never to load.
+    bool mayStart(const QUrl& url, int depth, bool* skip);
+    void skipPage(int index);
+    void pageEnded(int index);
     // fact: what the page says of an image (its set numbered after setBase), or null.
     void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
-                   const QString& charset, const PageAddresses::ImageFact* fact = nullptr,
-                   qint32 setBase = 0);
+                   const QString& charset, const PageAddresses::ImageFact* fact = nullptr, qint32 setBase = 0,
+                   qint32 joinSet = 0);
     void stopAll();
 
     BrowserFactory m_factory;
@@ -133,7 +177,9 @@ private:
     // One reader, and so one reader page, for all the slots of a profile however many pages load
     // at a time.
     std::vector<StaticPageReader*> m_readers;
-    QStringList m_pending;
+    std::deque<Waiting> m_pending;
+    // The last place given in the harvest order.
+    int m_lastIndex = 0;
     int m_started = 0;
     int m_total = 0;
     // The next page whose records go into the list (1-based).
@@ -146,6 +192,21 @@ private:
     // The image sets numbered so far in this harvester's records.
     qint32 m_sets = 0;
     bool m_scheduled = false;
+    LinkFollowing::Settings m_followSettings;
+    LinkFollowing m_follow;
+    bool m_limitSaid = false;
+    // The bound's note and the first link it left out, reported after the page being recorded.
+    QString m_limitNote;
+    QString m_limitLink;
+    // The depth of the page whose records are being added.
+    int m_depth = 0;
+    QByteArray m_robotsAgent;
+    RobotsCache* m_robots = nullptr;
+    // Pages of each host loading, and when the last one started (m_clock's milliseconds).
+    QHash<QString, int> m_hostLoading;
+    QHash<QString, qint64> m_hostStarted;
+    QElapsedTimer m_clock;
+    QTimer* m_delayTimer = nullptr;
     bool m_noScripts = false;
     bool m_scrollToEnd = false;
     int m_pageTimeoutMs = 30000;

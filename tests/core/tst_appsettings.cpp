@@ -88,12 +88,20 @@ private Q_SLOTS:
     void damagedValuesReadAsDefaults() {
         QFile file(path());
         QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[harvest]\nparallelPages=lots\nnoScripts=maybe\n[download]\njobs=0\n");
+        file.write("[harvest]\nparallelPages=lots\nnoScripts=maybe\n[download]\njobs=0\n"
+                   "[follow]\ndepth=9\nspanHosts=perhaps\nignoreRobots=1\ndelaySeconds=-3\nmatch=\"a  B\"\n");
         file.close();
         const AppSettings settings(path());
         QCOMPARE(settings.parallelPages(), 4);
         QCOMPARE(settings.downloadJobs(), 6);
         QCOMPARE(settings.noScripts(), false);
+        // Following: a depth beyond 3 is 3, an unclear yes is no, a negative wait none.
+        const LinkFollowing::Settings follow = settings.following();
+        QCOMPARE(follow.depth, 3);
+        QCOMPARE(follow.spanHosts, false);
+        QCOMPARE(follow.obeyRobots, false);
+        QCOMPARE(follow.delaySeconds, 0.0);
+        QCOMPARE(follow.match, (QStringList{QStringLiteral("a"), QStringLiteral("B")}));
     }
     // Pages at once against the memory left: the pages open stay, one is always allowed, and the
     // kernel's figure is read in kB.

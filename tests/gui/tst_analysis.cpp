@@ -352,6 +352,52 @@ private Q_SLOTS:
         QCOMPARE(entries(m_form->ListBox1), QStringList({url("/static.html"), url("/added.html")}));
     }
 
+    // 設定 → リンク先も解析: the depth chosen is remembered and taken by the next analysis, whose
+    // followed page's picture shows with its page and depth in the tooltip.
+    void followingLinksFromTheMenu() {
+        m_server.route(QStringLiteral("/f/index.html"),
+                       TestHttpResponse::html("<a href='/f/detail.html'><img src='/f/th.jpg'></a>"));
+        m_server.route(QStringLiteral("/f/detail.html"), TestHttpResponse::html("<img src='/f/full.jpg'>"));
+        auto depthAction = [this](const QString& text) -> QAction* {
+            for (QMenu* menu : m_form->Settings1->findChildren<QMenu*>())
+                if (menu->title() == QStringLiteral("リンク先も解析(&L)"))
+                    for (QAction* action : menu->actions())
+                        if (action->text() == text)
+                            return action;
+            return nullptr;
+        };
+        // A window that remembers its settings in a file of its own.
+        QTemporaryDir dir;
+        TForm1::Options remembering = options();
+        remembering.settingsFile = dir.filePath(QStringLiteral("nepirika.ini"));
+        auto open = [&] {
+            m_form.reset();
+            m_form = std::make_unique<TForm1>(remembering);
+            m_form->show();
+            return QTest::qWaitForWindowExposed(m_form.get());
+        };
+        QVERIFY(open());
+        QAction* one = depthAction(QStringLiteral("1"));
+        QVERIFY(one && depthAction(QStringLiteral("しない"))->isChecked());
+        QVERIFY(analyse(url("/f/index.html")));
+        QCOMPARE(entries(m_form->ListBox2), QStringList{url("/f/th.jpg")});
+
+        one->trigger();
+        QVERIFY(open());
+        QVERIFY(depthAction(QStringLiteral("1"))->isChecked());
+        QVERIFY(analyse(url("/f/index.html")));
+        QCOMPARE(entries(m_form->ListBox2), (QStringList{url("/f/th.jpg"), url("/f/full.jpg")}));
+        QCOMPARE(m_server.requestsFor(QStringLiteral("/f/detail.html")).size(), 1);
+        QListView* list = m_form->ListBox2;
+        const QRect rect = list->visualRect(list->model()->index(1, 0));
+        QHelpEvent help(QEvent::ToolTip, rect.center(), list->viewport()->mapToGlobal(rect.center()));
+        QCoreApplication::sendEvent(list->viewport(), &help);
+        QTRY_VERIFY2(
+            QToolTip::text().contains(
+                QStringLiteral("ページ: %1（入力したページから 1 リンク先）").arg(url("/f/detail.html"))),
+            qPrintable(QToolTip::text()));
+    }
+
     void emptyInputLoadsNothing() {
         QVERIFY(analyse(url("/a.html")));
         m_form->Memo1->setPlainText(QStringLiteral(" \n\u3000\n"));
