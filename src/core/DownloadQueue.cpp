@@ -2,6 +2,7 @@
 
 #include "FileErrorText.h"
 #include "LocalFileName.h"
+#include "RecordedFolder.h"
 #include "TextFileSave.h"
 
 #include <QCryptographicHash>
@@ -133,7 +134,7 @@ bool DownloadQueue::fromJson(const QByteArray& data, DownloadQueue* queue, QStri
     }
     DownloadQueue read;
     read.folder = root.value(QStringLiteral("folder")).toString();
-    if (read.folder.isEmpty() || !QDir::isAbsolutePath(read.folder)) {
+    if (!RecordedFolder::isUsable(read.folder)) {
         *error = QStringLiteral("保存先のフォルダが記録されていません");
         return false;
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -60,10 +61,18 @@ struct TiffTags {
     int orientation = 1;
 };
 
-TiffTags readTiff(const Bytes& b, qint64 tiff) {
+// limit: where the bytes that may hold the directory end (an Exif segment's end); what lies past
+// it is no part of the directory, whatever bytes follow, so that a prefix and the whole file agree.
+TiffTags readTiff(const Bytes& b, qint64 tiff, qint64 limit) {
     TiffTags t;
-    if (!b.has(tiff, 8)) {
-        t.step = Size::More;
+    // Step None when the bytes asked for lie past the limit, More when they are not all here yet.
+    auto reach = [&](qint64 at, qint64 n) {
+        if (at < tiff || n < 0 || at + n > limit)
+            return Size::None;
+        return b.has(at, n) ? Size::Done : Size::More;
+    };
+    if (const Size::Step s = reach(tiff, 8); s != Size::Done) {
+        t.step = s;
         return t;
     }
     const bool little = b.is(tiff, "II");
@@ -76,15 +85,15 @@ TiffTags readTiff(const Bytes& b, qint64 tiff) {
         return little ? b.le32(at) : b.be32(at);
     };
     const qint64 ifd = tiff + u32(tiff + 4);
-    if (!b.has(ifd, 2)) {
-        t.step = Size::More;
+    if (const Size::Step s = reach(ifd, 2); s != Size::Done) {
+        t.step = s;
         return t;
     }
     const quint32 count = u16(ifd);
     for (quint32 i = 0; i < count; ++i) {
         const qint64 entry = ifd + 2 + qint64(i) * 12;
-        if (!b.has(entry, 12)) {
-            t.step = Size::More;
+        if (const Size::Step s = reach(entry, 12); s != Size::Done) {
+            t.step = s;
             return t;
         }
         const quint32 tag = u16(entry);
@@ -142,9 +151,12 @@ Size jpeg(const Bytes& b) {
             // A height of 0 is given later, by a DNL segment after the first scan.
             return height > 0 && width > 0 ? turned(done(width, height), orientation) : none();
         }
-        // Exif comes before the frame header; a directory cut short leaves the picture unturned.
-        if (marker == 0xE1 && b.is(at + 2, "Exif\0\0")) {
-            const TiffTags exif = readTiff(b, at + 8);
+        // Exif comes before the frame header. Its directory is read within its segment: one that
+        // runs past the segment's end leaves the picture unturned, one not all here yet waits.
+        if (marker == 0xE1 && length >= 16 && b.is(at + 2, "Exif\0\0")) {
+            const TiffTags exif = readTiff(b, at + 8, at + length);
+            if (exif.step == Size::More)
+                return more();
             if (exif.step == Size::Done)
                 orientation = exif.orientation;
         }
@@ -229,7 +241,7 @@ Size ico(const Bytes& b) {
         const qint64 entry = 6 + qint64(i) * 16;
         const qint64 w = b.u8(entry) ? b.u8(entry) : 256;
         const qint64 h = b.u8(entry + 1) ? b.u8(entry + 1) : 256;
-        if (w * h > width * height) {
+        if (ImageFacts::area(w, h) > ImageFacts::area(width, height)) {
             width = w;
             height = h;
         }
@@ -247,12 +259,12 @@ struct Box {
 
 // The box at at, inside a parent that ends at limit; false when its header is not all there.
 bool boxAt(const Bytes& b, qint64 at, qint64 limit, Box* box) {
-    if (!b.has(at, 8))
+    if (at + 8 > limit || !b.has(at, 8))
         return false;
     qint64 size = b.be32(at);
     qint64 header = 8;
     if (size == 1) {
-        if (!b.has(at, 16))
+        if (at + 16 > limit || !b.has(at, 16))
             return false;
         size = qint64(std::min<quint64>(b.be64(at + 8), quint64(1) << 62));
         header = 16;
@@ -264,6 +276,12 @@ bool boxAt(const Bytes& b, qint64 at, qint64 limit, Box* box) {
     box->end = size < header ? at + header : at + size;
     box->whole = b.has(at, box->end - at);
     return true;
+}
+
+// A box inside a parent that is all here: false when it runs past the parent's end (a damaged file,
+// whatever bytes follow the parent).
+bool childAt(const Bytes& b, qint64 at, qint64 parentEnd, Box* box) {
+    return boxAt(b, at, parentEnd, box) && box->end <= parentEnd;
 }
 
 // The size of an AVIF or HEIF image: the ispe property of its primary item (or the first one when
@@ -283,10 +301,12 @@ Size isoImage(const Bytes& b, qint64 ftypEnd) {
     bool haveIprp = false;
     for (qint64 at = meta.at + 4; at < meta.end;) { // meta is a full box: version and flags first
         Box box;
-        if (!boxAt(b, at, meta.end, &box) || !box.whole)
+        if (!childAt(b, at, meta.end, &box))
             return none();
-        if (box.type == "pitm" && b.has(box.at, 6))
-            primary = b.u8(box.at) == 0 ? b.be16(box.at + 4) : b.has(box.at, 8) ? b.be32(box.at + 4) : -1;
+        if (box.type == "pitm" && box.end - box.at >= 6)
+            primary = b.u8(box.at) == 0       ? b.be16(box.at + 4)
+                      : box.end - box.at >= 8 ? b.be32(box.at + 4)
+                                              : -1;
         else if (box.type == "iprp") {
             iprp = box;
             haveIprp = true;
@@ -300,29 +320,29 @@ Size isoImage(const Bytes& b, qint64 ftypEnd) {
     QList<int> ofPrimary;
     for (qint64 at = iprp.at; at < iprp.end;) {
         Box box;
-        if (!boxAt(b, at, iprp.end, &box) || !box.whole)
+        if (!childAt(b, at, iprp.end, &box))
             return none();
         if (box.type == "ipco") {
             for (qint64 p = box.at; p < box.end;) {
                 Box property;
-                if (!boxAt(b, p, box.end, &property) || !property.whole)
+                if (!childAt(b, p, box.end, &property))
                     return none();
                 properties.append(property);
                 p = property.end;
             }
-        } else if (box.type == "ipma" && b.has(box.at, 8)) {
+        } else if (box.type == "ipma" && box.end - box.at >= 8) {
             const int version = int(b.u8(box.at));
             const bool wide = b.u8(box.at + 3) & 1;
             const quint32 entries = b.be32(box.at + 4);
             qint64 p = box.at + 8;
             for (quint32 e = 0; e < entries && p < box.end; ++e) {
-                if (!b.has(p, version < 1 ? 3 : 5))
+                if (p + (version < 1 ? 3 : 5) > box.end)
                     return none();
                 const qint64 item = version < 1 ? b.be16(p) : b.be32(p);
                 p += version < 1 ? 2 : 4;
                 const quint32 count = b.u8(p++);
                 for (quint32 k = 0; k < count; ++k) {
-                    if (!b.has(p, wide ? 2 : 1))
+                    if (p + (wide ? 2 : 1) > box.end)
                         return none();
                     const int index = wide ? int(b.be16(p) & 0x7FFF) : int(b.u8(p) & 0x7F);
                     p += wide ? 2 : 1;
@@ -336,9 +356,9 @@ Size isoImage(const Bytes& b, qint64 ftypEnd) {
     Size size = none();
     bool quarterTurn = false;
     auto take = [&](const Box& property) {
-        if (property.type == "ispe" && b.has(property.at, 12) && size.step != Size::Done)
+        if (property.type == "ispe" && property.end - property.at >= 12 && size.step != Size::Done)
             size = done(b.be32(property.at + 4), b.be32(property.at + 8));
-        else if (property.type == "irot" && b.has(property.at, 1))
+        else if (property.type == "irot" && property.end - property.at >= 1)
             quarterTurn = b.u8(property.at) & 1;
     };
     if (!ofPrimary.isEmpty()) {
@@ -428,14 +448,23 @@ Size svgSize(const QXmlStreamAttributes& attributes) {
             height = width * boxHeight / boxWidth;
         }
     }
-    if (width <= 0 || height <= 0)
+    // Beyond any real picture (up to 1e308 in the text): no size, and never a number that no
+    // integer holds.
+    const auto plausible = [](double side) {
+        return std::isfinite(side) && side > 0 && side <= double(ImageFacts::MaxSide);
+    };
+    if (!plausible(width) || !plausible(height))
         return none();
     return done(std::llround(width), std::llround(height));
 }
 
-// Text that no image starts with: printable characters, line breaks and tabs (UTF-8 included).
+// How many of the first bytes the text check looks at.
+constexpr qsizetype TextCheckBytes = 1024;
+
+// Text that no image starts with: printable characters, line breaks and tabs (UTF-8 included) in
+// the first TextCheckBytes.
 bool looksLikeText(const Bytes& b) {
-    const qsizetype n = std::min<qsizetype>(b.size(), 1024);
+    const qsizetype n = std::min<qsizetype>(b.size(), TextCheckBytes);
     for (qsizetype i = 0; i < n; ++i) {
         const quint32 c = b.u8(i);
         if (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f')
@@ -480,7 +509,7 @@ ImageFacts image(const char* mime, const char* name, const Size& size) {
     f.verdict = ImageFacts::Verdict::Image;
     f.mimeType = QString::fromLatin1(mime);
     f.typeName = QString::fromLatin1(name);
-    if (size.step == Size::Done && size.width > 0 && size.height > 0) {
+    if (size.step == Size::Done && ImageFacts::plausible(size.width, size.height)) {
         f.width = size.width;
         f.height = size.height;
     }
@@ -523,10 +552,14 @@ ImageFacts ImageFacts::read(const QByteArray& head, bool complete) {
         size = ico(b);
         mime = "image/x-icon", name = "ICO";
     } else if (b.is(0, "II*\0") || b.is(0, "MM\0*")) {
-        const TiffTags t = readTiff(b, 0);
+        const TiffTags t = readTiff(b, 0, std::numeric_limits<qint64>::max() / 2);
         size = t.step == Size::Done && t.width > 0 && t.height > 0 ? done(t.width, t.height) : Size{t.step};
         mime = "image/tiff", name = "TIFF";
     } else if (boxAt(b, 0, b.size(), &ftyp) && ftyp.type == "ftyp") {
+        // The brands decide: all of them are needed, however late the image's brand comes (a box
+        // of size 0 runs to the end of the file).
+        if (!complete && (!ftyp.whole || b.be32(0) == 0))
+            return judged(Verdict::NeedMore);
         const Type type = isoType(b, ftyp);
         if (!type.mime)
             return judged(Verdict::NotImage);
@@ -546,11 +579,27 @@ ImageFacts ImageFacts::read(const QByteArray& head, bool complete) {
         case Markup::NotMarkup:
             break;
         }
-        return judged(looksLikeText(b) || head.isEmpty() ? Verdict::NotImage : Verdict::Unknown);
+        const bool text = looksLikeText(b);
+        // Text so far, and bytes still to come where the check looks.
+        if (text && !complete && head.size() < TextCheckBytes)
+            return judged(Verdict::NeedMore);
+        return judged(text || head.isEmpty() ? Verdict::NotImage : Verdict::Unknown);
     }
     if (size.step == Size::More && !complete)
         return judged(Verdict::NeedMore);
     return image(mime, name, size);
+}
+
+qint64 ImageFacts::area(qint64 width, qint64 height) {
+    if (width <= 0 || height <= 0)
+        return 0;
+    if (width > std::numeric_limits<qint64>::max() / height)
+        return std::numeric_limits<qint64>::max();
+    return width * height;
+}
+
+bool ImageFacts::plausible(qint64 width, qint64 height) {
+    return width > 0 && height > 0 && width <= MaxSide && height <= MaxSide;
 }
 
 bool ImageFacts::isImage() const {

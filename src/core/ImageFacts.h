@@ -27,6 +27,14 @@ public:
     // will be fetched); NeedMore is then never the answer.
     static ImageFacts read(const QByteArray& head, bool complete);
 
+    // A side longer than this is taken for nonsense: the size is then unknown.
+    static constexpr qint64 MaxSide = 1'000'000;
+    // width × height, 0 when either is not positive, the largest qint64 where the product would
+    // not fit.
+    static qint64 area(qint64 width, qint64 height);
+    // Whether width and height are a size: both positive, neither beyond MaxSide.
+    static bool plausible(qint64 width, qint64 height);
+
     bool isImage() const;
     bool hasSize() const;
     // Why the facts are not all there, in words for the user ("画像ではありません"); empty when the

@@ -1,5 +1,6 @@
 #include "ImageNarrowing.h"
 
+#include "ImageFacts.h"
 #include "LargestCandidate.h"
 
 #include <algorithm>
@@ -65,7 +66,7 @@ ResultFilter::Entries apply(const ResultFilter::Entries& entries, const std::vec
             if (!keptType)
                 continue;
         }
-        const bool sized = f.width > 0 && f.height > 0;
+        const bool sized = ImageFacts::plausible(f.width, f.height);
         if ((criteria.minWidth > 0 || criteria.minHeight > 0) &&
             (!sized || f.width < criteria.minWidth || f.height < criteria.minHeight))
             continue;
@@ -77,7 +78,7 @@ ResultFilter::Entries apply(const ResultFilter::Entries& entries, const std::vec
             const Facts& f = facts[size_t(i)];
             if (criteria.order == Order::Bytes)
                 return f.bytes;
-            return f.width > 0 && f.height > 0 ? f.width * f.height : -1;
+            return ImageFacts::plausible(f.width, f.height) ? ImageFacts::area(f.width, f.height) : -1;
         };
         std::stable_sort(kept.begin(), kept.end(),
                          [&](qsizetype a, qsizetype b) { return measure(a) > measure(b); });

@@ -1,5 +1,7 @@
 #include "LargestCandidate.h"
 
+#include "ImageFacts.h"
+
 #include <QHash>
 
 #include <tuple>
@@ -11,7 +13,7 @@ namespace {
 // What orders two candidates: a known size above none, then area, then being behind a link, then
 // w, then x.
 std::tuple<bool, qint64, bool, double, double> rank(const Candidate& c) {
-    const bool sized = c.width > 0 && c.height > 0;
+    const bool sized = ImageFacts::plausible(c.width, c.height);
     double w = 0;
     double x = 1;
     const QString d = c.descriptor.trimmed().toLower();
@@ -22,7 +24,7 @@ std::tuple<bool, qint64, bool, double, double> rank(const Candidate& c) {
         w = value;
     else if (ok && value > 0 && d.endsWith(u'x'))
         x = value;
-    return {sized, sized ? c.width * c.height : 0, c.linked, w, x};
+    return {sized, sized ? ImageFacts::area(c.width, c.height) : 0, c.linked, w, x};
 }
 
 } // namespace

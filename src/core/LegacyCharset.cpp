@@ -8,8 +8,12 @@ const char* const ShiftJis = "Shift_JIS";
 const char* const EucJp = "EUC-JP";
 
 // A reading that a wrong guess tends to give: a replacement character, a C1 control (bytes that the
-// encoding leaves undefined) or a private-use character (Shift_JIS's user-defined area).
+// encoding leaves undefined) or a private-use character (Shift_JIS's user-defined area); and one
+// that is no text at all: half of a surrogate pair (CESU-8, SCSU, BOCU-1 and UTF-7 decoders give
+// them without an error).
 bool isClean(const QString& text) {
+    if (!QStringView(text).isValidUtf16())
+        return false;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u == 0xfffd || (u >= 0x80 && u <= 0x9f) || (u >= 0xe000 && u <= 0xf8ff))
@@ -18,7 +22,9 @@ bool isClean(const QString& text) {
     return true;
 }
 
-// bytes read in the named encoding; null when it is unknown or does not read them cleanly.
+// bytes read in the named encoding; null when it is unknown or does not read them cleanly. A clean
+// reading is written back to the same bytes by the same encoding: a byte sequence that the decoder
+// reads as another one's characters (or skips, as a redundant shift sequence) is no clean reading.
 QString readAs(const QByteArray& bytes, const QByteArray& encoding) {
     QStringDecoder decoder(encoding.constData(), QStringConverter::Flag::Stateless);
     if (!decoder.isValid())
@@ -26,7 +32,26 @@ QString readAs(const QByteArray& bytes, const QByteArray& encoding) {
     const QString text = decoder.decode(bytes);
     if (decoder.hasError() || text.isEmpty() || !isClean(text))
         return {};
+    QStringEncoder encoder(encoding.constData(), QStringConverter::Flag::Stateless);
+    const QByteArray again = encoder.encode(text);
+    if (encoder.hasError() || again != bytes)
+        return {};
     return text;
+}
+
+// UTF-16 and UTF-32 under any of their names: a byte string of a name is never in them (and their
+// decoders leave half surrogate pairs in the text).
+bool isWideUnicode(const QByteArray& name) {
+    QByteArray plain = name;
+    plain.replace('-', "").replace('_', "").replace(' ', "");
+    if (plain.startsWith("x"))
+        plain = plain.mid(1);
+    if (plain.startsWith("cs"))
+        plain = plain.mid(2);
+    if (plain.startsWith("iso10646"))
+        plain = plain.mid(8);
+    return plain.startsWith("utf16") || plain.startsWith("utf32") || plain.startsWith("ucs2") ||
+           plain.startsWith("ucs4") || plain.startsWith("unicode");
 }
 
 // What the engine calls a page that names no encoding (and a page that names Latin-1): no sign that
@@ -108,14 +133,16 @@ QString japaneseGuess(const QByteArray& bytes) {
 namespace LegacyCharset {
 
 QString decoded(const QByteArray& bytes, const QStringList& encodings) {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
+    // A byte order mark is kept: these bytes are a name, not a document.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     const QString text = utf8.decode(bytes);
     if (!utf8.hasError())
         return text.isNull() ? QStringLiteral("") : text;
     bool weakNamed = false;
     for (const QString& encoding : encodings) {
         const QByteArray name = encoding.trimmed().toLower().toLatin1();
-        if (name.isEmpty() || name.startsWith("utf-16") || name.startsWith("utf-32"))
+        if (name.isEmpty() || isWideUnicode(name))
             continue;
         if (isWeak(name)) {
             weakNamed = true;

@@ -1,9 +1,11 @@
 #include "PictureFacts.h"
 
+#include "ImageFacts.h"
+
 #include <QStringList>
 
 bool PictureFacts::hasSize() const {
-    return width > 0 && height > 0;
+    return ImageFacts::plausible(width, height);
 }
 
 QString PictureFacts::pixelText() const {

@@ -5,6 +5,7 @@
 #include "DataUrl.h"
 #include "ImageFacts.h"
 #include "ImageProbe.h"
+#include "ImageStructure.h"
 #include "RangedFetch.h"
 
 #include <QBuffer>
@@ -335,20 +336,28 @@ void PictureStore::decode(const QString& url, QByteArray body, qint64 totalBytes
         if (!read.isImage()) {
             decoded.facts.state = PictureFacts::State::Failed;
             decoded.problem = read.problem();
+        } else if (const QString damaged = ImageStructure::problem(body, read.typeName); !damaged.isEmpty()) {
+            // The whole file is the better witness: a damaged file is no picture, and is never
+            // handed to the image library, which would trust the lengths it claims.
+            decoded.facts.state = PictureFacts::State::Failed;
+            decoded.problem = damaged;
         } else {
             decoded.facts.state = PictureFacts::State::Known;
             QByteArray data = body;
             QBuffer buffer(&data);
             buffer.open(QIODevice::ReadOnly);
-            QImageReader reader(&buffer);
+            // Read as the type its content shows, by that type's reader only.
+            QImageReader reader(&buffer, read.typeName.toLower().toLatin1());
+            reader.setAutoDetectImageFormat(false);
             reader.setAutoTransform(true);
             reader.setAllocationLimit(DecodeLimitMB);
             QSize size = reader.size();
             if (read.hasSize())
                 decoded.facts.width = read.width, decoded.facts.height = read.height;
-            else if (size.isValid())
+            else if (size.isValid() && ImageFacts::plausible(size.width(), size.height()))
                 decoded.facts.width = size.width(), decoded.facts.height = size.height();
-            if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMB) << 20) {
+            if (size.isValid() && ImageStructure::decodeBytes(body, read.typeName, size.width(),
+                                                              size.height()) > qint64(DecodeLimitMB) << 20) {
                 // Reported, not decoded: a claimed 60000×60000 would take gigabytes.
                 decoded.tooLarge = true;
                 decoded.problem = QStringLiteral("画像が大きすぎて縮小表示できません");

@@ -99,7 +99,8 @@ private:
     // Requests for what is on screen, the latest last; and those for narrowing, the first first.
     std::vector<std::pair<quint64, QString>> m_onScreen;
     std::deque<QString> m_background;
-    quint64 m_requests = 0;
+    // Request numbers on screen start above 1, the mark of a request for narrowing only.
+    quint64 m_requests = 1;
     int m_probesRunning = 0;
     int m_fetchesRunning = 0;
     int m_workRunning = 0;

@@ -1,5 +1,9 @@
 #include "ThumbnailDiskCache.h"
 
+#include "ImageFacts.h"
+#include "ImageStructure.h"
+
+#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -49,23 +53,62 @@ std::optional<ThumbnailDiskCache::Entry> ThumbnailDiskCache::load(const QString&
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite))
         return std::nullopt;
-    QImageReader reader(&file, "png");
-    Entry entry;
+    // A file far larger than any thumbnail is not read into memory at all.
+    const QByteArray bytes = file.size() <= MostFileBytes ? file.readAll() : QByteArray();
+    std::optional<Entry> entry = read(url, bytes);
+    if (!entry) {
+        // Damaged, or another address's: written again once the picture is fetched.
+        const bool damaged =
+            file.size() > MostFileBytes || !ImageStructure::problem(bytes, QStringLiteral("PNG")).isEmpty();
+        file.close();
+        if (damaged)
+            QFile::remove(path);
+        return std::nullopt;
+    }
+    // Used now: the last to go when the folder is trimmed.
+    file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
+    return entry;
+}
+
+std::optional<ThumbnailDiskCache::Entry> ThumbnailDiskCache::read(const QString& url,
+                                                                  const QByteArray& file) {
+    // Checked like a server's picture before the image library sees it: a text chunk claiming 2 GB
+    // in a damaged file would otherwise be allocated.
+    if (file.isEmpty() || file.size() > MostFileBytes ||
+        !ImageStructure::problem(file, QStringLiteral("PNG")).isEmpty())
+        return std::nullopt;
+    QByteArray data = file;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "png");
+    reader.setAutoDetectImageFormat(false);
+    reader.setAllocationLimit(4);
+    const QSize size = reader.size();
+    if (!size.isValid() || size.width() > MostThumbnailSide || size.height() > MostThumbnailSide)
+        return std::nullopt;
     // The address itself is kept too: a hash that two addresses share is not taken for the other.
     if (reader.text(UrlKey) != url)
         return std::nullopt;
+    Entry entry;
     entry.facts.state = PictureFacts::State::Known;
-    entry.facts.typeName = reader.text(TypeKey);
-    entry.facts.width = reader.text(WidthKey).toLongLong();
-    entry.facts.height = reader.text(HeightKey).toLongLong();
-    bool bytesKnown = false;
-    entry.facts.bytes = reader.text(BytesKey).toLongLong(&bytesKnown);
-    if (!bytesKnown)
-        entry.facts.bytes = -1;
+    // The stored facts are taken as a server's would be: a type name as the window gives them, a
+    // size of at most a million pixels a side, a byte count that is not negative; else not known.
+    const QString type = reader.text(TypeKey);
+    const bool typeNamed = type.size() <= 8 && std::all_of(type.cbegin(), type.cend(), [](QChar c) {
+                               return c.unicode() < 0x80 && c.isLetterOrNumber();
+                           });
+    entry.facts.typeName = typeNamed ? type : QString();
+    bool widthRead = false, heightRead = false, bytesRead = false;
+    const qint64 width = reader.text(WidthKey).toLongLong(&widthRead);
+    const qint64 height = reader.text(HeightKey).toLongLong(&heightRead);
+    if (widthRead && heightRead && ImageFacts::plausible(width, height)) {
+        entry.facts.width = width;
+        entry.facts.height = height;
+    }
+    const qint64 bytes = reader.text(BytesKey).toLongLong(&bytesRead);
+    entry.facts.bytes = bytesRead && bytes >= 0 ? bytes : -1;
     if (!reader.read(&entry.thumbnail))
         return std::nullopt;
-    // Used now: the last to go when the folder is trimmed.
-    file.setFileTime(QDateTime::currentDateTimeUtc(), QFileDevice::FileModificationTime);
     return entry;
 }
 

@@ -19,6 +19,9 @@ public:
     };
 
     static constexpr qint64 DefaultLimit = 500LL * 1024 * 1024;
+    // A kept file larger than this, or a thumbnail larger a side, is no file of the cache.
+    static constexpr qint64 MostFileBytes = 1024 * 1024;
+    static constexpr int MostThumbnailSide = 512;
 
     // An empty folder keeps nothing.
     explicit ThumbnailDiskCache(const QString& folder = {}, qint64 limitBytes = DefaultLimit);
@@ -28,6 +31,9 @@ public:
     QString folder() const;
     // The thumbnail of an address and its facts; none when not kept. A file read is marked as used.
     std::optional<Entry> load(const QString& url) const;
+    // The entry a cache file holds for url; none when the file is damaged (checked before any image
+    // library reads it), too large, or another address's. Stored facts out of range are not known.
+    static std::optional<Entry> read(const QString& url, const QByteArray& file);
     // Keeps a thumbnail; false when it could not be written.
     bool save(const QString& url, const Entry& entry) const;
     // Drops the least recently used files until the folder is within the limit; the bytes it holds.

@@ -38,6 +38,13 @@ void TestDownloadQueue::readKept_data() {
     QTest::newRow("relative folder")
         << QByteArray(R"({"format":"nepirika-download-queue","version":1,"folder":"DL","items":[]})")
         << "フォルダ" << QList<int>();
+    QTest::newRow("folder Qt would read as a resource")
+        << QByteArray(R"({"format":"nepirika-download-queue","version":1,"folder":":dl","items":[]})")
+        << "フォルダ" << QList<int>();
+    QTest::newRow("folder holding NUL and an override")
+        << QByteArray(
+               R"({"format":"nepirika-download-queue","version":1,"folder":"/tmp/a\u0000\u202eb","items":[]})")
+        << "フォルダ" << QList<int>();
     QTest::newRow("name outside the folder")
         << head +
                R"([{"url":"http://h/a","state":"waiting"},{"url":"http://h/b","state":"claimed","name":"../b.jpg"}]})"

@@ -162,6 +162,62 @@ void TestImageFacts::reads_data() {
     QTest::newRow("empty") << QByteArray() << true << notImage << QString() << -1LL << -1LL;
     QTest::newRow("unknown binary") << QByteArray("\x01\x02\x03\x04", 4) + QByteArray(60, '\xEE') << false
                                     << unknown << QString() << -1LL << -1LL;
+    // A prefix answers as the whole file does, or asks for more.
+    {
+        // The Exif directory's offset points past its segment, into bytes that say orientation 6.
+        QByteArray exif = bytes("Exif\0\0", 6) + "MM" + be16(42) + be32(200) + QByteArray(4, '\0');
+        QByteArray far = bytes("\xFF\xD8", 2) + bytes("\xFF\xE1", 2) + be16(quint32(exif.size() + 2)) + exif;
+        far += bytes("\xFF\xC0", 2) + be16(17) + char(8) + be16(300) + be16(400) +
+               bytes("\x03\x01\x22\0\x02\x11\x01\x03\x11\x01", 10) + bytes("\xFF\xDA", 2);
+        far += QByteArray(200 + 8 - far.size(), '\0') + be16(1) + be16(0x0112) + be16(3) + be32(1) + be16(6) +
+               be16(0) + QByteArray(8, '\0');
+        QTest::newRow("jpeg exif offset past its segment: first 64 bytes")
+            << far.left(64) << false << image << jpg << 400LL << 300LL;
+        QTest::newRow("jpeg exif offset past its segment: whole")
+            << far << true << image << jpg << 400LL << 300LL;
+    }
+    {
+        QByteArray brands;
+        for (int i = 0; i < 30; ++i)
+            brands += "mp41";
+        const QByteArray late =
+            box("ftyp", "isom" + be32(0) + brands + "avif") + box("mdat", QByteArray(8, 'd'));
+        QTest::newRow("avif brand late in a long list: first 100 bytes")
+            << late.left(100) << false << more << QString() << -1LL << -1LL;
+        QTest::newRow("avif brand late in a long list: whole")
+            << late << true << image << "image/avif" << -1LL << -1LL;
+    }
+    {
+        // ispe is 20 bytes but its ipco says 12: the child runs past its parent.
+        const QByteArray ispe = box("ispe", QByteArray(4, '\0') + be32(7) + be32(5));
+        QByteArray ipco = be32(8 + 12) + "ipco" + ispe;
+        const QByteArray meta = fullBox("meta", box("iprp", ipco));
+        const QByteArray file = box("ftyp", "avif" + be32(0) + "mif1") + meta + QByteArray(40, '\0');
+        const qsizetype metaEnd = file.size() - 40;
+        QTest::newRow("iso child past its parent: prefix")
+            << file.left(metaEnd) << false << image << "image/avif" << -1LL << -1LL;
+        QTest::newRow("iso child past its parent: whole")
+            << file << true << image << "image/avif" << -1LL << -1LL;
+    }
+    QTest::newRow("text so far, control byte within the first KiB: prefix")
+        << QByteArray(500, 'a') << false << more << QString() << -1LL << -1LL;
+    QTest::newRow("text so far, control byte within the first KiB: whole")
+        << QByteArray(500, 'a') + '\x01' + QByteArray(600, 'a') << true << unknown << QString() << -1LL
+        << -1LL;
+    // Claimed sizes beyond a million pixels a side are not known.
+    QTest::newRow("png claiming 2^32-1 square")
+        << padded(png(0xFFFFFFFF, 0xFFFFFFFF)) << false << image << "image/png" << -1LL << -1LL;
+    QTest::newRow("png a million and one wide")
+        << padded(png(1000001, 10)) << false << image << "image/png" << -1LL << -1LL;
+    QTest::newRow("png a million square")
+        << padded(png(1000000, 1000000)) << false << image << "image/png" << 1000000LL << 1000000LL;
+    QTest::newRow("bmp claiming 2^31 high")
+        << padded("BM" + QByteArray(12, '\0') + le32(40) + le32(300) + le32(0x80000000u)) << false << image
+        << "image/bmp" << -1LL << -1LL;
+    QTest::newRow("svg 9.2e18 wide") << QByteArray(R"(<svg width="9.2e18" height="10"/>)") << true << image
+                                     << svg << -1LL << -1LL;
+    QTest::newRow("svg 1e999 by viewBox")
+        << QByteArray(R"(<svg width="10" viewBox="0 0 1 1e999"/>)") << true << image << svg << -1LL << -1LL;
     QTest::newRow("text that starts like a bitmap")
         << QByteArray("BMW owners club: photos of the meeting follow") << true << notImage << QString()
         << -1LL << -1LL;

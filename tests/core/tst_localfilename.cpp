@@ -391,6 +391,21 @@ void TestLocalFileName::legacyNames_data() {
            "", "", QStringLiteral("ソフト表"));
     header("Latin-1 header", "\"caf\xe9.pdf\"", "", "", QStringLiteral("café.pdf"));
     header("cut UTF-8 is neither: the address names the file", "\"\xe6\x97.txt\"", "", "", QString());
+    // As UTF-16, these ten bytes would read as five kanji-like characters.
+    header("UTF16 without the hyphen is skipped",
+           "\"\x8e\xca\x90\x5e"
+           "32.jpg\"",
+           "text/plain; charset=UTF16", "", QStringLiteral("写真32.jpg"));
+    header("UCS-2 is skipped",
+           "\"\x8e\xca\x90\x5e"
+           "32.jpg\"",
+           "text/plain; charset=UCS-2", "", QStringLiteral("写真32.jpg"));
+    header("a lone surrogate in CESU-8 is no clean reading: Latin-1 last",
+           "\"\xed\xa0\x80"
+           "a.txt\"",
+           "text/plain; charset=CESU-8", "", QStringLiteral("\u00ED\u00A0\u20ACa.txt"));
+    header("a lone surrogate in UTF-7 is no clean reading", "\"+2AA-a.txt\"", "text/plain; charset=UTF-7", "",
+           QStringLiteral("+2AA-a.txt"));
 }
 
 void TestLocalFileName::legacyNames() {

@@ -10,6 +10,7 @@ a lone surrogate is written as WTF-8 does (ED A0 80 for U+D800), which the targe
 """
 import json
 import re
+import struct
 import zlib
 import pathlib
 import sys
@@ -242,6 +243,146 @@ EXPORTS = {
 }
 
 
+# Pictures as servers send them, good and hostile.
+def be16(v):
+    return struct.pack(">H", v)
+
+
+def be32(v):
+    return struct.pack(">I", v)
+
+
+def le16(v):
+    return struct.pack("<H", v)
+
+
+def le32(v):
+    return struct.pack("<I", v)
+
+
+def png_chunk(kind, data, claimed=None):
+    return be32(len(data) if claimed is None else claimed) + kind + data + be32(zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+
+def png_file(width, height, chunks=b"", pixels=True):
+    out = b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", be32(width) + be32(height) + b"\x08\x02\x00\x00\x00") + chunks
+    if pixels:
+        out += png_chunk(b"IDAT", zlib.compress((b"\x00" + b"\x40\x80\xc0" * width) * height))
+    return out + png_chunk(b"IEND", b"")
+
+
+def iso_box(kind, content):
+    return be32(8 + len(content)) + kind + content
+
+
+def jpeg_exif_past_segment():
+    exif = b"Exif\0\0MM" + be16(42) + be32(200) + b"\0" * 4
+    out = b"\xff\xd8\xff\xe1" + be16(len(exif) + 2) + exif
+    out += b"\xff\xc0" + be16(17) + b"\x08" + be16(300) + be16(400) + b"\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01"
+    out += b"\xff\xda"
+    out += b"\0" * (208 - len(out)) + be16(1) + be16(0x0112) + be16(3) + be32(1) + be16(6) + be16(0) + b"\0" * 8
+    return out
+
+
+def iso_child_past_parent():
+    ispe = iso_box(b"ispe", b"\0" * 4 + be32(7) + be32(5))
+    ipco = be32(8 + 12) + b"ipco" + ispe
+    meta = iso_box(b"meta", b"\0" * 4 + iso_box(b"iprp", ipco))
+    return iso_box(b"ftyp", b"avif" + be32(0) + b"mif1") + meta + b"\0" * 40
+
+
+IMAGES = {
+    "png-text-claiming-2g": png_file(1, 1, pixels=False)[:33] + be32(0x7FFFFFFF) + b"tEXtComment",
+    "png-ztxt-claiming-past-end": png_file(2, 2, png_chunk(b"zTXt", b"k\0\0xx", 4000)),
+    "png-iccp-claiming-2g": png_file(2, 2, png_chunk(b"iCCP", b"icc\0\0", 0x7FFFFFFF)),
+    "png-ztxt-bomb": png_file(2, 2, png_chunk(b"zTXt", b"k\0\0" + zlib.compress(b"a" * (1 << 20), 9))),
+    "png-size-2-32": png_file(0xFFFFFFFF, 0xFFFFFFFF, pixels=False),
+    "png-good": png_file(4, 3, png_chunk(b"tEXt", b"Title\0x")),
+    "jpeg-exif-past-segment": jpeg_exif_past_segment(),
+    "avif-late-brand": iso_box(b"ftyp", b"isom" + be32(0) + b"mp41" * 30 + b"avif") + iso_box(b"mdat", b"d" * 8),
+    "iso-child-past-parent": iso_child_past_parent(),
+    "text-late-control": b"a" * 500 + b"\x01" + b"a" * 600,
+    "bmp-height-2-31": b"BM" + b"\0" * 12 + le32(40) + le32(300) + le32(0x80000000) + b"\0" * 64,
+    "svg-huge": b'<svg width="9.2e18" height="10"/>',
+    "svg-viewbox-overflow": b'<svg width="10" viewBox="0 0 1 1e999"/>',
+    "gif": b"GIF89a" + le16(320) + le16(200) + b"\0" * 40,
+    "webp-chunk-past-riff": b"RIFF" + le32(30) + b"WEBPICCP" + le32(0x7FFFFFF0) + b"x" * 18,
+    "tiff-strip-past-end": b"II*\0" + le32(8) + le16(2) + le16(273) + le16(4) + le32(1) + le32(30) + le16(279) +
+    le16(4) + le32(1) + le32(0x7FFFFFFF) + le32(0) + b"p" * 16,
+    "tiff-directory-loop": b"II*\0" + le32(8) + le16(1) + le16(0x100) + le16(3) + le32(1) + le32(30) + le32(8),
+    "ico-huge-picture": b"\0\0\1\0\1\0\x10\x10\0\0\1\0\x20\0" + le32(40) + le32(22) + le32(40) + le32(40000) +
+    le32(80000) + b"\0" * 28,
+}
+
+# The kept download record: a byte choosing the mode (even: a record file; odd: a folder and names
+# separated by NULs), then the rest.
+RECORD_HEAD = '{"format":"nepirika-download-queue","version":1,"folder":'
+RECORDS = {
+    "kept": (0, RECORD_HEAD + '"/tmp/dl","items":[{"url":"http://h/a","state":"claimed","name":"a.jpg"},'
+                '{"url":"http://h/b","referer":"http://h/","charset":"EUC-JP","state":"waiting"}]}'),
+    "folder-resource": (0, RECORD_HEAD + '":dl","items":[{"url":"http://h/a","state":"waiting"}]}'),
+    "folder-nul": (0, RECORD_HEAD + '"/tmp/a\\u0000b","items":[]}'),
+    "folder-override": (0, RECORD_HEAD + '"/tmp/a\\u202egpj","items":[]}'),
+    "folder-lone-surrogate": (0, RECORD_HEAD + '"/tmp/\\ud800","items":[]}'),
+    "name-outside": (0, RECORD_HEAD + '"/tmp/dl","items":[{"url":"http://h/b","state":"saved","name":"../b.jpg"}]}'),
+    "made-plain": (1, "/tmp/dl\0a.jpg\0\0写真.png"),
+    "made-resource": (1, ":dl\0a.jpg"),
+    "made-control": (1, "/tmp/\x1b[31m\0a.jpg"),
+    "made-name-outside": (1, "/tmp/dl\0../../etc/passwd"),
+}
+
+# A byte choosing two encodings by their place in the list of fuzz_legacycharset.cpp (the byte's
+# remainder and quotient by 18), then bytes.
+def two(first, second):
+    return first + 18 * second
+
+
+CHARSETS = {
+    "utf16-no-hyphen": (two(2, 2), bytes.fromhex("8eca905e32") + b"2.jpg"),
+    "utf32-no-hyphen": (two(4, 4), "写真.jpg".encode("shift_jis")),
+    "ucs2": (two(5, 3), bytes.fromhex("8eca905e") + b"32.jpg"),
+    "cesu8-lone-surrogate": (two(6, 6), b"\xed\xa0\x80a.txt"),
+    "cesu8-pair": (two(6, 0), b"\xed\xa0\x81\xed\xb0\x80.txt"),
+    "scsu": (two(7, 7), b"\x0f\xd8\x00a"),
+    "bocu1": (two(8, 8), b"\xfb\xff\xffa"),
+    "utf7-lone-surrogate": (two(9, 9), b"+2AA-a.txt"),
+    "shift-jis": (two(0, 1), "写真2.jpg".encode("shift_jis")),
+    "euc-jp": (two(1, 0), "写真6.jpg".encode("euc_jp")),
+    "iso-2022-jp-redundant-escape": (two(10, 10), b"\x1b(Ba.txt"),
+    "utf8-bom": (two(14, 0), b"\xef\xbb\xbfa.txt"),
+    "latin1": (two(16, 0), b"caf\xe9.jpg"),
+    "unicode-name": (two(17, 13), bytes.fromhex("8eca905e") + b"32.jpg"),
+}
+
+
+def cache_file(url, kind="PNG", width="640", height="480", size="5000", damage=False):
+    texts = b"".join(png_chunk(b"tEXt", key + b"\0" + value) for key, value in (
+        (b"nepirika-url", url), (b"nepirika-type", kind.encode()), (b"nepirika-width", width.encode()),
+        (b"nepirika-height", height.encode()), (b"nepirika-bytes", size.encode())))
+    out = png_file(8, 6, texts)
+    if damage:
+        at = out.index(b"tEXt") - 4
+        out = out[:at] + be32(0x7FFFFFFF) + out[at + 4:]
+    return out
+
+
+CACHE_URL = b"http://h/a.png"
+THUMBNAILS = {
+    "kept": (0, cache_file(CACHE_URL)),
+    "damaged-text-2g": (0, cache_file(CACHE_URL, damage=True)),
+    "width-zero": (0, cache_file(CACHE_URL, width="0")),
+    "width-negative": (0, cache_file(CACHE_URL, width="-640")),
+    "width-4e9": (0, cache_file(CACHE_URL, width="4000000000", height="4000000000")),
+    "bytes-negative": (0, cache_file(CACHE_URL, size="-7")),
+    "other-address": (0, cache_file(b"http://other/")),
+    "huge-thumbnail": (0, png_file(20000, 1, pixels=False)),
+    "write-plain": (1, "PNG\0" "640\0" "480\0" "5000"),
+    "write-zero": (1, "PNG\0" "0\0" "480\0" "-1"),
+    "write-4e9": (1, "WebP\0" "4000000000\0" "4000000000\0" "-7"),
+    "write-control-type": (1, "P\x1bG\0" "10\0" "10\0" "1"),
+}
+
+
 MADE_UP_SCHEME = re.compile(r"non-([a-z]+):")
 
 
@@ -263,7 +404,8 @@ def main():
     hrefs = list(dict.fromkeys(MADE_UP_SCHEME.sub(neutral_scheme, case["href"]) for case in cases if "href" in case))
 
     for folder in ("localfilename", "addressinput", "resultfilter", "addressimport", "contentdecoder",
-                   "displayaddress", "responsename", "resultexport", "headervalues"):
+                   "displayaddress", "responsename", "resultexport", "headervalues", "imagefacts",
+                   "downloadrecord", "legacycharset", "thumbnailcache"):
         (CORPUS / folder).mkdir(parents=True, exist_ok=True)
         for old in (CORPUS / folder).glob("*"):
             old.unlink()
@@ -287,6 +429,14 @@ def main():
         write("resultexport", name, text)
     for name, text in HEADERS.items():
         write("headervalues", name, text)
+    for name, data in IMAGES.items():
+        write("imagefacts", name, data)
+    for name, (mode, text) in RECORDS.items():
+        write("downloadrecord", name, bytes([mode]) + text.encode("utf-8"))
+    for name, (choice, data) in CHARSETS.items():
+        write("legacycharset", name, bytes([choice]) + data)
+    for name, (mode, data) in THUMBNAILS.items():
+        write("thumbnailcache", name, bytes([mode]) + (data if isinstance(data, bytes) else data.encode("utf-8")))
 
     # Every third input for the names and the address rules, every fourth address for the filter.
     for i, text in enumerate(inputs[::3]):
