@@ -317,8 +317,9 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("all.csv"))));
         const QString source = url("/jp.html");
         QCOMPARE(QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
-                 QStringLiteral("kind,address,source,via\r\npage,%1,%3,a@href\r\npage,%2,%3,a@href\r\n"
-                                "image,%4,%3,img@src\r\n")
+                 QStringLiteral(
+                     "kind,address,source,via,title,alt\r\npage,%1,%3,a@href,,\r\npage,%2,%3,a@href,,\r\n"
+                     "image,%4,%3,img@src,,\r\n")
                      .arg(encodedPage(), idnPage(), source, encodedImage()));
 
         m_dialogAnswers = {path(QStringLiteral("all.txt"))};
