@@ -133,6 +133,24 @@ bool NameMask::isEmpty() const {
     return m_parts.isEmpty();
 }
 
+bool NameMask::namesFilesAlike() const {
+    if (m_parts.isEmpty())
+        return false;
+    for (const Piece& piece : m_parts.back()) {
+        switch (piece.token) {
+        case Token::Name:
+        case Token::N:
+        case Token::Alt:
+        case Token::W:
+        case Token::H:
+            return false;
+        default:
+            break;
+        }
+    }
+    return true;
+}
+
 QString NameMask::text() const {
     return m_text;
 }

@@ -47,6 +47,9 @@ public:
     static NameMask parsed(const QString& text, QString* error, bool japanese = true);
 
     bool isEmpty() const;
+    // True when the file name part has nothing that tells two files of one page apart ({name}, {n},
+    // {alt}, {w}, {h}): the files get the same name, then numbers.
+    bool namesFilesAlike() const;
     QString text() const;
 
     // The path, relative to the download folder, that values give: safe parts joined by "/". The

@@ -119,10 +119,11 @@ private:
     void onPageDone(int index, const HarvestSlot::Result& result);
     void recordInOrder();
     void addRecords(const PageAddresses& addresses);
-    // fact: what the page says of an image (its set numbered after setBase), or null.
+    // fact: what the page says of an image (its set numbered after setBase), or null. title: the
+    // title of the document it stands in; alt: an image's alternative text.
     void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
-                   const QString& charset, const PageAddresses::ImageFact* fact = nullptr,
-                   qint32 setBase = 0);
+                   const QString& charset, const QString& title, const QString& alt = {},
+                   const PageAddresses::ImageFact* fact = nullptr, qint32 setBase = 0);
     void stopAll();
 
     BrowserFactory m_factory;
