@@ -135,6 +135,13 @@ QList<Option> downloadOptions() {
         {QStringLiteral("--dir"), QStringLiteral("DIR"),
          QStringLiteral("the folder to save into (default: DL in the current directory)"),
          QStringLiteral("保存するフォルダ（既定: 現在のフォルダの DL）")},
+        {QStringLiteral("--name"), QStringLiteral("MASK"),
+         QStringLiteral("names each file by a mask: {name} {ext} {title} {alt} {host} {page}\n"
+                        "{n} {n:03} {date} {w} {h}, {{ and }} for braces; \"/\" makes folders\n"
+                        "inside DIR (\"{host}/{title}/{n:03}.{ext}\")"),
+         QStringLiteral("マスクで保存名を付ける: {name} {ext} {title} {alt} {host} {page}\n"
+                        "{n} {n:03} {date} {w} {h}、括弧そのものは {{ }}。「/」で DIR の中に\n"
+                        "フォルダを作る（\"{host}/{title}/{n:03}.{ext}\"）")},
         {QStringLiteral("--jobs"), QStringLiteral("N"),
          QStringLiteral("transfers at once, 1 to %1 (default %2)")
              .arg(WorkLimits::MostTransfersAtOnce)

@@ -10,6 +10,7 @@
 #include "DownloadQueue.h"
 #include "DownloadQueueKeeper.h"
 #include "EngineNoise.h"
+#include "NameMask.h"
 #include "RecordFormat.h"
 #include "TerminationSignals.h"
 
@@ -37,6 +38,8 @@ int usageError(const QString& message) {
 
 struct Arguments {
     QString dir = AppSettings::DefaultFilesFolder;
+    // --name: empty for today's naming.
+    NameMask mask;
     bool continueKept = false;
     bool verbose = false;
     int jobs = DownloadOptions().parallel;
@@ -91,6 +94,15 @@ Arguments parse(const QStringList& arguments) {
             if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, WorkLimits::MostRetries,
                               &parsed.retries, &parsed.error))
                 return parsed;
+        } else if (options && isOption(arg, QStringLiteral("--name"))) {
+            if (arg == u"--name" && i + 1 >= arguments.size()) {
+                parsed.error = QStringLiteral("--name needs a mask");
+                return parsed;
+            }
+            const QString text = arg == u"--name" ? arguments.at(++i) : arg.mid(7);
+            // A mask that is no mask is named before anything is fetched.
+            if (!parsed.mask.parse(text, &parsed.error, CommandLanguage::isJapanese()))
+                return parsed;
         } else if (options && arg == u"--continue") {
             parsed.continueKept = true;
         } else if (options && arg == u"--verbose") {
@@ -116,6 +128,8 @@ Arguments parse(const QStringList& arguments) {
     }
     if (parsed.dir.isEmpty())
         parsed.error = QStringLiteral("--dir needs a folder");
+    else if (parsed.continueKept && !parsed.mask.isEmpty())
+        parsed.error = QStringLiteral("--continue takes no --name: the rest is named as the batch was kept");
     else if (parsed.continueKept && !parsed.addresses.isEmpty())
         parsed.error = QStringLiteral("--continue takes no address: it continues what was kept for --dir");
     return parsed;
@@ -177,7 +191,7 @@ private:
     bool m_lineShown = false;
 };
 
-QList<DownloadItem> itemsFromInput(const QStringList& addresses) {
+QList<DownloadItem> itemsFromInput(const QStringList& addresses, const NameMask& mask) {
     QList<RecordFormat::Entry> entries;
     for (const QString& address : addresses) {
         const QString trimmed = address.trimmed();
@@ -190,6 +204,7 @@ QList<DownloadItem> itemsFromInput(const QStringList& addresses) {
             entries = RecordFormat::readText(QString::fromUtf8(in.readAll()));
     }
     QList<DownloadItem> items;
+    const QDate batchDate = QDate::currentDate();
     for (const RecordFormat::Entry& entry : std::as_const(entries)) {
         DownloadItem item;
         // A record's line (`nepirika harvest`, its --json lines, a saved CSV) gives its address, and
@@ -199,6 +214,9 @@ QList<DownloadItem> itemsFromInput(const QStringList& addresses) {
         item.referer = entry.record.Source;
         // The page's encoding, which names the file when the address's bytes are no UTF-8.
         item.charset = entry.record.Charset;
+        // What a name mask names it after: the title, alt and size a --json line gives.
+        if (!mask.isEmpty())
+            item.mask = NameMask::valuesOf(entry.record, static_cast<int>(items.size()) + 1, batchDate);
         items.append(item);
     }
     return items;
@@ -341,7 +359,15 @@ int DownloadCommandLine::run(const QStringList& arguments) {
         if (status >= 0)
             return status;
     } else {
-        items = itemsFromInput(args.addresses);
+        items = itemsFromInput(args.addresses, args.mask);
+        if (args.mask.namesFilesAlike() && items.size() > 1)
+            CommandOutput::write(
+                stderr,
+                CommandLanguage::isJapanese()
+                    ? QStringLiteral("nepirika download: 保存名のマスクではどのファイルも同じ名前になり、"
+                                     "番号が付きます\n")
+                    : QStringLiteral("nepirika download: the name mask gives the files one name; they "
+                                     "are numbered\n"));
         if (items.isEmpty())
             return usageError(QStringLiteral("no address given"));
         resolveAddresses(&items);
@@ -358,6 +384,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     options.parallel = args.jobs;
     options.maxPerHost = args.jobs;
     options.retries = args.retries;
+    options.nameMask = args.mask;
     DownloadBatch batch(args.dir, items, options);
     // The batch is kept on disk while it runs, so that a killed run can be continued.
     auto* keeper = new DownloadQueueKeeper(&batch, queue, positions, &batch);

@@ -89,6 +89,37 @@ void AppSettings::setFilesFilter(const QString& text) {
     write(FilesFilterKey, text);
 }
 
+namespace {
+
+QString nameMaskKey(const QString& band, const char* what) {
+    return QStringLiteral("names/%1/%2").arg(band, QLatin1String(what));
+}
+
+} // namespace
+
+QString AppSettings::nameMask(const QString& band) const {
+    return read(nameMaskKey(band, "mask")).toString();
+}
+
+void AppSettings::setNameMask(const QString& band, const QString& mask) {
+    write(nameMaskKey(band, "mask"), mask);
+}
+
+QStringList AppSettings::recentNameMasks(const QString& band) const {
+    QStringList masks = read(nameMaskKey(band, "recent")).toStringList();
+    masks.removeAll(QString());
+    return masks.mid(0, RecentMasksKept);
+}
+
+void AppSettings::addRecentNameMask(const QString& band, const QString& mask) {
+    if (mask.trimmed().isEmpty())
+        return;
+    QStringList masks = recentNameMasks(band);
+    masks.removeAll(mask);
+    masks.prepend(mask);
+    write(nameMaskKey(band, "recent"), masks.mid(0, RecentMasksKept));
+}
+
 QByteArray AppSettings::windowGeometry() const {
     return read(GeometryKey).toByteArray();
 }

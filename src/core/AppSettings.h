@@ -46,6 +46,15 @@ public:
     QString filesFilter() const;
     void setFilesFilter(const QString& text);
 
+    // The 保存名 box of a band ("pages" or "files"): its mask (empty: names as without one) and the
+    // last masks used there, the latest first, at most RecentMasksKept.
+    static constexpr int RecentMasksKept = 10;
+    QString nameMask(const QString& band) const;
+    void setNameMask(const QString& band, const QString& mask);
+    QStringList recentNameMasks(const QString& band) const;
+    // Puts mask first (moving it there when it is in the list already); blank masks are not kept.
+    void addRecentNameMask(const QString& band, const QString& mask);
+
     // The main window's geometry as QWidget::saveGeometry gives it; empty when none was kept.
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);

@@ -151,7 +151,7 @@ bool DownloadQueue::fromJson(const QByteArray& data, DownloadQueue* queue, QStri
         entry.referer = item.value(QStringLiteral("referer")).toString();
         entry.charset = item.value(QStringLiteral("charset")).toString();
         entry.name = item.value(QStringLiteral("name")).toString();
-        const bool named = entry.name.isEmpty() || LocalFileNames::isPlainName(entry.name);
+        const bool named = entry.name.isEmpty() || LocalFileNames::isRelativePath(entry.name);
         if (entry.url.isEmpty() ||
             !stateFromName(item.value(QStringLiteral("state")).toString(), &entry.state) || !named ||
             (entry.state != Entry::State::Waiting && entry.name.isEmpty())) {

@@ -418,6 +418,18 @@ QString withTypeExtension(const QString& name, const QString& contentType) {
     return cleaned(name + u'.' + mime.preferredSuffix());
 }
 
+QString safePart(const QString& text) {
+    return cleaned(text);
+}
+
+bool isRelativePath(const QString& path) {
+    for (const QStringView part : QStringView(path).split(u'/')) {
+        if (!isPlainName(part.toString()))
+            return false;
+    }
+    return true;
+}
+
 bool isPlainName(const QString& name) {
     if (name.isEmpty() || name == u"." || name == u"..")
         return false;

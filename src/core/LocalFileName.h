@@ -46,6 +46,15 @@ QString numbered(const QString& name, int n);
 // splitting a character.
 QString shortened(const QString& name, qsizetype maxBytes = MaxNameBytes);
 
+// text made safe as a name by the rules of LocalFileName (characters replaced, leading dots and
+// trailing dots and spaces removed, device names escaped, shortened to MaxNameBytes); empty when
+// nothing is left. A "/" or "\" in text becomes "_": it never makes a folder.
+QString safePart(const QString& text);
+
+// True when path is a plain name, or plain names joined by "/" (a file in folders inside the
+// folder): never absolute, never with an empty, "." or ".." part.
+bool isRelativePath(const QString& path);
+
 // True when name can be created directly inside a folder as it is: not empty, not "." or "..",
 // without "/", "\", NUL or a lone surrogate, and at most MaxNameBytes long.
 bool isPlainName(const QString& name);

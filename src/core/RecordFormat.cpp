@@ -14,7 +14,8 @@ namespace {
 
 // How a field stands in the JSON form: always as a string, as a string only when it has one, or as
 // a number only when it has one.
-enum class Shape { Text, OptionalText, Number };
+// ImageText: always for an image record, otherwise only when it has one.
+enum class Shape { Text, OptionalText, Number, ImageText };
 
 // One field of a record in the JSON and CSV forms. To give records a new field, add its row here.
 struct Field {
@@ -59,7 +60,7 @@ constexpr qint64 MostInt32 = std::numeric_limits<qint32>::max();
 // The page's charset is always written (empty when not known). The page's facts of an image (set,
 // srcset descriptor, element size) and those its first bytes gave (width, height, bytes, type,
 // probe_error) are written only where they are known. All of these are of the JSON form only.
-const std::array<Field, 15> Fields = {{
+const std::array<Field, 17> Fields = {{
     {QLatin1StringView("kind"), QLatin1StringView("kind"), Shape::Text,
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
@@ -152,6 +153,18 @@ const std::array<Field, 15> Fields = {{
      [](tURLData& r, const QString& v) {
          r.Type = v;
      }},
+    // The page's title on every record and an image's alternative text: what a person names
+    // files after, so columns of the CSV too.
+    {QLatin1StringView("title"), QLatin1StringView("title"), Shape::Text,
+     [](const tURLData& r) { return r.Title; },
+     [](tURLData& r, const QString& v) {
+         r.Title = v;
+     }},
+    {QLatin1StringView("alt"), QLatin1StringView("alt"), Shape::ImageText,
+     [](const tURLData& r) { return r.Alt; },
+     [](tURLData& r, const QString& v) {
+         r.Alt = v;
+     }},
     {QLatin1StringView("probe_error"),
      {},
      Shape::OptionalText,
@@ -207,7 +220,8 @@ QString jsonLine(const tURLData& record) {
     QJsonObject o;
     for (const Field& field : Fields) {
         const QString value = field.get(record);
-        if (field.shape == Shape::Text)
+        if (field.shape == Shape::Text ||
+            (field.shape == Shape::ImageText && record.Kind == tURLData::KindImage))
             o.insert(field.json, value);
         else if (value.isEmpty())
             continue;

@@ -9,10 +9,10 @@
 // A harvest record written as text and read back, in the three forms the program uses:
 //   the plain line of `nepirika harvest`:   kind<TAB>address
 //   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","url","source","via",
-//     "charset"}, and an image's facts where known: "set", "descriptor", "element_width",
-//     "element_height" (from the page), "width", "height", "bytes", "type", "probe_error" (from its
-//     first bytes)
-//   a CSV row of a .csv export:             kind,address,source,via (after that header)
+//     "charset","title"}, an image's "alt", and an image's facts where known: "set", "descriptor",
+//     "element_width", "element_height" (from the page), "width", "height", "bytes", "type", "probe_error"
+//     (from its first bytes)
+//   a CSV row of a .csv export:             kind,address,source,via,title,alt (after that header)
 // The JSON and CSV forms take their fields from one table in RecordFormat.cpp: a field that a
 // record gains is added there once and appears in the forms its row names, written and read (the
 // page's charset and the image facts are fields of the JSON form only).

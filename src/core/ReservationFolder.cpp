@@ -1,6 +1,9 @@
 #include "ReservationFolder.h"
 
+#include <QFile>
 #include <QRegularExpression>
+
+#include <cerrno>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,8 +12,30 @@
 #include <unistd.h>
 
 ReservationFolder::~ReservationFolder() {
+    for (const int folder : std::as_const(subfolders))
+        ::close(folder);
     if (fd >= 0)
         ::close(fd);
+}
+
+int ReservationFolder::folderFd(const QString& relative) {
+    if (relative.isEmpty())
+        return fd;
+    if (const auto open = subfolders.constFind(relative); open != subfolders.cend())
+        return *open;
+    const qsizetype slash = relative.lastIndexOf(u'/');
+    const int parent = folderFd(slash < 0 ? QString() : relative.left(slash));
+    if (parent < 0)
+        return -1;
+    const QByteArray name = QFile::encodeName(relative.mid(slash + 1));
+    if (::mkdirat(parent, name.constData(), 0777) != 0 && errno != EEXIST)
+        return -1;
+    // O_NOFOLLOW: a symbolic link in the folder's place is refused (ELOOP), never followed.
+    const int folder = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0)
+        return -1;
+    subfolders.insert(relative, folder);
+    return folder;
 }
 
 QString ReservationFolder::folded(const QString& name) {

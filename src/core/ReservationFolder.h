@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QMutex>
 #include <QSet>
 #include <QString>
@@ -19,6 +20,14 @@ struct ReservationFolder {
     // mounts): hard links, and a rename that refuses to replace (renameat2 RENAME_NOREPLACE).
     std::atomic<bool> noHardLinks = false;
     std::atomic<bool> noExclusiveRename = false;
+
+    // The folders inside this one that names with "/" go into, open, by their relative path.
+    QHash<QString, int> subfolders;
+
+    // The open folder for a relative folder path ("" is this folder): each part made where it is
+    // missing and opened without following a symbolic link, so that nothing is ever written outside
+    // this folder. -1 with errno set when a part is no folder of its own. Called with mutex held.
+    int folderFd(const QString& relative);
 
     static QString folded(const QString& name);
     // True for the hidden name of a download's temporary file.

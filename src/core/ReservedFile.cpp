@@ -4,6 +4,7 @@
 #include "ReservationFolder.h"
 
 #include <QFile>
+#include <QMutexLocker>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -143,9 +144,9 @@ bool ReservedFile::truncate(QString* error) {
     return true;
 }
 
-ReservedFile::Published ReservedFile::placeNamed(const QByteArray& name, int* errorNumber) {
+ReservedFile::Published ReservedFile::placeNamed(int target, const QByteArray& name, int* errorNumber) {
     if (!m_folder->noHardLinks) {
-        const Published linked = linkNamed(name, errorNumber);
+        const Published linked = linkNamed(target, name, errorNumber);
         if (linked != Published::Failed || !meansNoHardLinks(*errorNumber))
             return linked;
         m_folder->noHardLinks = true;
@@ -156,13 +157,13 @@ ReservedFile::Published ReservedFile::placeNamed(const QByteArray& name, int* er
         if (!moveIntoTemporary(errorNumber))
             return Published::Failed;
     }
-    return renameNamed(name, errorNumber);
+    return renameNamed(target, name, errorNumber);
 }
 
-ReservedFile::Published ReservedFile::renameNamed(const QByteArray& name, int* errorNumber) {
+ReservedFile::Published ReservedFile::renameNamed(int target, const QByteArray& name, int* errorNumber) {
     const int dir = m_folder->fd;
     if (!m_folder->noExclusiveRename) {
-        if (::renameat2(dir, m_tempBytes.constData(), dir, name.constData(), RENAME_NOREPLACE) == 0) {
+        if (::renameat2(dir, m_tempBytes.constData(), target, name.constData(), RENAME_NOREPLACE) == 0) {
             m_tempBytes.clear(); // the temporary file is the published one now
             return Published::Done;
         }
@@ -177,7 +178,7 @@ ReservedFile::Published ReservedFile::renameNamed(const QByteArray& name, int* e
     // that every batch of this program holds while it does the same in this folder.
     ReservationFolder::Lock lock(*m_folder);
     struct stat st {};
-    if (::fstatat(dir, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(target, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
         *errorNumber = EEXIST;
         return Published::NameTaken;
     }
@@ -185,7 +186,7 @@ ReservedFile::Published ReservedFile::renameNamed(const QByteArray& name, int* e
         *errorNumber = errno;
         return Published::Failed;
     }
-    if (::renameat(dir, m_tempBytes.constData(), dir, name.constData()) == 0) {
+    if (::renameat(dir, m_tempBytes.constData(), target, name.constData()) == 0) {
         m_tempBytes.clear();
         return Published::Done;
     }
@@ -225,25 +226,25 @@ bool ReservedFile::moveIntoTemporary(int* errorNumber) {
     return true;
 }
 
-ReservedFile::Published ReservedFile::linkNamed(const QByteArray& name, int* errorNumber) {
+ReservedFile::Published ReservedFile::linkNamed(int target, const QByteArray& name, int* errorNumber) {
     // link() fails with EEXIST on any existing entry, a dangling symbolic link included: nothing is
     // ever replaced or written through a link.
     if (!m_tempBytes.isEmpty()) {
-        if (::linkat(m_folder->fd, m_tempBytes.constData(), m_folder->fd, name.constData(), 0) == 0)
+        if (::linkat(m_folder->fd, m_tempBytes.constData(), target, name.constData(), 0) == 0)
             return Published::Done;
         *errorNumber = errno;
         return errno == EEXIST ? Published::NameTaken : Published::Failed;
     }
     // An unnamed file is linked through its descriptor: AT_EMPTY_PATH needs a privilege that
     // /proc/self/fd does not.
-    if (::linkat(m_fd, "", m_folder->fd, name.constData(), AT_EMPTY_PATH) == 0)
+    if (::linkat(m_fd, "", target, name.constData(), AT_EMPTY_PATH) == 0)
         return Published::Done;
     if (errno == EEXIST) {
         *errorNumber = errno;
         return Published::NameTaken;
     }
     const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd);
-    if (::linkat(AT_FDCWD, proc.constData(), m_folder->fd, name.constData(), AT_SYMLINK_FOLLOW) == 0)
+    if (::linkat(AT_FDCWD, proc.constData(), target, name.constData(), AT_SYMLINK_FOLLOW) == 0)
         return Published::Done;
     *errorNumber = errno;
     return errno == EEXIST ? Published::NameTaken : Published::Failed;
@@ -255,7 +256,18 @@ ReservedFile::Published ReservedFile::publish(const QString& name, QString* erro
         return Published::Failed;
     }
     int errorNumber = 0;
-    const Published result = placeNamed(QFile::encodeName(name), &errorNumber);
+    // A name with folders ("a/b.jpg", see UniqueFileReservation::claim) goes into its folder, opened
+    // when the name was claimed.
+    const qsizetype slash = name.lastIndexOf(u'/');
+    int target = m_folder->fd;
+    if (slash >= 0) {
+        QMutexLocker lock(&m_folder->mutex);
+        target = m_folder->folderFd(name.left(slash));
+        errorNumber = errno;
+    }
+    const Published result = target < 0
+                                 ? Published::Failed
+                                 : placeNamed(target, QFile::encodeName(name.mid(slash + 1)), &errorNumber);
     if (result == Published::NameTaken) {
         *error = QStringLiteral("同じ名前のファイルがあります: ") + name;
         return result;

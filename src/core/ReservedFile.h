@@ -35,7 +35,8 @@ public:
     bool write(const char* data, qint64 size, QString* error);
     // Empties the file, for a transfer that starts over.
     bool truncate(QString* error);
-    // Gives the file the plain name in the folder. NameTaken when an entry of that name exists
+    // Gives the file the plain name in the folder (or a name with folders that
+    // UniqueFileReservation::claim made). NameTaken when an entry of that name exists
     // (nothing is ever replaced); Failed with a reason for anything else. The file stays usable
     // after NameTaken, so that another name can be tried.
     Published publish(const QString& name, QString* error);
@@ -49,9 +50,10 @@ private:
     bool openTemporary(QString* error);
     bool writeAll(const char* data, qint64 size, int* errorNumber);
     // Gives the data the name: linked where the file system can, renamed where it cannot.
-    Published placeNamed(const QByteArray& name, int* errorNumber);
-    Published linkNamed(const QByteArray& name, int* errorNumber);
-    Published renameNamed(const QByteArray& name, int* errorNumber);
+    // target is the open folder that gets the name (the folder or one inside it).
+    Published placeNamed(int target, const QByteArray& name, int* errorNumber);
+    Published linkNamed(int target, const QByteArray& name, int* errorNumber);
+    Published renameNamed(int target, const QByteArray& name, int* errorNumber);
     // Copies an unnamed file's data into a hidden temporary file, for a file system that made the
     // unnamed file but cannot link it.
     bool moveIntoTemporary(int* errorNumber);

@@ -60,20 +60,31 @@ std::unique_ptr<ReservedFile> UniqueFileReservation::createFile(QString* error, 
 QString UniqueFileReservation::claim(const QString& name, bool numberIfTaken, QString* error) {
     if (!m_state && !open(error))
         return {};
-    if (!LocalFileNames::isPlainName(name)) {
+    if (!LocalFileNames::isRelativePath(name)) {
         *error = QStringLiteral("ファイル名として使えない名前です: ") + name;
         return {};
     }
+    // A name with folders: the folders are made (never through a symbolic link), the file name is
+    // numbered inside the last one.
+    const qsizetype slash = name.lastIndexOf(u'/');
+    const QString folders = slash < 0 ? QString() : name.left(slash + 1);
+    const QString fileName = name.mid(slash + 1);
     QMutexLocker lock(&m_state->mutex);
+    const int dir = m_state->folderFd(folders.chopped(folders.isEmpty() ? 0 : 1));
+    if (dir < 0) {
+        *error = FileErrorText::describe(QStringLiteral("フォルダを作成できません (%1)").arg(folders), errno);
+        return {};
+    }
     for (int n = 1; n <= (numberIfTaken ? MaxNumber : 1); ++n) {
-        const QString candidate = LocalFileNames::numbered(name, n);
+        const QString leaf = LocalFileNames::numbered(fileName, n);
+        const QString candidate = folders + leaf;
         const QString key = ReservationFolder::folded(candidate);
         if (m_state->taken.contains(key))
             continue;
         // Any entry counts as taken, a dangling symbolic link included.
         struct stat st {};
-        const QByteArray bytes = QFile::encodeName(candidate);
-        if (::fstatat(m_state->fd, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        const QByteArray bytes = QFile::encodeName(leaf);
+        if (::fstatat(dir, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
             continue;
         if (errno != ENOENT) {
             *error = FileErrorText::describe(QStringLiteral("ファイルを作成できません (%1)").arg(candidate),

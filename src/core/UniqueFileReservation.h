@@ -30,7 +30,8 @@ public:
     // makes it a hidden temporary file even where O_TMPFILE works.
     std::unique_ptr<ReservedFile> createFile(QString* error, bool allowUnnamed = true);
 
-    // Claims name (a plain name, see LocalFileNames::isPlainName) or, when numberIfTaken is set and
+    // Claims name (a plain name, or plain names joined by "/" for a file in folders inside the
+    // folder, see LocalFileNames::isRelativePath; the folders are made) or, when numberIfTaken is set and
     // it is claimed or present in the folder, its first free numbered form. Empty with a reason
     // when there is none.
     QString claim(const QString& name, bool numberIfTaken, QString* error);

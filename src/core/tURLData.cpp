@@ -37,5 +37,6 @@ bool operator==(const tURLData& a, const tURLData& b) {
            a.Source == b.Source && a.Via == b.Via && a.Charset == b.Charset && a.Set == b.Set &&
            a.Descriptor == b.Descriptor && a.ElementWidth == b.ElementWidth &&
            a.ElementHeight == b.ElementHeight && a.Width == b.Width && a.Height == b.Height &&
-           a.Bytes == b.Bytes && a.Type == b.Type && a.ProbeError == b.ProbeError && a.Depth == b.Depth;
+           a.Bytes == b.Bytes && a.Type == b.Type && a.ProbeError == b.ProbeError && a.Depth == b.Depth &&
+           a.Title == b.Title && a.Alt == b.Alt;
 }

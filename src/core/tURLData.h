@@ -40,6 +40,12 @@ public:
     qint64 Bytes = -1;
     QString Type;
     QString ProbeError;
+    // The title of the document it was found in (a frame's own for a frame's), as the page's
+    // encoding reads it; empty when it has none.
+    QString Title;
+    // An image's alternative text: its element's alt, else its title attribute; for a linked image
+    // (a@href) the text of the link, else the alt of the thumbnail inside it. Empty for others.
+    QString Alt;
 
     static tURLData make(const QString& url, qint32 kind, qint32 level, const QString& source,
                          const QString& via = {}, const QString& charset = {});

@@ -8,6 +8,7 @@
 #include "FolderNotice.h"
 #include "TWebBrowser.h"
 
+#include <QDate>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -59,7 +60,8 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
 
 // After a batch with failures, the notice offers to try those again and to keep their list.
 void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, const DownloadResults& results,
-                    const QString& folder, const QPointer<TWebBrowser>& browser, int jobs) {
+                    const QString& folder, const QPointer<TWebBrowser>& browser, int jobs,
+                    const NameMask& mask) {
     QList<DownloadRequestItem> failed;
     DownloadResults failures;
     for (qsizetype i = 0; i < results.size() && i < items.size(); ++i) {
@@ -77,7 +79,7 @@ void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, c
     QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
         if (clicked == retry) {
             // From the event loop, once this notice has gone.
-            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser, jobs); });
+            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser, jobs, mask); });
         } else if (clicked == save) {
             auto* dialog = new QFileDialog(owner, QStringLiteral("失敗の一覧を保存"),
                                            QDir(folder).filePath(QStringLiteral("failed.txt")),
@@ -152,12 +154,13 @@ namespace {
 // Runs the batch of items in folder, kept on disk as queue (the items being its entries at
 // positions) until it ends; an empty queue is made of the items.
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions);
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
+         const NameMask& mask = {});
 
 } // namespace
 
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser, int jobs) {
+           TWebBrowser* browser, int jobs, const NameMask& mask) {
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
         // The path in brackets, not at the end, where the final "." would read as part of it.
         AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
@@ -169,7 +172,7 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
 
-    run(parent, items, folder, browser, jobs, {}, {});
+    run(parent, items, folder, browser, jobs, {}, {}, mask);
 }
 
 void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
@@ -188,17 +191,23 @@ void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* brow
 namespace {
 
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions) {
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
+         const NameMask& mask) {
     QList<DownloadItem> downloads;
     downloads.reserve(items.size());
+    const QString today = NameMask::dateText(QDate::currentDate());
     for (const DownloadRequestItem& entry : items) {
         DownloadItem item;
         item.url = entry.url;
         item.referer = entry.referer;
         item.charset = entry.charset;
+        item.mask = entry.mask;
+        item.mask.n = static_cast<int>(downloads.size()) + 1;
+        item.mask.date = today;
         downloads.append(item);
     }
     DownloadOptions options;
+    options.nameMask = mask;
     if (jobs > 0)
         options.parallel = jobs;
     // The harvest's identity (its HarvestProfile): its user agent and its cookies.
@@ -228,24 +237,25 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
     QPointer<TWebBrowser> source(browser);
-    QObject::connect(
-        batch, &DownloadBatch::finished, dialog,
-        [dialog, keeper, owner, cancelled, items, folder, source, jobs](const DownloadResults& results) {
-            // Done with: the batch ran to its end, or the user stopped it. Stopped
-            // otherwise (the window closing), what is left is kept for the next start.
-            const bool stoppedByOthers =
-                !*cancelled && std::any_of(results.cbegin(), results.cend(), [](const DownloadResult& r) {
-                    return r.status == DownloadResult::Status::Cancelled;
-                });
-            keeper->finish(stoppedByOthers);
-            dialog->finish();
-            dialog->hide();
-            // Not from inside the batch's own signal.
-            dialog->deleteLater();
-            QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
-            FolderNotice::addFolder(box, folder);
-            offerFollowUps(box, items, results, folder, source, jobs);
-        });
+    QObject::connect(batch, &DownloadBatch::finished, dialog,
+                     [dialog, keeper, owner, cancelled, items, folder, source, jobs,
+                      mask](const DownloadResults& results) {
+                         // Done with: the batch ran to its end, or the user stopped it. Stopped
+                         // otherwise (the window closing), what is left is kept for the next start.
+                         const bool stoppedByOthers =
+                             !*cancelled &&
+                             std::any_of(results.cbegin(), results.cend(), [](const DownloadResult& r) {
+                                 return r.status == DownloadResult::Status::Cancelled;
+                             });
+                         keeper->finish(stoppedByOthers);
+                         dialog->finish();
+                         dialog->hide();
+                         // Not from inside the batch's own signal.
+                         dialog->deleteLater();
+                         QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
+                         FolderNotice::addFolder(box, folder);
+                         offerFollowUps(box, items, results, folder, source, jobs, mask);
+                     });
     dialog->setProgress(0, batch->total(), {}, 0);
     // show(), not open(): open() would make it modal to the main window.
     dialog->show();

@@ -13,7 +13,8 @@ class TWebBrowser;
 struct DownloadRequestItem {
     QString url;
     QString referer;
-    QString charset{}; // the encoding of the page where it was found
+    QString charset{};       // the encoding of the page where it was found
+    NameMask::Values mask{}; // what a name mask names it after (its position and date: the batch's)
 };
 
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error
@@ -28,9 +29,10 @@ struct DownloadRequestItem {
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
-// jobs: transfers at once (0: the batch's default).
+// jobs: transfers at once (0: the batch's default). mask names the files (empty: by their
+// addresses); the items are numbered from 1 for its {n}.
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser, int jobs = 0);
+           TWebBrowser* browser, int jobs = 0, const NameMask& mask = {});
 
 // The downloads that run now in windows of owner, and the files they have done out of all of theirs.
 struct Running {

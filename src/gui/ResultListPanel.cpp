@@ -6,6 +6,8 @@
 #include "FolderBox.h"
 #include "LayoutButton.h"
 #include "LocalFileName.h"
+#include "NameMask.h"
+#include "NameMaskBar.h"
 #include "PictureCellDelegate.h"
 #include "PictureStore.h"
 #include "ResultListDelegate.h"
@@ -103,6 +105,21 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
         bar->addStretch(1);
         views->addLayout(bar);
     }
+    nameMaskBar = new NameMaskBar(m_caption, setup.nameMaskName, this);
+    views->addWidget(nameMaskBar);
+    nameMaskBar->setFirstSelected([this]() -> std::optional<tURLData> {
+        const QModelIndexList selected = m_selection->selectedRows();
+        if (selected.isEmpty())
+            return std::nullopt;
+        int first = selected.front().row();
+        for (const QModelIndex& index : selected)
+            first = std::min(first, index.row());
+        const qsizetype position = m_model->recordAt(first);
+        if (!m_harvester || position < 0 || position >= m_harvester->List.Count())
+            return std::nullopt;
+        return m_harvester->List.Items(position);
+    });
+    connect(m_selection, &QItemSelectionModel::selectionChanged, nameMaskBar, &NameMaskBar::updatePreview);
 }
 
 void ResultListPanel::buildPictures() {
@@ -654,6 +671,8 @@ QList<DownloadRequestItem> ResultListPanel::itemsAt(const QList<int>& rows) cons
             const tURLData& record = m_harvester->List.Items(position);
             item.referer = record.Source;
             item.charset = record.Charset;
+            // What the 保存名 mask names it after; its position and the date are the batch's.
+            item.mask = NameMask::valuesOf(record, 0, {});
         }
         items.append(item);
     }

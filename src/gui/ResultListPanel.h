@@ -9,6 +9,7 @@
 #include <QPointer>
 
 class FolderBox;
+class NameMaskBar;
 class QCheckBox;
 class QComboBox;
 class QItemSelectionModel;
@@ -45,6 +46,7 @@ public:
         const char* textName = "";
         const char* folderName = "";
         const char* folderButtonName = "";
+        const char* nameMaskName = ""; // the 保存名 box
         const char* downloadName = "";
         const char* filterName = "";
         const char* filterButtonName = "";
@@ -64,6 +66,7 @@ public:
     QPushButton* textButton = nullptr;     // "テキスト表示": the entries as text
     FolderBox* folderBox = nullptr;        // the folder the selected entries are downloaded into
     QPushButton* folderButton = nullptr;   // "…": chooses the folder
+    NameMaskBar* nameMaskBar = nullptr;    // 保存名: the mask that names the downloads, with its preview
     QPushButton* downloadButton = nullptr; // "ダウンロード" of the selected entries
     QLineEdit* filterBox = nullptr;        // the filter text
     QPushButton* filterButton = nullptr;   // "検索": shows the entries that match the filter text

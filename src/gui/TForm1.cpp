@@ -15,6 +15,8 @@
 #include "FollowMenu.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
+#include "NameMask.h"
+#include "NameMaskBar.h"
 #include "OuterGeometry.h"
 #include "PictureStore.h"
 #include "RecentInputsMenu.h"
@@ -186,6 +188,7 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     pages.textName = "Button2";
     pages.folderName = "foruda1";
     pages.folderButtonName = "forudaButton1";
+    pages.nameMaskName = "hozonmei1";
     pages.downloadName = "Button7";
     pages.filterName = "kensaku1";
     pages.filterButtonName = "Button8";
@@ -215,6 +218,7 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     files.textName = "Button6";
     files.folderName = "foruda";
     files.folderButtonName = "forudaButton";
+    files.nameMaskName = "hozonmei";
     files.downloadName = "Button4";
     files.filterName = "kensaku2";
     files.filterButtonName = "Button9";
@@ -494,12 +498,29 @@ void TForm1::viewAsText(const ResultListPanel* panel) {
     view->open();
 }
 
+QString TForm1::bandName(const ResultListPanel* panel) const {
+    return panel == GroupBox1 ? QStringLiteral("pages") : QStringLiteral("files");
+}
+
 void TForm1::download(const ResultListPanel* panel) {
+    // A mask that is no mask is named before anything is made or fetched.
+    QString maskError;
+    const QString maskText = panel->nameMaskBar->mask();
+    const NameMask mask = NameMask::parsed(maskText, &maskError);
+    if (!maskError.isEmpty()) {
+        AppMessages::showError(this, maskError);
+        return;
+    }
+    if (!mask.isEmpty()) {
+        panel->nameMaskBar->remember(maskText);
+        if (m_settings)
+            m_settings->addRecentNameMask(bandName(panel), maskText);
+    }
     const QString folder = DownloadFolderRule::fromSystem().resolve(panel->folderBox->text());
     const int jobs = m_settings ? m_settings->downloadJobs() : 0;
     const QList<DownloadRequestItem> selected = panel->selectedItems();
     if (!selected.isEmpty()) {
-        DownloadCommand::start(this, selected, folder, WB1, jobs);
+        DownloadCommand::start(this, selected, folder, WB1, jobs, mask);
         return;
     }
     // Nothing selected: no folder is made and nothing is said to be done.
@@ -516,10 +537,10 @@ void TForm1::download(const ResultListPanel* panel) {
     QPushButton* all = notice->addButton(DownloadAllCaption, QMessageBox::ActionRole);
     all->setObjectName(QStringLiteral("DownloadAll"));
     QPointer<TForm1> self(this);
-    connect(all, &QPushButton::clicked, this, [self, shown, folder, jobs] {
+    connect(all, &QPushButton::clicked, this, [self, shown, folder, jobs, mask] {
         // From the event loop, once the notice has gone.
-        QTimer::singleShot(0, self, [self, shown, folder, jobs] {
-            DownloadCommand::start(self, shown, folder, self->WB1, jobs);
+        QTimer::singleShot(0, self, [self, shown, folder, jobs, mask] {
+            DownloadCommand::start(self, shown, folder, self->WB1, jobs, mask);
         });
     });
 }
@@ -602,6 +623,10 @@ void TForm1::saveResults() {
 void TForm1::restoreSettings() {
     foruda1->setText(m_settings->pagesFolder());
     foruda->setText(m_settings->filesFolder());
+    for (ResultListPanel* panel : {GroupBox1, GroupBox2}) {
+        panel->nameMaskBar->setRecent(m_settings->recentNameMasks(bandName(panel)));
+        panel->nameMaskBar->setMask(m_settings->nameMask(bandName(panel)));
+    }
     kensaku1->setText(m_settings->pagesFilter());
     kensaku2->setText(m_settings->filesFilter());
     NoScripts1->setChecked(m_settings->noScripts());
@@ -619,6 +644,8 @@ void TForm1::restoreSettings() {
 void TForm1::storeSettings() {
     m_settings->setPagesFolder(foruda1->text());
     m_settings->setFilesFolder(foruda->text());
+    for (const ResultListPanel* panel : {GroupBox1, GroupBox2})
+        m_settings->setNameMask(bandName(panel), panel->nameMaskBar->mask());
     m_settings->setPagesFilter(kensaku1->text());
     m_settings->setFilesFilter(kensaku2->text());
     m_settings->setNoScripts(NoScripts1->isChecked());
@@ -671,8 +698,9 @@ void TForm1::askToStopDownloads() {
     const QString stop = QStringLiteral("中止して終了");
     m_closeQuestion = AppMessages::showQuestion(
         this,
-        QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n"
-                       "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
+        QStringLiteral(
+            "ダウンロード中です（%1 / %2 ファイル）。\n"
+            "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
             .arg(now.done)
             .arg(now.total),
         stop, QStringLiteral("続ける"));

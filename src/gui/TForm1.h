@@ -165,6 +165,8 @@ private:
 
     void viewAsText(const ResultListPanel* panel);
     void download(const ResultListPanel* panel);
+    // The settings key of a band's 保存名: "pages" or "files".
+    QString bandName(const ResultListPanel* panel) const;
 
     // Closing while downloads run: asks whether to stop them and quit.
     void askToStopDownloads();

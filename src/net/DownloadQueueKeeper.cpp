@@ -1,6 +1,7 @@
 #include "DownloadQueueKeeper.h"
 
 #include "DownloadBatch.h"
+#include "LocalFileName.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -71,7 +72,10 @@ void DownloadQueueKeeper::onItemFinished(int index, const DownloadResult& result
     DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
     if (result.succeeded()) {
         entry.state = DownloadQueue::Entry::State::Saved;
-        entry.name = QFileInfo(result.path).fileName();
+        // Relative to the folder: a name mask's folders are part of the name.
+        entry.name = QDir(m_queue.folder).relativeFilePath(QFileInfo(result.path).absoluteFilePath());
+        if (!LocalFileNames::isRelativePath(entry.name))
+            entry.name = QFileInfo(result.path).fileName();
     } else {
         // Tried again when the batch is continued.
         entry.state = DownloadQueue::Entry::State::Waiting;

@@ -101,7 +101,7 @@ void DownloadTransfer::saveDataAddress() {
         return;
     Q_EMIT received(content.size());
     if (m_wantedName.isEmpty()) {
-        m_wantedName = LocalFileName(m_item.url, m_item.charset);
+        m_wantedName = masked(LocalFileName(m_item.url, m_item.charset), {});
         Q_EMIT nameWanted(m_wantedName);
     }
     completeBody();
@@ -212,7 +212,16 @@ QString DownloadTransfer::nameFromResponse(const HttpFetch* reply) const {
         LocalFileNames::fromContentDisposition(reply->header("Content-Disposition"), type, m_item.charset);
     if (name.isEmpty())
         name = LocalFileName(m_item.url, m_item.charset);
-    return LocalFileNames::withTypeExtension(name, type);
+    return masked(LocalFileNames::withTypeExtension(name, type), type);
+}
+
+QString DownloadTransfer::masked(const QString& name, const QString& type) const {
+    if (m_options.nameMask.isEmpty())
+        return name;
+    NameMask::Values values = m_item.mask;
+    values.name = name;
+    // The extension rules hold for the final name: the type's extension when it has none.
+    return m_options.nameMask.finalPath(values, type);
 }
 
 void DownloadTransfer::onHeaders() {

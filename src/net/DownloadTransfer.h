@@ -69,6 +69,9 @@ private:
     // The name the item wants: Content-Disposition, else the address, with the extension that the
     // content type implies.
     QString nameFromResponse(const HttpFetch* reply) const;
+    // name (the name it gets without a mask) as DownloadOptions::nameMask makes it, with the
+    // extension that type implies when the masked name has none; name itself without a mask.
+    QString masked(const QString& name, const QString& type) const;
     void followRedirect(int status, const QUrl& location);
     bool writeBody(const char* data, qint64 size);
     void completeBody();

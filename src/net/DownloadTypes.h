@@ -1,5 +1,6 @@
 #pragma once
 
+#include "NameMask.h"
 #include "WorkLimits.h"
 
 #include <QByteArray>
@@ -24,6 +25,8 @@ struct DownloadItem {
     // The address to fetch when it differs from url as written (an address typed without scheme);
     // empty parses url.
     QUrl address;
+    // What DownloadOptions::nameMask names the file after (all but the name it gets without one).
+    NameMask::Values mask;
 };
 
 struct DownloadOptions {
@@ -42,6 +45,8 @@ struct DownloadOptions {
     QByteArray userAgent;
     // Cookies sent with each request (not owned; may be null or go away during the batch).
     QNetworkCookieJar* cookieJar = nullptr;
+    // Names the files (folders included) when not empty; an item's fileName goes before it.
+    NameMask nameMask;
     // A name that is taken gets a number; when false, a taken name is a failure.
     bool numberTakenNames = true;
     // A transfer that receives nothing for this long fails (0: never).

@@ -213,44 +213,66 @@ bool AddressCollector::Assembly::addPiece(const QString& piece) {
         m_vias.append(via.toString());
     PageAddresses& a = m_addresses;
     QList<qsizetype> takenLinks;
-    addGroup(map.value(QStringLiteral("links")), map.value(QStringLiteral("linkVias")),
-             map.value(QStringLiteral("linkCharsets")), CollectedAddress::Role::Link, a.links, a.linkVias,
-             a.linkCharsets, &takenLinks);
+    addGroup(map, QStringLiteral("link"), CollectedAddress::Role::Link,
+             {a.links, a.linkVias, a.linkCharsets, a.linkTitles}, &takenLinks);
     addLinkSets(map.value(QStringLiteral("linkSets")), takenLinks);
     QList<qsizetype> taken;
-    addGroup(map.value(QStringLiteral("images")), map.value(QStringLiteral("imageVias")),
-             map.value(QStringLiteral("imageCharsets")), CollectedAddress::Role::File, a.images, a.imageVias,
-             a.imageCharsets, &taken);
+    addGroup(map, QStringLiteral("image"), CollectedAddress::Role::File,
+             {a.images, a.imageVias, a.imageCharsets, a.imageTitles}, &taken);
     addImageFacts(map.value(QStringLiteral("imageFacts")), taken);
-    addGroup(map.value(QStringLiteral("embeds")), map.value(QStringLiteral("embedVias")),
-             map.value(QStringLiteral("embedCharsets")), CollectedAddress::Role::File, a.embeds, a.embedVias,
-             a.embedCharsets);
+    addImageAlts(map.value(QStringLiteral("imageAlts")), taken);
+    addGroup(map, QStringLiteral("embed"), CollectedAddress::Role::File,
+             {a.embeds, a.embedVias, a.embedCharsets, a.embedTitles});
     m_ticket = map.value(QStringLiteral("more")).toString();
     return true;
 }
 
-void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonValue& codes,
-                                          const QJsonValue& charsetRuns, CollectedAddress::Role role,
-                                          QStringList& to, QStringList& vias, QStringList& charsets,
-                                          QList<qsizetype>* taken) {
-    const QJsonArray list = urls.toArray();
-    const QString code = codes.toString();
-    // The encodings come as runs over the group's addresses: [count, charset, count, charset…].
-    const QJsonArray runs = charsetRuns.toArray();
-    qsizetype run = 0;
-    double runLeft = 0;
-    QString charset;
+namespace {
+
+// Values that come as runs over a group's addresses: [count, value, count, value…].
+class Runs {
+public:
+    explicit Runs(const QJsonValue& runs)
+        : m_runs(runs.toArray()) {}
+    // The value of the next address.
+    QString next() {
+        while (m_left < 1 && m_at + 1 < m_runs.size()) {
+            m_left = m_runs.at(m_at).toDouble();
+            m_value = m_runs.at(m_at + 1).toString();
+            m_at += 2;
+        }
+        if (m_left < 1)
+            m_value.clear();
+        --m_left;
+        return m_value;
+    }
+
+private:
+    QJsonArray m_runs;
+    qsizetype m_at = 0;
+    double m_left = 0;
+    QString m_value;
+};
+
+// The longest title and alternative text taken, as the collector cuts them.
+constexpr qsizetype MostTitleChars = 4096;
+constexpr qsizetype MostAltChars = 1024;
+
+} // namespace
+
+void AddressCollector::Assembly::addGroup(const QJsonObject& piece, const QString& prefix,
+                                          CollectedAddress::Role role, Group group, QList<qsizetype>* taken) {
+    const QJsonArray list = piece.value(prefix + u's').toArray();
+    const QString code = piece.value(prefix + QStringLiteral("Vias")).toString();
+    Runs charsets(piece.value(prefix + QStringLiteral("Charsets")));
+    Runs titles(piece.value(prefix + QStringLiteral("Titles")));
+    QStringList& to = group.to;
+    QStringList& vias = group.vias;
     for (qsizetype i = 0; i < list.size(); ++i) {
         if (taken)
             taken->append(-1);
-        while (runLeft < 1 && run + 1 < runs.size()) {
-            runLeft = runs.at(run).toDouble();
-            charset = charsetName(runs.at(run + 1).toString());
-            run += 2;
-        }
-        if (runLeft < 1)
-            charset.clear();
-        --runLeft;
+        const QString charset = charsetName(charsets.next());
+        const QString title = titles.next().left(MostTitleChars);
         const QString url = list.at(i).toString();
         if (!CollectedAddress::takes(url, role)) {
             ++m_addresses.dropped;
@@ -272,7 +294,22 @@ void AddressCollector::Assembly::addGroup(const QJsonValue& urls, const QJsonVal
         // The via of each address from its one-character index into the vias named so far.
         const qsizetype n = i < code.size() ? qsizetype(code.at(i).unicode()) - 0x30 : -1;
         vias.append(n >= 0 && n < m_vias.size() ? m_vias.at(n) : QString());
-        charsets.append(charset);
+        group.charsets.append(charset);
+        group.titles.append(title);
+    }
+}
+
+void AddressCollector::Assembly::addImageAlts(const QJsonValue& alts, const QList<qsizetype>& taken) {
+    // Pairs: the image's index among the piece's images, its alternative text.
+    QStringList& to = m_addresses.imageAlts;
+    while (to.size() < m_addresses.images.size())
+        to.append(QString());
+    const QJsonArray flat = alts.toArray();
+    for (qsizetype k = 0; k + 1 < flat.size(); k += 2) {
+        const double local = flat.at(k).toDouble(-1);
+        if (!(local >= 0 && local < double(taken.size())) || taken.at(qsizetype(local)) < 0)
+            continue;
+        to[taken.at(qsizetype(local))] = flat.at(k + 1).toString().left(MostAltChars);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "TWebBrowser.h"
 #include "WorkLimits.h"
 
+#include <QJsonObject>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
@@ -63,11 +64,17 @@ public:
     private:
         bool addPiece(const QString& piece);
         // taken, when given, gets the index in to of each address of the piece (-1: not taken).
-        void addGroup(const QJsonValue& urls, const QJsonValue& codes, const QJsonValue& charsetRuns,
-                      CollectedAddress::Role role, QStringList& to, QStringList& vias, QStringList& charsets,
-                      QList<qsizetype>* taken = nullptr);
+        struct Group {
+            QStringList& to;
+            QStringList& vias;
+            QStringList& charsets;
+            QStringList& titles;
+        };
+        void addGroup(const QJsonObject& piece, const QString& prefix, CollectedAddress::Role role,
+                      Group group, QList<qsizetype>* taken = nullptr);
         void addImageFacts(const QJsonValue& facts, const QList<qsizetype>& taken);
         void addLinkSets(const QJsonValue& sets, const QList<qsizetype>& taken);
+        void addImageAlts(const QJsonValue& alts, const QList<qsizetype>& taken);
 
         qint64 m_generation;
         int m_left;

@@ -122,6 +122,62 @@
         return v === null || v === undefined ? '' : String(v);
     }
 
+    // Each address stands in its group as STRIDE entries: address, via, charset, title.
+    var STRIDE = 4;
+    // The longest title and alternative text kept (a name made of them is cut far shorter).
+    var TITLE_CHARS = 4096;
+    var ALT_CHARS = 1024;
+
+    function clipped(v, most) {
+        v = (v === null || v === undefined ? '' : String(v)).replace(/[\t\n\f\r ]+/g, ' ').trim();
+        return v.length > most ? v.slice(0, most) : v;
+    }
+
+    // The title of a document as the page shows it (a frame's own for a frame's), read in the
+    // document's encoding.
+    function titleOf(doc) {
+        try {
+            return clipped(doc.title, TITLE_CHARS);
+        } catch (x) {
+            return '';
+        }
+    }
+
+    // An element's own alternative text: its alt, else its title attribute.
+    function ownAlt(e) {
+        var v = clipped(e.getAttribute('alt'), ALT_CHARS);
+        return v || clipped(e.getAttribute('title'), ALT_CHARS);
+    }
+
+    // The alternative text of the image that an element's address names. For an <a> (a linked
+    // image, a@href) it is the text of the link, else the alt of the thumbnail inside it; for a
+    // <source> of a <picture> the alt of the picture's <img>. This is the hook for every image
+    // record: Scan.add takes it from the element being walked (Scan.current) whenever an address
+    // is added to the images, whichever element kind adds it.
+    function altText(e) {
+        if (!e || e.namespaceURI !== HTML_NS)
+            return '';
+        switch (e.localName) {
+        case 'a':
+        case 'area':
+            var text = clipped(e.textContent, ALT_CHARS);
+            if (text)
+                return text;
+            var thumbnail = e.querySelector('img');
+            return thumbnail ? ownAlt(thumbnail) : ownAlt(e);
+        case 'source':
+            var picture = e.parentElement;
+            var img = picture && picture.localName === 'picture' ? picture.querySelector('img') : null;
+            return img ? ownAlt(img) : '';
+        case 'img':
+        case 'input':
+        case 'video':
+            return ownAlt(e);
+        default:
+            return '';
+        }
+    }
+
     // The encoding of a document, as document.characterSet names it ("Shift_JIS").
     function charsetOf(doc) {
         try {
@@ -131,9 +187,11 @@
         }
     }
 
-    // One document's walk: links, images and embeds as flat lists of (address, via, charset)
-    // triples, within bound (see Bound). The charset is the encoding of the document the address
-    // stands in, a frame's own for a frame's: it reads a file name whose bytes are no UTF-8.
+    // One document's walk: links, images and embeds as flat lists of (address, via, charset, title)
+    // (see STRIDE), within bound (see Bound). The charset is the encoding of the document the
+    // address stands in, a frame's own for a frame's: it reads a file name whose bytes are no UTF-8;
+    // the title is that document's title. The images' alternative texts are kept beside them as
+    // flat pairs: index among the images, text (only where there is one).
     function Scan(doc, bound, lineMap) {
         this.doc = doc;
         this.bound = bound;
@@ -155,6 +213,12 @@
         this.linkFacts = [];
         this.anchor = null;
         this.charset = charsetOf(doc);
+        this.title = titleOf(doc);
+        this.alts = [];
+        // The element being walked, whose alternative text an image added now gets (see altText).
+        this.current = null;
+        this.altElement = null;
+        this.altValue = '';
         // A document parsed without a browsing context: its parser attached no shadow roots.
         this.inert = false;
     }
@@ -162,11 +226,19 @@
     Scan.prototype.add = function (group, url, via) {
         if (!this.bound.take(url))
             return;
-        group.push(url, via, this.charset);
-        if (this.set !== null && group === this.images)
+        group.push(url, via, this.charset, this.title);
+        if (group === this.links && this.linkSet !== null)
+            this.linkFacts.push(this.links.length / STRIDE - 1, this.linkSet);
+        if (group !== this.images)
+            return;
+        if (this.set !== null)
             this.fact();
-        if (this.linkSet !== null && group === this.links)
-            this.linkFacts.push(this.links.length / 3 - 1, this.linkSet);
+        if (this.current !== this.altElement) {
+            this.altElement = this.current;
+            this.altValue = altText(this.current);
+        }
+        if (this.altValue)
+            this.alts.push(this.images.length / STRIDE - 1, this.altValue);
     };
 
     // The facts that the page gives of image candidates without fetching them: which set each one
@@ -179,7 +251,7 @@
 
     Scan.prototype.fact = function () {
         var s = this.set;
-        this.facts.push(this.images.length / 3 - 1, s.id, this.descriptor, s.width, s.height);
+        this.facts.push(this.images.length / STRIDE - 1, s.id, this.descriptor, s.width, s.height);
     };
 
     // The set of a <picture>: its sources and its <img> share it.
@@ -257,6 +329,18 @@
             out.facts.push(index, base + facts[k + 1], facts[k + 2], +facts[k + 3], +facts[k + 4]);
         }
     };
+
+    // A frame's alternative texts after its images were taken in (see mergeFacts).
+    function mergeAlts(out, found, moved) {
+        var alts = found.alts;
+        if (!Array.isArray(alts))
+            return;
+        for (var k = 0; k + 1 < alts.length; k += 2) {
+            var index = moved[alts[k]];
+            if (typeof index === 'number' && typeof alts[k + 1] === 'string')
+                out.alts.push(index, alts[k + 1].slice(0, ALT_CHARS));
+        }
+    }
 
     Object.defineProperty(Scan.prototype, 'full', {
         get: function () {
@@ -344,6 +428,7 @@
         var all = root.querySelectorAll('*');
         for (var i = 0, n = all.length; i < n && !this.full; ++i) {
             var e = all[i], name = e.localName, ns = e.namespaceURI;
+            this.current = e;
             if (ns === HTML_NS) {
                 switch (name) {
                 case 'a':
@@ -429,6 +514,7 @@
             if (shadow)
                 this.walk(shadow, prefix + 'shadow>');
         }
+        this.current = null;
         this.sheetImages(root, prefix);
     };
 
@@ -837,7 +923,7 @@
     // named in silent.
     Scan.prototype.merge = function (parts) {
         var out = { links: this.links, images: this.images, embeds: this.embeds, silent: [],
-                    facts: this.facts, sets: this.sets, linkFacts: this.linkFacts };
+                    facts: this.facts, sets: this.sets, linkFacts: this.linkFacts, alts: this.alts };
         var groups = ['links', 'images', 'embeds'], bound = this.bound;
         for (var i = 0; i < parts.length && !this.full; ++i) {
             var part = parts[i], found = part.found;
@@ -856,9 +942,10 @@
                 var from = found[groups[g]], to = out[groups[g]];
                 if (!Array.isArray(from))
                     continue;
-                for (var j = 0; j + 2 < from.length; j += 3) {
-                    var url = from[j], via = from[j + 1], charset = from[j + 2];
-                    if (typeof url !== 'string' || typeof via !== 'string' || typeof charset !== 'string')
+                for (var j = 0; j + STRIDE - 1 < from.length; j += STRIDE) {
+                    var url = from[j], via = from[j + 1], charset = from[j + 2], title = from[j + 3];
+                    if (typeof url !== 'string' || typeof via !== 'string' || typeof charset !== 'string' ||
+                        typeof title !== 'string')
                         continue;
                     // A same-origin frame's findings were taken from the bound as they were made.
                     if (part.remote && !bound.take(url)) {
@@ -867,13 +954,14 @@
                         continue;
                     }
                     if (to === out.images)
-                        moved[j / 3] = to.length / 3;
+                        moved[j / STRIDE] = to.length / STRIDE;
                     else if (to === out.links)
-                        movedLinks[j / 3] = to.length / 3;
-                    to.push(url, part.prefix + via, charset);
+                        movedLinks[j / STRIDE] = to.length / STRIDE;
+                    to.push(url, part.prefix + via, charset, title.slice(0, TITLE_CHARS));
                 }
             }
             this.mergeFacts(out, found, moved, movedLinks);
+            mergeAlts(out, found, moved);
             if (part.remote) {
                 if (found.cut === 'count' || found.cut === 'chars')
                     bound.cut = bound.cut || found.cut;
@@ -993,9 +1081,10 @@
     // An answer handed over in pieces of about PIECE_CHARS characters of addresses each, so that no
     // copy of the whole answer is ever made. The first piece carries what is known of the page;
     // each piece its addresses, their vias (one character each: an index into the vias that the
-    // pieces have named so far), their charsets (as runs: [count, charset, count, charset…]), the
-    // facts of its images (see Scan.fact; their indexes among the piece's images) and, but for the
-    // last, the ticket that the next is asked for with.
+    // pieces have named so far), their charsets and their documents' titles (as runs: [count,
+    // charset, count, charset…]), the facts and the alternative texts of its images (see Scan.fact
+    // and Scan.add; their indexes among the piece's images) and, but for the last, the ticket that
+    // the next is asked for with.
     var PIECE_CHARS = 4 << 20;
     var MAX_VIAS = 50000;
 
@@ -1009,6 +1098,7 @@
         this.vias = new Map();
         this.fact = 0;
         this.linkFact = 0;
+        this.alt = 0;
     }
 
     // The sets of the links that wrap an image, as factsOf gives the images' facts: flat pairs.
@@ -1019,6 +1109,17 @@
         for (; this.linkFact + 1 < facts.length && facts[this.linkFact] <= index; this.linkFact += 2) {
             if (facts[this.linkFact] === index)
                 out.push(local, facts[this.linkFact + 1]);
+        }
+    };
+
+    // The alternative text of the answer's image index, put in out as (index in the piece, text).
+    Handover.prototype.altsOf = function (index, local, out) {
+        var alts = this.found.alts;
+        if (!Array.isArray(alts))
+            return;
+        for (; this.alt + 1 < alts.length && alts[this.alt] <= index; this.alt += 2) {
+            if (alts[this.alt] === index)
+                out.push(local, alts[this.alt + 1]);
         }
     };
 
@@ -1035,20 +1136,23 @@
 
     Handover.prototype.next = function (ticket) {
         var piece = this.head || {}, names = [], chars = 0, groups = ['links', 'images', 'embeds'];
-        var keys = [['links', 'linkVias', 'linkCharsets'], ['images', 'imageVias', 'imageCharsets'],
-                    ['embeds', 'embedVias', 'embedCharsets']];
+        var keys = [['links', 'linkVias', 'linkCharsets', 'linkTitles'],
+                    ['images', 'imageVias', 'imageCharsets', 'imageTitles'],
+                    ['embeds', 'embedVias', 'embedCharsets', 'embedTitles']];
         this.head = null;
         piece.imageFacts = [];
         piece.linkSets = [];
+        piece.imageAlts = [];
         for (var g = 0; g < 3; ++g) {
             piece[keys[g][0]] = [];
             piece[keys[g][1]] = '';
             piece[keys[g][2]] = [];
+            piece[keys[g][3]] = [];
         }
         while (this.group < 3 && chars < PIECE_CHARS) {
             var list = this.found[groups[this.group]], urls = piece[keys[this.group][0]], codes = [];
-            var runs = piece[keys[this.group][2]];
-            for (; this.at + 2 < list.length && chars < PIECE_CHARS; this.at += 3) {
+            var runs = piece[keys[this.group][2]], titleRuns = piece[keys[this.group][3]];
+            for (; this.at + STRIDE - 1 < list.length && chars < PIECE_CHARS; this.at += STRIDE) {
                 var via = list[this.at + 1], n = this.vias.get(via);
                 if (n === undefined) {
                     n = this.vias.size < MAX_VIAS ? this.vias.size : 0;
@@ -1059,22 +1163,29 @@
                 }
                 urls.push(list[this.at]);
                 codes.push(0x30 + n);
-                if (this.group === 1)
-                    this.factsOf(this.at / 3, urls.length - 1, piece.imageFacts);
-                else if (this.group === 0)
-                    this.linkSetsOf(this.at / 3, urls.length - 1, piece.linkSets);
+                if (this.group === 1) {
+                    this.factsOf(this.at / STRIDE, urls.length - 1, piece.imageFacts);
+                    this.altsOf(this.at / STRIDE, urls.length - 1, piece.imageAlts);
+                } else if (this.group === 0) {
+                    this.linkSetsOf(this.at / STRIDE, urls.length - 1, piece.linkSets);
+                }
                 var charset = list[this.at + 2], r = runs.length;
                 if (r >= 2 && runs[r - 1] === charset)
                     ++runs[r - 2];
                 else
                     runs.push(1, charset);
+                var title = list[this.at + 3], t = titleRuns.length;
+                if (t >= 2 && titleRuns[t - 1] === title)
+                    ++titleRuns[t - 2];
+                else
+                    titleRuns.push(1, title);
                 chars += list[this.at].length + 1;
             }
             var s = '';
             for (var j = 0; j < codes.length; j += 8192)
                 s += String.fromCharCode.apply(null, codes.slice(j, j + 8192));
             piece[keys[this.group][1]] = s;
-            if (this.at + 2 >= list.length) {
+            if (this.at + STRIDE - 1 >= list.length) {
                 ++this.group;
                 this.at = 0;
             }

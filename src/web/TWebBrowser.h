@@ -34,6 +34,13 @@ struct PageAddresses {
     QStringList linkCharsets;
     QStringList imageCharsets;
     QStringList embedCharsets;
+    // The title of the document each address stands in (its frame's own for a frame's), parallel
+    // to links, images and embeds; empty where it has none.
+    QStringList linkTitles;
+    QStringList imageTitles;
+    QStringList embedTitles;
+    // Each image's alternative text (see tURLData::Alt), parallel to images; empty where none.
+    QStringList imageAlts;
     // What the page says of some of the images without fetching them (see tURLData), in images'
     // order: index is the image's position in images; sets are numbered from 1 within the page.
     struct ImageFact {

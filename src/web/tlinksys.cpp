@@ -496,10 +496,11 @@ void tlinksys::addRecords(const PageAddresses& addresses, int depth, qint32 join
     for (qsizetype i = 0; i < addresses.links.size(); ++i) {
         const QString& link = addresses.links.at(i);
         const QString via = at(addresses.linkVias, i), charset = at(addresses.linkCharsets, i);
+        const QString title = at(addresses.linkTitles, i);
         if (link.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindScript, source, via, charset);
+            addRecord(link, tURLData::KindScript, source, via, charset, title);
         else if (!link.startsWith(QLatin1String("mailto:"), Qt::CaseInsensitive))
-            addRecord(link, tURLData::KindPage, source, via, charset);
+            addRecord(link, tURLData::KindPage, source, via, charset, title);
     }
     // Sets are numbered after those of the pages before.
     qint32 sets = 0;
@@ -511,23 +512,26 @@ void tlinksys::addRecords(const PageAddresses& addresses, int depth, qint32 join
         if (known)
             sets = std::max(sets, fact->set);
         addRecord(addresses.images.at(i), tURLData::KindImage, source, at(addresses.imageVias, i),
-                  at(addresses.imageCharsets, i), known ? &*fact : nullptr, m_sets, joinSet);
+                  at(addresses.imageCharsets, i), at(addresses.imageTitles, i), at(addresses.imageAlts, i),
+                  known ? &*fact : nullptr, m_sets, joinSet);
     }
     for (const PageAddresses::LinkSet& linkSet : addresses.linkSets)
         sets = std::max(sets, linkSet.set);
     m_sets += sets;
     for (qsizetype i = 0; i < addresses.embeds.size(); ++i)
         addRecord(addresses.embeds.at(i), tURLData::KindEmbed, source, at(addresses.embedVias, i),
-                  at(addresses.embedCharsets, i));
+                  at(addresses.embedCharsets, i), at(addresses.embedTitles, i));
 }
 
 void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
-                         const QString& charset, const PageAddresses::ImageFact* fact, qint32 setBase,
-                         qint32 joinSet) {
+                         const QString& charset, const QString& title, const QString& alt,
+                         const PageAddresses::ImageFact* fact, qint32 setBase, qint32 joinSet) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
     tURLData record = tURLData::make(url, kind, Level, source, via, charset);
     record.Depth = m_depth;
+    record.Title = title;
+    record.Alt = alt;
     if (fact) {
         record.Set = setBase + fact->set;
         record.Descriptor = fact->descriptor;

@@ -163,10 +163,11 @@ private:
     bool mayStart(const QUrl& url, int depth, bool* skip);
     void skipPage(int index);
     void pageEnded(int index);
-    // fact: what the page says of an image (its set numbered after setBase), or null.
+    // fact: what the page says of an image (its set numbered after setBase), or null. title: the
+    // title of the document it stands in; alt: an image's alternative text.
     void addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
-                   const QString& charset, const PageAddresses::ImageFact* fact = nullptr, qint32 setBase = 0,
-                   qint32 joinSet = 0);
+                   const QString& charset, const QString& title, const QString& alt = {},
+                   const PageAddresses::ImageFact* fact = nullptr, qint32 setBase = 0, qint32 joinSet = 0);
     void stopAll();
 
     BrowserFactory m_factory;

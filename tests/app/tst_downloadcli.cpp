@@ -32,6 +32,7 @@ private Q_SLOTS:
     void addressesFromArguments();
     void addressesFromStandardInput();
     void harvestJsonLinesFromStandardInput();
+    void namedByMask();
     void usageErrors_data();
     void usageErrors();
     void interruptLeavesNothing_data();
@@ -153,6 +154,36 @@ void TestDownloadCli::harvestJsonLinesFromStandardInput() {
     QCOMPARE(m_server.requestsFor(QStringLiteral("/other/a.jpg")).value(0).header("referer"), QByteArray());
 }
 
+// --name: folders from the mask, values made safe (a title's "/" makes no folder), the type's
+// extension on a name that has none, the CGI's own name for {name}, numbers in input order.
+void TestDownloadCli::namedByMask() {
+    QTemporaryDir work;
+    const QString a = m_server.urlText(QStringLiteral("/pics/a.jpg"));
+    const QString b = m_server.urlText(QStringLiteral("/other/a.jpg"));
+    const QString cgi = m_server.urlText(QStringLiteral("/old/get.cgi"));
+    const QString page = m_server.urlText(QStringLiteral("/gallery.html"));
+    const QByteArray input = "{\"kind\":\"image\",\"url\":\"" + a.toUtf8() + "\",\"source\":\"" +
+                             page.toUtf8() + "\",\"title\":\"旅/2024\",\"alt\":\"猫\"}\n" +
+                             "{\"kind\":\"image\",\"url\":\"" + b.toUtf8() +
+                             "\",\"title\":\"旅/2024\",\"alt\":\"\"}\nimage\t" + cgi.toUtf8() + "\n";
+    const Outcome outcome =
+        run({QStringLiteral("--name"), QStringLiteral("{title}/{n:03} {alt}")}, work.path(), input);
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(outcome.lines, (QStringList{QStringLiteral("ok\t%1\tDL/旅_2024/001 猫.jpg").arg(a),
+                                         QStringLiteral("ok\t%1\tDL/旅_2024/002.jpg").arg(b),
+                                         QStringLiteral("ok\t%1\tDL/_/003.jpg").arg(cgi)}));
+    // Without the page's charset, the server's EUC-JP bytes read as EUC-JP.
+    const Outcome again = run({QStringLiteral("--name={name}.{ext}"), cgi, cgi}, work.path());
+    QCOMPARE(again.lines, (QStringList{QStringLiteral("ok\t%1\tDL/写真5.jpg").arg(cgi),
+                                       QStringLiteral("ok\t%1\tDL/写真5 (2).jpg").arg(cgi)}));
+    QStringList expected{QStringLiteral("_"), QStringLiteral("写真5 (2).jpg"), QStringLiteral("写真5.jpg"),
+                         QStringLiteral("旅_2024")};
+    QStringList found = entries(work.path() + QStringLiteral("/DL"));
+    expected.sort();
+    found.sort();
+    QCOMPARE(found, expected);
+}
+
 void TestDownloadCli::usageErrors_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("dir without folder") << QStringList{QStringLiteral("--dir")};
@@ -168,6 +199,13 @@ void TestDownloadCli::usageErrors_data() {
         << QStringList{QStringLiteral("--jobs=many"), QStringLiteral("http://x/")};
     QTest::newRow("continue with an address")
         << QStringList{QStringLiteral("--continue"), QStringLiteral("http://x/")};
+    // A mask that is no mask is named before anything is fetched.
+    QTest::newRow("unknown token") << QStringList{QStringLiteral("--name={titel}"),
+                                                  QStringLiteral("http://x/")};
+    QTest::newRow("mask only a folder")
+        << QStringList{QStringLiteral("--name"), QStringLiteral("{title}/"), QStringLiteral("http://x/")};
+    QTest::newRow("unbalanced brace")
+        << QStringList{QStringLiteral("--name={n"), QStringLiteral("http://x/")};
     QTest::newRow("negative retries")
         << QStringList{QStringLiteral("--retries=-1"), QStringLiteral("http://x/")};
 }

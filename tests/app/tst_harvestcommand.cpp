@@ -54,6 +54,8 @@ private Q_SLOTS:
     void noScripts();
     void imageSets_data();
     void imageSets();
+    void titlesAndAlts_data();
+    void titlesAndAlts();
     void usageErrors_data();
     void usageErrors();
     void helpIsNoError();
@@ -97,6 +99,21 @@ void TestHarvestCommand::initTestCase() {
         {"/p-1x.png", 600, 400},  {"/p.png", 300, 200},    {"/lone.png", 16, 16}};
     for (const auto& [path, w, h] : images)
         m_server.route(path, TestHttpResponse::withType("image/png", png(w, h)));
+    // Titles and alternative texts: the page's, a frame's own, one read as Shift_JIS, a long one.
+    m_server.route(QStringLiteral("/named.html"), TestHttpResponse::html(R"HTML(<!doctype html>
+<title>写真 &amp;
+ 旅</title><img src="a.png" alt="代替"><img src="b.png" title="題"><img src="c.png" alt=" " title="空のalt">
+<a href="big.html"><img src="thumb.png" alt="サムネ"></a>
+<picture><source srcset="p.webp"><img src="p.png" alt="絵"></picture>
+<iframe srcdoc="<title>枠</title><img src=f.png alt=枠の画像>"></iframe>)HTML"));
+    m_server.route(QStringLiteral("/sjis.html"),
+                   TestHttpResponse::withType("text/html; charset=Shift_JIS",
+                                              "<title>" + chars({0x93, 0xfa, 0x96, 0x7b, 0x8c, 0xea}) +
+                                                  "</title><img src=\"s.png\" alt=\"" + chars({0x94, 0x4c}) +
+                                                  "\">"));
+    m_server.route(QStringLiteral("/long.html"),
+                   TestHttpResponse::html("<title>&#x202E;" + QString(1999, QChar(0x3042)).toUtf8() +
+                                          "</title><img src=\"l.png\">"));
     m_server.route(QStringLiteral("/scripted.html"), TestHttpResponse::html(R"HTML(<!doctype html>
 <a href="static.html">s</a><script>document.write('<a href="written.html">w</a>');</script>)HTML"));
 }
@@ -148,8 +165,8 @@ void TestHarvestCommand::jsonLines() {
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
         const QJsonObject obj = doc.object();
-        // An image also names its set (the candidates of its <img>).
-        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 6 : 5);
+        // An image also names its set (the candidates of its <img>) and its alternative text.
+        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 8 : 6);
         seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
                     obj.value("source").toString() + ' ' + obj.value("via").toString() + ' ' +
                     obj.value("charset").toString());
@@ -350,6 +367,39 @@ void TestHarvestCommand::imageSets() {
     const QStringList notes =
         o.err.filter(QRegularExpression(QStringLiteral("^nepirika harvest: .* %1 ").arg(leftOut)));
     QCOMPARE(notes.size(), leftOut ? 1 : 0);
+}
+
+void TestHarvestCommand::titlesAndAlts_data() {
+    QTest::addColumn<QStringList>("options");
+    QTest::newRow("with scripts") << QStringList{};
+    QTest::newRow("without scripts") << QStringList{QStringLiteral("--no-scripts")};
+}
+
+// Every record carries its document's title; an image its alt, else its title attribute (the alt of
+// its <picture>'s <img> for a <source>), empty when it has neither.
+void TestHarvestCommand::titlesAndAlts() {
+    QFETCH(QStringList, options);
+    const Outcome o = harvest(
+        options + QStringList{QStringLiteral("--json"), u("/named.html"), u("/sjis.html"), u("/long.html")});
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QStringList seen;
+    for (const QString& line : o.out) {
+        const QJsonObject obj = QJsonDocument::fromJson(line.toUtf8()).object();
+        QVERIFY2(obj.value("title").isString(), qPrintable(line));
+        QString s = obj.value("kind").toString() + ' ' + obj.value("url").toString().section(u'/', -1) +
+                    " [" + obj.value("title").toString().left(3) + ']';
+        if (obj.contains("alt"))
+            s += " alt=" + obj.value("alt").toString();
+        seen.append(s);
+        if (obj.value("url").toString().endsWith("/l.png"))
+            QCOMPARE(obj.value("title").toString(), QChar(0x202E) + QString(1999, QChar(0x3042)));
+    }
+    QCOMPARE(seen, (QStringList{"page big.html [写真 ]", "image a.png [写真 ] alt=代替",
+                                "image b.png [写真 ] alt=題", "image c.png [写真 ] alt=空のalt",
+                                "image thumb.png [写真 ] alt=サムネ", "image p.webp [写真 ] alt=絵",
+                                "image p.png [写真 ] alt=絵", "image f.png [枠] alt=枠の画像",
+                                "image s.png [日本語] alt=猫", "image l.png [\u202Eああ] alt="}));
 }
 
 void TestHarvestCommand::usageErrors_data() {

@@ -154,10 +154,10 @@ private Q_SLOTS:
         QCOMPARE(AddressImport::fromFile(csv).addresses, QStringList({rows[0].URL, rows[1].URL}));
         const QList<QStringList> table = parseCsv(QString::fromUtf8(csvBytes.mid(3)));
         QCOMPARE(table.size(), 3);
-        QCOMPARE(table[0], QStringList({"kind", "address", "source", "via"}));
+        QCOMPARE(table[0], QStringList({"kind", "address", "source", "via", "title", "alt"}));
         for (int i = 0; i < 2; ++i)
             QCOMPARE(table[i + 1], QStringList({tURLData::kindName(rows[i].Kind), rows[i].URL, rows[i].Source,
-                                                rows[i].Via}));
+                                                rows[i].Via, rows[i].Title, rows[i].Alt}));
 
         const QString jsonl = m_dir.filePath(QStringLiteral("out.jsonl"));
         QCOMPARE(ResultExport::save(jsonl, rows), QString());
@@ -189,38 +189,44 @@ private Q_SLOTS:
             << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
                               "Shift_JIS")
             << "image\thttp://a/x.jpg"
-            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/\",\"url\":\"http://a/"
+            << "{\"alt\":\"\",\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/"
+               "\",\"title\":\"\",\"url\":\"http://a/"
                "x.jpg\",\"via\":\"frame>img@srcset\"}"
-            << "image,http://a/x.jpg,http://a/,frame>img@srcset";
+            << "image,http://a/x.jpg,http://a/,frame>img@srcset,,";
         QTest::newRow("cells a spreadsheet would run")
             << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
             << "page\t=HYPERLINK(\"http://evil.example/\")"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK(\\\"http://"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"title\":\"\",\"url\":\"=HYPERLINK("
+               "\\\"http://"
                "evil.example/"
                "\\\")\",\"via\":\"@x\"}"
-            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x";
+            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x,,";
         QTest::newRow("formula signs, tab and carriage return first")
             << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
             << "embed\t+http://a/"
-            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/\",\"url\":\"+http://a/"
+            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/"
+               "\",\"title\":\"\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
-            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\"";
+            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\",,";
         QTest::newRow("apostrophes that would read back as the guard")
             << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"''=x\",\"url\":\"'+p\",\"via\":\"'plain\"}"
-            << "page,''+p,'''=x,'plain";
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"''=x\",\"title\":\"\",\"url\":\"'+p\","
+               "\"via\":\"'plain\"}"
+            << "page,''+p,'''=x,'plain,,";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
             << "page\thttp://a/bcd"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/p\\r\\nq\",\"url\":\"http://a/"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/"
+               "p\\r\\nq\",\"title\":\"\",\"url\":\"http://a/"
                "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
-            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\"";
+            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\",,";
         QTest::newRow("no source, no via, not ASCII")
             << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
             << "script\thttp://例え.jp/写真.js"
-            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"url\":\"http://例え.jp/"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"title\":\"\",\"url\":\"http://"
+               "例え.jp/"
                "写真.js\",\"via\":\"\"}"
-            << "script,http://例え.jp/写真.js,,";
+            << "script,http://例え.jp/写真.js,,,,";
         tURLData probed =
             tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset", "EUC-JP");
         probed.Set = 3;
@@ -232,21 +238,33 @@ private Q_SLOTS:
         probed.Type = "image/webp";
         QTest::newRow("an image's facts: JSON only, each where known")
             << probed << "image\thttp://a/x.webp"
-            << "{\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
+            << "{\"alt\":\"\",\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_"
+               "width\":640,"
                "\"height\":960,"
-               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/webp\",\"url\":"
+               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"title\":\"\",\"type\":\"image/"
+               "webp\",\"url\":"
                "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
-            << "image,http://a/x.webp,http://a/,img@srcset";
+            << "image,http://a/x.webp,http://a/,img@srcset,,";
+        // The page's title and an image's alternative text: in the JSON and the CSV, guarded as cells.
+        tURLData named = tURLData::make("http://a/n.jpg", tURLData::KindImage, 0, "http://a/", "a@href");
+        named.Title = "=写真, \"旅\"";
+        named.Alt = "猫\n2";
+        QTest::newRow("title and alt")
+            << named << "image\thttp://a/n.jpg"
+            << "{\"alt\":\"猫\\n2\",\"charset\":\"\",\"kind\":\"image\",\"source\":\"http://a/\","
+               "\"title\":\"=写真, \\\"旅\\\"\",\"url\":\"http://a/n.jpg\",\"via\":\"a@href\"}"
+            << "image,http://a/n.jpg,http://a/,a@href,\"'=写真, \"\"旅\"\"\",\"猫\n2\"";
         tURLData failed = tURLData::make("http://a/e.jpg", tURLData::KindImage, 0, "http://a/", "img@src");
         failed.ElementHeight = 0;
         failed.Bytes = 50;
         failed.ProbeError = "画像ではありません";
         QTest::newRow("a probe that failed, a height of 0")
             << failed << "image\thttp://a/e.jpg"
-            << "{\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"probe_error\":"
+            << "{\"alt\":\"\",\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"probe_"
+               "error\":"
                "\"画像ではありません\","
-               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
-            << "image,http://a/e.jpg,http://a/,img@src";
+               "\"source\":\"http://a/\",\"title\":\"\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src,,";
     }
 
     void recordForms() {
@@ -259,7 +277,8 @@ private Q_SLOTS:
         QCOMPARE(RecordFormat::csvRow(record), csv);
 
         auto same = [](const tURLData& a, const tURLData& b) {
-            return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via;
+            return a.Kind == b.Kind && a.URL == b.URL && a.Source == b.Source && a.Via == b.Via &&
+                   a.Title == b.Title && a.Alt == b.Alt;
         };
         // What only the JSON form carries.
         auto facts = [](const tURLData& r) {

@@ -9,20 +9,25 @@
 #include "FileDialogs.h"
 #include "FolderBox.h"
 #include "GuiTestMain.h"
+#include "NameMaskBar.h"
 #include "ResultListContextMenu.h"
 #include "ResultListDelegate.h"
+#include "ResultListPanel.h"
 #include "TForm1.h"
 #include "TForm3.h"
 #include "TestHttpServer.h"
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
@@ -126,6 +131,8 @@ private Q_SLOTS:
                                               "</body></html>"));
         m_server.route(QStringLiteral("/%E5%86%99.jpg"), TestHttpResponse::withType("image/jpeg", "JPEG"));
         m_server.route(QStringLiteral("/gone.html"), TestHttpResponse::error(404));
+        m_server.route(QStringLiteral("/named.html"),
+                       TestHttpResponse::html("<title>旅/夏</title><img src='/%E5%86%99.jpg' alt='猫'>"));
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &m_browser, "open");
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_browser, "open");
     }
@@ -317,8 +324,9 @@ private Q_SLOTS:
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("all.csv"))));
         const QString source = url("/jp.html");
         QCOMPARE(QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
-                 QStringLiteral("kind,address,source,via\r\npage,%1,%3,a@href\r\npage,%2,%3,a@href\r\n"
-                                "image,%4,%3,img@src\r\n")
+                 QStringLiteral(
+                     "kind,address,source,via,title,alt\r\npage,%1,%3,a@href,,\r\npage,%2,%3,a@href,,\r\n"
+                     "image,%4,%3,img@src,,\r\n")
                      .arg(encodedPage(), idnPage(), source, encodedImage()));
 
         m_dialogAnswers = {path(QStringLiteral("all.txt"))};
@@ -403,6 +411,40 @@ private Q_SLOTS:
         openForm(ini);
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY2(screen.intersects(m_form->frameGeometry()), qPrintable(QString::number(m_form->x())));
+    }
+
+    // The 保存名 box: a mistake named before anything is made, a live preview of the first selected
+    // entry's name, the download saved under it, the mask kept for its band.
+    void nameMaskNamesDownloads() {
+        const QString ini = path(QStringLiteral("config/masks.ini"));
+        openForm(ini);
+        QVERIFY(analyse(url("/named.html")));
+        NameMaskBar* bar = m_form->GroupBox2->nameMaskBar;
+        m_form->foruda->setText(path(QStringLiteral("masked")));
+        m_form->ListBox2->selectAll();
+        bar->box->setEditText(QStringLiteral("{titel}/{n}"));
+        QVERIFY(bar->preview->text().contains(QStringLiteral("{titel}")));
+        QTest::mouseClick(m_form->Button4, Qt::LeftButton);
+        QTRY_COMPARE(openBoxes().size(), 1);
+        QCOMPARE(openBoxes().first()->icon(), QMessageBox::Critical);
+        QVERIFY(openBoxes().first()->text().contains(QStringLiteral("{titel}")));
+        QVERIFY(!QFileInfo::exists(path(QStringLiteral("masked"))));
+        openBoxes().first()->close();
+
+        bar->box->setEditText(QStringLiteral("{title}/{n:03}_{alt}"));
+        QCOMPARE(bar->preview->text(), QStringLiteral("→ 旅_夏/001_猫.jpg"));
+        QTest::mouseClick(m_form->Button4, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            openBoxes().size() == 1 && openBoxes().first()->text().contains(QStringLiteral("完了")), 30000);
+        QCOMPARE(read(path(QStringLiteral("masked/旅_夏/001_猫.jpg"))), QByteArray("JPEG"));
+        m_form->close();
+        m_form.reset();
+
+        openForm(ini);
+        QCOMPARE(m_form->GroupBox2->nameMaskBar->mask(), QStringLiteral("{title}/{n:03}_{alt}"));
+        QCOMPARE(m_form->GroupBox2->nameMaskBar->recent(),
+                 QStringList{QStringLiteral("{title}/{n:03}_{alt}")});
+        QCOMPARE(m_form->GroupBox1->nameMaskBar->mask(), QString());
     }
 
     void f10OpensTheMenu() {
