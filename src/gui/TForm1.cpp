@@ -563,7 +563,10 @@ void TForm1::showProgress(int current, int total, int done, const QString& addre
     if (font != Label1->font())
         Label1->setFont(font);
     // Pages loaded ahead of a slow one are done too: they are counted, not hidden behind it.
-    const QString finished = done > 0 ? QStringLiteral(" ・ 完了 %1").arg(done) : QString();
+    QString finished = done > 0 ? QStringLiteral(" ・ 完了 %1").arg(done) : QString();
+    // Following links: the pages found and not done yet (loading or waiting their turn).
+    if (m_analysis->harvester() && m_analysis->harvester()->following().depth > 0 && total > done)
+        finished += QStringLiteral(" ・ 待ち %1").arg(total - done);
     // Below, the host and the last part of the path, as the lists show them; the whole address in
     // the tool tip.
     const QString page = progressPlace(address);

@@ -120,13 +120,19 @@ void TestFollow::serveSite(TestHttpServer& server, const QString& otherHost, con
                        QStringLiteral("mailto:a@example.invalid"), QStringLiteral("data:text/html,x"),
                        QStringLiteral("missing.html"), QStringLiteral("archive"), QStringLiteral("photo"),
                        QStringLiteral("private/secret.html"), otherHost + QStringLiteral("/far.html")}));
-    server.route(QStringLiteral("/p1.html"),
-                 page(QStringLiteral("p1"), {QStringLiteral("p3.html"), QStringLiteral("index.html#top")}));
+    // The pages one link away take a while, so that several would load at once if allowed.
+    auto slow = [](TestHttpResponse r) {
+        r.delayMs = 300;
+        return r;
+    };
+    server.route(
+        QStringLiteral("/p1.html"),
+        slow(page(QStringLiteral("p1"), {QStringLiteral("p3.html"), QStringLiteral("index.html#top")})));
     server.route(QStringLiteral("/p2.html"),
-                 page(QStringLiteral("p2"), {QStringLiteral("p1.html"), QStringLiteral("moves.html")}));
+                 slow(page(QStringLiteral("p2"), {QStringLiteral("p1.html"), QStringLiteral("moves.html")})));
     server.route(QStringLiteral("/p3.html"), page(QStringLiteral("p3"), {QStringLiteral("p4.html")}));
     server.route(QStringLiteral("/p4.html"), page(QStringLiteral("p4"), {}));
-    server.route(QStringLiteral("/private/secret.html"), page(QStringLiteral("secret"), {}));
+    server.route(QStringLiteral("/private/secret.html"), slow(page(QStringLiteral("secret"), {})));
     server.route(QStringLiteral("/moves.html"),
                  TestHttpResponse::redirect(302, (otherHost + QStringLiteral("/near.html")).toUtf8()));
     server.route(QStringLiteral("/archive"),
@@ -251,6 +257,9 @@ void TestFollow::following() {
     for (const char* path : {"/index.html", "/p1.html", "/p2.html", "/p3.html", "/robots.txt"})
         QVERIFY2(site.requestsFor(QString::fromLatin1(path)).size() <= 1, path);
     QVERIFY2(run.err.indexOf(QStringLiteral("archive")) < 0, qPrintable(run.err));
+    // Without scripts only documents are asked for: no more than two of the one host at once.
+    if (options.contains(QStringLiteral("--no-scripts")))
+        QVERIFY2(site.maxConcurrent() <= 2, qPrintable(QString::number(site.maxConcurrent())));
     if (!options.contains(QStringLiteral("--follow")) &&
         !options.join(' ').contains(QStringLiteral("--follow=")))
         QCOMPARE(site.requestsFor(QStringLiteral("/robots.txt")).size(), 0);
