@@ -61,8 +61,9 @@ QByteArray chunk(const char* type, const QByteArray& data) {
 
 // The 48-byte PNG of the report.
 QByteArray hostilePng() {
-    return QByteArray("\x89PNG\r\n\x1A\n", 8) + chunk("IHDR", be32(1) + be32(1) + QByteArray("\x08\x06\0\0\0", 5)) +
-           be32(0x7FFFFFFF) + "tEXt" + "Comment";
+    return QByteArray("\x89PNG\r\n\x1A\n", 8) +
+           chunk("IHDR", be32(1) + be32(1) + QByteArray("\x08\x06\0\0\0", 5)) + be32(0x7FFFFFFF) + "tEXt" +
+           "Comment";
 }
 
 QByteArray picture(int width, int height, const char* format) {
@@ -110,7 +111,8 @@ int main(int argc, char** argv) {
         server.route(path, TestHttpResponse::withType("image/png", hostilePng()));
         urls.append(server.url(path).toString());
     }
-    const QList<QByteArray> good{picture(1600, 1200, "JPEG"), picture(800, 600, "PNG"), picture(640, 480, "BMP")};
+    const QList<QByteArray> good{picture(1600, 1200, "JPEG"), picture(800, 600, "PNG"),
+                                 picture(640, 480, "BMP")};
     const char* const names[] = {"/good/0.jpg", "/good/1.png", "/good/2.bmp"};
     const char* const types[] = {"image/jpeg", "image/png", "image/bmp"};
     for (int i = 0; i < 3; ++i) {

@@ -44,8 +44,8 @@ void requireSound(const DownloadQueue& queue, const QString& input) {
     const QString root = QDir::cleanPath(queue.folder);
     for (const DownloadQueue::Entry& entry : queue.entries) {
         if (entry.name.isEmpty()) {
-            FuzzInput::require(entry.state == DownloadQueue::Entry::State::Waiting, "only a waiting entry has no name",
-                               input, entry.url);
+            FuzzInput::require(entry.state == DownloadQueue::Entry::State::Waiting,
+                               "only a waiting entry has no name", input, entry.url);
             continue;
         }
         const QString path = QDir::cleanPath(QDir(queue.folder).filePath(entry.name));
@@ -97,8 +97,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString error;
     const bool accepted = DownloadQueue::fromJson(made.toJson(), &read, &error);
     FuzzInput::require(accepted == (RecordedFolder::isUsable(made.folder) && plainNames),
-                       "a record is read exactly when its folder and names are sound", FuzzInput::printable(text),
-                       error);
+                       "a record is read exactly when its folder and names are sound",
+                       FuzzInput::printable(text), error);
     if (accepted) {
         FuzzInput::require(same(read, made), "a record reads back as written", FuzzInput::printable(text));
         requireSound(read, FuzzInput::printable(text));

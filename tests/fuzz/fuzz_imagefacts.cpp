@@ -15,8 +15,8 @@ QString shown(const ImageFacts& f) {
 }
 
 bool same(const ImageFacts& a, const ImageFacts& b) {
-    return a.verdict == b.verdict && a.mimeType == b.mimeType && a.typeName == b.typeName && a.width == b.width &&
-           a.height == b.height;
+    return a.verdict == b.verdict && a.mimeType == b.mimeType && a.typeName == b.typeName &&
+           a.width == b.width && a.height == b.height;
 }
 
 } // namespace
@@ -28,11 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ImageFacts whole = ImageFacts::read(file, true);
     FuzzInput::require(whole.verdict != ImageFacts::Verdict::NeedMore, "the whole file gets an answer", input,
                        shown(whole));
-    FuzzInput::require(same(whole, ImageFacts::read(file, true)), "the same answer each time", input, shown(whole));
+    FuzzInput::require(same(whole, ImageFacts::read(file, true)), "the same answer each time", input,
+                       shown(whole));
     FuzzInput::require((whole.width == -1 && whole.height == -1) ||
                            (whole.isImage() && ImageFacts::plausible(whole.width, whole.height)),
                        "a size is of an image, at most a million pixels a side", input, shown(whole));
-    FuzzInput::require(whole.isImage() == !whole.mimeType.isEmpty(), "an image has a type", input, shown(whole));
+    FuzzInput::require(whole.isImage() == !whole.mimeType.isEmpty(), "an image has a type", input,
+                       shown(whole));
 
     // Prefixes: every short one, and some longer ones drawn from the input.
     FuzzInput::Choices choices(data, size);
@@ -46,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const ImageFacts part = ImageFacts::read(file.left(cut), false);
         FuzzInput::require(part.verdict == ImageFacts::Verdict::NeedMore || same(part, whole),
                            "a prefix answers as the whole file does, or asks for more",
-                           input + QStringLiteral(" cut at %1").arg(cut), shown(part) + QStringLiteral(" / ") + shown(whole));
+                           input + QStringLiteral(" cut at %1").arg(cut),
+                           shown(part) + QStringLiteral(" / ") + shown(whole));
     }
 
     for (const char* type : {"PNG", "JPEG", "GIF", "WebP", "BMP", "ICO", "TIFF", "SVG", "AVIF"}) {
