@@ -72,9 +72,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         DownloadQueue queue;
         QString error;
         if (DownloadQueue::fromJson(rest, &queue, &error))
-            requireSound(queue, FuzzInput::printable(text));
+            requireSound(queue, text);
         else
-            FuzzInput::require(!error.isEmpty(), "a refused record says why", FuzzInput::printable(text));
+            FuzzInput::require(!error.isEmpty(), "a refused record says why", text);
         return 0;
     }
     // Half a surrogate pair cannot be written as JSON (it becomes U+FFFD): no record holds one.
@@ -97,11 +97,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString error;
     const bool accepted = DownloadQueue::fromJson(made.toJson(), &read, &error);
     FuzzInput::require(accepted == (RecordedFolder::isUsable(made.folder) && plainNames),
-                       "a record is read exactly when its folder and names are sound",
-                       FuzzInput::printable(text), error);
+                       "a record is read exactly when its folder and names are sound", text, error);
     if (accepted) {
-        FuzzInput::require(same(read, made), "a record reads back as written", FuzzInput::printable(text));
-        requireSound(read, FuzzInput::printable(text));
+        FuzzInput::require(same(read, made), "a record reads back as written", text);
+        requireSound(read, text);
     }
     return 0;
 }
