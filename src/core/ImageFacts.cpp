@@ -475,6 +475,9 @@ bool looksLikeText(const Bytes& b) {
 
 enum class Markup { Svg, Other, More, NotMarkup };
 
+// A document whose root element does not start within this many bytes is no picture.
+constexpr qsizetype MarkupBytes = 256 * 1024;
+
 // A document that starts with markup: SVG when its root element is svg. XML declarations,
 // comments, processing instructions and a doctype may come first.
 Markup markup(const QByteArray& head, Size* size) {
@@ -485,7 +488,11 @@ Markup markup(const QByteArray& head, Size* size) {
         return Markup::More;
     if (head.at(start) != '<')
         return Markup::NotMarkup;
-    QXmlStreamReader xml(head);
+    // Read as UTF-8 that a fault does not stop (U+FFFD in its place), and no further than
+    // MarkupBytes: bytes after the root's start tag, valid or not, never change the answer, so that a
+    // prefix and the whole file agree.
+    const bool cut = head.size() - start > MarkupBytes;
+    QXmlStreamReader xml(QString::fromUtf8(head.mid(start, MarkupBytes)));
     while (!xml.atEnd()) {
         const QXmlStreamReader::TokenType token = xml.readNext();
         if (token == QXmlStreamReader::StartElement) {
@@ -500,7 +507,7 @@ Markup markup(const QByteArray& head, Size* size) {
     // The start of an HTML page is often no XML at all (<!doctype html> in lower case, a <meta>
     // without end): the first tag name decides.
     if (xml.error() == QXmlStreamReader::PrematureEndOfDocumentError)
-        return Markup::More;
+        return cut ? Markup::Other : Markup::More;
     return Markup::Other;
 }
 

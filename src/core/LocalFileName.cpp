@@ -435,6 +435,10 @@ bool isPlainName(const QString& name) {
         return false;
     if (name.contains(u'/') || name.contains(u'\\') || name.contains(QChar(0)))
         return false;
+    // Qt reads a leading colon as a resource path: QDir(folder).filePath(":x") is ":x", not inside
+    // the folder.
+    if (name.startsWith(u':'))
+        return false;
     // A lone surrogate has no UTF-8 form: the file would get another name than the one shown.
     if (!QStringView(name).isValidUtf16())
         return false;

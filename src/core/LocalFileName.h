@@ -56,7 +56,8 @@ QString safePart(const QString& text);
 bool isRelativePath(const QString& path);
 
 // True when name can be created directly inside a folder as it is: not empty, not "." or "..",
-// without "/", "\", NUL or a lone surrogate, and at most MaxNameBytes long.
+// without "/", "\", NUL or a lone surrogate, not starting with ":" (a Qt resource path), and at most
+// MaxNameBytes long.
 bool isPlainName(const QString& name);
 
 } // namespace LocalFileNames

@@ -115,10 +115,13 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         sizes += (sizes.isEmpty() ? QString() : QStringLiteral("  ")) + facts.byteText();
     painter->drawText(text, Qt::AlignCenter, sizes);
     text.translate(0, line);
+    // Why there is no thumbnail, once that is known (a damaged or too large picture, a failed fetch).
+    const bool saysWhy =
+        facts.state == PictureFacts::State::Failed ||
+        (facts.state == PictureFacts::State::Known && thumbnail.isNull() && !facts.problem.isEmpty());
     painter->drawText(text, Qt::AlignCenter,
-                      facts.state == PictureFacts::State::Failed
-                          ? option.fontMetrics.elidedText(facts.problem, Qt::ElideRight, box.width())
-                          : facts.typeName);
+                      saysWhy ? option.fontMetrics.elidedText(facts.problem, Qt::ElideRight, box.width())
+                              : facts.typeName);
     painter->restore();
 }
 

@@ -49,6 +49,9 @@ void TestDownloadQueue::readKept_data() {
         << head +
                R"([{"url":"http://h/a","state":"waiting"},{"url":"http://h/b","state":"claimed","name":"../b.jpg"}]})"
         << "2 件目が壊れています" << QList<int>();
+    QTest::newRow("name Qt reads as a resource path")
+        << head + R"([{"url":"http://h/a","state":"claimed","name":":dl"}]})"
+        << "1 件目が壊れています" << QList<int>();
     QTest::newRow("claimed without a name") << head + R"([{"url":"http://h/a","state":"claimed"}]})"
                                             << "1 件目が壊れています" << QList<int>();
     QTest::newRow("unknown state") << head + R"([{"url":"http://h/a","state":"half"}]})"

@@ -218,6 +218,9 @@ void TestImageFacts::reads_data() {
                                      << svg << -1LL << -1LL;
     QTest::newRow("svg 1e999 by viewBox")
         << QByteArray(R"(<svg width="10" viewBox="0 0 1 1e999"/>)") << true << image << svg << -1LL << -1LL;
+    QTest::newRow("svg, then bytes that are no UTF-8")
+        << QByteArray(R"(<svg width="10" height="20"/>)") + QByteArray(40, '\xC5') << true << image << svg
+        << 10LL << 20LL;
     QTest::newRow("text that starts like a bitmap")
         << QByteArray("BMW owners club: photos of the meeting follow") << true << notImage << QString()
         << -1LL << -1LL;

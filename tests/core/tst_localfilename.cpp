@@ -255,6 +255,8 @@ void TestLocalFileName::plainName_data() {
     QTest::newRow("backslash path") << "..\\a.jpg" << false;
     QTest::newRow("too long") << QString(256, u'x') << false;
     QTest::newRow("lone surrogate") << QStringLiteral("a") + QChar(0xd800) + ".jpg" << false;
+    QTest::newRow("Qt resource path") << ":dl" << false;
+    QTest::newRow("colon inside") << "a:b.jpg" << true;
 }
 
 void TestLocalFileName::plainName() {

@@ -11,9 +11,9 @@
 namespace {
 
 // The encodings a server or a page may name, those that must be skipped among them.
-const char* const Names[] = {"Shift_JIS", "EUC-JP",  "UTF16",  "utf-16le",     "UTF32",      "UCS-2",
-                             "CESU-8",    "SCSU",    "BOCU-1", "UTF-7",        "ISO-2022-JP", "GBK",
-                             "Big5",      "KOI8-R",  "UTF-8",  "windows-1252", "ISO-8859-1", "unicode"};
+const char* const Names[] = {"Shift_JIS", "EUC-JP", "UTF16",  "utf-16le",     "UTF32",       "UCS-2",
+                             "CESU-8",    "SCSU",   "BOCU-1", "UTF-7",        "ISO-2022-JP", "GBK",
+                             "Big5",      "KOI8-R", "UTF-8",  "windows-1252", "ISO-8859-1",  "unicode"};
 
 bool encodesTo(const QString& text, const char* encoding, const QByteArray& bytes) {
     QStringEncoder encoder(encoding, QStringConverter::Flag::Stateless);
@@ -38,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const QString text = LegacyCharset::decoded(bytes, encodings);
     FuzzInput::require(QStringView(text).isValidUtf16(), "a reading is valid UTF-16", input, text);
-    FuzzInput::require(LegacyCharset::decoded(bytes, encodings) == text && text.isNull() ==
-                           LegacyCharset::decoded(bytes, encodings).isNull(),
+    FuzzInput::require(LegacyCharset::decoded(bytes, encodings) == text &&
+                           text.isNull() == LegacyCharset::decoded(bytes, encodings).isNull(),
                        "the same reading each time", input, text);
     if (text.isNull())
         return 0;

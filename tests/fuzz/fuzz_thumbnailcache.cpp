@@ -23,8 +23,8 @@ void requireInRange(const ThumbnailDiskCache::Entry& entry, const QString& input
                        "a size read is within a million pixels a side", input,
                        QStringLiteral("%1x%2").arg(f.width).arg(f.height));
     FuzzInput::require(f.bytes >= -1, "a byte count read is not negative", input);
-    FuzzInput::require(f.typeName.size() <= 8 && QStringView(f.typeName).isValidUtf16(), "a type name read is short",
-                       input, f.typeName);
+    FuzzInput::require(f.typeName.size() <= 8 && QStringView(f.typeName).isValidUtf16(),
+                       "a type name read is short", input, f.typeName);
     FuzzInput::require(!entry.thumbnail.isNull() &&
                            entry.thumbnail.width() <= ThumbnailDiskCache::MostThumbnailSide &&
                            entry.thumbnail.height() <= ThumbnailDiskCache::MostThumbnailSide,
@@ -60,12 +60,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!cache.save(Url, entry))
         return 0;
     const std::optional<ThumbnailDiskCache::Entry> read = cache.load(Url);
-    FuzzInput::require(read.has_value(), "an entry written reads back", FuzzInput::printable(parts.join(u'|')));
+    FuzzInput::require(read.has_value(), "an entry written reads back",
+                       FuzzInput::printable(parts.join(u'|')));
     requireInRange(*read, input);
     const bool sized = ImageFacts::plausible(entry.facts.width, entry.facts.height);
     FuzzInput::require(read->facts.width == (sized ? entry.facts.width : -1) &&
                            read->facts.height == (sized ? entry.facts.height : -1),
-                       "a size in range reads back, another as not known", FuzzInput::printable(parts.join(u'|')));
+                       "a size in range reads back, another as not known",
+                       FuzzInput::printable(parts.join(u'|')));
     FuzzInput::require(read->facts.bytes == (entry.facts.bytes >= 0 ? entry.facts.bytes : -1),
                        "a byte count reads back, a negative one as not known",
                        FuzzInput::printable(parts.join(u'|')));

@@ -304,6 +304,8 @@ IMAGES = {
     "text-late-control": b"a" * 500 + b"\x01" + b"a" * 600,
     "bmp-height-2-31": b"BM" + b"\0" * 12 + le32(40) + le32(300) + le32(0x80000000) + b"\0" * 64,
     "svg-huge": b'<svg width="9.2e18" height="10"/>',
+    # Found by fuzz_imagefacts: bytes no UTF-8 after the root's start tag made the whole file no picture.
+    "svg-then-invalid-utf8": b'<svg width="10" viewBox="0 0 1 1e999"/>' + b"\xc5" * 40,
     "svg-viewbox-overflow": b'<svg width="10" viewBox="0 0 1 1e999"/>',
     "gif": b"GIF89a" + le16(320) + le16(200) + b"\0" * 40,
     "webp-chunk-past-riff": b"RIFF" + le32(30) + b"WEBPICCP" + le32(0x7FFFFFF0) + b"x" * 18,
@@ -325,6 +327,8 @@ RECORDS = {
     "folder-override": (0, RECORD_HEAD + '"/tmp/a\\u202egpj","items":[]}'),
     "folder-lone-surrogate": (0, RECORD_HEAD + '"/tmp/\\ud800","items":[]}'),
     "name-outside": (0, RECORD_HEAD + '"/tmp/dl","items":[{"url":"http://h/b","state":"saved","name":"../b.jpg"}]}'),
+    # Found by fuzz_downloadrecord: Qt reads a name ":dl" as a resource path, outside the folder.
+    "name-resource": (0, RECORD_HEAD + '"/tmp/dl","items":[{"url":"http://h/a","state":"claimed","name":":dl"}]}'),
     "made-plain": (1, "/tmp/dl\0a.jpg\0\0写真.png"),
     "made-resource": (1, ":dl\0a.jpg"),
     "made-control": (1, "/tmp/\x1b[31m\0a.jpg"),
