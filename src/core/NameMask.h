@@ -82,6 +82,9 @@ private:
     };
     using Part = QList<Piece>;
 
+    // Whether some type has this extension ("jpg", not " Smith"); the media type's extension.
+    static bool isKnownExtension(const QString& extension);
+    static QString typeExtension(const QString& contentType);
     static QString value(const Piece& piece, const Values& values, const QString& stem, const QString& ext);
 
     QString m_text;
