@@ -156,59 +156,69 @@ QString NameMask::text() const {
     return m_text;
 }
 
-QString NameMask::value(const Piece& piece, const Values& values, const QString& stem, const QString& ext) {
+void NameMask::appendValue(QString& text, const Piece& piece, const Values& values, QStringView stem,
+                           QStringView ext) {
     switch (piece.token) {
     case Token::Text:
-        return piece.text;
+        text += piece.text;
+        return;
     case Token::Name:
-        return stem;
+        text += stem;
+        return;
     case Token::Ext:
-        return ext;
+        text += ext;
+        return;
     case Token::Title:
-        return values.title;
+        text += values.title;
+        return;
     case Token::Alt:
-        return values.alt;
+        text += values.alt;
+        return;
     case Token::Host:
-        return values.host;
+        text += values.host;
+        return;
     case Token::Page:
-        return values.page;
+        text += values.page;
+        return;
     case Token::N: {
-        QString digits = QString::number(values.n);
-        if (digits.size() < piece.width)
-            digits.prepend(QString(piece.width - digits.size(), u'0'));
-        return digits;
+        const QString digits = QString::number(values.n);
+        for (qsizetype pad = digits.size(); pad < piece.width; ++pad)
+            text += u'0';
+        text += digits;
+        return;
     }
     case Token::Date:
-        return values.date;
+        text += values.date;
+        return;
     case Token::W:
-        return values.width >= 0 ? QString::number(values.width) : QString();
+        if (values.width >= 0)
+            text += QString::number(values.width);
+        return;
     case Token::H:
-        return values.height >= 0 ? QString::number(values.height) : QString();
+        if (values.height >= 0)
+            text += QString::number(values.height);
+        return;
     }
-    return {};
 }
 
 QString NameMask::path(const Values& values) const {
     if (m_parts.isEmpty())
         return {};
-    QString stem;
-    QString ext;
+    QStringView stem;
+    QStringView ext;
     if (m_usesName) {
         const qsizetype at = extensionAt(values.name);
-        stem = at < 0 ? values.name : values.name.left(at - 1);
-        ext = at < 0 ? QString() : values.name.mid(at);
+        stem = at < 0 ? QStringView(values.name) : QStringView(values.name).left(at - 1);
+        ext = at < 0 ? QStringView() : QStringView(values.name).mid(at);
     }
     QString path;
     path.reserve(128);
     QString text;
+    text.reserve(256);
     for (const Part& part : m_parts) {
         text.resize(0);
-        for (const Piece& piece : part) {
-            if (piece.token == Token::Text)
-                text += piece.text;
-            else
-                text += value(piece, values, stem, ext);
-        }
+        for (const Piece& piece : part)
+            appendValue(text, piece, values, stem, ext);
         // The part as a whole is made safe: a value's "/" or "\" is a character here, never a folder.
         const QString safe = LocalFileNames::safePart(text);
         if (!path.isEmpty())
@@ -229,8 +239,7 @@ QString NameMask::finalPath(const Values& values, const QString& contentType) co
     // an extension that some type has counts as the name's extension here; otherwise the type's
     // extension is added, as to a name without one.
     const qsizetype dot = file.lastIndexOf(u'.');
-    const bool hasExtension =
-        dot > 0 && file.size() - dot - 1 <= 32 && isKnownExtension(file.mid(dot + 1).toString());
+    const bool hasExtension = dot > 0 && file.size() - dot - 1 <= 32 && isKnownExtension(file.mid(dot + 1));
     if (hasExtension)
         return masked;
     const QString suffix = typeExtension(contentType);
@@ -241,15 +250,15 @@ QString NameMask::finalPath(const Values& values, const QString& contentType) co
     return masked + typed;
 }
 
-bool NameMask::isKnownExtension(const QString& extension) {
+bool NameMask::isKnownExtension(QStringView extension) {
     // Asked for every file: the answers are kept (there are few extensions).
     static thread_local QString lastExtension;
     static thread_local bool lastKnown = false;
     if (extension == lastExtension)
         return lastKnown;
     static thread_local QHash<QString, bool> known;
-    const QString key = extension.toLower();
-    lastExtension = extension;
+    const QString key = extension.toString().toLower();
+    lastExtension = extension.toString();
     if (const auto found = known.constFind(key); found != known.cend()) {
         lastKnown = *found;
         return lastKnown;

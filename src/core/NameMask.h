@@ -83,9 +83,11 @@ private:
     using Part = QList<Piece>;
 
     // Whether some type has this extension ("jpg", not " Smith"); the media type's extension.
-    static bool isKnownExtension(const QString& extension);
+    static bool isKnownExtension(QStringView extension);
     static QString typeExtension(const QString& contentType);
-    static QString value(const Piece& piece, const Values& values, const QString& stem, const QString& ext);
+    // Appends the value of piece (a text's own) to text.
+    static void appendValue(QString& text, const Piece& piece, const Values& values, QStringView stem,
+                            QStringView ext);
 
     QString m_text;
     QList<Part> m_parts;
