@@ -118,6 +118,12 @@ bool isReplaced(char32_t c) {
 }
 
 QString withCharactersReplaced(const QString& text) {
+    // Most names have nothing to replace: they are kept as they are, without a copy.
+    qsizetype first = 0;
+    while (first < text.size() && !isReplaced(text.at(first).unicode()))
+        ++first;
+    if (first == text.size())
+        return text;
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -144,7 +150,14 @@ QString withEndsTrimmed(QString name) {
 }
 
 bool isReservedDeviceName(const QString& name) {
-    QString stem = name.section(u'.', 0, 0);
+    // Device names are 3 to 7 characters before the first dot (spaces after them allowed).
+    const qsizetype dot = name.indexOf(u'.');
+    qsizetype stemEnd = dot < 0 ? name.size() : dot;
+    while (stemEnd > 0 && name.at(stemEnd - 1) == u' ')
+        --stemEnd;
+    if (stemEnd < 3 || stemEnd > 7)
+        return false;
+    QString stem = name.left(stemEnd);
     while (stem.endsWith(u' '))
         stem.chop(1);
     stem = stem.toUpper();
@@ -177,10 +190,40 @@ qsizetype extensionStart(const QString& name) {
 // finder can report a boundary between the two halves of a surrogate pair (an emoji after a Thai
 // letter, say), so only the ends of whole code points are candidates and bytes are counted per code
 // point, never from halves.
+// A character that is a grapheme cluster of its own whatever stands around it: printable ASCII and
+// Latin-1, kana (not the combining sound marks), CJK ideographs, full-width forms and half-width
+// katakana (not their sound marks).
+bool standsAlone(char16_t c) {
+    return (c >= 0x20 && c < 0x7f) || (c >= 0xa0 && c < 0x300) ||
+           (c >= 0x3041 && c <= 0x30ff && c != 0x3099 && c != 0x309a) || (c >= 0x4e00 && c <= 0x9fff) ||
+           (c >= 0xff01 && c <= 0xff9d);
+}
+
+// The length of the longest prefix within maxBytes when the text up to it, and the character after
+// it, stand alone; -1 when some character there does not.
+qsizetype plainPrefixWithin(const QString& text, qsizetype maxBytes) {
+    qsizetype bytes = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (!standsAlone(c))
+            return -1;
+        bytes += c < 0x80 ? 1 : c < 0x800 ? 2 : 3;
+        if (bytes > maxBytes)
+            return i;
+    }
+    return text.size();
+}
+
 QString prefixWithin(const QString& text, qsizetype maxBytes) {
     if (utf8Size(text) <= maxBytes)
         return text;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    // Text of characters that never join the one before them (most Latin and Japanese text) is cut
+    // after the last character that fits, without asking where the clusters end.
+    if (const qsizetype plain = plainPrefixWithin(text, maxBytes); plain >= 0)
+        return text.left(plain);
+    // No prefix within maxBytes is longer than maxBytes code units; the clusters are found in that
+    // much of the text and a margin after it (a 2,000-character title is not analysed whole).
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text.left(maxBytes + 64));
     qsizetype lastCluster = 0;
     qsizetype lastCodePoint = 0;
     qsizetype bytes = 0;

@@ -2,6 +2,7 @@
 
 #include "LocalFileName.h"
 
+#include <QHash>
 #include <QMimeDatabase>
 #include <QUrl>
 
@@ -155,78 +156,136 @@ QString NameMask::text() const {
     return m_text;
 }
 
-QString NameMask::value(const Piece& piece, const Values& values, const QString& stem, const QString& ext) {
+void NameMask::appendValue(QString& text, const Piece& piece, const Values& values, QStringView stem,
+                           QStringView ext) {
     switch (piece.token) {
     case Token::Text:
-        return piece.text;
+        text += piece.text;
+        return;
     case Token::Name:
-        return stem;
+        text += stem;
+        return;
     case Token::Ext:
-        return ext;
+        text += ext;
+        return;
     case Token::Title:
-        return values.title;
+        text += values.title;
+        return;
     case Token::Alt:
-        return values.alt;
+        text += values.alt;
+        return;
     case Token::Host:
-        return values.host;
+        text += values.host;
+        return;
     case Token::Page:
-        return values.page;
-    case Token::N:
-        return QStringLiteral("%1").arg(values.n, piece.width, 10, QChar(u'0'));
-    case Token::Date:
-        return values.date;
-    case Token::W:
-        return values.width >= 0 ? QString::number(values.width) : QString();
-    case Token::H:
-        return values.height >= 0 ? QString::number(values.height) : QString();
+        text += values.page;
+        return;
+    case Token::N: {
+        const QString digits = QString::number(values.n);
+        for (qsizetype pad = digits.size(); pad < piece.width; ++pad)
+            text += u'0';
+        text += digits;
+        return;
     }
-    return {};
+    case Token::Date:
+        text += values.date;
+        return;
+    case Token::W:
+        if (values.width >= 0)
+            text += QString::number(values.width);
+        return;
+    case Token::H:
+        if (values.height >= 0)
+            text += QString::number(values.height);
+        return;
+    }
 }
 
 QString NameMask::path(const Values& values) const {
     if (m_parts.isEmpty())
         return {};
-    QString stem;
-    QString ext;
+    QStringView stem;
+    QStringView ext;
     if (m_usesName) {
         const qsizetype at = extensionAt(values.name);
-        stem = at < 0 ? values.name : values.name.left(at - 1);
-        ext = at < 0 ? QString() : values.name.mid(at);
+        stem = at < 0 ? QStringView(values.name) : QStringView(values.name).left(at - 1);
+        ext = at < 0 ? QStringView() : QStringView(values.name).mid(at);
     }
     QString path;
+    path.reserve(128);
+    QString text;
+    text.reserve(256);
     for (const Part& part : m_parts) {
-        QString text;
+        text.resize(0);
         for (const Piece& piece : part)
-            text += value(piece, values, stem, ext);
+            appendValue(text, piece, values, stem, ext);
         // The part as a whole is made safe: a value's "/" or "\" is a character here, never a folder.
-        QString safe = LocalFileNames::safePart(text);
-        if (safe.isEmpty())
-            safe = QStringLiteral("_");
+        const QString safe = LocalFileNames::safePart(text);
         if (!path.isEmpty())
             path += u'/';
-        path += safe;
+        if (safe.isEmpty())
+            path += u'_';
+        else
+            path += safe;
     }
     return path;
 }
 
 QString NameMask::finalPath(const Values& values, const QString& contentType) const {
-    const QString masked = path(values);
-    const QString folder = folderPart(masked);
-    QString file = fileNamePart(masked);
+    QString masked = path(values);
+    const qsizetype slash = masked.lastIndexOf(u'/');
+    const QStringView file = QStringView(masked).mid(slash + 1);
     // A title or an alternative text often has a dot of its own ("Mr. Smith", "v1.2 gallery"): only
-    // an extension that some type has counts as the name's extension here.
-    static const QMimeDatabase database;
-    if (file.contains(u'.') && database.suffixForFileName(file).isEmpty()) {
-        const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
-        const QMimeType mime = type.isEmpty() || type == u"application/octet-stream"
-                                   ? QMimeType()
-                                   : database.mimeTypeForName(type);
-        if (mime.isValid() && !mime.preferredSuffix().isEmpty())
-            file = LocalFileNames::safePart(file + u'.' + mime.preferredSuffix());
-    } else {
-        file = LocalFileNames::withTypeExtension(file, contentType);
+    // an extension that some type has counts as the name's extension here; otherwise the type's
+    // extension is added, as to a name without one.
+    const qsizetype dot = file.lastIndexOf(u'.');
+    const bool hasExtension = dot > 0 && file.size() - dot - 1 <= 32 && isKnownExtension(file.mid(dot + 1));
+    if (hasExtension)
+        return masked;
+    const QString suffix = typeExtension(contentType);
+    if (suffix.isEmpty())
+        return masked;
+    const QString typed = LocalFileNames::safePart(file.toString() + u'.' + suffix);
+    masked.truncate(slash + 1);
+    return masked + typed;
+}
+
+bool NameMask::isKnownExtension(QStringView extension) {
+    // Asked for every file: the answers are kept (there are few extensions).
+    static thread_local QString lastExtension;
+    static thread_local bool lastKnown = false;
+    if (extension == lastExtension)
+        return lastKnown;
+    static thread_local QHash<QString, bool> known;
+    const QString key = extension.toString().toLower();
+    lastExtension = extension.toString();
+    if (const auto found = known.constFind(key); found != known.cend()) {
+        lastKnown = *found;
+        return lastKnown;
     }
-    return folder.isEmpty() ? file : folder + u'/' + file;
+    static const QMimeDatabase database;
+    const bool isKnown = !database.suffixForFileName(QStringLiteral("x.") + key).isEmpty();
+    if (known.size() < 1000)
+        known.insert(key, isKnown);
+    lastKnown = isKnown;
+    return isKnown;
+}
+
+QString NameMask::typeExtension(const QString& contentType) {
+    static thread_local QHash<QString, QString> suffixes;
+    if (const auto found = suffixes.constFind(contentType); found != suffixes.cend())
+        return *found;
+    const QString type = contentType.section(u';', 0, 0).trimmed().toLower();
+    QString suffix;
+    if (!type.isEmpty() && type != u"application/octet-stream") {
+        static const QMimeDatabase database;
+        const QMimeType mime = database.mimeTypeForName(type);
+        if (mime.isValid())
+            suffix = mime.preferredSuffix();
+    }
+    if (suffixes.size() < 1000)
+        suffixes.insert(contentType, suffix);
+    return suffix;
 }
 
 NameMask::Values NameMask::valuesOf(const tURLData& record, int n, const QDate& date) {
@@ -242,22 +301,66 @@ NameMask::Values NameMask::valuesOf(const tURLData& record, int n, const QDate& 
     return values;
 }
 
+namespace {
+
+// Where the host and port of an address stand: after "//", up to the path, query or fragment.
+QStringView authorityOf(const QString& address) {
+    const qsizetype scheme = address.indexOf(QLatin1String("://"));
+    if (scheme < 0)
+        return {};
+    const qsizetype start = scheme + 3;
+    qsizetype end = start;
+    while (end < address.size() && address.at(end) != u'/' && address.at(end) != u'?' &&
+           address.at(end) != u'#')
+        ++end;
+    return QStringView(address).mid(start, end - start);
+}
+
+} // namespace
+
 QString NameMask::pageName(const QString& pageAddress) {
     if (pageAddress.isEmpty())
         return {};
+    // The records of a page follow one another: the last page's name is kept.
+    static thread_local QString lastAddress;
+    static thread_local QString lastName;
+    if (pageAddress == lastAddress)
+        return lastName;
     const QUrl url(pageAddress);
     QString name = url.host() + url.path();
     while (name.endsWith(u'/'))
         name.chop(1);
+    lastAddress = pageAddress;
+    lastName = name;
     return name;
 }
 
 QString NameMask::hostName(const QString& address) {
-    return QUrl(address).host();
+    // Hosts repeat among the files of a batch: an address is parsed only for a host part not seen.
+    static thread_local QHash<QString, QString> hosts;
+    const QStringView authority = authorityOf(address);
+    if (authority.isEmpty())
+        return QUrl(address).host();
+    // The scheme and the host part, as they stand at the start of the address.
+    const QString key = address.left(address.indexOf(QLatin1String("://")) + 3 + authority.size());
+    if (const auto found = hosts.constFind(key); found != hosts.cend())
+        return *found;
+    const QString host = QUrl(key + u'/').host();
+    if (hosts.size() >= 4096)
+        hosts.clear();
+    hosts.insert(key, host);
+    return host;
 }
 
 QString NameMask::dateText(const QDate& date) {
-    return date.isValid() ? date.toString(u"yyyy-MM-dd") : QString();
+    // One date for a whole batch: its text is made once.
+    static thread_local QDate lastDate;
+    static thread_local QString lastText;
+    if (date != lastDate) {
+        lastDate = date;
+        lastText = date.isValid() ? date.toString(u"yyyy-MM-dd") : QString();
+    }
+    return lastText;
 }
 
 QString NameMask::fileNamePart(const QString& path) {

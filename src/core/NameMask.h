@@ -82,7 +82,12 @@ private:
     };
     using Part = QList<Piece>;
 
-    static QString value(const Piece& piece, const Values& values, const QString& stem, const QString& ext);
+    // Whether some type has this extension ("jpg", not " Smith"); the media type's extension.
+    static bool isKnownExtension(QStringView extension);
+    static QString typeExtension(const QString& contentType);
+    // Appends the value of piece (a text's own) to text.
+    static void appendValue(QString& text, const Piece& piece, const Values& values, QStringView stem,
+                            QStringView ext);
 
     QString m_text;
     QList<Part> m_parts;

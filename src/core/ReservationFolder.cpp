@@ -1,5 +1,7 @@
 #include "ReservationFolder.h"
 
+#include "LocalFileName.h"
+
 #include <QFile>
 #include <QRegularExpression>
 
@@ -12,30 +14,53 @@
 #include <unistd.h>
 
 ReservationFolder::~ReservationFolder() {
-    for (const int folder : std::as_const(subfolders))
+    for (const int folder : std::as_const(openFolders))
         ::close(folder);
     if (fd >= 0)
         ::close(fd);
 }
 
-int ReservationFolder::folderFd(const QString& relative) {
-    if (relative.isEmpty())
+int ReservationFolder::folderFd(const QString& relative, QString* actual) {
+    if (relative.isEmpty()) {
+        if (actual)
+            actual->clear();
         return fd;
-    if (const auto open = subfolders.constFind(relative); open != subfolders.cend())
-        return *open;
+    }
+    if (const auto open = subfolders.constFind(relative); open != subfolders.cend()) {
+        if (actual)
+            *actual = open->path;
+        return open->fd;
+    }
     const qsizetype slash = relative.lastIndexOf(u'/');
-    const int parent = folderFd(slash < 0 ? QString() : relative.left(slash));
+    QString parentPath;
+    const int parent = folderFd(slash < 0 ? QString() : relative.left(slash), &parentPath);
     if (parent < 0)
         return -1;
-    const QByteArray name = QFile::encodeName(relative.mid(slash + 1));
-    if (::mkdirat(parent, name.constData(), 0777) != 0 && errno != EEXIST)
-        return -1;
-    // O_NOFOLLOW: a symbolic link in the folder's place is refused (ELOOP), never followed.
-    const int folder = ::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0)
-        return -1;
-    subfolders.insert(relative, folder);
-    return folder;
+    const QString name = relative.mid(slash + 1);
+    // A file, or a symbolic link, where the folder goes is left alone: the folder gets a number as
+    // a file name would ("Gallery (2)").
+    for (int n = 1; n <= 100; ++n) {
+        const QString tried = LocalFileNames::numbered(name, n);
+        const QByteArray bytes = QFile::encodeName(tried);
+        if (::mkdirat(parent, bytes.constData(), 0777) != 0 && errno != EEXIST)
+            return -1;
+        // O_NOFOLLOW: a symbolic link in the folder's place is refused (ELOOP), never followed.
+        const int folder =
+            ::openat(parent, bytes.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0 && (errno == ENOTDIR || errno == ELOOP))
+            continue;
+        if (folder < 0)
+            return -1;
+        openFolders.append(folder);
+        const Subfolder opened{folder, parentPath.isEmpty() ? tried : parentPath + u'/' + tried};
+        subfolders.insert(relative, opened);
+        subfolders.insert(opened.path, opened);
+        if (actual)
+            *actual = opened.path;
+        return folder;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 QString ReservationFolder::folded(const QString& name) {

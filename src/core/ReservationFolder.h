@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHash>
+#include <QList>
 #include <QMutex>
 #include <QSet>
 #include <QString>
@@ -21,13 +22,21 @@ struct ReservationFolder {
     std::atomic<bool> noHardLinks = false;
     std::atomic<bool> noExclusiveRename = false;
 
-    // The folders inside this one that names with "/" go into, open, by their relative path.
-    QHash<QString, int> subfolders;
+    // The folders inside this one that names with "/" go into, open, by the relative path asked
+    // for and by where they are (the same unless something else stood in the way, see folderFd).
+    struct Subfolder {
+        int fd = -1;
+        QString path;
+    };
+    QHash<QString, Subfolder> subfolders;
+    QList<int> openFolders;
 
     // The open folder for a relative folder path ("" is this folder): each part made where it is
     // missing and opened without following a symbolic link, so that nothing is ever written outside
-    // this folder. -1 with errno set when a part is no folder of its own. Called with mutex held.
-    int folderFd(const QString& relative);
+    // this folder; where a file or a symbolic link stands in a part's place, the part gets a number
+    // ("Gallery (2)"). actual, when given, gets the relative path where the folder is. -1 with errno
+    // set when it cannot be made. Called with mutex held.
+    int folderFd(const QString& relative, QString* actual = nullptr);
 
     static QString folded(const QString& name);
     // True for the hidden name of a download's temporary file.

@@ -67,14 +67,17 @@ QString UniqueFileReservation::claim(const QString& name, bool numberIfTaken, QS
     // A name with folders: the folders are made (never through a symbolic link), the file name is
     // numbered inside the last one.
     const qsizetype slash = name.lastIndexOf(u'/');
-    const QString folders = slash < 0 ? QString() : name.left(slash + 1);
     const QString fileName = name.mid(slash + 1);
     QMutexLocker lock(&m_state->mutex);
-    const int dir = m_state->folderFd(folders.chopped(folders.isEmpty() ? 0 : 1));
+    QString folders;
+    const int dir = m_state->folderFd(slash < 0 ? QString() : name.left(slash), &folders);
     if (dir < 0) {
-        *error = FileErrorText::describe(QStringLiteral("フォルダを作成できません (%1)").arg(folders), errno);
+        *error = FileErrorText::describe(
+            QStringLiteral("フォルダを作成できません (%1)").arg(name.left(slash)), errno);
         return {};
     }
+    if (!folders.isEmpty())
+        folders += u'/';
     for (int n = 1; n <= (numberIfTaken ? MaxNumber : 1); ++n) {
         const QString leaf = LocalFileNames::numbered(fileName, n);
         const QString candidate = folders + leaf;

@@ -72,7 +72,7 @@ void TestNameMask::saved_data() {
     QTest::newRow("empty parts skipped") << "x//{name}.{ext}" << L{image(a)} << S{} << S{"x/a.jpg"};
     QTest::newRow("link where a folder goes")
         << "{title}/{name}.{ext}" << L{image(a, "Gallery"), image(b, "Mine", {}, "image/png")}
-        << S{"Gallery->.."} << S{"", "Mine/b.png"};
+        << S{"Gallery->.."} << S{"Gallery (2)/a.jpg", "Mine/b.png"};
     QTest::newRow("device name") << "{title}/{name}.{ext}" << L{image(a, "con")} << S{} << S{"_con/a.jpg"};
     QTest::newRow("controls and right-to-left")
         << "{title}" << L{image(a, QStringLiteral("a\u202Egpj.exe\u0007b\tc"))} << S{}
@@ -97,7 +97,8 @@ void TestNameMask::saved_data() {
         << "{title}" << L{image(a, "Cat"), image(b, "CAT", {}, "image/jpeg")} << S{}
         << S{"Cat.jpg", "CAT (2).jpg"};
     QTest::newRow("file where a folder goes")
-        << "{title}/{name}.{ext}" << L{image(a, "x")} << S{"x"} << S{""};
+        << "{title}/{name}.{ext}" << L{image(a, "x"), image(b, "x", {}, "image/png")} << S{"x"}
+        << S{"x (2)/a.jpg", "x (2)/b.png"};
     // The facts of the batch and of the record.
     tURLData sized = image(QStringLiteral("http://xn--r8jz45g.jp:8080/p"), {}, {}, "image/png");
     sized.Width = 640;

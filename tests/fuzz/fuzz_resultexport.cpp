@@ -64,14 +64,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString input = FuzzInput::text(data, size);
     const QStringList fields = QString::fromUtf8(input.toUtf8()).split(QChar(0)); // as UTF-8 keeps it
     QList<tURLData> records;
-    QList<QStringList> expected{{"kind", "address", "source", "via"}};
+    QList<QStringList> expected{{"kind", "address", "source", "via", "title", "alt"}};
     QStringList addresses;
     for (qsizetype i = 0; i + 4 <= fields.size(); i += 4) {
         const tURLData record =
             tURLData::make(fields[i + 1], kinds[fields[i].size() % 4], 0, fields[i + 2], fields[i + 3]);
         records.append(record);
         expected.append({tURLData::kindName(record.Kind), guarded(record.URL), guarded(record.Source),
-                         guarded(record.Via)});
+                         guarded(record.Via), guarded(record.Title), guarded(record.Alt)});
         if (AddressImport::isEntry(record.URL.trimmed()))
             addresses.append(record.URL.trimmed());
     }
