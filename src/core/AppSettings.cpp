@@ -264,3 +264,24 @@ void AppSettings::setFilesNarrowing(const ImageNarrowing::Criteria& criteria) {
                                                                          : "page";
     write(OrderKey, QString::fromLatin1(order));
 }
+
+namespace {
+const QString BandSizesKey = QStringLiteral("window/bands");
+const QString FillKey = QStringLiteral("files/fillWindow");
+} // namespace
+
+QByteArray AppSettings::bandSizes() const {
+    return read(BandSizesKey).toByteArray();
+}
+
+void AppSettings::setBandSizes(const QByteArray& state) {
+    write(BandSizesKey, state);
+}
+
+bool AppSettings::filesFillWindow() const {
+    return isYes(read(FillKey));
+}
+
+void AppSettings::setFilesFillWindow(bool on) {
+    write(FillKey, on);
+}

@@ -79,6 +79,12 @@ public:
     // The narrowing of the data files by size and kind, and their order; damaged values read as none.
     ImageNarrowing::Criteria filesNarrowing() const;
     void setFilesNarrowing(const ImageNarrowing::Criteria& criteria);
+    // How the window divides its height between the two result lists (QSplitter::saveState); empty
+    // when none was kept. And whether the data files fill the window.
+    QByteArray bandSizes() const;
+    void setBandSizes(const QByteArray& state);
+    bool filesFillWindow() const;
+    void setFilesFillWindow(bool on);
 
     static constexpr int RecentLimit = 20;
     static constexpr int RecentLinesKept = 200;

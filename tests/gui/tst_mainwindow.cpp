@@ -194,10 +194,13 @@ private Q_SLOTS:
         QVERIFY(m_form->GroupBox2->height() >= 145);
         // Top to bottom: banner, input, linked pages, data files; each as wide as the client area.
         const QWidget* client = m_form->ScrollBox1->widget();
+        const auto top = [client](const QWidget* band) { return band->mapTo(client, QPoint()).y(); };
         QCOMPARE(m_form->Tkoukoku1->y(), 0);
         QCOMPARE(m_form->GroupBox3->y(), m_form->Tkoukoku1->geometry().bottom() + 1);
-        QCOMPARE(m_form->GroupBox1->y(), m_form->GroupBox3->geometry().bottom() + 1);
-        QCOMPARE(m_form->GroupBox2->y(), m_form->GroupBox1->geometry().bottom() + 1);
+        QCOMPARE(top(m_form->GroupBox1), m_form->GroupBox3->geometry().bottom() + 1);
+        // The two lists are parted by the handle that shares the height between them.
+        QCOMPARE(top(m_form->GroupBox2),
+                 top(m_form->GroupBox1) + m_form->GroupBox1->height() + m_form->Bands1->handleWidth());
         for (const QWidget* band :
              {static_cast<QWidget*>(m_form->Tkoukoku1), static_cast<QWidget*>(m_form->GroupBox3),
               static_cast<QWidget*>(m_form->GroupBox1), static_cast<QWidget*>(m_form->GroupBox2)})
