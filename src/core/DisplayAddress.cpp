@@ -176,10 +176,6 @@ bool hasEncodedParts(const QString& address) {
 
 QString forDisplay(const QString& address, const QString& pageCharset) {
     // Only an address whose last part is percent-encoded bytes of no UTF-8 reads otherwise.
-    const QString legacy =
-        address.contains(QLatin1Char('%')) ? LocalFileNames::legacyName(address, pageCharset) : QString();
-    if (legacy.isEmpty())
-        return forDisplay(address);
     qsizetype end = address.size();
     for (QChar stop : {QLatin1Char('?'), QLatin1Char('#')}) {
         const qsizetype at = address.indexOf(stop);
@@ -187,7 +183,12 @@ QString forDisplay(const QString& address, const QString& pageCharset) {
             end = std::min(end, at);
     }
     const qsizetype slash = address.lastIndexOf(QLatin1Char('/'), end - 1);
-    if (slash < 0)
+    const QStringView last = QStringView(address).mid(slash + 1, end - slash - 1);
+    if (slash < 0 || !last.contains(QLatin1Char('%')) ||
+        QByteArray::fromPercentEncoding(last.toUtf8()).isValidUtf8())
+        return forDisplay(address);
+    const QString legacy = LocalFileNames::legacyName(address, pageCharset);
+    if (legacy.isEmpty())
         return forDisplay(address);
     return forDisplay(address.left(slash + 1)) + legacy + address.mid(end);
 }

@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QStringListModel>
 
 #include <algorithm>
@@ -194,7 +195,9 @@ private Q_SLOTS:
         QVERIFY(m_form->GroupBox2->height() >= 145);
         // Top to bottom: banner, input, linked pages, data files; each as wide as the client area.
         const QWidget* client = m_form->ScrollBox1->widget();
-        const auto top = [client](const QWidget* band) { return band->mapTo(client, QPoint()).y(); };
+        const auto top = [client](const QWidget* band) {
+            return band->mapTo(client, QPoint()).y();
+        };
         QCOMPARE(m_form->Tkoukoku1->y(), 0);
         QCOMPARE(m_form->GroupBox3->y(), m_form->Tkoukoku1->geometry().bottom() + 1);
         QCOMPARE(top(m_form->GroupBox1), m_form->GroupBox3->geometry().bottom() + 1);
