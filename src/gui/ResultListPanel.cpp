@@ -464,6 +464,8 @@ void ResultListPanel::clear() {
     m_countShown = false;
     m_recordsSeen = 0;
     m_unmeasured = 0;
+    if (controls)
+        controls->showMeasuring({}, 0, 0);
     m_delegate->setEntries({});
     m_model->setEntries({});
     updateTitle();
