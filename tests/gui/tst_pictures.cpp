@@ -19,6 +19,7 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -347,6 +348,21 @@ void TestPictures::pictureView() {
         QCOMPARE(box->text(), QStringLiteral("指定なし"));
     }
     QCOMPARE(band->title(), QStringLiteral("データファイル (%1)").arg(images.size()));
+
+    // The height shared between the lists, and the picture view filling the window, are kept.
+    const bool fill = !restoredAsPictures;
+    m_form->Bands1->setSizes({100, 400});
+    m_form->FillFiles1->setChecked(fill);
+    QCOMPARE(m_form->GroupBox1->isHidden(), fill);
+    m_form->close();
+    m_form = std::make_unique<TForm1>(options);
+    m_form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));
+    QCOMPARE(m_form->FillFiles1->isChecked(), fill);
+    QCOMPARE(m_form->GroupBox1->isHidden(), fill);
+    QVERIFY(m_form->GroupBox2->picturesShown());
+    m_form->FillFiles1->setChecked(false);
+    QTRY_VERIFY(m_form->GroupBox1->height() * 2 < m_form->GroupBox2->height());
 }
 
 NEPIRIKA_GUI_TEST_MAIN(TestPictures)
