@@ -456,30 +456,33 @@ void PictureStore::loadPicture(const QString& url, const QString& referer, const
 
 void PictureStore::decodePicture(const QString& url, const QByteArray& body, const QSize& bound) {
     QPointer<PictureStore> self(this);
-    m_workers.start([self, url, body, bound] {
-        QByteArray data = body;
-        QBuffer buffer(&data);
-        buffer.open(QIODevice::ReadOnly);
-        QImageReader reader(&buffer);
-        reader.setAutoTransform(true);
-        reader.setAllocationLimit(DecodeLimitMB);
-        const QSize size = reader.size();
-        QString problem;
-        QImage image;
-        if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMB) << 20) {
-            problem = QStringLiteral("画像が大きすぎて表示できません");
-        } else {
-            if (size.isValid() && (size.width() > bound.width() || size.height() > bound.height()))
-                reader.setScaledSize(size.scaled(bound, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-            image = reader.read();
-            if (image.isNull())
-                problem = QStringLiteral("画像を表示できません: %1").arg(reader.errorString());
-        }
-        QMetaObject::invokeMethod(self, [self, url, image, problem] {
-            if (self)
-                Q_EMIT self->pictureLoaded(url, image, problem);
-        });
-    });
+    // Ahead of the thumbnails waiting: a person is looking at it.
+    m_workers.start(
+        [self, url, body, bound] {
+            QByteArray data = body;
+            QBuffer buffer(&data);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            reader.setAutoTransform(true);
+            reader.setAllocationLimit(DecodeLimitMB);
+            const QSize size = reader.size();
+            QString problem;
+            QImage image;
+            if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMB) << 20) {
+                problem = QStringLiteral("画像が大きすぎて表示できません");
+            } else {
+                if (size.isValid() && (size.width() > bound.width() || size.height() > bound.height()))
+                    reader.setScaledSize(size.scaled(bound, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+                image = reader.read();
+                if (image.isNull())
+                    problem = QStringLiteral("画像を表示できません: %1").arg(reader.errorString());
+            }
+            QMetaObject::invokeMethod(self, [self, url, image, problem] {
+                if (self)
+                    Q_EMIT self->pictureLoaded(url, image, problem);
+            });
+        },
+        1);
 }
 
 void PictureStore::keepThumbnail(const QString& url, Entry& entry, const QImage& image) {
