@@ -331,3 +331,24 @@ void AppSettings::setFollowing(const LinkFollowing::Settings& settings) {
     write(FollowIgnoreRobotsKey, !settings.obeyRobots);
     write(FollowDelayKey, settings.delaySeconds);
 }
+
+namespace {
+const QString BandSizesKey = QStringLiteral("window/bands");
+const QString FillKey = QStringLiteral("files/fillWindow");
+} // namespace
+
+QByteArray AppSettings::bandSizes() const {
+    return read(BandSizesKey).toByteArray();
+}
+
+void AppSettings::setBandSizes(const QByteArray& state) {
+    write(BandSizesKey, state);
+}
+
+bool AppSettings::filesFillWindow() const {
+    return isYes(read(FillKey));
+}
+
+void AppSettings::setFilesFillWindow(bool on) {
+    write(FillKey, on);
+}

@@ -93,6 +93,12 @@ public:
     // defaults, numbers out of range as the nearest allowed.
     LinkFollowing::Settings following() const;
     void setFollowing(const LinkFollowing::Settings& settings);
+    // How the window divides its height between the two result lists (QSplitter::saveState); empty
+    // when none was kept. And whether the data files fill the window.
+    QByteArray bandSizes() const;
+    void setBandSizes(const QByteArray& state);
+    bool filesFillWindow() const;
+    void setFilesFillWindow(bool on);
 
     static constexpr int RecentLimit = 20;
     static constexpr int RecentLinesKept = 200;

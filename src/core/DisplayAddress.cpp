@@ -1,6 +1,7 @@
 #include "DisplayAddress.h"
 
 #include "AddressInput.h"
+#include "LocalFileName.h"
 
 #include <QSet>
 #include <QStringList>
@@ -171,6 +172,25 @@ QString inputBoxReading(const QString& text) {
 
 bool hasEncodedParts(const QString& address) {
     return address.contains(QLatin1Char('%')) || address.contains(QLatin1String("xn--"), Qt::CaseInsensitive);
+}
+
+QString forDisplay(const QString& address, const QString& pageCharset) {
+    // Only an address whose last part is percent-encoded bytes of no UTF-8 reads otherwise.
+    qsizetype end = address.size();
+    for (QChar stop : {QLatin1Char('?'), QLatin1Char('#')}) {
+        const qsizetype at = address.indexOf(stop);
+        if (at >= 0)
+            end = std::min(end, at);
+    }
+    const qsizetype slash = address.lastIndexOf(QLatin1Char('/'), end - 1);
+    const QStringView last = QStringView(address).mid(slash + 1, end - slash - 1);
+    if (slash < 0 || !last.contains(QLatin1Char('%')) ||
+        QByteArray::fromPercentEncoding(last.toUtf8()).isValidUtf8())
+        return forDisplay(address);
+    const QString legacy = LocalFileNames::legacyName(address, pageCharset);
+    if (legacy.isEmpty())
+        return forDisplay(address);
+    return forDisplay(address.left(slash + 1)) + legacy + address.mid(end);
 }
 
 QString forDisplay(const QString& address) {

@@ -15,6 +15,10 @@ namespace DisplayAddress {
 // default-ignorable characters) or begin or end with a space, is shown as it is. A decoded form pasted into
 // the input box is the same address.
 QString forDisplay(const QString& address);
+// The same, with the last part of the path read as the name the file is saved under when its bytes
+// are no UTF-8 but text in the encoding of the page it was found on (Shift_JIS, EUC-JP): ".../写真1.jpg"
+// for ".../%8E%CA%90%5E1.jpg" of a Shift_JIS page.
+QString forDisplay(const QString& address, const QString& pageCharset);
 
 // The address with every percent-encoded sequence and every international host name decoded, whatever
 // its top-level domain: the form a filter text typed as the user reads it is matched against.

@@ -56,6 +56,10 @@ bool matchesDecodedHost(const QString& url, const QString& foldedFilter) {
 } // namespace
 
 bool belongs(const tURLData& record, Side side) {
+    // A script link names no file and no page: it is in neither list.
+    if (record.Kind == tURLData::KindScript ||
+        record.URL.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
+        return false;
     return (side == Side::LinkedPages) == record.isPage();
 }
 

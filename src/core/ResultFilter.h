@@ -7,7 +7,8 @@
 #include <QStringList>
 
 // The two result lists of the main window and their filter. Linked pages are the records of kind
-// KindPage; data files are all the others. Both keep the harvest order.
+// KindPage; data files are all the others but script links (KindScript, or any "javascript:"
+// address), which name no file and are in neither list. Both keep the harvest order.
 namespace ResultFilter {
 
 enum class Side { LinkedPages, DataFiles };

@@ -1,5 +1,6 @@
 #include "PictureCellDelegate.h"
 
+#include "LocalFileName.h"
 #include "PictureStore.h"
 
 #include <QAbstractItemView>
@@ -22,14 +23,10 @@ PictureCellDelegate::PictureCellDelegate(PictureStore* store, CellOf cellOf, QOb
     , m_store(store)
     , m_cellOf(std::move(cellOf)) {}
 
-QString PictureCellDelegate::nameOf(const QString& url) {
+QString PictureCellDelegate::nameOf(const QString& url, const QString& charset) {
     if (url.startsWith(QLatin1String("data:"), Qt::CaseInsensitive))
         return url.left(url.indexOf(QLatin1Char(','))).left(40);
-    const QUrl address(url);
-    const QString name = address.fileName(QUrl::FullyDecoded);
-    if (!name.isEmpty())
-        return name;
-    return address.host().isEmpty() ? url : address.host();
+    return LocalFileName(url, charset);
 }
 
 QString PictureCellDelegate::embedType(const QString& url) {
@@ -60,14 +57,24 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     plain.icon = QIcon();
     const QWidget* widget = option.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
-    // The frame, the selection and the focus as the style draws them for any item.
+    const bool selected = option.state.testFlag(QStyle::State_Selected);
+    const QPalette::ColorGroup group = !option.state.testFlag(QStyle::State_Enabled) ? QPalette::Disabled
+                                       : option.state.testFlag(QStyle::State_Active) ? QPalette::Active
+                                                                                     : QPalette::Inactive;
+    // The whole cell in the highlight colour when selected: styles fill only an item's text, and a
+    // cell's text is drawn here. The frame and the focus as the style draws them for any item.
+    if (selected)
+        painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+    plain.state.setFlag(QStyle::State_Selected, false);
     style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, widget);
 
-    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, true};
+    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, {}, true};
     if (cell.image && m_store)
         m_store->showing(cell.url, cell.referer, true);
     const PictureFacts facts = factsOf(cell);
     const QImage thumbnail = cell.image && m_store ? m_store->thumbnail(cell.url) : QImage();
+    const QColor textColour =
+        option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
 
     const QRect box = option.rect.adjusted(Margin, Margin, -Margin, -Margin);
     const QRect picture(box.left() + (box.width() - PictureStore::ThumbnailSize) / 2, box.top(),
@@ -79,49 +86,51 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
                           picture.center().y() - size.height() / 2 + 1, size.width(), size.height());
         painter->drawImage(place, thumbnail);
     } else {
-        // No picture (yet): a plain icon in a light frame, with the type when it is known.
-        painter->setPen(option.palette.color(QPalette::Mid));
+        // No picture (yet): a plain icon in a light frame, with the type or why there is none.
+        painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Mid));
         painter->drawRect(picture.adjusted(0, 0, -1, -1));
         QStyle::StandardPixmap icon = QStyle::SP_FileIcon;
         if (!cell.image)
             icon = QStyle::SP_MediaPlay;
-        else if (facts.state == PictureFacts::State::Failed)
+        else if (facts.state == PictureFacts::State::Failed || !facts.problem.isEmpty())
             icon = QStyle::SP_MessageBoxWarning;
         const QPixmap pixmap = style->standardIcon(icon, &option, widget).pixmap(32, 32);
-        painter->drawPixmap(picture.center().x() - 16, picture.center().y() - 24, pixmap);
+        painter->drawPixmap(picture.center().x() - 16, picture.center().y() - 32, pixmap);
         QString caption;
         if (facts.state == PictureFacts::State::Failed)
             caption = QStringLiteral("取得できません");
         else if (facts.state == PictureFacts::State::Unknown)
             caption = QStringLiteral("読み込み中…");
+        else if (!facts.problem.isEmpty())
+            caption = facts.problem;
         else
             caption = facts.typeName;
-        painter->setPen(option.palette.color(QPalette::Text));
-        painter->drawText(
-            QRect(picture.left(), picture.center().y() + 12, picture.width(), option.fontMetrics.height()),
-            Qt::AlignCenter, caption);
+        painter->setPen(textColour);
+        const int line = option.fontMetrics.height();
+        painter->drawText(QRect(picture.left() + 4, picture.center().y() + 4, picture.width() - 8, 3 * line),
+                          Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, caption);
     }
 
-    const QPalette::ColorRole textRole =
-        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
-    painter->setPen(option.palette.color(textRole));
+    painter->setPen(textColour);
     const int line = option.fontMetrics.height();
-    QRect text(box.left(), picture.bottom() + Margin, box.width(), line);
-    painter->drawText(text, Qt::AlignCenter,
-                      option.fontMetrics.elidedText(nameOf(cell.url), Qt::ElideMiddle, box.width()));
+    const int width = box.width();
+    QRect text(box.left(), picture.bottom() + Margin, width, line);
+    const auto elided = [&](const QString& caption) {
+        return option.fontMetrics.elidedText(caption, Qt::ElideMiddle, width);
+    };
+    painter->drawText(text, Qt::AlignCenter, elided(nameOf(cell.url, cell.charset)));
     text.translate(0, line);
     QString sizes = facts.pixelText();
     if (!facts.byteText().isEmpty())
         sizes += (sizes.isEmpty() ? QString() : QStringLiteral("  ")) + facts.byteText();
-    painter->drawText(text, Qt::AlignCenter, sizes);
+    painter->drawText(text, Qt::AlignCenter, elided(sizes));
     text.translate(0, line);
     // Why there is no thumbnail, once that is known (a damaged or too large picture, a failed fetch).
     const bool saysWhy =
         facts.state == PictureFacts::State::Failed ||
         (facts.state == PictureFacts::State::Known && thumbnail.isNull() && !facts.problem.isEmpty());
     painter->drawText(text, Qt::AlignCenter,
-                      saysWhy ? option.fontMetrics.elidedText(facts.problem, Qt::ElideRight, box.width())
-                              : facts.typeName);
+                      elided(saysWhy ? facts.problem : facts.typeName));
     painter->restore();
 }
 
@@ -129,8 +138,10 @@ bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, 
                                     const QModelIndex& index) {
     if (!event || event->type() != QEvent::ToolTip || !index.isValid())
         return false;
-    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, true};
-    QString tip = cell.url.size() > 300 ? cell.url.left(300) + QStringLiteral("…") : cell.url;
+    const Cell cell = m_cellOf ? m_cellOf(index.row()) : Cell{index.data().toString(), {}, {}, true};
+    // The captions whole: the name, the address, the facts.
+    QString tip = nameOf(cell.url, cell.charset) + QLatin1Char('\n') +
+                  (cell.url.size() > 300 ? cell.url.left(300) + QStringLiteral("…") : cell.url);
     // The page it came from, and how far that page lies from the pages given.
     if (!cell.referer.isEmpty())
         tip += QLatin1Char('\n') + (cell.depth > 0 ? tr("ページ: %1（入力したページから %2 リンク先）")

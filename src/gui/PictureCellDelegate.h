@@ -10,9 +10,12 @@
 class PictureStore;
 
 // Paints a cell of the picture view: the thumbnail (or a plain icon for media and other embeds, a
-// warning for a failed fetch), the file name as it reads, the size in pixels, the size in bytes and
-// the type. Painting a cell asks the store for what it lacks, so that what is on screen is fetched
-// first. Its tooltip gives the address, the facts and why a fetch failed.
+// warning for a failed fetch, and why there is no thumbnail), the name the file is saved under, the
+// size in pixels, the size in bytes and the type. A selected cell is filled with the style's
+// highlight colour, its captions in the highlighted text colour. Captions too long for the cell are
+// cut in the middle; the tooltip gives them whole, with the address, the facts and why a fetch
+// failed. Painting a cell asks the store for what it lacks, so that what is on screen is fetched
+// first.
 class PictureCellDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -21,6 +24,8 @@ public:
         QString url;
         // The page the address was found on (the Referer of its fetch).
         QString referer;
+        // The encoding of the page it was found on: a name in a legacy encoding reads as saved.
+        QString charset;
         // An image (fetched and shown as a thumbnail); otherwise media or another embed.
         bool image = false;
         // Links away from a page the person gave (0: found on one of those).
@@ -36,8 +41,9 @@ public:
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
 
-    // The file name of an address as it reads ("写真 1.jpg"), else its host.
-    static QString nameOf(const QString& url);
+    // The name the file of an address is saved under ("写真1.jpg", read in the page's encoding);
+    // a data: address by its type.
+    static QString nameOf(const QString& url, const QString& charset = {});
     // The type of media or an embed by its name ("MP4").
     static QString embedType(const QString& url);
     // The facts of a row's cell: those of the store, or for an embed, its type by name.

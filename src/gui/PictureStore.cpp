@@ -98,6 +98,10 @@ void PictureStore::setDiskCache(const ThumbnailDiskCache& cache) {
     });
 }
 
+QString PictureStore::tooLargeText() {
+    return QStringLiteral("%1 を超えるため縮小表示しません").arg(PictureFacts::byteText(MaxThumbnailSource));
+}
+
 PictureFacts PictureStore::facts(const QString& url) const {
     const auto found = m_entries.constFind(url);
     return found == m_entries.cend() ? PictureFacts() : found->facts;
@@ -148,8 +152,11 @@ void PictureStore::enqueue(const QString& url, Entry& entry, bool onScreen) {
                 return found == m_entries.cend() || found->priority != request.first;
             });
         }
-    } else if (entry.priority == 0) {
-        entry.priority = 1;
+    } else if (!entry.inBackground) {
+        // Wanted for narrowing: queued again after each step (a disk look-up, then a probe) until
+        // it is known, never dropped.
+        entry.priority = std::max<quint64>(entry.priority, 1);
+        entry.inBackground = true;
         m_background.push_back(url);
     }
     if (!m_pumpScheduled) {
@@ -180,6 +187,7 @@ void PictureStore::pump() {
         if (!roomForWork && !roomForProbe)
             return;
         QString url;
+        bool background = false;
         if (!m_onScreen.empty()) {
             const auto [priority, next] = m_onScreen.back();
             m_onScreen.pop_back();
@@ -190,10 +198,13 @@ void PictureStore::pump() {
         } else if (!m_background.empty()) {
             url = m_background.front();
             m_background.pop_front();
+            background = true;
         } else {
             return;
         }
         Entry& entry = m_entries[url];
+        if (background)
+            entry.inBackground = false;
         if (!needsWork(entry))
             continue;
         // What the next step needs has no room now: it waits at the head of its queue.
@@ -201,10 +212,12 @@ void PictureStore::pump() {
         const bool toProbe = !toDisk && entry.facts.state == PictureFacts::State::Unknown;
         if ((toDisk && !roomForWork) || (toProbe && !roomForProbe) ||
             (!toDisk && !toProbe && !roomForFetch)) {
-            if (entry.priority > 1)
-                m_onScreen.emplace_back(entry.priority, url);
-            else
+            if (background) {
+                entry.inBackground = true;
                 m_background.push_front(url);
+            } else {
+                m_onScreen.emplace_back(entry.priority, url);
+            }
             return;
         }
         start(url, entry);
@@ -272,8 +285,10 @@ void PictureStore::onProbed(int index, const ImageProbeResult& result) {
     facts.bytes = result.bytes;
     facts.problem = result.problem;
     facts.state = result.facts.isImage() ? PictureFacts::State::Known : PictureFacts::State::Failed;
-    if (facts.state == PictureFacts::State::Known && facts.bytes > MaxThumbnailSource)
+    if (facts.state == PictureFacts::State::Known && facts.bytes > MaxThumbnailSource) {
         entry.thumb = Thumb::TooLarge;
+        facts.problem = tooLargeText();
+    }
     if (needsWork(entry))
         enqueue(url, entry, entry.priority > 1);
     announce();
@@ -316,6 +331,7 @@ void PictureStore::onFetched(const QString& url, const RangedFetchResult& result
     }
     if (!result.complete || result.body.size() > MaxThumbnailSource) {
         entry.thumb = Thumb::TooLarge;
+        entry.facts.problem = tooLargeText();
         announce();
         pump();
         return;
@@ -419,6 +435,63 @@ void PictureStore::onDecoded(const QString& url, const Decoded& decoded) {
     }
     announce();
     pump();
+}
+
+void PictureStore::loadPicture(const QString& url, const QString& referer, const QSize& bound) {
+    if (url.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
+        QByteArray content;
+        DataUrl::decode(url, &content);
+        decodePicture(url, content, bound);
+        return;
+    }
+    auto* fetch = new RangedFetch(m_session, m_cookies, m_options, this);
+    connect(fetch, &RangedFetch::finished, this, [this, fetch, url, bound](const RangedFetchResult& result) {
+        fetch->deleteLater();
+        if (!result.ok)
+            Q_EMIT pictureLoaded(url, {}, result.message);
+        else if (!result.complete || result.body.size() > MaxPreviewSource)
+            Q_EMIT pictureLoaded(
+                url, {},
+                QStringLiteral("%1 を超えるため表示しません").arg(PictureFacts::byteText(MaxPreviewSource)));
+        else
+            decodePicture(url, result.body, bound);
+    });
+    RangedFetchRequest request;
+    request.url = QUrl(url);
+    request.referer = referer;
+    request.maxBytes = MaxPreviewSource + 1;
+    fetch->start(request, [](const QByteArray&) { return false; });
+}
+
+void PictureStore::decodePicture(const QString& url, const QByteArray& body, const QSize& bound) {
+    QPointer<PictureStore> self(this);
+    // Ahead of the thumbnails waiting: a person is looking at it.
+    m_workers.start(
+        [self, url, body, bound] {
+            QByteArray data = body;
+            QBuffer buffer(&data);
+            buffer.open(QIODevice::ReadOnly);
+            QImageReader reader(&buffer);
+            reader.setAutoTransform(true);
+            reader.setAllocationLimit(DecodeLimitMB);
+            const QSize size = reader.size();
+            QString problem;
+            QImage image;
+            if (size.isValid() && qint64(size.width()) * size.height() * 4 > qint64(DecodeLimitMB) << 20) {
+                problem = QStringLiteral("画像が大きすぎて表示できません");
+            } else {
+                if (size.isValid() && (size.width() > bound.width() || size.height() > bound.height()))
+                    reader.setScaledSize(size.scaled(bound, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+                image = reader.read();
+                if (image.isNull())
+                    problem = QStringLiteral("画像を表示できません: %1").arg(reader.errorString());
+            }
+            QMetaObject::invokeMethod(self, [self, url, image, problem] {
+                if (self)
+                    Q_EMIT self->pictureLoaded(url, image, problem);
+            });
+        },
+        1);
 }
 
 void PictureStore::keepThumbnail(const QString& url, Entry& entry, const QImage& image) {

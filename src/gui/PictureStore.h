@@ -43,6 +43,9 @@ public:
     // Thumbnails are kept in cache (none: in memory only).
     void setDiskCache(const ThumbnailDiskCache& cache);
 
+    // Why a file over MaxThumbnailSource has no thumbnail ("30 MB を超えるため縮小表示しません").
+    static QString tooLargeText();
+
     PictureFacts facts(const QString& url) const;
     // The thumbnail in memory; null when there is none yet.
     QImage thumbnail(const QString& url) const;
@@ -54,7 +57,15 @@ public:
     // Facts and thumbnails asked for and not arrived yet.
     int pending() const;
 
+    // The largest file a preview fetches.
+    static constexpr qint64 MaxPreviewSource = 100LL * 1024 * 1024;
+    // The whole picture of an image, decoded no larger than it is nor than bound (kept in its
+    // proportions), for a large preview; announced with pictureLoaded.
+    void loadPicture(const QString& url, const QString& referer, const QSize& bound);
+
 Q_SIGNALS:
+    // A picture asked for with loadPicture: null, with problem saying why, when there is none.
+    void pictureLoaded(const QString& url, const QImage& picture, const QString& problem);
     // Facts or thumbnails arrived (announced at most every ChangeDelayMs).
     void changed();
 
@@ -68,6 +79,8 @@ private:
         bool diskChecked = false;
         bool probing = false;
         bool diskLoading = false;
+        // Waiting in the queue of what narrowing needs.
+        bool inBackground = false;
         // The latest request's number: the highest goes first.
         quint64 priority = 0;
     };
@@ -82,6 +95,7 @@ private:
     void fetchWhole(const QString& url, Entry& entry);
     void onFetched(const QString& url, const RangedFetchResult& result);
     void decode(const QString& url, QByteArray body, qint64 totalBytes);
+    void decodePicture(const QString& url, const QByteArray& body, const QSize& bound);
     void onDecoded(const QString& url, const Decoded& decoded);
     void loadFromDisk(const QString& url, Entry& entry);
     void keepThumbnail(const QString& url, Entry& entry, const QImage& image);

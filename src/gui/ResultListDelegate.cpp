@@ -87,6 +87,19 @@ void ResultListDelegate::setToolTips(std::function<QString(int row)> toolTip) {
     m_toolTip = std::move(toolTip);
 }
 
+void ResultListDelegate::setCharsets(std::function<QString(int row)> charsetOf) {
+    m_charsetOf = std::move(charsetOf);
+}
+
+void ResultListDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (!m_charsetOf)
+        return;
+    const QString address = index.data(Qt::DisplayRole).toString();
+    if (address.contains(QLatin1Char('%')))
+        option->text = DisplayAddress::forDisplay(address, m_charsetOf(index.row()));
+}
+
 bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
                                    const QStyleOptionViewItem& option, const QModelIndex& index) {
     if (event->type() != QEvent::ToolTip || !index.isValid())

@@ -32,6 +32,9 @@ public:
 
     // Where the tooltip of the entry in a row comes from (none when it gives an empty text).
     void setToolTips(std::function<QString(int row)> toolTip);
+    // Where the encoding of the page an entry was found on comes from: a name in a legacy encoding
+    // is shown as it is saved (DisplayAddress::forDisplay with the page's charset).
+    void setCharsets(std::function<QString(int row)> charsetOf);
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QString displayText(const QVariant& value, const QLocale& locale) const override;
@@ -43,6 +46,9 @@ public:
 
     // How many of the longest entries are measured.
     static constexpr qsizetype Candidates = 64;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 
 private:
     struct Candidate {
@@ -56,4 +62,5 @@ private:
     mutable int m_measuredWidth = -1;
     mutable QFont m_measuredFont;
     std::function<QString(int row)> m_toolTip;
+    std::function<QString(int row)> m_charsetOf;
 };

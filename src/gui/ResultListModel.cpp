@@ -46,7 +46,17 @@ qsizetype ResultListModel::recordAt(int row) const {
     return row >= 0 && row < m_records.size() ? m_records.at(row) : -1;
 }
 
+quint64 ResultListModel::lookups() const {
+    return m_lookups;
+}
+
+QModelIndex ResultListModel::index(int row, int column, const QModelIndex& parent) const {
+    ++m_lookups;
+    return QStringListModel::index(row, column, parent);
+}
+
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    ++m_lookups;
     if (role == Qt::AccessibleTextRole)
         return DisplayAddress::forDisplay(QStringListModel::data(index, Qt::DisplayRole).toString());
     return QStringListModel::data(index, role);

@@ -27,7 +27,13 @@ public:
 
     // An entry reads to assistive technology as the list shows it: decoded (DisplayAddress).
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QModelIndex index(int row, int column = 0, const QModelIndex& parent = QModelIndex()) const override;
+
+    // How often the entries were looked up (index and data), by the views or anyone: the measure of
+    // work that the growth test and benchmark compare between early and late pages of an analysis.
+    quint64 lookups() const;
 
 private:
     QList<qsizetype> m_records;
+    mutable quint64 m_lookups = 0;
 };

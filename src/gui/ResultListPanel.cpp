@@ -9,6 +9,9 @@
 #include "NameMask.h"
 #include "NameMaskBar.h"
 #include "PictureCellDelegate.h"
+#include "PictureControls.h"
+#include "PictureGridView.h"
+#include "PicturePreview.h"
 #include "PictureStore.h"
 #include "ResultListDelegate.h"
 #include "ResultListModel.h"
@@ -21,6 +24,7 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -91,19 +95,7 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
     if (setup.pictures) {
         buildPictures();
         views->addWidget(grid, 1);
-        auto* bar = new QHBoxLayout;
-        bar->setContentsMargins(0, 0, 0, 0);
-        bar->setSpacing(4);
-        bar->addWidget(picturesBox);
-        bar->addWidget(new QLabel(QStringLiteral("幅"), this));
-        bar->addWidget(minWidthBox);
-        bar->addWidget(new QLabel(QStringLiteral("高さ"), this));
-        bar->addWidget(minHeightBox);
-        bar->addWidget(typesButton);
-        bar->addWidget(largestBox);
-        bar->addWidget(orderBox);
-        bar->addStretch(1);
-        views->addLayout(bar);
+        views->addWidget(controls);
     }
     nameMaskBar = new NameMaskBar(m_caption, setup.nameMaskName, this);
     views->addWidget(nameMaskBar);
@@ -123,7 +115,7 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
 }
 
 void ResultListPanel::buildPictures() {
-    grid = new QListView(this);
+    grid = new PictureGridView(this);
     grid->setObjectName(list->objectName() + QStringLiteral("Pictures"));
     grid->setAccessibleName(m_caption + QStringLiteral("の画像表示"));
     grid->setModel(m_model);
@@ -132,78 +124,27 @@ void ResultListPanel::buildPictures() {
     delete own;
     grid->setSelectionMode(QAbstractItemView::ExtendedSelection);
     grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    grid->setViewMode(QListView::IconMode);
-    grid->setMovement(QListView::Static);
-    grid->setResizeMode(QListView::Adjust);
-    grid->setUniformItemSizes(true);
-    grid->setSpacing(2);
-    grid->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     grid->setStyleSheet(focusFrame("QListView"));
     grid->hide();
+    // A cell opens large on a double click, or on Space.
+    connect(grid, &QAbstractItemView::doubleClicked, this,
+            [this](const QModelIndex& index) { openPreview(index.row()); });
+    grid->installEventFilter(this);
 
-    picturesBox = new QCheckBox(QStringLiteral("画像表示"), this);
-    picturesBox->setObjectName(QStringLiteral("picturesBox"));
-    picturesBox->setToolTip(QStringLiteral("一覧と画像表示を切り替える (Ctrl+G)"));
+    controls = new PictureControls(this);
+    picturesBox = controls->picturesBox;
+    minWidthBox = controls->minWidthBox;
+    minHeightBox = controls->minHeightBox;
+    typesButton = controls->typesButton;
+    largestBox = controls->largestBox;
+    orderBox = controls->orderBox;
     connect(picturesBox, &QCheckBox::toggled, this, [this](bool on) {
         setPicturesShown(on);
         Q_EMIT pictureSettingsChanged();
     });
-
-    auto makeSize = [this](const char* name, const QString& what) {
-        auto* box = new QSpinBox(this);
-        box->setObjectName(QString::fromLatin1(name));
-        box->setRange(0, 100000);
-        box->setSpecialValueText(QStringLiteral("指定なし"));
-        box->setAccessibleName(what);
-        box->setToolTip(QStringLiteral("%1がこれ以上の画像だけを表示します (ピクセル)").arg(what));
-        box->setKeyboardTracking(false);
-        connect(box, &QSpinBox::valueChanged, this, &ResultListPanel::narrowingChanged);
-        return box;
-    };
-    minWidthBox = makeSize("minWidthBox", QStringLiteral("幅"));
-    minHeightBox = makeSize("minHeightBox", QStringLiteral("高さ"));
-
-    typesButton = new QToolButton(this);
-    typesButton->setObjectName(QStringLiteral("typesButton"));
-    typesButton->setText(QStringLiteral("種類"));
-    typesButton->setToolTip(QStringLiteral("表示する種類"));
-    typesButton->setPopupMode(QToolButton::InstantPopup);
-    auto* types = new QMenu(typesButton);
-    QStringList names = ImageNarrowing::offeredTypes();
-    names.append(ImageNarrowing::otherTypes());
-    for (const QString& name : std::as_const(names)) {
-        QAction* action = types->addAction(name);
-        action->setCheckable(true);
-        action->setChecked(true);
-        connect(action, &QAction::toggled, this, [this, types] {
-            m_keptTypes.clear();
-            bool all = true;
-            for (const QAction* each : types->actions()) {
-                if (each->isChecked())
-                    m_keptTypes.append(each->text());
-                else
-                    all = false;
-            }
-            if (all)
-                m_keptTypes.clear();
-            narrowingChanged();
-        });
-    }
-    typesButton->setMenu(types);
-
-    largestBox = new QCheckBox(QStringLiteral("最大のみ"), this);
-    largestBox->setObjectName(QStringLiteral("largestBox"));
-    largestBox->setToolTip(
-        QStringLiteral("同じ画像の候補 (srcset, picture) のうち最大のものだけを表示します"));
-    connect(largestBox, &QCheckBox::toggled, this, &ResultListPanel::narrowingChanged);
-
-    orderBox = new QComboBox(this);
-    orderBox->setObjectName(QStringLiteral("orderBox"));
-    orderBox->setAccessibleName(QStringLiteral("並び順"));
-    orderBox->addItem(QStringLiteral("ページ順"), int(ImageNarrowing::Order::Page));
-    orderBox->addItem(QStringLiteral("面積順"), int(ImageNarrowing::Order::Area));
-    orderBox->addItem(QStringLiteral("サイズ順"), int(ImageNarrowing::Order::Bytes));
-    connect(orderBox, &QComboBox::currentIndexChanged, this, &ResultListPanel::narrowingChanged);
+    connect(controls, &PictureControls::narrowingChanged, this, &ResultListPanel::narrowingChanged);
+    connect(m_selection, &QItemSelectionModel::selectionChanged, this, &ResultListPanel::countSelected);
+    connect(m_model, &QAbstractItemModel::modelReset, this, &ResultListPanel::countSelected);
 
     m_renarrow = new QTimer(this);
     m_renarrow->setSingleShot(true);
@@ -211,27 +152,66 @@ void ResultListPanel::buildPictures() {
     connect(m_renarrow, &QTimer::timeout, this, &ResultListPanel::renarrow);
 }
 
+bool ResultListPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == grid && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier &&
+            m_selection->currentIndex().isValid()) {
+            openPreview(m_selection->currentIndex().row());
+            return true;
+        }
+    }
+    return QGroupBox::eventFilter(watched, event);
+}
+
+void ResultListPanel::countSelected() {
+    qsizetype count = 0;
+    for (const QItemSelectionRange& range : m_selection->selection())
+        count += range.height();
+    controls->showSelected(count);
+}
+
+PictureCellDelegate::Cell ResultListPanel::cellAt(int row) const {
+    PictureCellDelegate::Cell cell;
+    cell.url = m_model->index(row).data().toString();
+    const qsizetype position = m_model->recordAt(row);
+    if (m_harvester && position >= 0 && position < m_harvester->List.Count()) {
+        const tURLData& record = m_harvester->List.Items(position);
+        cell.referer = record.Source;
+        cell.charset = record.Charset;
+        cell.depth = record.Depth;
+        cell.image = record.Kind == tURLData::KindImage;
+    } else {
+        cell.image = true;
+    }
+    return cell;
+}
+
+PicturePreview* ResultListPanel::preview() const {
+    return m_preview;
+}
+
+void ResultListPanel::openPreview(int row) {
+    if (!m_store || row < 0 || row >= m_model->rowCount())
+        return;
+    if (!m_preview) {
+        m_preview = new PicturePreview(
+            m_store, [this](int at) { return cellAt(at); }, m_model, window());
+        connect(m_preview, &PicturePreview::rowShown, this, [this](int shown) {
+            const QModelIndex index = m_model->index(shown);
+            m_selection->setCurrentIndex(index, QItemSelectionModel::NoUpdate);
+            currentView()->scrollTo(index);
+        });
+    }
+    m_preview->showRow(row);
+}
+
 void ResultListPanel::setPictureStore(PictureStore* store) {
     m_store = store;
     if (!grid || !store)
         return;
     m_cells = new PictureCellDelegate(
-        store,
-        [this](int row) {
-            PictureCellDelegate::Cell cell;
-            cell.url = m_model->index(row).data().toString();
-            const qsizetype position = m_model->recordAt(row);
-            if (m_harvester && position >= 0 && position < m_harvester->List.Count()) {
-                const tURLData& record = m_harvester->List.Items(position);
-                cell.referer = record.Source;
-                cell.depth = record.Depth;
-                cell.image = record.Kind == tURLData::KindImage;
-            } else {
-                cell.image = true;
-            }
-            return cell;
-        },
-        grid);
+        store, [this](int row) { return cellAt(row); }, grid);
     grid->setItemDelegate(m_cells);
     QStyleOptionViewItem option;
     option.initFrom(grid);
@@ -270,36 +250,20 @@ void ResultListPanel::setPicturesShown(bool shown) {
 }
 
 ImageNarrowing::Criteria ResultListPanel::narrowing() const {
-    ImageNarrowing::Criteria criteria;
-    if (!grid)
-        return criteria;
-    criteria.minWidth = minWidthBox->value();
-    criteria.minHeight = minHeightBox->value();
-    criteria.types = m_keptTypes;
-    criteria.largestOnly = largestBox->isChecked();
-    criteria.order = ImageNarrowing::Order(orderBox->currentData().toInt());
-    return criteria;
+    return controls ? controls->criteria() : ImageNarrowing::Criteria();
 }
 
 void ResultListPanel::setNarrowing(const ImageNarrowing::Criteria& criteria) {
-    if (!grid)
+    if (!controls)
         return;
-    m_applyingNarrowing = true;
-    minWidthBox->setValue(criteria.minWidth);
-    minHeightBox->setValue(criteria.minHeight);
-    for (QAction* action : typesButton->menu()->actions())
-        action->setChecked(criteria.types.isEmpty() || criteria.types.contains(action->text()));
-    largestBox->setChecked(criteria.largestOnly);
-    orderBox->setCurrentIndex(std::max(0, orderBox->findData(int(criteria.order))));
-    m_applyingNarrowing = false;
-    m_keptTypes = criteria.types;
-    narrowingChanged();
+    // Not the user's change: nothing is announced (a restored narrowing must not overwrite the other
+    // settings being restored).
+    controls->setCriteria(criteria);
+    if (m_countShown)
+        renarrow();
 }
 
 void ResultListPanel::narrowingChanged() {
-    if (m_applyingNarrowing)
-        return;
-    typesButton->setText(m_keptTypes.isEmpty() ? QStringLiteral("種類") : QStringLiteral("種類*"));
     // Shown entries only: a list not shown yet stays empty.
     if (m_countShown)
         renarrow();
@@ -336,6 +300,11 @@ void ResultListPanel::renarrow() {
     view->verticalScrollBar()->setValue(scroll);
 }
 
+bool ResultListPanel::hidesUnmeasured(const ImageNarrowing::Criteria& criteria) {
+    // A least size leaves out what is not measured yet; the kinds and the orders keep it.
+    return criteria.minWidth > 0 || criteria.minHeight > 0;
+}
+
 ImageNarrowing::Facts ResultListPanel::narrowingFacts(qsizetype position) const {
     ImageNarrowing::Facts facts;
     if (!m_harvester || position < 0 || position >= m_harvester->List.Count())
@@ -355,16 +324,24 @@ ImageNarrowing::Facts ResultListPanel::narrowingFacts(qsizetype position) const 
     return facts;
 }
 
-void ResultListPanel::askFacts(const ResultFilter::Entries& entries) {
+qsizetype ResultListPanel::askFacts(const ResultFilter::Entries& entries) {
+    m_measured = 0;
     if (!m_store || !m_harvester)
-        return;
+        return 0;
+    qsizetype needed = 0;
     for (qsizetype position : entries.records) {
         if (position < 0 || position >= m_harvester->List.Count())
             continue;
         const tURLData& record = m_harvester->List.Items(position);
-        if (record.Kind == tURLData::KindImage)
+        if (record.Kind != tURLData::KindImage)
+            continue;
+        ++needed;
+        if (m_store->facts(record.URL).state != PictureFacts::State::Unknown)
+            ++m_measured;
+        else
             m_store->wantFacts(record.URL, record.Source);
     }
+    return needed;
 }
 
 void ResultListPanel::buildList() {
@@ -379,6 +356,12 @@ void ResultListPanel::buildList() {
     list->setUniformItemSizes(true);
     m_delegate = new ResultListDelegate(list);
     list->setItemDelegate(m_delegate);
+    m_delegate->setCharsets([this](int row) {
+        const qsizetype position = m_model->recordAt(row);
+        return m_harvester && position >= 0 && position < m_harvester->List.Count()
+                   ? m_harvester->List.Items(position).Charset
+                   : QString();
+    });
     // An entry's tooltip: how it was found, on which page, and the name it is saved under (the
     // entry itself shows the address as the address bar would, legacy bytes still encoded).
     m_delegate->setToolTips([this](int row) {
@@ -502,6 +485,9 @@ void ResultListPanel::clear() {
     markFilter();
     m_countShown = false;
     m_recordsSeen = 0;
+    m_unmeasured = 0;
+    if (controls)
+        controls->showMeasuring({}, 0, 0);
     m_delegate->setEntries({});
     m_model->setEntries({});
     updateTitle();
@@ -566,11 +552,17 @@ void ResultListPanel::showCount() {
 void ResultListPanel::showEntries(ResultFilter::Entries entries) {
     m_recordsSeen = m_harvester ? m_harvester->List.Count() : 0;
     const ImageNarrowing::Criteria criteria = narrowing();
+    m_unmeasured = 0;
     if (criteria.active() && m_harvester) {
-        // Narrowing by what is fetched: the facts of every entry are asked for, after those on screen.
-        askFacts(entries);
+        // Narrowing by what is fetched: the facts of every entry are asked for, after those on screen;
+        // those not known yet are counted, not passed over in silence.
+        const qsizetype needed = askFacts(entries);
+        m_unmeasured = hidesUnmeasured(criteria) ? needed - m_measured : 0;
         entries = ImageNarrowing::apply(entries, m_harvester->List.records(), criteria,
                                         [this](qsizetype position) { return narrowingFacts(position); });
+        controls->showMeasuring(criteria, m_measured, needed);
+    } else if (controls) {
+        controls->showMeasuring(criteria, 0, 0);
     }
     m_delegate->setEntries(entries.addresses);
     m_model->setEntries(std::move(entries));
@@ -596,7 +588,10 @@ void ResultListPanel::showNewRecords() {
         return;
     if (narrowing().active()) {
         // Narrowed entries take their place by the facts: they come with the next narrowing.
-        askFacts(added);
+        const qsizetype needed = askFacts(added);
+        if (hidesUnmeasured(narrowing()))
+            m_unmeasured += needed - m_measured;
+        updateTitle();
         if (!m_renarrow->isActive())
             m_renarrow->start();
         return;
@@ -612,7 +607,11 @@ void ResultListPanel::showNewRecords() {
 }
 
 void ResultListPanel::updateTitle() {
-    if (m_countShown)
+    if (m_countShown && m_unmeasured > 0)
+        // Entries left out only because they are not measured yet are counted apart.
+        setTitle(
+            QStringLiteral("%1 (%2、確認中 %3)").arg(m_caption).arg(m_model->rowCount()).arg(m_unmeasured));
+    else if (m_countShown)
         setTitle(QStringLiteral("%1 (%2)").arg(m_caption).arg(m_model->rowCount()));
     else
         setTitle(m_caption);
@@ -626,8 +625,12 @@ QString ResultListPanel::text() const {
     QString text;
     text.reserve(length);
     // Each entry ends with a line break, the last one included. Shown decoded, as the list shows them.
-    for (const QString& item : items) {
-        text += DisplayAddress::forDisplay(item);
+    for (qsizetype row = 0; row < items.size(); ++row) {
+        const qsizetype position = m_model->recordAt(int(row));
+        const QString charset = m_harvester && position >= 0 && position < m_harvester->List.Count()
+                                    ? m_harvester->List.Items(position).Charset
+                                    : QString();
+        text += DisplayAddress::forDisplay(items.at(row), charset);
         text += QLatin1Char('\n');
     }
     return text;

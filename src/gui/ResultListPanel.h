@@ -2,6 +2,7 @@
 
 #include "DownloadCommand.h"
 #include "ImageNarrowing.h"
+#include "PictureCellDelegate.h"
 #include "ResultFilter.h"
 
 #include <QGroupBox>
@@ -19,7 +20,8 @@ class QPushButton;
 class QSpinBox;
 class QTimer;
 class QToolButton;
-class PictureCellDelegate;
+class PictureControls;
+class PicturePreview;
 class PictureStore;
 class ResultListDelegate;
 class ResultListModel;
@@ -75,12 +77,13 @@ public:
     // With pictures: the picture view of the same entries and selection, and below the views the
     // switch between them and the narrowing by size and kind.
     QListView* grid = nullptr;
-    QCheckBox* picturesBox = nullptr;   // "画像表示": the picture view instead of the list
-    QSpinBox* minWidthBox = nullptr;    // "幅": the least width in pixels (0: any)
-    QSpinBox* minHeightBox = nullptr;   // "高さ": the least height in pixels (0: any)
-    QToolButton* typesButton = nullptr; // "種類": the types kept
-    QCheckBox* largestBox = nullptr;    // "最大のみ": the largest candidate of each image set only
-    QComboBox* orderBox = nullptr;      // "並び": page order, pixel area or bytes
+    PictureControls* controls = nullptr; // the bar below the views
+    QCheckBox* picturesBox = nullptr;    // "画像表示": the picture view instead of the list
+    QSpinBox* minWidthBox = nullptr;     // "幅": the least width in pixels (0: any, also when emptied)
+    QSpinBox* minHeightBox = nullptr;    // "高さ": the least height in pixels (0: any, also when emptied)
+    QToolButton* typesButton = nullptr;  // "種類": the types kept
+    QCheckBox* largestBox = nullptr;     // "最大のみ": the largest candidate of each image set only
+    QComboBox* orderBox = nullptr;       // "並び": page order, pixel area or bytes
 
     ResultListModel* model() const;
     // The view that shows the entries now (the list, or the picture view).
@@ -108,7 +111,12 @@ public:
     bool picturesShown() const;
     void setPicturesShown(bool shown);
     ImageNarrowing::Criteria narrowing() const;
+    // Sets the narrowing as restored, not as changed by the user (pictureSettingsChanged is not sent).
     void setNarrowing(const ImageNarrowing::Criteria& criteria);
+    // The large view of one entry (opened by a double click or Space in the picture view); none
+    // before the first.
+    PicturePreview* preview() const;
+    void openPreview(int row);
 
     // The entries as shown, decoded as the list shows them, each followed by a line break.
     QString text() const;
@@ -132,6 +140,9 @@ Q_SIGNALS:
     // The view shown, or the narrowing, changed by the user.
     void pictureSettingsChanged();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildList();
     void buildCommands(const Setup& setup);
@@ -147,7 +158,12 @@ private:
     // The entries again, narrowed, keeping the selection and the current entry.
     void renarrow();
     ImageNarrowing::Facts narrowingFacts(qsizetype position) const;
-    void askFacts(const ResultFilter::Entries& entries);
+    // Asks for the facts of the images among entries that are not known; returns how many images
+    // there are, and sets m_measured to how many of them are known.
+    qsizetype askFacts(const ResultFilter::Entries& entries);
+    void countSelected();
+    static bool hidesUnmeasured(const ImageNarrowing::Criteria& criteria);
+    PictureCellDelegate::Cell cellAt(int row) const;
 
     QString m_caption;
     ResultFilter::Side m_side;
@@ -166,8 +182,10 @@ private:
     qsizetype m_recordsSeen = 0;
     QPointer<PictureStore> m_store;
     PictureCellDelegate* m_cells = nullptr;
-    QStringList m_keptTypes;
     // Facts arrive while the narrowing needs them: the entries are narrowed again now and then.
     QTimer* m_renarrow = nullptr;
-    bool m_applyingNarrowing = false;
+    // Images among the entries whose facts are known, and those the narrowing still waits for.
+    qsizetype m_measured = 0;
+    qsizetype m_unmeasured = 0;
+    QPointer<PicturePreview> m_preview;
 };

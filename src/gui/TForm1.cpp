@@ -18,6 +18,7 @@
 #include "NameMask.h"
 #include "NameMaskBar.h"
 #include "OuterGeometry.h"
+#include "PictureControls.h"
 #include "PictureStore.h"
 #include "RecentInputsMenu.h"
 #include "ResultExport.h"
@@ -46,7 +47,9 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QShortcut>
+#include <QSplitter>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -197,8 +200,13 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     pages.filterText = AppSettings::DefaultPagesFilter;
     pages.filterTop = 81;
     pages.filterButtonsTop = 100;
-    GroupBox1 = new ResultListPanel(pages, client);
-    bands->addWidget(GroupBox1, 1);
+    // The two result bands share the height as the person drags the handle between them.
+    Bands1 = new QSplitter(Qt::Vertical, client);
+    Bands1->setObjectName(QStringLiteral("Bands1"));
+    Bands1->setChildrenCollapsible(false);
+    bands->addWidget(Bands1, 1);
+    GroupBox1 = new ResultListPanel(pages, Bands1);
+    Bands1->addWidget(GroupBox1);
     ListBox1 = GroupBox1->list;
     Panel2 = GroupBox1->commands;
     Button2 = GroupBox1->textButton;
@@ -228,8 +236,10 @@ void TForm1::buildResultBands(QWidget* client, QVBoxLayout* bands) {
     files.filterTop = 84;
     files.filterButtonsTop = 104;
     files.pictures = true;
-    GroupBox2 = new ResultListPanel(files, client);
-    bands->addWidget(GroupBox2, 1);
+    GroupBox2 = new ResultListPanel(files, Bands1);
+    Bands1->addWidget(GroupBox2);
+    Bands1->setStretchFactor(0, 1);
+    Bands1->setStretchFactor(1, 1);
     ListBox2 = GroupBox2->list;
     Panel3 = GroupBox2->commands;
     Button6 = GroupBox2->textButton;
@@ -284,6 +294,13 @@ void TForm1::buildMenus() {
         m_settings->setFilesNarrowing(GroupBox2->narrowing());
     });
     connect(Pictures1, &QAction::toggled, this, [this](bool on) { m_settings->setFilesAsPictures(on); });
+    FillFiles1 = View1->addAction(QStringLiteral("データファイルをウィンドウいっぱいに表示(&M)"));
+    FillFiles1->setObjectName(QStringLiteral("FillFiles1"));
+    FillFiles1->setCheckable(true);
+    FillFiles1->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G));
+    FillFiles1->setShortcutContext(Qt::WindowShortcut);
+    connect(FillFiles1, &QAction::toggled, this, &TForm1::fillWithFiles);
+    connect(GroupBox2->controls->fillButton, &QToolButton::toggled, FillFiles1, &QAction::setChecked);
 
     Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
     Settings1->setObjectName(QStringLiteral("Settings1"));
@@ -636,6 +653,8 @@ void TForm1::restoreSettings() {
     Scroll1->setChecked(m_settings->scrollToEnd());
     GroupBox2->setNarrowing(m_settings->filesNarrowing());
     Pictures1->setChecked(m_settings->filesAsPictures());
+    Bands1->restoreState(m_settings->bandSizes());
+    FillFiles1->setChecked(m_settings->filesFillWindow());
     const QByteArray geometry = m_settings->windowGeometry();
     if (!geometry.isEmpty() && restoreGeometry(geometry)) {
         // The kept geometry is the outer one already: no fitting of the layout's outer size.
@@ -655,8 +674,21 @@ void TForm1::storeSettings() {
     m_settings->setScrollToEnd(Scroll1->isChecked());
     m_settings->setFilesAsPictures(GroupBox2->picturesShown());
     m_settings->setFilesNarrowing(GroupBox2->narrowing());
+    m_settings->setBandSizes(Bands1->saveState());
+    m_settings->setFilesFillWindow(FillFiles1->isChecked());
     m_settings->setWindowGeometry(saveGeometry());
     m_settings->sync();
+}
+
+void TForm1::fillWithFiles(bool on) {
+    for (QWidget* band : {static_cast<QWidget*>(Tkoukoku1), static_cast<QWidget*>(GroupBox3),
+                          static_cast<QWidget*>(GroupBox1)})
+        band->setVisible(!on);
+    const QSignalBlocker quiet(GroupBox2->controls->fillButton);
+    GroupBox2->controls->fillButton->setChecked(on);
+    // The picture view is what fills the window.
+    if (on)
+        Pictures1->setChecked(true);
 }
 
 void TForm1::keepOnScreen() {

@@ -26,6 +26,7 @@ class QMessageBox;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
+class QSplitter;
 class QVBoxLayout;
 class TForm3;
 class Tkoukoku;
@@ -97,6 +98,7 @@ public:
     QLineEdit* kensaku1 = nullptr;        // the linked pages' filter text
     QPushButton* Button8 = nullptr;       // "検索": filters the linked pages
     QPushButton* Button10 = nullptr;      // "C": shows every linked page again
+    QSplitter* Bands1 = nullptr;          // divides the height between the two result bands
     ResultListPanel* GroupBox2 = nullptr; // "データファイル": the data files band
     QListView* ListBox2 = nullptr;        // the data files: images, embeds, script links
     QWidget* Panel3 = nullptr;            // the data files' command panel
@@ -125,6 +127,7 @@ public:
     QMenu* View1 = nullptr;                         // "表示"
     QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
     PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
+    QAction* FillFiles1 = nullptr; // "データファイルをウィンドウいっぱいに表示" (Ctrl+Shift+G)
     EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
     QAction* Action1 = nullptr;         // an action of the list that nothing triggers
 
@@ -155,6 +158,8 @@ private:
     void restoreSettings();
     void storeSettings();
     void keepOnScreen();
+    // The data files band alone fills the window (the banner, the input and the linked pages hidden).
+    void fillWithFiles(bool on);
     void saveResults();
     void buildInputBand(QWidget* client);
     void buildResultBands(QWidget* client, QVBoxLayout* bands);

@@ -528,6 +528,10 @@ void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source,
                          const PageAddresses::ImageFact* fact, qint32 setBase, qint32 joinSet) {
     if (url.isEmpty() || FindURL(url, kind))
         return;
+    // A script address as an image's or an embed's source runs; it names no file.
+    if (kind != tURLData::KindPage && kind != tURLData::KindScript &&
+        url.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
+        return;
     tURLData record = tURLData::make(url, kind, Level, source, via, charset);
     record.Depth = m_depth;
     record.Title = title;
