@@ -20,6 +20,7 @@ const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
 const QString ScrollKey = QStringLiteral("harvest/scrollToEnd");
 const QString ParallelPagesKey = QStringLiteral("harvest/parallelPages");
 const QString DownloadJobsKey = QStringLiteral("download/jobs");
+const QString RecordHistoryKey = QStringLiteral("download/recordHistory");
 
 } // namespace
 
@@ -263,4 +264,12 @@ void AppSettings::setFilesNarrowing(const ImageNarrowing::Criteria& criteria) {
                         : criteria.order == ImageNarrowing::Order::Bytes ? "bytes"
                                                                          : "page";
     write(OrderKey, QString::fromLatin1(order));
+}
+
+bool AppSettings::recordHistory() const {
+    return read(RecordHistoryKey, true).toBool();
+}
+
+void AppSettings::setRecordHistory(bool on) {
+    write(RecordHistoryKey, on);
 }
