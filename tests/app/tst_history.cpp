@@ -312,7 +312,7 @@ void TestHistory::listAndForget() {
     QFETCH(QStringList, matching);
     const QString folder = m_home->filePath(QStringLiteral("saved-list"));
     // One at a time, so that the order of saving is known.
-    for (const QString path :
+    for (const QString& path :
          {u"/pics/a.jpg"_qs, u"/pics/b.jpg"_qs, u"/pics/c.jpg"_qs, u"/mirror/copy.jpg"_qs})
         QCOMPARE(run({QStringLiteral("download"), QStringLiteral("--dir"), folder, address(path)}).exitCode,
                  0);
