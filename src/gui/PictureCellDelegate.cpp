@@ -1,6 +1,7 @@
 #include "PictureCellDelegate.h"
 
 #include "PictureStore.h"
+#include "SavedMarks.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -9,6 +10,8 @@
 #include <QPainter>
 #include <QToolTip>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -104,7 +107,12 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
 
     const QPalette::ColorRole textRole =
         option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
-    painter->setPen(option.palette.color(textRole));
+    // Saved before (download history): a mark on the picture and a dimmed text.
+    const bool saved = !index.data(SavedMarks::SavedPathRole).toString().isEmpty();
+    if (saved)
+        drawSavedMark(painter, option, picture);
+    painter->setPen(saved && textRole == QPalette::Text ? option.palette.color(QPalette::Disabled, textRole)
+                                                        : option.palette.color(textRole));
     const int line = option.fontMetrics.height();
     QRect text(box.left(), picture.bottom() + Margin, box.width(), line);
     painter->drawText(text, Qt::AlignCenter,
@@ -122,6 +130,20 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->restore();
 }
 
+void PictureCellDelegate::drawSavedMark(QPainter* painter, const QStyleOptionViewItem& option,
+                                        const QRect& picture) {
+    const int size = std::max(14, option.fontMetrics.height());
+    const QRect mark(picture.right() - size, picture.top() + 1, size, size);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(option.palette.color(QPalette::Highlight));
+    painter->drawEllipse(mark);
+    painter->setPen(option.palette.color(QPalette::HighlightedText));
+    painter->drawText(mark, Qt::AlignCenter, QStringLiteral("✓"));
+    painter->restore();
+}
+
 bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem&,
                                     const QModelIndex& index) {
     if (!event || event->type() != QEvent::ToolTip || !index.isValid())
@@ -131,6 +153,9 @@ bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, 
     const QString facts = factsOf(cell).toolTipText();
     if (!facts.isEmpty())
         tip += QLatin1Char('\n') + facts;
+    const QString saved = index.data(SavedMarks::SavedPathRole).toString();
+    if (!saved.isEmpty())
+        tip += QLatin1Char('\n') + SavedMarks::toolTipLine(saved);
     QToolTip::showText(event->globalPos(), tip, view);
     return true;
 }

@@ -1,6 +1,11 @@
 #include "ResultListModel.h"
 
 #include "DisplayAddress.h"
+#include "SavedMarks.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
 
 #include <QSignalBlocker>
 
@@ -46,7 +51,27 @@ qsizetype ResultListModel::recordAt(int row) const {
     return row >= 0 && row < m_records.size() ? m_records.at(row) : -1;
 }
 
+void ResultListModel::setSavedMarks(SavedMarks* marks) {
+    m_marks = marks;
+    connect(marks, &SavedMarks::changed, this, [this] {
+        if (rowCount() > 0)
+            Q_EMIT dataChanged(index(0), index(rowCount() - 1),
+                               {SavedMarks::SavedPathRole, Qt::ForegroundRole, Qt::DecorationRole});
+    });
+}
+
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
+    if (m_marks &&
+        (role == SavedMarks::SavedPathRole || role == Qt::ForegroundRole || role == Qt::DecorationRole)) {
+        const QString path = m_marks->savedPath(QStringListModel::data(index, Qt::DisplayRole).toString());
+        if (path.isEmpty())
+            return {};
+        if (role == SavedMarks::SavedPathRole)
+            return path;
+        if (role == Qt::ForegroundRole)
+            return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+    }
     if (role == Qt::AccessibleTextRole)
         return DisplayAddress::forDisplay(QStringListModel::data(index, Qt::DisplayRole).toString());
     return QStringListModel::data(index, role);

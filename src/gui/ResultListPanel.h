@@ -22,6 +22,7 @@ class PictureCellDelegate;
 class PictureStore;
 class ResultListDelegate;
 class ResultListModel;
+class SavedMarks;
 class tlinksys;
 
 // One result band of the main window ("リンクしてるページ" or "データファイル"): the list of one side's
@@ -68,6 +69,7 @@ public:
     QLineEdit* filterBox = nullptr;        // the filter text
     QPushButton* filterButton = nullptr;   // "検索": shows the entries that match the filter text
     QPushButton* unfilterButton = nullptr; // "C": shows every entry again
+    QCheckBox* unsavedOnlyBox = nullptr; // "未保存のみ": leaves out what the download history has saved
 
     // With pictures: the picture view of the same entries and selection, and below the views the
     // switch between them and the narrowing by size and kind.
@@ -99,6 +101,10 @@ public:
     void showNewRecords();
     // The title counts the entries from now on ("リンクしてるページ (12)").
     void showCount();
+
+    // Which entries the download history has saved: they are marked in the list and the picture
+    // view, and "未保存のみ" leaves them out.
+    void setSavedMarks(SavedMarks* marks);
 
     // With pictures: where the facts and thumbnails come from (none: no picture view).
     void setPictureStore(PictureStore* store);
@@ -145,6 +151,9 @@ private:
     void renarrow();
     ImageNarrowing::Facts narrowingFacts(qsizetype position) const;
     void askFacts(const ResultFilter::Entries& entries);
+    // The entries the history has not saved (all of them unless "未保存のみ" is on); those not
+    // looked up yet are asked about.
+    ResultFilter::Entries unsavedOnly(ResultFilter::Entries entries) const;
 
     QString m_caption;
     ResultFilter::Side m_side;
@@ -167,4 +176,6 @@ private:
     // Facts arrive while the narrowing needs them: the entries are narrowed again now and then.
     QTimer* m_renarrow = nullptr;
     bool m_applyingNarrowing = false;
+    QPointer<SavedMarks> m_marks;
+    bool m_marksChanged = false;
 };

@@ -12,6 +12,7 @@
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "FolderBox.h"
+#include "HistoryLocation.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
 #include "OuterGeometry.h"
@@ -24,6 +25,7 @@
 #include "TWebBrowser.h"
 #include "Tkoukoku.h"
 #include "WindowFont.h"
+#include "WindowHistory.h"
 #include "tlinksys.h"
 
 #include <QAction>
@@ -166,6 +168,10 @@ void TForm1::buildWindow() {
     if (!m_options.settingsFile.isEmpty())
         Pictures->setDiskCache(ThumbnailDiskCache(ThumbnailDiskCache::defaultFolder()));
     GroupBox2->setPictureStore(Pictures);
+    // The download history: what the window saves is recorded, and saved entries are marked.
+    SavedHistory = new WindowHistory(this, m_settings.get(), HistoryLocation::defaultFile());
+    GroupBox1->setSavedMarks(SavedHistory->marks());
+    GroupBox2->setSavedMarks(SavedHistory->marks());
 
     buildMenus();
     setTabOrder();
@@ -296,6 +302,7 @@ void TForm1::buildMenus() {
         m_settings->setScrollToEnd(on);
         m_settings->sync();
     });
+    SavedHistory->addMenuItems(Settings1, View1);
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -497,7 +504,7 @@ void TForm1::download(const ResultListPanel* panel) {
     const int jobs = m_settings ? m_settings->downloadJobs() : 0;
     const QList<DownloadRequestItem> selected = panel->selectedItems();
     if (!selected.isEmpty()) {
-        DownloadCommand::start(this, selected, folder, WB1, jobs);
+        SavedHistory->download(selected, folder, WB1, jobs);
         return;
     }
     // Nothing selected: no folder is made and nothing is said to be done.
@@ -517,7 +524,7 @@ void TForm1::download(const ResultListPanel* panel) {
     connect(all, &QPushButton::clicked, this, [self, shown, folder, jobs] {
         // From the event loop, once the notice has gone.
         QTimer::singleShot(0, self, [self, shown, folder, jobs] {
-            DownloadCommand::start(self, shown, folder, self->WB1, jobs);
+            self->SavedHistory->download(shown, folder, self->WB1, jobs);
         });
     });
 }
@@ -669,8 +676,9 @@ void TForm1::askToStopDownloads() {
     const QString stop = QStringLiteral("中止して終了");
     m_closeQuestion = AppMessages::showQuestion(
         this,
-        QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n"
-                       "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
+        QStringLiteral(
+            "ダウンロード中です（%1 / %2 ファイル）。\n"
+            "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
             .arg(now.done)
             .arg(now.total),
         stop, QStringLiteral("続ける"));

@@ -31,6 +31,7 @@ class TForm3;
 class Tkoukoku;
 class PictureStore;
 class TWebBrowser;
+class WindowHistory;
 class tlinksys;
 
 // The main window: the input box, the two result bands (ResultListPanel), the hidden harvesting
@@ -125,8 +126,9 @@ public:
     QMenu* View1 = nullptr;                         // "表示"
     QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
     PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
-    EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
-    QAction* Action1 = nullptr;         // an action of the list that nothing triggers
+    EditActions* ActionList1 = nullptr;    // the edit actions (cut, copy, paste, select all, undo, delete)
+    WindowHistory* SavedHistory = nullptr; // the download history: marks, its menu items, its list
+    QAction* Action1 = nullptr;            // an action of the list that nothing triggers
 
     // Commands.
     void Button5Click();  // starts an analysis of the input box's lines, or cancels the one running

@@ -45,13 +45,15 @@ public:
             if (!same.path.isEmpty())
                 QFile::remove(entry.path);
         }
-        if (same.path.isEmpty()) {
-            if (!entry.sha256.isEmpty())
-                m_seen.insert(entry.sha256, entry);
-            if (record) {
-                m_pending.append(entry);
-                scheduleWrite();
-            }
+        if (same.path.isEmpty() && !entry.sha256.isEmpty())
+            m_seen.insert(entry.sha256, entry);
+        if (record) {
+            // A copy's address is kept too, with the file it copies: the next time it is known.
+            HistoryEntry kept = entry;
+            if (!same.path.isEmpty())
+                kept.path = same.path;
+            m_pending.append(kept);
+            scheduleWrite();
         }
         report();
         post([ticket, entry, same](HistoryRecorder* r) { Q_EMIT r->settled(ticket, entry, same); });
@@ -76,7 +78,10 @@ public:
         const qsizetype removed = m_history.forgetIds(ids);
         report();
         if (removed > 0)
-            post([](HistoryRecorder* r) { Q_EMIT r->changed(); });
+            post([](HistoryRecorder* r) {
+                Q_EMIT r->changed();
+                Q_EMIT r->removed();
+            });
     }
 
     void clear() {
@@ -85,7 +90,10 @@ public:
         const bool ok = m_history.clear();
         report();
         if (ok)
-            post([](HistoryRecorder* r) { Q_EMIT r->changed(); });
+            post([](HistoryRecorder* r) {
+                Q_EMIT r->changed();
+                Q_EMIT r->removed();
+            });
     }
 
     void write() {

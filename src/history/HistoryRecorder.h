@@ -28,8 +28,9 @@ public:
     QString file() const;
 
     // A file a download has saved (entry without its SHA-256): it is hashed, and with
-    // skipSameContent a file whose bytes match a saved file that still exists is removed again;
-    // otherwise it is recorded when record is set. settled() follows with the ticket returned.
+    // skipSameContent a file whose bytes match a saved file that still exists is removed again (its
+    // address is then recorded with that file). Recorded when record is set. settled() follows with the
+    // ticket returned.
     int fileSaved(const HistoryEntry& entry, bool record, bool skipSameContent);
     // The addresses of urls that were saved (their latest file that still exists); lookedUp() follows.
     int lookUp(const QStringList& urls);
@@ -48,6 +49,8 @@ Q_SIGNALS:
     void listed(int ticket, const QList<HistoryEntry>& entries, bool more);
     // Entries were written or removed.
     void changed();
+    // Entries were removed (forgotten or cleared).
+    void removed();
     // A damaged or foreign history file was set aside under this name and a new one started.
     void setAside(const QString& damagedFile);
     // The history could not be written (the download itself goes on).
