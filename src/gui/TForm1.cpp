@@ -169,7 +169,9 @@ void TForm1::buildWindow() {
         Pictures->setDiskCache(ThumbnailDiskCache(ThumbnailDiskCache::defaultFolder()));
     GroupBox2->setPictureStore(Pictures);
     // The download history: what the window saves is recorded, and saved entries are marked.
-    SavedHistory = new WindowHistory(this, m_settings.get(), HistoryLocation::defaultFile());
+    SavedHistory = new WindowHistory(this, m_settings.get(),
+                                     m_options.historyFile.isEmpty() ? HistoryLocation::defaultFile()
+                                                                     : m_options.historyFile);
     GroupBox1->setSavedMarks(SavedHistory->marks());
     GroupBox2->setSavedMarks(SavedHistory->marks());
 

@@ -52,6 +52,7 @@ public:
         QString settingsFile;            // the INI file the window remembers its state in; empty: none
         int parallel = 0;                // pages loaded at a time; 0: the harvester's default
         bool offerKeptDownloads = false; // offer the downloads an earlier run left unfinished
+        QString historyFile;             // the download history; empty: HistoryLocation::defaultFile()
     };
 
     explicit TForm1(QWidget* parent = nullptr);

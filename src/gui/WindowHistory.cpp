@@ -10,6 +10,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -116,7 +117,17 @@ void WindowHistory::download(const QList<DownloadRequestItem>& items, const QStr
     QStringList urls;
     for (const DownloadRequestItem& item : items)
         urls.append(item.url);
-    const QHash<QString, HistoryEntry> saved = m_reader->savedFor(urls);
+    QHash<QString, HistoryEntry> saved = m_reader->savedFor(urls);
+    // Files saved moments ago may wait for their transaction: the marks have them already.
+    for (const QString& url : std::as_const(urls)) {
+        const QString path = m_marks->savedPath(url);
+        if (!saved.contains(url) && !path.isEmpty() && QFileInfo(path).isFile()) {
+            HistoryEntry entry;
+            entry.url = url;
+            entry.path = path;
+            saved.insert(url, entry);
+        }
+    }
     const QString aside = m_reader->takeSetAside();
     if (!aside.isEmpty())
         tellSetAside(aside);
