@@ -265,6 +265,8 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     HistoryDownloadLink::Options recording;
     recording.record = windowHistory && windowHistory->recording();
     recording.skipSameContent = history.skipSameContent;
+    // Files the person picked together are all kept; only copies of files saved before are not.
+    recording.skipCopiesWithinBatch = false;
     auto* link = new HistoryDownloadLink(
         batch, downloads, windowHistory ? windowHistory->recorder() : nullptr, recording, batch);
     QObject::connect(

@@ -31,7 +31,8 @@ namespace DownloadCommand {
 // What the download history does with a download of the window. Every file saved is recorded in the
 // history of the window (WindowHistory) unless the user turned that off.
 struct HistoryChoice {
-    // A file whose bytes match a saved file that still exists is not kept; the notice names it.
+    // A file whose bytes match a file saved before this download (still there) is not kept; the
+    // notice names it.
     bool skipSameContent = false;
     // Entries of the selection left out as saved before; the notice says how many.
     qsizetype savedSkipped = 0;

@@ -307,7 +307,7 @@ QHash<QString, HistoryEntry> DownloadHistory::savedFor(const QStringList& urls) 
 }
 
 std::optional<HistoryEntry> DownloadHistory::savedWithContent(const QByteArray& sha256,
-                                                              const QString& exceptPath) {
+                                                              const QString& exceptPath, qint64 beforeMs) {
     if (sha256.size() < 8 || !open())
         return std::nullopt;
     QString failure;
@@ -317,7 +317,7 @@ std::optional<HistoryEntry> DownloadHistory::savedWithContent(const QByteArray& 
         q.prepare(QStringLiteral("SELECT %1 FROM saved WHERE content_key = ? ORDER BY id DESC").arg(Columns));
         q.bindValue(0, firstBytes(sha256));
         if (q.exec())
-            return firstExisting(q, sha256, exceptPath);
+            return firstExisting(q, sha256, exceptPath, beforeMs);
         failure = q.lastError().text();
     }
     recoverFrom(failure);
@@ -325,10 +325,10 @@ std::optional<HistoryEntry> DownloadHistory::savedWithContent(const QByteArray& 
 }
 
 std::optional<HistoryEntry> DownloadHistory::firstExisting(QSqlQuery& q, const QByteArray& sha256,
-                                                           const QString& exceptPath) {
+                                                           const QString& exceptPath, qint64 beforeMs) {
     while (q.next()) {
         HistoryEntry e = entryFrom(q);
-        if (e.sha256 != sha256 || e.path == exceptPath)
+        if (e.sha256 != sha256 || e.path == exceptPath || e.timeMs >= beforeMs)
             continue;
         // The file still has these bytes only as far as its size tells: a file changed since is
         // hashed again by the caller when it matters.

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
 #include <optional>
 
 class QSqlQuery;
@@ -44,8 +45,10 @@ public:
 
     // For each address of urls that the history has saved, its latest entry whose file still exists.
     QHash<QString, HistoryEntry> savedFor(const QStringList& urls);
-    // The latest entry with these bytes whose file still exists and is not exceptPath.
-    std::optional<HistoryEntry> savedWithContent(const QByteArray& sha256, const QString& exceptPath = {});
+    // The latest entry with these bytes whose file still exists and is not exceptPath, among those
+    // saved before beforeMs.
+    std::optional<HistoryEntry> savedWithContent(const QByteArray& sha256, const QString& exceptPath = {},
+                                                 qint64 beforeMs = std::numeric_limits<qint64>::max());
 
     // The entries, newest first, that text matches (every one for an empty text); at most limit
     // of them (-1: all). more is set when others matched beyond limit.
@@ -67,7 +70,7 @@ private:
     bool checkFile(bool* damaged);
     bool openFile(bool* damaged);
     std::optional<HistoryEntry> firstExisting(QSqlQuery& q, const QByteArray& sha256,
-                                              const QString& exceptPath);
+                                              const QString& exceptPath, qint64 beforeMs);
     bool setAside();
     bool exec(const QString& sql);
     // After a failed statement: when the file turned out damaged, sets it aside and opens a new one.

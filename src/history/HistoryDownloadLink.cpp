@@ -6,6 +6,8 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <limits>
+
 HistoryDownloadLink::HistoryDownloadLink(DownloadBatch* batch, const QList<DownloadItem>& items,
                                          HistoryRecorder* recorder, const Options& options, QObject* parent)
     : QObject(parent)
@@ -33,6 +35,7 @@ HistoryDownloadLink::HistoryDownloadLink(DownloadBatch* batch, const QList<Downl
                 });
     }
     m_results.resize(items.size());
+    m_startedMs = QDateTime::currentMSecsSinceEpoch();
 }
 
 const QHash<int, HistoryEntry>& HistoryDownloadLink::sameContent() const {
@@ -53,7 +56,9 @@ void HistoryDownloadLink::itemFinished(int index, const DownloadResult& result) 
     entry.page = index < m_items.size() ? m_items.at(index).referer : QString();
     entry.path = QFileInfo(result.path).absoluteFilePath();
     entry.bytes = result.bytes;
-    m_waiting.insert(m_recorder->fileSaved(entry, m_options.record, m_options.skipSameContent), index);
+    const qint64 before = m_options.skipCopiesWithinBatch ? std::numeric_limits<qint64>::max() : m_startedMs;
+    m_waiting.insert(m_recorder->fileSaved(entry, m_options.record, m_options.skipSameContent, before),
+                     index);
 }
 
 void HistoryDownloadLink::finishIfSettled() {

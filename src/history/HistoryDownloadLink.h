@@ -22,6 +22,8 @@ public:
     struct Options {
         bool record = true;
         bool skipSameContent = false;
+        // Copies among the files of this batch count too (otherwise only of files saved before).
+        bool skipCopiesWithinBatch = true;
     };
 
     HistoryDownloadLink(DownloadBatch* batch, const QList<DownloadItem>& items, HistoryRecorder* recorder,
@@ -46,6 +48,7 @@ private:
     DownloadResults m_results;
     QHash<int, int> m_waiting; // ticket → item
     QHash<int, HistoryEntry> m_sameContent;
+    qint64 m_startedMs = 0;
     bool m_batchFinished = false;
     bool m_finished = false;
 };

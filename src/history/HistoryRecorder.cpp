@@ -30,14 +30,15 @@ public:
         : m_history(file)
         , m_recorder(recorder) {}
 
-    void fileSaved(int ticket, HistoryEntry entry, bool record, bool skipSameContent) {
+    void fileSaved(int ticket, HistoryEntry entry, bool record, bool skipSameContent, qint64 before) {
         entry.sha256 = sha256Of(entry.path);
         HistoryEntry same;
         if (skipSameContent && !entry.sha256.isEmpty()) {
             const auto seen = m_seen.constFind(entry.sha256);
-            if (seen != m_seen.cend() && seen->path != entry.path && QFileInfo(seen->path).isFile()) {
+            if (seen != m_seen.cend() && seen->path != entry.path && seen->timeMs < before &&
+                QFileInfo(seen->path).isFile()) {
                 same = *seen;
-            } else if (const auto found = m_history.savedWithContent(entry.sha256, entry.path)) {
+            } else if (const auto found = m_history.savedWithContent(entry.sha256, entry.path, before)) {
                 // Still these bytes: a file changed since it was saved is no copy.
                 if (sha256Of(found->path) == entry.sha256)
                     same = *found;
@@ -181,11 +182,13 @@ QString HistoryRecorder::file() const {
     return m_file;
 }
 
-int HistoryRecorder::fileSaved(const HistoryEntry& entry, bool record, bool skipSameContent) {
+int HistoryRecorder::fileSaved(const HistoryEntry& entry, bool record, bool skipSameContent,
+                               qint64 copiesOfBeforeMs) {
     const int ticket = ++m_tickets;
     HistoryWorker* worker = m_worker;
     QMetaObject::invokeMethod(
-        worker, [=] { worker->fileSaved(ticket, entry, record, skipSameContent); }, Qt::QueuedConnection);
+        worker, [=] { worker->fileSaved(ticket, entry, record, skipSameContent, copiesOfBeforeMs); },
+        Qt::QueuedConnection);
     return ticket;
 }
 

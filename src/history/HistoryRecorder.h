@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 class QThread;
 class HistoryWorker;
 
@@ -31,7 +33,9 @@ public:
     // skipSameContent a file whose bytes match a saved file that still exists is removed again (its
     // address is then recorded with that file). Recorded when record is set. settled() follows with the
     // ticket returned.
-    int fileSaved(const HistoryEntry& entry, bool record, bool skipSameContent);
+    // Only files saved before copiesOfBeforeMs count as the earlier file of a copy.
+    int fileSaved(const HistoryEntry& entry, bool record, bool skipSameContent,
+                  qint64 copiesOfBeforeMs = std::numeric_limits<qint64>::max());
     // The addresses of urls that were saved (their latest file that still exists); lookedUp() follows.
     int lookUp(const QStringList& urls);
     // The entries matching text, newest first, at most limit; listed() follows.
