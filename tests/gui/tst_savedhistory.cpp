@@ -220,6 +220,17 @@ void TestSavedHistory::historyList() {
     QTRY_COMPARE(window->list->topLevelItemCount(), 0);
     QTRY_COMPARE(rows().size(), 2);
     QVERIFY(rows().contains(m_server.urlText(u"/img/b.jpg"_qs)));
+    // 保存の履歴を消去…, after the question: nothing is saved any more, the files stay.
+    window->filterBox->clear();
+    m_form->SavedHistory->Clear1->trigger();
+    QMessageBox* question = waitForBox(QStringLiteral("消去しますか"));
+    QVERIFY(question);
+    for (QAbstractButton* button : question->buttons())
+        if (button->text() == u"消去")
+            button->click();
+    QTRY_COMPARE(rows().size(), 3);
+    QTRY_COMPARE(window->list->topLevelItemCount(), 0);
+    QCOMPARE(QDir(m_home->filePath(QStringLiteral("files"))).entryList(QDir::Files).size(), 2);
 }
 
 NEPIRIKA_GUI_TEST_MAIN(TestSavedHistory)
