@@ -21,8 +21,8 @@ void print(FILE* stream) {
             indent +
             QStringLiteral("ウィンドウを開かずにページを解析します\n"
                            "  nepirika download ") +
-            CommandHelp::synopsis(CommandHelp::downloadOptions(), 20) + QStringLiteral(" [アドレス...]\n") +
-            indent +
+            CommandHelp::synopsis(CommandHelp::downloadOptions(), 20, 86) +
+            QStringLiteral(" [アドレス...]\n") + indent +
             QStringLiteral("ウィンドウを開かずにダウンロードします\n"
                            "  nepirika history [--json] [--forget] [文字列]\n") +
             indent +
@@ -41,8 +41,8 @@ void print(FILE* stream) {
             indent +
             QStringLiteral("harvest the pages without a window\n"
                            "  nepirika download ") +
-            CommandHelp::synopsis(CommandHelp::downloadOptions(), 20) + QStringLiteral(" [ADDRESS...]\n") +
-            indent +
+            CommandHelp::synopsis(CommandHelp::downloadOptions(), 20, 86) +
+            QStringLiteral(" [ADDRESS...]\n") + indent +
             QStringLiteral("download the addresses without a window\n"
                            "  nepirika history [--json] [--forget] [TEXT]\n") +
             indent +
