@@ -61,6 +61,8 @@ public:
     }
 
     void lookUp(int ticket, const QStringList& urls) {
+        // What waits to be written is part of the answer.
+        write();
         const QHash<QString, HistoryEntry> saved = m_history.savedFor(urls);
         report();
         post([ticket, saved](HistoryRecorder* r) { Q_EMIT r->lookedUp(ticket, saved); });
