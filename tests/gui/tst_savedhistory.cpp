@@ -157,7 +157,8 @@ void TestSavedHistory::downloadAgain() {
     // The saved entries are marked once the history has them, with their file in the tooltip role.
     const QString savedFile =
         m_home->filePath(QStringLiteral("files")) + QFileInfo(first.first()).fileName().prepend(u'/');
-    QTRY_COMPARE(m_form->GroupBox2->model()->index(0).data(SavedMarks::SavedPathRole).toString(), savedFile);
+    QTRY_COMPARE_WITH_TIMEOUT(m_form->GroupBox2->model()->index(0).data(SavedMarks::SavedPathRole).toString(),
+                              savedFile, 20000);
     QVERIFY(m_form->GroupBox2->model()->index(0).data(Qt::DecorationRole).isValid());
 
     m_server.clearLog();
@@ -195,30 +196,31 @@ void TestSavedHistory::historyList() {
     QMessageBox* done = waitForBox(QStringLiteral("完了"));
     QVERIFY(done);
     done->close();
-    QTRY_COMPARE(rows().size(), 2);
-    QTRY_VERIFY(m_form->GroupBox2->model()->index(1).data(SavedMarks::SavedPathRole).isValid());
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_form->GroupBox2->model()->index(1).data(SavedMarks::SavedPathRole).isValid(),
+                             20000);
     // 未保存のみ leaves the saved entries out, and a new entry stays.
     m_form->harvester()->List.Add(
         tURLData::make(m_server.urlText(u"/img/c.jpg"_qs), tURLData::KindImage, 0, {}));
     m_form->Button3Click();
     m_form->GroupBox2->unsavedOnlyBox->setChecked(true);
-    QTRY_COMPARE(rows(), QStringList{m_server.urlText(u"/img/c.jpg"_qs)});
+    QTRY_COMPARE_WITH_TIMEOUT(rows(), QStringList{m_server.urlText(u"/img/c.jpg"_qs)}, 20000);
 
     m_form->SavedHistory->History1->trigger();
     HistoryWindow* window = m_form->SavedHistory->historyWindow();
     QVERIFY(window);
-    QTRY_COMPARE(window->list->topLevelItemCount(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(window->list->topLevelItemCount(), 2, 20000);
     // Newest first: b was saved after a (in list order), or at the same time.
     QVERIFY(window->entries().at(0).id > window->entries().at(1).id);
     QSignalSpy listed(window, &HistoryWindow::listed);
     window->filterBox->setText(QStringLiteral("b.jpg"));
-    QTRY_COMPARE(window->list->topLevelItemCount(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(window->list->topLevelItemCount(), 1, 20000);
     QCOMPARE(QFileInfo(window->entries().first().path).fileName(), QStringLiteral("b.jpg"));
     // 履歴から削除: b is no longer saved, so the list shows it again.
     window->list->topLevelItem(0)->setSelected(true);
     QTest::mouseClick(window->forgetButton, Qt::LeftButton);
-    QTRY_COMPARE(window->list->topLevelItemCount(), 0);
-    QTRY_COMPARE(rows().size(), 2);
+    QTRY_COMPARE_WITH_TIMEOUT(window->list->topLevelItemCount(), 0, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 2, 20000);
     QVERIFY(rows().contains(m_server.urlText(u"/img/b.jpg"_qs)));
     // 保存の履歴を消去…, after the question: nothing is saved any more, the files stay.
     window->filterBox->clear();
@@ -228,8 +230,8 @@ void TestSavedHistory::historyList() {
     for (QAbstractButton* button : question->buttons())
         if (button->text() == u"消去")
             button->click();
-    QTRY_COMPARE(rows().size(), 3);
-    QTRY_COMPARE(window->list->topLevelItemCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rows().size(), 3, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(window->list->topLevelItemCount(), 0, 20000);
     QCOMPARE(QDir(m_home->filePath(QStringLiteral("files"))).entryList(QDir::Files).size(), 2);
 }
 
