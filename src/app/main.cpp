@@ -1,10 +1,12 @@
-// The nepirika executable: the program's usage, its version and `nepirika download` run here at
+// The nepirika executable: the program's usage, its version, `nepirika download` and `nepirika
+// history` run here at
 // once, with Qt Core and Qt Network only; the window and `nepirika harvest` are in the browser
 // engine's module, which is loaded for them alone.
 
 #include "CommandApplication.h"
 #include "DownloadCommandLine.h"
 #include "EngineModule.h"
+#include "HistoryCommand.h"
 #include "ProgramUsage.h"
 
 #include <QCoreApplication>
@@ -38,6 +40,14 @@ int main(int argc, char** argv) {
             for (int i = 2; i < argc; ++i)
                 arguments.append(QString::fromLocal8Bit(argv[i]));
             return runDownload(argc, argv, arguments);
+        }
+        if (std::strcmp(first, "history") == 0) {
+            QStringList arguments;
+            for (int i = 2; i < argc; ++i)
+                arguments.append(QString::fromLocal8Bit(argv[i]));
+            CommandApplication<QCoreApplication> app(argc, argv);
+            return CommandApplication<QCoreApplication>::run(
+                [&]() { return HistoryCommand::run(arguments); });
         }
     }
     return EngineModule::run(argc, argv);

@@ -123,6 +123,12 @@ QList<Option> harvestOptions() {
         {QStringLiteral("--delay"), QStringLiteral("SECONDS"),
          QStringLiteral("wait this long between starting two pages of one host"),
          QStringLiteral("同じホストのページを読み込み始める間隔（秒）")},
+        {QStringLiteral("--new-only"),
+         {},
+         QStringLiteral("leave out the records whose address the download history has saved\n"
+                        "(its file still there) and say how many on standard error"),
+         QStringLiteral("保存の履歴にあるアドレス（ファイルが残っているもの）を除き、\n"
+                        "その数を標準エラーに出力する")},
         {QStringLiteral("--verbose"),
          {},
          QStringLiteral("also pass on the browser engine's own messages on standard error"),
@@ -156,6 +162,16 @@ QList<Option> downloadOptions() {
          QStringLiteral("一時的な失敗のあとに再試行する回数、0〜%1（既定 %2、0 で再試行なし）")
              .arg(WorkLimits::MostRetries)
              .arg(WorkLimits::DefaultRetries)},
+        {QStringLiteral("--new-only"),
+         {},
+         QStringLiteral("skip what the download history has saved: an address whose file still\n"
+                        "exists is not fetched, and a file with the same bytes (SHA-256) as a\n"
+                        "saved file that still exists is not kept; each prints\n"
+                        "skipped<TAB>ADDRESS<TAB>REASON naming the earlier file (no failure)"),
+         QStringLiteral(
+             "保存の履歴にあるものを飛ばす: 保存したファイルが残っているアドレスは取得せず、\n"
+             "残っている保存済みファイルと内容（SHA-256）が同じファイルは保存しない。\n"
+             "それぞれ skipped<タブ>アドレス<タブ>理由（前のファイル）を出力する（失敗ではない）")},
         {QStringLiteral("--continue"),
          {},
          QStringLiteral("continue the unfinished download kept for DIR (one that was\n"
@@ -166,6 +182,22 @@ QList<Option> downloadOptions() {
          {},
          QStringLiteral("also pass on the toolkit's own messages on standard error"),
          QStringLiteral("ツールキット自身のメッセージも標準エラーに出力する")},
+    };
+}
+
+QList<Option> historyOptions() {
+    return {
+        {QStringLiteral("--json"),
+         {},
+         QStringLiteral("one JSON object a line with every column: \"id\", \"time\" (UTC), \"url\",\n"
+                        "\"final_url\", \"page\", \"path\", \"bytes\", \"sha256\""),
+         QStringLiteral("1 行に 1 つの JSON オブジェクト（すべての列: \"id\"、\"time\"（UTC）、\"url\"、\n"
+                        "\"final_url\"、\"page\"、\"path\"、\"bytes\"、\"sha256\"）")},
+        {QStringLiteral("--forget"),
+         {},
+         QStringLiteral("remove the entries that TEXT matches from the history and say how\n"
+                        "many (the files stay)"),
+         QStringLiteral("文字列に一致する項目を履歴から削除し、その件数を出力する（ファイルは残る）")},
     };
 }
 

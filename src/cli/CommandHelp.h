@@ -17,6 +17,7 @@ struct Option {
 
 QList<Option> harvestOptions();
 QList<Option> downloadOptions();
+QList<Option> historyOptions();
 
 // "[--json] [--jobs N] ...", wrapped before width characters, later lines indented by indent.
 QString synopsis(const QList<Option>& options, int indent, int width = 100);

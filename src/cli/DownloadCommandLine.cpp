@@ -7,10 +7,15 @@
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
 #include "DownloadBatch.h"
+#include "DownloadHistory.h"
 #include "DownloadQueue.h"
 #include "DownloadQueueKeeper.h"
 #include "EngineNoise.h"
 #include "NameMask.h"
+#include "HistoryCommand.h"
+#include "HistoryDownloadLink.h"
+#include "HistoryLocation.h"
+#include "HistoryRecorder.h"
 #include "RecordFormat.h"
 #include "TerminationSignals.h"
 
@@ -42,6 +47,7 @@ struct Arguments {
     NameMask mask;
     bool continueKept = false;
     bool verbose = false;
+    bool newOnly = false;
     int jobs = DownloadOptions().parallel;
     int retries = DownloadOptions().retries;
     QStringList addresses;
@@ -107,6 +113,8 @@ Arguments parse(const QStringList& arguments) {
             parsed.continueKept = true;
         } else if (options && arg == u"--verbose") {
             parsed.verbose = true;
+        } else if (options && arg == u"--new-only") {
+            parsed.newOnly = true;
         } else if (options && arg == u"--") {
             options = false;
         } else if (options && (arg == u"-h" || arg == u"--help")) {
@@ -141,26 +149,23 @@ class ResultPrinter {
 public:
     explicit ResultPrinter(const QList<DownloadItem>& items)
         : m_items(items)
-        , m_results(items.size())
+        , m_lines(items.size())
         , m_known(items.size(), false)
         , m_progress(::isatty(STDERR_FILENO) == 1) {}
 
-    void add(int index, const DownloadResult& result) {
-        m_results[index] = result;
-        m_known[index] = true;
-        clearProgress();
-        while (m_next < m_items.size() && m_known[m_next]) {
-            const DownloadResult& r = m_results[m_next];
-            const QString address = CommandOutput::oneLine(m_items[m_next].url);
-            if (r.succeeded())
-                CommandOutput::write(
-                    stdout, QStringLiteral("ok\t%1\t%2\n").arg(address, CommandOutput::oneLine(r.path)));
-            else
-                CommandOutput::write(
-                    stdout,
+    void add(int index, const DownloadResult& r) {
+        const QString address = CommandOutput::oneLine(m_items[index].url);
+        if (r.succeeded())
+            addLine(index, QStringLiteral("ok\t%1\t%2\n").arg(address, CommandOutput::oneLine(r.path)));
+        else
+            addLine(index,
                     QStringLiteral("failed\t%1\t%2\n").arg(address, CommandOutput::oneLine(r.message)));
-            ++m_next;
-        }
+    }
+
+    // Not fetched, or not kept: reason names the earlier file.
+    void skip(int index, const QString& reason) {
+        addLine(index, QStringLiteral("skipped\t%1\t%2\n")
+                           .arg(CommandOutput::oneLine(m_items[index].url), CommandOutput::oneLine(reason)));
     }
 
     void progress(int done, int total, const QStringList& current, qint64 bytes) {
@@ -183,8 +188,19 @@ public:
     }
 
 private:
+    void addLine(int index, const QString& line) {
+        m_lines[index] = line;
+        m_known[index] = true;
+        clearProgress();
+        while (m_next < m_items.size() && m_known[m_next]) {
+            CommandOutput::write(stdout, m_lines[m_next]);
+            m_lines[m_next].clear();
+            ++m_next;
+        }
+    }
+
     QList<DownloadItem> m_items;
-    QList<DownloadResult> m_results;
+    QStringList m_lines;
     QList<bool> m_known;
     qsizetype m_next = 0;
     bool m_progress;
@@ -229,6 +245,22 @@ void resolveAddresses(QList<DownloadItem>* items) {
         if (!item.address.isValid())
             item.address = AddressInput::asWritten(item.url);
     }
+}
+
+QString savedBefore(const QString& path) {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral("保存済み: %1").arg(path);
+    return QStringLiteral("saved before as %1").arg(path);
+}
+
+QString sameContent(const QString& path) {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral("同じ内容のファイルが保存済み: %1").arg(path);
+    return QStringLiteral("same content as %1").arg(path);
+}
+
+void historyProblem(const QString& message) {
+    CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(message));
 }
 
 QString continueNote(const QString& dir) {
@@ -323,6 +355,8 @@ QString DownloadCommandLine::usage() {
                QStringLiteral(
                    "  アドレスごとに 1 行を出力します:\n"
                    "    ok<タブ>アドレス<タブ>保存先      または      failed<タブ>アドレス<タブ>理由\n"
+                   "    （--new-only で飛ばしたものは skipped<タブ>アドレス<タブ>理由）\n"
+                   "  保存したファイルは保存の履歴（nepirika history）に記録します。\n"
                    "  終了コード: 0 すべて保存した、1 失敗があった、2 使い方の誤り、130 中断した。\n");
     return QStringLiteral("Usage: nepirika download ") + CommandHelp::synopsis(options, 25) +
            QStringLiteral(
@@ -337,6 +371,8 @@ QString DownloadCommandLine::usage() {
            CommandHelp::optionLines(options) +
            QStringLiteral("  Prints one line per address:\n"
                           "    ok<TAB>ADDRESS<TAB>PATH      or      failed<TAB>ADDRESS<TAB>REASON\n"
+                          "    (or skipped<TAB>ADDRESS<TAB>REASON for what --new-only skipped)\n"
+                          "  Every file saved is recorded in the download history (see nepirika history).\n"
                           "  Exit status: 0 all saved, 1 some failed, 2 usage error, 130 interrupted.\n");
 }
 
@@ -378,6 +414,41 @@ int DownloadCommandLine::run(const QStringList& arguments) {
             positions.append(static_cast<int>(i));
     }
 
+    // With --new-only the addresses that the history has saved (their files still there) are not
+    // fetched; they are printed in their places.
+    const QString historyFile = HistoryLocation::defaultFile();
+    const bool record = AppSettings(AppSettings::defaultFile()).recordHistory();
+    const QList<DownloadItem> allItems = items;
+    QList<int> fetched; // the position in allItems of each item of the batch
+    QHash<int, QString> savedPaths;
+    if (args.newOnly) {
+        DownloadHistory history(historyFile);
+        QStringList urls;
+        for (const DownloadItem& item : std::as_const(items))
+            urls.append(item.url);
+        const QHash<QString, HistoryEntry> saved = history.savedFor(urls);
+        const QString aside = history.takeSetAside();
+        if (!aside.isEmpty())
+            historyProblem(HistoryCommand::setAsideMessage(aside));
+        QList<DownloadItem> kept;
+        QList<int> keptPositions;
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const auto it = saved.constFind(items.at(i).url);
+            if (it != saved.cend()) {
+                savedPaths.insert(int(i), it->path);
+                continue;
+            }
+            kept.append(items.at(i));
+            keptPositions.append(positions.value(i, int(i)));
+            fetched.append(int(i));
+        }
+        items = kept;
+        positions = keptPositions;
+    } else {
+        for (qsizetype i = 0; i < items.size(); ++i)
+            fetched.append(int(i));
+    }
+
     DownloadOptions options;
     // The user agent of `nepirika harvest` and of the window: one browser, from harvest to download.
     options.userAgent = BrowserIdentity::userAgent();
@@ -385,18 +456,40 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     options.maxPerHost = args.jobs;
     options.retries = args.retries;
     options.nameMask = args.mask;
+    // Every file saved goes into the history (unless the user turned it off), hashed and written on
+    // a thread of its own; it is written whole before the command ends.
+    HistoryRecorder recorder(historyFile);
+    bool historyFailed = false;
+    QObject::connect(&recorder, &HistoryRecorder::setAside, &recorder,
+                     [](const QString& file) { historyProblem(HistoryCommand::setAsideMessage(file)); });
+    QObject::connect(&recorder, &HistoryRecorder::failed, &recorder,
+                     [&historyFailed](const QString& message) {
+                         if (!std::exchange(historyFailed, true))
+                             historyProblem(message);
+                     });
     DownloadBatch batch(args.dir, items, options);
     // The batch is kept on disk while it runs, so that a killed run can be continued.
     auto* keeper = new DownloadQueueKeeper(&batch, queue, positions, &batch);
-    ResultPrinter printer(items);
+    HistoryDownloadLink::Options linkOptions;
+    linkOptions.record = record;
+    linkOptions.skipSameContent = args.newOnly;
+    auto* link = new HistoryDownloadLink(&batch, items, &recorder, linkOptions, &batch);
+    ResultPrinter printer(allItems);
+    for (auto it = savedPaths.cbegin(); it != savedPaths.cend(); ++it)
+        printer.skip(it.key(), savedBefore(it.value()));
     bool interrupted = false;
-    QObject::connect(&batch, &DownloadBatch::itemFinished, &batch,
-                     [&printer](int index, const DownloadResult& result) { printer.add(index, result); });
+    QObject::connect(link, &HistoryDownloadLink::itemSettled, &batch,
+                     [&](int index, const DownloadResult& result, const HistoryEntry& same) {
+                         if (!same.path.isEmpty())
+                             printer.skip(fetched.at(index), sameContent(same.path));
+                         else
+                             printer.add(fetched.at(index), result);
+                     });
     QObject::connect(&batch, &DownloadBatch::progress, &batch,
                      [&printer](int done, int total, const QStringList& current, qint64 bytes) {
                          printer.progress(done, total, current, bytes);
                      });
-    QObject::connect(&batch, &DownloadBatch::finished, &batch, [&](const DownloadResults& results) {
+    QObject::connect(link, &HistoryDownloadLink::finished, &batch, [&](const DownloadResults& results) {
         printer.clearProgress();
         // An interrupted run keeps what is left for --continue; a run that reached its end is done,
         // its failures printed.

@@ -4,9 +4,12 @@
 #include "CommandHelp.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
+#include "DownloadHistory.h"
 #include "EngineNoise.h"
 #include "HarvestOutput.h"
 #include "HarvestProfile.h"
+#include "HistoryCommand.h"
+#include "HistoryLocation.h"
 #include "TWebBrowser.h"
 #include "WindowViewport.h"
 #include "WorkLimits.h"
@@ -15,6 +18,8 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QTimer>
+
+#include <memory>
 
 #include <cstdio>
 
@@ -48,6 +53,12 @@ int usageError(const QString& message) {
     return 2;
 }
 
+QString savedNote(int count) {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral("nepirika harvest: 保存済みのもの %1 件を除きました").arg(count);
+    return QStringLiteral("nepirika harvest: left out %1 record(s) saved before").arg(count);
+}
+
 QString unsizedNote(int count) {
     if (CommandLanguage::isJapanese())
         return QStringLiteral("nepirika harvest: 大きさを読み取れなかった画像 %1 件を除きました").arg(count);
@@ -72,6 +83,7 @@ QString HarvestCommand::usage() {
                    "--json の画像には、ページに書かれた \"set\"（同じ組の候補に共通の番号）、\"descriptor\"\n"
                    "（\"1280w\"、\"2x\"）、\"element_width\"、\"element_height\"（要素の width・height "
                    "属性）も付く。\n"
+                   "保存の履歴にあるアドレスの --json には \"saved\"（残っている最新の保存先）が付く。\n"
                    "読み込めなかったページは標準エラーに出力します（アドレス、タブ、理由）。\n"
                    "終了コード: 0 すべて読み込めた、1 読み込めないページがあった、2 使い方の誤り。");
     return QStringLiteral("Usage: nepirika harvest ") + CommandHelp::synopsis(options, 24) +
@@ -87,6 +99,8 @@ QString HarvestCommand::usage() {
                "An image's --json record also carries what the page says of it: \"set\" (the number\n"
                "its srcset or picture candidates share), \"descriptor\" (\"1280w\", \"2x\"), and\n"
                "\"element_width\", \"element_height\" (its element's width and height attributes).\n"
+               "A --json record whose address the download history has saved carries \"saved\": the\n"
+               "path of its latest saved file that is still there.\n"
                "Failures go to standard error (address, a tab, the reason).\n"
                "Exit status: 0 every page loaded, 1 at least one page failed, 2 usage error.");
 }
@@ -113,6 +127,8 @@ int HarvestCommand::run(const QStringList& arguments) {
             noScripts = true;
         } else if (!optionsDone && argument == QLatin1String("--scroll")) {
             scroll = true;
+        } else if (!optionsDone && argument == QLatin1String("--new-only")) {
+            output.newOnly = true;
         } else if (!optionsDone && argument == QLatin1String("--probe")) {
             output.probe = true;
         } else if (!optionsDone && argument == QLatin1String("--largest")) {
@@ -217,6 +233,22 @@ int HarvestCommand::run(const QStringList& arguments) {
     output.network.userAgent = identity.userAgent();
     output.network.cookieJar = identity.cookieJar();
     output.network.parallel = WorkLimits::MostTransfersAtOnce;
+    // What the download history has saved: marked in --json, or left out with --new-only.
+    std::unique_ptr<DownloadHistory> history;
+    if (output.json || output.newOnly) {
+        history = std::make_unique<DownloadHistory>(HistoryLocation::defaultFile());
+        output.savedLookup = [&history](const QStringList& urls) {
+            QHash<QString, QString> paths;
+            const QHash<QString, HistoryEntry> saved = history->savedFor(urls);
+            for (auto it = saved.cbegin(); it != saved.cend(); ++it)
+                paths.insert(it.key(), it->path);
+            const QString aside = history->takeSetAside();
+            if (!aside.isEmpty())
+                writeOut(stderr,
+                         QStringLiteral("nepirika harvest: ") + HistoryCommand::setAsideMessage(aside));
+            return paths;
+        };
+    }
     HarvestOutput printer(
         output, [](const QString& line) { writeOut(stdout, line, false); }, []() { std::fflush(stdout); });
     qsizetype printed = 0;
@@ -243,6 +275,8 @@ int HarvestCommand::run(const QStringList& arguments) {
     QObject::connect(&printer, &HarvestOutput::done, &harvester, [&]() {
         if (printer.unsized() > 0)
             writeOut(stderr, unsizedNote(printer.unsized()));
+        if (output.newOnly)
+            writeOut(stderr, savedNote(printer.savedLeftOut()));
         QCoreApplication::exit(failures == 0 ? 0 : 1);
     });
 

@@ -3,6 +3,20 @@
 #include "LargestCandidate.h"
 #include "RecordFormat.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace {
+
+// The record's JSON line with "saved" added (its fields are in no particular order).
+QString withSaved(const QString& line, const QString& path) {
+    const QString value = QString::fromUtf8(QJsonDocument(QJsonArray{path}).toJson(QJsonDocument::Compact));
+    // ["…"] → "…"
+    return line.left(line.size() - 1) + QStringLiteral(",\"saved\":") + value.mid(1, value.size() - 2) + u'}';
+}
+
+} // namespace
+
 HarvestOutput::HarvestOutput(const Options& options, Print print, std::function<void()> printed,
                              QObject* parent)
     : QObject(parent)
@@ -47,6 +61,10 @@ void HarvestOutput::finish() {
 
 int HarvestOutput::unsized() const {
     return m_unsized;
+}
+
+int HarvestOutput::savedLeftOut() const {
+    return m_savedLeftOut;
 }
 
 void HarvestOutput::flush() {
@@ -101,10 +119,25 @@ void HarvestOutput::printPage(const Page& page) {
         keep = LargestCandidate::pick(candidates);
     }
     const bool bySize = m_options.minWidth > 0 || m_options.minHeight > 0;
+    // One look-up a page.
+    QHash<QString, QString> saved;
+    if (m_options.savedLookup) {
+        QStringList urls;
+        for (qsizetype i = 0; i < page.records.size(); ++i) {
+            if (keep.at(i))
+                urls.append(page.records.at(i).URL);
+        }
+        saved = m_options.savedLookup(urls);
+    }
     for (qsizetype i = 0; i < page.records.size(); ++i) {
         const tURLData& r = page.records.at(i);
         if (!keep.at(i))
             continue;
+        const auto found = saved.constFind(r.URL);
+        if (found != saved.cend() && m_options.newOnly) {
+            ++m_savedLeftOut;
+            continue;
+        }
         if (page.probed && bySize && r.Kind == tURLData::KindImage) {
             if (r.Width < 0 || r.Height < 0) {
                 ++m_unsized;
@@ -113,6 +146,11 @@ void HarvestOutput::printPage(const Page& page) {
             if (r.Width < m_options.minWidth || r.Height < m_options.minHeight)
                 continue;
         }
-        m_print(m_options.json ? RecordFormat::jsonLine(r) : RecordFormat::tsvLine(r));
+        if (!m_options.json)
+            m_print(RecordFormat::tsvLine(r));
+        else if (found != saved.cend())
+            m_print(withSaved(RecordFormat::jsonLine(r), found.value()));
+        else
+            m_print(RecordFormat::jsonLine(r));
     }
 }

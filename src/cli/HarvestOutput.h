@@ -27,6 +27,12 @@ public:
         bool setsAcrossPages = false;
         // The connection rules and identity of the probes (user agent, cookies).
         DownloadOptions network;
+        // For addresses, the path of the latest saved file of each that the download history has
+        // saved (and whose file is still there); a --json record of one carries it as "saved".
+        // None: nothing is looked up.
+        std::function<QHash<QString, QString>(const QStringList& urls)> savedLookup;
+        // Records with a saved file are left out (and counted).
+        bool newOnly = false;
     };
     using Print = std::function<void(const QString& line)>;
 
@@ -40,6 +46,8 @@ public:
     void finish();
     // Images left out by a minimum size because their size could not be read.
     int unsized() const;
+    // Records left out by newOnly.
+    int savedLeftOut() const;
 
 Q_SIGNALS:
     void done();
@@ -65,6 +73,7 @@ private:
     // Probe index: the page (counted from the first ever) and the record in it.
     QHash<int, QPair<qint64, qsizetype>> m_probed;
     int m_unsized = 0;
+    int m_savedLeftOut = 0;
     bool m_finishing = false;
     bool m_done = false;
 };

@@ -20,6 +20,7 @@ const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
 const QString ScrollKey = QStringLiteral("harvest/scrollToEnd");
 const QString ParallelPagesKey = QStringLiteral("harvest/parallelPages");
 const QString DownloadJobsKey = QStringLiteral("download/jobs");
+const QString RecordHistoryKey = QStringLiteral("download/recordHistory");
 
 } // namespace
 
@@ -351,4 +352,12 @@ bool AppSettings::filesFillWindow() const {
 
 void AppSettings::setFilesFillWindow(bool on) {
     write(FillKey, on);
+}
+
+bool AppSettings::recordHistory() const {
+    return read(RecordHistoryKey, true).toBool();
+}
+
+void AppSettings::setRecordHistory(bool on) {
+    write(RecordHistoryKey, on);
 }

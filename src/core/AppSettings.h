@@ -83,6 +83,10 @@ public:
     int downloadJobs() const;
     void setDownloadJobs(int count);
 
+    // Every file saved is recorded in the download history; on unless turned off.
+    bool recordHistory() const;
+    void setRecordHistory(bool on);
+
     // The data files are shown as pictures rather than as a list.
     bool filesAsPictures() const;
     void setFilesAsPictures(bool on);

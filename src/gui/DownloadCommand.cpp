@@ -6,7 +6,9 @@
 #include "DownloadProgressDialog.h"
 #include "DownloadQueueKeeper.h"
 #include "FolderNotice.h"
+#include "HistoryDownloadLink.h"
 #include "TWebBrowser.h"
+#include "WindowHistory.h"
 
 #include <QDate>
 #include <QDir>
@@ -28,7 +30,27 @@ namespace {
 // Failed addresses and numbered names listed one by one in the notice; the rest are counted.
 constexpr qsizetype ListedFailures = 20;
 
-QString noticeText(const DownloadResults& results, bool cancelled = false) {
+// The history's part of the notice: entries skipped as saved, files not kept as copies.
+QString historyText(const HistoryChoice& history, const QHash<int, HistoryEntry>& copies,
+                    const DownloadResults& results) {
+    QString text;
+    if (history.savedSkipped > 0)
+        text += QStringLiteral("\n\n保存済みの %1 件を飛ばしました。").arg(history.savedSkipped);
+    if (copies.isEmpty())
+        return text;
+    QList<int> indexes = copies.keys();
+    std::sort(indexes.begin(), indexes.end());
+    QStringList named;
+    for (int index : indexes)
+        named.append(QStringLiteral("%1 — %2").arg(DisplayAddress::forDisplay(results.value(index).url),
+                                                   QDir::toNativeSeparators(copies.value(index).path)));
+    return text +
+           QStringLiteral("\n\n同じ内容のファイルが保存済みのため保存しませんでした（%1 件）:\n")
+               .arg(named.size()) +
+           AppMessages::shortList(named, ListedFailures);
+}
+
+QString noticeText(const DownloadResults& results, bool cancelled = false, qsizetype copies = 0) {
     QStringList failures;
     QStringList numbered;
     qsizetype succeeded = 0;
@@ -46,6 +68,8 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
         }
     }
     // "Completed" would not be true of a batch the user stopped.
+    // A copy that was not kept is no file saved.
+    succeeded -= copies;
     QString text = (cancelled ? QStringLiteral("ダウンロードを中止しました")
                               : QStringLiteral("ダウンロードが完了しました")) +
                    QStringLiteral("\n成功 %1 件、失敗 %2 件").arg(succeeded).arg(failures.size());
@@ -61,7 +85,7 @@ QString noticeText(const DownloadResults& results, bool cancelled = false) {
 // After a batch with failures, the notice offers to try those again and to keep their list.
 void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, const DownloadResults& results,
                     const QString& folder, const QPointer<TWebBrowser>& browser, int jobs,
-                    const NameMask& mask) {
+                    const NameMask& mask, const HistoryChoice& history) {
     QList<DownloadRequestItem> failed;
     DownloadResults failures;
     for (qsizetype i = 0; i < results.size() && i < items.size(); ++i) {
@@ -79,7 +103,9 @@ void offerFollowUps(QMessageBox* box, const QList<DownloadRequestItem>& items, c
     QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
         if (clicked == retry) {
             // From the event loop, once this notice has gone.
-            QTimer::singleShot(0, owner, [=] { start(owner, failed, folder, browser, jobs, mask); });
+            QTimer::singleShot(0, owner, [=] {
+                start(owner, failed, folder, browser, jobs, mask, {history.skipSameContent, 0});
+            });
         } else if (clicked == save) {
             auto* dialog = new QFileDialog(owner, QStringLiteral("失敗の一覧を保存"),
                                            QDir(folder).filePath(QStringLiteral("failed.txt")),
@@ -123,6 +149,8 @@ void stopAll(QWidget* owner) {
         if (auto* batch = dialog->findChild<DownloadBatch*>()) {
             // No notice: nobody is left to read it.
             batch->disconnect(dialog);
+            if (auto* link = batch->findChild<HistoryDownloadLink*>())
+                link->disconnect(dialog);
             batch->cancel();
         }
         dialog->finish();
@@ -155,12 +183,12 @@ namespace {
 // positions) until it ends; an empty queue is made of the items.
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
          TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
-         const NameMask& mask = {});
+         const NameMask& mask = {}, const HistoryChoice& history = {});
 
 } // namespace
 
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser, int jobs, const NameMask& mask) {
+           TWebBrowser* browser, int jobs, const NameMask& mask, const HistoryChoice& history) {
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
         // The path in brackets, not at the end, where the final "." would read as part of it.
         AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
@@ -168,11 +196,12 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
     if (items.isEmpty()) {
-        FolderNotice::addFolder(AppMessages::showNotice(parent, noticeText({})), folder);
+        FolderNotice::addFolder(
+            AppMessages::showNotice(parent, noticeText({}) + historyText(history, {}, {})), folder);
         return;
     }
 
-    run(parent, items, folder, browser, jobs, {}, {}, mask);
+    run(parent, items, folder, browser, jobs, {}, {}, mask, history);
 }
 
 void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
@@ -192,7 +221,7 @@ namespace {
 
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
          TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
-         const NameMask& mask) {
+         const NameMask& mask, const HistoryChoice& history) {
     QList<DownloadItem> downloads;
     downloads.reserve(items.size());
     const QString today = NameMask::dateText(QDate::currentDate());
@@ -237,25 +266,36 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, batch, &DownloadBatch::cancel);
     QPointer<QWidget> owner(parent);
     QPointer<TWebBrowser> source(browser);
-    QObject::connect(batch, &DownloadBatch::finished, dialog,
-                     [dialog, keeper, owner, cancelled, items, folder, source, jobs,
-                      mask](const DownloadResults& results) {
-                         // Done with: the batch ran to its end, or the user stopped it. Stopped
-                         // otherwise (the window closing), what is left is kept for the next start.
-                         const bool stoppedByOthers =
-                             !*cancelled &&
-                             std::any_of(results.cbegin(), results.cend(), [](const DownloadResult& r) {
-                                 return r.status == DownloadResult::Status::Cancelled;
-                             });
-                         keeper->finish(stoppedByOthers);
-                         dialog->finish();
-                         dialog->hide();
-                         // Not from inside the batch's own signal.
-                         dialog->deleteLater();
-                         QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled));
-                         FolderNotice::addFolder(box, folder);
-                         offerFollowUps(box, items, results, folder, source, jobs, mask);
-                     });
+    // Each file saved goes into the window's history; the notice waits until each is settled there.
+    WindowHistory* windowHistory = WindowHistory::of(parent);
+    HistoryDownloadLink::Options recording;
+    recording.record = windowHistory && windowHistory->recording();
+    recording.skipSameContent = history.skipSameContent;
+    // Files the person picked together are all kept; only copies of files saved before are not.
+    recording.skipCopiesWithinBatch = false;
+    auto* link = new HistoryDownloadLink(
+        batch, downloads, windowHistory ? windowHistory->recorder() : nullptr, recording, batch);
+    QObject::connect(
+        link, &HistoryDownloadLink::finished, dialog,
+        [dialog, keeper, owner, cancelled, items, folder, source, jobs, link, mask,
+         history](const DownloadResults& results) {
+            // Done with: the batch ran to its end, or the user stopped it. Stopped
+            // otherwise (the window closing), what is left is kept for the next start.
+            const bool stoppedByOthers =
+                !*cancelled && std::any_of(results.cbegin(), results.cend(), [](const DownloadResult& r) {
+                    return r.status == DownloadResult::Status::Cancelled;
+                });
+            keeper->finish(stoppedByOthers);
+            dialog->finish();
+            dialog->hide();
+            // Not from inside the batch's own signal.
+            dialog->deleteLater();
+            const QHash<int, HistoryEntry> copies = link->sameContent();
+            QMessageBox* box = AppMessages::showNotice(owner, noticeText(results, *cancelled, copies.size()) +
+                                                                  historyText(history, copies, results));
+            FolderNotice::addFolder(box, folder);
+            offerFollowUps(box, items, results, folder, source, jobs, mask, history);
+        });
     dialog->setProgress(0, batch->total(), {}, 0);
     // show(), not open(): open() would make it modal to the main window.
     dialog->show();

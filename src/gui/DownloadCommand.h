@@ -29,10 +29,20 @@ struct DownloadRequestItem {
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
+// What the download history does with a download of the window. Every file saved is recorded in the
+// history of the window (WindowHistory) unless the user turned that off.
+struct HistoryChoice {
+    // A file whose bytes match a file saved before this download (still there) is not kept; the
+    // notice names it.
+    bool skipSameContent = false;
+    // Entries of the selection left out as saved before; the notice says how many.
+    qsizetype savedSkipped = 0;
+};
+
 // jobs: transfers at once (0: the batch's default). mask names the files (empty: by their
 // addresses); the items are numbered from 1 for its {n}.
 void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-           TWebBrowser* browser, int jobs = 0, const NameMask& mask = {});
+           TWebBrowser* browser, int jobs = 0, const NameMask& mask = {}, const HistoryChoice& history = {});
 
 // The downloads that run now in windows of owner, and the files they have done out of all of theirs.
 struct Running {

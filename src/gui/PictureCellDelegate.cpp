@@ -2,6 +2,7 @@
 
 #include "LocalFileName.h"
 #include "PictureStore.h"
+#include "SavedMarks.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -10,6 +11,8 @@
 #include <QPainter>
 #include <QToolTip>
 #include <QUrl>
+
+#include <algorithm>
 
 namespace {
 
@@ -111,7 +114,14 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
                           Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, caption);
     }
 
-    painter->setPen(textColour);
+    const QPalette::ColorRole textRole =
+        option.state & QStyle::State_Selected ? QPalette::HighlightedText : QPalette::Text;
+    // Saved before (download history): a mark on the picture and a dimmed text.
+    const bool saved = !index.data(SavedMarks::SavedPathRole).toString().isEmpty();
+    if (saved)
+        drawSavedMark(painter, option, picture);
+    painter->setPen(saved && textRole == QPalette::Text ? option.palette.color(QPalette::Disabled, textRole)
+                                                        : option.palette.color(textRole));
     const int line = option.fontMetrics.height();
     const int width = box.width();
     QRect text(box.left(), picture.bottom() + Margin, width, line);
@@ -134,6 +144,20 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->restore();
 }
 
+void PictureCellDelegate::drawSavedMark(QPainter* painter, const QStyleOptionViewItem& option,
+                                        const QRect& picture) {
+    const int size = std::max(14, option.fontMetrics.height());
+    const QRect mark(picture.right() - size, picture.top() + 1, size, size);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(option.palette.color(QPalette::Highlight));
+    painter->drawEllipse(mark);
+    painter->setPen(option.palette.color(QPalette::HighlightedText));
+    painter->drawText(mark, Qt::AlignCenter, QStringLiteral("✓"));
+    painter->restore();
+}
+
 bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem&,
                                     const QModelIndex& index) {
     if (!event || event->type() != QEvent::ToolTip || !index.isValid())
@@ -151,6 +175,9 @@ bool PictureCellDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, 
     const QString facts = factsOf(cell).toolTipText();
     if (!facts.isEmpty())
         tip += QLatin1Char('\n') + facts;
+    const QString saved = index.data(SavedMarks::SavedPathRole).toString();
+    if (!saved.isEmpty())
+        tip += QLatin1Char('\n') + SavedMarks::toolTipLine(saved);
     QToolTip::showText(event->globalPos(), tip, view);
     return true;
 }

@@ -50,6 +50,7 @@ public:
     PictureFacts factsOf(const Cell& cell) const;
 
 private:
+    static void drawSavedMark(QPainter* painter, const QStyleOptionViewItem& option, const QRect& picture);
     QPointer<PictureStore> m_store;
     CellOf m_cellOf;
 };

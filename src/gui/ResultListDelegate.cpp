@@ -1,6 +1,7 @@
 #include "ResultListDelegate.h"
 
 #include "DisplayAddress.h"
+#include "SavedMarks.h"
 
 #include <QAbstractItemView>
 #include <QFontMetrics>
@@ -114,6 +115,9 @@ bool ResultListDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
         if (!found.isEmpty())
             text += QLatin1Char('\n') + found;
     }
+    const QString saved = index.data(SavedMarks::SavedPathRole).toString();
+    if (!saved.isEmpty())
+        text += QLatin1Char('\n') + SavedMarks::toolTipLine(saved);
     QToolTip::showText(event->globalPos(), text, view->viewport(), option.rect);
     return true;
 }

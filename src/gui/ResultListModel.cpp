@@ -1,6 +1,11 @@
 #include "ResultListModel.h"
 
 #include "DisplayAddress.h"
+#include "SavedMarks.h"
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyle>
 
 #include <QSignalBlocker>
 
@@ -55,8 +60,28 @@ QModelIndex ResultListModel::index(int row, int column, const QModelIndex& paren
     return QStringListModel::index(row, column, parent);
 }
 
+void ResultListModel::setSavedMarks(SavedMarks* marks) {
+    m_marks = marks;
+    connect(marks, &SavedMarks::changed, this, [this] {
+        if (rowCount() > 0)
+            Q_EMIT dataChanged(index(0), index(rowCount() - 1),
+                               {SavedMarks::SavedPathRole, Qt::ForegroundRole, Qt::DecorationRole});
+    });
+}
+
 QVariant ResultListModel::data(const QModelIndex& index, int role) const {
     ++m_lookups;
+    if (m_marks &&
+        (role == SavedMarks::SavedPathRole || role == Qt::ForegroundRole || role == Qt::DecorationRole)) {
+        const QString path = m_marks->savedPath(QStringListModel::data(index, Qt::DisplayRole).toString());
+        if (path.isEmpty())
+            return {};
+        if (role == SavedMarks::SavedPathRole)
+            return path;
+        if (role == Qt::ForegroundRole)
+            return QApplication::palette().brush(QPalette::Disabled, QPalette::Text);
+        return QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+    }
     if (role == Qt::AccessibleTextRole)
         return DisplayAddress::forDisplay(QStringListModel::data(index, Qt::DisplayRole).toString());
     return QStringListModel::data(index, role);

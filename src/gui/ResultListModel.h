@@ -2,7 +2,10 @@
 
 #include "ResultFilter.h"
 
+#include <QPointer>
 #include <QStringListModel>
+
+class SavedMarks;
 
 // The entries of one result list: the exact addresses as the list shows them, and for each the
 // position of its record in the harvester's record list. Every view of the list shares it.
@@ -25,6 +28,10 @@ public:
     // addresses).
     qsizetype recordAt(int row) const;
 
+    // Entries the download history has saved are marked (SavedMarks::SavedPathRole, a mark and a
+    // dimmed text); the rows change as the marks do.
+    void setSavedMarks(SavedMarks* marks);
+
     // An entry reads to assistive technology as the list shows it: decoded (DisplayAddress).
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QModelIndex index(int row, int column = 0, const QModelIndex& parent = QModelIndex()) const override;
@@ -36,4 +43,5 @@ public:
 private:
     QList<qsizetype> m_records;
     mutable quint64 m_lookups = 0;
+    QPointer<SavedMarks> m_marks;
 };

@@ -16,6 +16,7 @@
 #include "ResultListDelegate.h"
 #include "ResultListModel.h"
 #include "ResultListView.h"
+#include "SavedMarks.h"
 #include "tlinksys.h"
 
 #include <QCheckBox>
@@ -86,6 +87,11 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
     views->addWidget(list, 1);
     layout->addLayout(views, 1);
 
+    unsavedOnlyBox = new QCheckBox(QStringLiteral("未保存のみ"), this);
+    unsavedOnlyBox->setToolTip(QStringLiteral("保存の履歴にあるもの（保存済み）を除いて表示します"));
+    unsavedOnlyBox->setEnabled(false); // until the history is there
+    connect(unsavedOnlyBox, &QCheckBox::toggled, this, &ResultListPanel::renarrow);
+
     commands = new QWidget(this);
     commands->setObjectName(QString::fromLatin1(setup.panelName));
     commands->setFixedWidth(PanelWidth);
@@ -97,6 +103,12 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
         views->addWidget(grid, 1);
         views->addWidget(controls);
     }
+    // 未保存のみ, under either list.
+    auto* savedBar = new QHBoxLayout;
+    savedBar->setContentsMargins(0, 0, 0, 0);
+    savedBar->addWidget(unsavedOnlyBox);
+    savedBar->addStretch(1);
+    views->addLayout(savedBar);
     nameMaskBar = new NameMaskBar(m_caption, setup.nameMaskName, this);
     views->addWidget(nameMaskBar);
     nameMaskBar->setFirstSelected([this]() -> std::optional<tURLData> {
@@ -112,6 +124,28 @@ ResultListPanel::ResultListPanel(const Setup& setup, QWidget* parent)
         return m_harvester->List.Items(position);
     });
     connect(m_selection, &QItemSelectionModel::selectionChanged, nameMaskBar, &NameMaskBar::updatePreview);
+}
+
+void ResultListPanel::setSavedMarks(SavedMarks* marks) {
+    m_marks = marks;
+    m_model->setSavedMarks(marks);
+    unsavedOnlyBox->setEnabled(true);
+    connect(marks, &SavedMarks::changed, this, [this] {
+        if (!unsavedOnlyBox->isChecked() || std::exchange(m_marksChanged, true))
+            return;
+        // Once for the answers that come together.
+        QTimer::singleShot(0, this, [this] {
+            m_marksChanged = false;
+            renarrow();
+        });
+    });
+}
+
+ResultFilter::Entries ResultListPanel::unsavedOnly(ResultFilter::Entries entries) const {
+    if (!m_marks)
+        return entries;
+    m_marks->ask(entries.addresses);
+    return unsavedOnlyBox->isChecked() ? m_marks->unsaved(entries) : entries;
 }
 
 void ResultListPanel::buildPictures() {
@@ -551,6 +585,7 @@ void ResultListPanel::showCount() {
 
 void ResultListPanel::showEntries(ResultFilter::Entries entries) {
     m_recordsSeen = m_harvester ? m_harvester->List.Count() : 0;
+    entries = unsavedOnly(std::move(entries));
     const ImageNarrowing::Criteria criteria = narrowing();
     m_unmeasured = 0;
     if (criteria.active() && m_harvester) {
@@ -584,6 +619,7 @@ void ResultListPanel::showNewRecords() {
         added.records.append(qsizetype(i));
     }
     m_recordsSeen = qsizetype(records.size());
+    added = unsavedOnly(std::move(added));
     if (added.addresses.isEmpty())
         return;
     if (narrowing().active()) {

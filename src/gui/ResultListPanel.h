@@ -25,6 +25,7 @@ class PicturePreview;
 class PictureStore;
 class ResultListDelegate;
 class ResultListModel;
+class SavedMarks;
 class tlinksys;
 
 // One result band of the main window ("リンクしてるページ" or "データファイル"): the list of one side's
@@ -73,6 +74,7 @@ public:
     QLineEdit* filterBox = nullptr;        // the filter text
     QPushButton* filterButton = nullptr;   // "検索": shows the entries that match the filter text
     QPushButton* unfilterButton = nullptr; // "C": shows every entry again
+    QCheckBox* unsavedOnlyBox = nullptr; // "未保存のみ": leaves out what the download history has saved
 
     // With pictures: the picture view of the same entries and selection, and below the views the
     // switch between them and the narrowing by size and kind.
@@ -105,6 +107,10 @@ public:
     void showNewRecords();
     // The title counts the entries from now on ("リンクしてるページ (12)").
     void showCount();
+
+    // Which entries the download history has saved: they are marked in the list and the picture
+    // view, and "未保存のみ" leaves them out.
+    void setSavedMarks(SavedMarks* marks);
 
     // With pictures: where the facts and thumbnails come from (none: no picture view).
     void setPictureStore(PictureStore* store);
@@ -164,6 +170,9 @@ private:
     void countSelected();
     static bool hidesUnmeasured(const ImageNarrowing::Criteria& criteria);
     PictureCellDelegate::Cell cellAt(int row) const;
+    // The entries the history has not saved (all of them unless "未保存のみ" is on); those not
+    // looked up yet are asked about.
+    ResultFilter::Entries unsavedOnly(ResultFilter::Entries entries) const;
 
     QString m_caption;
     ResultFilter::Side m_side;
@@ -188,4 +197,6 @@ private:
     qsizetype m_measured = 0;
     qsizetype m_unmeasured = 0;
     QPointer<PicturePreview> m_preview;
+    QPointer<SavedMarks> m_marks;
+    bool m_marksChanged = false;
 };

@@ -13,6 +13,7 @@
 #include "FileDialogs.h"
 #include "FolderBox.h"
 #include "FollowMenu.h"
+#include "HistoryLocation.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
 #include "NameMask.h"
@@ -28,6 +29,7 @@
 #include "TWebBrowser.h"
 #include "Tkoukoku.h"
 #include "WindowFont.h"
+#include "WindowHistory.h"
 #include "tlinksys.h"
 
 #include <QAction>
@@ -172,6 +174,12 @@ void TForm1::buildWindow() {
     if (!m_options.settingsFile.isEmpty())
         Pictures->setDiskCache(ThumbnailDiskCache(ThumbnailDiskCache::defaultFolder()));
     GroupBox2->setPictureStore(Pictures);
+    // The download history: what the window saves is recorded, and saved entries are marked.
+    SavedHistory = new WindowHistory(this, m_settings.get(),
+                                     m_options.historyFile.isEmpty() ? HistoryLocation::defaultFile()
+                                                                     : m_options.historyFile);
+    GroupBox1->setSavedMarks(SavedHistory->marks());
+    GroupBox2->setSavedMarks(SavedHistory->marks());
 
     buildMenus();
     setTabOrder();
@@ -319,6 +327,7 @@ void TForm1::buildMenus() {
         m_settings->sync();
     });
     Settings1->addMenu(new FollowMenu(m_settings.get(), Settings1));
+    SavedHistory->addMenuItems(Settings1, View1);
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -537,7 +546,7 @@ void TForm1::download(const ResultListPanel* panel) {
     const int jobs = m_settings ? m_settings->downloadJobs() : 0;
     const QList<DownloadRequestItem> selected = panel->selectedItems();
     if (!selected.isEmpty()) {
-        DownloadCommand::start(this, selected, folder, WB1, jobs, mask);
+        SavedHistory->download(selected, folder, WB1, jobs, mask);
         return;
     }
     // Nothing selected: no folder is made and nothing is said to be done.
@@ -557,7 +566,7 @@ void TForm1::download(const ResultListPanel* panel) {
     connect(all, &QPushButton::clicked, this, [self, shown, folder, jobs, mask] {
         // From the event loop, once the notice has gone.
         QTimer::singleShot(0, self, [self, shown, folder, jobs, mask] {
-            DownloadCommand::start(self, shown, folder, self->WB1, jobs, mask);
+            self->SavedHistory->download(shown, folder, self->WB1, jobs, mask);
         });
     });
 }

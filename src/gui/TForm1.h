@@ -32,6 +32,7 @@ class TForm3;
 class Tkoukoku;
 class PictureStore;
 class TWebBrowser;
+class WindowHistory;
 class tlinksys;
 
 // The main window: the input box, the two result bands (ResultListPanel), the hidden harvesting
@@ -52,6 +53,7 @@ public:
         QString settingsFile;            // the INI file the window remembers its state in; empty: none
         int parallel = 0;                // pages loaded at a time; 0: the harvester's default
         bool offerKeptDownloads = false; // offer the downloads an earlier run left unfinished
+        QString historyFile;             // the download history; empty: HistoryLocation::defaultFile()
     };
 
     explicit TForm1(QWidget* parent = nullptr);
@@ -128,8 +130,9 @@ public:
     QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
     PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
     QAction* FillFiles1 = nullptr; // "データファイルをウィンドウいっぱいに表示" (Ctrl+Shift+G)
-    EditActions* ActionList1 = nullptr; // the edit actions (cut, copy, paste, select all, undo, delete)
-    QAction* Action1 = nullptr;         // an action of the list that nothing triggers
+    EditActions* ActionList1 = nullptr;    // the edit actions (cut, copy, paste, select all, undo, delete)
+    WindowHistory* SavedHistory = nullptr; // the download history: marks, its menu items, its list
+    QAction* Action1 = nullptr;            // an action of the list that nothing triggers
 
     // Commands.
     void Button5Click();  // starts an analysis of the input box's lines, or cancels the one running

@@ -391,6 +391,7 @@ void DownloadTransfer::publish() {
     result.path = m_file->path();
     result.wantedName = m_wantedName;
     result.bytes = bytes;
+    result.finalUrl = m_current.isValid() ? m_current.toString(QUrl::FullyEncoded) : m_item.url;
     m_file.reset();
     Q_EMIT finished(result);
 }

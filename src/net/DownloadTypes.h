@@ -66,6 +66,8 @@ struct DownloadResult {
     // Why it failed or was cancelled; empty on success.
     QString message;
     qint64 bytes = 0;
+    // On success: the address the file finally came from, after redirects.
+    QString finalUrl;
 
     bool succeeded() const { return status == Status::Succeeded; }
 };

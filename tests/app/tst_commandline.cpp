@@ -148,6 +148,10 @@ private Q_SLOTS:
                                           << "Usage: nepirika harvest";
         QTest::newRow("download, C") << QStringList{"download", "--help"} << "C"
                                      << "Usage: nepirika download";
+        QTest::newRow("history, Japanese") << QStringList{"history", "--help"} << "ja_JP.UTF-8"
+                                           << "使い方: nepirika history";
+        QTest::newRow("history, C") << QStringList{"history", "--help"} << "C"
+                                    << "Usage: nepirika history";
     }
 
     void helpFollowsTheLocale() {
@@ -166,10 +170,12 @@ private Q_SLOTS:
                                  << QStringList{"--parallel", "--no-scripts", "--jobs",
                                                 "--retries",  "--continue",   "--verbose"};
         QTest::newRow("harvest") << QStringList{"harvest", "--help"}
-                                 << QStringList{"--json", "--parallel", "--no-scripts", "--probe",
-                                                "--verbose"};
+                                 << QStringList{"--json",  "--parallel", "--no-scripts",
+                                                "--probe", "--new-only", "--verbose"};
         QTest::newRow("download") << QStringList{"download", "--help"}
-                                  << QStringList{"--dir", "--jobs", "--retries", "--continue", "--verbose"};
+                                  << QStringList{"--dir",      "--jobs",     "--retries",
+                                                 "--new-only", "--continue", "--verbose"};
+        QTest::newRow("history") << QStringList{"history", "--help"} << QStringList{"--json", "--forget"};
     }
 
     // The Japanese help lists every option that the English one does.
