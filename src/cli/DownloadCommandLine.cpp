@@ -1,7 +1,9 @@
 #include "DownloadCommandLine.h"
 
 #include "AddressInput.h"
+#include "BrowserCookieJar.h"
 #include "BrowserIdentity.h"
+#include "CommandCookies.h"
 #include "CommandHelp.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
@@ -41,6 +43,7 @@ struct Arguments {
     int jobs = DownloadOptions().parallel;
     int retries = DownloadOptions().retries;
     QStringList addresses;
+    CommandCookies cookies;
     bool help = false;
     QString error;
 };
@@ -89,6 +92,9 @@ Arguments parse(const QStringList& arguments) {
         } else if (options && isOption(arg, QStringLiteral("--retries"))) {
             if (!numberOption(arguments, &i, QStringLiteral("--retries"), 0, WorkLimits::MostRetries,
                               &parsed.retries, &parsed.error))
+                return parsed;
+        } else if (options && parsed.cookies.take(arguments, &i, &parsed.error)) {
+            if (!parsed.error.isEmpty())
                 return parsed;
         } else if (options && arg == u"--continue") {
             parsed.continueKept = true;
@@ -331,6 +337,12 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     }
     if (!args.verbose)
         EngineNoise::quietToolkitMessages();
+    // The log-in, read before anything is fetched: each cookie sent where a browser sends it.
+    CommandCookies cookies = args.cookies;
+    if (cookies.any() && !cookies.read())
+        return ExitUsage;
+    BrowserCookieJar jar;
+    cookies.fill(&jar);
 
     QList<DownloadItem> items;
     DownloadQueue queue;
@@ -357,6 +369,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     options.parallel = args.jobs;
     options.maxPerHost = args.jobs;
     options.retries = args.retries;
+    options.cookieJar = &jar;
     DownloadBatch batch(args.dir, items, options);
     // The batch is kept on disk while it runs, so that a killed run can be continued.
     auto* keeper = new DownloadQueueKeeper(&batch, queue, positions, &batch);

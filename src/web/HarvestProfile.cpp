@@ -1,25 +1,78 @@
 #include "HarvestProfile.h"
 
 #include "BrowserIdentity.h"
+#include "BrowserProfileFolder.h"
 #include "DocumentHandoff.h"
 #include "EngineCookieJar.h"
 
+#include <QDir>
+#include <QFile>
+#include <QNetworkCookie>
+#include <QTimer>
+#include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
+
+namespace {
+
+// Left in the folder by clearLogIns(): the storage goes before the engine opens the folder again.
+const QString ClearMark = QStringLiteral("clear-at-start");
+
+// The folder, emptied when asked to be, made, and open to its owner alone.
+void prepareFolder(const QString& folder) {
+    QDir dir(folder);
+    if (dir.exists(ClearMark))
+        dir.removeRecursively();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// A cookie as the engine's signals name it: its name, domain (a leading dot for a domain cookie) and path.
+QString keyOf(const QByteArray& name, QString domain, const QString& path) {
+    domain.remove(u'[').remove(u']');
+    return QString::fromLatin1(name.toHex()) + u'\t' + domain.toLower() + u'\t' + path;
+}
+
+} // namespace
 
 HarvestProfile::HarvestProfile(QObject* parent)
     : QObject(parent)
     , m_profile(new QWebEngineProfile(this)) { // no storage name: off the record
-    m_profile->setHttpUserAgent(QString::fromUtf8(BrowserIdentity::userAgent()));
     m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
     m_profile->setHttpCacheMaximumSize(CacheBytes);
     m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+    setUp();
+}
+
+HarvestProfile::HarvestProfile(const QString& folder, QObject* parent)
+    : QObject(parent)
+    , m_folder(folder) {
+    prepareFolder(folder);
+    m_profile = new QWebEngineProfile(QStringLiteral("nepirika"), this);
+    m_profile->setPersistentStoragePath(folder);
+    m_profile->setCachePath(folder + QStringLiteral("/cache"));
+    m_profile->setHttpCacheType(QWebEngineProfile::DiskHttpCache);
+    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    setUp();
+}
+
+void HarvestProfile::setUp() {
+    m_profile->setHttpUserAgent(QString::fromUtf8(BrowserIdentity::userAgent()));
     m_profile->setSpellCheckEnabled(false);
     m_jar = new EngineCookieJar(m_profile, this);
     DocumentHandoff::on(m_profile);
     // A harvest never saves what a page offers for download.
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
             [](QWebEngineDownloadRequest* request) { request->cancel(); });
+    m_cookieWait = new QTimer(this);
+    m_cookieWait->setSingleShot(true);
+    m_cookieWait->setInterval(CookieWaitMs);
+    connect(m_cookieWait, &QTimer::timeout, this, [this] {
+        m_pending.clear();
+        Q_EMIT cookiesSet();
+    });
+    connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
+            [this](const QNetworkCookie& c) { cookieArrived(keyOf(c.name(), c.domain(), c.path())); });
 }
 
 HarvestProfile::~HarvestProfile() {
@@ -31,8 +84,16 @@ HarvestProfile* HarvestProfile::of(const QWebEngineProfile* profile) {
     return profile ? qobject_cast<HarvestProfile*>(profile->parent()) : nullptr;
 }
 
+QString HarvestProfile::windowFolder() {
+    return BrowserProfileFolder::window();
+}
+
 QWebEngineProfile* HarvestProfile::profile() const {
     return m_profile;
+}
+
+QString HarvestProfile::folder() const {
+    return m_folder;
 }
 
 QByteArray HarvestProfile::userAgent() const {
@@ -41,4 +102,46 @@ QByteArray HarvestProfile::userAgent() const {
 
 QNetworkCookieJar* HarvestProfile::cookieJar() const {
     return m_jar;
+}
+
+QList<CookieFile::Problem> HarvestProfile::addCookies(const QList<FileCookie>& cookies) {
+    QList<CookieFile::Problem> refused;
+    for (const FileCookie& cookie : cookies) {
+        if (!m_jar->takes(cookie)) {
+            refused.append({cookie.line, CookieFile::Fault::PublicSuffix});
+            continue;
+        }
+        QNetworkCookie made = BrowserCookieJar::fromFile(cookie);
+        m_pending.insert(keyOf(made.name(), made.domain(), made.path()));
+        // A cookie without a domain is the host-only cookie of the address it is set from; one with a
+        // domain is the domain's, as a Set-Cookie header says it.
+        if (cookie.hostOnly)
+            made.setDomain(QString());
+        m_profile->cookieStore()->setCookie(made, BrowserCookieJar::originOf(cookie));
+    }
+    if (m_pending.isEmpty())
+        QTimer::singleShot(0, this, &HarvestProfile::cookiesSet);
+    else
+        m_cookieWait->start();
+    return refused;
+}
+
+void HarvestProfile::cookieArrived(const QString& key) {
+    if (!m_pending.remove(key) || !m_pending.isEmpty())
+        return;
+    m_cookieWait->stop();
+    Q_EMIT cookiesSet();
+}
+
+void HarvestProfile::clearLogIns() {
+    m_profile->cookieStore()->deleteAllCookies();
+    // Downloads send none of them from now on, before the engine has reported each one gone.
+    m_jar->clear();
+    m_profile->clearHttpCache();
+    m_profile->clearAllVisitedLinks();
+    if (!m_folder.isEmpty()) {
+        QFile mark(QDir(m_folder).filePath(ClearMark));
+        if (mark.open(QIODevice::WriteOnly))
+            mark.close();
+    }
 }
