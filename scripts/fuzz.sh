@@ -5,7 +5,7 @@
 # under build-fuzz/fuzz-artifacts/TARGET/ (run the target with that file to see it again).
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # TARGET: localfilename addressinput resultfilter addressimport contentdecoder displayaddress
-#         responsename resultexport headervalues (default: all)
+#         responsename resultexport headervalues cookiefile (default: all)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -21,7 +21,7 @@ esac
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
     targets=(localfilename addressinput resultfilter addressimport contentdecoder displayaddress responsename
-        resultexport headervalues)
+        resultexport headervalues cookiefile)
 
 packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev zlib1g-dev)
 # shellcheck source=scripts/ensure-packages.sh

@@ -212,14 +212,9 @@ int HarvestCommand::run(const QStringList& arguments) {
         QCoreApplication::exit(failures == 0 ? 0 : 1);
     });
 
-    // The pages load once the engine holds the log-in's cookies.
-    if (cookies.any()) {
-        QObject::connect(
-            &identity, &HarvestProfile::cookiesSet, &harvester, [&]() { harvester.LoadAll(lines); },
-            Qt::SingleShotConnection);
+    // The engine takes the log-in's cookies before its first request.
+    if (cookies.any())
         cookies.reportRefused(identity.addCookies(cookies.cookies()));
-    } else {
-        harvester.LoadAll(lines);
-    }
+    harvester.LoadAll(lines);
     return QCoreApplication::exec();
 }

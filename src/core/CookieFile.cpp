@@ -89,7 +89,7 @@ std::optional<Fault> readLine(QByteArray line, FileCookie* cookie) {
     const QByteArray path = fields[2];
     if (path.isEmpty())
         cookie->path = QStringLiteral("/");
-    else if (!path.startsWith('/') || path.size() > MostAttributeBytes ||
+    else if (!path.startsWith('/') || path.size() > MostAttributeBytes || path.contains(';') ||
              std::any_of(path.cbegin(), path.cend(), isControl))
         return Fault::Path;
     else

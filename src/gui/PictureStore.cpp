@@ -97,6 +97,12 @@ void PictureStore::setDiskCache(const ThumbnailDiskCache& cache) {
     });
 }
 
+void PictureStore::forgetCookies() {
+    // Fetches under way keep the old jar until they end.
+    m_cookies->deleteLater();
+    m_cookies = new BatchCookieJar(m_options.cookieJar, this);
+}
+
 PictureFacts PictureStore::facts(const QString& url) const {
     const auto found = m_entries.constFind(url);
     return found == m_entries.cend() ? PictureFacts() : found->facts;

@@ -53,6 +53,9 @@ public:
     void wantFacts(const QString& url, const QString& referer);
     // Facts and thumbnails asked for and not arrived yet.
     int pending() const;
+    // Forgets the cookies that responses set (the log-ins were cleared); the browser's are read anew
+    // at each request.
+    void forgetCookies();
 
 Q_SIGNALS:
     // Facts or thumbnails arrived (announced at most every ChangeDelayMs).

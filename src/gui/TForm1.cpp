@@ -12,8 +12,10 @@
 #include "EditActions.h"
 #include "FileDialogs.h"
 #include "FolderBox.h"
+#include "HarvestProfile.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
+#include "LoginActions.h"
 #include "OuterGeometry.h"
 #include "PictureStore.h"
 #include "RecentInputsMenu.h"
@@ -100,6 +102,8 @@ TForm1::~TForm1() {
     // The harvester goes before the windows its records are shown in.
     if (m_analysis)
         m_analysis->shutDown();
+    // The browser window's page goes before the profile of WB1.
+    delete Login;
 }
 
 void TForm1::buildWindow() {
@@ -110,7 +114,12 @@ void TForm1::buildWindow() {
 
     // The hidden harvesting browser's profile is the one the harvester's pages share (and whose
     // cookies downloads send); the harvester connects itself to its pages.
-    WB1 = new TWebBrowser(nullptr, this);
+    // With a folder, the profile is the window's persistent log-in, owned by WB1 as its own would be.
+    HarvestProfile* identity =
+        m_options.browserFolder.isEmpty() ? nullptr : new HarvestProfile(m_options.browserFolder, nullptr);
+    WB1 = new TWebBrowser(identity ? identity->profile() : nullptr, this);
+    if (identity)
+        identity->setParent(WB1);
     WB1->setObjectName(QStringLiteral("WB1"));
 
     ScrollBox1 = new QScrollArea(this);
@@ -152,7 +161,17 @@ void TForm1::buildWindow() {
     const auto toInput = [this](const QStringList& addresses) {
         MemoImport->replace(addresses);
     };
-    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); }, toInput});
+    Login = new LoginActions(
+        this, HarvestProfile::of(WB1->profile()),
+        {[this] { return AddressInput::toUrl(AddressInput::lines(Memo1->toPlainText()).value(0)); },
+         [this](const QString& address) { MemoImport->replace({address}); },
+         [this] {
+             Pictures->forgetCookies();
+         }});
+    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); }, toInput,
+                                                     [this](const QString& a) {
+                                                         Login->openBrowser(QUrl(a));
+                                                     }});
     ListMenu2 = new ResultListContextMenu(ListBox2, {[this] { Button4Click(); }, toInput});
     PicturesMenu2 = new ResultListContextMenu(GroupBox2->grid, {[this] { Button4Click(); }, toInput});
 
@@ -258,6 +277,7 @@ void TForm1::buildMenus() {
     File1->addMenu(Recent1);
     connect(Recent1, &RecentInputsMenu::chosen, MemoImport,
             [this](const QString& input) { MemoImport->replace(input.split(QLatin1Char('\n'))); });
+    File1->addAction(Login->LoadCookies);
     File1->addSeparator();
     Close1 = File1->addAction(QStringLiteral("閉じる(&X)"));
     Close1->setObjectName(QStringLiteral("Close1"));
@@ -279,6 +299,7 @@ void TForm1::buildMenus() {
         m_settings->setFilesNarrowing(GroupBox2->narrowing());
     });
     connect(Pictures1, &QAction::toggled, this, [this](bool on) { m_settings->setFilesAsPictures(on); });
+    View1->addAction(Login->OpenBrowser);
 
     Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
     Settings1->setObjectName(QStringLiteral("Settings1"));
@@ -296,6 +317,8 @@ void TForm1::buildMenus() {
         m_settings->setScrollToEnd(on);
         m_settings->sync();
     });
+    Settings1->addSeparator();
+    Settings1->addAction(Login->ClearLogIns);
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -669,8 +692,9 @@ void TForm1::askToStopDownloads() {
     const QString stop = QStringLiteral("中止して終了");
     m_closeQuestion = AppMessages::showQuestion(
         this,
-        QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n"
-                       "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
+        QStringLiteral(
+            "ダウンロード中です（%1 / %2 ファイル）。\n"
+            "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
             .arg(now.done)
             .arg(now.total),
         stop, QStringLiteral("続ける"));

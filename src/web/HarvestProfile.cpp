@@ -8,7 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QNetworkCookie>
-#include <QTimer>
+#include <QSet>
 #include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
@@ -25,12 +25,6 @@ void prepareFolder(const QString& folder) {
         dir.removeRecursively();
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-}
-
-// A cookie as the engine's signals name it: its name, domain (a leading dot for a domain cookie) and path.
-QString keyOf(const QByteArray& name, QString domain, const QString& path) {
-    domain.remove(u'[').remove(u']');
-    return QString::fromLatin1(name.toHex()) + u'\t' + domain.toLower() + u'\t' + path;
 }
 
 } // namespace
@@ -64,15 +58,6 @@ void HarvestProfile::setUp() {
     // A harvest never saves what a page offers for download.
     connect(m_profile, &QWebEngineProfile::downloadRequested, this,
             [](QWebEngineDownloadRequest* request) { request->cancel(); });
-    m_cookieWait = new QTimer(this);
-    m_cookieWait->setSingleShot(true);
-    m_cookieWait->setInterval(CookieWaitMs);
-    connect(m_cookieWait, &QTimer::timeout, this, [this] {
-        m_pending.clear();
-        Q_EMIT cookiesSet();
-    });
-    connect(m_profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, this,
-            [this](const QNetworkCookie& c) { cookieArrived(keyOf(c.name(), c.domain(), c.path())); });
 }
 
 HarvestProfile::~HarvestProfile() {
@@ -105,32 +90,26 @@ QNetworkCookieJar* HarvestProfile::cookieJar() const {
 }
 
 QList<CookieFile::Problem> HarvestProfile::addCookies(const QList<FileCookie>& cookies) {
-    QList<CookieFile::Problem> refused;
+    const QList<CookieFile::Problem> refused = m_jar->addFileCookies(cookies);
+    QSet<int> refusedLines;
+    for (const CookieFile::Problem& problem : refused)
+        refusedLines.insert(problem.line);
     for (const FileCookie& cookie : cookies) {
-        if (!m_jar->takes(cookie)) {
-            refused.append({cookie.line, CookieFile::Fault::PublicSuffix});
+        if (refusedLines.contains(cookie.line))
             continue;
-        }
-        QNetworkCookie made = BrowserCookieJar::fromFile(cookie);
-        m_pending.insert(keyOf(made.name(), made.domain(), made.path()));
         // A cookie without a domain is the host-only cookie of the address it is set from; one with a
         // domain is the domain's, as a Set-Cookie header says it.
+        QNetworkCookie made = BrowserCookieJar::fromFile(cookie);
         if (cookie.hostOnly)
             made.setDomain(QString());
         m_profile->cookieStore()->setCookie(made, BrowserCookieJar::originOf(cookie));
     }
-    if (m_pending.isEmpty())
-        QTimer::singleShot(0, this, &HarvestProfile::cookiesSet);
-    else
-        m_cookieWait->start();
+    // The engine holds cookies given before it opened its store until a page makes it open it; its
+    // cache is cleared (a page kept from before the log-in is not shown as it was), which opens it,
+    // so that a log-in read into the window's profile is kept even when no page is loaded.
+    if (!m_folder.isEmpty() && !cookies.isEmpty())
+        m_profile->clearHttpCache();
     return refused;
-}
-
-void HarvestProfile::cookieArrived(const QString& key) {
-    if (!m_pending.remove(key) || !m_pending.isEmpty())
-        return;
-    m_cookieWait->stop();
-    Q_EMIT cookiesSet();
 }
 
 void HarvestProfile::clearLogIns() {

@@ -3,11 +3,9 @@
 #include "CookieFile.h"
 
 #include <QObject>
-#include <QSet>
 
 class EngineCookieJar;
 class QNetworkCookieJar;
-class QTimer;
 class QWebEngineProfile;
 
 // The browser identity of one harvest and of the downloads that follow it, the same for the window
@@ -41,8 +39,9 @@ public:
     QNetworkCookieJar* cookieJar() const;
 
     // Gives the engine the cookies of a cookie file (or of the window's profile), as a browser would
-    // have taken them from their sites; returns the lines of those no browser takes. cookiesSet()
-    // follows once the engine holds them all.
+    // have taken them from their sites, and the downloads' jar at once (the engine takes them when it
+    // first opens its store, before any request of a page); returns the lines of those no browser
+    // takes.
     QList<CookieFile::Problem> addCookies(const QList<FileCookie>& cookies);
     // Forgets every log-in: the cookies and the cache now, the sites' storage of a profile with a
     // folder when it is next opened (the engine cannot drop it while it runs).
@@ -51,19 +50,11 @@ public:
     // The engine's memory cache: the style sheets and scripts that pages of one site share, not
     // every response of a long list (the engine's default would take up to 50 MB).
     static constexpr int CacheBytes = 8 << 20;
-    // How long addCookies() waits for the engine to confirm its cookies.
-    static constexpr int CookieWaitMs = 5000;
-
-Q_SIGNALS:
-    void cookiesSet();
 
 private:
     void setUp();
-    void cookieArrived(const QString& key);
 
     QString m_folder;
     QWebEngineProfile* m_profile = nullptr;
     EngineCookieJar* m_jar = nullptr;
-    QSet<QString> m_pending;
-    QTimer* m_cookieWait = nullptr;
 };
