@@ -11,6 +11,7 @@
 #include <QSet>
 #include <QWebEngineCookieStore>
 #include <QWebEngineDownloadRequest>
+#include <QWebEnginePage>
 #include <QWebEngineProfile>
 
 namespace {
@@ -61,7 +62,8 @@ void HarvestProfile::setUp() {
 }
 
 HarvestProfile::~HarvestProfile() {
-    // The jar lets go of the cookie store before the profile goes.
+    // A page goes before its profile; the jar lets go of the cookie store before the profile goes.
+    delete m_opener;
     delete m_jar;
 }
 
@@ -104,11 +106,14 @@ QList<CookieFile::Problem> HarvestProfile::addCookies(const QList<FileCookie>& c
             made.setDomain(QString());
         m_profile->cookieStore()->setCookie(made, BrowserCookieJar::originOf(cookie));
     }
-    // The engine holds cookies given before it opened its store until a page makes it open it; its
-    // cache is cleared (a page kept from before the log-in is not shown as it was), which opens it,
-    // so that a log-in read into the window's profile is kept even when no page is loaded.
-    if (!m_folder.isEmpty() && !cookies.isEmpty())
-        m_profile->clearHttpCache();
+    // The engine holds cookies given before it opened its store until a page makes it open it: an
+    // empty page does, so that a log-in read into the window's profile is kept even when no other
+    // page is loaded before the program ends.
+    if (!m_folder.isEmpty() && !cookies.isEmpty() && !m_opener) {
+        m_opener = new QWebEnginePage(m_profile, this);
+        connect(m_opener, &QWebEnginePage::loadFinished, m_opener, &QObject::deleteLater);
+        m_opener->setHtml(QString());
+    }
     return refused;
 }
 

@@ -3,9 +3,11 @@
 #include "CookieFile.h"
 
 #include <QObject>
+#include <QPointer>
 
 class EngineCookieJar;
 class QNetworkCookieJar;
+class QWebEnginePage;
 class QWebEngineProfile;
 
 // The browser identity of one harvest and of the downloads that follow it, the same for the window
@@ -57,4 +59,6 @@ private:
     QString m_folder;
     QWebEngineProfile* m_profile = nullptr;
     EngineCookieJar* m_jar = nullptr;
+    // An empty page that makes the engine open its cookie store (see addCookies).
+    QPointer<QWebEnginePage> m_opener;
 };

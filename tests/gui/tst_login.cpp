@@ -29,6 +29,8 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QWebEngineCookieStore>
+#include <QWebEngineProfile>
 
 #include <memory>
 
@@ -188,9 +190,12 @@ private Q_SLOTS:
     // changing the profile.
     void keptForTheNextStartAndTheCommandLine() {
         openForm();
+        QSignalSpy stored(m_form->WB1->profile()->cookieStore(), &QWebEngineCookieStore::cookieAdded);
         loadCookieFile();
         if (QTest::currentTestFailed())
             return;
+        // The engine takes them without a page being loaded.
+        QTRY_COMPARE_WITH_TIMEOUT(stored.size(), 2, 20000);
         m_form.reset();
         QCOMPARE(QFile::permissions(folder()) & 0x0077, QFileDevice::Permissions());
         // The engine writes its store once the profile goes.
