@@ -6,7 +6,7 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 # TARGET: localfilename addressinput resultfilter addressimport contentdecoder displayaddress
 #         responsename resultexport headervalues imagefacts downloadrecord legacycharset
-#         thumbnailcache (default: all)
+#         thumbnailcache cookiefile (default: all)
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,7 +22,7 @@ esac
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] ||
     targets=(localfilename addressinput resultfilter addressimport contentdecoder displayaddress responsename
-        resultexport headervalues imagefacts downloadrecord legacycharset thumbnailcache)
+        resultexport headervalues imagefacts downloadrecord legacycharset thumbnailcache cookiefile)
 
 packages=(cmake ninja-build clang libclang-rt-14-dev qt6-base-dev zlib1g-dev)
 # shellcheck source=scripts/ensure-packages.sh

@@ -27,7 +27,7 @@ esac
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev libqt6sql6-sqlite
+    qt6-base-dev qt6-webengine-dev libqt6webenginecore6-bin libgl-dev libqt6sql6-sqlite libsqlite3-dev
     qt6-translations-l10n fonts-ipafont-gothic zlib1g-dev libcurl4-openssl-dev openssl
     desktop-file-utils appstream
     dosfstools fusefat

@@ -4,6 +4,7 @@
 
 #include "AppIcon.h"
 #include "AppSettings.h"
+#include "BrowserProfileFolder.h"
 #include "CommandApplication.h"
 #include "EngineModule.h"
 #include "EngineNoise.h"
@@ -131,6 +132,8 @@ int runWindow(int argc, char** argv) {
     TForm1::Options options;
     options.settingsFile = AppSettings::defaultFile();
     options.offerKeptDownloads = true;
+    // The hidden pages, thumbnails, probes and downloads share the log-ins kept in the user's data folder.
+    options.browserFolder = BrowserProfileFolder::window();
     auto Form1 = std::make_unique<TForm1>(options);
     // One text view window is made at start-up and never shown; the view commands open their own.
     auto Form3 = std::make_unique<TForm3>();

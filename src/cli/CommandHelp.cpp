@@ -13,6 +13,8 @@ namespace {
 QString optionWithArgument(const Option& option, bool japanese) {
     if (option.argument.isEmpty())
         return option.name;
+    if (japanese && option.argument == u"FILE")
+        return option.name + QStringLiteral(" ファイル");
     return option.name + u' ' +
            (japanese && option.argument == u"DIR" ? QStringLiteral("フォルダ") : option.argument);
 }
@@ -28,6 +30,30 @@ int columns(const QString& text) {
         width += wide ? 2 : 1;
     }
     return width;
+}
+
+// The log-in options of harvest and download (CommandCookies).
+Option cookiesOption() {
+    return {QStringLiteral("--cookies"), QStringLiteral("FILE"),
+            QStringLiteral("send the cookies of FILE, a Netscape cookie file (wget --load-cookies,\n"
+                           "curl -b, browsers' export add-ons), each only where its domain, path\n"
+                           "and secure flag allow, as a browser does; the file is only read; a\n"
+                           "bad line is named (FILE:LINE) and left out; may be given more than once"),
+            QStringLiteral("ファイル（Netscape 形式の Cookie ファイル。wget --load-cookies、curl -b、\n"
+                           "ブラウザの書き出し機能のもの）の Cookie を、ブラウザと同じく\n"
+                           "ドメイン・パス・secure の許す所にだけ送る。ファイルは読むだけ。\n"
+                           "誤った行は「ファイル:行番号」で示して除く。複数指定できる")};
+}
+
+Option windowLoginOption() {
+    return {QStringLiteral("--use-window-login"),
+            {},
+            QStringLiteral("also send the cookies of the window's browser (the log-ins made with\n"
+                           "表示 → ブラウザで開く), only reading them: the window's log-in is not\n"
+                           "changed, and the window may be running"),
+            QStringLiteral("ウィンドウのブラウザの Cookie（表示 → ブラウザで開く でログインした\n"
+                           "もの）も送る。読むだけで、ウィンドウのログイン情報は変えない\n"
+                           "（ウィンドウを開いたままでもよい）")};
 }
 
 } // namespace
@@ -129,6 +155,8 @@ QList<Option> harvestOptions() {
                         "(its file still there) and say how many on standard error"),
          QStringLiteral("保存の履歴にあるアドレス（ファイルが残っているもの）を除き、\n"
                         "その数を標準エラーに出力する")},
+        cookiesOption(),
+        windowLoginOption(),
         {QStringLiteral("--verbose"),
          {},
          QStringLiteral("also pass on the browser engine's own messages on standard error"),
@@ -178,6 +206,8 @@ QList<Option> downloadOptions() {
                         "interrupted or killed): each address not saved yet, nothing twice"),
          QStringLiteral("--dir のフォルダに残っている、中断されたダウンロードを続ける。\n"
                         "まだ保存していないアドレスだけを取得し、同じファイルを二度保存しない")},
+        cookiesOption(),
+        windowLoginOption(),
         {QStringLiteral("--verbose"),
          {},
          QStringLiteral("also pass on the toolkit's own messages on standard error"),

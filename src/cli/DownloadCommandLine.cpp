@@ -2,7 +2,9 @@
 
 #include "AddressInput.h"
 #include "AppSettings.h"
+#include "BrowserCookieJar.h"
 #include "BrowserIdentity.h"
+#include "CommandCookies.h"
 #include "CommandHelp.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
@@ -51,6 +53,7 @@ struct Arguments {
     int jobs = DownloadOptions().parallel;
     int retries = DownloadOptions().retries;
     QStringList addresses;
+    CommandCookies cookies;
     bool help = false;
     QString error;
 };
@@ -108,6 +111,9 @@ Arguments parse(const QStringList& arguments) {
             const QString text = arg == u"--name" ? arguments.at(++i) : arg.mid(7);
             // A mask that is no mask is named before anything is fetched.
             if (!parsed.mask.parse(text, &parsed.error, CommandLanguage::isJapanese()))
+                return parsed;
+        } else if (options && parsed.cookies.take(arguments, &i, &parsed.error)) {
+            if (!parsed.error.isEmpty())
                 return parsed;
         } else if (options && arg == u"--continue") {
             parsed.continueKept = true;
@@ -386,6 +392,12 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     }
     if (!args.verbose)
         EngineNoise::quietToolkitMessages();
+    // The log-in, read before anything is fetched: each cookie sent where a browser sends it.
+    CommandCookies cookies = args.cookies;
+    if (cookies.any() && !cookies.read())
+        return ExitUsage;
+    BrowserCookieJar jar;
+    cookies.fill(&jar);
 
     QList<DownloadItem> items;
     DownloadQueue queue;
@@ -467,6 +479,7 @@ int DownloadCommandLine::run(const QStringList& arguments) {
                          if (!std::exchange(historyFailed, true))
                              historyProblem(message);
                      });
+    options.cookieJar = &jar;
     DownloadBatch batch(args.dir, items, options);
     // The batch is kept on disk while it runs, so that a killed run can be continued.
     auto* keeper = new DownloadQueueKeeper(&batch, queue, positions, &batch);

@@ -1,6 +1,7 @@
 #include "HarvestCommand.h"
 
 #include "AddressInput.h"
+#include "CommandCookies.h"
 #include "CommandHelp.h"
 #include "CommandLanguage.h"
 #include "CommandOutput.h"
@@ -114,6 +115,8 @@ int HarvestCommand::run(const QStringList& arguments) {
     LinkFollowing::Settings follow;
     bool optionsDone = false;
     bool addressGiven = false;
+    CommandCookies cookies;
+    QString cookieError;
     QStringList lines;
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments.at(i);
@@ -121,6 +124,9 @@ int HarvestCommand::run(const QStringList& arguments) {
             optionsDone = true;
         } else if (!optionsDone && argument == QLatin1String("--json")) {
             output.json = true;
+        } else if (!optionsDone && cookies.take(arguments, &i, &cookieError)) {
+            if (!cookieError.isEmpty())
+                return usageError(cookieError);
         } else if (!optionsDone && argument == QLatin1String("--verbose")) {
             verbose = true;
         } else if (!optionsDone && argument == QLatin1String("--no-scripts")) {
@@ -209,6 +215,8 @@ int HarvestCommand::run(const QStringList& arguments) {
     }
     if (lines.isEmpty())
         return usageError(QStringLiteral("no address given"));
+    if (cookies.any() && !cookies.read())
+        return 2;
 
     // Standard error carries the failures, one a line, for scripts to read: the engine's own
     // messages stay out of it unless asked for.
@@ -280,6 +288,9 @@ int HarvestCommand::run(const QStringList& arguments) {
         QCoreApplication::exit(failures == 0 ? 0 : 1);
     });
 
+    // The engine takes the log-in's cookies before its first request.
+    if (cookies.any())
+        cookies.reportRefused(identity.addCookies(cookies.cookies()));
     harvester.LoadAll(lines);
     return QCoreApplication::exec();
 }

@@ -56,6 +56,9 @@ public:
     void wantFacts(const QString& url, const QString& referer);
     // Facts and thumbnails asked for and not arrived yet.
     int pending() const;
+    // Forgets the cookies that responses set (the log-ins were cleared); the browser's are read anew
+    // at each request.
+    void forgetCookies();
 
     // The largest file a preview fetches.
     static constexpr qint64 MaxPreviewSource = 100LL * 1024 * 1024;

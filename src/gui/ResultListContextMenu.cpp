@@ -32,6 +32,12 @@ ResultListContextMenu::ResultListContextMenu(QAbstractItemView* view, Commands c
         if (m_commands.toInput)
             m_commands.toInput(selectedAddresses());
     });
+    if (m_commands.openInLoginBrowser)
+        OpenInLoginBrowser = menu->addAction(QStringLiteral("ログイン用ブラウザで開く(&L)"), this, [this] {
+            const QStringList addresses = selectedAddresses();
+            if (!addresses.isEmpty())
+                m_commands.openInLoginBrowser(addresses.first());
+        });
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QWidget::customContextMenuRequested, this, &ResultListContextMenu::popup);
 }
@@ -57,6 +63,8 @@ void ResultListContextMenu::popup(const QPoint& position) {
     const bool any = m_view->selectionModel()->hasSelection();
     for (QAction* action : {Copy, OpenInBrowser, Download, ToInput})
         action->setEnabled(any);
+    if (OpenInLoginBrowser)
+        OpenInLoginBrowser->setEnabled(any);
     menu->popup(m_view->viewport()->mapToGlobal(position));
 }
 

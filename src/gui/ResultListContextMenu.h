@@ -19,6 +19,8 @@ public:
     struct Commands {
         std::function<void()> download;
         std::function<void(const QStringList& addresses)> toInput;
+        // ログイン用ブラウザで開く: the entry in the window's own browser (none: no such entry).
+        std::function<void(const QString& address)> openInLoginBrowser = {};
     };
 
     ResultListContextMenu(QAbstractItemView* view, Commands commands);
@@ -34,6 +36,7 @@ public:
     QAction* OpenInBrowser = nullptr;
     QAction* Download = nullptr;
     QAction* ToInput = nullptr;
+    QAction* OpenInLoginBrowser = nullptr;
 
 private:
     void popup(const QPoint& position);

@@ -18,6 +18,8 @@
 #include "LayoutButton.h"
 #include "NameMask.h"
 #include "NameMaskBar.h"
+#include "HarvestProfile.h"
+#include "LoginActions.h"
 #include "OuterGeometry.h"
 #include "PictureControls.h"
 #include "PictureStore.h"
@@ -108,6 +110,8 @@ TForm1::~TForm1() {
     // The harvester goes before the windows its records are shown in.
     if (m_analysis)
         m_analysis->shutDown();
+    // The browser window's page goes before the profile of WB1.
+    delete Login;
 }
 
 void TForm1::buildWindow() {
@@ -118,7 +122,12 @@ void TForm1::buildWindow() {
 
     // The hidden harvesting browser's profile is the one the harvester's pages share (and whose
     // cookies downloads send); the harvester connects itself to its pages.
-    WB1 = new TWebBrowser(nullptr, this);
+    // With a folder, the profile is the window's persistent log-in, owned by WB1 as its own would be.
+    HarvestProfile* identity =
+        m_options.browserFolder.isEmpty() ? nullptr : new HarvestProfile(m_options.browserFolder, nullptr);
+    WB1 = new TWebBrowser(identity ? identity->profile() : nullptr, this);
+    if (identity)
+        identity->setParent(WB1);
     WB1->setObjectName(QStringLiteral("WB1"));
 
     ScrollBox1 = new QScrollArea(this);
@@ -160,7 +169,17 @@ void TForm1::buildWindow() {
     const auto toInput = [this](const QStringList& addresses) {
         MemoImport->replace(addresses);
     };
-    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); }, toInput});
+    Login = new LoginActions(
+        this, HarvestProfile::of(WB1->profile()),
+        {[this] { return AddressInput::toUrl(AddressInput::lines(Memo1->toPlainText()).value(0)); },
+         [this](const QString& address) { MemoImport->replace({address}); },
+         [this] {
+             Pictures->forgetCookies();
+         }});
+    ListMenu1 = new ResultListContextMenu(ListBox1, {[this] { Button7Click(); }, toInput,
+                                                     [this](const QString& a) {
+                                                         Login->openBrowser(QUrl(a));
+                                                     }});
     ListMenu2 = new ResultListContextMenu(ListBox2, {[this] { Button4Click(); }, toInput});
     PicturesMenu2 = new ResultListContextMenu(GroupBox2->grid, {[this] { Button4Click(); }, toInput});
 
@@ -281,6 +300,7 @@ void TForm1::buildMenus() {
     File1->addMenu(Recent1);
     connect(Recent1, &RecentInputsMenu::chosen, MemoImport,
             [this](const QString& input) { MemoImport->replace(input.split(QLatin1Char('\n'))); });
+    File1->addAction(Login->LoadCookies);
     File1->addSeparator();
     Close1 = File1->addAction(QStringLiteral("閉じる(&X)"));
     Close1->setObjectName(QStringLiteral("Close1"));
@@ -309,6 +329,7 @@ void TForm1::buildMenus() {
     FillFiles1->setShortcutContext(Qt::WindowShortcut);
     connect(FillFiles1, &QAction::toggled, this, &TForm1::fillWithFiles);
     connect(GroupBox2->controls->fillButton, &QToolButton::toggled, FillFiles1, &QAction::setChecked);
+    View1->addAction(Login->OpenBrowser);
 
     Settings1 = MainMenu1->addMenu(QStringLiteral("設定(&S)"));
     Settings1->setObjectName(QStringLiteral("Settings1"));
@@ -328,6 +349,8 @@ void TForm1::buildMenus() {
     });
     Settings1->addMenu(new FollowMenu(m_settings.get(), Settings1));
     SavedHistory->addMenuItems(Settings1, View1);
+    Settings1->addSeparator();
+    Settings1->addAction(Login->ClearLogIns);
 
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);

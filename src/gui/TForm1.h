@@ -14,6 +14,7 @@ class AnalysisController;
 class AppSettings;
 class EditActions;
 class InputBoxImport;
+class LoginActions;
 class ResultListContextMenu;
 class QAction;
 class QGroupBox;
@@ -54,6 +55,7 @@ public:
         int parallel = 0;                // pages loaded at a time; 0: the harvester's default
         bool offerKeptDownloads = false; // offer the downloads an earlier run left unfinished
         QString historyFile;             // the download history; empty: HistoryLocation::defaultFile()
+        QString browserFolder;           // the hidden pages' browser profile (log-ins); empty: off the record
     };
 
     explicit TForm1(QWidget* parent = nullptr);
@@ -122,7 +124,8 @@ public:
     QMenu* Settings1 = nullptr;          // "設定"
     QAction* NoScripts1 = nullptr; // "スクリプトを実行しない": pages are harvested without their scripts
     QAction* Scroll1 = nullptr; // "ページを最後までスクロール": each page is scrolled to its end first
-    InputBoxImport* MemoImport = nullptr;           // imports and drops into Memo1
+    InputBoxImport* MemoImport = nullptr; // imports and drops into Memo1
+    LoginActions* Login = nullptr; // Cookie を読み込む…, ブラウザで開く…, ログイン情報を消去
     ResultListContextMenu* ListMenu1 = nullptr;     // right-click menu of ListBox1
     ResultListContextMenu* ListMenu2 = nullptr;     // right-click menu of ListBox2
     ResultListContextMenu* PicturesMenu2 = nullptr; // right-click menu of the picture view of the data files

@@ -5,7 +5,7 @@
 #include <QWebEngineProfile>
 
 EngineCookieJar::EngineCookieJar(QWebEngineProfile* profile, QObject* parent)
-    : QNetworkCookieJar(parent)
+    : BrowserCookieJar(parent)
     , m_profile(profile) {
     QWebEngineCookieStore* store = profile->cookieStore();
     connect(store, &QWebEngineCookieStore::cookieAdded, this,
@@ -16,7 +16,7 @@ EngineCookieJar::EngineCookieJar(QWebEngineProfile* profile, QObject* parent)
 }
 
 bool EngineCookieJar::setCookiesFromUrl(const QList<QNetworkCookie>& cookies, const QUrl& url) {
-    const bool any = QNetworkCookieJar::setCookiesFromUrl(cookies, url);
+    const bool any = BrowserCookieJar::setCookiesFromUrl(cookies, url);
     if (m_profile)
         for (const QNetworkCookie& c : cookies)
             m_profile->cookieStore()->setCookie(c, url);

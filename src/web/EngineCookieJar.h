@@ -1,13 +1,15 @@
 #pragma once
 
-#include <QNetworkCookieJar>
+#include "BrowserCookieJar.h"
+
 #include <QPointer>
 
 class QWebEngineProfile;
 
 // A jar that follows the cookies of an engine profile: it starts with the profile's and mirrors
-// every change; cookies that responses fetched through it set are given to the profile too.
-class EngineCookieJar : public QNetworkCookieJar {
+// every change; cookies that responses fetched through it set are given to the profile too. It sends
+// them as the engine does (BrowserCookieJar).
+class EngineCookieJar : public BrowserCookieJar {
     Q_OBJECT
 public:
     explicit EngineCookieJar(QWebEngineProfile* profile, QObject* parent = nullptr);
