@@ -56,6 +56,31 @@ bool ReservedFile::isUnnamed() const {
     return m_fd >= 0 && m_tempBytes.isEmpty();
 }
 
+int ReservedFile::descriptor() const {
+    return m_finished ? -1 : m_fd;
+}
+
+bool ReservedFile::openPartial(const QString& name, QString* error) {
+    const QByteArray bytes = QFile::encodeName(name);
+    const int fd = ::openat(m_folder->fd, bytes.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st {};
+    int reason = fd < 0 ? errno : 0;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_END) < 0))
+        reason = errno;
+    else if (fd >= 0 && !S_ISREG(st.st_mode))
+        reason = EINVAL;
+    if (reason != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        *error = FileErrorText::describe(QStringLiteral("一時ファイルを作成できません"), reason);
+        return false;
+    }
+    m_fd = fd;
+    m_tempBytes = bytes;
+    m_written = st.st_size;
+    return true;
+}
+
 bool ReservedFile::open(bool allowUnnamed, QString* error) {
 #ifdef O_TMPFILE
     if (allowUnnamed && !m_folder->noHardLinks) {
@@ -245,7 +270,9 @@ ReservedFile::Published ReservedFile::linkNamed(const QByteArray& name, int* err
     const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd);
     if (::linkat(AT_FDCWD, proc.constData(), m_folder->fd, name.constData(), AT_SYMLINK_FOLLOW) == 0)
         return Published::Done;
-    *errorNumber = errno;
+    // Without /proc (a container, a chroot) the unnamed file cannot be linked at all: the same as
+    // a file system without hard links, so the data moves into a named temporary file instead.
+    *errorNumber = errno == ENOENT ? EOPNOTSUPP : errno;
     return errno == EEXIST ? Published::NameTaken : Published::Failed;
 }
 

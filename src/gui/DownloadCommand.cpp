@@ -109,6 +109,9 @@ Running running(const QWidget* owner) {
         ++now.downloads;
         now.done += batch->done();
         now.total += batch->total();
+        const auto* keeper = batch->findChild<DownloadQueueKeeper*>();
+        if (!keeper || !keeper->recorded())
+            ++now.unrecorded;
     }
     return now;
 }
@@ -152,7 +155,8 @@ namespace {
 // Runs the batch of items in folder, kept on disk as queue (the items being its entries at
 // positions) until it ends; an empty queue is made of the items.
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions);
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
+         const QString& file);
 
 } // namespace
 
@@ -169,10 +173,10 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
 
-    run(parent, items, folder, browser, jobs, {}, {});
+    run(parent, items, folder, browser, jobs, {}, {}, {});
 }
 
-void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
+void continueKept(QWidget* parent, const DownloadQueue& queue, const QString& file, TWebBrowser* browser) {
     if (!QDir().mkpath(queue.folder)) {
         AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
                                            .arg(QDir::toNativeSeparators(queue.folder)));
@@ -182,13 +186,14 @@ void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* brow
     QList<DownloadRequestItem> items;
     for (const DownloadItem& item : DownloadQueueKeeper::itemsToContinue(queue, &positions))
         items.append({item.url, item.referer, item.charset});
-    run(parent, items, queue.folder, browser, 0, queue, positions);
+    run(parent, items, queue.folder, browser, 0, queue, positions, file);
 }
 
 namespace {
 
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
-         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions) {
+         TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
+         const QString& file) {
     QList<DownloadItem> downloads;
     downloads.reserve(items.size());
     for (const DownloadRequestItem& entry : items) {
@@ -219,7 +224,14 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     auto* keeper = queue.entries.isEmpty()
                        ? new DownloadQueueKeeper(batch, DownloadQueueKeeper::queueFor(folder, downloads),
                                                  allPositions, batch)
-                       : new DownloadQueueKeeper(batch, queue, positions, batch);
+                       : new DownloadQueueKeeper(batch, queue, positions, batch, nullptr, file);
+    // Said at once, so that the person knows that an interruption now would lose the rest.
+    const auto recordFailed = [dialog](const QString& message) {
+        AppMessages::showError(dialog, message);
+    };
+    if (!keeper->recorded())
+        QTimer::singleShot(0, dialog, [recordFailed, keeper] { recordFailed(keeper->lastError()); });
+    QObject::connect(keeper, &DownloadQueueKeeper::recordFailed, dialog, recordFailed);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
     // Marked before the batch hears of it: it may report its end from inside cancel().
     auto cancelled = std::make_shared<bool>(false);

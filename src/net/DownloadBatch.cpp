@@ -3,6 +3,7 @@
 #include "AddressInput.h"
 #include "BatchCookieJar.h"
 #include "CurlSession.h"
+#include "DataFlush.h"
 #include "DownloadTransfer.h"
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
@@ -12,6 +13,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -47,6 +49,7 @@ DownloadBatch::DownloadBatch(const QString& folder, const QList<DownloadItem>& i
 
 DownloadBatch::~DownloadBatch() {
     m_finished = true; // nothing is reported from here on
+    waitForFlush();
     const auto transfers = m_active.values();
     m_active.clear();
     for (DownloadTransfer* transfer : transfers) {
@@ -159,6 +162,14 @@ void DownloadBatch::launch(int index) {
         // Names settled up to here may let items further down the list start.
         QTimer::singleShot(0, this, &DownloadBatch::pump);
     });
+    connect(transfer, &DownloadTransfer::resumable, this,
+            [this, index](const QByteArray& validator, qint64 total) {
+                Q_EMIT itemResumable(index, validator, total);
+            });
+    connect(transfer, &DownloadTransfer::readyToPublish, this, [this, index] {
+        m_readyToFlush.append(index);
+        flushReady();
+    });
     connect(transfer, &DownloadTransfer::bodyComplete, this, [this, leaveConnection] {
         leaveConnection();
         QTimer::singleShot(0, this, &DownloadBatch::pump);
@@ -205,6 +216,53 @@ void DownloadBatch::claimNames() {
             handOverName(index, claimed);
     }
     m_claiming = false;
+}
+
+void DownloadBatch::setPartialFile(int index, const QString& partialName, const QByteArray& validator,
+                                   qint64 expectedSize) {
+    if (index < 0 || index >= m_items.size())
+        return;
+    m_items[index].partialName = partialName;
+    m_items[index].validator = validator;
+    m_items[index].expectedSize = expectedSize;
+}
+
+void DownloadBatch::flushReady() {
+    if (m_flushing || m_readyToFlush.isEmpty())
+        return;
+    // Every file ready now, in one step: their own descriptors (duplicated, as a transfer may be
+    // cancelled and close its file meanwhile), or the whole file system's cache when there are many.
+    const QList<int> indexes = std::exchange(m_readyToFlush, {});
+    std::vector<int> descriptors;
+    for (int index : indexes) {
+        if (DownloadTransfer* transfer = m_active.value(index)) {
+            const int fd = transfer->dataDescriptor();
+            if (fd >= 0)
+                descriptors.push_back(DataFlush::duplicate(fd));
+        }
+    }
+    m_flushing = true;
+    waitForFlush();
+    m_flusher = std::thread([this, indexes, descriptors] {
+        const QString error = DataFlush::flush(descriptors);
+        QMetaObject::invokeMethod(
+            this, [this, indexes, error] { flushed(indexes, error); }, Qt::QueuedConnection);
+    });
+}
+
+void DownloadBatch::flushed(const QList<int>& indexes, const QString& error) {
+    m_flushing = false;
+    for (int index : indexes) {
+        if (DownloadTransfer* transfer = m_active.value(index))
+            transfer->publishFlushed(error);
+    }
+    flushReady();
+    finishIfDone();
+}
+
+void DownloadBatch::waitForFlush() {
+    if (m_flusher.joinable())
+        m_flusher.join();
 }
 
 void DownloadBatch::setNameRecorder(NameRecorder recorder, int intervalMs) {
@@ -311,8 +369,9 @@ void DownloadBatch::emitProgress() {
 }
 
 void DownloadBatch::finishIfDone() {
-    if (m_finished || !m_started || !m_active.isEmpty() || !m_pending.empty())
+    if (m_finished || !m_started || !m_active.isEmpty() || !m_pending.empty() || m_flushing)
         return;
+    waitForFlush();
     m_finished = true;
     Q_EMIT finished(m_results);
 }

@@ -1,22 +1,33 @@
 #include "DownloadQueueKeeper.h"
 
 #include "DownloadBatch.h"
+#include "TextFileSave.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQueue& queue,
-                                         const QList<int>& positions, QObject* parent)
+                                         const QList<int>& positions, QObject* parent,
+                                         std::unique_ptr<DownloadQueue::Lock> lock, const QString& file)
     : QObject(parent)
     , m_queue(queue)
     , m_positions(positions)
-    , m_file(DownloadQueue::fileFor(queue.folder))
-    , m_lock(std::make_unique<DownloadQueue::Lock>(m_file)) {
+    , m_file(file.isEmpty() ? DownloadQueue::fileFor(queue.folder, queue.batch) : file)
+    , m_lock(lock ? std::move(lock) : std::make_unique<DownloadQueue::Lock>(m_file)) {
     if (!m_lock->held()) {
+        // A batch of its own has a lock of its own: only a folder that cannot be written to (or a
+        // record continued elsewhere meanwhile) gets here.
         m_done = true;
-        m_error = QStringLiteral(
-            "同じフォルダへの別のダウンロードが実行中のため、このダウンロードは中断に備えて記録されません");
+        m_error = QStringLiteral("ダウンロードの記録「%1」を作成できません。中断したときは続けられません")
+                      .arg(QDir::toNativeSeparators(m_file));
         return;
+    }
+    // Each item keeps its data under a hidden name of its own in the folder, so that a killed
+    // transfer can be continued from its bytes.
+    for (qsizetype i = 0; i < m_positions.size(); ++i) {
+        const DownloadQueue::Entry& entry = m_queue.entries.at(m_positions.at(i));
+        batch->setPartialFile(static_cast<int>(i), m_queue.partialName(m_positions.at(i)), entry.validator,
+                              entry.size);
     }
     batch->setNameRecorder(
         [this](const DownloadBatch::ClaimedNames& claimed, std::function<void()> recorded) {
@@ -29,6 +40,13 @@ DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQue
         },
         WriteIntervalMs);
     connect(batch, &DownloadBatch::itemFinished, this, &DownloadQueueKeeper::onItemFinished);
+    // Written with the name that the item claims right after.
+    connect(batch, &DownloadBatch::itemResumable, this,
+            [this](int index, const QByteArray& validator, qint64 total) {
+                DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
+                entry.validator = validator;
+                entry.size = total;
+            });
     write();
 }
 
@@ -40,8 +58,8 @@ DownloadQueueKeeper::~DownloadQueueKeeper() {
 }
 
 DownloadQueue DownloadQueueKeeper::queueFor(const QString& folder, const QList<DownloadItem>& items) {
-    DownloadQueue queue;
-    queue.folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    DownloadQueue queue = DownloadQueue::begin(folder);
+    queue.entries.reserve(items.size());
     for (const DownloadItem& item : items) {
         DownloadQueue::Entry entry;
         entry.url = item.url;
@@ -72,6 +90,9 @@ void DownloadQueueKeeper::onItemFinished(int index, const DownloadResult& result
     if (result.succeeded()) {
         entry.state = DownloadQueue::Entry::State::Saved;
         entry.name = QFileInfo(result.path).fileName();
+        entry.size = result.bytes;
+        entry.validator.clear();
+        m_folderUnflushed = true;
     } else {
         // Tried again when the batch is continued.
         entry.state = DownloadQueue::Entry::State::Waiting;
@@ -89,6 +110,7 @@ void DownloadQueueKeeper::finish(bool keepRest) {
         write();
     } else {
         waitForWriter(); // which would bring the record back
+        m_queue.removePartials();
         DownloadQueue::remove(m_file);
     }
 }
@@ -101,6 +123,17 @@ QString DownloadQueueKeeper::lastError() const {
     return m_error;
 }
 
+bool DownloadQueueKeeper::recorded() const {
+    return m_error.isEmpty();
+}
+
+void DownloadQueueKeeper::setError(const QString& error) {
+    if (error.isEmpty() || error == m_error)
+        return;
+    m_error = error;
+    Q_EMIT recordFailed(error);
+}
+
 void DownloadQueueKeeper::waitForWriter() {
     if (m_writer.joinable())
         m_writer.join();
@@ -108,28 +141,37 @@ void DownloadQueueKeeper::waitForWriter() {
 
 void DownloadQueueKeeper::write() {
     waitForWriter();
+    if (std::exchange(m_folderUnflushed, false))
+        TextFileSave::syncFolderOf(m_queue.folder + QStringLiteral("/."));
     QString error;
     if (!m_queue.write(m_file, &error))
-        m_error = error;
+        setError(error);
 }
 
 void DownloadQueueKeeper::writeInBackground(std::function<void()> recorded) {
     // Written one after the other, so that an older state never lands over a newer one.
     waitForWriter();
-    m_writer = std::thread([this, path = m_file, data = m_queue.toJson(), recorded = std::move(recorded)] {
-        QString error;
-        const bool written = DownloadQueue::writeData(path, data, &error);
-        // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
-        // thread first, so it is there while the thread runs).
-        QMetaObject::invokeMethod(
-            this,
-            [this, written, error, recorded] {
-                if (!written)
-                    m_error = error;
-                // A name that could not be recorded is used all the same: the download matters
-                // more than its record, and the record says why it is behind.
-                recorded();
-            },
-            Qt::QueuedConnection);
-    });
+    const bool flushFolder = std::exchange(m_folderUnflushed, false);
+    // The state is copied here (shared until changed) and written out there, so that a large
+    // batch is not serialised on the transfers' thread.
+    m_writer =
+        std::thread([this, path = m_file, queue = m_queue, flushFolder, recorded = std::move(recorded)] {
+            // The files published since the last write are there for good before the record says so.
+            if (flushFolder)
+                TextFileSave::syncFolderOf(queue.folder + QStringLiteral("/."));
+            QString error;
+            const bool written = queue.write(path, &error);
+            // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
+            // thread first, so it is there while the thread runs).
+            QMetaObject::invokeMethod(
+                this,
+                [this, written, error, recorded] {
+                    if (!written)
+                        setError(error);
+                    // A name that could not be recorded is used all the same: the download matters
+                    // more than its record, and the record says why it is behind.
+                    recorded();
+                },
+                Qt::QueuedConnection);
+        });
 }

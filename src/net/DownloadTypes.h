@@ -24,6 +24,14 @@ struct DownloadItem {
     // The address to fetch when it differs from url as written (an address typed without scheme);
     // empty parses url.
     QUrl address;
+    // A hidden file in the folder that keeps the data while it arrives, so that a killed transfer
+    // can be continued from its bytes; empty writes into a file without a name. What it holds is
+    // continued with Range and If-Range when validator (a strong ETag, else Last-Modified) is
+    // known, and replaced otherwise.
+    QString partialName;
+    QByteArray validator;
+    // The whole length the server announced for that version; -1 when not known.
+    qint64 expectedSize = -1;
 };
 
 struct DownloadOptions {

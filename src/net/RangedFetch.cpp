@@ -159,16 +159,23 @@ bool RangedFetch::take(const char* data, qint64 size) {
         m_result.body.append(data, size);
         return true;
     }
+    // The body held here is bounded after decoding as well, by the same limit: a small compressed
+    // body never grows with the server's ratio.
     QString error;
+    bool tooLarge = false;
     const bool decoded = m_decoder->decode(
         data, size,
-        [this](const char* out, qint64 n) {
+        [this, &tooLarge](const char* out, qint64 n) {
+            if (m_result.body.size() + n > std::max<qint64>(m_request.maxBytes, 0)) {
+                tooLarge = true;
+                return false;
+            }
             m_result.body.append(out, n);
             return true;
         },
         &error);
     if (!decoded) {
-        m_result.message = error;
+        m_result.message = tooLarge ? NetworkErrorText::decodedBodyTooLarge(m_request.maxBytes) : error;
         finish();
     }
     return decoded;

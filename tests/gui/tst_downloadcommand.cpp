@@ -225,7 +225,8 @@ void TestDownloadCommand::keptBatchOffered() {
         {m_server.urlText(QStringLiteral("/kept/a.gif")), page, {}, State::Claimed, QStringLiteral("a.gif")},
         {m_server.urlText(QStringLiteral("/kept/b.gif")), page, {}, State::Claimed, QStringLiteral("b.gif")},
         {m_server.urlText(QStringLiteral("/kept/c.gif")), page, {}, State::Waiting, {}}};
-    const QString record = DownloadQueue::fileFor(queue.folder);
+    queue.batch = QStringLiteral("kept1");
+    const QString record = DownloadQueue::fileFor(queue.folder, queue.batch);
     QString error;
     QVERIFY2(queue.write(record, &error), qPrintable(error));
     m_server.clearLog();
