@@ -284,10 +284,15 @@ void DownloadBatch::scheduleRecording() {
     if (m_recordingScheduled || m_recording)
         return;
     m_recordingScheduled = true;
+    // As long again as the last recording took, at most intervalMs: a record that is quick to write
+    // holds no file back, a large one is written at most about half the time.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 wait = m_lastRecordedMs < 0 ? 0
-                                             : std::clamp<qint64>(m_lastRecordedMs + m_recordIntervalMs - now,
-                                                                  0, m_recordIntervalMs);
+    const qint64 wait =
+        m_lastRecordedMs < 0
+            ? 0
+            : std::clamp<qint64>(m_lastRecordedMs +
+                                     std::min<qint64>(m_lastRecordingTookMs, m_recordIntervalMs) - now,
+                                 0, m_recordIntervalMs);
     QTimer::singleShot(static_cast<int>(wait), this, &DownloadBatch::recordClaims);
 }
 
@@ -315,6 +320,7 @@ void DownloadBatch::recordClaims() {
 
 void DownloadBatch::namesRecorded(const ClaimedNames& recorded) {
     m_recording = false;
+    m_lastRecordingTookMs = QDateTime::currentMSecsSinceEpoch() - m_lastRecordedMs;
     for (const auto& [index, name] : recorded) {
         if (DownloadTransfer* transfer = m_active.value(index))
             transfer->assignName(name);

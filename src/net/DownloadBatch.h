@@ -44,8 +44,9 @@ public:
     using NameRecorder = std::function<void(const ClaimedNames& claimed, std::function<void()> recorded)>;
     // Before any file gets the name claimed for it, recorder is given that name, so that a caller
     // that keeps the batch on disk has the name there before the file appears (then a file of that
-    // name after a crash is known to be the item's). Claims are gathered and recorded at most once
-    // every intervalMs, one recording at a time; their files wait meanwhile. Set before start().
+    // name after a crash is known to be the item's). Claims are gathered and recorded one recording
+    // at a time, each after a pause as long as the last one took (at most intervalMs); their files
+    // wait meanwhile. Set before start().
     void setNameRecorder(NameRecorder recorder, int intervalMs);
     // Keeps the item's data in the hidden file partialName while it arrives, continuing what it
     // holds when validator names the version it came from (see DownloadItem). Set before start().
@@ -122,6 +123,7 @@ private:
     int m_recordIntervalMs = 0;
     ClaimedNames m_unrecorded;
     qint64 m_lastRecordedMs = -1;
+    qint64 m_lastRecordingTookMs = 0;
     bool m_recordingScheduled = false;
     bool m_recording = false;
     // Items whose data waits to be flushed, and the flush under way.

@@ -47,7 +47,8 @@ DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQue
                 entry.validator = validator;
                 entry.size = total;
             });
-    write();
+    // Off this thread as well: the batch starts meanwhile, and its first names are recorded after it.
+    writeInBackground({});
 }
 
 DownloadQueueKeeper::~DownloadQueueKeeper() {
@@ -170,7 +171,8 @@ void DownloadQueueKeeper::writeInBackground(std::function<void()> recorded) {
                         setError(error);
                     // A name that could not be recorded is used all the same: the download matters
                     // more than its record, and the record says why it is behind.
-                    recorded();
+                    if (recorded)
+                        recorded();
                 },
                 Qt::QueuedConnection);
         });

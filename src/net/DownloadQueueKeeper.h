@@ -25,7 +25,7 @@ class DownloadBatch;
 class DownloadQueueKeeper : public QObject {
     Q_OBJECT
 public:
-    // The least time between two writes of the record.
+    // The longest pause between two writes of the record (see DownloadBatch::setNameRecorder).
     static constexpr int WriteIntervalMs = 250;
 
     // Keeps batch, made of the entries of queue at positions (one a batch item, in order), in the
