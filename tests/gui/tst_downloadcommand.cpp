@@ -8,6 +8,7 @@
 #include "WebEngineSetup.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -229,6 +230,19 @@ void TestDownloadCommand::keptBatchOffered() {
     const QString record = DownloadQueue::fileFor(queue.folder, queue.batch);
     QString error;
     QVERIFY2(queue.write(record, &error), qPrintable(error));
+    // A second batch kept for the same folder, begun later: offered after the first, whatever the
+    // answer to the first.
+    DownloadQueue later = queue;
+    later.batch = QStringLiteral("kept2");
+    later.entries = {{m_server.urlText(QStringLiteral("/kept/d.gif")), page, {}, State::Waiting, {}}};
+    const QString laterRecord = DownloadQueue::fileFor(later.folder, later.batch);
+    QVERIFY2(later.write(laterRecord, &error), qPrintable(error));
+    {
+        QFile file(laterRecord);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(
+            file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    }
     m_server.clearLog();
 
     m_answer = answer;
@@ -237,11 +251,16 @@ void TestDownloadCommand::keptBatchOffered() {
     QVERIFY2(m_boxes[0].text.contains(QStringLiteral("残り 2 件（保存済み 1 件）")),
              qPrintable(m_boxes[0].text));
     QVERIFY(m_boxes[0].buttons.contains(QStringLiteral("破棄")));
+    QTRY_VERIFY(m_boxes.size() >= 2);
+    QVERIFY2(m_boxes[1].text.contains(QStringLiteral("（2 / 2）")) &&
+                 m_boxes[1].text.contains(QStringLiteral("残り 1 件（保存済み 0 件）")),
+             qPrintable(m_boxes[1].text));
     if (answer == QStringLiteral("前回のダウンロードを再開")) {
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 2, 15000);
-        QVERIFY2(m_boxes[1].text.contains(QStringLiteral("成功 2 件、失敗 0 件")),
-                 qPrintable(m_boxes[1].text));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 3, 15000);
+        QVERIFY2(m_boxes[2].text.contains(QStringLiteral("成功 2 件、失敗 0 件")),
+                 qPrintable(m_boxes[2].text));
     }
+    QVERIFY(QFile::exists(laterRecord));
     QTest::qWait(100);
     QCOMPARE(entries(queue.folder), files);
     QVERIFY(m_server.requestsFor(QStringLiteral("/kept/a.gif")).isEmpty());
