@@ -150,30 +150,33 @@ void DownloadQueueKeeper::write() {
 }
 
 void DownloadQueueKeeper::writeInBackground(std::function<void()> recorded) {
-    // Written one after the other, so that an older state never lands over a newer one.
-    waitForWriter();
+    // Written one after the other, so that an older state never lands over a newer one: the new
+    // writer waits for the one before it, and this thread waits for neither.
+    std::thread previous = std::move(m_writer);
     const bool flushFolder = std::exchange(m_folderUnflushed, false);
     // The state is copied here (shared until changed) and written out there, so that a large
     // batch is not serialised on the transfers' thread.
-    m_writer =
-        std::thread([this, path = m_file, queue = m_queue, flushFolder, recorded = std::move(recorded)] {
-            // The files published since the last write are there for good before the record says so.
-            if (flushFolder)
-                TextFileSave::syncFolderOf(queue.folder + QStringLiteral("/."));
-            QString error;
-            const bool written = queue.write(path, &error);
-            // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
-            // thread first, so it is there while the thread runs).
-            QMetaObject::invokeMethod(
-                this,
-                [this, written, error, recorded] {
-                    if (!written)
-                        setError(error);
-                    // A name that could not be recorded is used all the same: the download matters
-                    // more than its record, and the record says why it is behind.
-                    if (recorded)
-                        recorded();
-                },
-                Qt::QueuedConnection);
-        });
+    m_writer = std::thread([this, previous = std::move(previous), path = m_file, queue = m_queue, flushFolder,
+                            recorded = std::move(recorded)]() mutable {
+        if (previous.joinable())
+            previous.join();
+        // The files published since the last write are there for good before the record says so.
+        if (flushFolder)
+            TextFileSave::syncFolderOf(queue.folder + QStringLiteral("/."));
+        QString error;
+        const bool written = queue.write(path, &error);
+        // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
+        // thread first, so it is there while the thread runs).
+        QMetaObject::invokeMethod(
+            this,
+            [this, written, error, recorded] {
+                if (!written)
+                    setError(error);
+                // A name that could not be recorded is used all the same: the download matters
+                // more than its record, and the record says why it is behind.
+                if (recorded)
+                    recorded();
+            },
+            Qt::QueuedConnection);
+    });
 }
