@@ -15,6 +15,9 @@
 
 namespace {
 
+// Data written since the last start of writeback after which the disk is asked to write it.
+constexpr qint64 WritebackBytes = 1024 * 1024;
+
 // What linkat says on a file system that has no hard links (FAT, exFAT, many FUSE and network
 // mounts), as opposed to a real failure.
 bool meansNoHardLinks(int error) {
@@ -78,6 +81,7 @@ bool ReservedFile::openPartial(const QString& name, QString* error) {
     m_fd = fd;
     m_tempBytes = bytes;
     m_written = st.st_size;
+    m_writebackFrom = st.st_size;
     return true;
 }
 
@@ -137,6 +141,12 @@ bool ReservedFile::write(const char* data, qint64 size, QString* error) {
         return false;
     }
     m_written += size;
+    // The disk starts writing what has come while more arrives, so that the flush before the file
+    // gets its name finds little left to do.
+    if (m_written - m_writebackFrom >= WritebackBytes) {
+        ::sync_file_range(m_fd, m_writebackFrom, m_written - m_writebackFrom, SYNC_FILE_RANGE_WRITE);
+        m_writebackFrom = m_written;
+    }
     return true;
 }
 
@@ -165,6 +175,7 @@ bool ReservedFile::truncate(QString* error) {
         return false;
     }
     m_written = 0;
+    m_writebackFrom = 0;
     return true;
 }
 

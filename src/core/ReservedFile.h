@@ -66,5 +66,7 @@ private:
     QByteArray m_tempBytes;
     int m_fd = -1;
     qint64 m_written = 0;
+    // Where the data not yet handed to the disk's writeback begins.
+    qint64 m_writebackFrom = 0;
     bool m_finished = false;
 };

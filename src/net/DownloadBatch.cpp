@@ -19,6 +19,9 @@ namespace {
 
 constexpr int ProgressIntervalMs = 100;
 
+// Batches up to this many items have records that take no time to serialise.
+constexpr qsizetype SmallRecordItems = 5000;
+
 // Items that may run ahead of the first one whose name is not settled. A finished item waits for
 // its name with its file open, so this bounds the open files when an early item is slow.
 constexpr int MaxRunAhead = 256;
@@ -284,11 +287,13 @@ void DownloadBatch::scheduleRecording() {
     if (m_recordingScheduled || m_recording)
         return;
     m_recordingScheduled = true;
-    // As long again as the last recording took, at most intervalMs: a record that is quick to write
-    // holds no file back, a large one is written at most about half the time.
+    // The record of a small batch is written again as soon as the last write is on the disk (its
+    // time is the disk's flush, which a pause would only add to every file); a large one pauses as
+    // long again as the last recording took, at most intervalMs, so that it is written at most
+    // about half the time.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const qint64 wait =
-        m_lastRecordedMs < 0
+        m_lastRecordedMs < 0 || m_items.size() <= SmallRecordItems
             ? 0
             : std::clamp<qint64>(m_lastRecordedMs +
                                      std::min<qint64>(m_lastRecordingTookMs, m_recordIntervalMs) - now,
