@@ -31,7 +31,7 @@ public:
         qint64 size = -1;
         // What identifies the version of the file on the server (a strong ETag, else
         // Last-Modified), so that a partial file can be continued with Range and If-Range.
-        QByteArray validator;
+        QByteArray validator{};
     };
 
     // What became of read().

@@ -58,6 +58,7 @@ private Q_SLOTS:
     void longFailureListIsCut();
     void folderCannotBeCreated();
     void cancelStopsWhatRemains();
+    void unwritableRecordIsTold();
     void keptBatchOffered_data();
     void keptBatchOffered();
     void requestsCarryTheBrowsersIdentity();
@@ -303,6 +304,35 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     QCOMPARE(text.count(QStringLiteral("中止しました")), 9);
     QTRY_VERIFY(!progressWindow());
     QVERIFY(entries(dir.path()).isEmpty());
+}
+
+// A batch whose record cannot be written says so at once, and counts as one that could not be
+// continued if the window closed now.
+void TestDownloadCommand::unwritableRecordIsTold() {
+    TestHttpResponse trickle =
+        TestHttpResponse::withType("application/octet-stream", QByteArray(256 * 1024, 'u'));
+    trickle.bytesPerSecond = 32 * 1024;
+    m_server.route(QStringLiteral("/unrecorded.bin"), trickle);
+    QTemporaryDir dataHome;
+    QFile blocker(dataHome.filePath(QStringLiteral("nepirika")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    QTemporaryDir dir;
+    DownloadCommand::start(m_window, {{m_server.urlText(QStringLiteral("/unrecorded.bin")), QString()}},
+                           dir.path(), nullptr);
+    qputenv("XDG_DATA_HOME", before);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("中断したときは続けられません")),
+             qPrintable(m_boxes[0].text));
+    const DownloadCommand::Running running = DownloadCommand::running(m_window);
+    QCOMPARE(running.downloads, 1);
+    QCOMPARE(running.unrecorded, 1);
+    DownloadCommand::stopAll(m_window);
+    QVERIFY(!progressWindow());
+    QCOMPARE(DownloadCommand::running(m_window).downloads, 0);
 }
 
 void TestDownloadCommand::requestsCarryTheBrowsersIdentity() {
