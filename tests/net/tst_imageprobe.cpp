@@ -133,6 +133,12 @@ void TestImageProbe::initTestCase() {
         return ranged("image/png", body)(request);
     });
     s.route("/moved.png", TestHttpResponse::redirect(302, "/pic.png"));
+    // Sent whole and compressed by a server that ignores the range: 8 MiB once decoded.
+    const QByteArray head = png(2000, 1000, 64);
+    TestHttpResponse zipped = TestHttpResponse::withType(
+        "image/png", compressed(head + QByteArray((8 << 20) - head.size(), '\0'), 15 + 16));
+    zipped.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    s.route("/zipped.png", zipped);
 }
 
 void TestImageProbe::probes_data() {
@@ -185,6 +191,8 @@ void TestImageProbe::probes_data() {
                                  << QString() << head;
     QTest::newRow("redirect followed")
         << u("/moved.png") << page << "image/png" << 640LL << 480LL << 5000LL << QString() << head;
+    QTest::newRow("compressed whole: its first bytes read, the rest not kept")
+        << u("/zipped.png") << page << "image/png" << 2000LL << 1000LL << -1LL << QString() << head;
     QTest::newRow("data address, nothing fetched")
         << "data:image/gif;base64,R0lGODlhAgADAIAAAP///wAAACwAAAAAAgADAAACAoRRADs=" << page << "image/gif"
         << 2LL << 3LL << 35LL << QString() << 0LL;
