@@ -442,7 +442,32 @@ void TestDownloadCli::keptBatchesOfOneFolder() {
     for (int batch = 0; batch < batches; ++batch)
         QTRY_VERIFY_WITH_TIMEOUT(finalEntries(folder).contains(QStringLiteral("small%1.bin").arg(batch)),
                                  10000);
-    QTest::qWait(1200);
+    // ... and its version recorded with its name (what lets it continue from its bytes), and some
+    // of its bytes in its partial file.
+    const auto versionsRecorded = [&] {
+        int recorded = 0;
+        const QDir queues(dataHome.filePath(QStringLiteral("nepirika/queues")));
+        for (const QString& name : queues.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+            QFile record(queues.filePath(name));
+            if (record.open(QIODevice::ReadOnly) && record.readAll().contains("\"validator\""))
+                ++recorded;
+        }
+        return recorded;
+    };
+    const auto partialsStarted = [&] {
+        int started = 0;
+        const QDir dir(folder);
+        for (const QString& name :
+             dir.entryList({QStringLiteral(".nepirika-*.part")}, QDir::Files | QDir::Hidden))
+            started += QFileInfo(dir.filePath(name)).size() > 0 ? 1 : 0;
+        return started;
+    };
+    if (recordWritable) {
+        QTRY_COMPARE_WITH_TIMEOUT(versionsRecorded(), batches, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(partialsStarted(), batches, 20000);
+    } else {
+        QTest::qWait(500);
+    }
     const int signalNumber = recordWritable ? SIGKILL : SIGTERM;
     for (QProcess* process : running) {
         ::kill(static_cast<pid_t>(process->processId()), signalNumber);
