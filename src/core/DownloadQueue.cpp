@@ -266,6 +266,9 @@ bool DownloadQueue::writeData(const QString& path, const QByteArray& data, QStri
 void DownloadQueue::remove(const QString& path) {
     if (QFile::remove(path))
         TextFileSave::syncFolderOf(path);
+    // Its lock file goes with it: each batch has its own, and a process that takes a lock on a new
+    // file of that name meanwhile finds no record to run.
+    QFile::remove(path + QStringLiteral(".lock"));
 }
 
 void DownloadQueue::settleClaims() {

@@ -85,6 +85,7 @@ public:
     bool write(const QString& path, QString* error) const;
     // The same with the state already written out (toJson); safe on any thread.
     static bool writeData(const QString& path, const QByteArray& data, QString* error);
+    // Removes the record and its lock file.
     static void remove(const QString& path);
 
     // Settles the entries against the folder: a claimed one is saved when its file is there (of

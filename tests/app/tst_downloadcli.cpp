@@ -516,6 +516,9 @@ void TestDownloadCli::keptBatchesOfOneFolder() {
     QCOMPARE(entries(folder).filter(QStringLiteral(".part")), QStringList());
     const ProgramRun::Outcome none = program.run();
     QCOMPARE(none.exitCode, 2);
+    // Neither a record nor its lock is left behind.
+    QCOMPARE(QDir(dataHome.filePath(QStringLiteral("nepirika/queues"))).entryList(QDir::Files),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownloadCli)
