@@ -1,10 +1,11 @@
 #!/bin/bash
-# Download benchmark: 200 files of 50 KB to 2 MB served by nginx on loopback, fetched in the same
-# run by `nepirika download --jobs 8`, `nepirika download` at its defaults, `curl -Z --parallel-max 8`,
-# `aria2c -j 8` and `wget -i`, once with the server uncapped and once capped at 16 MB/s per
-# connection (nginx limit_rate). Reports the median wall time and peak memory (GNU time), checks
-# that every tool saved every byte, and fetches one large file to show whether memory grows with
-# file size.
+# Download benchmark: 200 files of 1 KB to 4 MB (sizes spread evenly on a log scale, about 100 MB in
+# all) served by nginx on loopback, fetched in the same run by `nepirika download --jobs 8` (with its
+# durable record of the batch, as a person runs it), the same with --no-record, `nepirika download`
+# at its defaults, `curl -Z --parallel-max 8`, `aria2c -j 8` and `wget -i`, once with the server
+# uncapped and once capped at 16 MB/s per connection (nginx limit_rate); then 1,000 files of 1 KB.
+# Reports the median wall time and peak memory (GNU time), checks that every tool saved every byte,
+# and fetches one large file to show whether memory grows with file size.
 #
 #   bench/download/run.sh [PATH-TO-nepirika] [RUNS] [PATH-TO-ANOTHER-nepirika]
 #
@@ -19,6 +20,7 @@ set -euo pipefail
 BIN=${1:-build/src/app/nepirika}
 RUNS=${2:-3}
 FILES=${BENCH_FILES:-200}
+SMALL=${BENCH_SMALL_FILES:-1000}
 LARGE_MB=${BENCH_LARGE_MB:-256}
 BIN=$(readlink -f "$BIN")
 BASE=${3:-}
@@ -57,17 +59,21 @@ cleanup() {
 trap cleanup EXIT
 
 # Incompressible files of random sizes, the same every run.
-python3 - "$WORK/files" "$FILES" "$LARGE_MB" <<'PY'
-import os, random, sys
-root, count, large_mb = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+python3 - "$WORK/files" "$FILES" "$LARGE_MB" "$SMALL" <<'PY'
+import math, os, random, sys
+root, count, large_mb, small = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
 os.makedirs(os.path.join(root, "set"))
+os.makedirs(os.path.join(root, "small"))
 rng = random.Random(20261207)
 block = rng.randbytes(4 * 1024 * 1024)
 for i in range(count):
-    size = rng.randint(50 * 1024, 2 * 1024 * 1024)
+    size = int(math.exp(rng.uniform(math.log(1024), math.log(4 * 1024 * 1024))))
     start = rng.randint(0, len(block) - size)
     with open(os.path.join(root, "set", f"file{i:03d}.bin"), "wb") as f:
         f.write(block[start:start + size])
+for i in range(small):
+    with open(os.path.join(root, "small", f"s{i:04d}.bin"), "wb") as f:
+        f.write(block[i * 1024:(i + 1) * 1024])
 with open(os.path.join(root, "large.bin"), "wb") as f:
     for _ in range(large_mb // 4):
         f.write(block)
@@ -104,10 +110,14 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 
-urls() { for f in "$WORK"/files/set/*.bin; do echo "http://127.0.0.1:$1/set/$(basename "$f")"; done; }
-urls "$FAST" >"$WORK/urls-fast.txt"
-urls "$CAPPED" >"$WORK/urls-capped.txt"
+urls() { for f in "$WORK"/files/$2/*.bin; do echo "http://127.0.0.1:$1/$2/$(basename "$f")"; done; }
+urls "$FAST" set >"$WORK/urls-fast.txt"
+urls "$CAPPED" set >"$WORK/urls-capped.txt"
+urls "$FAST" small >"$WORK/urls-small.txt"
 TOTAL_BYTES=$(du -cb "$WORK"/files/set/*.bin | tail -1 | cut -f1)
+SMALL_BYTES=$((SMALL * 1024))
+# The records of the batches go to a data folder of the bench's own.
+export XDG_DATA_HOME=$WORK/data
 
 # measure OUTDIR EXPECTED-FILES EXPECTED-BYTES COMMAND...: prints "seconds kilobytes"
 measure() {
@@ -115,7 +125,12 @@ measure() {
     shift 3
     rm -rf "$out" && mkdir -p "$out"
     local log=$WORK/time.log
+    # Wall time to the microsecond (GNU time gives hundredths only); memory from GNU time.
+    sync
+    local t0 t1
+    t0=$(date +%s%N)
     (cd "$out" && /usr/bin/time -v "$@" >/dev/null 2>"$log") || true
+    t1=$(date +%s%N)
     local got_files got_bytes
     got_files=$(find "$out" -type f | wc -l)
     got_bytes=$(find "$out" -type f -printf '%s\n' | awk '{s+=$1} END {print s+0}')
@@ -123,8 +138,7 @@ measure() {
         echo "  ($1 incomplete: $got_files files, $got_bytes bytes)" >&2
     fi
     local wall rss
-    wall=$(grep 'Elapsed (wall clock)' "$log" | awk '{print $NF}' |
-        awk -F: '{ if (NF == 3) print $1*3600 + $2*60 + $3; else print $1*60 + $2 }')
+    wall=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", (b - a) / 1e9 }')
     rss=$(grep 'Maximum resident set size' "$log" | awk '{print $NF}')
     echo "$wall $rss"
 }
@@ -134,6 +148,7 @@ command_for() {
     local list=$2
     case $1 in
     "nepirika --jobs 8") echo "$BIN download --jobs 8 --dir . -- $(tr '\n' ' ' <"$list")" ;;
+    "nepirika --jobs 8 --no-record") echo "$BIN download --jobs 8 --no-record --dir . -- $(tr '\n' ' ' <"$list")" ;;
     "nepirika (defaults)") echo "$BIN download --dir . -- $(tr '\n' ' ' <"$list")" ;;
     "baseline --jobs 8") echo "$BASE download --jobs 8 --dir . -- $(tr '\n' ' ' <"$list")" ;;
     "curl -Z --parallel-max 8") echo "curl -s -Z --parallel-max 8 --remote-name-all $(tr '\n' ' ' <"$list")" ;;
@@ -143,6 +158,10 @@ command_for() {
 }
 
 available() {
+    # BENCH_QUICK=1 leaves out the slow tools (aria2c, wget) and the defaults' run.
+    if [ -n "${BENCH_QUICK:-}" ]; then
+        case $1 in aria2c* | wget* | "nepirika (defaults)") return 1 ;; esac
+    fi
     case $1 in
     curl*) command -v curl >/dev/null ;;
     aria2c*) command -v aria2c >/dev/null ;;
@@ -154,17 +173,19 @@ available() {
 
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-TOOLS=("nepirika --jobs 8" "nepirika (defaults)" "baseline --jobs 8" "curl -Z --parallel-max 8" "aria2c -j 8" "wget -i")
+TOOLS=("nepirika --jobs 8" "nepirika --jobs 8 --no-record" "nepirika (defaults)" "baseline --jobs 8" "curl -Z --parallel-max 8" "aria2c -j 8" "wget -i")
 declare -A WALL RSS
 # Rounds rather than tool after tool, so that a busy moment of the machine hits every tool alike.
 for _ in $(seq "$RUNS"); do
-    for speed in fast capped; do
+    for speed in fast capped small; do
         for tool in "${TOOLS[@]}"; do
             available "$tool" || continue
             # One connection at 16 MB/s takes a quarter of a minute; wget is timed uncapped only.
             [ "$tool" = "wget -i" ] && [ "$speed" = capped ] && continue
+            files=$FILES bytes=$TOTAL_BYTES
+            [ "$speed" = small ] && files=$SMALL bytes=$SMALL_BYTES
             # shellcheck disable=SC2046
-            read -r w r < <(measure "$WORK/out" "$FILES" "$TOTAL_BYTES" $(command_for "$tool" "$WORK/urls-$speed.txt"))
+            read -r w r < <(measure "$WORK/out" "$files" "$bytes" $(command_for "$tool" "$WORK/urls-$speed.txt"))
             WALL[$tool,$speed]="${WALL[$tool,$speed]:-} $w"
             RSS[$tool,$speed]="${RSS[$tool,$speed]:-} $r"
         done
@@ -174,14 +195,16 @@ done
 med() { tr ' ' '\n' <<<"$1" | grep . | median; }
 
 echo "$FILES files, $((TOTAL_BYTES / 1024 / 1024)) MiB in all, nginx on loopback, $RUNS runs each, median shown"
-printf '| %-26s | %14s | %20s | %14s |\n' "tool" "uncapped (s)" "16 MB/s per conn (s)" "peak RSS (MiB)"
-printf '|%s|%s|%s|%s|\n' "----------------------------" "----------------" "----------------------" "----------------"
+printf '| %-30s | %12s | %20s | %14s | %14s |\n' "tool" "uncapped (s)" "16 MB/s per conn (s)" "$SMALL × 1 KB (s)" "peak RSS (MiB)"
+printf '|%s|%s|%s|%s|%s|\n' "--------------------------------" "--------------" "----------------------" "----------------" "----------------"
 for tool in "${TOOLS[@]}"; do
     [ -n "${WALL[$tool,fast]:-}" ] || continue
-    capped="—"
-    [ -n "${WALL[$tool,capped]:-}" ] && capped=$(printf '%.2f' "$(med "${WALL[$tool,capped]}")")
-    printf '| %-26s | %14.2f | %20s | %14.1f |\n' "$tool" "$(med "${WALL[$tool,fast]}")" "$capped" \
-        "$(awk -v k="$(med "${RSS[$tool,fast]}")" 'BEGIN {print k / 1024}')"
+    capped="—" small="—"
+    [ -n "${WALL[$tool,capped]:-}" ] && capped=$(printf '%.3f' "$(med "${WALL[$tool,capped]}")")
+    [ -n "${WALL[$tool,small]:-}" ] && small=$(printf '%.3f' "$(med "${WALL[$tool,small]}")")
+    peak=$(tr ' ' '\n' <<<"${RSS[$tool,fast]} ${RSS[$tool,capped]:-} ${RSS[$tool,small]:-}" | grep . | sort -n | tail -1)
+    printf '| %-30s | %12.3f | %20s | %14s | %14.1f |\n' "$tool" "$(med "${WALL[$tool,fast]}")" "$capped" "$small" \
+        "$(awk -v k="$peak" 'BEGIN {print k / 1024}')"
 done
 
 # Memory against file size: one large file.
@@ -191,15 +214,19 @@ printf '| %-26s | %14.2f | %20s | %14.1f |\n' "nepirika, 1 × ${LARGE_MB} MiB" "
     "$(awk -v k="$r" 'BEGIN {print k / 1024}')"
 
 if [ -n "${WALL[curl -Z --parallel-max 8,fast]:-}" ]; then
-    for speed in fast capped; do
+    for speed in fast capped small; do
         awk -v n="$(med "${WALL[nepirika --jobs 8,$speed]}")" -v c="$(med "${WALL[curl -Z --parallel-max 8,$speed]}")" \
-            -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / curl -Z --parallel-max 8, %s: %.2f×\n", (s == "fast" ? "uncapped" : "capped"), n / c }'
+            -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / curl -Z --parallel-max 8, %s: %.2f×\n", s, n / c }'
     done
 fi
+for speed in fast small; do
+    awk -v n="$(med "${WALL[nepirika --jobs 8,$speed]}")" -v o="$(med "${WALL[nepirika --jobs 8 --no-record,$speed]}")" \
+        -v s="$speed" 'BEGIN { printf "record on / record off, %s: %.3f×\n", s, n / o }'
+done
 if [ -n "${WALL[baseline --jobs 8,fast]:-}" ]; then
     for speed in fast capped; do
         awk -v n="$(med "${WALL[nepirika --jobs 8,$speed]}")" -v b="$(med "${WALL[baseline --jobs 8,$speed]}")" \
-            -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / baseline --jobs 8, %s: %.2f×\n", (s == "fast" ? "uncapped" : "capped"), n / b }'
+            -v s="$speed" 'BEGIN { printf "nepirika --jobs 8 / baseline --jobs 8, %s: %.2f×\n", s, n / b }'
     done
 fi
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

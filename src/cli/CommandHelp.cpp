@@ -202,10 +202,12 @@ QList<Option> downloadOptions() {
              "それぞれ skipped<タブ>アドレス<タブ>理由（前のファイル）を出力する（失敗ではない）")},
         {QStringLiteral("--continue"),
          {},
-         QStringLiteral("continue the unfinished download kept for DIR (one that was\n"
-                        "interrupted or killed): each address not saved yet, nothing twice"),
-         QStringLiteral("--dir のフォルダに残っている、中断されたダウンロードを続ける。\n"
-                        "まだ保存していないアドレスだけを取得し、同じファイルを二度保存しない")},
+         QStringLiteral("continue every unfinished download kept for DIR (interrupted or\n"
+                        "killed): each address not saved yet, nothing twice, a file cut off\n"
+                        "from its bytes where the server allows"),
+         QStringLiteral("--dir のフォルダに残っている、中断されたダウンロードをすべて続ける。\n"
+                        "まだ保存していないアドレスだけを取得し、同じファイルを二度保存しない。\n"
+                        "途中で切れたファイルはサーバーが許せば続きから取得する")},
         cookiesOption(),
         windowLoginOption(),
         {QStringLiteral("--verbose"),

@@ -28,7 +28,9 @@
 #include <QLocale>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -48,6 +50,8 @@ struct Arguments {
     // --name: empty for today's naming.
     NameMask mask;
     bool continueKept = false;
+    // Keeps no record of the batch (for measuring what the record costs).
+    bool noRecord = false;
     bool verbose = false;
     bool newOnly = false;
     int jobs = DownloadOptions().parallel;
@@ -117,6 +121,8 @@ Arguments parse(const QStringList& arguments) {
                 return parsed;
         } else if (options && arg == u"--continue") {
             parsed.continueKept = true;
+        } else if (options && arg == u"--no-record") {
+            parsed.noRecord = true;
         } else if (options && arg == u"--verbose") {
             parsed.verbose = true;
         } else if (options && arg == u"--new-only") {
@@ -279,13 +285,71 @@ QString continueNote(const QString& dir) {
         .arg(dir);
 }
 
-// The batch kept for dir, settled against the folder: its unfinished items and their positions.
-// Returns an exit status when there is nothing to run, else -1.
-int continuedItems(const QString& dir, DownloadQueue* queue, QList<DownloadItem>* items,
-                   QList<int>* positions) {
+// One batch to run: a new one, or one kept for --continue with the lock that it holds until it ends.
+struct BatchRun {
+    DownloadQueue queue;
+    QString file;
+    std::unique_ptr<DownloadQueue::Lock> lock;
+    QList<DownloadItem> items;
+    QList<int> positions;
+};
+
+// Every batch kept for dir, settled against the folder: their unfinished items and positions,
+// each with its lock held. Returns an exit status when there is nothing to run, else -1.
+int continuedBatches(const QString& dir, std::vector<BatchRun>* runs) {
     const bool japanese = CommandLanguage::isJapanese();
-    const QString file = DownloadQueue::fileFor(dir);
-    if (!DownloadQueue::Lock(file).held()) {
+    const QStringList files = DownloadQueue::keptFilesFor(dir);
+    int busy = 0;
+    int damaged = 0;
+    for (const QString& file : files) {
+        auto lock = std::make_unique<DownloadQueue::Lock>(file);
+        if (!lock->held()) {
+            ++busy; // continued or run elsewhere right now
+            continue;
+        }
+        DownloadQueue queue;
+        QString error;
+        const DownloadQueue::ReadStatus status = DownloadQueue::read(file, &queue, &error);
+        if (status == DownloadQueue::ReadStatus::Missing)
+            continue;
+        if (status == DownloadQueue::ReadStatus::Damaged) {
+            ++damaged;
+            CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(error));
+            continue;
+        }
+        // Kept for another folder under the same key (a folder moved or replaced by a link): the
+        // folder given is the one meant.
+        queue.folder = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
+        queue.settleClaims();
+        BatchRun run;
+        run.items = DownloadQueueKeeper::itemsToContinue(queue, &run.positions);
+        const qsizetype saved = queue.entries.size() - run.items.size();
+        if (run.items.isEmpty()) {
+            queue.removePartials();
+            DownloadQueue::remove(file);
+            CommandOutput::write(
+                stderr, japanese
+                            ? QStringLiteral("nepirika download: %1 件すべて保存済みです\n").arg(saved)
+                            : QStringLiteral("nepirika download: all %1 were saved already\n").arg(saved));
+            continue;
+        }
+        resolveAddresses(&run.items);
+        CommandOutput::write(
+            stderr, japanese ? QStringLiteral("nepirika download: 保存済み %1 件、残り %2 件を続けます\n")
+                                   .arg(saved)
+                                   .arg(run.items.size())
+                             : QStringLiteral("nepirika download: %1 saved before, continuing "
+                                              "with the other %2\n")
+                                   .arg(saved)
+                                   .arg(run.items.size()));
+        run.queue = queue;
+        run.file = file;
+        run.lock = std::move(lock);
+        runs->push_back(std::move(run));
+    }
+    if (!runs->empty())
+        return -1;
+    if (busy > 0) {
         CommandOutput::write(stderr,
                              japanese ? QStringLiteral("nepirika download: フォルダ「%1」へのダウンロードは"
                                                        "ほかで実行中です\n")
@@ -295,46 +359,131 @@ int continuedItems(const QString& dir, DownloadQueue* queue, QList<DownloadItem>
                                             .arg(dir));
         return ExitUsage;
     }
-    QString error;
-    switch (DownloadQueue::read(file, queue, &error)) {
-    case DownloadQueue::ReadStatus::Missing:
-        CommandOutput::write(stderr, japanese ? QStringLiteral("nepirika download: フォルダ「%1」に続きの"
-                                                               "ダウンロードはありません\n")
-                                                    .arg(dir)
-                                              : QStringLiteral("nepirika download: no unfinished download "
-                                                               "is kept for the folder \"%1\"\n")
-                                                    .arg(dir));
+    if (damaged > 0)
         return ExitUsage;
-    case DownloadQueue::ReadStatus::Damaged:
-        CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(error));
-        return ExitUsage;
-    case DownloadQueue::ReadStatus::Read:
-        break;
+    if (!files.isEmpty())
+        return ExitOk; // all saved already, as told above
+    CommandOutput::write(stderr, japanese ? QStringLiteral("nepirika download: フォルダ「%1」に続きの"
+                                                           "ダウンロードはありません\n")
+                                                .arg(dir)
+                                          : QStringLiteral("nepirika download: no unfinished download "
+                                                           "is kept for the folder \"%1\"\n")
+                                                .arg(dir));
+    return ExitUsage;
+}
+
+// Runs one batch to its end, kept on disk while it runs. The exit status of that batch.
+int runBatch(const Arguments& args, BatchRun& run, BrowserCookieJar* jar, const TerminationSignals& termination,
+             bool* interrupted) {
+    QDir().mkpath(run.queue.folder);
+    // With --new-only the addresses that the history has saved (their files still there) are not
+    // fetched; they are printed in their places.
+    const QString historyFile = HistoryLocation::defaultFile();
+    const bool record = AppSettings(AppSettings::defaultFile()).recordHistory();
+    const QList<DownloadItem> allItems = run.items;
+    QList<int> fetched; // the position in allItems of each item of the batch
+    QHash<int, QString> savedPaths;
+    if (args.newOnly) {
+        DownloadHistory history(historyFile);
+        QStringList urls;
+        for (const DownloadItem& item : std::as_const(run.items))
+            urls.append(item.url);
+        const QHash<QString, HistoryEntry> saved = history.savedFor(urls);
+        const QString aside = history.takeSetAside();
+        if (!aside.isEmpty())
+            historyProblem(HistoryCommand::setAsideMessage(aside));
+        QList<DownloadItem> kept;
+        QList<int> keptPositions;
+        for (qsizetype i = 0; i < run.items.size(); ++i) {
+            const auto it = saved.constFind(run.items.at(i).url);
+            if (it != saved.cend()) {
+                savedPaths.insert(int(i), it->path);
+                continue;
+            }
+            kept.append(run.items.at(i));
+            keptPositions.append(run.positions.value(i, int(i)));
+            fetched.append(int(i));
+        }
+        run.items = kept;
+        run.positions = keptPositions;
+    } else {
+        for (qsizetype i = 0; i < run.items.size(); ++i)
+            fetched.append(int(i));
     }
-    // Kept for another folder under the same key (a folder moved or replaced by a link): the
-    // folder given is the one meant.
-    queue->folder = QDir::cleanPath(QFileInfo(dir).absoluteFilePath());
-    queue->settleClaims();
-    *items = DownloadQueueKeeper::itemsToContinue(*queue, positions);
-    const qsizetype saved = queue->entries.size() - items->size();
-    if (items->isEmpty()) {
-        DownloadQueue::remove(file);
-        CommandOutput::write(
-            stderr, japanese ? QStringLiteral("nepirika download: %1 件すべて保存済みです\n").arg(saved)
-                             : QStringLiteral("nepirika download: all %1 were saved already\n").arg(saved));
-        return ExitOk;
+
+    DownloadOptions options;
+    // The user agent of `nepirika harvest` and of the window: one browser, from harvest to download.
+    options.userAgent = BrowserIdentity::userAgent();
+    options.parallel = args.jobs;
+    options.maxPerHost = args.jobs;
+    options.retries = args.retries;
+    options.nameMask = args.mask;
+    options.cookieJar = jar;
+    // Every file saved goes into the history (unless the user turned it off), hashed and written on
+    // a thread of its own; it is written whole before the command ends.
+    HistoryRecorder recorder(historyFile);
+    bool historyFailed = false;
+    QObject::connect(&recorder, &HistoryRecorder::setAside, &recorder,
+                     [](const QString& file) { historyProblem(HistoryCommand::setAsideMessage(file)); });
+    QObject::connect(&recorder, &HistoryRecorder::failed, &recorder,
+                     [&historyFailed](const QString& message) {
+                         if (!std::exchange(historyFailed, true))
+                             historyProblem(message);
+                     });
+    DownloadBatch batch(args.dir, run.items, options);
+    // The batch is kept on disk while it runs, so that a killed run can be continued.
+    DownloadQueueKeeper* keeper = nullptr;
+    if (!args.noRecord) {
+        keeper =
+            new DownloadQueueKeeper(&batch, run.queue, run.positions, &batch, std::move(run.lock), run.file);
+        if (!keeper->lastError().isEmpty())
+            CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(keeper->lastError()));
+        QObject::connect(keeper, &DownloadQueueKeeper::recordFailed, &batch, [](const QString& message) {
+            CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(message));
+        });
     }
-    QDir().mkpath(queue->folder);
-    resolveAddresses(items);
-    CommandOutput::write(
-        stderr, japanese ? QStringLiteral("nepirika download: 保存済み %1 件、残り %2 件を続けます\n")
-                               .arg(saved)
-                               .arg(items->size())
-                         : QStringLiteral("nepirika download: %1 saved before, continuing "
-                                          "with the other %2\n")
-                               .arg(saved)
-                               .arg(items->size()));
-    return -1;
+    HistoryDownloadLink::Options linkOptions;
+    linkOptions.record = record;
+    linkOptions.skipSameContent = args.newOnly;
+    auto* link = new HistoryDownloadLink(&batch, run.items, &recorder, linkOptions, &batch);
+    ResultPrinter printer(allItems);
+    for (auto it = savedPaths.cbegin(); it != savedPaths.cend(); ++it)
+        printer.skip(it.key(), savedBefore(it.value()));
+    QObject::connect(link, &HistoryDownloadLink::itemSettled, &batch,
+                     [&](int index, const DownloadResult& result, const HistoryEntry& same) {
+                         if (!same.path.isEmpty())
+                             printer.skip(fetched.at(index), sameContent(same.path));
+                         else
+                             printer.add(fetched.at(index), result);
+                     });
+    QObject::connect(&batch, &DownloadBatch::progress, &batch,
+                     [&printer](int done, int total, const QStringList& current, qint64 bytes) {
+                         printer.progress(done, total, current, bytes);
+                     });
+    QObject::connect(link, &HistoryDownloadLink::finished, &batch, [&](const DownloadResults& results) {
+        printer.clearProgress();
+        // An interrupted run keeps what is left for --continue; a run that reached its end is done,
+        // its failures printed.
+        if (keeper) {
+            keeper->finish(*interrupted);
+            if (*interrupted && keeper->recorded())
+                CommandOutput::write(stderr, continueNote(args.dir));
+        }
+        const bool allSaved = std::all_of(results.cbegin(), results.cend(),
+                                          [](const DownloadResult& r) { return r.succeeded(); });
+        QCoreApplication::exit(*interrupted ? ExitInterrupted : allSaved ? ExitOk : ExitFailed);
+    });
+    // SIGTERM, SIGHUP and SIGINT cancel the batch: what was unfinished is removed, and the lines
+    // for the addresses not saved are still printed.
+    const QMetaObject::Connection stop =
+        QObject::connect(&termination, &TerminationSignals::received, &batch, [&] {
+            *interrupted = true;
+            batch.cancel();
+        });
+    batch.start();
+    const int status = QCoreApplication::exec();
+    QObject::disconnect(stop);
+    return status;
 }
 
 } // namespace
@@ -399,16 +548,15 @@ int DownloadCommandLine::run(const QStringList& arguments) {
     BrowserCookieJar jar;
     cookies.fill(&jar);
 
-    QList<DownloadItem> items;
-    DownloadQueue queue;
-    QList<int> positions;
+    std::vector<BatchRun> runs;
     if (args.continueKept) {
-        const int status = continuedItems(args.dir, &queue, &items, &positions);
+        const int status = continuedBatches(args.dir, &runs);
         if (status >= 0)
             return status;
     } else {
-        items = itemsFromInput(args.addresses, args.mask);
-        if (args.mask.namesFilesAlike() && items.size() > 1)
+        BatchRun run;
+        run.items = itemsFromInput(args.addresses, args.mask);
+        if (args.mask.namesFilesAlike() && run.items.size() > 1)
             CommandOutput::write(
                 stderr,
                 CommandLanguage::isJapanese()
@@ -416,115 +564,27 @@ int DownloadCommandLine::run(const QStringList& arguments) {
                                      "番号が付きます\n")
                     : QStringLiteral("nepirika download: the name mask gives the files one name; they "
                                      "are numbered\n"));
-        if (items.isEmpty())
+        if (run.items.isEmpty())
             return usageError(QStringLiteral("no address given"));
-        resolveAddresses(&items);
+        resolveAddresses(&run.items);
         // A folder that cannot be made fails every address with the same reason (the batch says why).
         QDir().mkpath(args.dir);
-        queue = DownloadQueueKeeper::queueFor(args.dir, items);
-        for (qsizetype i = 0; i < items.size(); ++i)
-            positions.append(static_cast<int>(i));
+        run.queue = DownloadQueueKeeper::queueFor(args.dir, run.items);
+        for (qsizetype i = 0; i < run.items.size(); ++i)
+            run.positions.append(static_cast<int>(i));
+        runs.push_back(std::move(run));
     }
 
-    // With --new-only the addresses that the history has saved (their files still there) are not
-    // fetched; they are printed in their places.
-    const QString historyFile = HistoryLocation::defaultFile();
-    const bool record = AppSettings(AppSettings::defaultFile()).recordHistory();
-    const QList<DownloadItem> allItems = items;
-    QList<int> fetched; // the position in allItems of each item of the batch
-    QHash<int, QString> savedPaths;
-    if (args.newOnly) {
-        DownloadHistory history(historyFile);
-        QStringList urls;
-        for (const DownloadItem& item : std::as_const(items))
-            urls.append(item.url);
-        const QHash<QString, HistoryEntry> saved = history.savedFor(urls);
-        const QString aside = history.takeSetAside();
-        if (!aside.isEmpty())
-            historyProblem(HistoryCommand::setAsideMessage(aside));
-        QList<DownloadItem> kept;
-        QList<int> keptPositions;
-        for (qsizetype i = 0; i < items.size(); ++i) {
-            const auto it = saved.constFind(items.at(i).url);
-            if (it != saved.cend()) {
-                savedPaths.insert(int(i), it->path);
-                continue;
-            }
-            kept.append(items.at(i));
-            keptPositions.append(positions.value(i, int(i)));
-            fetched.append(int(i));
-        }
-        items = kept;
-        positions = keptPositions;
-    } else {
-        for (qsizetype i = 0; i < items.size(); ++i)
-            fetched.append(int(i));
-    }
-
-    DownloadOptions options;
-    // The user agent of `nepirika harvest` and of the window: one browser, from harvest to download.
-    options.userAgent = BrowserIdentity::userAgent();
-    options.parallel = args.jobs;
-    options.maxPerHost = args.jobs;
-    options.retries = args.retries;
-    options.nameMask = args.mask;
-    // Every file saved goes into the history (unless the user turned it off), hashed and written on
-    // a thread of its own; it is written whole before the command ends.
-    HistoryRecorder recorder(historyFile);
-    bool historyFailed = false;
-    QObject::connect(&recorder, &HistoryRecorder::setAside, &recorder,
-                     [](const QString& file) { historyProblem(HistoryCommand::setAsideMessage(file)); });
-    QObject::connect(&recorder, &HistoryRecorder::failed, &recorder,
-                     [&historyFailed](const QString& message) {
-                         if (!std::exchange(historyFailed, true))
-                             historyProblem(message);
-                     });
-    options.cookieJar = &jar;
-    DownloadBatch batch(args.dir, items, options);
-    // The batch is kept on disk while it runs, so that a killed run can be continued.
-    auto* keeper = new DownloadQueueKeeper(&batch, queue, positions, &batch);
-    HistoryDownloadLink::Options linkOptions;
-    linkOptions.record = record;
-    linkOptions.skipSameContent = args.newOnly;
-    auto* link = new HistoryDownloadLink(&batch, items, &recorder, linkOptions, &batch);
-    ResultPrinter printer(allItems);
-    for (auto it = savedPaths.cbegin(); it != savedPaths.cend(); ++it)
-        printer.skip(it.key(), savedBefore(it.value()));
-    bool interrupted = false;
-    QObject::connect(link, &HistoryDownloadLink::itemSettled, &batch,
-                     [&](int index, const DownloadResult& result, const HistoryEntry& same) {
-                         if (!same.path.isEmpty())
-                             printer.skip(fetched.at(index), sameContent(same.path));
-                         else
-                             printer.add(fetched.at(index), result);
-                     });
-    QObject::connect(&batch, &DownloadBatch::progress, &batch,
-                     [&printer](int done, int total, const QStringList& current, qint64 bytes) {
-                         printer.progress(done, total, current, bytes);
-                     });
-    QObject::connect(link, &HistoryDownloadLink::finished, &batch, [&](const DownloadResults& results) {
-        printer.clearProgress();
-        // An interrupted run keeps what is left for --continue; a run that reached its end is done,
-        // its failures printed.
-        keeper->finish(interrupted);
-        if (!keeper->lastError().isEmpty())
-            CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n").arg(keeper->lastError()));
-        else if (interrupted)
-            CommandOutput::write(stderr, continueNote(args.dir));
-        const bool allSaved = std::all_of(results.cbegin(), results.cend(),
-                                          [](const DownloadResult& r) { return r.succeeded(); });
-        QCoreApplication::exit(interrupted ? ExitInterrupted : allSaved ? ExitOk : ExitFailed);
-    });
-
-    // SIGTERM, SIGHUP and SIGINT cancel the batch: what was unfinished is removed, and the lines
-    // for the addresses not saved are still printed.
+    // One batch after the other (several only with --continue, each kept batch of the folder).
     TerminationSignals termination;
-    QObject::connect(&termination, &TerminationSignals::received, &batch, [&] {
-        interrupted = true;
-        batch.cancel();
-    });
-
-    batch.start();
-    const int status = QCoreApplication::exec();
+    bool interrupted = false;
+    int status = ExitOk;
+    for (BatchRun& run : runs) {
+        const int ran = runBatch(args, run, &jar, termination, &interrupted);
+        if (ran != ExitOk)
+            status = ran;
+        if (interrupted)
+            return ExitInterrupted;
+    }
     return status;
 }

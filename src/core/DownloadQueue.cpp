@@ -12,7 +12,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRandomGenerator>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 #include <cerrno>
 #include <fcntl.h>
@@ -22,7 +25,9 @@
 namespace {
 
 const QString FormatName = QStringLiteral("nepirika-download-queue");
-constexpr int FormatVersion = 1;
+// Version 1 was one record a folder, without a batch name, sizes or validators: read all the same.
+constexpr int FormatVersion = 2;
+constexpr int OldestFormatVersion = 1;
 // A queue file larger than this is no queue of ours (a million addresses of 64 KiB fit).
 constexpr qint64 MostQueueBytes = qint64(256) * 1024 * 1024;
 
@@ -77,25 +82,72 @@ QString DownloadQueue::queuesFolder() {
            QStringLiteral("/nepirika/queues");
 }
 
-QString DownloadQueue::fileFor(const QString& folder) {
-    // The same folder however it was written: absolute and cleaned, symbolic links resolved where
-    // it exists.
+namespace {
+
+// The same folder however it was written: absolute and cleaned, symbolic links resolved where it
+// exists.
+QString folderKey(const QString& folder) {
     const QFileInfo info(folder);
     QString key = info.canonicalFilePath();
     if (key.isEmpty())
         key = QDir::cleanPath(info.absoluteFilePath());
     const QByteArray hash = QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return queuesFolder() + u'/' + QString::fromLatin1(hash.left(20)) + QStringLiteral(".json");
+    return QString::fromLatin1(hash.left(20));
 }
 
-QStringList DownloadQueue::keptFiles() {
-    const QDir dir(queuesFolder());
+bool isBatchName(const QString& name) {
+    if (name.isEmpty() || name.size() > 32)
+        return false;
+    return std::all_of(name.cbegin(), name.cend(),
+                       [](QChar c) { return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z'); });
+}
+
+QStringList filesMatching(const QString& pattern) {
+    const QDir dir(DownloadQueue::queuesFolder());
     QStringList files;
-    const QFileInfoList found =
-        dir.entryInfoList({QStringLiteral("*.json")}, QDir::Files, QDir::Time | QDir::Reversed);
+    const QFileInfoList found = dir.entryInfoList({pattern}, QDir::Files, QDir::Time | QDir::Reversed);
     for (const QFileInfo& info : found)
         files.append(info.absoluteFilePath());
     return files;
+}
+
+} // namespace
+
+DownloadQueue DownloadQueue::begin(const QString& folder) {
+    DownloadQueue queue;
+    queue.folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    queue.batch = QString::number(QDateTime::currentMSecsSinceEpoch(), 36) +
+                  QString::number(QRandomGenerator::system()->generate64() % 0xFFFFFFFFFFull, 36);
+    queue.created = QDateTime::currentDateTimeUtc();
+    return queue;
+}
+
+QString DownloadQueue::fileFor(const QString& folder, const QString& batch) {
+    return queuesFolder() + u'/' + folderKey(folder) + u'-' + batch + QStringLiteral(".json");
+}
+
+QStringList DownloadQueue::keptFiles() {
+    return filesMatching(QStringLiteral("*.json"));
+}
+
+QStringList DownloadQueue::keptFilesFor(const QString& folder) {
+    // Records of version 1 have no batch name.
+    return filesMatching(folderKey(folder) + QStringLiteral("*.json"));
+}
+
+QString DownloadQueue::partialName(int position) const {
+    return QStringLiteral(".nepirika-%1-%2.part")
+        .arg(batch.isEmpty() ? QStringLiteral("0") : batch)
+        .arg(position);
+}
+
+void DownloadQueue::removePartials() const {
+    const QDir dir(folder);
+    const QStringList found = dir.entryList(
+        {QStringLiteral(".nepirika-%1-*.part").arg(batch.isEmpty() ? QStringLiteral("0") : batch)},
+        QDir::Files | QDir::Hidden);
+    for (const QString& name : found)
+        QFile::remove(dir.filePath(name));
 }
 
 QByteArray DownloadQueue::toJson() const {
@@ -109,11 +161,17 @@ QByteArray DownloadQueue::toJson() const {
         item.insert(QStringLiteral("state"), stateName(entry.state));
         if (!entry.name.isEmpty())
             item.insert(QStringLiteral("name"), entry.name);
+        if (entry.size >= 0)
+            item.insert(QStringLiteral("size"), entry.size);
+        if (!entry.validator.isEmpty())
+            item.insert(QStringLiteral("validator"), QString::fromLatin1(entry.validator));
         items.append(item);
     }
     const QJsonObject root{{QStringLiteral("format"), FormatName},
                            {QStringLiteral("version"), FormatVersion},
                            {QStringLiteral("folder"), folder},
+                           {QStringLiteral("batch"), batch},
+                           {QStringLiteral("created"), created.toUTC().toString(Qt::ISODate)},
                            {QStringLiteral("items"), items}};
     return QJsonDocument(root).toJson(QJsonDocument::Compact) + '\n';
 }
@@ -128,7 +186,7 @@ bool DownloadQueue::fromJson(const QByteArray& data, DownloadQueue* queue, QStri
         return false;
     }
     const int version = root.value(QStringLiteral("version")).toInt(-1);
-    if (version != FormatVersion) {
+    if (version < OldestFormatVersion || version > FormatVersion) {
         *error = QStringLiteral("この版では読めない形式です (版 %1)").arg(version);
         return false;
     }
@@ -138,6 +196,12 @@ bool DownloadQueue::fromJson(const QByteArray& data, DownloadQueue* queue, QStri
         *error = QStringLiteral("保存先のフォルダが記録されていません");
         return false;
     }
+    read.batch = root.value(QStringLiteral("batch")).toString();
+    if (!read.batch.isEmpty() && !isBatchName(read.batch)) {
+        *error = QStringLiteral("ダウンロードの名前が壊れています");
+        return false;
+    }
+    read.created = QDateTime::fromString(root.value(QStringLiteral("created")).toString(), Qt::ISODate);
     const QJsonValue items = root.value(QStringLiteral("items"));
     if (!items.isArray()) {
         *error = QStringLiteral("アドレスの一覧がありません");
@@ -151,6 +215,8 @@ bool DownloadQueue::fromJson(const QByteArray& data, DownloadQueue* queue, QStri
         entry.referer = item.value(QStringLiteral("referer")).toString();
         entry.charset = item.value(QStringLiteral("charset")).toString();
         entry.name = item.value(QStringLiteral("name")).toString();
+        entry.size = static_cast<qint64>(item.value(QStringLiteral("size")).toDouble(-1));
+        entry.validator = item.value(QStringLiteral("validator")).toString().toLatin1();
         const bool named = entry.name.isEmpty() || LocalFileNames::isRelativePath(entry.name);
         if (entry.url.isEmpty() ||
             !stateFromName(item.value(QStringLiteral("state")).toString(), &entry.state) || !named ||
@@ -201,17 +267,34 @@ bool DownloadQueue::writeData(const QString& path, const QByteArray& data, QStri
 void DownloadQueue::remove(const QString& path) {
     if (QFile::remove(path))
         TextFileSave::syncFolderOf(path);
+    // Its lock file goes with it: each batch has its own, and a process that takes a lock on a new
+    // file of that name meanwhile finds no record to run.
+    QFile::remove(path + QStringLiteral(".lock"));
 }
 
 void DownloadQueue::settleClaims() {
     const QDir dir(folder);
     for (Entry& entry : entries) {
+        if (entry.state == Entry::State::Saved) {
+            // A saved file that is gone, or that has another size (cut short by a crash of the
+            // disk's cache, or replaced), is fetched again under a new name.
+            const QFileInfo saved(dir.filePath(entry.name));
+            if (!saved.isSymLink() && (!saved.exists() || (entry.size >= 0 && saved.size() != entry.size))) {
+                entry.state = Entry::State::Waiting;
+                entry.name.clear();
+                entry.size = -1;
+            }
+            continue;
+        }
         if (entry.state != Entry::State::Claimed)
             continue;
-        // An entry of that name (a symbolic link included) is the published file.
+        // An entry of that name (a symbolic link included) is the published file, when it has the
+        // length the record expects.
         const QFileInfo published(dir.filePath(entry.name));
-        if (published.exists() || published.isSymLink()) {
+        const bool there = published.exists() || published.isSymLink();
+        if (there && (entry.size < 0 || published.isSymLink() || published.size() == entry.size)) {
             entry.state = Entry::State::Saved;
+            entry.size = published.isSymLink() ? entry.size : published.size();
         } else {
             entry.state = Entry::State::Waiting;
             entry.name.clear();

@@ -16,6 +16,9 @@
 
 namespace {
 
+// Data written since the last start of writeback after which the disk is asked to write it.
+constexpr qint64 WritebackBytes = 1024 * 1024;
+
 // What linkat says on a file system that has no hard links (FAT, exFAT, many FUSE and network
 // mounts), as opposed to a real failure.
 bool meansNoHardLinks(int error) {
@@ -55,6 +58,32 @@ qint64 ReservedFile::bytesWritten() const {
 
 bool ReservedFile::isUnnamed() const {
     return m_fd >= 0 && m_tempBytes.isEmpty();
+}
+
+int ReservedFile::descriptor() const {
+    return m_finished ? -1 : m_fd;
+}
+
+bool ReservedFile::openPartial(const QString& name, QString* error) {
+    const QByteArray bytes = QFile::encodeName(name);
+    const int fd = ::openat(m_folder->fd, bytes.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st {};
+    int reason = fd < 0 ? errno : 0;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || ::lseek(fd, 0, SEEK_END) < 0))
+        reason = errno;
+    else if (fd >= 0 && !S_ISREG(st.st_mode))
+        reason = EINVAL;
+    if (reason != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        *error = FileErrorText::describe(QStringLiteral("一時ファイルを作成できません"), reason);
+        return false;
+    }
+    m_fd = fd;
+    m_tempBytes = bytes;
+    m_written = st.st_size;
+    m_writebackFrom = st.st_size;
+    return true;
 }
 
 bool ReservedFile::open(bool allowUnnamed, QString* error) {
@@ -113,6 +142,12 @@ bool ReservedFile::write(const char* data, qint64 size, QString* error) {
         return false;
     }
     m_written += size;
+    // The disk starts writing what has come while more arrives, so that the flush before the file
+    // gets its name finds little left to do.
+    if (m_written - m_writebackFrom >= WritebackBytes) {
+        ::sync_file_range(m_fd, m_writebackFrom, m_written - m_writebackFrom, SYNC_FILE_RANGE_WRITE);
+        m_writebackFrom = m_written;
+    }
     return true;
 }
 
@@ -141,6 +176,7 @@ bool ReservedFile::truncate(QString* error) {
         return false;
     }
     m_written = 0;
+    m_writebackFrom = 0;
     return true;
 }
 
@@ -246,7 +282,9 @@ ReservedFile::Published ReservedFile::linkNamed(int target, const QByteArray& na
     const QByteArray proc = "/proc/self/fd/" + QByteArray::number(m_fd);
     if (::linkat(AT_FDCWD, proc.constData(), target, name.constData(), AT_SYMLINK_FOLLOW) == 0)
         return Published::Done;
-    *errorNumber = errno;
+    // Without /proc (a container, a chroot) the unnamed file cannot be linked at all: the same as
+    // a file system without hard links, so the data moves into a named temporary file instead.
+    *errorNumber = errno == ENOENT ? EOPNOTSUPP : errno;
     return errno == EEXIST ? Published::NameTaken : Published::Failed;
 }
 

@@ -30,6 +30,8 @@ public:
     qint64 bytesWritten() const;
     // True when the file is an unnamed O_TMPFILE one.
     bool isUnnamed() const;
+    // The open file (-1 once published or discarded), for flushing its data to the disk.
+    int descriptor() const;
 
     // Appends data. On failure error gets the reason.
     bool write(const char* data, qint64 size, QString* error);
@@ -47,6 +49,8 @@ private:
     friend class UniqueFileReservation;
     explicit ReservedFile(std::shared_ptr<ReservationFolder> folder);
     bool open(bool allowUnnamed, QString* error);
+    // Opens (or makes) the hidden file of that name, keeping what it holds, to append to it.
+    bool openPartial(const QString& name, QString* error);
     bool openTemporary(QString* error);
     bool writeAll(const char* data, qint64 size, int* errorNumber);
     // Gives the data the name: linked where the file system can, renamed where it cannot.
@@ -64,5 +68,7 @@ private:
     QByteArray m_tempBytes;
     int m_fd = -1;
     qint64 m_written = 0;
+    // Where the data not yet handed to the disk's writeback begins.
+    qint64 m_writebackFrom = 0;
     bool m_finished = false;
 };

@@ -57,6 +57,15 @@ std::unique_ptr<ReservedFile> UniqueFileReservation::createFile(QString* error, 
     return file;
 }
 
+std::unique_ptr<ReservedFile> UniqueFileReservation::openPartial(const QString& name, QString* error) {
+    if (!m_state && !open(error))
+        return nullptr;
+    std::unique_ptr<ReservedFile> file(new ReservedFile(m_state));
+    if (!file->openPartial(name, error))
+        return nullptr;
+    return file;
+}
+
 QString UniqueFileReservation::claim(const QString& name, bool numberIfTaken, QString* error) {
     if (!m_state && !open(error))
         return {};

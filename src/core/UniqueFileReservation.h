@@ -29,6 +29,10 @@ public:
     // A new file for data, without a name. Null with a reason on failure. allowUnnamed false
     // makes it a hidden temporary file even where O_TMPFILE works.
     std::unique_ptr<ReservedFile> createFile(QString* error, bool allowUnnamed = true);
+    // The hidden file of that name in the folder (a plain name that no final name uses), made when
+    // missing, with what it holds kept: a download continued from its bytes appends to it. Null
+    // with a reason on failure.
+    std::unique_ptr<ReservedFile> openPartial(const QString& name, QString* error);
 
     // Claims name (a plain name, or plain names joined by "/" for a file in folders inside the
     // folder, see LocalFileNames::isRelativePath; the folders are made) or, when numberIfTaken is set and

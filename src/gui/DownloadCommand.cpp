@@ -137,6 +137,9 @@ Running running(const QWidget* owner) {
         ++now.downloads;
         now.done += batch->done();
         now.total += batch->total();
+        const auto* keeper = batch->findChild<DownloadQueueKeeper*>();
+        if (!keeper || !keeper->recorded())
+            ++now.unrecorded;
     }
     return now;
 }
@@ -183,7 +186,7 @@ namespace {
 // positions) until it ends; an empty queue is made of the items.
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
          TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
-         const NameMask& mask = {}, const HistoryChoice& history = {});
+         const QString& file, const NameMask& mask = {}, const HistoryChoice& history = {});
 
 } // namespace
 
@@ -201,10 +204,10 @@ void start(QWidget* parent, const QList<DownloadRequestItem>& items, const QStri
         return;
     }
 
-    run(parent, items, folder, browser, jobs, {}, {}, mask, history);
+    run(parent, items, folder, browser, jobs, {}, {}, {}, mask, history);
 }
 
-void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser) {
+void continueKept(QWidget* parent, const DownloadQueue& queue, const QString& file, TWebBrowser* browser) {
     if (!QDir().mkpath(queue.folder)) {
         AppMessages::showError(parent, QStringLiteral("ダウンロード先のフォルダ「%1」を作成できません")
                                            .arg(QDir::toNativeSeparators(queue.folder)));
@@ -214,14 +217,14 @@ void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* brow
     QList<DownloadRequestItem> items;
     for (const DownloadItem& item : DownloadQueueKeeper::itemsToContinue(queue, &positions))
         items.append({item.url, item.referer, item.charset});
-    run(parent, items, queue.folder, browser, 0, queue, positions);
+    run(parent, items, queue.folder, browser, 0, queue, positions, file);
 }
 
 namespace {
 
 void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString& folder,
          TWebBrowser* browser, int jobs, const DownloadQueue& queue, const QList<int>& positions,
-         const NameMask& mask, const HistoryChoice& history) {
+         const QString& file, const NameMask& mask, const HistoryChoice& history) {
     QList<DownloadItem> downloads;
     downloads.reserve(items.size());
     const QString today = NameMask::dateText(QDate::currentDate());
@@ -257,7 +260,14 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
     auto* keeper = queue.entries.isEmpty()
                        ? new DownloadQueueKeeper(batch, DownloadQueueKeeper::queueFor(folder, downloads),
                                                  allPositions, batch)
-                       : new DownloadQueueKeeper(batch, queue, positions, batch);
+                       : new DownloadQueueKeeper(batch, queue, positions, batch, nullptr, file);
+    // Said at once, so that the person knows that an interruption now would lose the rest.
+    const auto recordFailed = [dialog](const QString& message) {
+        AppMessages::showError(dialog, message);
+    };
+    if (!keeper->recorded())
+        QTimer::singleShot(0, dialog, [recordFailed, keeper] { recordFailed(keeper->lastError()); });
+    QObject::connect(keeper, &DownloadQueueKeeper::recordFailed, dialog, recordFailed);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
     // Marked before the batch hears of it: it may report its end from inside cancel().
     auto cancelled = std::make_shared<bool>(false);

@@ -25,7 +25,7 @@ struct DownloadRequestItem {
 // and saving their list as text.
 // The batch is kept on disk while it runs (DownloadQueueKeeper): when the window goes away in the
 // middle, what is left can be continued at the next start; when it ends, or the user stops it,
-// the record goes.
+// the record goes. A record that cannot be written is told in an error box at once.
 // Returns at once; the command owns itself and goes away when its notice has been shown.
 namespace DownloadCommand {
 
@@ -49,6 +49,8 @@ struct Running {
     int downloads = 0;
     int done = 0;
     int total = 0;
+    // Downloads whose record could not be written: stopped now, they cannot be continued.
+    int unrecorded = 0;
 };
 Running running(const QWidget* owner);
 
@@ -58,8 +60,9 @@ Running running(const QWidget* owner);
 void stopAll(QWidget* owner);
 
 // Continues a batch that was kept unfinished (see DownloadQueueKeeper): its entries not saved yet,
-// into its folder, with the same progress window and notice. queue has its claims settled.
-void continueKept(QWidget* parent, const DownloadQueue& queue, TWebBrowser* browser);
+// into its folder, with the same progress window and notice, kept in the same record file.
+// queue has its claims settled.
+void continueKept(QWidget* parent, const DownloadQueue& queue, const QString& file, TWebBrowser* browser);
 
 // The failed items as text, one a line ("address<TAB>reason", CR LF after each), written to path
 // whole or not at all. False with a reason when it cannot be written.

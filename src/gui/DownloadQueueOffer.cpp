@@ -5,8 +5,11 @@
 #include "DownloadQueue.h"
 #include "TWebBrowser.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -48,12 +51,16 @@ void offerFrom(const QPointer<QWidget>& window, const QPointer<TWebBrowser>& bro
             DownloadQueue::remove(file);
             continue;
         }
+        const QDateTime created = queue.created.isValid() ? queue.created : QFileInfo(file).lastModified();
         QMessageBox* box = AppMessages::showNotice(
-            window, QStringLiteral(
-                        "前回のダウンロードが終わっていません。\nフォルダ: %1\n残り %2 件（保存済み %3 件）")
+            window, QStringLiteral("前回のダウンロードが終わっていません（%1 / %2）。\nフォルダ: %3\n"
+                                   "残り %4 件（保存済み %5 件）\n開始: %6")
+                        .arg(index + 1)
+                        .arg(files.size())
                         .arg(QDir::toNativeSeparators(queue.folder))
                         .arg(left)
-                        .arg(queue.entries.size() - left));
+                        .arg(queue.entries.size() - left)
+                        .arg(QLocale::system().toString(created.toLocalTime(), QLocale::ShortFormat)));
         // The notice's OK becomes "あとで"; the two choices come before it.
         const auto existing = box->buttons();
         for (QAbstractButton* button : existing)
@@ -64,15 +71,16 @@ void offerFrom(const QPointer<QWidget>& window, const QPointer<TWebBrowser>& bro
         box->adjustSize();
         QObject::connect(box, &QMessageBox::buttonClicked, box, [=](QAbstractButton* clicked) {
             const bool continuing = clicked == resume;
-            if (clicked == discard)
+            if (clicked == discard) {
+                queue.removePartials();
                 DownloadQueue::remove(file);
-            // From the event loop, once this notice has gone. The next record is offered after
-            // a continued batch has started, or at once.
+            }
+            // From the event loop, once this notice has gone. The next record is offered in any
+            // case: continuing one batch does not hide the others.
             QTimer::singleShot(0, window, [=] {
                 if (continuing)
-                    DownloadCommand::continueKept(window, queue, browser);
-                else
-                    offerFrom(window, browser, files, index + 1);
+                    DownloadCommand::continueKept(window, queue, file, browser);
+                offerFrom(window, browser, files, index + 1);
             });
         });
         return;

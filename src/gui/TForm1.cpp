@@ -765,11 +765,14 @@ void TForm1::askToStopDownloads() {
     const QString stop = QStringLiteral("中止して終了");
     m_closeQuestion = AppMessages::showQuestion(
         this,
-        QStringLiteral(
-            "ダウンロード中です（%1 / %2 ファイル）。\n"
-            "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに再開できます。")
-            .arg(now.done)
-            .arg(now.total),
+        QStringLiteral("ダウンロード中です（%1 / %2 ファイル）。\n").arg(now.done).arg(now.total) +
+            (now.unrecorded > 0
+                 ? QStringLiteral(
+                       "転送を中止して終了しますか？ 途中のファイルは残りません。ダウンロードの記録を"
+                       "保存できなかったため、残りは次に起動したときに再開できません。")
+                 : QStringLiteral(
+                       "転送を中止して終了しますか？ 途中のファイルは残らず、残りは次に起動したときに"
+                       "再開できます。")),
         stop, QStringLiteral("続ける"));
     QPointer<TForm1> self(this);
     connect(m_closeQuestion, &QMessageBox::buttonClicked, this, [self, stop](QAbstractButton* clicked) {

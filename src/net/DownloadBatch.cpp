@@ -3,6 +3,7 @@
 #include "AddressInput.h"
 #include "BatchCookieJar.h"
 #include "CurlSession.h"
+#include "DataFlush.h"
 #include "DownloadTransfer.h"
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
@@ -12,10 +13,14 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 constexpr int ProgressIntervalMs = 100;
+
+// Batches up to this many items have records that take no time to serialise.
+constexpr qsizetype SmallRecordItems = 5000;
 
 // Items that may run ahead of the first one whose name is not settled. A finished item waits for
 // its name with its file open, so this bounds the open files when an early item is slow.
@@ -47,6 +52,7 @@ DownloadBatch::DownloadBatch(const QString& folder, const QList<DownloadItem>& i
 
 DownloadBatch::~DownloadBatch() {
     m_finished = true; // nothing is reported from here on
+    waitForFlush();
     const auto transfers = m_active.values();
     m_active.clear();
     for (DownloadTransfer* transfer : transfers) {
@@ -159,6 +165,14 @@ void DownloadBatch::launch(int index) {
         // Names settled up to here may let items further down the list start.
         QTimer::singleShot(0, this, &DownloadBatch::pump);
     });
+    connect(transfer, &DownloadTransfer::resumable, this,
+            [this, index](const QByteArray& validator, qint64 total) {
+                Q_EMIT itemResumable(index, validator, total);
+            });
+    connect(transfer, &DownloadTransfer::readyToPublish, this, [this, index] {
+        m_readyToFlush.append(index);
+        flushReady();
+    });
     connect(transfer, &DownloadTransfer::bodyComplete, this, [this, leaveConnection] {
         leaveConnection();
         QTimer::singleShot(0, this, &DownloadBatch::pump);
@@ -207,6 +221,53 @@ void DownloadBatch::claimNames() {
     m_claiming = false;
 }
 
+void DownloadBatch::setPartialFile(int index, const QString& partialName, const QByteArray& validator,
+                                   qint64 expectedSize) {
+    if (index < 0 || index >= m_items.size())
+        return;
+    m_items[index].partialName = partialName;
+    m_items[index].validator = validator;
+    m_items[index].expectedSize = expectedSize;
+}
+
+void DownloadBatch::flushReady() {
+    if (m_flushing || m_readyToFlush.isEmpty())
+        return;
+    // Every file ready now, in one step: their own descriptors (duplicated, as a transfer may be
+    // cancelled and close its file meanwhile), or the whole file system's cache when there are many.
+    const QList<int> indexes = std::exchange(m_readyToFlush, {});
+    std::vector<int> descriptors;
+    for (int index : indexes) {
+        if (DownloadTransfer* transfer = m_active.value(index)) {
+            const int fd = transfer->dataDescriptor();
+            if (fd >= 0)
+                descriptors.push_back(DataFlush::duplicate(fd));
+        }
+    }
+    m_flushing = true;
+    waitForFlush();
+    m_flusher = std::thread([this, indexes, descriptors] {
+        const QString error = DataFlush::flush(descriptors);
+        QMetaObject::invokeMethod(
+            this, [this, indexes, error] { flushed(indexes, error); }, Qt::QueuedConnection);
+    });
+}
+
+void DownloadBatch::flushed(const QList<int>& indexes, const QString& error) {
+    m_flushing = false;
+    for (int index : indexes) {
+        if (DownloadTransfer* transfer = m_active.value(index))
+            transfer->publishFlushed(error);
+    }
+    flushReady();
+    finishIfDone();
+}
+
+void DownloadBatch::waitForFlush() {
+    if (m_flusher.joinable())
+        m_flusher.join();
+}
+
 void DownloadBatch::setNameRecorder(NameRecorder recorder, int intervalMs) {
     m_recorder = std::move(recorder);
     m_recordIntervalMs = std::max(0, intervalMs);
@@ -226,10 +287,17 @@ void DownloadBatch::scheduleRecording() {
     if (m_recordingScheduled || m_recording)
         return;
     m_recordingScheduled = true;
+    // The record of a small batch is written again as soon as the last write is on the disk (its
+    // time is the disk's flush, which a pause would only add to every file); a large one pauses as
+    // long again as the last recording took, at most intervalMs, so that it is written at most
+    // about half the time.
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    const qint64 wait = m_lastRecordedMs < 0 ? 0
-                                             : std::clamp<qint64>(m_lastRecordedMs + m_recordIntervalMs - now,
-                                                                  0, m_recordIntervalMs);
+    const qint64 wait =
+        m_lastRecordedMs < 0 || m_items.size() <= SmallRecordItems
+            ? 0
+            : std::clamp<qint64>(m_lastRecordedMs +
+                                     std::min<qint64>(m_lastRecordingTookMs, m_recordIntervalMs) - now,
+                                 0, m_recordIntervalMs);
     QTimer::singleShot(static_cast<int>(wait), this, &DownloadBatch::recordClaims);
 }
 
@@ -257,6 +325,7 @@ void DownloadBatch::recordClaims() {
 
 void DownloadBatch::namesRecorded(const ClaimedNames& recorded) {
     m_recording = false;
+    m_lastRecordingTookMs = QDateTime::currentMSecsSinceEpoch() - m_lastRecordedMs;
     for (const auto& [index, name] : recorded) {
         if (DownloadTransfer* transfer = m_active.value(index))
             transfer->assignName(name);
@@ -311,8 +380,9 @@ void DownloadBatch::emitProgress() {
 }
 
 void DownloadBatch::finishIfDone() {
-    if (m_finished || !m_started || !m_active.isEmpty() || !m_pending.empty())
+    if (m_finished || !m_started || !m_active.isEmpty() || !m_pending.empty() || m_flushing)
         return;
+    waitForFlush();
     m_finished = true;
     Q_EMIT finished(m_results);
 }

@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <thread>
 
 class BatchCookieJar;
 class CurlSession;
@@ -21,9 +22,13 @@ class UniqueFileReservation;
 // Downloads a list of addresses into one folder, several at once, without blocking the thread's
 // event loop. Every item gets a unique name in the folder (see UniqueFileReservation); two items
 // that want the same name get their numbers in the order of the list, whichever finishes first.
-// Bodies stream to disk into files that have no name until they are complete, so a failed,
-// cancelled or killed item leaves no file. Ends with exactly one finished(), whose results are in
-// the order of the items. Works on the thread it lives on.
+// Bodies stream to disk into files that have no name until they are complete (or into an item's
+// hidden partial file, see DownloadItem::partialName), so a failed, cancelled or killed item leaves
+// no file under a final name. A complete file's data is flushed to the disk before it gets its
+// name: the files that are ready at the same moment are flushed in one step off this thread (one
+// syncfs for many, fdatasync for a few), so that durability costs little per file. Ends with
+// exactly one finished(), whose results are in the order of the items. Works on the thread it lives
+// on.
 class DownloadBatch : public QObject {
     Q_OBJECT
 public:
@@ -39,9 +44,14 @@ public:
     using NameRecorder = std::function<void(const ClaimedNames& claimed, std::function<void()> recorded)>;
     // Before any file gets the name claimed for it, recorder is given that name, so that a caller
     // that keeps the batch on disk has the name there before the file appears (then a file of that
-    // name after a crash is known to be the item's). Claims are gathered and recorded at most once
-    // every intervalMs, one recording at a time; their files wait meanwhile. Set before start().
+    // name after a crash is known to be the item's). Claims are gathered and recorded one recording
+    // at a time, each after a pause as long as the last one took (at most intervalMs); their files
+    // wait meanwhile. Set before start().
     void setNameRecorder(NameRecorder recorder, int intervalMs);
+    // Keeps the item's data in the hidden file partialName while it arrives, continuing what it
+    // holds when validator names the version it came from (see DownloadItem). Set before start().
+    void setPartialFile(int index, const QString& partialName, const QByteArray& validator,
+                        qint64 expectedSize);
 
     // Starts the batch once; the folder must exist. Everything is reported later, from the event loop.
     void start();
@@ -62,6 +72,8 @@ Q_SIGNALS:
     // At most every 100 ms while data arrives, and at every start and end of an item.
     void progress(int done, int total, const QStringList& current, qint64 bytesReceived);
     void itemFinished(int index, const DownloadResult& result);
+    // The item's response carries the file (see DownloadTransfer::resumable).
+    void itemResumable(int index, const QByteArray& validator, qint64 totalBytes);
     void finished(const DownloadResults& results);
 
 private:
@@ -76,6 +88,10 @@ private:
     void scheduleRecording();
     void recordClaims();
     void namesRecorded(const ClaimedNames& recorded);
+    // Flushes the data of the items waiting to be published, off this thread, then publishes them.
+    void flushReady();
+    void flushed(const QList<int>& indexes, const QString& error);
+    void waitForFlush();
 
     QString m_folder;
     QList<DownloadItem> m_items;
@@ -107,6 +123,11 @@ private:
     int m_recordIntervalMs = 0;
     ClaimedNames m_unrecorded;
     qint64 m_lastRecordedMs = -1;
+    qint64 m_lastRecordingTookMs = 0;
     bool m_recordingScheduled = false;
     bool m_recording = false;
+    // Items whose data waits to be flushed, and the flush under way.
+    QList<int> m_readyToFlush;
+    std::thread m_flusher;
+    bool m_flushing = false;
 };

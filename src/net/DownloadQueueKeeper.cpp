@@ -2,22 +2,33 @@
 
 #include "DownloadBatch.h"
 #include "LocalFileName.h"
+#include "TextFileSave.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQueue& queue,
-                                         const QList<int>& positions, QObject* parent)
+                                         const QList<int>& positions, QObject* parent,
+                                         std::unique_ptr<DownloadQueue::Lock> lock, const QString& file)
     : QObject(parent)
     , m_queue(queue)
     , m_positions(positions)
-    , m_file(DownloadQueue::fileFor(queue.folder))
-    , m_lock(std::make_unique<DownloadQueue::Lock>(m_file)) {
+    , m_file(file.isEmpty() ? DownloadQueue::fileFor(queue.folder, queue.batch) : file)
+    , m_lock(lock ? std::move(lock) : std::make_unique<DownloadQueue::Lock>(m_file)) {
     if (!m_lock->held()) {
+        // A batch of its own has a lock of its own: only a folder that cannot be written to (or a
+        // record continued elsewhere meanwhile) gets here.
         m_done = true;
-        m_error = QStringLiteral(
-            "同じフォルダへの別のダウンロードが実行中のため、このダウンロードは中断に備えて記録されません");
+        m_error = QStringLiteral("ダウンロードの記録「%1」を作成できません。中断したときは続けられません")
+                      .arg(QDir::toNativeSeparators(m_file));
         return;
+    }
+    // Each item keeps its data under a hidden name of its own in the folder, so that a killed
+    // transfer can be continued from its bytes.
+    for (qsizetype i = 0; i < m_positions.size(); ++i) {
+        const DownloadQueue::Entry& entry = m_queue.entries.at(m_positions.at(i));
+        batch->setPartialFile(static_cast<int>(i), m_queue.partialName(m_positions.at(i)), entry.validator,
+                              entry.size);
     }
     batch->setNameRecorder(
         [this](const DownloadBatch::ClaimedNames& claimed, std::function<void()> recorded) {
@@ -30,7 +41,15 @@ DownloadQueueKeeper::DownloadQueueKeeper(DownloadBatch* batch, const DownloadQue
         },
         WriteIntervalMs);
     connect(batch, &DownloadBatch::itemFinished, this, &DownloadQueueKeeper::onItemFinished);
-    write();
+    // Written with the name that the item claims right after.
+    connect(batch, &DownloadBatch::itemResumable, this,
+            [this](int index, const QByteArray& validator, qint64 total) {
+                DownloadQueue::Entry& entry = m_queue.entries[m_positions.at(index)];
+                entry.validator = validator;
+                entry.size = total;
+            });
+    // Off this thread as well: the batch starts meanwhile, and its first names are recorded after it.
+    writeInBackground({});
 }
 
 DownloadQueueKeeper::~DownloadQueueKeeper() {
@@ -41,8 +60,8 @@ DownloadQueueKeeper::~DownloadQueueKeeper() {
 }
 
 DownloadQueue DownloadQueueKeeper::queueFor(const QString& folder, const QList<DownloadItem>& items) {
-    DownloadQueue queue;
-    queue.folder = QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    DownloadQueue queue = DownloadQueue::begin(folder);
+    queue.entries.reserve(items.size());
     for (const DownloadItem& item : items) {
         DownloadQueue::Entry entry;
         entry.url = item.url;
@@ -76,6 +95,9 @@ void DownloadQueueKeeper::onItemFinished(int index, const DownloadResult& result
         entry.name = QDir(m_queue.folder).relativeFilePath(QFileInfo(result.path).absoluteFilePath());
         if (!LocalFileNames::isRelativePath(entry.name))
             entry.name = QFileInfo(result.path).fileName();
+        entry.size = result.bytes;
+        entry.validator.clear();
+        m_folderUnflushed = true;
     } else {
         // Tried again when the batch is continued.
         entry.state = DownloadQueue::Entry::State::Waiting;
@@ -93,6 +115,7 @@ void DownloadQueueKeeper::finish(bool keepRest) {
         write();
     } else {
         waitForWriter(); // which would bring the record back
+        m_queue.removePartials();
         DownloadQueue::remove(m_file);
     }
 }
@@ -105,6 +128,17 @@ QString DownloadQueueKeeper::lastError() const {
     return m_error;
 }
 
+bool DownloadQueueKeeper::recorded() const {
+    return m_error.isEmpty();
+}
+
+void DownloadQueueKeeper::setError(const QString& error) {
+    if (error.isEmpty() || error == m_error)
+        return;
+    m_error = error;
+    Q_EMIT recordFailed(error);
+}
+
 void DownloadQueueKeeper::waitForWriter() {
     if (m_writer.joinable())
         m_writer.join();
@@ -112,27 +146,40 @@ void DownloadQueueKeeper::waitForWriter() {
 
 void DownloadQueueKeeper::write() {
     waitForWriter();
+    if (std::exchange(m_folderUnflushed, false))
+        TextFileSave::syncFolderOf(m_queue.folder + QStringLiteral("/."));
     QString error;
     if (!m_queue.write(m_file, &error))
-        m_error = error;
+        setError(error);
 }
 
 void DownloadQueueKeeper::writeInBackground(std::function<void()> recorded) {
-    // Written one after the other, so that an older state never lands over a newer one.
-    waitForWriter();
-    m_writer = std::thread([this, path = m_file, data = m_queue.toJson(), recorded = std::move(recorded)] {
+    // Written one after the other, so that an older state never lands over a newer one: the new
+    // writer waits for the one before it, and this thread waits for neither.
+    std::thread previous = std::move(m_writer);
+    const bool flushFolder = std::exchange(m_folderUnflushed, false);
+    // The state is copied here (shared until changed) and written out there, so that a large
+    // batch is not serialised on the transfers' thread.
+    m_writer = std::thread([this, previous = std::move(previous), path = m_file, queue = m_queue, flushFolder,
+                            recorded = std::move(recorded)]() mutable {
+        if (previous.joinable())
+            previous.join();
+        // The files published since the last write are there for good before the record says so.
+        if (flushFolder)
+            TextFileSave::syncFolderOf(queue.folder + QStringLiteral("/."));
         QString error;
-        const bool written = DownloadQueue::writeData(path, data, &error);
+        const bool written = queue.write(path, &error);
         // Back on the keeper's thread; dropped if the keeper is gone by then (it waits for this
         // thread first, so it is there while the thread runs).
         QMetaObject::invokeMethod(
             this,
             [this, written, error, recorded] {
                 if (!written)
-                    m_error = error;
+                    setError(error);
                 // A name that could not be recorded is used all the same: the download matters
                 // more than its record, and the record says why it is behind.
-                recorded();
+                if (recorded)
+                    recorded();
             },
             Qt::QueuedConnection);
     });

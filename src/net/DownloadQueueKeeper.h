@@ -13,22 +13,28 @@
 
 class DownloadBatch;
 
-// Keeps a running DownloadBatch on disk as a DownloadQueue, so that the batch can be continued
-// after the window was closed or the process killed: every name is recorded before its file
-// appears (see DownloadBatch::setNameRecorder), at most a few times a second and off the
-// transfers' thread, and the saved items with it. When the batch ends, finish() removes the record or keeps
-// what is left of it; a keeper that goes away without finish() (the window closed mid-way) keeps it.
+// Keeps a running DownloadBatch on disk as a DownloadQueue of its own (one record a batch, any
+// number of them for one folder), so that the batch can be continued after the window was closed or
+// the process killed: every name is recorded before its file appears (see
+// DownloadBatch::setNameRecorder), at most a few times a second and off the transfers' thread, with
+// the saved items and what lets a partial file be continued from its bytes (its hidden name, the
+// version's validator and length). A file counts as saved in the record only once its data and its
+// folder's entry are on the disk. When the batch ends, finish() removes the record or keeps what
+// is left of it; a keeper that goes away without finish() (the window closed mid-way) keeps it.
+// A record that cannot be written is told at once (recordFailed), and recorded() is false from then on.
 class DownloadQueueKeeper : public QObject {
     Q_OBJECT
 public:
-    // The least time between two writes of the record.
+    // The longest pause between two writes of the record (see DownloadBatch::setNameRecorder).
     static constexpr int WriteIntervalMs = 250;
 
-    // Keeps batch, made of the entries of queue at positions (one a batch item, in order). Writes
-    // the record at once. parent is usually the batch. When another process runs a batch into the
-    // same folder, this one is not kept (lastError says so) and that one's record stays as it is.
+    // Keeps batch, made of the entries of queue at positions (one a batch item, in order), in the
+    // record file (by default the batch's own file, DownloadQueue::fileFor), under lock (taken here
+    // when null), which it holds until it goes. Writes the record at once. parent is usually the
+    // batch.
     DownloadQueueKeeper(DownloadBatch* batch, const DownloadQueue& queue, const QList<int>& positions,
-                        QObject* parent = nullptr);
+                        QObject* parent = nullptr, std::unique_ptr<DownloadQueue::Lock> lock = nullptr,
+                        const QString& file = {});
     ~DownloadQueueKeeper() override;
 
     // A new batch: every item waiting, in the given order.
@@ -42,6 +48,12 @@ public:
     // The record's file, and the last error writing it (empty when none).
     QString file() const;
     QString lastError() const;
+    // False once the record could not be written: an interruption would then lose the batch.
+    bool recorded() const;
+
+Q_SIGNALS:
+    // The record could not be written (the first time, and whenever the reason changes).
+    void recordFailed(const QString& message);
 
 private:
     void onItemFinished(int index, const DownloadResult& result);
@@ -50,6 +62,7 @@ private:
     // Writes the record on a thread of its own and calls recorded here once it is on the disk.
     void writeInBackground(std::function<void()> recorded);
     void waitForWriter();
+    void setError(const QString& error);
 
     DownloadQueue m_queue;
     QList<int> m_positions;
@@ -59,5 +72,7 @@ private:
     // can take long enough to hold up every transfer.
     std::thread m_writer;
     QString m_error;
+    // Files published since the last write: the folder is flushed before the record says so.
+    bool m_folderUnflushed = false;
     bool m_done = false;
 };

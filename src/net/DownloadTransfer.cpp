@@ -70,10 +70,23 @@ void DownloadTransfer::begin() {
     }
     // Nothing is fetched that could not be kept.
     QString error;
-    m_file = m_folder->createFile(&error);
+    m_file = m_item.partialName.isEmpty() ? m_folder->createFile(&error)
+                                          : m_folder->openPartial(m_item.partialName, &error);
     if (!m_file) {
         fail(error);
         return;
+    }
+    // What a killed run left: continued from its bytes where the version is known, else replaced.
+    if (m_file->bytesWritten() > 0) {
+        if (!m_item.validator.isEmpty() &&
+            (m_item.expectedSize < 0 || m_file->bytesWritten() < m_item.expectedSize)) {
+            m_resumeFrom = m_file->bytesWritten();
+            m_validator = m_item.validator;
+            m_expectedTotal = m_item.expectedSize;
+        } else if (!m_file->truncate(&error)) {
+            fail(error);
+            return;
+        }
     }
     // A name chosen by the caller is claimed before anything is fetched.
     if (!m_item.fileName.isEmpty()) {
@@ -160,6 +173,12 @@ bool DownloadTransfer::checkResponse() {
             fail(NetworkErrorText::badContentRange(range));
             return false;
         }
+        // If-Range promises the same version; a server that says otherwise gets asked for all of it.
+        const QByteArray etag = reply->header("ETag").trimmed();
+        if (m_validator.startsWith('"') && !etag.isEmpty() && etag != m_validator) {
+            startOver();
+            return false;
+        }
         if (read.total >= 0)
             m_expectedTotal = read.total;
     } else if (status == 200 || status == 203) {
@@ -192,11 +211,16 @@ bool DownloadTransfer::checkResponse() {
     }
     // What a retry needs to ask for the rest instead of the whole: ranges in bytes, and a strong
     // validator that tells the server which version we have.
-    m_acceptsRanges = reply->header("Accept-Ranges").toLower().contains("bytes") && !m_decoder;
+    m_acceptsRanges =
+        (status == 206 || reply->header("Accept-Ranges").toLower().contains("bytes")) && !m_decoder;
     const QByteArray etag = reply->header("ETag").trimmed();
     m_validator = !etag.isEmpty() && !etag.startsWith("W/") ? etag : reply->header("Last-Modified").trimmed();
     if (status != 206 && !m_decoder)
         m_expectedTotal = reply->declaredLength();
+    // Told before the name, so that a record of the batch has both at once.
+    Q_EMIT resumable(m_acceptsRanges ? m_validator : QByteArray(), m_decoder ? -1 : m_expectedTotal);
+    if (m_finished)
+        return false;
     if (m_wantedName.isEmpty()) {
         m_wantedName = name;
         Q_EMIT nameWanted(m_wantedName);
@@ -354,11 +378,27 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
     m_retryTimer->start(static_cast<int>(waitMs));
 }
 
+void DownloadTransfer::startOver() {
+    dropReply();
+    m_resumeFrom = 0;
+    m_expectedTotal = -1;
+    QString error;
+    if (!m_file->truncate(&error)) {
+        fail(error);
+        return;
+    }
+    // From the event loop: this runs inside the answer to the range request.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_finished)
+            sendRequest(m_current);
+    });
+}
+
 void DownloadTransfer::completeBody() {
     m_bodyComplete = true;
     Q_EMIT bodyComplete();
     if (!m_claimedName.isEmpty())
-        publish();
+        requestPublish();
 }
 
 void DownloadTransfer::assignName(const QString& claimed) {
@@ -366,7 +406,28 @@ void DownloadTransfer::assignName(const QString& claimed) {
         return;
     m_claimedName = claimed;
     if (m_bodyComplete)
-        publish();
+        requestPublish();
+}
+
+void DownloadTransfer::requestPublish() {
+    if (m_publishRequested || m_finished)
+        return;
+    m_publishRequested = true;
+    Q_EMIT readyToPublish();
+}
+
+int DownloadTransfer::dataDescriptor() const {
+    return m_file ? m_file->descriptor() : -1;
+}
+
+void DownloadTransfer::publishFlushed(const QString& flushError) {
+    if (m_finished)
+        return;
+    if (!flushError.isEmpty()) {
+        fail(flushError);
+        return;
+    }
+    publish();
 }
 
 void DownloadTransfer::failNaming(const QString& reason) {

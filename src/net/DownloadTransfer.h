@@ -30,8 +30,9 @@ class UniqueFileReservation;
 // The name: once the first response that carries the file has arrived, nameWanted() says which name
 // the item wants (Content-Disposition, else the address, with the extension its content type
 // implies); the owner then claims a name in the batch's order and hands it over with assignName().
-// The file is published under it when both the name and the whole body are there. Ends with
-// exactly one finished().
+// When both the name and the whole body are there, readyToPublish() asks the owner to flush the
+// data to the disk (with others at once, see DownloadBatch), and publishFlushed() then gives the file
+// its name. Ends with exactly one finished().
 class DownloadTransfer : public QObject {
     Q_OBJECT
 public:
@@ -50,12 +51,21 @@ public:
     // The name claimed for this item (see nameWanted), or why none could be.
     void assignName(const QString& claimed);
     void failNaming(const QString& reason);
+    // The file's data, for the owner to flush before publishFlushed (-1 when there is none).
+    int dataDescriptor() const;
+    // The data is on the disk (flushError empty) or could not be put there: publishes or fails.
+    void publishFlushed(const QString& flushError);
 
 Q_SIGNALS:
     void received(qint64 bytes);
     void nameWanted(const QString& name);
     // The whole body is in the file: no connection is used any more, only the name is awaited.
     void bodyComplete();
+    // The response carries the file: what identifies its version for a later Range request
+    // (empty when the server cannot send parts), and its whole length (-1 when not known).
+    void resumable(const QByteArray& validator, qint64 totalBytes);
+    // The body and the name are there; the data waits to be flushed (see publishFlushed).
+    void readyToPublish();
     void finished(const DownloadResult& result);
 
 private:
@@ -76,7 +86,9 @@ private:
     bool writeBody(const char* data, qint64 size);
     void completeBody();
     void retryOrFail(const QString& message, bool transient, qint64 retryAfterSeconds = -1);
+    void requestPublish();
     void publish();
+    void startOver();
     void fail(const QString& message, DownloadResult::Status status = DownloadResult::Status::Failed);
     void dropReply();
 
@@ -106,5 +118,6 @@ private:
     bool m_skipBody = false;
     bool m_bodyComplete = false;
     bool m_publishing = false;
+    bool m_publishRequested = false;
     bool m_finished = false;
 };

@@ -27,6 +27,14 @@ struct DownloadItem {
     QUrl address;
     // What DownloadOptions::nameMask names the file after (all but the name it gets without one).
     NameMask::Values mask;
+    // A hidden file in the folder that keeps the data while it arrives, so that a killed transfer
+    // can be continued from its bytes; empty writes into a file without a name. What it holds is
+    // continued with Range and If-Range when validator (a strong ETag, else Last-Modified) is
+    // known, and replaced otherwise.
+    QString partialName;
+    QByteArray validator;
+    // The whole length the server announced for that version; -1 when not known.
+    qint64 expectedSize = -1;
 };
 
 struct DownloadOptions {

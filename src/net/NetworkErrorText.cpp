@@ -112,4 +112,8 @@ QString cancelled() {
     return QStringLiteral("中止しました");
 }
 
+QString decodedBodyTooLarge(qint64 limit) {
+    return QStringLiteral("展開したデータが上限 (%1 バイト) を超えたため、読むのをやめました").arg(limit);
+}
+
 } // namespace NetworkErrorText

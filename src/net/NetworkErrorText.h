@@ -22,6 +22,8 @@ QString unaskedPartialContent();
 QString badContentRange(const QByteArray& contentRange);
 QString unsupportedEncoding(const QByteArray& encoding);
 QString compressedBodyCutShort();
+// A body held in memory that grew past its limit once its content encoding was undone.
+QString decodedBodyTooLarge(qint64 limit);
 QString retryAfterTooLong(qint64 seconds);
 QString cancelled();
 

@@ -159,19 +159,33 @@ bool RangedFetch::take(const char* data, qint64 size) {
         m_result.body.append(data, size);
         return true;
     }
+    // The body held here is bounded after decoding as well, by the same limit: a small compressed
+    // body never grows with the server's ratio. What fits is kept, for a caller whose question it
+    // answers.
     QString error;
+    bool tooLarge = false;
     const bool decoded = m_decoder->decode(
         data, size,
-        [this](const char* out, qint64 n) {
+        [this, &tooLarge](const char* out, qint64 n) {
+            const qint64 room = std::max<qint64>(m_request.maxBytes, 0) - m_result.body.size();
+            if (n > room) {
+                m_result.body.append(out, std::max<qint64>(room, 0));
+                tooLarge = true;
+                return false;
+            }
             m_result.body.append(out, n);
             return true;
         },
         &error);
-    if (!decoded) {
-        m_result.message = error;
-        finish();
+    if (decoded)
+        return true;
+    if (tooLarge && m_enough && m_enough(m_result.body)) {
+        succeed(false);
+        return false;
     }
-    return decoded;
+    m_result.message = tooLarge ? NetworkErrorText::decodedBodyTooLarge(m_request.maxBytes) : error;
+    finish();
+    return false;
 }
 
 void RangedFetch::onFetchFinished() {

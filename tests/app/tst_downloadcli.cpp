@@ -7,7 +7,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <csignal>
+#include <memory>
 
 namespace {
 
@@ -20,6 +22,39 @@ struct Outcome {
 QStringList entries(const QString& folder) {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                   QDir::Name);
+}
+
+// The entries without the hidden partial files that a killed batch keeps to continue from.
+QStringList finalEntries(const QString& folder) {
+    QStringList found = entries(folder);
+    found.removeIf([](const QString& name) {
+        return name.startsWith(QStringLiteral(".nepirika-")) && name.endsWith(QStringLiteral(".part"));
+    });
+    return found;
+}
+
+// A file that the server sends in parts when asked for the rest of the same version (Range with
+// If-Range naming its ETag), trickling while `slow` is set.
+TestHttpServer::Handler rangedFile(const QByteArray& body, const QByteArray& etag,
+                                   std::shared_ptr<std::atomic<bool>> slow) {
+    return [body, etag, slow](const TestHttpRequest& request) {
+        TestHttpResponse response = TestHttpResponse::withType("application/octet-stream", body);
+        response.headers.append(qMakePair(QByteArray("ETag"), etag));
+        response.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
+        if (slow->load())
+            response.bytesPerSecond = 32 * 1024;
+        const QByteArray range = request.header("range");
+        if (range.startsWith("bytes=") && range.endsWith('-') && request.header("if-range") == etag) {
+            const qint64 from = range.mid(6).chopped(1).toLongLong();
+            response.status = 206;
+            response.body = body.mid(from);
+            response.headers.append(
+                qMakePair(QByteArray("Content-Range"), "bytes " + QByteArray::number(from) + '-' +
+                                                           QByteArray::number(body.size() - 1) + '/' +
+                                                           QByteArray::number(body.size())));
+        }
+        return response;
+    };
 }
 
 } // namespace
@@ -40,6 +75,8 @@ private Q_SLOTS:
     void jobsAndRetries();
     void continueAfterKill_data();
     void continueAfterKill();
+    void keptBatchesOfOneFolder_data();
+    void keptBatchesOfOneFolder();
 
 private:
     Outcome run(const QStringList& arguments, const QString& workingDirectory, const QByteArray& input = {});
@@ -245,11 +282,11 @@ void TestDownloadCli::interruptLeavesNothing() {
     process.start(m_binary, {QStringLiteral("download"), m_server.urlText(QStringLiteral("/slow.bin")),
                              m_server.urlText(QStringLiteral("/small.bin"))});
     QVERIFY(process.waitForStarted(10000));
-    // Under way: the small file saved, part of the large one arrived (under no name at all).
+    // Under way: the small file saved, part of the large one arrived (under no final name).
     const QStringList saved{QStringLiteral("small.bin")};
-    QTRY_COMPARE_WITH_TIMEOUT(entries(folder), saved, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(finalEntries(folder), saved, 10000);
     QTest::qWait(300);
-    QCOMPARE(entries(folder), saved);
+    QCOMPARE(finalEntries(folder), saved);
     ::kill(static_cast<pid_t>(process.processId()), signalNumber);
     QVERIFY(process.waitForFinished(10000));
     if (signalNumber == SIGKILL) {
@@ -263,7 +300,9 @@ void TestDownloadCli::interruptLeavesNothing() {
         QVERIFY(lines[0].startsWith(QStringLiteral("failed\t")));
         QVERIFY(lines[1].startsWith(QStringLiteral("ok\t")));
     }
-    QCOMPARE(entries(folder), saved);
+    // Nothing under a final name; after SIGKILL the bytes that arrived are kept under a hidden
+    // name tied to the batch and the item, for --continue.
+    QCOMPARE(signalNumber == SIGKILL ? finalEntries(folder) : entries(folder), saved);
 }
 
 void TestDownloadCli::jobsAndRetries() {
@@ -334,7 +373,7 @@ void TestDownloadCli::continueAfterKill() {
     process.closeWriteChannel();
     // Two saved, the third on its way.
     const QStringList firstTwo{QStringLiteral("a.bin"), QStringLiteral("b.bin")};
-    QTRY_COMPARE_WITH_TIMEOUT(entries(folder), firstTwo, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(finalEntries(folder), firstTwo, 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/q/slow.bin")).size(), 1, 10000);
     QTest::qWait(300);
     ::kill(static_cast<pid_t>(process.processId()), signalNumber);
@@ -378,6 +417,146 @@ void TestDownloadCli::continueAfterKill() {
     const ProgramRun::Outcome none = again.run();
     QCOMPARE(none.exitCode, 2);
     QVERIFY2(QString::fromUtf8(none.err).contains(QStringLiteral("no unfinished download")), none.err);
+}
+
+void TestDownloadCli::keptBatchesOfOneFolder_data() {
+    QTest::addColumn<bool>("atOnce");
+    QTest::addColumn<bool>("recordWritable");
+    // A later batch into the same folder, run to its end, takes nothing from the killed one.
+    QTest::newRow("a later batch") << false << true;
+    // Two batches into one folder at the same time, both killed: both are kept.
+    QTest::newRow("two at once") << true << true;
+    // A record that cannot be written is said at once, and the interruption promises nothing.
+    QTest::newRow("record not writable") << false << false;
+}
+
+// Killed batches into one folder are each kept and all continued by one --continue, each large
+// file from the bytes it had.
+void TestDownloadCli::keptBatchesOfOneFolder() {
+    QFETCH(bool, atOnce);
+    QFETCH(bool, recordWritable);
+    QTemporaryDir work;
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    auto slow = std::make_shared<std::atomic<bool>>(true);
+    QList<QByteArray> bodies;
+    for (int batch = 0; batch < 2; ++batch) {
+        QByteArray body(400 * 1024, Qt::Uninitialized);
+        for (qsizetype i = 0; i < body.size(); ++i)
+            body[i] = char('a' + (i * 7 + batch) % 26);
+        bodies.append(body);
+        m_server.route(QStringLiteral("/%1/big%2.bin").arg(tag).arg(batch),
+                       rangedFile(body, "\"v" + QByteArray::number(batch) + "\"", slow));
+        m_server.route(
+            QStringLiteral("/%1/small%2.bin").arg(tag).arg(batch),
+            TestHttpResponse::withType("application/octet-stream", "S" + QByteArray::number(batch)));
+    }
+    auto url = [&](const QString& name) {
+        return m_server.urlText(QStringLiteral("/%1/%2").arg(tag, name));
+    };
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+    QTemporaryDir dataHome;
+    if (!recordWritable) {
+        // Where the records would go is a plain file.
+        QFile blocker(dataHome.filePath(QStringLiteral("nepirika")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome.path());
+    const QString folder = work.filePath(QStringLiteral("DL"));
+    m_server.clearLog();
+    QList<QProcess*> running;
+    const int batches = atOnce ? 2 : 1;
+    for (int batch = 0; batch < batches; ++batch) {
+        auto* process = new QProcess(this);
+        process->setProcessEnvironment(environment);
+        process->setWorkingDirectory(work.path());
+        process->start(m_binary, {QStringLiteral("download"), QStringLiteral("--jobs=1"),
+                                  url(QStringLiteral("small%1.bin").arg(batch)),
+                                  url(QStringLiteral("big%1.bin").arg(batch))});
+        QVERIFY(process->waitForStarted(10000));
+        running.append(process);
+    }
+    // Each small file saved, each large one on its way with some of its bytes in.
+    for (int batch = 0; batch < batches; ++batch)
+        QTRY_VERIFY_WITH_TIMEOUT(finalEntries(folder).contains(QStringLiteral("small%1.bin").arg(batch)),
+                                 10000);
+    // ... and its version recorded with its name (what lets it continue from its bytes), and some
+    // of its bytes in its partial file.
+    const auto versionsRecorded = [&] {
+        int recorded = 0;
+        const QDir queues(dataHome.filePath(QStringLiteral("nepirika/queues")));
+        for (const QString& name : queues.entryList({QStringLiteral("*.json")}, QDir::Files)) {
+            QFile record(queues.filePath(name));
+            if (record.open(QIODevice::ReadOnly) && record.readAll().contains("\"validator\""))
+                ++recorded;
+        }
+        return recorded;
+    };
+    const auto partialsStarted = [&] {
+        int started = 0;
+        const QDir dir(folder);
+        for (const QString& name :
+             dir.entryList({QStringLiteral(".nepirika-*.part")}, QDir::Files | QDir::Hidden))
+            started += QFileInfo(dir.filePath(name)).size() > 0 ? 1 : 0;
+        return started;
+    };
+    if (recordWritable) {
+        QTRY_COMPARE_WITH_TIMEOUT(versionsRecorded(), batches, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(partialsStarted(), batches, 20000);
+    } else {
+        QTest::qWait(500);
+    }
+    const int signalNumber = recordWritable ? SIGKILL : SIGTERM;
+    for (QProcess* process : running) {
+        ::kill(static_cast<pid_t>(process->processId()), signalNumber);
+        QVERIFY(process->waitForFinished(10000));
+    }
+    if (!recordWritable) {
+        const QString errors = QString::fromUtf8(running[0]->readAllStandardError());
+        QVERIFY2(errors.contains(QStringLiteral("中断したときは続けられません")), qPrintable(errors));
+        QVERIFY2(!errors.contains(QStringLiteral("--continue")), qPrintable(errors));
+        qDeleteAll(running);
+        return;
+    }
+    qDeleteAll(running);
+    ProgramRun program;
+    program.binary = m_binary;
+    program.environment = environment;
+    program.workingDirectory = work.path();
+    if (!atOnce) {
+        // Another batch into the same folder, to its end.
+        program.arguments = {QStringLiteral("download"), url(QStringLiteral("small1.bin"))};
+        const ProgramRun::Outcome other = program.run();
+        QCOMPARE(other.exitCode, 0);
+    }
+    slow->store(false);
+    program.arguments = {QStringLiteral("download"), QStringLiteral("--continue")};
+    const ProgramRun::Outcome continued = program.run();
+    QVERIFY(continued.finished);
+    QCOMPARE(continued.exitCode, 0);
+    for (int batch = 0; batch < batches; ++batch) {
+        QVERIFY2(continued.outLines().contains(QStringLiteral("ok\t%1\tDL/big%2.bin")
+                                                   .arg(url(QStringLiteral("big%1.bin").arg(batch)))
+                                                   .arg(batch)),
+                 continued.out);
+        QFile saved(QDir(folder).filePath(QStringLiteral("big%1.bin").arg(batch)));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll() == bodies[batch]);
+        // Continued from its bytes: the second request asked only for the rest of that version.
+        const QList<TestHttpRequest> asked =
+            m_server.requestsFor(QStringLiteral("/%1/big%2.bin").arg(tag).arg(batch));
+        QCOMPARE(asked.size(), 2);
+        QVERIFY2(asked[1].header("range").startsWith("bytes=") && asked[1].header("range") != "bytes=0-",
+                 asked[1].header("range"));
+        QCOMPARE(asked[1].header("if-range"), "\"v" + QByteArray::number(batch) + "\"");
+    }
+    // Nothing partial is left, and nothing is kept any more.
+    QCOMPARE(entries(folder).filter(QStringLiteral(".part")), QStringList());
+    const ProgramRun::Outcome none = program.run();
+    QCOMPARE(none.exitCode, 2);
+    // Neither a record nor its lock is left behind.
+    QCOMPARE(QDir(dataHome.filePath(QStringLiteral("nepirika/queues"))).entryList(QDir::Files),
+             QStringList());
 }
 
 QTEST_GUILESS_MAIN(TestDownloadCli)

@@ -19,13 +19,34 @@ void TestDownloadQueue::readKept_data() {
     QTest::addColumn<QString>("error");
     QTest::addColumn<QList<int>>("unfinished");
     const QByteArray head = R"({"format":"nepirika-download-queue","version":1,"folder":"FOLDER","items":)";
-    // a.jpg is in the folder, b.jpg is not.
+    // a.jpg (empty) is in the folder, b.jpg and c.jpg are not: c.jpg, saved once, is gone and is
+    // fetched again.
     QTest::newRow("kept batch")
         << head + R"([{"url":"http://h/w","referer":"http://h/p","charset":"EUC-JP",)"
                   R"("state":"waiting"},{"url":"http://h/a","state":"claimed","name":"a.jpg"},)"
                   R"({"url":"http://h/b","state":"claimed","name":"b.jpg"},)"
                   R"({"url":"http://h/c","state":"saved","name":"c.jpg"}]})"
-        << QString() << QList<int>{0, 2};
+        << QString() << QList<int>{0, 2, 3};
+    const QByteArray head2 =
+        R"({"format":"nepirika-download-queue","version":2,"folder":"FOLDER","batch":"b1","items":)";
+    // The size recorded is checked: a file of another size (cut short by a power cut, replaced)
+    // is no saved file of the batch.
+    QTest::newRow("saved, size as recorded")
+        << head2 +
+               R"([{"url":"http://h/a","referer":"http://h/p","charset":"EUC-JP","state":"saved","name":"a.jpg","size":0}]})"
+        << QString() << QList<int>{};
+    QTest::newRow("saved, another size")
+        << head2 +
+               R"([{"url":"http://h/a","referer":"http://h/p","charset":"EUC-JP","state":"saved","name":"a.jpg","size":5}]})"
+        << QString() << QList<int>{0};
+    QTest::newRow("claimed, another size than announced")
+        << head2 +
+               R"([{"url":"http://h/a","referer":"http://h/p","charset":"EUC-JP","state":"claimed","name":"a.jpg","size":5,"validator":"\"v\""}]})"
+        << QString() << QList<int>{0};
+    QTest::newRow("batch name not ours")
+        << QByteArray(
+               R"({"format":"nepirika-download-queue","version":2,"folder":"/x","batch":"../a","items":[]})")
+        << "名前が壊れています" << QList<int>();
     QTest::newRow("empty file") << QByteArray() << "ネピリカのダウンロードの記録ではありません"
                                 << QList<int>();
     QTest::newRow("cut short by a crash") << head + R"([{"url":"http://h/w","sta)"
@@ -33,8 +54,8 @@ void TestDownloadQueue::readKept_data() {
     QTest::newRow("another program's JSON") << QByteArray(R"({"items":[{"url":"http://h/"}]})")
                                             << "ネピリカのダウンロードの記録ではありません" << QList<int>();
     QTest::newRow("a later version")
-        << QByteArray(R"({"format":"nepirika-download-queue","version":2,"folder":"/x","items":[]})")
-        << "版 2" << QList<int>();
+        << QByteArray(R"({"format":"nepirika-download-queue","version":3,"folder":"/x","items":[]})")
+        << "版 3" << QList<int>();
     QTest::newRow("relative folder")
         << QByteArray(R"({"format":"nepirika-download-queue","version":1,"folder":"DL","items":[]})")
         << "フォルダ" << QList<int>();
@@ -104,7 +125,8 @@ void TestDownloadQueue::readKept() {
     }
     QVERIFY(DownloadQueue::Lock(path).held());
     // The same folder written otherwise is kept in the same record.
-    QCOMPARE(DownloadQueue::fileFor(folder + QStringLiteral("/./")), DownloadQueue::fileFor(folder));
+    QCOMPARE(DownloadQueue::fileFor(folder + QStringLiteral("/./"), QStringLiteral("b")),
+             DownloadQueue::fileFor(folder, QStringLiteral("b")));
 }
 
 QTEST_GUILESS_MAIN(TestDownloadQueue)

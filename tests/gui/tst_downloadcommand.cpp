@@ -8,6 +8,7 @@
 #include "WebEngineSetup.h"
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -57,6 +58,7 @@ private Q_SLOTS:
     void longFailureListIsCut();
     void folderCannotBeCreated();
     void cancelStopsWhatRemains();
+    void unwritableRecordIsTold();
     void keptBatchOffered_data();
     void keptBatchOffered();
     void requestsCarryTheBrowsersIdentity();
@@ -225,9 +227,23 @@ void TestDownloadCommand::keptBatchOffered() {
         {m_server.urlText(QStringLiteral("/kept/a.gif")), page, {}, State::Claimed, QStringLiteral("a.gif")},
         {m_server.urlText(QStringLiteral("/kept/b.gif")), page, {}, State::Claimed, QStringLiteral("b.gif")},
         {m_server.urlText(QStringLiteral("/kept/c.gif")), page, {}, State::Waiting, {}}};
-    const QString record = DownloadQueue::fileFor(queue.folder);
+    queue.batch = QStringLiteral("kept1");
+    const QString record = DownloadQueue::fileFor(queue.folder, queue.batch);
     QString error;
     QVERIFY2(queue.write(record, &error), qPrintable(error));
+    // A second batch kept for the same folder, begun later: offered after the first, whatever the
+    // answer to the first.
+    DownloadQueue later = queue;
+    later.batch = QStringLiteral("kept2");
+    later.entries = {{m_server.urlText(QStringLiteral("/kept/d.gif")), page, {}, State::Waiting, {}}};
+    const QString laterRecord = DownloadQueue::fileFor(later.folder, later.batch);
+    QVERIFY2(later.write(laterRecord, &error), qPrintable(error));
+    {
+        QFile file(laterRecord);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(
+            file.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    }
     m_server.clearLog();
 
     m_answer = answer;
@@ -236,11 +252,16 @@ void TestDownloadCommand::keptBatchOffered() {
     QVERIFY2(m_boxes[0].text.contains(QStringLiteral("残り 2 件（保存済み 1 件）")),
              qPrintable(m_boxes[0].text));
     QVERIFY(m_boxes[0].buttons.contains(QStringLiteral("破棄")));
+    QTRY_VERIFY(m_boxes.size() >= 2);
+    QVERIFY2(m_boxes[1].text.contains(QStringLiteral("（2 / 2）")) &&
+                 m_boxes[1].text.contains(QStringLiteral("残り 1 件（保存済み 0 件）")),
+             qPrintable(m_boxes[1].text));
     if (answer == QStringLiteral("前回のダウンロードを再開")) {
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 2, 15000);
-        QVERIFY2(m_boxes[1].text.contains(QStringLiteral("成功 2 件、失敗 0 件")),
-                 qPrintable(m_boxes[1].text));
+        QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 3, 15000);
+        QVERIFY2(m_boxes[2].text.contains(QStringLiteral("成功 2 件、失敗 0 件")),
+                 qPrintable(m_boxes[2].text));
     }
+    QVERIFY(QFile::exists(laterRecord));
     QTest::qWait(100);
     QCOMPARE(entries(queue.folder), files);
     QVERIFY(m_server.requestsFor(QStringLiteral("/kept/a.gif")).isEmpty());
@@ -283,6 +304,35 @@ void TestDownloadCommand::cancelStopsWhatRemains() {
     QCOMPARE(text.count(QStringLiteral("中止しました")), 9);
     QTRY_VERIFY(!progressWindow());
     QVERIFY(entries(dir.path()).isEmpty());
+}
+
+// A batch whose record cannot be written says so at once, and counts as one that could not be
+// continued if the window closed now.
+void TestDownloadCommand::unwritableRecordIsTold() {
+    TestHttpResponse trickle =
+        TestHttpResponse::withType("application/octet-stream", QByteArray(256 * 1024, 'u'));
+    trickle.bytesPerSecond = 32 * 1024;
+    m_server.route(QStringLiteral("/unrecorded.bin"), trickle);
+    QTemporaryDir dataHome;
+    QFile blocker(dataHome.filePath(QStringLiteral("nepirika")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const QByteArray before = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    QTemporaryDir dir;
+    DownloadCommand::start(m_window, {{m_server.urlText(QStringLiteral("/unrecorded.bin")), QString()}},
+                           dir.path(), nullptr);
+    qputenv("XDG_DATA_HOME", before);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
+    QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
+    QVERIFY2(m_boxes[0].text.contains(QStringLiteral("中断したときは続けられません")),
+             qPrintable(m_boxes[0].text));
+    const DownloadCommand::Running running = DownloadCommand::running(m_window);
+    QCOMPARE(running.downloads, 1);
+    QCOMPARE(running.unrecorded, 1);
+    DownloadCommand::stopAll(m_window);
+    QVERIFY(!progressWindow());
+    QCOMPARE(DownloadCommand::running(m_window).downloads, 0);
 }
 
 void TestDownloadCommand::requestsCarryTheBrowsersIdentity() {

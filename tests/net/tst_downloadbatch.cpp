@@ -140,6 +140,8 @@ private Q_SLOTS:
     void retries();
     void resume_data();
     void resume();
+    void partialFileContinued_data();
+    void partialFileContinued();
     void namesFromResponse_data();
     void namesFromResponse();
     void numbersFollowListOrder();
@@ -935,7 +937,8 @@ void TestDownloadBatch::resume_data() {
     // A Content-Range other than the right one, FROM standing for the first byte asked for.
     QTest::addColumn<QByteArray>("badRange");
     QTest::addColumn<bool>("chunked");
-    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray() << false;
+    QTest::newRow("ETag") << QByteArray("ETag") << QByteArray("\"v1\"") << true << true << QByteArray()
+                          << false;
     QTest::newRow("Last-Modified") << QByteArray("Last-Modified")
                                    << QByteArray("Wed, 02 Dec 2026 10:00:00 GMT") << true << true
                                    << QByteArray() << false;
@@ -1015,6 +1018,95 @@ void TestDownloadBatch::resume() {
     } else {
         QCOMPARE(retry.header("range"), QByteArray());
     }
+}
+
+void TestDownloadBatch::partialFileContinued_data() {
+    QTest::addColumn<QByteArray>("validator"); // what the record kept with the partial file
+    QTest::addColumn<qint64>("expectedSize");
+    QTest::addColumn<qint64>("partialBytes");
+    QTest::addColumn<QByteArray>("serverTag");
+    QTest::addColumn<bool>("serverIgnoresIfRange");
+    QTest::addColumn<QByteArray>("firstRange"); // the Range of the first request
+    QTest::addColumn<int>("requests");
+    const qint64 size = 300 * 1024;
+    QTest::newRow("same version: the rest")
+        << QByteArray("\"v1\"") << size << qint64(100000) << QByteArray("\"v1\"") << false
+        << QByteArray("bytes=100000-") << 1;
+    QTest::newRow("changed version: all again")
+        << QByteArray("\"v0\"") << size << qint64(100000) << QByteArray("\"v1\"") << false
+        << QByteArray("bytes=100000-") << 1;
+    QTest::newRow("part of another version sent: all again")
+        << QByteArray("\"v0\"") << size << qint64(100000) << QByteArray("\"v1\"") << true
+        << QByteArray("bytes=100000-") << 2;
+    QTest::newRow("no validator: all again")
+        << QByteArray() << qint64(-1) << qint64(100000) << QByteArray("\"v1\"") << false << QByteArray() << 1;
+    QTest::newRow("longer than the file: all again") << QByteArray("\"v1\"") << qint64(1000) << qint64(5000)
+                                                     << QByteArray("\"v1\"") << false << QByteArray() << 1;
+    QTest::newRow("nothing yet") << QByteArray("\"v1\"") << size << qint64(0) << QByteArray("\"v1\"") << false
+                                 << QByteArray() << 1;
+}
+
+// A killed run's partial file (a hidden name of its batch and item) is continued from its bytes
+// only when the server sends the rest of the same version; the saved file is whole either way.
+void TestDownloadBatch::partialFileContinued() {
+    QFETCH(QByteArray, validator);
+    QFETCH(qint64, expectedSize);
+    QFETCH(qint64, partialBytes);
+    QFETCH(QByteArray, serverTag);
+    QFETCH(bool, serverIgnoresIfRange);
+    QFETCH(QByteArray, firstRange);
+    QFETCH(int, requests);
+    const QByteArray body = pattern(300 * 1024, 'p');
+    const QString path =
+        QStringLiteral("/partial/%1.bin").arg(QString::number(qHash(QTest::currentDataTag())));
+    m_server.route(path, [=](const TestHttpRequest& request) {
+        TestHttpResponse response = TestHttpResponse::withType("application/octet-stream", body);
+        response.headers.append(qMakePair(QByteArray("ETag"), serverTag));
+        response.headers.append(qMakePair(QByteArray("Accept-Ranges"), QByteArray("bytes")));
+        const QByteArray range = request.header("range");
+        if (range.startsWith("bytes=") && (serverIgnoresIfRange || request.header("if-range") == serverTag)) {
+            const qint64 from = range.mid(6, range.indexOf('-') - 6).toLongLong();
+            response.status = 206;
+            response.body = body.mid(from);
+            response.headers.append(
+                qMakePair(QByteArray("Content-Range"), "bytes " + QByteArray::number(from) + '-' +
+                                                           QByteArray::number(body.size() - 1) + '/' +
+                                                           QByteArray::number(body.size())));
+        }
+        return response;
+    });
+    QTemporaryDir dir;
+    const QString partial = QStringLiteral(".nepirika-b1-0.part");
+    {
+        // What arrived before the kill: the start of the file as it is now, or of an older one.
+        QFile file(dir.filePath(partial));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        const QByteArray start =
+            validator == serverTag ? body.left(partialBytes) : QByteArray(partialBytes, 'o');
+        QCOMPARE(file.write(start), partialBytes);
+    }
+    m_server.clearLog();
+    DownloadBatch batch(dir.path(), {item(m_server.urlText(path))});
+    batch.setPartialFile(0, partial, validator, expectedSize);
+    QSignalSpy resumable(&batch, &DownloadBatch::itemResumable);
+    const DownloadResults results = run(batch);
+    QCOMPARE(results.size(), 1);
+    QVERIFY2(results[0].succeeded(), qPrintable(results[0].message));
+    QVERIFY(readAll(results[0].path) == body);
+    // The partial file became the saved one: nothing hidden stays.
+    QCOMPARE(entries(dir.path()), QStringList{QFileInfo(results[0].path).fileName()});
+    const QList<TestHttpRequest> asked = m_server.requestsFor(path);
+    QCOMPARE(asked.size(), requests);
+    QCOMPARE(asked[0].header("range"), firstRange);
+    if (!firstRange.isEmpty())
+        QCOMPARE(asked[0].header("if-range"), validator);
+    // A part of another version is dropped, and all of it asked for without a range.
+    if (requests > 1)
+        QCOMPARE(asked.last().header("range"), QByteArray());
+    // What a record keeps to continue it another time: the version and length now on the server.
+    QVERIFY(!resumable.isEmpty());
+    QCOMPARE(resumable.last().at(1).toByteArray(), serverTag);
+    QCOMPARE(resumable.last().at(2).toLongLong(), qint64(body.size()));
 }
 
 void TestDownloadBatch::namesFromResponse_data() {

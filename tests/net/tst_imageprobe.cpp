@@ -1,6 +1,8 @@
 // The facts of images read from their first bytes, fetched from the tests' own server on 127.0.0.1.
 
+#include "CurlSession.h"
 #include "ImageProbe.h"
+#include "RangedFetch.h"
 #include "TestHttpServer.h"
 
 #include <QAtomicInt>
@@ -8,12 +10,30 @@
 
 #include <memory>
 
+#include <zlib.h>
+
 namespace {
 
 QByteArray chars(std::initializer_list<int> bytes) {
     QByteArray out;
     for (int b : bytes)
         out.append(char(b));
+    return out;
+}
+
+// data compressed as a server's Content-Encoding sends it: gzip, or raw deflate (windowBits -15).
+QByteArray compressed(const QByteArray& data, int windowBits) {
+    z_stream stream{};
+    if (deflateInit2(&stream, 9, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(static_cast<qsizetype>(deflateBound(&stream, static_cast<uLong>(data.size()))), '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    deflate(&stream, Z_FINISH);
+    out.truncate(static_cast<qsizetype>(stream.total_out));
+    deflateEnd(&stream);
     return out;
 }
 
@@ -68,6 +88,8 @@ private Q_SLOTS:
     void initTestCase();
     void probes_data();
     void probes();
+    void decodedBodiesBounded_data();
+    void decodedBodiesBounded();
 
 private:
     TestHttpServer m_server;
@@ -111,6 +133,12 @@ void TestImageProbe::initTestCase() {
         return ranged("image/png", body)(request);
     });
     s.route("/moved.png", TestHttpResponse::redirect(302, "/pic.png"));
+    // Sent whole and compressed by a server that ignores the range: 8 MiB once decoded.
+    const QByteArray head = png(2000, 1000, 64);
+    TestHttpResponse zipped = TestHttpResponse::withType(
+        "image/png", compressed(head + QByteArray((8 << 20) - head.size(), '\0'), 15 + 16));
+    zipped.headers.append(qMakePair(QByteArray("Content-Encoding"), QByteArray("gzip")));
+    s.route("/zipped.png", zipped);
 }
 
 void TestImageProbe::probes_data() {
@@ -163,6 +191,8 @@ void TestImageProbe::probes_data() {
                                  << QString() << head;
     QTest::newRow("redirect followed")
         << u("/moved.png") << page << "image/png" << 640LL << 480LL << 5000LL << QString() << head;
+    QTest::newRow("compressed whole: its first bytes read, the rest not kept")
+        << u("/zipped.png") << page << "image/png" << 2000LL << 1000LL << -1LL << QString() << head;
     QTest::newRow("data address, nothing fetched")
         << "data:image/gif;base64,R0lGODlhAgADAIAAAP///wAAACwAAAAAAgADAAACAoRRADs=" << page << "image/gif"
         << 2LL << 3LL << 35LL << QString() << 0LL;
@@ -191,6 +221,51 @@ void TestImageProbe::probes() {
     QCOMPARE(r.facts.height, height);
     QCOMPARE(r.bytes, bytes);
     QVERIFY2(r.bytesMoved <= mostMoved, qPrintable(QString::number(r.bytesMoved)));
+}
+
+void TestImageProbe::decodedBodiesBounded_data() {
+    QTest::addColumn<QByteArray>("encoding");
+    QTest::addColumn<int>("decodedBytes");
+    QTest::addColumn<bool>("within");
+    // Far under the decoder's own 1,000-times guard, far over what is held in memory.
+    QTest::newRow("gzip bomb") << QByteArray("gzip") << (48 << 20) << false;
+    QTest::newRow("deflate bomb") << QByteArray("deflate") << (48 << 20) << false;
+    QTest::newRow("just over") << QByteArray("gzip") << (ImageProbe::MaxBytes + 1) << false;
+    QTest::newRow("exactly the limit") << QByteArray("gzip") << int(ImageProbe::MaxBytes) << true;
+}
+
+// A body held in memory (a probe's or a thumbnail's) is bounded after its content encoding is
+// undone: past the limit the fetch ends with a reason, and nothing more is kept.
+void TestImageProbe::decodedBodiesBounded() {
+    QFETCH(QByteArray, encoding);
+    QFETCH(int, decodedBytes);
+    QFETCH(bool, within);
+    const QByteArray plain(decodedBytes, '\0');
+    TestHttpResponse response =
+        TestHttpResponse::withType("image/png", compressed(plain, encoding == "gzip" ? 15 + 16 : -15));
+    response.headers.append({"Content-Encoding", encoding});
+    const QString path = QStringLiteral("/bomb/%1.png").arg(QString::number(qHash(QTest::currentDataTag())));
+    m_server.route(path, response);
+    auto* session = new CurlSession;
+    auto fetch = std::make_unique<RangedFetch>(session, nullptr, DownloadOptions());
+    auto got = std::make_shared<QList<RangedFetchResult>>();
+    connect(fetch.get(), &RangedFetch::finished, this, [got](const RangedFetchResult& r) { got->append(r); });
+    RangedFetchRequest request;
+    request.url = m_server.url(path);
+    request.maxBytes = ImageProbe::MaxBytes;
+    fetch->start(request, {});
+    QTRY_COMPARE_WITH_TIMEOUT(got->size(), 1, 20000);
+    const RangedFetchResult r = got->first();
+    QVERIFY(r.body.size() <= ImageProbe::MaxBytes);
+    if (within) {
+        QVERIFY2(r.ok, qPrintable(r.message));
+        QCOMPARE(r.body.size(), decodedBytes);
+    } else {
+        QVERIFY(!r.ok);
+        QVERIFY2(r.message.contains(QStringLiteral("上限")), qPrintable(r.message));
+    }
+    fetch.reset();
+    session->dispose();
 }
 
 QTEST_GUILESS_MAIN(TestImageProbe)
