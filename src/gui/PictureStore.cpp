@@ -100,6 +100,8 @@ void PictureStore::setDiskCache(const ThumbnailDiskCache& cache) {
 
 QString PictureStore::tooLargeText() {
     return QStringLiteral("%1 を超えるため縮小表示しません").arg(PictureFacts::byteText(MaxThumbnailSource));
+}
+
 void PictureStore::forgetCookies() {
     // Fetches under way keep the old jar until they end.
     m_cookies->deleteLater();
