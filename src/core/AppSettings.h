@@ -45,6 +45,10 @@ public:
     QString filesFilter() const;
     void setFilesFilter(const QString& text);
 
+    // The folder of the file last opened or saved through the file dialogs; empty when none.
+    QString lastFileFolder() const;
+    void setLastFileFolder(const QString& folder);
+
     // The main window's geometry as QWidget::saveGeometry gives it; empty when none was kept.
     QByteArray windowGeometry() const;
     void setWindowGeometry(const QByteArray& geometry);

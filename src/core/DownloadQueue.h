@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,7 @@ public:
         bool held() const;
 
     private:
+        QByteArray m_path;
         int m_fd = -1;
     };
 

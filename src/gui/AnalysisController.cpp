@@ -53,6 +53,8 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     m_scrollToEnd = scrollToEnd;
     m_harvester->setNoScripts(noScripts);
     m_harvester->setScrollToEnd(scrollToEnd);
+    m_pagesTotal = 0;
+    m_pagesRecorded = 0;
     if (lines.isEmpty()) {
         onFinished(false);
         return;
@@ -69,6 +71,10 @@ void AnalysisController::cancel() {
     // Records found so far are shown when the harvester reports the end.
     if (m_running && m_harvester)
         m_harvester->Cancel();
+}
+
+int AnalysisController::pagesNotAnalysed() const {
+    return std::max(m_pagesTotal - m_pagesRecorded, 0);
 }
 
 void AnalysisController::shutDown() {

@@ -42,6 +42,8 @@ public:
     void start(const QStringList& lines, bool noScripts, bool scrollToEnd);
     // Stops the running analysis: finished(true) follows with the records found so far.
     void cancel();
+    // The pages of the last analysis whose records never came: those after a cancel.
+    int pagesNotAnalysed() const;
     // Stops whatever runs and destroys the harvester; nothing is reported any more.
     void shutDown();
 

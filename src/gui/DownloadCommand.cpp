@@ -247,8 +247,9 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
             offerFollowUps(box, items, results, folder, source, jobs);
         });
     dialog->setProgress(0, batch->total(), {}, 0);
+    dialog->setFolder(folder);
     // show(), not open(): open() would make it modal to the main window.
-    dialog->show();
+    dialog->showBesideOthers();
     batch->start();
 }
 

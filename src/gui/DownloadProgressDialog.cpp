@@ -4,18 +4,23 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
 DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     : QDialog(parent)
+    , m_folder(new QLabel(this))
     , m_count(new QLabel(this))
     , m_bar(new QProgressBar(this))
     , m_current(new QPlainTextEdit(this))
@@ -39,6 +44,9 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
+    m_folder->setTextFormat(Qt::PlainText);
+    m_folder->setVisible(false);
+    layout->addWidget(m_folder);
     layout->addWidget(m_count);
     layout->addWidget(m_bar);
     layout->addWidget(new QLabel(QStringLiteral("ダウンロード中のアドレス:"), this));
@@ -49,6 +57,48 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
 
     connect(m_cancel, &QPushButton::clicked, this, &DownloadProgressDialog::requestCancel);
     setProgress(0, 0, {}, 0);
+}
+
+void DownloadProgressDialog::setFolder(const QString& folder) {
+    const QString shown = QDir::toNativeSeparators(folder);
+    const QString name = QFileInfo(QDir::cleanPath(folder)).fileName();
+    setWindowTitle(QStringLiteral("「%1」へダウンロード - %2")
+                       .arg(name.isEmpty() ? shown : name, QApplication::applicationDisplayName()));
+    m_folder->setText(QStringLiteral("保存先: %1").arg(shown));
+    m_folder->setToolTip(shown);
+    m_folder->setVisible(true);
+}
+
+QString DownloadProgressDialog::folderText() const {
+    return m_folder->text();
+}
+
+void DownloadProgressDialog::showBesideOthers() {
+    QRect last;
+    if (parentWidget()) {
+        const auto others = parentWidget()->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly);
+        for (const DownloadProgressDialog* other : others)
+            if (other != this && other->isVisible())
+                last = other->frameGeometry();
+    }
+    show();
+    if (last.isNull())
+        return;
+    const QScreen* screen = QGuiApplication::screenAt(last.center());
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    constexpr int gap = 8;
+    QRect place = frameGeometry();
+    place.moveTopLeft(last.topRight() + QPoint(gap, 0));
+    if (area.isValid() && !area.contains(place)) {
+        place.moveTopRight(last.topLeft() - QPoint(gap, 0));
+        if (!area.contains(place)) {
+            place.moveTopLeft(last.bottomLeft() + QPoint(0, gap));
+            // Where nothing fits whole, as much of it as the screen has room for, off the other's corner.
+            if (!area.contains(place))
+                place.moveTopLeft(last.topLeft() + QPoint(4 * gap, 4 * gap));
+        }
+    }
+    move(place.topLeft());
 }
 
 void DownloadProgressDialog::setProgress(int done, int total, const QStringList& current,

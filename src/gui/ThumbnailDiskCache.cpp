@@ -1,5 +1,6 @@
 #include "ThumbnailDiskCache.h"
 
+#include "ProgramFolders.h"
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -8,7 +9,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -27,8 +27,7 @@ ThumbnailDiskCache::ThumbnailDiskCache(const QString& folder, qint64 limitBytes)
     , m_limit(limitBytes) {}
 
 QString ThumbnailDiskCache::defaultFolder() {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return base.isEmpty() ? QString() : base + QStringLiteral("/thumbnails");
+    return ProgramFolders::folder(ProgramFolders::Kind::Cache) + QStringLiteral("/thumbnails");
 }
 
 QString ThumbnailDiskCache::folder() const {

@@ -2,6 +2,7 @@
 
 #include "AddressCollector.h"
 #include "AddressInput.h"
+#include "AddressPassword.h"
 #include "AddressSchemes.h"
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
@@ -199,7 +200,8 @@ void tlinksys::startPages() {
         // An address that cannot be loaded takes no page.
         if (loadable && !(slot = idleSlot()))
             break;
-        const QString address = url.isValid() ? url.toString() : line;
+        // A password in the address is for loading the page only: it is neither shown nor kept.
+        const QString address = AddressPassword::withoutPassword(url.isValid() ? url.toString() : line);
         m_pending.removeFirst();
         const int index = ++m_started;
         m_pages[index].address = address;
@@ -304,9 +306,13 @@ void tlinksys::addRecords(const PageAddresses& addresses) {
 
 void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
                          const QString& charset, const PageAddresses::ImageFact* fact, qint32 setBase) {
-    if (url.isEmpty() || FindURL(url, kind))
+    // The addresses of a page loaded with a password carry it (its links resolve against the
+    // page's address): the records keep none.
+    const QString kept = AddressPassword::withoutPassword(url);
+    if (kept.isEmpty() || FindURL(kept, kind))
         return;
-    tURLData record = tURLData::make(url, kind, Level, source, via, charset);
+    tURLData record =
+        tURLData::make(kept, kind, Level, AddressPassword::withoutPassword(source), via, charset);
     if (fact) {
         record.Set = setBase + fact->set;
         record.Descriptor = fact->descriptor;

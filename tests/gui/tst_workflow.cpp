@@ -177,13 +177,18 @@ private Q_SLOTS:
         // Too long for the box: a name shortened in the middle, a path with its last folders shown;
         // the text used stays whole, and the tooltip gives the whole folder.
         for (const QString& text :
-             {QStringLiteral("ページ保存"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
+             {QStringLiteral("ページを保存しておくフォルダ"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
             m_form->foruda1->setText(text);
             const QString shown = static_cast<FolderBox*>(m_form->foruda1)->shownText();
             QVERIFY2(shown.startsWith(text.front() == u'/' ? u'…' : text.front()) &&
                          shown.endsWith(text.back()) && shown.contains(u'…') && shown != text,
                      qPrintable(shown));
             QVERIFY(m_form->foruda1->toolTip().endsWith(QDir::toNativeSeparators(text)));
+        }
+        // A short name is shown whole, in a smaller size when it must be.
+        for (const QString& name : {QStringLiteral("旅行の写真"), QStringLiteral("DL")}) {
+            m_form->foruda1->setText(name);
+            QCOMPARE(static_cast<FolderBox*>(m_form->foruda1)->shownText(), name);
         }
         QCOMPARE(m_form->Button10->toolTip(), QStringLiteral("絞り込みを解除"));
         QVERIFY(m_form->kensaku2->toolTip().startsWith(QStringLiteral("絞り込み")));
