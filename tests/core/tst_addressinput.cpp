@@ -197,10 +197,13 @@ void TestAddressInput::passwordLeftOut_data() {
                                              << "http://user@host/";
     QTest::newRow("a password alone") << "http://:secret@host/"
                                       << "http://host/";
-    QTest::newRow("no scheme, as typed") << "user:secret@example.com/x"
-                                         << "user@example.com/x";
-    QTest::newRow("blanks before it") << "  user:secret@example.com/x"
-                                      << "  user@example.com/x";
+    QTest::newRow("no scheme, as typed") << "user:secret@example.com:8080/x"
+                                         << "user@example.com:8080/x";
+    QTest::newRow("blanks before it") << "  user:secret@example.com:8080/x"
+                                      << "  user@example.com:8080/x";
+    // The input box reads this as an address of the scheme "user", as an address bar would.
+    QTest::newRow("no scheme and no port") << "user:secret@example.com/x"
+                                           << "user:secret@example.com/x";
     QTest::newRow("a user without password") << "http://user@host/"
                                              << "http://user@host/";
     QTest::newRow("a port without user") << "http://host:8080/a@b:c"
@@ -221,8 +224,12 @@ void TestAddressInput::passwordLeftOut() {
     QCOMPARE(AddressPassword::withoutPasswords(address + "\n" + address), kept + "\n" + kept);
     // The address left reads as the same page without the password.
     const QUrl url = AddressInput::toUrl(address);
-    if (url.isValid() && !url.password().isEmpty())
-        QCOMPARE(AddressInput::toUrl(kept), url.adjusted(QUrl::RemovePassword));
+    if (url.isValid() && !url.password().isEmpty()) {
+        const QUrl left = AddressInput::toUrl(kept);
+        QCOMPARE(left.adjusted(QUrl::RemoveUserInfo), url.adjusted(QUrl::RemoveUserInfo));
+        QCOMPARE(left.userName(), url.userName());
+        QVERIFY(left.password().isEmpty());
+    }
 }
 
 QTEST_GUILESS_MAIN(TestAddressInput)

@@ -321,10 +321,14 @@ private Q_SLOTS:
         m_form->SaveResults1->trigger();
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("all.csv"))));
         const QString source = url("/jp.html");
-        QCOMPARE(QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
-                 QStringLiteral("kind,address,source,via\r\npage,%1,%3,a@href\r\npage,%2,%3,a@href\r\n"
-                                "image,%4,%3,img@src\r\n")
-                     .arg(encodedPage(), idnPage(), source, encodedImage()));
+        // Each row: kind, address, page, how it was found, the page's encoding, what the picture view
+        // measured (nothing here) and the name it is saved under.
+        QCOMPARE(
+            QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
+            QStringLiteral("kind,address,source,via,charset,width,height,bytes,type,name\r\n"
+                           "page,%1,%3,a@href,UTF-8,,,,,写真.html\r\npage,%2,%3,a@href,UTF-8,,,,,x.html\r\n"
+                           "image,%4,%3,img@src,UTF-8,,,,,写.jpg\r\n")
+                .arg(encodedPage(), idnPage(), source, encodedImage()));
 
         m_dialogAnswers = {path(QStringLiteral("all.txt"))};
         m_form->SaveResults1->trigger();
