@@ -18,6 +18,8 @@
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     : QDialog(parent)
     , m_folder(new QLabel(this))
@@ -87,15 +89,25 @@ void DownloadProgressDialog::showBesideOthers() {
     const QScreen* screen = QGuiApplication::screenAt(last.center());
     const QRect area = screen ? screen->availableGeometry() : QRect();
     constexpr int gap = 8;
-    QRect place = frameGeometry();
-    place.moveTopLeft(last.topRight() + QPoint(gap, 0));
-    if (area.isValid() && !area.contains(place)) {
-        place.moveTopRight(last.topLeft() - QPoint(gap, 0));
-        if (!area.contains(place)) {
-            place.moveTopLeft(last.bottomLeft() + QPoint(0, gap));
-            // Where nothing fits whole, as much of it as the screen has room for, off the other's corner.
-            if (!area.contains(place))
-                place.moveTopLeft(last.topLeft() + QPoint(4 * gap, 4 * gap));
+    const QSize size = frameGeometry().size();
+    // To its right, left, below or above, moved onto the screen where it would stand partly off
+    // it: the first of these that leaves the other window uncovered.
+    const QList<QPoint> corners = {
+        last.topRight() + QPoint(gap + 1, 0), last.topLeft() - QPoint(gap + size.width(), 0),
+        last.bottomLeft() + QPoint(0, gap + 1), last.topLeft() - QPoint(0, gap + size.height())};
+    // Where none does, off the other's corner, so that both title bars show.
+    QRect place(last.topLeft() + QPoint(4 * gap, 4 * gap), size);
+    for (const QPoint& corner : corners) {
+        QRect candidate(corner, size);
+        if (area.isValid()) {
+            candidate.moveLeft(std::clamp(candidate.left(), area.left(),
+                                          std::max(area.left(), area.right() - size.width() + 1)));
+            candidate.moveTop(std::clamp(candidate.top(), area.top(),
+                                         std::max(area.top(), area.bottom() - size.height() + 1)));
+        }
+        if (!candidate.intersects(last)) {
+            place = candidate;
+            break;
         }
     }
     move(place.topLeft());

@@ -4,12 +4,16 @@
 
 #include "AppMessages.h"
 #include "AppSettings.h"
+#include "DownloadCommand.h"
+#include "DownloadProgressDialog.h"
 #include "FileDialogs.h"
 #include "GuiTestMain.h"
+#include "HelpMenu.h"
 #include "TForm1.h"
 #include "TestHttpServer.h"
 
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
@@ -17,9 +21,11 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStringListModel>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 
 #include <memory>
 
@@ -105,6 +111,11 @@ private Q_SLOTS:
         m_server.route(QStringLiteral("/login.html"),
                        TestHttpResponse::html("<form method=post><input name=id><input type=password name=pw>"
                                               "</form><a href='/forgot.html'>?</a>"));
+        m_server.route(QStringLiteral("/stuck.jpg"), [](const TestHttpRequest&) {
+            TestHttpResponse r;
+            r.hang = true;
+            return r;
+        });
         m_server.route(QStringLiteral("/moved.html"), TestHttpResponse::redirect(302, "/c.html"));
         m_server.route(QStringLiteral("/private/index.html"), [](const TestHttpRequest& request) {
             if (request.header("authorization") == Credentials)
@@ -291,6 +302,50 @@ private Q_SLOTS:
                      qPrintable(boxTexts().first()));
             QCOMPARE(entries(m_form->ListBox1), other);
         }
+    }
+
+    // Two downloads at once: each window names its folder, and the second stands beside the first.
+    // F1 opens the user's guide.
+    void downloadWindowsAndGuide() {
+        openForm();
+        QTest::keyClick(m_form->Memo1, Qt::Key_F1);
+        QTRY_VERIFY(m_form->Help1->guideWindow() && m_form->Help1->guideWindow()->isVisible());
+        const auto* text = m_form->Help1->guideWindow()->findChild<QTextBrowser*>();
+        QVERIFY(text);
+        QVERIFY(text->toPlainText().contains(QStringLiteral("解析開始")));
+        QVERIFY(!text->toPlainText().contains(QStringLiteral("nepirika harvest [--json]")));
+        m_form->Help1->guideWindow()->close();
+
+        const QList<DownloadRequestItem> items{{url("/stuck.jpg"), url("/a.html")}};
+        DownloadCommand::start(m_form.get(), items, m_dir.filePath(QStringLiteral("旅行の写真")), m_form->WB1,
+                               1);
+        DownloadCommand::start(m_form.get(), items, m_dir.filePath(QStringLiteral("DL")), m_form->WB1, 1);
+        const QList<DownloadProgressDialog*> windows =
+            m_form->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly);
+        QCOMPARE(windows.size(), 2);
+        QVERIFY2(windows[0]->windowTitle().contains(QStringLiteral("旅行の写真")),
+                 qPrintable(windows[0]->windowTitle()));
+        QVERIFY2(windows[1]->windowTitle().contains(QStringLiteral("DL")),
+                 qPrintable(windows[1]->windowTitle()));
+        // The whole folder inside the window.
+        QVERIFY(windows[0]->folderText().endsWith(
+            QDir::toNativeSeparators(m_dir.filePath(QStringLiteral("旅行の写真")))));
+        // Side by side where the screen has room for both; never one exactly on top of the other.
+        const QRect first = windows[0]->frameGeometry(), second = windows[1]->frameGeometry();
+        const QRect area = windows[0]->screen()->availableGeometry();
+        QVERIFY(first.topLeft() != second.topLeft());
+        if (area.width() >= first.width() + second.width() + 16 ||
+            area.height() >= first.height() + second.height() + 16)
+            QVERIFY2(!first.intersects(second), qPrintable(QStringLiteral("%1,%2 %3,%4 in %5x%6")
+                                                               .arg(first.x())
+                                                               .arg(first.y())
+                                                               .arg(second.x())
+                                                               .arg(second.y())
+                                                               .arg(area.width())
+                                                               .arg(area.height())));
+        for (DownloadProgressDialog* window : windows)
+            window->cancelButton()->click();
+        QTRY_COMPARE(m_form->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly).size(), 0);
     }
 };
 
