@@ -196,6 +196,7 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
         item.url = entry.url;
         item.referer = entry.referer;
         item.charset = entry.charset;
+        item.address = entry.address;
         downloads.append(item);
     }
     DownloadOptions options;

@@ -495,13 +495,17 @@ void TForm1::viewAsText(const ResultListPanel* panel) {
 void TForm1::download(const ResultListPanel* panel) {
     const QString folder = DownloadFolderRule::fromSystem().resolve(panel->folderBox->text());
     const int jobs = m_settings ? m_settings->downloadJobs() : 0;
-    const QList<DownloadRequestItem> selected = panel->selectedItems();
+    QList<DownloadRequestItem> selected = panel->selectedItems();
+    for (DownloadRequestItem& item : selected)
+        item.address = m_analysis->withPassword(item.url);
     if (!selected.isEmpty()) {
         DownloadCommand::start(this, selected, folder, WB1, jobs);
         return;
     }
     // Nothing selected: no folder is made and nothing is said to be done.
-    const QList<DownloadRequestItem> shown = panel->shownItems();
+    QList<DownloadRequestItem> shown = panel->shownItems();
+    for (DownloadRequestItem& item : shown)
+        item.address = m_analysis->withPassword(item.url);
     if (shown.isEmpty()) {
         AppMessages::showNotice(
             this, QStringLiteral("「%1」にダウンロードする項目がありません。").arg(panel->caption()));

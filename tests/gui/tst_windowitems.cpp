@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListView>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -117,6 +118,11 @@ private Q_SLOTS:
             return r;
         });
         m_server.route(QStringLiteral("/moved.html"), TestHttpResponse::redirect(302, "/c.html"));
+        m_server.route(QStringLiteral("/private/photo.jpg"), [](const TestHttpRequest& request) {
+            if (request.header("authorization") == Credentials)
+                return TestHttpResponse::withType("image/jpeg", "PHOTO");
+            return TestHttpResponse::error(401, "<p>log in</p>");
+        });
         m_server.route(QStringLiteral("/private/index.html"), [](const TestHttpRequest& request) {
             if (request.header("authorization") == Credentials)
                 return TestHttpResponse::html("<a href='list.html'>l</a><img src='photo.jpg'>");
@@ -240,6 +246,12 @@ private Q_SLOTS:
         for (const QString& shown :
              pages + files + QStringList{m_form->Label1->text(), m_form->Label1->toolTip()})
             QVERIFY2(!shown.contains(QStringLiteral("secret")), qPrintable(shown));
+        // What the page listed downloads with the password, as the page loaded.
+        const QString folder = m_dir.filePath(QStringLiteral("private-%1").arg(QTest::currentDataTag()));
+        m_form->foruda->setText(folder);
+        m_form->ListBox2->selectAll();
+        QTest::mouseClick(m_form->Button4, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(folder + QStringLiteral("/photo.jpg")), 20000);
         // Not written: neither in an export nor in the settings file (recent inputs).
         const QString exported = m_dir.filePath(QStringLiteral("password.csv"));
         m_dialogAnswers = {exported};
