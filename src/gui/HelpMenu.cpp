@@ -4,6 +4,7 @@
 
 #include <QDialog>
 #include <QFile>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -74,9 +75,18 @@ void HelpMenu::showGuide() {
         text->setMarkdown(markdown);
     layout->addWidget(text);
     guide->resize(720, 560);
-    // Beside the main window where there is room, so that both can be read.
-    if (m_window)
-        guide->move(m_window->frameGeometry().topRight() + QPoint(8, 0));
+    // Beside the main window (right, else left) where the screen has room, so that both can be read.
+    if (m_window) {
+        const QRect main = m_window->frameGeometry();
+        const QScreen* screen = m_window->screen();
+        const QRect area = screen ? screen->availableGeometry() : QRect();
+        const QRect right(main.topRight() + QPoint(8, 0), guide->size());
+        const QRect left(main.topLeft() - QPoint(8 + guide->width(), 0), guide->size());
+        if (!area.isValid() || area.contains(right))
+            guide->move(right.topLeft());
+        else if (area.contains(left))
+            guide->move(left.topLeft());
+    }
     m_guide = guide;
     guide->show();
 }
