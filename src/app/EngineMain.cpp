@@ -10,6 +10,7 @@
 #include "EngineNoise.h"
 #include "HarvestCommand.h"
 #include "NepirikaApplication.h"
+#include "ProgramFolders.h"
 #include "ProgramUsage.h"
 #include "TForm1.h"
 #include "TForm3.h"
@@ -20,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QMessageBox>
 #include <QStringList>
 #include <QTranslator>
@@ -104,13 +106,17 @@ int runWindow(int argc, char** argv) {
             QMessageBox::critical(nullptr, QStringLiteral("ネピリカ"), refusal);
         return 1;
     }
+    // The engine describes its graphics set-up at start-up: nothing a user of the window reads.
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
     NepirikaApplication app(argc, argv);
     // SIGTERM, SIGHUP and SIGINT close the window as ファイル → 閉じる does: running downloads are
     // cancelled and their unfinished files removed as the window goes. (One that comes before the
     // event loop runs is acted on as soon as it does.)
     TerminationSignals termination;
     QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
-    QApplication::setApplicationName(QStringLiteral("ネピリカ"));
+    // The name of the folders the toolkit and the engine keep files in, as the program's own
+    // (ProgramFolders); people read the display name.
+    QApplication::setApplicationName(ProgramFolders::Name);
     QApplication::setApplicationDisplayName(QStringLiteral("ネピリカ"));
     QApplication::setApplicationVersion(QStringLiteral(NEPIRIKA_VERSION));
     // The desktop entry the window belongs to, and its icon.

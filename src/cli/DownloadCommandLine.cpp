@@ -498,7 +498,7 @@ QString DownloadCommandLine::usage() {
                    "DL）にダウンロードし、アドレスからファイル名を\n"
                    "  付けます。使われている名前には番号を付けます。アドレスを指定しないときは標準入力から\n"
                    "  1 行に 1 件ずつ読みます。nepirika harvest "
-                   "の行（種類<タブ>アドレス）はそのアドレスを、\n"
+                   "の行（種類<タブ>アドレス<タブ>ページ）はそのアドレスを、そのページを Referer として、\n"
                    "  nepirika harvest --json の行と結果の CSV の行はそのアドレスを、source のページから\n"
                    "  見つかったものとしてダウンロードします。--json の行は "
                    "charset（そのページの文字コード）で\n"
@@ -519,7 +519,8 @@ QString DownloadCommandLine::usage() {
                "  Downloads each address into DIR (default: DL in the current directory), naming each file\n"
                "  after its address (without the query), or as the server names it; a name that is taken\n"
                "  gets a number. Without addresses, they are read from standard input, one a line; a line\n"
-               "  of nepirika harvest (kind<TAB>address) gives its address, and a line of nepirika harvest\n"
+               "  of nepirika harvest (kind<TAB>address<TAB>page) gives its address, sent with its page as\n"
+               "  Referer (an older kind<TAB>address line without), and a line of nepirika harvest\n"
                "  --json or a row of a saved CSV its address, found on its source page (a JSON line's\n"
                "  charset reads a name that is not UTF-8). A download interrupted before its end can be\n"
                "  continued with --continue.\n") +

@@ -66,19 +66,27 @@ QString unsizedNote(int count) {
     return QStringLiteral("nepirika harvest: left out %1 image(s) whose size could not be read").arg(count);
 }
 
+QString repeatsNote(qsizetype count) {
+    if (CommandLanguage::isJapanese())
+        return QStringLiteral("nepirika harvest: 同じアドレスの行 %1 行は一度だけ読み込みました").arg(count);
+    return QStringLiteral("nepirika harvest: skipped %1 repeated address line(s)").arg(count);
+}
+
 } // namespace
 
 QString HarvestCommand::usage() {
     const QList<CommandHelp::Option> options = CommandHelp::harvestOptions();
     if (CommandLanguage::isJapanese())
         return QStringLiteral("使い方: nepirika harvest ") + CommandHelp::synopsis(options, 25) +
-               QStringLiteral(" [アドレス...]\n"
-                              "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
-                              "件ずつ出力します。\n"
-                              "各行は種類（page、image、embed、script）、タブ、アドレスです。\n"
-                              "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
-                              "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力"
-                              "します。\n") +
+               QStringLiteral(
+                   " [アドレス...]\n"
+                   "各ページを読み込み、見つかったリンク・画像・埋め込みのアドレスを 1 行に 1 "
+                   "件ずつ出力します。\n"
+                   "各行は種類（page、image、embed、script）、タブ、アドレス、タブ、見つかったページです。\n"
+                   "同じアドレスの行は一度だけ読み込み、飛ばした行の数を標準エラーに出力します。\n"
+                   "アドレスを指定しないときは、標準入力から 1 行に 1 件ずつ読みます。\n"
+                   "各ページのアドレスは、そのページと前のページがすべて済みしだい、入力の順に出力"
+                   "します。\n") +
                CommandHelp::optionLines(options) +
                QStringLiteral(
                    "--json の画像には、ページに書かれた \"set\"（同じ組の候補に共通の番号）、\"descriptor\"\n"
@@ -91,7 +99,9 @@ QString HarvestCommand::usage() {
            QStringLiteral(
                " [ADDRESS...]\n"
                "Loads each page and prints every link, image and embed address found on it,\n"
-               "one line per address: the kind (page, image, embed or script), a tab, the address.\n"
+               "one line per address: the kind (page, image, embed or script), a tab, the address,\n"
+               "a tab, the page it was found on (which `nepirika download` sends as Referer).\n"
+               "A repeated input line is loaded once; standard error says how many were skipped.\n"
                "With no ADDRESS the addresses are read from standard input, one a line.\n"
                "Each page's addresses are printed as soon as it and every page before it are done,\n"
                "in input order, the same whatever the number of pages loading at a time.\n") +
@@ -217,6 +227,9 @@ int HarvestCommand::run(const QStringList& arguments) {
         return usageError(QStringLiteral("no address given"));
     if (cookies.any() && !cookies.read())
         return 2;
+    // Each address is loaded once, where it first stands, as the window does.
+    qsizetype repeats = 0;
+    lines = AddressInput::distinct(lines, &repeats);
 
     // Standard error carries the failures, one a line, for scripts to read: the engine's own
     // messages stay out of it unless asked for.
@@ -291,6 +304,8 @@ int HarvestCommand::run(const QStringList& arguments) {
     // The engine takes the log-in's cookies before its first request.
     if (cookies.any())
         cookies.reportRefused(identity.addCookies(cookies.cookies()));
+    if (repeats > 0)
+        writeOut(stderr, repeatsNote(repeats));
     harvester.LoadAll(lines);
     return QCoreApplication::exec();
 }

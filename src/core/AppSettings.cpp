@@ -2,8 +2,9 @@
 
 #include "AddressInput.h"
 
+#include "AddressPassword.h"
+#include "ProgramFolders.h"
 #include <QSettings>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -14,6 +15,7 @@ const QString FilesFolderKey = QStringLiteral("folders/files");
 const QString PagesFilterKey = QStringLiteral("filters/pages");
 const QString FilesFilterKey = QStringLiteral("filters/files");
 const QString GeometryKey = QStringLiteral("window/geometry");
+const QString LastFileFolderKey = QStringLiteral("dialogs/lastFolder");
 const QString RecentKey = QStringLiteral("recent/inputs");
 const QString RecentLeftOutKey = QStringLiteral("recent/linesLeftOut");
 const QString NoScriptsKey = QStringLiteral("harvest/noScripts");
@@ -32,8 +34,7 @@ AppSettings::AppSettings(const QString& path)
 AppSettings::~AppSettings() = default;
 
 QString AppSettings::defaultFile() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/nepirika/nepirika.ini");
+    return ProgramFolders::folder(ProgramFolders::Kind::Config) + QStringLiteral("/nepirika.ini");
 }
 
 QString AppSettings::fileName() const {
@@ -172,8 +173,9 @@ QList<qsizetype> AppSettings::recentLinesLeftOut() const {
 void AppSettings::addRecentInput(const QString& input) {
     if (input.trimmed().isEmpty())
         return;
-    RecentInput entry{input, 0};
-    const QStringList lines = AddressInput::lines(input);
+    // A password typed into an address is never written down.
+    RecentInput entry{AddressPassword::withoutPasswords(input), 0};
+    const QStringList lines = AddressInput::lines(entry.text);
     if (lines.size() > RecentLinesKept) {
         entry.text = lines.mid(0, RecentLinesKept).join(QLatin1Char('\n'));
         entry.linesLeftOut = lines.size() - RecentLinesKept;
@@ -191,6 +193,15 @@ void AppSettings::clearRecentInputs() {
     }
     m_memory.remove(RecentKey);
     m_memory.remove(RecentLeftOutKey);
+}
+
+QString AppSettings::lastFileFolder() const {
+    return read(LastFileFolderKey).toString();
+}
+
+void AppSettings::setLastFileFolder(const QString& folder) {
+    if (!folder.isEmpty())
+        write(LastFileFolderKey, folder);
 }
 
 bool AppSettings::noScripts() const {

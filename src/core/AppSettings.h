@@ -54,6 +54,9 @@ public:
     QStringList recentNameMasks(const QString& band) const;
     // Puts mask first (moving it there when it is in the list already); blank masks are not kept.
     void addRecentNameMask(const QString& band, const QString& mask);
+    // The folder of the file last opened or saved through the file dialogs; empty when none.
+    QString lastFileFolder() const;
+    void setLastFileFolder(const QString& folder);
 
     // The main window's geometry as QWidget::saveGeometry gives it; empty when none was kept.
     QByteArray windowGeometry() const;

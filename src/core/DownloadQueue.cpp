@@ -3,6 +3,7 @@
 #include "FileErrorText.h"
 #include "LocalFileName.h"
 #include "RecordedFolder.h"
+#include "ProgramFolders.h"
 #include "TextFileSave.h"
 
 #include <QCryptographicHash>
@@ -20,6 +21,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -57,20 +59,37 @@ bool stateFromName(const QString& name, DownloadQueue::Entry::State* state) {
 
 } // namespace
 
-DownloadQueue::Lock::Lock(const QString& path) {
-    // A file of its own beside the record, which is replaced by renames while the batch runs.
+DownloadQueue::Lock::Lock(const QString& path)
+    : m_path(QFile::encodeName(path + QStringLiteral(".lock"))) {
+    // A file of its own beside the record, which is replaced by renames while the batch runs. It is
+    // removed when the lock is let go, so a lock taken on a file that its holder removed meanwhile
+    // is no lock: the file is opened again until the one locked is the one at the path.
     QDir().mkpath(QFileInfo(path).absolutePath());
-    m_fd = ::open(QFile::encodeName(path + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC,
-                  0600);
-    if (m_fd >= 0 && ::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (m_fd < 0)
+            return;
+        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            return;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(m_fd, &held) == 0 && ::stat(m_path.constData(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return;
         ::close(m_fd);
         m_fd = -1;
     }
 }
 
 DownloadQueue::Lock::~Lock() {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    if (m_fd < 0)
+        return;
+    // Removed while still held, so that no one takes the lock of a file that is about to go.
+    ::unlink(m_path.constData());
+    ::close(m_fd);
 }
 
 bool DownloadQueue::Lock::held() const {
@@ -78,8 +97,7 @@ bool DownloadQueue::Lock::held() const {
 }
 
 QString DownloadQueue::queuesFolder() {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/nepirika/queues");
+    return ProgramFolders::folder(ProgramFolders::Kind::Data) + QStringLiteral("/queues");
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -50,6 +51,7 @@ public:
         bool held() const;
 
     private:
+        QByteArray m_path;
         int m_fd = -1;
     };
 

@@ -57,6 +57,12 @@ const QHash<QString, QString>& table() {
         {QStringLiteral("INSUFFICIENT_RESOURCES"), QStringLiteral("資源が足りません")},
         {QStringLiteral("OUT_OF_MEMORY"), QStringLiteral("メモリが足りません")},
         {QStringLiteral("FAILED"), QStringLiteral("読み込みに失敗しました")},
+        // The server asked for a user name and password that were not given or not accepted (the
+        // engine gives up on the request after asking again: TOO_MANY_RETRIES).
+        {QStringLiteral("MISSING_AUTH_CREDENTIALS"), NeedsLogIn},
+        {QStringLiteral("INVALID_AUTH_CREDENTIALS"), NeedsLogIn},
+        {QStringLiteral("UNEXPECTED_PROXY_AUTH"), NeedsLogIn},
+        {QStringLiteral("TOO_MANY_RETRIES"), NeedsLogIn},
     };
     return reasons;
 }
@@ -83,6 +89,9 @@ QString byGroup(int code) {
 QString reason(int code, const QString& engineText) {
     static const QRegularExpression name(QStringLiteral("ERR_([A-Z0-9_]+)"));
     const QString key = name.match(engineText).captured(1);
+    // The codes of the log-in failures, for an engine that gives no text with them.
+    if (key.isEmpty() && (code == -311 || code == -338 || code == -341 || code == -375))
+        return NeedsLogIn;
     const auto found = table().constFind(key);
     if (found != table().cend())
         return found.value();

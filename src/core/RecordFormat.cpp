@@ -1,6 +1,7 @@
 #include "RecordFormat.h"
 
 #include "AddressInput.h"
+#include "LocalFileName.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -59,8 +60,9 @@ constexpr qint64 MostInt32 = std::numeric_limits<qint32>::max();
 
 // The page's charset is always written (empty when not known). The page's facts of an image (set,
 // srcset descriptor, element size) and those its first bytes gave (width, height, bytes, type,
-// probe_error) are written only where they are known. All of these are of the JSON form only.
-const std::array<Field, 17> Fields = {{
+// probe_error) are written only where they are known; the set, descriptor, element size and
+// probe_error are of the JSON form only.
+const std::array<Field, 18> Fields = {{
     {QLatin1StringView("kind"), QLatin1StringView("kind"), Shape::Text,
      [](const tURLData& r) { return tURLData::kindName(r.Kind); },
      [](tURLData& r, const QString& v) {
@@ -80,11 +82,8 @@ const std::array<Field, 17> Fields = {{
      [](tURLData& r, const QString& v) {
          r.Via = v;
      }},
-    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8. A
-    // machine's field, not a spreadsheet's column: the CSV keeps the four columns people read.
-    {QLatin1StringView("charset"),
-     {},
-     Shape::Text,
+    // The encoding of the page it was found on, which reads a file name whose bytes are no UTF-8.
+    {QLatin1StringView("charset"), QLatin1StringView("charset"), Shape::Text,
      [](const tURLData& r) { return r.Charset; },
      [](tURLData& r, const QString& v) {
          r.Charset = v;
@@ -125,30 +124,22 @@ const std::array<Field, 17> Fields = {{
      [](tURLData& r, const QString& v) {
          r.ElementHeight = qint32(countValue(v, -1, MostInt32));
      }},
-    {QLatin1StringView("width"),
-     {},
-     Shape::Number,
+    {QLatin1StringView("width"), QLatin1StringView("width"), Shape::Number,
      [](const tURLData& r) { return countText(r.Width); },
      [](tURLData& r, const QString& v) {
          r.Width = countValue(v, -1);
      }},
-    {QLatin1StringView("height"),
-     {},
-     Shape::Number,
+    {QLatin1StringView("height"), QLatin1StringView("height"), Shape::Number,
      [](const tURLData& r) { return countText(r.Height); },
      [](tURLData& r, const QString& v) {
          r.Height = countValue(v, -1);
      }},
-    {QLatin1StringView("bytes"),
-     {},
-     Shape::Number,
+    {QLatin1StringView("bytes"), QLatin1StringView("bytes"), Shape::Number,
      [](const tURLData& r) { return countText(r.Bytes); },
      [](tURLData& r, const QString& v) {
          r.Bytes = countValue(v, -1);
      }},
-    {QLatin1StringView("type"),
-     {},
-     Shape::OptionalText,
+    {QLatin1StringView("type"), QLatin1StringView("type"), Shape::OptionalText,
      [](const tURLData& r) { return r.Type; },
      [](tURLData& r, const QString& v) {
          r.Type = v;
@@ -164,6 +155,12 @@ const std::array<Field, 17> Fields = {{
      [](const tURLData& r) { return r.Alt; },
      [](tURLData& r, const QString& v) {
          r.Alt = v;
+     }},
+    // The name the entry is saved under by default, derived from the address and the page's
+    // encoding: written for people and scripts, never read back.
+    {QLatin1StringView("name"), QLatin1StringView("name"), Shape::OptionalText,
+     [](const tURLData& r) { return LocalFileName(r.URL, r.Charset); },
+     [](tURLData&, const QString&) {
      }},
     {QLatin1StringView("probe_error"),
      {},
@@ -211,9 +208,11 @@ bool isCsvHeader(const QString& line) {
 } // namespace
 
 QString tsvLine(const tURLData& record) {
-    QString address = record.URL;
-    address.remove(QLatin1Char('\t')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
-    return tURLData::kindName(record.Kind) + QLatin1Char('\t') + address;
+    const auto oneCell = [](QString text) {
+        return text.remove(QLatin1Char('\t')).remove(QLatin1Char('\r')).remove(QLatin1Char('\n'));
+    };
+    return tURLData::kindName(record.Kind) + QLatin1Char('\t') + oneCell(record.URL) + QLatin1Char('\t') +
+           oneCell(record.Source);
 }
 
 QString jsonLine(const tURLData& record) {
@@ -259,7 +258,12 @@ bool fromTsvLine(const QString& line, tURLData* record) {
     // Only a kind name before the tab makes it a record's line: "address<TAB>reason" is not one.
     if (!kindFromName(line.left(tab).trimmed(), &read.Kind))
         return false;
-    read.URL = line.mid(tab + 1).trimmed();
+    // The page it was found on follows in a third column (lines of older versions have two).
+    const QString rest = line.mid(tab + 1);
+    const qsizetype pageTab = rest.indexOf(QLatin1Char('\t'));
+    read.URL = rest.left(pageTab).trimmed();
+    if (pageTab >= 0)
+        read.Source = rest.mid(pageTab + 1).section(QLatin1Char('\t'), 0, 0).trimmed();
     if (read.URL.isEmpty())
         return false;
     *record = read;

@@ -7,15 +7,16 @@
 #include <QStringList>
 
 // A harvest record written as text and read back, in the three forms the program uses:
-//   the plain line of `nepirika harvest`:   kind<TAB>address
+//   the plain line of `nepirika harvest`:   kind<TAB>address<TAB>page (the page it was found on;
+//     read back also without it, as older versions wrote it)
 //   a JSON line of `nepirika harvest --json` and of a .jsonl export: {"kind","url","source","via",
-//     "charset","title"}, an image's "alt", and an image's facts where known: "set", "descriptor",
-//     "element_width", "element_height" (from the page), "width", "height", "bytes", "type", "probe_error"
-//     (from its first bytes)
-//   a CSV row of a .csv export:             kind,address,source,via,title,alt (after that header)
+//     "charset", "title", "name"}, an image's "alt", and an image's facts where known: "set", "descriptor", "element_width",
+//     "element_height" (from the page), "width", "height", "bytes", "type", "probe_error" (from its
+//     first bytes); "name" is the file name it is saved under by default, written only
+//   a CSV row of a .csv export: kind,address,source,via,charset,width,height,bytes,type,title,alt,name (after
+//     that header; an older export's four columns read back as well)
 // The JSON and CSV forms take their fields from one table in RecordFormat.cpp: a field that a
-// record gains is added there once and appears in the forms its row names, written and read (the
-// page's charset and the image facts are fields of the JSON form only).
+// record gains is added there once and appears in the forms its row names, written and read.
 namespace RecordFormat {
 
 // The plain line. Tabs and line breaks cannot be part of an address (a browser drops them when it

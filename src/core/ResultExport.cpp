@@ -1,9 +1,14 @@
 #include "ResultExport.h"
 
+#include "FileErrorText.h"
 #include "RecordFormat.h"
 #include "TextFileSave.h"
 
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+
+#include <cerrno>
 
 namespace ResultExport {
 
@@ -39,6 +44,42 @@ QByteArray content(const QList<tURLData>& records, Format format) {
 
 QString save(const QString& path, const QList<tURLData>& records) {
     return TextFileSave::write(path, content(records, formatFor(path)));
+}
+
+Loaded parse(const QByteArray& content) {
+    Loaded loaded;
+    const QList<RecordFormat::Entry> entries = RecordFormat::readText(QString::fromUtf8(content));
+    qsizetype others = 0;
+    for (const RecordFormat::Entry& entry : entries) {
+        if (entry.isRecord)
+            loaded.records.append(entry.record);
+        else
+            ++others;
+    }
+    // A list of plain addresses is no saved result: it would come back with every entry a page.
+    if (loaded.records.isEmpty())
+        loaded.error = QStringLiteral("ネピリカの結果（CSV または JSON lines）ではありません");
+    else if (others > loaded.records.size())
+        loaded.error = QStringLiteral("ネピリカの結果（CSV または JSON lines）として読めない行が多すぎます");
+    if (!loaded.error.isEmpty())
+        loaded.records.clear();
+    return loaded;
+}
+
+Loaded load(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(path);
+    QFile file(path);
+    errno = 0;
+    if (!file.open(QIODevice::ReadOnly)) {
+        const int error = errno ? errno : EIO;
+        return {{}, FileErrorText::describe(QStringLiteral("「%1」を読み込めません").arg(shown), error)};
+    }
+    if (file.size() > LargestLoad)
+        return {{}, QStringLiteral("「%1」は大きすぎます（%2 MB まで）").arg(shown).arg(LargestLoad >> 20)};
+    Loaded loaded = parse(file.readAll());
+    if (!loaded.error.isEmpty())
+        loaded.error = QStringLiteral("「%1」は%2").arg(shown, loaded.error);
+    return loaded;
 }
 
 } // namespace ResultExport

@@ -23,4 +23,19 @@ QByteArray content(const QList<tURLData>& records, Format format);
 // otherwise the message for the user.
 QString save(const QString& path, const QList<tURLData>& records);
 
+// What reading a saved result file gave: its records in order, or why there are none.
+struct Loaded {
+    QList<tURLData> records;
+    QString error; // for the user; empty when records were read
+};
+
+// The records of a CSV or JSON lines file as save wrote it (or `nepirika harvest --json`), with
+// what they say of each entry (kind, page, measured facts). A file of plain addresses, or of any
+// other kind, gives an error: it says nothing of the kinds.
+Loaded parse(const QByteArray& content);
+// The same for the file at path (at most LargestLoad bytes).
+Loaded load(const QString& path);
+
+inline constexpr qint64 LargestLoad = 256 * 1024 * 1024;
+
 } // namespace ResultExport

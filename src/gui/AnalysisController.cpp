@@ -1,5 +1,6 @@
 #include "AnalysisController.h"
 
+#include "AddressInput.h"
 #include "AppMessages.h"
 #include "AppSettings.h"
 #include "DisplayAddress.h"
@@ -47,6 +48,16 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     if (!m_harvester || m_running)
         return;
     m_failures.clear();
+    // The passwords of this analysis only, in memory.
+    m_passwords.clear();
+    for (const QString& line : lines) {
+        const QUrl url = AddressInput::toUrl(line);
+        if (!url.password().isEmpty())
+            m_passwords.insert(url.adjusted(QUrl::RemovePassword | QUrl::RemovePath | QUrl::RemoveQuery |
+                                            QUrl::RemoveFragment)
+                                   .toString(),
+                               url.password());
+    }
     // One factory for each mode in turn, so that the pages of its browsers take turns on one stage.
     if (noScripts != m_noScripts || scrollToEnd != m_scrollToEnd)
         m_browsers = WindowViewport::browsersFor(m_profile, noScripts, scrollToEnd);
@@ -56,6 +67,8 @@ void AnalysisController::start(const QStringList& lines, bool noScripts, bool sc
     m_harvester->setScrollToEnd(scrollToEnd);
     if (m_settings)
         m_harvester->setFollowing(m_settings->following());
+    m_pagesTotal = 0;
+    m_pagesRecorded = 0;
     if (lines.isEmpty()) {
         onFinished(false);
         return;
@@ -72,6 +85,25 @@ void AnalysisController::cancel() {
     // Records found so far are shown when the harvester reports the end.
     if (m_running && m_harvester)
         m_harvester->Cancel();
+}
+
+QUrl AnalysisController::withPassword(const QString& url) const {
+    if (m_passwords.isEmpty())
+        return {};
+    QUrl address = AddressInput::toUrl(url);
+    if (!address.isValid() || address.userName().isEmpty())
+        return {};
+    const auto found = m_passwords.constFind(
+        address.adjusted(QUrl::RemovePassword | QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment)
+            .toString());
+    if (found == m_passwords.cend())
+        return {};
+    address.setPassword(found.value());
+    return address;
+}
+
+int AnalysisController::pagesNotAnalysed() const {
+    return std::max(m_pagesTotal - m_pagesRecorded, 0);
 }
 
 void AnalysisController::shutDown() {

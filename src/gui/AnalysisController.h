@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
+#include <QUrl>
 
 #include <functional>
 
@@ -42,6 +44,12 @@ public:
     void start(const QStringList& lines, bool noScripts, bool scrollToEnd);
     // Stops the running analysis: finished(true) follows with the records found so far.
     void cancel();
+    // The address to download url from: url with the password typed for its site and user in the
+    // last analysis's input (held in memory only), so that what such a page listed downloads as the
+    // page loaded; empty when none was typed.
+    QUrl withPassword(const QString& url) const;
+    // The pages of the last analysis whose records never came: those after a cancel.
+    int pagesNotAnalysed() const;
     // Stops whatever runs and destroys the harvester; nothing is reported any more.
     void shutDown();
 
@@ -93,4 +101,6 @@ private:
     int m_pagesLoaded = 0;
     QStringList m_pageAddresses;
     QList<Failure> m_failures;
+    // The passwords typed in the last analysis's input, by scheme, user, host and port.
+    QHash<QString, QString> m_passwords;
 };

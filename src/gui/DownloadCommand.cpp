@@ -236,6 +236,7 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
         item.mask = entry.mask;
         item.mask.n = static_cast<int>(downloads.size()) + 1;
         item.mask.date = today;
+        item.address = entry.address;
         downloads.append(item);
     }
     DownloadOptions options;
@@ -307,8 +308,9 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
             offerFollowUps(box, items, results, folder, source, jobs, mask, history);
         });
     dialog->setProgress(0, batch->total(), {}, 0);
+    dialog->setFolder(folder);
     // show(), not open(): open() would make it modal to the main window.
-    dialog->show();
+    dialog->showBesideOthers();
     batch->start();
 }
 

@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 class QWidget;
 class TWebBrowser;
@@ -15,6 +16,9 @@ struct DownloadRequestItem {
     QString referer;
     QString charset{};       // the encoding of the page where it was found
     NameMask::Values mask{}; // what a name mask names it after (its position and date: the batch's)
+    // The address to fetch when it differs from url: url with the password of the analysis, held
+    // in memory only (never shown, never kept in the record of the batch). Empty: url.
+    QUrl address{};
 };
 
 // The download command behind the "ダウンロード" buttons: creates the folder with its parents (an error

@@ -4,18 +4,25 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     : QDialog(parent)
+    , m_folder(new QLabel(this))
     , m_count(new QLabel(this))
     , m_bar(new QProgressBar(this))
     , m_current(new QPlainTextEdit(this))
@@ -39,6 +46,9 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     buttons->addStretch();
     buttons->addWidget(m_cancel);
     auto* layout = new QVBoxLayout(this);
+    m_folder->setTextFormat(Qt::PlainText);
+    m_folder->setVisible(false);
+    layout->addWidget(m_folder);
     layout->addWidget(m_count);
     layout->addWidget(m_bar);
     layout->addWidget(new QLabel(QStringLiteral("ダウンロード中のアドレス:"), this));
@@ -49,6 +59,58 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
 
     connect(m_cancel, &QPushButton::clicked, this, &DownloadProgressDialog::requestCancel);
     setProgress(0, 0, {}, 0);
+}
+
+void DownloadProgressDialog::setFolder(const QString& folder) {
+    const QString shown = QDir::toNativeSeparators(folder);
+    const QString name = QFileInfo(QDir::cleanPath(folder)).fileName();
+    setWindowTitle(QStringLiteral("「%1」へダウンロード - %2")
+                       .arg(name.isEmpty() ? shown : name, QApplication::applicationDisplayName()));
+    m_folder->setText(QStringLiteral("保存先: %1").arg(shown));
+    m_folder->setToolTip(shown);
+    m_folder->setVisible(true);
+}
+
+QString DownloadProgressDialog::folderText() const {
+    return m_folder->text();
+}
+
+void DownloadProgressDialog::showBesideOthers() {
+    QRect last;
+    if (parentWidget()) {
+        const auto others = parentWidget()->findChildren<DownloadProgressDialog*>(Qt::FindDirectChildrenOnly);
+        for (const DownloadProgressDialog* other : others)
+            if (other != this && other->isVisible())
+                last = other->frameGeometry();
+    }
+    show();
+    if (last.isNull())
+        return;
+    const QScreen* screen = QGuiApplication::screenAt(last.center());
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    constexpr int gap = 8;
+    const QSize size = frameGeometry().size();
+    // To its right, left, below or above, moved onto the screen where it would stand partly off
+    // it: the first of these that leaves the other window uncovered.
+    const QList<QPoint> corners = {
+        last.topRight() + QPoint(gap + 1, 0), last.topLeft() - QPoint(gap + size.width(), 0),
+        last.bottomLeft() + QPoint(0, gap + 1), last.topLeft() - QPoint(0, gap + size.height())};
+    // Where none does, off the other's corner, so that both title bars show.
+    QRect place(last.topLeft() + QPoint(4 * gap, 4 * gap), size);
+    for (const QPoint& corner : corners) {
+        QRect candidate(corner, size);
+        if (area.isValid()) {
+            candidate.moveLeft(std::clamp(candidate.left(), area.left(),
+                                          std::max(area.left(), area.right() - size.width() + 1)));
+            candidate.moveTop(std::clamp(candidate.top(), area.top(),
+                                         std::max(area.top(), area.bottom() - size.height() + 1)));
+        }
+        if (!candidate.intersects(last)) {
+            place = candidate;
+            break;
+        }
+    }
+    move(place.topLeft());
 }
 
 void DownloadProgressDialog::setProgress(int done, int total, const QStringList& current,

@@ -17,6 +17,13 @@ class DownloadProgressDialog : public QDialog {
 public:
     explicit DownloadProgressDialog(QWidget* parent = nullptr);
 
+    // The folder the files go into: named in the title ("「DL」へダウンロード") and in full above the count.
+    void setFolder(const QString& folder);
+    QString folderText() const;
+    // Shows the window; beside the last download window of the same owner still open (to its
+    // right, else its left, else below it, on its screen) rather than on top of it.
+    void showBesideOthers();
+
     void setProgress(int done, int total, const QStringList& current, qint64 bytesReceived);
     // The download has ended: the window may close now.
     void finish();
@@ -41,6 +48,7 @@ private:
     void requestCancel();
     void showCurrent();
 
+    QLabel* m_folder;
     QLabel* m_count;
     QProgressBar* m_bar;
     QPlainTextEdit* m_current;

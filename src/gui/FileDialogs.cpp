@@ -1,9 +1,11 @@
 #include "FileDialogs.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QPointer>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTimer>
 
 namespace FileDialogs {
@@ -12,6 +14,16 @@ namespace {
 std::function<QString(QFileDialog*)>& answerHook() {
     static std::function<QString(QFileDialog*)> hook;
     return hook;
+}
+
+QString& lastFolderUsed() {
+    static QString folder;
+    return folder;
+}
+
+// Remembers the folder of a chosen file.
+void remember(const QString& path) {
+    lastFolderUsed() = QFileInfo(path).absolutePath();
 }
 
 // The first suffix of a name filter: "csv" for "CSV (*.csv)".
@@ -57,21 +69,44 @@ void chooseFolder(QWidget* parent, const QString& caption, const QString& start,
     run(dialog, plain(std::move(done)));
 }
 
+QString lastFolder() {
+    return lastFolderUsed();
+}
+
+void setLastFolder(const QString& folder) {
+    lastFolderUsed() = folder;
+}
+
+QString startFolder() {
+    if (!lastFolderUsed().isEmpty() && QFileInfo(lastFolderUsed()).isDir())
+        return lastFolderUsed();
+    for (auto place : {QStandardPaths::DocumentsLocation, QStandardPaths::DownloadLocation}) {
+        const QString folder = QStandardPaths::writableLocation(place);
+        if (!folder.isEmpty() && QFileInfo(folder).isDir())
+            return folder;
+    }
+    return QDir::homePath();
+}
+
 void chooseFileToOpen(QWidget* parent, const QString& caption, const QStringList& nameFilters, Done done) {
-    auto* dialog = new QFileDialog(parent, caption);
+    auto* dialog = new QFileDialog(parent, caption, startFolder());
     dialog->setFileMode(QFileDialog::ExistingFile);
     dialog->setAcceptMode(QFileDialog::AcceptOpen);
     dialog->setNameFilters(nameFilters);
-    run(dialog, plain(std::move(done)));
+    run(dialog, [done](QFileDialog*, const QString& path) {
+        remember(path);
+        done(path);
+    });
 }
 
 void chooseFileToSave(QWidget* parent, const QString& caption, const QStringList& nameFilters,
                       const QString& suggested, Done done) {
-    auto* dialog = new QFileDialog(parent, caption);
+    auto* dialog = new QFileDialog(parent, caption, startFolder());
     dialog->setFileMode(QFileDialog::AnyFile);
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setNameFilters(nameFilters);
-    dialog->selectFile(suggested);
+    dialog->selectFile(QFileInfo(suggested).isAbsolute() ? suggested
+                                                         : QDir(startFolder()).filePath(suggested));
     run(dialog, [done](QFileDialog* dialog, const QString& path) {
         QString chosen = path;
         if (QFileInfo(chosen).suffix().isEmpty()) {
@@ -79,6 +114,7 @@ void chooseFileToSave(QWidget* parent, const QString& caption, const QStringList
             if (!suffix.isEmpty())
                 chosen += QLatin1Char('.') + suffix;
         }
+        remember(chosen);
         done(chosen);
     });
 }

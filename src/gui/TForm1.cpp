@@ -14,6 +14,7 @@
 #include "FolderBox.h"
 #include "FollowMenu.h"
 #include "HistoryLocation.h"
+#include "HelpMenu.h"
 #include "InputBoxImport.h"
 #include "LayoutButton.h"
 #include "NameMask.h"
@@ -23,10 +24,11 @@
 #include "OuterGeometry.h"
 #include "PictureControls.h"
 #include "PictureStore.h"
+#include "ProgressLabel.h"
 #include "RecentInputsMenu.h"
-#include "ResultExport.h"
 #include "ResultListContextMenu.h"
 #include "ResultListPanel.h"
+#include "ResultsFile.h"
 #include "TForm3.h"
 #include "TWebBrowser.h"
 #include "Tkoukoku.h"
@@ -65,26 +67,6 @@ constexpr int BannerHeight = 150;
 constexpr int InputBandHeight = 149;
 constexpr int PanelWidth = 83;
 constexpr int LabelFontHeight = 15;
-constexpr int SmallestLabelFontHeight = 8;
-
-// Where the progress label says the analysis is: the host and the last part of the path, decoded as
-// the lists show them ("例え.jp/…/写真.html"); an address without a host as the lists show it.
-QString progressPlace(const QString& address) {
-    const QString shown = DisplayAddress::forDisplay(address);
-    const qsizetype hostStart = shown.indexOf(QLatin1String("://"));
-    if (hostStart < 0)
-        return shown;
-    QString rest = shown.mid(hostStart + 3);
-    rest = rest.section(QLatin1Char('?'), 0, 0).section(QLatin1Char('#'), 0, 0);
-    const QString host = rest.section(QLatin1Char('/'), 0, 0);
-    if (host.isEmpty())
-        return shown;
-    const qsizetype slashes = rest.count(QLatin1Char('/'));
-    const QString last = rest.section(QLatin1Char('/'), -1);
-    if (slashes == 0)
-        return host;
-    return host + (slashes > 1 ? QStringLiteral("/…/") : QStringLiteral("/")) + last;
-}
 
 } // namespace
 
@@ -296,6 +278,9 @@ void TForm1::buildMenus() {
     SaveResults1->setObjectName(QStringLiteral("SaveResults1"));
     SaveResults1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(SaveResults1, &QAction::triggered, this, &TForm1::saveResults);
+    OpenResults1 = File1->addAction(QStringLiteral("結果を開く…(&R)"));
+    OpenResults1->setObjectName(QStringLiteral("OpenResults1"));
+    connect(OpenResults1, &QAction::triggered, this, &TForm1::openResults);
     Recent1 = new RecentInputsMenu(m_settings.get(), this);
     File1->addMenu(Recent1);
     connect(Recent1, &RecentInputsMenu::chosen, MemoImport,
@@ -352,6 +337,17 @@ void TForm1::buildMenus() {
     Settings1->addSeparator();
     Settings1->addAction(Login->ClearLogIns);
 
+    Help1 = new HelpMenu(this);
+    MainMenu1->addMenu(Help1);
+
+    // Escape stops a running analysis, as "中止" does.
+    auto* stopKey = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    stopKey->setObjectName(QStringLiteral("StopKey"));
+    connect(stopKey, &QShortcut::activated, this, [this] {
+        if (isAnalysing())
+            m_analysis->cancel();
+    });
+
     // F10 opens the menu bar, as on other desktops.
     auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
     menuKey->setObjectName(QStringLiteral("MenuKey"));
@@ -365,9 +361,13 @@ void TForm1::buildInputBand(QWidget* client) {
     GroupBox3 = new QGroupBox(client);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     GroupBox3->setFixedHeight(InputBandHeight);
-    auto* layout = new QHBoxLayout(GroupBox3);
-    layout->setContentsMargins(2, 2, 2, 2);
+    auto* rows = new QVBoxLayout(GroupBox3);
+    rows->setContentsMargins(2, 2, 2, 2);
+    rows->setSpacing(2);
+    auto* layout = new QHBoxLayout;
+    layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    rows->addLayout(layout, 1);
 
     Memo1 = new QPlainTextEdit(GroupBox3);
     Memo1->setObjectName(QStringLiteral("Memo1"));
@@ -392,13 +392,13 @@ void TForm1::buildInputBand(QWidget* client) {
                                           "border-radius: 3px; background: palette(button); }"));
     // A double click is one press of the button, not a start followed at once by a cancel.
     Button5->installEventFilter(this);
-    // Empty until the first analysis: "完　了" would tell of one that never ran.
-    Label1 = new QLabel(Panel1);
+    // Empty until the first analysis: "完　了" would tell of one that never ran. One line across the
+    // band, under the input box, so that the page's address has room.
+    Label1 = new ProgressLabel(GroupBox3);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setFont(WindowFont::font(LabelFontHeight));
-    Label1->setWordWrap(true);
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label1->setGeometry(9, 36, PanelWidth - 9, 60);
+    Label1->setFixedHeight(QFontMetrics(Label1->font()).height() + 2);
+    rows->addWidget(Label1);
 }
 
 void TForm1::setTabOrder() {
@@ -486,7 +486,7 @@ void TForm1::Button5Click() {
     // Each address is loaded once, in the place where it first stands.
     m_repeatsSkipped = 0;
     const QStringList lines = AddressInput::distinct(typed, &m_repeatsSkipped);
-    Label1->setText(WorkingCaption);
+    Label1->showWorking(1, int(lines.size()), 0, lines.first());
     ResetResults();
     // The lists fill page by page, with their counts, and keep their filters meanwhile.
     GroupBox1->showCount();
@@ -567,13 +567,17 @@ void TForm1::download(const ResultListPanel* panel) {
     }
     const QString folder = DownloadFolderRule::fromSystem().resolve(panel->folderBox->text());
     const int jobs = m_settings ? m_settings->downloadJobs() : 0;
-    const QList<DownloadRequestItem> selected = panel->selectedItems();
+    QList<DownloadRequestItem> selected = panel->selectedItems();
+    for (DownloadRequestItem& item : selected)
+        item.address = m_analysis->withPassword(item.url);
     if (!selected.isEmpty()) {
         SavedHistory->download(selected, folder, WB1, jobs, mask);
         return;
     }
     // Nothing selected: no folder is made and nothing is said to be done.
-    const QList<DownloadRequestItem> shown = panel->shownItems();
+    QList<DownloadRequestItem> shown = panel->shownItems();
+    for (DownloadRequestItem& item : shown)
+        item.address = m_analysis->withPassword(item.url);
     if (shown.isEmpty()) {
         AppMessages::showNotice(
             this, QStringLiteral("「%1」にダウンロードする項目がありません。").arg(panel->caption()));
@@ -602,28 +606,7 @@ void TForm1::showNewRecords() {
 }
 
 void TForm1::showProgress(int current, int total, int done, const QString& address) {
-    // The count goes on a line of its own and cannot be broken: with thousands of pages it is set
-    // smaller rather than cut off ("1056/100" for 1056 of 10000).
-    const QString count = QStringLiteral("%1/%2").arg(current).arg(total);
-    QFont font = WindowFont::font(LabelFontHeight);
-    const int room = Label1->contentsRect().width();
-    while (font.pixelSize() > SmallestLabelFontHeight && QFontMetrics(font).horizontalAdvance(count) > room)
-        font.setPixelSize(font.pixelSize() - 1);
-    if (font != Label1->font())
-        Label1->setFont(font);
-    // Pages loaded ahead of a slow one are done too: they are counted, not hidden behind it.
-    QString finished = done > 0 ? QStringLiteral(" ・ 完了 %1").arg(done) : QString();
-    // Following links: the pages found and not done yet (loading or waiting their turn).
-    if (m_analysis->harvester() && m_analysis->harvester()->following().depth > 0 && total > done)
-        finished += QStringLiteral(" ・ 待ち %1").arg(total - done);
-    // Below, the host and the last part of the path, as the lists show them; the whole address in
-    // the tool tip.
-    const QString page = progressPlace(address);
-    const QFontMetrics metrics(font);
-    const QString shown = metrics.elidedText(page, Qt::ElideMiddle, room * 2);
-    Label1->setText(QStringLiteral("%1 %2").arg(WorkingCaption, count) + finished +
-                    (shown.isEmpty() ? QString() : QLatin1Char('\n') + shown));
-    Label1->setToolTip(address);
+    Label1->showWorking(current, total, done, address);
 }
 
 void TForm1::onFinished(bool cancelled) {
@@ -634,15 +617,7 @@ void TForm1::onFinished(bool cancelled) {
     showNewRecords();
     GroupBox1->showCount();
     GroupBox2->showCount();
-    Label1->setFont(WindowFont::font(LabelFontHeight));
-    if (m_repeatsSkipped > 0) {
-        Label1->setText(DoneCaption + QStringLiteral("\n重複 %1 行").arg(m_repeatsSkipped));
-        Label1->setToolTip(
-            QStringLiteral("同じアドレスの行 %1 行は一度だけ解析しました。").arg(m_repeatsSkipped));
-    } else {
-        Label1->setText(DoneCaption);
-        Label1->setToolTip(QString());
-    }
+    Label1->showEnd(cancelled, m_analysis->pagesNotAnalysed(), m_repeatsSkipped);
     Q_EMIT analysisFinished(cancelled);
 }
 
@@ -661,15 +636,28 @@ void TForm1::saveResults() {
         AppMessages::showNotice(this, QStringLiteral("保存する結果がありません。"));
         return;
     }
+    ResultsFile::save(this, ResultsFile::withMeasuredFacts(rows, Pictures));
+}
+
+void TForm1::openResults() {
+    if (isAnalysing()) {
+        AppMessages::showNotice(this,
+                                QStringLiteral("解析中は結果を開けません。中止してから開いてください。"));
+        return;
+    }
     QPointer<TForm1> self(this);
-    FileDialogs::chooseFileToSave(this, QStringLiteral("結果を保存"),
-                                  {QStringLiteral("テキスト、1 行に 1 アドレス (*.txt)"),
-                                   QStringLiteral("CSV (*.csv)"), QStringLiteral("JSON lines (*.jsonl)")},
-                                  QStringLiteral("ネピリカの結果.txt"), [self, rows](const QString& path) {
-                                      const QString error = ResultExport::save(path, rows);
-                                      if (!error.isEmpty())
-                                          AppMessages::showError(self, error);
-                                  });
+    ResultsFile::open(this, [self](const QList<tURLData>& records) {
+        if (!self || self->isAnalysing())
+            return;
+        // In place of the last analysis's records, as an analysis would have left them.
+        self->ResetResults();
+        tlinksys* harvester = self->harvester();
+        for (const tURLData& record : records)
+            harvester->List.Add(record);
+        self->Button3Click();
+        self->GroupBox1->showCount();
+        self->GroupBox2->showCount();
+    });
 }
 
 void TForm1::restoreSettings() {
@@ -681,6 +669,7 @@ void TForm1::restoreSettings() {
     }
     kensaku1->setText(m_settings->pagesFilter());
     kensaku2->setText(m_settings->filesFilter());
+    FileDialogs::setLastFolder(m_settings->lastFileFolder());
     NoScripts1->setChecked(m_settings->noScripts());
     Scroll1->setChecked(m_settings->scrollToEnd());
     GroupBox2->setNarrowing(m_settings->filesNarrowing());
@@ -704,6 +693,7 @@ void TForm1::storeSettings() {
     m_settings->setFilesFilter(kensaku2->text());
     m_settings->setNoScripts(NoScripts1->isChecked());
     m_settings->setScrollToEnd(Scroll1->isChecked());
+    m_settings->setLastFileFolder(FileDialogs::lastFolder());
     m_settings->setFilesAsPictures(GroupBox2->picturesShown());
     m_settings->setFilesNarrowing(GroupBox2->narrowing());
     m_settings->setBandSizes(Bands1->saveState());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ProgressLabel.h"
 #include "RecentInputsMenu.h"
 #include "ResultListPanel.h"
 
@@ -13,6 +14,7 @@
 class AnalysisController;
 class AppSettings;
 class EditActions;
+class HelpMenu;
 class InputBoxImport;
 class LoginActions;
 class ResultListContextMenu;
@@ -85,13 +87,13 @@ public:
         QStringLiteral("解析したいページのURL　もしくはURLのリストを入力");
 
     // Controls, with the names of the window layout.
-    QScrollArea* ScrollBox1 = nullptr;    // the band at the top that holds the banner
-    Tkoukoku* Tkoukoku1 = nullptr;        // the advertisement banner
-    QGroupBox* GroupBox3 = nullptr;       // the input band
-    QPlainTextEdit* Memo1 = nullptr;      // the input box: page addresses, one a line
-    QWidget* Panel1 = nullptr;            // the input band's command panel
-    QPushButton* Button5 = nullptr;       // "解析開始": starts an analysis ("中止" while one runs)
-    QLabel* Label1 = nullptr;             // progress: "作業中 k/n" and the page, then "完　了"
+    QScrollArea* ScrollBox1 = nullptr; // the band at the top that holds the banner
+    Tkoukoku* Tkoukoku1 = nullptr;     // the advertisement banner
+    QGroupBox* GroupBox3 = nullptr;    // the input band
+    QPlainTextEdit* Memo1 = nullptr;   // the input box: page addresses, one a line
+    QWidget* Panel1 = nullptr;         // the input band's command panel
+    QPushButton* Button5 = nullptr;    // "解析開始": starts an analysis ("中止" while one runs)
+    ProgressLabel* Label1 = nullptr;   // progress: "作業中 k/n" and the page, then "完　了" or "中止"
     ResultListPanel* GroupBox1 = nullptr; // "リンクしてるページ": the linked pages band
     QListView* ListBox1 = nullptr;        // the linked pages
     QWidget* Panel2 = nullptr;            // the linked pages' command panel
@@ -119,6 +121,7 @@ public:
     QMenu* File1 = nullptr;               // "ファイル"
     QAction* OpenAddresses1 = nullptr; // "アドレスを読み込む…": addresses of a file into the input box
     QAction* SaveResults1 = nullptr; // "結果を保存…": both lists, or the selected entries, to a file
+    QAction* OpenResults1 = nullptr; // "結果を開く…": both lists back from a saved CSV or JSON lines file
     RecentInputsMenu* Recent1 = nullptr; // "最近の入力": the last analysed inputs
     QAction* Close1 = nullptr;           // "閉じる": ends the program
     QMenu* Settings1 = nullptr;          // "設定"
@@ -129,6 +132,7 @@ public:
     ResultListContextMenu* ListMenu1 = nullptr;     // right-click menu of ListBox1
     ResultListContextMenu* ListMenu2 = nullptr;     // right-click menu of ListBox2
     ResultListContextMenu* PicturesMenu2 = nullptr; // right-click menu of the picture view of the data files
+    HelpMenu* Help1 = nullptr;                      // "ヘルプ": the guide (F1) and the version
     QMenu* View1 = nullptr;                         // "表示"
     QAction* Pictures1 = nullptr;                   // "画像表示" (Ctrl+G): the data files as pictures
     PictureStore* Pictures = nullptr;               // the facts and thumbnails of the data files
@@ -167,6 +171,7 @@ private:
     // The data files band alone fills the window (the banner, the input and the linked pages hidden).
     void fillWithFiles(bool on);
     void saveResults();
+    void openResults();
     void buildInputBand(QWidget* client);
     void buildResultBands(QWidget* client, QVBoxLayout* bands);
     void setTabOrder();

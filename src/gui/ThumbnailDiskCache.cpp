@@ -2,6 +2,7 @@
 
 #include "ImageFacts.h"
 #include "ImageStructure.h"
+#include "ProgramFolders.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
@@ -12,7 +13,6 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 
 #include <algorithm>
 
@@ -31,8 +31,7 @@ ThumbnailDiskCache::ThumbnailDiskCache(const QString& folder, qint64 limitBytes)
     , m_limit(limitBytes) {}
 
 QString ThumbnailDiskCache::defaultFolder() {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    return base.isEmpty() ? QString() : base + QStringLiteral("/thumbnails");
+    return ProgramFolders::folder(ProgramFolders::Kind::Cache) + QStringLiteral("/thumbnails");
 }
 
 QString ThumbnailDiskCache::folder() const {

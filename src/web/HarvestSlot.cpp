@@ -2,10 +2,12 @@
 
 #include "AddressCollector.h"
 #include "DisplayAddress.h"
+#include "EngineErrorText.h"
 #include "PageScroller.h"
 #include "StaticPageReader.h"
 
 #include <QWebEnginePage>
+#include <QWebEngineScript>
 
 HarvestSlot::HarvestSlot(TWebBrowser* browser, QObject* parent)
     : QObject(parent)
@@ -254,7 +256,37 @@ void HarvestSlot::onCollected(bool ok, const PageAddresses& addresses, const QSt
     if (addresses.dropped > 0)
         notes.append(tr("アドレスとして使えないもの %L1 件を除きました（長すぎる data: アドレスなど）")
                          .arg(addresses.dropped));
-    finish({notes.isEmpty(), notes.join(QStringLiteral(" / ")), true, addresses});
+    finishAfterLogInCheck({notes.isEmpty(), notes.join(QStringLiteral(" / ")), true, addresses});
+}
+
+void HarvestSlot::finishAfterLogInCheck(Result result) {
+    // A page that took the reader to another page with a password box has sent them to log in: its
+    // records are those of the log-in page, and the report says so and where it went.
+    const QUrl moved = m_browser ? m_browser->MovedTo() : QUrl();
+    QWebEnginePage* page = m_browser ? m_browser->page() : nullptr;
+    if (!moved.isValid() || !page) {
+        finish(result);
+        return;
+    }
+    const quint64 token = ++m_token;
+    QPointer<HarvestSlot> self(this);
+    auto decide = [self, token, moved](Result result, bool logIn) {
+        if (!self || token != self->m_token || self->m_stage != Stage::Collecting)
+            return;
+        if (logIn) {
+            const QString note =
+                tr("%1（ログインのページ %2 に移動しました）")
+                    .arg(EngineErrorText::NeedsLogIn, DisplayAddress::forDisplay(moved.toString()));
+            result.reason = result.reason.isEmpty() ? note : note + QStringLiteral(" / ") + result.reason;
+            result.ok = false;
+        }
+        self->finish(result);
+    };
+    page->runJavaScript(QStringLiteral("!!document.querySelector('input[type=password]')"),
+                        QWebEngineScript::ApplicationWorld,
+                        [decide, result](const QVariant& found) { decide(result, found.toBool()); });
+    // A page that does not answer is reported as it stands.
+    QTimer::singleShot(m_collectTimeoutMs, this, [decide, result] { decide(result, false); });
 }
 
 QString HarvestSlot::silentFramesText(const QStringList& frames) {

@@ -78,6 +78,8 @@ private:
     PageScroller* scroller();
     void collect(bool timedOut);
     void onCollected(bool ok, const PageAddresses& addresses, const QString& reason, bool timedOut);
+    // Finishes a collected page, telling a move to a log-in page (a password box) as such.
+    void finishAfterLogInCheck(Result result);
     void finish(Result result);
     // The page's time bound in whole seconds, and the reason given when nothing came within it.
     int timeoutSeconds() const;

@@ -424,8 +424,11 @@ QString TWebBrowser::loadFailureText(const QWebEngineLoadingInfo& info) {
         break;
     }
     // The engine's text for an HTTP status is the body of its own error page, not a reason.
-    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain)
+    if (info.errorDomain() == QWebEngineLoadingInfo::HttpStatusCodeDomain) {
+        if (info.errorCode() == 401 || info.errorCode() == 407)
+            return EngineErrorText::NeedsLogIn + QStringLiteral("（HTTP %1）").arg(info.errorCode());
         return QStringLiteral("HTTP %1").arg(info.errorCode());
+    }
     return EngineErrorText::reason(info.errorCode(), info.errorString());
 }
 

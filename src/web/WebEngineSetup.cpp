@@ -10,7 +10,22 @@
 
 namespace WebEngineSetup {
 
+namespace {
+
+// The pages are drawn by Qt Quick's software renderer, in the window as in `nepirika harvest`
+// (where the offscreen platform has no OpenGL): a hidden page's view on a desktop platform is never
+// exposed, so an OpenGL scene would draw it one or two frames and then no more, and a page that adds
+// content as it is scrolled (its intersection observers and animation frames wait for frames) would
+// never grow. A renderer the user chose stays.
+void chooseSceneRenderer() {
+    if (!qEnvironmentVariableIsSet("QT_QUICK_BACKEND") && !qEnvironmentVariableIsSet("QSG_RHI_BACKEND"))
+        qputenv("QT_QUICK_BACKEND", "software");
+}
+
+} // namespace
+
 void prepareBeforeApplication() {
+    chooseSceneRenderer();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     DocumentHandoff::registerScheme();
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
@@ -20,6 +35,7 @@ void prepareBeforeApplication() {
 }
 
 QString prepareWindowBeforeApplication() {
+    chooseSceneRenderer();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     DocumentHandoff::registerScheme();
     if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))

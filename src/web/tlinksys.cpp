@@ -2,6 +2,7 @@
 
 #include "AddressCollector.h"
 #include "AddressInput.h"
+#include "AddressPassword.h"
 #include "AddressSchemes.h"
 #include "DocumentOnlyInterceptor.h"
 #include "DownloadURL.h"
@@ -252,7 +253,9 @@ void tlinksys::startPages() {
         }
         const Waiting taken = m_pending[pos];
         m_pending.erase(m_pending.begin() + qsizetype(pos));
-        const QString address = url.isValid() ? url.toString() : taken.line;
+        // A password in the address is for loading the page only: it is neither shown nor kept.
+        const QString address =
+            AddressPassword::withoutPassword(url.isValid() ? url.toString() : taken.line);
         const int index = taken.index;
         ++m_started;
         Page& page = m_pages[index];
@@ -526,13 +529,17 @@ void tlinksys::addRecords(const PageAddresses& addresses, int depth, qint32 join
 void tlinksys::addRecord(const QString& url, qint32 kind, const QString& source, const QString& via,
                          const QString& charset, const QString& title, const QString& alt,
                          const PageAddresses::ImageFact* fact, qint32 setBase, qint32 joinSet) {
-    if (url.isEmpty() || FindURL(url, kind))
+    // The addresses of a page loaded with a password carry it (its links resolve against the
+    // page's address): the records keep none.
+    const QString kept = AddressPassword::withoutPassword(url);
+    if (kept.isEmpty() || FindURL(kept, kind))
         return;
     // A script address as an image's or an embed's source runs; it names no file.
     if (kind != tURLData::KindPage && kind != tURLData::KindScript &&
-        url.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
+        kept.startsWith(QLatin1String("javascript:"), Qt::CaseInsensitive))
         return;
-    tURLData record = tURLData::make(url, kind, Level, source, via, charset);
+    tURLData record =
+        tURLData::make(kept, kind, Level, AddressPassword::withoutPassword(source), via, charset);
     record.Depth = m_depth;
     record.Title = title;
     record.Alt = alt;

@@ -68,6 +68,8 @@ private Q_SLOTS:
     void addressesFromStandardInput();
     void harvestJsonLinesFromStandardInput();
     void namedByMask();
+    void pageOfAPlainLineIsTheReferer_data();
+    void pageOfAPlainLineIsTheReferer();
     void usageErrors_data();
     void usageErrors();
     void interruptLeavesNothing_data();
@@ -219,6 +221,31 @@ void TestDownloadCli::namedByMask() {
     expected.sort();
     found.sort();
     QCOMPARE(found, expected);
+void TestDownloadCli::pageOfAPlainLineIsTheReferer_data() {
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("referer");
+    const QString a = m_server.urlText(QStringLiteral("/pics/a.jpg"));
+    const QString page = m_server.urlText(QStringLiteral("/gallery.html"));
+    QTest::newRow("kind, address and page") << "image\t" + a + "\t" + page << page;
+    QTest::newRow("an empty page column") << "image\t" + a + "\t" << QString();
+    QTest::newRow("kind and address, as older versions wrote") << "image\t" + a << QString();
+    QTest::newRow("a plain address") << a << QString();
+    QTest::newRow("blanks around the columns") << "  image\t" + a + " \t " + page + "  " << page;
+}
+
+void TestDownloadCli::pageOfAPlainLineIsTheReferer() {
+    QFETCH(QString, line);
+    QFETCH(QString, referer);
+    QTemporaryDir work;
+    m_server.clearLog();
+    const Outcome outcome = run({}, work.path(), line.toUtf8() + '\n');
+    QCOMPARE(outcome.exitCode, 0);
+    QCOMPARE(
+        outcome.lines,
+        QStringList{QStringLiteral("ok\t%1\tDL/a.jpg").arg(m_server.urlText(QStringLiteral("/pics/a.jpg")))});
+    const QList<TestHttpRequest> requests = m_server.requestsFor(QStringLiteral("/pics/a.jpg"));
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.first().header("referer"), referer.toUtf8());
 }
 
 void TestDownloadCli::usageErrors_data() {

@@ -47,6 +47,8 @@ private Q_SLOTS:
     void printsKindTabAddressInListOrder();
     void jsonLines();
     void addressesFromStandardInput();
+    void repeatedLinesLoadOnce_data();
+    void repeatedLinesLoadOnce();
     void failuresGoToStandardErrorAndExitOne();
     void sameOutputWhateverTheParallelPages_data();
     void sameOutputWhateverTheParallelPages();
@@ -142,16 +144,53 @@ void TestHarvestCommand::printsKindTabAddressInListOrder() {
     const Outcome o = harvest({u("/one.html"), u("/two.html")});
     QVERIFY(o.finished);
     QCOMPARE(o.exitCode, 0);
+    // Each line ends with the page the address was found on.
+    const QString one = QLatin1Char('\t') + u("/one.html");
     QCOMPARE(o.out, (QStringList{
-                        "page\t" + u("/a.html"),
-                        QStringLiteral("script\tjavascript:void(0)"),
-                        "page\t" + u("/%E6%97%A5%E6%9C%AC.html"),
-                        "image\t" + u("/pic.png"),
-                        "embed\t" + u("/m.swf"),
-                        "page\t" + u("/b.html"),
+                        "page\t" + u("/a.html") + one,
+                        QStringLiteral("script\tjavascript:void(0)") + one,
+                        "page\t" + u("/%E6%97%A5%E6%9C%AC.html") + one,
+                        "image\t" + u("/pic.png") + one,
+                        "embed\t" + u("/m.swf") + one,
+                        "page\t" + u("/b.html") + QLatin1Char('\t') + u("/two.html"),
                     }));
     // Nothing on standard error looks like a failure.
     QVERIFY2(o.err.filter(QStringLiteral("\t")).isEmpty(), qPrintable(o.err.join(QLatin1Char('\n'))));
+}
+
+void TestHarvestCommand::repeatedLinesLoadOnce_data() {
+    QTest::addColumn<QStringList>("lines");
+    QTest::addColumn<int>("loads");
+    QTest::addColumn<int>("skipped");
+    const QString two = u("/two.html");
+    const QString bare = two.mid(two.indexOf(QLatin1String("://")) + 3);
+    QTest::newRow("three identical lines") << QStringList{two, two, two} << 1 << 2;
+    QTest::newRow("with and without its scheme") << QStringList{two, bare} << 1 << 1;
+    QTest::newRow("blanks around a repeat") << QStringList{two, "  " + two + " ", u("/one.html")} << 2 << 1;
+    QTest::newRow("no repeat") << QStringList{two, u("/one.html")} << 2 << 0;
+}
+
+void TestHarvestCommand::repeatedLinesLoadOnce() {
+    QFETCH(QStringList, lines);
+    QFETCH(int, loads);
+    QFETCH(int, skipped);
+    m_server.clearLog();
+    const Outcome o = harvest({}, lines.join(QLatin1Char('\n')).toUtf8() + '\n');
+    QVERIFY(o.finished);
+    QCOMPARE(o.exitCode, 0);
+    QCOMPARE(int(m_server.requestsFor(QStringLiteral("/two.html")).size()), 1);
+    QCOMPARE(int(m_server.requestsFor(QStringLiteral("/two.html")).size() +
+                 m_server.requestsFor(QStringLiteral("/one.html")).size()),
+             loads);
+    // The records of one load: "b.html" once.
+    QCOMPARE(o.out.filter(u("/b.html")).size(), 1);
+    const QStringList notes = o.err.filter(QStringLiteral("repeated"));
+    if (skipped == 0) {
+        QVERIFY2(notes.isEmpty(), qPrintable(o.err.join(QLatin1Char('\n'))));
+    } else {
+        QCOMPARE(notes.size(), 1);
+        QVERIFY2(notes.first().contains(QStringLiteral(" %1 ").arg(skipped)), qPrintable(notes.first()));
+    }
 }
 
 void TestHarvestCommand::jsonLines() {
@@ -165,8 +204,9 @@ void TestHarvestCommand::jsonLines() {
         const QJsonDocument doc = QJsonDocument::fromJson(line.toUtf8(), &error);
         QVERIFY2(error.error == QJsonParseError::NoError && doc.isObject(), qPrintable(line));
         const QJsonObject obj = doc.object();
-        // An image also names its set (the candidates of its <img>) and its alternative text.
-        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 8 : 6);
+        // An image also names its set (the candidates of its <img>) and its alternative text; each
+        // record the page's title and the name it is saved under.
+        QCOMPARE(obj.size(), obj.value("kind").toString() == "image" ? 9 : 7);
         seen.append(obj.value("kind").toString() + ' ' + obj.value("url").toString() + ' ' +
                     obj.value("source").toString() + ' ' + obj.value("via").toString() + ' ' +
                     obj.value("charset").toString());
@@ -175,6 +215,8 @@ void TestHarvestCommand::jsonLines() {
     QCOMPARE(seen.last(), "page " + u("/b.html") + ' ' + u("/two.html") + " a@href UTF-8");
     QCOMPARE(seen.at(3), "image " + u("/pic.png") + ' ' + u("/one.html") + " img@src UTF-8");
     QCOMPARE(seen.at(4), "embed " + u("/m.swf") + ' ' + u("/one.html") + " embed@src UTF-8");
+    QCOMPARE(QJsonDocument::fromJson(o.out.at(2).toUtf8()).object().value("name").toString(),
+             QStringLiteral("日本.html"));
 }
 
 void TestHarvestCommand::addressesFromStandardInput() {
@@ -187,7 +229,7 @@ void TestHarvestCommand::addressesFromStandardInput() {
     QVERIFY(o.finished);
     QCOMPARE(o.exitCode, 0);
     QCOMPARE(o.out.size(), 6);
-    QCOMPARE(o.out.last(), "page\t" + u("/b.html"));
+    QCOMPARE(o.out.last(), "page\t" + u("/b.html") + "\thttp://" + hostPort + "/two.html");
 }
 
 void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
@@ -199,8 +241,9 @@ void TestHarvestCommand::failuresGoToStandardErrorAndExitOne() {
     const Outcome o = harvest({u("/gone.html"), closed, u("/two.html")});
     QVERIFY(o.finished);
     QCOMPARE(o.exitCode, 1);
-    QCOMPARE(o.out,
-             (QStringList{"page\t" + u("/a.html"), "page\t" + u("/b.html"), "image\t" + u("/pic.png")}));
+    const QString two = QLatin1Char('\t') + u("/two.html");
+    QCOMPARE(o.out, (QStringList{"page\t" + u("/a.html") + two, "page\t" + u("/b.html") + two,
+                                 "image\t" + u("/pic.png") + two}));
     const QStringList failures = o.err.filter(QStringLiteral("\t"));
     QCOMPARE(failures, (QStringList{u("/gone.html") + QStringLiteral("\tHTTP 404"),
                                     closed + QStringLiteral("\t接続を拒否されました")}));
@@ -259,23 +302,27 @@ void TestHarvestCommand::eachPageIsPrintedOnceItAndThoseBeforeAreDone() {
         program.waitForReadyRead(100);
         out += program.readAllStandardOutput();
     }
-    QVERIFY2(out.contains("pic.png\n"), out.constData());
+    QVERIFY2(out.contains("pic.png\t"), out.constData());
     QCOMPARE(program.state(), QProcess::Running);
     QVERIFY(!out.contains("late-link"));
     QVERIFY(program.waitForFinished(30000));
     out += program.readAllStandardOutput();
     QCOMPARE(QString::fromUtf8(out).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
-             (QStringList{"page\t" + u("/a.html"), "page\t" + u("/b.html"), "image\t" + u("/pic.png"),
-                          "page\t" + u("/late-link.html")}));
+             (QStringList{"page\t" + u("/a.html") + '\t' + u("/two.html"),
+                          "page\t" + u("/b.html") + '\t' + u("/two.html"),
+                          "image\t" + u("/pic.png") + '\t' + u("/two.html"),
+                          "page\t" + u("/late-link.html") + '\t' + u("/late.html")}));
 }
 
 void TestHarvestCommand::noScripts() {
     const Outcome with = harvest({u("/scripted.html")});
-    QCOMPARE(with.out, (QStringList{"page\t" + u("/static.html"), "page\t" + u("/written.html")}));
+    const QString page = QLatin1Char('\t') + u("/scripted.html");
+    QCOMPARE(with.out,
+             (QStringList{"page\t" + u("/static.html") + page, "page\t" + u("/written.html") + page}));
     const Outcome without = harvest({QStringLiteral("--no-scripts"), u("/scripted.html")});
     QVERIFY(without.finished);
     QCOMPARE(without.exitCode, 0);
-    QCOMPARE(without.out, QStringList{"page\t" + u("/static.html")});
+    QCOMPARE(without.out, QStringList{"page\t" + u("/static.html") + page});
 }
 
 void TestHarvestCommand::imageSets_data() {

@@ -47,6 +47,9 @@ private Q_SLOTS:
         QTest::newRow("program") << "bin/nepirika" << 0;
         QTest::newRow("desktop entry") << "share/applications/nepirika.desktop" << 0;
         QTest::newRow("metainfo") << "share/metainfo/example.nepirika.nepirika.metainfo.xml" << 0;
+        QTest::newRow("copyright") << "share/doc/nepirika/copyright" << 0;
+        QTest::newRow("changelog") << "share/doc/nepirika/changelog.gz" << 0;
+        QTest::newRow("user's guide") << "share/doc/nepirika/README.md" << 0;
         QTest::newRow("scalable icon") << "share/icons/hicolor/scalable/apps/nepirika.svg" << 0;
         for (int size : {16, 24, 32, 48, 64, 128, 256})
             QTest::newRow(qPrintable(QStringLiteral("icon %1").arg(size)))

@@ -154,10 +154,16 @@ private Q_SLOTS:
         QCOMPARE(AddressImport::fromFile(csv).addresses, QStringList({rows[0].URL, rows[1].URL}));
         const QList<QStringList> table = parseCsv(QString::fromUtf8(csvBytes.mid(3)));
         QCOMPARE(table.size(), 3);
-        QCOMPARE(table[0], QStringList({"kind", "address", "source", "via", "title", "alt"}));
+        QCOMPARE(table[0], QStringList({"kind", "address", "source", "via", "charset", "width", "height",
+                                        "bytes", "type", "title", "alt", "name"}));
         for (int i = 0; i < 2; ++i)
-            QCOMPARE(table[i + 1], QStringList({tURLData::kindName(rows[i].Kind), rows[i].URL, rows[i].Source,
-                                                rows[i].Via, rows[i].Title, rows[i].Alt}));
+            QCOMPARE(table[i + 1].mid(0, 4), QStringList({tURLData::kindName(rows[i].Kind), rows[i].URL,
+                                                          rows[i].Source, rows[i].Via}));
+        for (int i = 0; i < 2; ++i)
+            QCOMPARE(table[i + 1].mid(9, 2), QStringList({rows[i].Title, rows[i].Alt}));
+        // The name each entry is saved under, decoded as the download would decode it.
+        QCOMPARE(table[1].last(), QStringLiteral("p.html"));
+        QCOMPARE(table[2].last(), QStringLiteral("写,\"q\".jpg").replace(u'"', u'_'));
 
         const QString jsonl = m_dir.filePath(QStringLiteral("out.jsonl"));
         QCOMPARE(ResultExport::save(jsonl, rows), QString());
@@ -178,7 +184,7 @@ private Q_SLOTS:
     }
 
     // Each record in the three forms, and each form read back: JSON gives the record whole, CSV all but
-    // its page's encoding and its image facts, the plain line its kind and address.
+    // the page's facts of an image, the plain line its kind, address and page.
     void recordForms_data() {
         QTest::addColumn<tURLData>("record");
         QTest::addColumn<QString>("tsv");
@@ -188,45 +194,45 @@ private Q_SLOTS:
         QTest::newRow("image with how it was found")
             << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
                               "Shift_JIS")
-            << "image\thttp://a/x.jpg"
-            << "{\"alt\":\"\",\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"source\":\"http://a/"
-               "\",\"title\":\"\",\"url\":\"http://a/"
+            << "image\thttp://a/x.jpg\thttp://a/"
+            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"name\":\"x.jpg\",\"source\":\"http://a/"
+               "\",\"url\":\"http://a/"
                "x.jpg\",\"via\":\"frame>img@srcset\"}"
-            << "image,http://a/x.jpg,http://a/,frame>img@srcset,,";
+            << "image,http://a/x.jpg,http://a/,frame>img@srcset,Shift_JIS,,,,,x.jpg";
         QTest::newRow("cells a spreadsheet would run")
             << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
-            << "page\t=HYPERLINK(\"http://evil.example/\")"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"-1+2\",\"title\":\"\",\"url\":\"=HYPERLINK("
+            << "page\t=HYPERLINK(\"http://evil.example/\")\t-1+2"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"_)\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK("
                "\\\"http://"
                "evil.example/"
                "\\\")\",\"via\":\"@x\"}"
-            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x,,";
+            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x,,,,,,_)";
         QTest::newRow("formula signs, tab and carriage return first")
             << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
-            << "embed\t+http://a/"
-            << "{\"charset\":\"\",\"kind\":\"embed\",\"source\":\"\\thttp://a/"
-               "\",\"title\":\"\",\"url\":\"+http://a/"
+            << "embed\t+http://a/\thttp://a/"
+            << "{\"charset\":\"\",\"kind\":\"embed\",\"name\":\"index.html\",\"source\":\"\\thttp://a/"
+               "\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
-            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\",,";
+            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\",,,,,,index.html";
         QTest::newRow("apostrophes that would read back as the guard")
-            << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"''=x\",\"title\":\"\",\"url\":\"'+p\","
+            << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p\t''=x"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"'+p\",\"source\":\"''=x\",\"url\":\"'+p\","
                "\"via\":\"'plain\"}"
-            << "page,''+p,'''=x,'plain,,";
+            << "page,''+p,'''=x,'plain,,,,,,''+p";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
-            << "page\thttp://a/bcd"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"source\":\"http://a/"
-               "p\\r\\nq\",\"title\":\"\",\"url\":\"http://a/"
+            << "page\thttp://a/bcd\thttp://a/pq"
+            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"b_c_d\",\"source\":\"http://a/"
+               "p\\r\\nq\",\"url\":\"http://a/"
                "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
-            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\",,";
+            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\",,,,,,b_c_d";
         QTest::newRow("no source, no via, not ASCII")
             << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
-            << "script\thttp://例え.jp/写真.js"
-            << "{\"charset\":\"\",\"kind\":\"script\",\"source\":\"\",\"title\":\"\",\"url\":\"http://"
+            << "script\thttp://例え.jp/写真.js\t"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"name\":\"写真.js\",\"source\":\"\",\"url\":\"http://"
                "例え.jp/"
                "写真.js\",\"via\":\"\"}"
-            << "script,http://例え.jp/写真.js,,,,";
+            << "script,http://例え.jp/写真.js,,,,,,,,写真.js";
         tURLData probed =
             tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset", "EUC-JP");
         probed.Set = 3;
@@ -236,15 +242,14 @@ private Q_SLOTS:
         probed.Height = 960;
         probed.Bytes = 5000000000;
         probed.Type = "image/webp";
-        QTest::newRow("an image's facts: JSON only, each where known")
-            << probed << "image\thttp://a/x.webp"
-            << "{\"alt\":\"\",\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_"
-               "width\":640,"
+        QTest::newRow("an image's facts, each where known")
+            << probed << "image\thttp://a/x.webp\thttp://a/"
+            << "{\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
                "\"height\":960,"
-               "\"kind\":\"image\",\"set\":3,\"source\":\"http://a/\",\"title\":\"\",\"type\":\"image/"
+               "\"kind\":\"image\",\"name\":\"x.webp\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/"
                "webp\",\"url\":"
                "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
-            << "image,http://a/x.webp,http://a/,img@srcset,,";
+            << "image,http://a/x.webp,http://a/,img@srcset,EUC-JP,1280,960,5000000000,image/webp,x.webp";
         // The page's title and an image's alternative text: in the JSON and the CSV, guarded as cells.
         tURLData named = tURLData::make("http://a/n.jpg", tURLData::KindImage, 0, "http://a/", "a@href");
         named.Title = "=写真, \"旅\"";
@@ -259,12 +264,12 @@ private Q_SLOTS:
         failed.Bytes = 50;
         failed.ProbeError = "画像ではありません";
         QTest::newRow("a probe that failed, a height of 0")
-            << failed << "image\thttp://a/e.jpg"
-            << "{\"alt\":\"\",\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"probe_"
-               "error\":"
+            << failed << "image\thttp://a/e.jpg\thttp://a/"
+            << "{\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"name\":\"e.jpg\","
+               "\"probe_error\":"
                "\"画像ではありません\","
-               "\"source\":\"http://a/\",\"title\":\"\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
-            << "image,http://a/e.jpg,http://a/,img@src,,";
+               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src,,,,50,,e.jpg";
     }
 
     void recordForms() {
@@ -302,13 +307,20 @@ private Q_SLOTS:
         QCOMPARE(fromCsv.size(), 1);
         QVERIFY(fromCsv.front().isRecord);
         QVERIFY(same(fromCsv.front().record, record));
-        QCOMPARE(facts(fromCsv.front().record), facts(tURLData()));
+        // The CSV form carries the page's encoding and what the probe measured, not the page's facts.
+        tURLData measured;
+        measured.Charset = record.Charset;
+        measured.Width = record.Width;
+        measured.Height = record.Height;
+        measured.Bytes = record.Bytes;
+        measured.Type = record.Type;
+        QCOMPARE(facts(fromCsv.front().record), facts(measured));
         const QList<RecordFormat::Entry> fromLines = RecordFormat::readText(tsv + "\n" + json + "\n");
         QCOMPARE(fromLines.size(), 2);
         QVERIFY(fromLines[0].isRecord && fromLines[1].isRecord);
         QCOMPARE(fromLines[0].record.Kind, record.Kind);
         QCOMPARE(fromLines[0].record.URL, QString(record.URL).remove('\t').remove('\r').remove('\n'));
-        QVERIFY(fromLines[0].record.Source.isEmpty());
+        QCOMPARE(fromLines[0].record.Source, QString(record.Source).remove('\t').remove('\r').remove('\n'));
         QVERIFY(same(fromLines[1].record, record));
     }
 

@@ -4,6 +4,7 @@
 #include "AppMessages.h"
 #include "DownloadProgressDialog.h"
 #include "GuiTestMain.h"
+#include "ProgressLabel.h"
 #include "TForm1.h"
 #include "TForm3.h"
 #include "TestHttpServer.h"
@@ -152,7 +153,7 @@ private Q_SLOTS:
         QVERIFY(m_form->isAnalysing());
         // The count, on the label's first line, is that of the first page not done yet.
         auto noteProgress = [&] {
-            const QString count = m_form->Label1->text().section(u'\n', 0, 0);
+            const QString count = m_form->Label1->text().section(ProgressLabel::PageSeparator, 0, 0);
             if (progress.isEmpty() || progress.last() != count)
                 progress.append(count);
         };
@@ -167,7 +168,7 @@ private Q_SLOTS:
         QVERIFY2(progress.contains(QStringLiteral("作業中 3/3 ・ 完了 2")) ||
                      progress.contains(QStringLiteral("作業中 3/3 ・ 完了 3")),
                  qPrintable(progress.join(u'|')));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了\n重複 2 行"));
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了 ・ 重複 2 行"));
         QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
         QVERIFY(!m_form->isAnalysing());
         QCOMPARE(entries(m_form->ListBox1), expectedPages());
@@ -311,7 +312,7 @@ private Q_SLOTS:
         QCOMPARE(m_form->GroupBox1->title(), QStringLiteral("リンクしてるページ (2)"));
         QCOMPARE(m_form->GroupBox2->title(), QStringLiteral("データファイル (2)"));
         // The third page loads while the second is delayed: it is counted before the lists reach it.
-        QTRY_VERIFY2(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 2\n")),
+        QTRY_VERIFY2(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 2 ｜ ")),
                      qPrintable(m_form->Label1->text()));
         QCOMPARE(m_form->Label1->toolTip(), url("/delayed.html"));
 
@@ -436,7 +437,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(started.size(), 3, 30000);
         QTRY_COMPARE_WITH_TIMEOUT(m_server.requestsFor(QStringLiteral("/slow.html")).size(), 1, 30000);
         // The third page has loaded behind the stuck one: it is counted as done.
-        QTRY_VERIFY(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 2\n")));
+        QTRY_VERIFY(m_form->Label1->text().startsWith(QStringLiteral("作業中 2/3 ・ 完了 2 ｜ ")));
         QCOMPARE(m_form->Label1->toolTip(), url("/slow.html"));
 
         QTest::mouseClick(m_form->Button5, Qt::LeftButton);
@@ -445,7 +446,7 @@ private Q_SLOTS:
         // What the first page gave is shown; the third page is never asked for.
         QCOMPARE(entries(m_form->ListBox1), QStringList({url("/p1.html"), url("/p2.htm?y=1")}));
         QCOMPARE(entries(m_form->ListBox2), QStringList({url("/img/one.jpg"), url("/IMG/TWO.JPG")}));
-        QCOMPARE(m_form->Label1->text(), QStringLiteral("完　了"));
+        QCOMPARE(m_form->Label1->text(), QStringLiteral("中止 ・ 未解析 2 ページ"));
         QCOMPARE(m_form->Button5->text(), QStringLiteral("解析開始"));
         // The third page, loaded ahead of the stuck one, never reaches the lists.
         QTest::qWait(300);

@@ -207,7 +207,10 @@ private Q_SLOTS:
         QCOMPARE(m_form->Memo1->accessibleName(), QStringLiteral("解析したいページのURL"));
         // "完　了" tells of an analysis: none has run yet.
         QCOMPARE(m_form->Label1->text(), QString());
-        QCOMPARE(m_form->Label1->parentWidget(), m_form->Panel1);
+        // One line across the input band, under the input box.
+        QCOMPARE(m_form->Label1->parentWidget(), m_form->GroupBox3);
+        QVERIFY(!m_form->Label1->wordWrap());
+        QVERIFY(m_form->Label1->geometry().top() >= m_form->Memo1->geometry().bottom());
 
         for (QListView* list : {m_form->ListBox1, m_form->ListBox2}) {
             QCOMPARE(list->selectionMode(), QAbstractItemView::ExtendedSelection);

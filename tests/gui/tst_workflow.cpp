@@ -184,13 +184,18 @@ private Q_SLOTS:
         // Too long for the box: a name shortened in the middle, a path with its last folders shown;
         // the text used stays whole, and the tooltip gives the whole folder.
         for (const QString& text :
-             {QStringLiteral("ページ保存"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
+             {QStringLiteral("ページを保存しておくフォルダ"), QStringLiteral("/srv/共有/写真/2024-旅行")}) {
             m_form->foruda1->setText(text);
             const QString shown = static_cast<FolderBox*>(m_form->foruda1)->shownText();
             QVERIFY2(shown.startsWith(text.front() == u'/' ? u'…' : text.front()) &&
                          shown.endsWith(text.back()) && shown.contains(u'…') && shown != text,
                      qPrintable(shown));
             QVERIFY(m_form->foruda1->toolTip().endsWith(QDir::toNativeSeparators(text)));
+        }
+        // A short name is shown whole, in a smaller size when it must be.
+        for (const QString& name : {QStringLiteral("旅行の写真"), QStringLiteral("DL")}) {
+            m_form->foruda1->setText(name);
+            QCOMPARE(static_cast<FolderBox*>(m_form->foruda1)->shownText(), name);
         }
         QCOMPARE(m_form->Button10->toolTip(), QStringLiteral("絞り込みを解除"));
         QVERIFY(m_form->kensaku2->toolTip().startsWith(QStringLiteral("絞り込み")));
@@ -323,11 +328,15 @@ private Q_SLOTS:
         m_form->SaveResults1->trigger();
         QTRY_VERIFY(QFile::exists(path(QStringLiteral("all.csv"))));
         const QString source = url("/jp.html");
-        QCOMPARE(QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
-                 QStringLiteral(
-                     "kind,address,source,via,title,alt\r\npage,%1,%3,a@href,,\r\npage,%2,%3,a@href,,\r\n"
-                     "image,%4,%3,img@src,,\r\n")
-                     .arg(encodedPage(), idnPage(), source, encodedImage()));
+        // Each row: kind, address, page, how it was found, the page's encoding, what the picture view
+        // measured (nothing here), the page's title and an image's alternative text, and the name it
+        // is saved under.
+        QCOMPARE(
+            QString::fromUtf8(read(path(QStringLiteral("all.csv"))).mid(3)),
+            QStringLiteral("kind,address,source,via,charset,width,height,bytes,type,title,alt,name\r\n"
+                           "page,%1,%3,a@href,UTF-8,,,,,,,写真.html\r\npage,%2,%3,a@href,UTF-8,,,,,,,x.html\r\n"
+                           "image,%4,%3,img@src,UTF-8,,,,,,,写.jpg\r\n")
+                .arg(encodedPage(), idnPage(), source, encodedImage()));
 
         m_dialogAnswers = {path(QStringLiteral("all.txt"))};
         m_form->SaveResults1->trigger();
