@@ -221,6 +221,8 @@ void TestDownloadCli::namedByMask() {
     expected.sort();
     found.sort();
     QCOMPARE(found, expected);
+}
+
 void TestDownloadCli::pageOfAPlainLineIsTheReferer_data() {
     QTest::addColumn<QString>("line");
     QTest::addColumn<QString>("referer");
