@@ -195,44 +195,44 @@ private Q_SLOTS:
             << tURLData::make("http://a/x.jpg", tURLData::KindImage, 0, "http://a/", "frame>img@srcset",
                               "Shift_JIS")
             << "image\thttp://a/x.jpg\thttp://a/"
-            << "{\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"name\":\"x.jpg\",\"source\":\"http://a/"
-               "\",\"url\":\"http://a/"
+            << "{\"alt\":\"\",\"charset\":\"Shift_JIS\",\"kind\":\"image\",\"name\":\"x.jpg\",\"source\":\"http://a/"
+               "\",\"title\":\"\",\"url\":\"http://a/"
                "x.jpg\",\"via\":\"frame>img@srcset\"}"
-            << "image,http://a/x.jpg,http://a/,frame>img@srcset,Shift_JIS,,,,,x.jpg";
+            << "image,http://a/x.jpg,http://a/,frame>img@srcset,Shift_JIS,,,,,,,x.jpg";
         QTest::newRow("cells a spreadsheet would run")
             << tURLData::make("=HYPERLINK(\"http://evil.example/\")", tURLData::KindPage, 0, "-1+2", "@x")
             << "page\t=HYPERLINK(\"http://evil.example/\")\t-1+2"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"_)\",\"source\":\"-1+2\",\"url\":\"=HYPERLINK("
+            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"_)\",\"source\":\"-1+2\",\"title\":\"\",\"url\":\"=HYPERLINK("
                "\\\"http://"
                "evil.example/"
                "\\\")\",\"via\":\"@x\"}"
-            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x,,,,,,_)";
+            << "page,\"'=HYPERLINK(\"\"http://evil.example/\"\")\",'-1+2,'@x,,,,,,,,_)";
         QTest::newRow("formula signs, tab and carriage return first")
             << tURLData::make("+http://a/", tURLData::KindEmbed, 0, "\thttp://a/", "\rvideo@src")
             << "embed\t+http://a/\thttp://a/"
             << "{\"charset\":\"\",\"kind\":\"embed\",\"name\":\"index.html\",\"source\":\"\\thttp://a/"
-               "\",\"url\":\"+http://a/"
+               "\",\"title\":\"\",\"url\":\"+http://a/"
                "\",\"via\":\"\\rvideo@src\"}"
-            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\",,,,,,index.html";
+            << "embed,'+http://a/,'\thttp://a/,\"'\rvideo@src\",,,,,,,,index.html";
         QTest::newRow("apostrophes that would read back as the guard")
             << tURLData::make("'+p", tURLData::KindPage, 0, "''=x", "'plain") << "page\t'+p\t''=x"
-            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"'+p\",\"source\":\"''=x\",\"url\":\"'+p\","
+            << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"'+p\",\"source\":\"''=x\",\"title\":\"\",\"url\":\"'+p\","
                "\"via\":\"'plain\"}"
-            << "page,''+p,'''=x,'plain,,,,,,''+p";
+            << "page,''+p,'''=x,'plain,,,,,,,,''+p";
         QTest::newRow("tabs, line breaks, commas and quotes inside")
             << tURLData::make("http://a/b\tc\nd", tURLData::KindPage, 0, "http://a/p\r\nq", "a,\"b\"")
             << "page\thttp://a/bcd\thttp://a/pq"
             << "{\"charset\":\"\",\"kind\":\"page\",\"name\":\"b_c_d\",\"source\":\"http://a/"
-               "p\\r\\nq\",\"url\":\"http://a/"
+               "p\\r\\nq\",\"title\":\"\",\"url\":\"http://a/"
                "b\\tc\\nd\",\"via\":\"a,\\\"b\\\"\"}"
-            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\",,,,,,b_c_d";
+            << "page,\"http://a/b\tc\nd\",\"http://a/p\r\nq\",\"a,\"\"b\"\"\",,,,,,,,b_c_d";
         QTest::newRow("no source, no via, not ASCII")
             << tURLData::make("http://例え.jp/写真.js", tURLData::KindScript, 0, QString())
             << "script\thttp://例え.jp/写真.js\t"
-            << "{\"charset\":\"\",\"kind\":\"script\",\"name\":\"写真.js\",\"source\":\"\",\"url\":\"http://"
+            << "{\"charset\":\"\",\"kind\":\"script\",\"name\":\"写真.js\",\"source\":\"\",\"title\":\"\",\"url\":\"http://"
                "例え.jp/"
                "写真.js\",\"via\":\"\"}"
-            << "script,http://例え.jp/写真.js,,,,,,,,写真.js";
+            << "script,http://例え.jp/写真.js,,,,,,,,,,写真.js";
         tURLData probed =
             tURLData::make("http://a/x.webp", tURLData::KindImage, 0, "http://a/", "img@srcset", "EUC-JP");
         probed.Set = 3;
@@ -244,32 +244,32 @@ private Q_SLOTS:
         probed.Type = "image/webp";
         QTest::newRow("an image's facts, each where known")
             << probed << "image\thttp://a/x.webp\thttp://a/"
-            << "{\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
+            << "{\"alt\":\"\",\"bytes\":5000000000,\"charset\":\"EUC-JP\",\"descriptor\":\"1280w\",\"element_width\":640,"
                "\"height\":960,"
-               "\"kind\":\"image\",\"name\":\"x.webp\",\"set\":3,\"source\":\"http://a/\",\"type\":\"image/"
+               "\"kind\":\"image\",\"name\":\"x.webp\",\"set\":3,\"source\":\"http://a/\",\"title\":\"\",\"type\":\"image/"
                "webp\",\"url\":"
                "\"http://a/x.webp\",\"via\":\"img@srcset\",\"width\":1280}"
-            << "image,http://a/x.webp,http://a/,img@srcset,EUC-JP,1280,960,5000000000,image/webp,x.webp";
+            << "image,http://a/x.webp,http://a/,img@srcset,EUC-JP,1280,960,5000000000,image/webp,,,x.webp";
         // The page's title and an image's alternative text: in the JSON and the CSV, guarded as cells.
         tURLData named = tURLData::make("http://a/n.jpg", tURLData::KindImage, 0, "http://a/", "a@href");
         named.Title = "=写真, \"旅\"";
         named.Alt = "猫\n2";
         QTest::newRow("title and alt")
-            << named << "image\thttp://a/n.jpg"
-            << "{\"alt\":\"猫\\n2\",\"charset\":\"\",\"kind\":\"image\",\"source\":\"http://a/\","
+            << named << "image\thttp://a/n.jpg\thttp://a/"
+            << "{\"alt\":\"猫\\n2\",\"charset\":\"\",\"kind\":\"image\",\"name\":\"n.jpg\",\"source\":\"http://a/\","
                "\"title\":\"=写真, \\\"旅\\\"\",\"url\":\"http://a/n.jpg\",\"via\":\"a@href\"}"
-            << "image,http://a/n.jpg,http://a/,a@href,\"'=写真, \"\"旅\"\"\",\"猫\n2\"";
+            << "image,http://a/n.jpg,http://a/,a@href,,,,,,\"'=写真, \"\"旅\"\"\",\"猫\n2\",n.jpg";
         tURLData failed = tURLData::make("http://a/e.jpg", tURLData::KindImage, 0, "http://a/", "img@src");
         failed.ElementHeight = 0;
         failed.Bytes = 50;
         failed.ProbeError = "画像ではありません";
         QTest::newRow("a probe that failed, a height of 0")
             << failed << "image\thttp://a/e.jpg\thttp://a/"
-            << "{\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"name\":\"e.jpg\","
+            << "{\"alt\":\"\",\"bytes\":50,\"charset\":\"\",\"element_height\":0,\"kind\":\"image\",\"name\":\"e.jpg\","
                "\"probe_error\":"
                "\"画像ではありません\","
-               "\"source\":\"http://a/\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
-            << "image,http://a/e.jpg,http://a/,img@src,,,,50,,e.jpg";
+               "\"source\":\"http://a/\",\"title\":\"\",\"url\":\"http://a/e.jpg\",\"via\":\"img@src\"}"
+            << "image,http://a/e.jpg,http://a/,img@src,,,,50,,,,e.jpg";
     }
 
     void recordForms() {
