@@ -22,7 +22,12 @@ QString folder(Kind kind, const QString& programFolder) {
         const QString part = kind == Kind::Config ? QStringLiteral("config")
                              : kind == Kind::Data ? QStringLiteral("data")
                                                   : QStringLiteral("cache");
-        return QDir::cleanPath(program.absoluteFilePath() + u'/' + PortableFolder + u'/' + part);
+        // NEPIRIKA_FILES names another folder for them (a copy on a stick shared by several
+        // machines, or several test programs beside one another).
+        const QString chosen = qEnvironmentVariable("NEPIRIKA_FILES");
+        const QString base =
+            QDir::isAbsolutePath(chosen) ? chosen : program.absoluteFilePath() + u'/' + PortableFolder;
+        return QDir::cleanPath(base + u'/' + part);
     }
     const auto place = kind == Kind::Config ? QStandardPaths::GenericConfigLocation
                        : kind == Kind::Data ? QStandardPaths::GenericDataLocation

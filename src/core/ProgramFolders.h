@@ -6,7 +6,8 @@
 // configuration, data and cache folders (~/.config/nepirika, ~/.local/share/nepirika,
 // ~/.cache/nepirika). A portable copy (DownloadFolderRule::PortableMarker beside the program, in a
 // folder the user can write to) keeps them beside the program instead, in
-// "nepirika-files/config", "…/data" and "…/cache".
+// "nepirika-files/config", "…/data" and "…/cache" (or under the absolute folder that the
+// environment variable NEPIRIKA_FILES names).
 namespace ProgramFolders {
 
 enum class Kind { Config, Data, Cache };

@@ -121,7 +121,7 @@ void PictureCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     if (saved)
         drawSavedMark(painter, option, picture);
     painter->setPen(saved && textRole == QPalette::Text ? option.palette.color(QPalette::Disabled, textRole)
-                                                        : option.palette.color(textRole));
+                                                        : textColour);
     const int line = option.fontMetrics.height();
     const int width = box.width();
     QRect text(box.left(), picture.bottom() + Margin, width, line);

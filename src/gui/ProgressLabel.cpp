@@ -14,11 +14,13 @@ ProgressLabel::ProgressLabel(QWidget* parent)
     setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
 }
 
-void ProgressLabel::showWorking(int current, int total, int done, const QString& address) {
+void ProgressLabel::showWorking(int current, int total, int done, const QString& address, int waiting) {
     // Pages loaded ahead of a slow one are done too: they are counted, not hidden behind it.
     m_counts = QStringLiteral("%1 %2/%3").arg(WorkingCaption).arg(current).arg(total);
     if (done > 0)
         m_counts += QStringLiteral(" ・ 完了 %1").arg(done);
+    if (waiting > 0)
+        m_counts += QStringLiteral(" ・ 待ち %1").arg(waiting);
     m_page = DisplayAddress::forDisplay(address);
     setToolTip(address);
     layOut();

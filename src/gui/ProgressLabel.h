@@ -10,8 +10,9 @@ class ProgressLabel : public QLabel {
 public:
     explicit ProgressLabel(QWidget* parent = nullptr);
 
-    // The page the lists wait for (1-based) of total, the pages done, and its address.
-    void showWorking(int current, int total, int done, const QString& address);
+    // The page the lists wait for (1-based) of total, the pages done, and its address; waiting: the
+    // pages found by following links and not done yet (0: not following).
+    void showWorking(int current, int total, int done, const QString& address, int waiting = 0);
     // The analysis has ended: cancelled with notAnalysed pages never analysed, or finished;
     // repeatsSkipped input lines were left out as repeats.
     void showEnd(bool cancelled, int notAnalysed, qsizetype repeatsSkipped);

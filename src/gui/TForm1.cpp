@@ -606,7 +606,9 @@ void TForm1::showNewRecords() {
 }
 
 void TForm1::showProgress(int current, int total, int done, const QString& address) {
-    Label1->showWorking(current, total, done, address);
+    // Following links: the pages found and not done yet (loading or waiting their turn).
+    const bool following = m_analysis->harvester() && m_analysis->harvester()->following().depth > 0;
+    Label1->showWorking(current, total, done, address, following && total > done ? total - done : 0);
 }
 
 void TForm1::onFinished(bool cancelled) {

@@ -57,7 +57,7 @@ private Q_SLOTS:
         QCOMPARE(lines.size(), printedUrls.size());
         for (qsizetype i = 0; i < lines.size(); ++i) {
             if (!json) {
-                QCOMPARE(lines.at(i), QStringLiteral("image\t") + printedUrls.at(i));
+                QCOMPARE(lines.at(i), QStringLiteral("image\t") + printedUrls.at(i) + QStringLiteral("\thttp://h/"));
                 continue;
             }
             QJsonParseError error;

@@ -79,7 +79,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray csv = ResultExport::content(records, ResultExport::Format::Csv);
     FuzzInput::require(csv.startsWith("\xEF\xBB\xBF"), "CSV begins with a byte-order mark", input);
     const auto rows = strictCsv(QString::fromUtf8(csv.mid(3)));
-    FuzzInput::require(rows && *rows == expected, "CSV read strictly gives the same fields, formulas guarded",
+    // The columns the records' fields give (the picture facts, empty here, and the name it is saved
+    // under, derived, are the export's own).
+    std::optional<QList<QStringList>> given;
+    if (rows) {
+        given.emplace();
+        for (const QStringList& row : *rows)
+            given->append(row.size() == 12 ? QStringList{row[0], row[1], row[2], row[3], row[9], row[10]} : row);
+    }
+    FuzzInput::require(given && *given == expected, "CSV read strictly gives the same fields, formulas guarded",
                        input, QString::fromUtf8(csv));
     FuzzInput::require(AddressImport::fromContent(csv, QStringLiteral("out.csv")) == addresses,
                        "the import reads the addresses back from CSV", input, QString::fromUtf8(csv));

@@ -314,15 +314,16 @@ void TestDownloadCommand::unwritableRecordIsTold() {
     trickle.bytesPerSecond = 32 * 1024;
     m_server.route(QStringLiteral("/unrecorded.bin"), trickle);
     QTemporaryDir dataHome;
-    QFile blocker(dataHome.filePath(QStringLiteral("nepirika")));
+    // The window tests run as a portable copy: its data folder is "data" under NEPIRIKA_FILES.
+    QFile blocker(dataHome.filePath(QStringLiteral("data")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const QByteArray before = qgetenv("XDG_DATA_HOME");
-    qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
+    const QByteArray before = qgetenv("NEPIRIKA_FILES");
+    qputenv("NEPIRIKA_FILES", dataHome.path().toUtf8());
     QTemporaryDir dir;
     DownloadCommand::start(m_window, {{m_server.urlText(QStringLiteral("/unrecorded.bin")), QString()}},
                            dir.path(), nullptr);
-    qputenv("XDG_DATA_HOME", before);
+    qputenv("NEPIRIKA_FILES", before);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes.size(), 1, 5000);
     QCOMPARE(m_boxes[0].icon, QMessageBox::Critical);
     QVERIFY2(m_boxes[0].text.contains(QStringLiteral("中断したときは続けられません")),

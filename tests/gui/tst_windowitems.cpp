@@ -71,6 +71,10 @@ private:
         o.pageTimeoutMs = 20000;
         o.collectTimeoutMs = 5000;
         o.settingsFile = settingsFile;
+        // Each case its own download history: a file saved by an earlier case is no copy of its own.
+        o.historyFile = m_dir.filePath(QStringLiteral("history-%1.sqlite3")
+                                           .arg(QString::fromLatin1(QTest::currentDataTag()).toHtmlEscaped()
+                                                    .replace(u' ', u'-')));
         m_form = std::make_unique<TForm1>(o);
         m_form->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_form.get()));

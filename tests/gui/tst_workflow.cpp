@@ -73,6 +73,10 @@ private:
         o.pageTimeoutMs = 20000;
         o.collectTimeoutMs = 5000;
         o.settingsFile = settingsFile;
+        // A window of its own settings keeps a download history of its own: the files that other
+        // cases saved (the same bytes) are no copies of its own.
+        if (!settingsFile.isEmpty())
+            o.historyFile = settingsFile + QStringLiteral(".history.sqlite3");
         return o;
     }
 
