@@ -17,11 +17,12 @@ class QWebEnginePage;
 // candidates, lazy loaders' attributes, media, posters, background images and share images
 // included), those inside open shadow roots and those of its frames, same-origin and cross-origin.
 //
-// The work is done by a script (PageScan.js) that install() places in every frame of a page, in the
-// application's own script world. The top frame walks what it can reach and asks each cross-origin
-// frame over that frame's collector's own line; collect() starts it with a key of its own and, while
-// frames are still answering, asks the top frame again every few milliseconds. The answer comes in
-// pieces, each checked address by address (CollectedAddress) as it is added.
+// The work is done by a script (the PageScan*.js parts, joined by the build) that install() places
+// in every frame of a page, in the application's own script world. The top frame walks what it can
+// reach and asks each cross-origin frame over that frame's collector's own line; collect() starts it
+// with a key of its own and, while frames are still answering, asks the top frame again every few
+// milliseconds. The answer comes in pieces, each checked address by address (CollectedAddress) as
+// it is added.
 class AddressCollector {
 public:
     using Done = std::function<void(bool ok, const PageAddresses& addresses, const QString& reason)>;
