@@ -61,20 +61,22 @@ QString percentDecoded(const QString& text, const QString& pageCharset, bool* le
     if (!text.contains(u'%'))
         return text;
     const QByteArray raw = text.toUtf8();
-    QByteArray bytes;
-    bytes.reserve(raw.size());
+    // Written in place: never longer than the escaped text.
+    QByteArray bytes(raw.size(), Qt::Uninitialized);
+    char* out = bytes.data();
     for (qsizetype i = 0; i < raw.size(); ++i) {
         if (raw[i] == '%' && i + 2 < raw.size()) {
             const int hi = hexValue(raw[i + 1]);
             const int lo = hexValue(raw[i + 2]);
             if (hi >= 0 && lo >= 0) {
-                bytes.append(static_cast<char>(hi * 16 + lo));
+                *out++ = static_cast<char>(hi * 16 + lo);
                 i += 2;
                 continue;
             }
         }
-        bytes.append(raw[i]);
+        *out++ = raw[i];
     }
+    bytes.truncate(out - bytes.constData());
     const QString decoded = LegacyCharset::decoded(bytes, {pageCharset});
     if (decoded.isNull())
         return text;
@@ -377,12 +379,13 @@ QString plainValue(const QByteArray& value, const QString& contentType, const QS
 // The name of an address before it is cleaned; *legacy as percentDecoded gives it.
 QString bareName(const QString& url, const QString& pageCharset, bool* legacy) {
     *legacy = false;
-    QString address = url;
+    // Read in place: only the last part is copied.
+    QStringView address = url;
     if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
         address.truncate(hash);
     // A data: address has no path to name it after: it is "data" with the extension of its type.
     if (address.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
-        QString type = address.mid(5).section(u',', 0, 0).section(u';', 0, 0).trimmed();
+        QString type = address.mid(5).toString().section(u',', 0, 0).section(u';', 0, 0).trimmed();
         if (type.isEmpty())
             type = QStringLiteral("text/plain");
         return LocalFileNames::withTypeExtension(QStringLiteral("data"), type);
@@ -397,7 +400,7 @@ QString bareName(const QString& url, const QString& pageCharset, bool* legacy) {
             break;
         }
     }
-    return percentDecoded(address.mid(cut + 1), pageCharset, legacy);
+    return percentDecoded(address.mid(cut + 1).toString(), pageCharset, legacy);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QMimeDatabase>
 #include <QUrl>
 
+#include <array>
+
 namespace {
 
 // The tokens as a person writes them, for the message that names an unknown one.
@@ -372,13 +374,27 @@ QString NameMask::hostName(const QString& address) {
     if (authority.isEmpty())
         return QUrl(address).host();
     // The scheme and the host part, as they stand at the start of the address.
-    const QString key = address.left(address.indexOf(QLatin1String("://")) + 3 + authority.size());
-    if (const auto found = hosts.constFind(key); found != hosts.cend())
-        return *found;
-    const QString host = QUrl(key + u'/').host();
-    if (hosts.size() >= 4096)
-        hosts.clear();
-    hosts.insert(key, host);
+    const QStringView keyView =
+        QStringView(address).left(address.indexOf(QLatin1String("://")) + 3 + authority.size());
+    // The last few host parts are compared in place, without a copy of the key.
+    static thread_local std::array<std::pair<QString, QString>, 8> recent;
+    static thread_local std::size_t nextRecent = 0;
+    for (const auto& [seen, host] : recent) {
+        if (!seen.isEmpty() && keyView == seen)
+            return host;
+    }
+    const QString key = keyView.toString();
+    QString host;
+    if (const auto found = hosts.constFind(key); found != hosts.cend()) {
+        host = *found;
+    } else {
+        host = QUrl(key + u'/').host();
+        if (hosts.size() >= 4096)
+            hosts.clear();
+        hosts.insert(key, host);
+    }
+    recent[nextRecent] = {key, host};
+    nextRecent = (nextRecent + 1) % recent.size();
     return host;
 }
 
