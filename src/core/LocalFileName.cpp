@@ -61,20 +61,22 @@ QString percentDecoded(const QString& text, const QString& pageCharset, bool* le
     if (!text.contains(u'%'))
         return text;
     const QByteArray raw = text.toUtf8();
-    QByteArray bytes;
-    bytes.reserve(raw.size());
+    // Written in place: never longer than the escaped text.
+    QByteArray bytes(raw.size(), Qt::Uninitialized);
+    char* out = bytes.data();
     for (qsizetype i = 0; i < raw.size(); ++i) {
         if (raw[i] == '%' && i + 2 < raw.size()) {
             const int hi = hexValue(raw[i + 1]);
             const int lo = hexValue(raw[i + 2]);
             if (hi >= 0 && lo >= 0) {
-                bytes.append(static_cast<char>(hi * 16 + lo));
+                *out++ = static_cast<char>(hi * 16 + lo);
                 i += 2;
                 continue;
             }
         }
-        bytes.append(raw[i]);
+        *out++ = raw[i];
     }
+    bytes.truncate(out - bytes.constData());
     const QString decoded = LegacyCharset::decoded(bytes, {pageCharset});
     if (decoded.isNull())
         return text;
@@ -89,27 +91,31 @@ QString percentDecoded(const QString& text, const QString& pageCharset, bool* le
 }
 
 bool isReplaced(char32_t c) {
-    switch (c) {
-    case U'<':
-    case U'>':
-    case U':':
-    case U'"':
-    case U'/':
-    case U'\\':
-    case U'|':
-    case U'?':
-    case U'*':
+    // Printable ASCII first: most characters of most names.
+    if (c >= 0x20 && c < 0x7f) {
+        switch (c) {
+        case U'<':
+        case U'>':
+        case U':':
+        case U'"':
+        case U'/':
+        case U'\\':
+        case U'|':
+        case U'?':
+        case U'*':
+            return true;
+        default:
+            return false;
+        }
+    }
+    // Control characters.
+    if (c < 0x20 || c <= 0x9f)
         return true;
+    if (c < 0x061c)
+        return false;
     // Marks and overrides that change the direction of the text around them: a name could show
     // "gpj.exe" as "exe.jpg".
-    case 0x061c:
-    case 0x200e:
-    case 0x200f:
-        return true;
-    default:
-        break;
-    }
-    if (c < 0x20 || (c >= 0x7f && c <= 0x9f))
+    if (c == 0x061c || c == 0x200e || c == 0x200f)
         return true;
     if ((c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069))
         return true;
@@ -149,6 +155,22 @@ QString withEndsTrimmed(QString name) {
     return name.mid(begin, end - begin);
 }
 
+// The device name test for a stem of ASCII characters, without a copy: the same answers as the
+// upper-casing comparison below.
+bool isReservedAsciiStem(QStringView stem) {
+    static constexpr QLatin1StringView Plain[] = {QLatin1StringView("CON"),    QLatin1StringView("PRN"),
+                                                  QLatin1StringView("AUX"),    QLatin1StringView("NUL"),
+                                                  QLatin1StringView("CONIN$"), QLatin1StringView("CONOUT$")};
+    for (const QLatin1StringView plain : Plain) {
+        if (stem.compare(plain, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    if (stem.size() == 4 && (stem.first(3).compare(QLatin1StringView("COM"), Qt::CaseInsensitive) == 0 ||
+                             stem.first(3).compare(QLatin1StringView("LPT"), Qt::CaseInsensitive) == 0))
+        return stem[3] >= u'0' && stem[3] <= u'9';
+    return false;
+}
+
 bool isReservedDeviceName(const QString& name) {
     // Device names are 3 to 7 characters before the first dot (spaces after them allowed).
     const qsizetype dot = name.indexOf(u'.');
@@ -157,6 +179,17 @@ bool isReservedDeviceName(const QString& name) {
         --stemEnd;
     if (stemEnd < 3 || stemEnd > 7)
         return false;
+    // Most stems are ASCII, or hold a character from U+3000 to U+D7FF (kana, kanji, hangul...), none of
+    // which upper-cases to ASCII or is a digit: those are answered without upper-casing a copy.
+    bool ascii = true;
+    for (qsizetype i = 0; i < stemEnd; ++i) {
+        const char16_t c = name.at(i).unicode();
+        if (c >= 0x3000 && c < 0xd800)
+            return false;
+        ascii = ascii && c < 0x80;
+    }
+    if (ascii)
+        return isReservedAsciiStem(QStringView(name).first(stemEnd));
     QString stem = name.left(stemEnd);
     while (stem.endsWith(u' '))
         stem.chop(1);
@@ -346,12 +379,13 @@ QString plainValue(const QByteArray& value, const QString& contentType, const QS
 // The name of an address before it is cleaned; *legacy as percentDecoded gives it.
 QString bareName(const QString& url, const QString& pageCharset, bool* legacy) {
     *legacy = false;
-    QString address = url;
+    // Read in place: only the last part is copied.
+    QStringView address = url;
     if (const qsizetype hash = address.indexOf(u'#'); hash >= 0)
         address.truncate(hash);
     // A data: address has no path to name it after: it is "data" with the extension of its type.
     if (address.startsWith(QLatin1String("data:"), Qt::CaseInsensitive)) {
-        QString type = address.mid(5).section(u',', 0, 0).section(u';', 0, 0).trimmed();
+        QString type = address.mid(5).toString().section(u',', 0, 0).section(u';', 0, 0).trimmed();
         if (type.isEmpty())
             type = QStringLiteral("text/plain");
         return LocalFileNames::withTypeExtension(QStringLiteral("data"), type);
@@ -366,7 +400,7 @@ QString bareName(const QString& url, const QString& pageCharset, bool* legacy) {
             break;
         }
     }
-    return percentDecoded(address.mid(cut + 1), pageCharset, legacy);
+    return percentDecoded(address.mid(cut + 1).toString(), pageCharset, legacy);
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include <QMimeDatabase>
 #include <QUrl>
 
+#include <array>
+
 namespace {
 
 // The tokens as a person writes them, for the message that names an unknown one.
@@ -29,6 +31,7 @@ qsizetype extensionAt(const QString& name) {
 bool NameMask::parse(const QString& text, QString* error, bool japanese) {
     m_text.clear();
     m_parts.clear();
+    m_shared.clear();
     m_usesName = false;
     if (text.trimmed().isEmpty())
         return true;
@@ -120,6 +123,22 @@ bool NameMask::parse(const QString& text, QString* error, bool japanese) {
                     QStringLiteral("the name mask makes folders more than %1 deep").arg(MostFolders));
     m_text = text;
     m_parts = parts;
+    for (const Part& part : std::as_const(m_parts)) {
+        bool shared = true;
+        for (const Piece& piece : part) {
+            switch (piece.token) {
+            case Token::Text:
+            case Token::Title:
+            case Token::Host:
+            case Token::Page:
+            case Token::Date:
+                break;
+            default:
+                shared = false;
+            }
+        }
+        m_shared.append(shared);
+    }
     return true;
 }
 
@@ -213,14 +232,27 @@ QString NameMask::path(const Values& values) const {
     }
     QString path;
     path.reserve(128);
-    QString text;
-    text.reserve(256);
-    for (const Part& part : m_parts) {
-        text.resize(0);
-        for (const Piece& piece : part)
+    // The safe forms of parts that many files share (a host, a title): made once for each text.
+    static thread_local QHash<QString, QString> sharedParts;
+    for (qsizetype i = 0; i < m_parts.size(); ++i) {
+        QString text;
+        text.reserve(256);
+        for (const Piece& piece : m_parts.at(i))
             appendValue(text, piece, values, stem, ext);
         // The part as a whole is made safe: a value's "/" or "\" is a character here, never a folder.
-        const QString safe = LocalFileNames::safePart(text);
+        QString safe;
+        if (m_shared.at(i)) {
+            if (const auto found = sharedParts.constFind(text); found != sharedParts.cend()) {
+                safe = *found;
+            } else {
+                safe = LocalFileNames::safePart(text);
+                if (sharedParts.size() >= 4096)
+                    sharedParts.clear();
+                sharedParts.insert(text, safe);
+            }
+        } else {
+            safe = LocalFileNames::safePart(text);
+        }
         if (!path.isEmpty())
             path += u'/';
         if (safe.isEmpty())
@@ -342,13 +374,27 @@ QString NameMask::hostName(const QString& address) {
     if (authority.isEmpty())
         return QUrl(address).host();
     // The scheme and the host part, as they stand at the start of the address.
-    const QString key = address.left(address.indexOf(QLatin1String("://")) + 3 + authority.size());
-    if (const auto found = hosts.constFind(key); found != hosts.cend())
-        return *found;
-    const QString host = QUrl(key + u'/').host();
-    if (hosts.size() >= 4096)
-        hosts.clear();
-    hosts.insert(key, host);
+    const QStringView keyView =
+        QStringView(address).left(address.indexOf(QLatin1String("://")) + 3 + authority.size());
+    // The last few host parts are compared in place, without a copy of the key.
+    static thread_local std::array<std::pair<QString, QString>, 8> recent;
+    static thread_local std::size_t nextRecent = 0;
+    for (const auto& [seen, host] : recent) {
+        if (!seen.isEmpty() && keyView == seen)
+            return host;
+    }
+    const QString key = keyView.toString();
+    QString host;
+    if (const auto found = hosts.constFind(key); found != hosts.cend()) {
+        host = *found;
+    } else {
+        host = QUrl(key + u'/').host();
+        if (hosts.size() >= 4096)
+            hosts.clear();
+        hosts.insert(key, host);
+    }
+    recent[nextRecent] = {key, host};
+    nextRecent = (nextRecent + 1) % recent.size();
     return host;
 }
 

@@ -91,5 +91,8 @@ private:
 
     QString m_text;
     QList<Part> m_parts;
+    // Per part: true when only values shared by many files (host, title, page, date, text) fill it,
+    // so that its safe form is worth keeping for the next file.
+    QList<bool> m_shared;
     bool m_usesName = false;
 };
