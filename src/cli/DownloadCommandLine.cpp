@@ -18,6 +18,7 @@
 #include "HistoryDownloadLink.h"
 #include "HistoryLocation.h"
 #include "HistoryRecorder.h"
+#include "HostPauses.h"
 #include "RecordFormat.h"
 #include "TerminationSignals.h"
 
@@ -180,17 +181,27 @@ public:
                            .arg(CommandOutput::oneLine(m_items[index].url), CommandOutput::oneLine(reason)));
     }
 
-    void progress(int done, int total, const QStringList& current, qint64 bytes) {
+    // waiting: the hosts that asked to wait, as HostPauses::waitingText says it.
+    void progress(int done, int total, const QStringList& current, qint64 bytes, const QString& waiting) {
         if (!m_progress)
             return;
         QString line =
             QStringLiteral("[%1/%2] %3").arg(done).arg(total).arg(QLocale::c().formattedDataSize(bytes));
-        if (!current.isEmpty())
+        if (!waiting.isEmpty())
+            line += u' ' + waiting;
+        else if (!current.isEmpty())
             line += u' ' + current.front();
         if (line.size() > 200)
             line = line.left(199) + u'…';
         CommandOutput::write(stderr, QStringLiteral("\r\033[K") + line);
         m_lineShown = true;
+    }
+
+    // A host asked to wait: said once on its own line where there is no progress line to show it.
+    void paused(const HostPauses::Pause& pause) {
+        if (!m_progress)
+            CommandOutput::write(stderr, QStringLiteral("nepirika download: %1\n")
+                                             .arg(HostPauses::waitingText(pause, CommandLanguage::isJapanese())));
     }
 
     void clearProgress() {
@@ -457,9 +468,14 @@ int runBatch(const Arguments& args, BatchRun& run, BrowserCookieJar* jar, const 
                              printer.add(fetched.at(index), result);
                      });
     QObject::connect(&batch, &DownloadBatch::progress, &batch,
-                     [&printer](int done, int total, const QStringList& current, qint64 bytes) {
-                         printer.progress(done, total, current, bytes);
+                     [&printer, &batch](int done, int total, const QStringList& current, qint64 bytes) {
+                         QStringList waiting;
+                         for (const HostPauses::Pause& pause : batch.pausedHosts())
+                             waiting.append(HostPauses::waitingText(pause, CommandLanguage::isJapanese()));
+                         printer.progress(done, total, current, bytes, waiting.join(QStringLiteral("; ")));
                      });
+    QObject::connect(HostPauses::instance(), &HostPauses::paused, &batch,
+                     [&printer](const QString& host, qint64 seconds) { printer.paused({host, seconds}); });
     QObject::connect(link, &HistoryDownloadLink::finished, &batch, [&](const DownloadResults& results) {
         printer.clearProgress();
         // An interrupted run keeps what is left for --continue; a run that reached its end is done,

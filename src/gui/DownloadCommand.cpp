@@ -7,6 +7,7 @@
 #include "DownloadQueueKeeper.h"
 #include "FolderNotice.h"
 #include "HistoryDownloadLink.h"
+#include "HostPauses.h"
 #include "TWebBrowser.h"
 #include "WindowHistory.h"
 
@@ -270,6 +271,12 @@ void run(QWidget* parent, const QList<DownloadRequestItem>& items, const QString
         QTimer::singleShot(0, dialog, [recordFailed, keeper] { recordFailed(keeper->lastError()); });
     QObject::connect(keeper, &DownloadQueueKeeper::recordFailed, dialog, recordFailed);
     QObject::connect(batch, &DownloadBatch::progress, dialog, &DownloadProgressDialog::setProgress);
+    QObject::connect(batch, &DownloadBatch::progress, dialog, [batch, dialog] {
+        QStringList waiting;
+        for (const HostPauses::Pause& pause : batch->pausedHosts())
+            waiting.append(HostPauses::waitingText(pause));
+        dialog->setWaiting(waiting.join(u'\n'));
+    });
     // Marked before the batch hears of it: it may report its end from inside cancel().
     auto cancelled = std::make_shared<bool>(false);
     QObject::connect(dialog, &DownloadProgressDialog::cancelRequested, dialog,

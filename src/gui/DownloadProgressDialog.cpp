@@ -27,6 +27,7 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     , m_bar(new QProgressBar(this))
     , m_current(new QPlainTextEdit(this))
     , m_bytes(new QLabel(this))
+    , m_waiting(new QLabel(this))
     , m_cancel(new QPushButton(QStringLiteral("中止"), this)) {
     setWindowTitle(QApplication::applicationDisplayName());
     // Not modal: a modal window would keep the main window from being closed (its close button and
@@ -54,6 +55,9 @@ DownloadProgressDialog::DownloadProgressDialog(QWidget* parent)
     layout->addWidget(new QLabel(QStringLiteral("ダウンロード中のアドレス:"), this));
     layout->addWidget(m_current);
     layout->addWidget(m_bytes);
+    m_waiting->setTextFormat(Qt::PlainText);
+    m_waiting->setVisible(false);
+    layout->addWidget(m_waiting);
     layout->addLayout(buttons);
     resize(560, sizeHint().height());
 
@@ -123,6 +127,15 @@ void DownloadProgressDialog::setProgress(int done, int total, const QStringList&
         showCurrent();
     }
     m_bytes->setText(QStringLiteral("受信: %1").arg(QLocale().formattedDataSize(bytesReceived)));
+}
+
+void DownloadProgressDialog::setWaiting(const QString& text) {
+    m_waiting->setText(text);
+    m_waiting->setVisible(!text.isEmpty());
+}
+
+QString DownloadProgressDialog::waitingText() const {
+    return m_waiting->text();
 }
 
 void DownloadProgressDialog::showCurrent() {

@@ -10,7 +10,8 @@ class QPushButton;
 
 // The window that a download shows while it runs: files done out of total, the addresses being
 // fetched (read as the lists show them, each on one line, shortened in the middle when it does not
-// fit), the bytes received, and "中止" to cancel what remains. Closing it (Esc, the title
+// fit), the bytes received, the hosts it waits for (those that asked to wait), and "中止" to cancel
+// what remains. Closing it (Esc, the title
 // bar) asks to cancel as well; it goes away only when the owner calls finish().
 class DownloadProgressDialog : public QDialog {
     Q_OBJECT
@@ -25,6 +26,10 @@ public:
     void showBesideOthers();
 
     void setProgress(int done, int total, const QStringList& current, qint64 bytesReceived);
+    // The hosts that asked to wait, one a line ("example.com が混雑しているため 30 秒待っています");
+    // empty hides the line.
+    void setWaiting(const QString& text);
+    QString waitingText() const;
     // The download has ended: the window may close now.
     void finish();
 
@@ -53,6 +58,7 @@ private:
     QProgressBar* m_bar;
     QPlainTextEdit* m_current;
     QLabel* m_bytes;
+    QLabel* m_waiting;
     QPushButton* m_cancel;
     // The exact addresses being fetched.
     QStringList m_currentUrls;

@@ -3,6 +3,7 @@
 #include "BatchCookieJar.h"
 #include "CurlSession.h"
 #include "DataUrl.h"
+#include "HostPauses.h"
 #include "ImageFacts.h"
 #include "ImageProbe.h"
 #include "ImageStructure.h"
@@ -73,6 +74,14 @@ PictureStore::PictureStore(const DownloadOptions& options, QObject* parent)
     m_announce->setSingleShot(true);
     m_announce->setInterval(ChangeDelayMs);
     connect(m_announce, &QTimer::timeout, this, &PictureStore::changed);
+    // What was held back for a host that asked to wait is asked for again once it is resumed.
+    connect(HostPauses::instance(), &HostPauses::resumed, this, [this] {
+        for (const QString& url : std::exchange(m_heldForPause, {})) {
+            Entry& entry = m_entries[url];
+            if (needsWork(entry))
+                enqueue(url, entry, entry.priority > 1);
+        }
+    });
 }
 
 PictureStore::~PictureStore() {
@@ -216,6 +225,11 @@ void PictureStore::pump() {
         // What the next step needs has no room now: it waits at the head of its queue.
         const bool toDisk = !entry.diskChecked || entry.thumb == Thumb::OnDisk;
         const bool toProbe = !toDisk && entry.facts.state == PictureFacts::State::Unknown;
+        // A host that asked to wait holds up neither the connections nor the other hosts.
+        if (!toDisk && HostPauses::instance()->isPaused(HostPauses::hostOf(QUrl(url)))) {
+            m_heldForPause.insert(url);
+            continue;
+        }
         if ((toDisk && !roomForWork) || (toProbe && !roomForProbe) ||
             (!toDisk && !toProbe && !roomForFetch)) {
             if (background) {

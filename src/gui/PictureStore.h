@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QImage>
 #include <QObject>
+#include <QSet>
 #include <QThreadPool>
 
 #include <deque>
@@ -25,7 +26,8 @@ struct RangedFetchResult;
 // image's first bytes (ImageProbe); a thumbnail needs the whole file (at most MaxThumbnailSource
 // bytes), fetched through the downloads' HTTP client with the page as Referer and decoded on a
 // worker thread at thumbnail size, within an allocation limit. Thumbnails are kept in memory within
-// a budget and on disk (ThumbnailDiskCache). Changes are announced together, a few times a second.
+// a budget and on disk (ThumbnailDiskCache). Nothing is asked of a host that asked the process to
+// wait (HostPauses) until it is resumed. Changes are announced together, a few times a second.
 class PictureStore : public QObject {
     Q_OBJECT
 public:
@@ -116,6 +118,8 @@ private:
     // Requests for what is on screen, the latest last; and those for narrowing, the first first.
     std::vector<std::pair<quint64, QString>> m_onScreen;
     std::deque<QString> m_background;
+    // Waiting for their host's pause to end (see HostPauses).
+    QSet<QString> m_heldForPause;
     // Request numbers on screen start above 1, the mark of a request for narrowing only.
     quint64 m_requests = 1;
     int m_probesRunning = 0;

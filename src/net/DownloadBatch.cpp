@@ -5,6 +5,7 @@
 #include "CurlSession.h"
 #include "DataFlush.h"
 #include "DownloadTransfer.h"
+#include "HostPauses.h"
 #include "NetworkErrorText.h"
 #include "UniqueFileReservation.h"
 
@@ -95,6 +96,19 @@ const DownloadResults& DownloadBatch::results() const {
     return m_results;
 }
 
+QList<HostPauses::Pause> DownloadBatch::pausedHosts() const {
+    QList<HostPauses::Pause> pauses = HostPauses::instance()->pauses();
+    if (m_finished || m_cancelled || pauses.isEmpty())
+        return {};
+    QSet<QString> hosts;
+    for (int index : m_pending)
+        hosts.insert(hostOf(m_items[index]));
+    for (auto it = m_active.cbegin(); it != m_active.cend(); ++it)
+        hosts.insert(hostOf(m_items[it.key()]));
+    pauses.removeIf([&hosts](const HostPauses::Pause& pause) { return !hosts.contains(pause.host); });
+    return pauses;
+}
+
 void DownloadBatch::start() {
     if (m_started)
         return;
@@ -119,6 +133,16 @@ void DownloadBatch::start() {
     // One jar for the whole batch, so that a cookie set by one response goes with the next request.
     m_cookies = new BatchCookieJar(m_options.cookieJar, this);
     m_session = new CurlSession;
+    // Items of a host that asked to wait start once it is resumed; meanwhile the progress counts down.
+    HostPauses* pauses = HostPauses::instance();
+    connect(pauses, &HostPauses::resumed, this, [this] {
+        if (m_finished)
+            return;
+        pump();
+        if (!m_finished)
+            emitProgress();
+    });
+    connect(pauses, &HostPauses::paused, this, [this] { scheduleProgress(); });
     QTimer::singleShot(0, this, &DownloadBatch::pump);
 }
 
@@ -129,7 +153,8 @@ void DownloadBatch::pump() {
         auto it = std::find_if(m_pending.begin(), m_pending.end(), [this](int index) {
             const QString host = hostOf(m_items[index]);
             return index < m_nameCursor + MaxRunAhead &&
-                   (host.isEmpty() || m_perHost.value(host) < m_options.maxPerHost);
+                   (host.isEmpty() || (m_perHost.value(host) < m_options.maxPerHost &&
+                                       !HostPauses::instance()->isPaused(host)));
         });
         if (it == m_pending.end())
             break;
@@ -370,8 +395,17 @@ void DownloadBatch::scheduleProgress() {
     m_progressScheduled = true;
     QTimer::singleShot(ProgressIntervalMs, this, [this] {
         m_progressScheduled = false;
-        if (!m_finished)
-            emitProgress();
+        if (m_finished)
+            return;
+        emitProgress();
+        // A wait for a paused host is counted down once a second.
+        if (!pausedHosts().isEmpty() && !m_pauseTickScheduled) {
+            m_pauseTickScheduled = true;
+            QTimer::singleShot(1000 - ProgressIntervalMs, this, [this] {
+                m_pauseTickScheduled = false;
+                scheduleProgress();
+            });
+        }
     });
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DownloadTypes.h"
+#include "HostPauses.h"
 
 #include <QHash>
 #include <QList>
@@ -26,7 +27,9 @@ class UniqueFileReservation;
 // hidden partial file, see DownloadItem::partialName), so a failed, cancelled or killed item leaves
 // no file under a final name. A complete file's data is flushed to the disk before it gets its
 // name: the files that are ready at the same moment are flushed in one step off this thread (one
-// syncfs for many, fdatasync for a few), so that durability costs little per file. Ends with
+// syncfs for many, fdatasync for a few), so that durability costs little per file. At most
+// maxPerHost items of one host run at once, and none start while their host is paused (HostPauses:
+// a 429 or 503 with Retry-After met by any client of the process). Ends with
 // exactly one finished(), whose results are in the order of the items. Works on the thread it lives
 // on.
 class DownloadBatch : public QObject {
@@ -67,6 +70,9 @@ public:
     // The addresses of the transfers receiving data now, in item order.
     QStringList currentUrls() const;
     const DownloadResults& results() const;
+    // The hosts of the items not ended that wait because the host asked to (see HostPauses);
+    // progress() is sent every second while there are any.
+    QList<HostPauses::Pause> pausedHosts() const;
 
 Q_SIGNALS:
     // At most every 100 ms while data arrives, and at every start and end of an item.
@@ -118,6 +124,7 @@ private:
     bool m_cancelled = false;
     bool m_finished = false;
     bool m_progressScheduled = false;
+    bool m_pauseTickScheduled = false;
     bool m_claiming = false;
     NameRecorder m_recorder;
     int m_recordIntervalMs = 0;

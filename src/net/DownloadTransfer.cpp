@@ -5,6 +5,7 @@
 #include "ContentDecoder.h"
 #include "CurlSession.h"
 #include "DataUrl.h"
+#include "HostPauses.h"
 #include "HttpFetch.h"
 #include "HttpHeaderValues.h"
 #include "LocalFileName.h"
@@ -17,6 +18,9 @@
 #include <QDateTime>
 #include <QNetworkCookieJar>
 #include <QTimer>
+
+#include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -126,6 +130,11 @@ void DownloadTransfer::sendRequest(const QUrl& url) {
         return;
     }
     m_current = url;
+    // A host that asked to wait gets nothing until its pause ends (see HostPauses).
+    if (const qint64 pausedMs = HostPauses::instance()->remainingMs(HostPauses::hostOf(url)); pausedMs > 0) {
+        sendLater(pausedMs);
+        return;
+    }
     m_statusChecked = false;
     m_skipBody = false;
     m_responseBytes = 0;
@@ -300,9 +309,10 @@ void DownloadTransfer::onFetchFinished() {
                               : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
         if (status < 400 && declared >= 0 && reply->bodyBytes() < declared)
             message = NetworkErrorText::bodyCutShort(reply->bodyBytes(), declared);
-        retryOrFail(message, TransferRules::isTransient(reply->error(), status),
-                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
-                                                        QDateTime::currentDateTimeUtc()));
+        const qint64 retryAfter = HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                                      QDateTime::currentDateTimeUtc());
+        TransferRules::pauseHostIfAsked(m_current, status, retryAfter);
+        retryOrFail(message, TransferRules::isTransient(reply->error(), status), retryAfter);
         return;
     }
     // libcurl sees a body cut short itself; the lengths are checked all the same: the bytes as sent,
@@ -367,6 +377,10 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
             return;
         }
     }
+    sendLater(waitMs);
+}
+
+void DownloadTransfer::sendLater(qint64 waitMs) {
     if (!m_retryTimer) {
         m_retryTimer = new QTimer(this);
         m_retryTimer->setSingleShot(true);
@@ -375,7 +389,7 @@ void DownloadTransfer::retryOrFail(const QString& message, bool transient, qint6
                 sendRequest(m_current);
         });
     }
-    m_retryTimer->start(static_cast<int>(waitMs));
+    m_retryTimer->start(static_cast<int>(std::clamp<qint64>(waitMs, 0, std::numeric_limits<int>::max())));
 }
 
 void DownloadTransfer::startOver() {

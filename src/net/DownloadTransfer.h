@@ -25,7 +25,8 @@ class UniqueFileReservation;
 // stream, is checked before the file is published. A body compressed anyway is decoded, unless it is
 // a gzip file (by name or type) labelled gzip: that is saved as sent, as browsers save it. A
 // transient failure is retried with growing
-// waits, resuming with Range/If-Range where the server allows it.
+// waits, resuming with Range/If-Range where the server allows it. A 429 or 503 with Retry-After
+// pauses the host for the whole process (HostPauses); no request goes to a paused host.
 //
 // The name: once the first response that carries the file has arrived, nameWanted() says which name
 // the item wants (Content-Disposition, else the address, with the extension its content type
@@ -86,6 +87,8 @@ private:
     bool writeBody(const char* data, qint64 size);
     void completeBody();
     void retryOrFail(const QString& message, bool transient, qint64 retryAfterSeconds = -1);
+    // Sends the request for m_current after waitMs.
+    void sendLater(qint64 waitMs);
     void requestPublish();
     void publish();
     void startOver();

@@ -47,8 +47,9 @@ struct DownloadOptions {
     int retries = WorkLimits::DefaultRetries;
     // The wait before the first retry; it doubles for each one after (1 s, 2 s, 4 s).
     int retryDelayMs = 1000;
-    // A Retry-After up to this long is waited for; a longer one ends the item.
-    int maxRetryAfterSeconds = 60;
+    // A Retry-After up to this long is waited for; a longer one ends the item. A 429 or 503 with
+    // Retry-After pauses its host for every item in any case (see HostPauses, at most 10 minutes).
+    int maxRetryAfterSeconds = 10 * 60;
     // Sent as User-Agent; empty leaves Qt's default.
     QByteArray userAgent;
     // Cookies sent with each request (not owned; may be null or go away during the batch).

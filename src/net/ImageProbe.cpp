@@ -4,6 +4,7 @@
 #include "BatchCookieJar.h"
 #include "CurlSession.h"
 #include "DataUrl.h"
+#include "HostPauses.h"
 #include "NetworkErrorText.h"
 #include "RangedFetch.h"
 
@@ -31,6 +32,8 @@ ImageProbe::ImageProbe(const DownloadOptions& options, QObject* parent)
     // one session for connections, DNS answers, TLS sessions and HSTS.
     m_cookies = new BatchCookieJar(m_options.cookieJar, this);
     m_session = new CurlSession;
+    // Images of a host that asked to wait start once it is resumed.
+    connect(HostPauses::instance(), &HostPauses::resumed, this, &ImageProbe::pump);
 }
 
 ImageProbe::~ImageProbe() {
@@ -55,6 +58,7 @@ int ImageProbe::add(const ImageProbeItem& item) {
     if (number == m_hostNumbers.cend()) {
         number = m_hostNumbers.insert(host, int(m_perHost.size()));
         m_perHost.append(0);
+        m_hostNames.append(host);
     }
     m_hosts.append(*number);
     m_pending.push_back(index);
@@ -89,8 +93,11 @@ void ImageProbe::cancel() {
 void ImageProbe::pump() {
     while (int(m_running.size()) < m_options.parallel && !m_pending.empty()) {
         // The first waiting image whose host has room; those of a busy host wait their turn.
-        auto it = std::find_if(m_pending.begin(), m_pending.end(), [this](int index) {
-            return m_perHost.at(m_hosts.at(index)) < m_options.maxPerHost;
+        const HostPauses* pauses = HostPauses::instance();
+        auto it = std::find_if(m_pending.begin(), m_pending.end(), [this, pauses](int index) {
+            const int host = m_hosts.at(index);
+            return m_perHost.at(host) < m_options.maxPerHost &&
+                   (m_hostNames.at(host).isEmpty() || !pauses->isPaused(m_hostNames.at(host)));
         });
         if (it == m_pending.end())
             break;

@@ -8,6 +8,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <deque>
@@ -42,7 +43,8 @@ struct ImageProbeResult {
 // in all, only when its header runs on (a JPEG with a long Exif segment); a server that sends the
 // whole file is read only as far as the header. Requests go through the downloads' HTTP client and
 // rules (see RangedFetch), on one CurlSession that shares connections between the probes, and within
-// the downloads' limits: at most maxPerHost at a time to one host, parallel in all.
+// the downloads' limits: at most maxPerHost at a time to one host, parallel in all, and none to a
+// host that asked the process to wait (HostPauses).
 // data: addresses are read without a fetch. Items may be added while others run.
 class ImageProbe : public QObject {
     Q_OBJECT
@@ -85,8 +87,9 @@ private:
     QList<QUrl> m_urls;
     QList<int> m_hosts;
     QHash<QString, int> m_hostNumbers;
-    // Running probes by host number.
+    // Running probes, and the host's name, by host number.
     QList<int> m_perHost;
+    QStringList m_hostNames;
     std::deque<int> m_pending;
     QHash<int, Running> m_running;
     int m_reported = 0;

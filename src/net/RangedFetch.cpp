@@ -4,6 +4,7 @@
 #include "ContentDecoder.h"
 #include "CurlSession.h"
 #include "DownloadTransfer.h"
+#include "HostPauses.h"
 #include "HttpFetch.h"
 #include "HttpHeaderValues.h"
 #include "NetworkErrorText.h"
@@ -56,6 +57,12 @@ void RangedFetch::cancel() {
 void RangedFetch::send() {
     if (!m_session) {
         cancel();
+        return;
+    }
+    // A host that asked to wait gets nothing until its pause ends (see HostPauses).
+    if (const qint64 pausedMs = HostPauses::instance()->remainingMs(HostPauses::hostOf(m_current));
+        pausedMs > 0) {
+        sendLater(pausedMs);
         return;
     }
     m_statusChecked = false;
@@ -227,9 +234,10 @@ void RangedFetch::onFetchFinished() {
         const QString message = status >= 400
                                     ? NetworkErrorText::forHttpStatus(status, reply->reasonPhrase())
                                     : NetworkErrorText::forNetworkError(reply->error(), reply->errorString());
-        retryOrFail(message, TransferRules::isTransient(reply->error(), status),
-                    HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
-                                                        QDateTime::currentDateTimeUtc()));
+        const qint64 retryAfter = HttpHeaderValues::retryAfterSeconds(reply->header("Retry-After"),
+                                                                      QDateTime::currentDateTimeUtc());
+        TransferRules::pauseHostIfAsked(m_current, status, retryAfter);
+        retryOrFail(message, TransferRules::isTransient(reply->error(), status), retryAfter);
         return;
     }
     // libcurl reports a body cut short itself; a decoder knows whether its stream ended.
@@ -255,6 +263,10 @@ void RangedFetch::retryOrFail(const QString& message, bool transient, qint64 ret
     }
     const qint64 waitMs = TransferRules::retryWaitMs(retryAfter, m_options.retryDelayMs, m_retriesDone);
     ++m_retriesDone;
+    sendLater(waitMs);
+}
+
+void RangedFetch::sendLater(qint64 waitMs) {
     if (!m_retryTimer) {
         m_retryTimer = new QTimer(this);
         m_retryTimer->setSingleShot(true);
@@ -263,7 +275,7 @@ void RangedFetch::retryOrFail(const QString& message, bool transient, qint64 ret
                 send();
         });
     }
-    m_retryTimer->start(int(std::min<qint64>(waitMs, std::numeric_limits<int>::max())));
+    m_retryTimer->start(int(std::clamp<qint64>(waitMs, 0, std::numeric_limits<int>::max())));
 }
 
 void RangedFetch::succeed(bool complete) {

@@ -48,8 +48,9 @@ struct RangedFetchResult {
 // One ranged GET through the downloads' HTTP client (HttpFetch on the caller's CurlSession) and
 // with their rules (TransferRules): the cookies and user agent of the downloads, Referer as browsers
 // send it, redirects followed by hand (never from https to http), transient failures retried with
-// growing waits. Reads until enough() says so, or maxBytes, or the end of the file, then lets the
-// connection go. Ends with exactly one finished(), from the event loop.
+// growing waits; a 429 or 503 with Retry-After pauses the host for the whole process (HostPauses),
+// and no request goes to a paused host. Reads until enough() says so, or maxBytes, or the end of the file,
+// then lets the connection go. Ends with exactly one finished(), from the event loop.
 class RangedFetch : public QObject {
     Q_OBJECT
 public:
@@ -78,6 +79,8 @@ private:
     bool checkResponse();
     bool take(const char* data, qint64 size);
     void retryOrFail(const QString& message, bool transient, qint64 retryAfter = -1);
+    // Sends the request for m_current after waitMs.
+    void sendLater(qint64 waitMs);
     void succeed(bool complete);
     void finish();
     void dropFetch();

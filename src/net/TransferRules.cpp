@@ -1,6 +1,7 @@
 #include "TransferRules.h"
 
 #include "AddressSchemes.h"
+#include "HostPauses.h"
 #include "NetworkErrorText.h"
 
 #include <algorithm>
@@ -53,6 +54,13 @@ qint64 retryWaitMs(qint64 retryAfterSeconds, int firstDelayMs, int triesMade) {
     if (retryAfterSeconds >= 0)
         return retryAfterSeconds * 1000;
     return qint64(std::max(0, firstDelayMs)) << std::clamp(triesMade, 0, 16);
+}
+
+bool pauseHostIfAsked(const QUrl& url, int status, qint64 retryAfterSeconds) {
+    if ((status != 429 && status != 503) || retryAfterSeconds <= 0)
+        return false;
+    HostPauses::instance()->pause(HostPauses::hostOf(url), retryAfterSeconds);
+    return true;
 }
 
 } // namespace TransferRules

@@ -18,5 +18,8 @@ QString refusedRedirect(const QUrl& current, const QUrl& target);
 // The wait before the next try: what Retry-After asked for (seconds, -1 for nothing), else a first
 // delay that doubles with each try already made.
 qint64 retryWaitMs(qint64 retryAfterSeconds, int firstDelayMs, int triesMade);
+// Whether an answer asks the whole host to wait (429 or 503 with Retry-After, see HostPauses), and
+// if so pauses the host of url for every client of the process.
+bool pauseHostIfAsked(const QUrl& url, int status, qint64 retryAfterSeconds);
 
 } // namespace TransferRules
