@@ -13,12 +13,13 @@
 #include "DownloadQueue.h"
 #include "DownloadQueueKeeper.h"
 #include "EngineNoise.h"
-#include "NameMask.h"
 #include "HistoryCommand.h"
 #include "HistoryDownloadLink.h"
 #include "HistoryLocation.h"
 #include "HistoryRecorder.h"
 #include "HostPauses.h"
+#include "NameMask.h"
+#include "ProcessFacts.h"
 #include "RecordFormat.h"
 #include "TerminationSignals.h"
 
@@ -30,7 +31,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -164,7 +164,7 @@ public:
         : m_items(items)
         , m_lines(items.size())
         , m_known(items.size(), false)
-        , m_progress(::isatty(STDERR_FILENO) == 1) {}
+        , m_progress(ProcessFacts::standardErrorIsTerminal()) {}
 
     void add(int index, const DownloadResult& r) {
         const QString address = CommandOutput::oneLine(m_items[index].url);
@@ -384,8 +384,8 @@ int continuedBatches(const QString& dir, std::vector<BatchRun>* runs) {
 }
 
 // Runs one batch to its end, kept on disk while it runs. The exit status of that batch.
-int runBatch(const Arguments& args, BatchRun& run, BrowserCookieJar* jar, const TerminationSignals& termination,
-             bool* interrupted) {
+int runBatch(const Arguments& args, BatchRun& run, BrowserCookieJar* jar,
+             const TerminationSignals& termination, bool* interrupted) {
     QDir().mkpath(run.queue.folder);
     // With --new-only the addresses that the history has saved (their files still there) are not
     // fetched; they are printed in their places.

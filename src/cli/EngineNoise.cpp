@@ -1,18 +1,17 @@
 #include "EngineNoise.h"
 
+#include "StandardErrorPipe.h"
+
 #include <QByteArray>
 #include <QLatin1String>
 #include <QRegularExpression>
 #include <QtGlobal>
 
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
-#include <fcntl.h>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace EngineNoise {
 namespace {
@@ -53,13 +52,12 @@ bool isChatter(const QString& message) {
     return false;
 }
 
-void writeAll(int fd, const QByteArray& out);
-
 void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
     // Straight to the real standard error while the line filter runs: a fatal message is followed
     // by the end of the process, which would take the filter's unread lines with it.
     if ((type == QtCriticalMsg || type == QtFatalMsg) && filter) {
-        writeAll(filter->realError, qFormatLogMessage(type, context, message).toUtf8() + '\n');
+        StandardErrorPipe::writeAll(filter->realError,
+                                    qFormatLogMessage(type, context, message).toUtf8() + '\n');
         if (type == QtCriticalMsg)
             return;
     }
@@ -73,30 +71,16 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
         previousHandler(type, context, message);
 }
 
-void writeAll(int fd, const QByteArray& out) {
-    qsizetype written = 0;
-    while (written < out.size()) {
-        const ssize_t n = ::write(fd, out.constData() + written, static_cast<size_t>(out.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        written += n;
-    }
-}
-
 void passOn(int fd, const QByteArray& line) {
     if (!EngineNoise::isNoiseLine(QString::fromUtf8(line)))
-        writeAll(fd, line + '\n');
+        StandardErrorPipe::writeAll(fd, line + '\n');
 }
 
 void readLines(LineFilter* state) {
     QByteArray pending;
     char buffer[4096];
     for (;;) {
-        const ssize_t n = ::read(state->readEnd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+        const qint64 n = StandardErrorPipe::read(state->readEnd, buffer, sizeof buffer);
         if (n <= 0)
             break;
         pending.append(buffer, n);
@@ -114,7 +98,7 @@ void readLines(LineFilter* state) {
         }
         // A progress line rewritten in place ("\r") is passed on as it comes.
         if (pending.size() > 0 && (pending.contains('\r') || pending.size() > 64 * 1024)) {
-            writeAll(state->realError, pending);
+            StandardErrorPipe::writeAll(state->realError, pending);
             pending.clear();
         }
     }
@@ -164,27 +148,13 @@ void restoreToolkitMessages() {
 void startLineFilter() {
     if (filter)
         return;
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
+    int readEnd = -1;
+    int realError = -1;
+    if (!StandardErrorPipe::redirect(&readEnd, &realError))
         return;
-    const int realError = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
-    if (realError < 0) {
-        ::close(ends[0]);
-        ::close(ends[1]);
-        return;
-    }
-    std::fflush(stderr);
-    // The new standard error is inherited by the helper processes (dup2 clears close-on-exec).
-    if (::dup2(ends[1], STDERR_FILENO) < 0) {
-        ::close(ends[0]);
-        ::close(ends[1]);
-        ::close(realError);
-        return;
-    }
-    ::close(ends[1]);
     filter = new LineFilter;
     filter->realError = realError;
-    filter->readEnd = ends[0];
+    filter->readEnd = readEnd;
     filter->reader = std::thread(readLines, filter);
 }
 
@@ -195,11 +165,11 @@ void stopLineFilter() {
     // What this process wrote is passed on before standard error is given back; the helper
     // processes may still write into the pipe, which the reader keeps filtering until they end.
     const QByteArray mark = DrainMark + '\n';
-    if (::write(STDERR_FILENO, mark.constData(), static_cast<size_t>(mark.size())) == mark.size()) {
+    if (StandardErrorPipe::writeToStandardError(mark)) {
         std::unique_lock lock(filter->mutex);
         filter->drained.wait_for(lock, std::chrono::seconds(2), [] { return filter->drainSeen; });
     }
-    ::dup2(filter->realError, STDERR_FILENO);
+    StandardErrorPipe::restore(filter->realError);
     filter->reader.detach(); // it owns its state until the process ends
     filter = nullptr;
 }

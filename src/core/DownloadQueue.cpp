@@ -2,8 +2,8 @@
 
 #include "FileErrorText.h"
 #include "LocalFileName.h"
-#include "RecordedFolder.h"
 #include "ProgramFolders.h"
+#include "RecordedFolder.h"
 #include "TextFileSave.h"
 
 #include <QCryptographicHash>
@@ -19,10 +19,6 @@
 #include <algorithm>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -59,41 +55,22 @@ bool stateFromName(const QString& name, DownloadQueue::Entry::State* state) {
 
 } // namespace
 
-DownloadQueue::Lock::Lock(const QString& path)
-    : m_path(QFile::encodeName(path + QStringLiteral(".lock"))) {
-    // A file of its own beside the record, which is replaced by renames while the batch runs. It is
-    // removed when the lock is let go, so a lock taken on a file that its holder removed meanwhile
-    // is no lock: the file is opened again until the one locked is the one at the path.
+namespace {
+
+// The lock of the record at path: a file of its own beside the record (which is replaced by renames
+// while the batch runs), in a folder made when missing.
+QString lockFileOf(const QString& path) {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    for (int attempt = 0; attempt < 8; ++attempt) {
-        m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (m_fd < 0)
-            return;
-        if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        struct stat held {};
-        struct stat named {};
-        if (::fstat(m_fd, &held) == 0 && ::stat(m_path.constData(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-            return;
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    return path + QStringLiteral(".lock");
 }
 
-DownloadQueue::Lock::~Lock() {
-    if (m_fd < 0)
-        return;
-    // Removed while still held, so that no one takes the lock of a file that is about to go.
-    ::unlink(m_path.constData());
-    ::close(m_fd);
-}
+} // namespace
+
+DownloadQueue::Lock::Lock(const QString& path)
+    : m_file(lockFileOf(path)) {}
 
 bool DownloadQueue::Lock::held() const {
-    return m_fd >= 0;
+    return m_file.held();
 }
 
 QString DownloadQueue::queuesFolder() {

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <QDateTime>
+#include "FileLock.h"
+
 #include <QByteArray>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -45,14 +47,10 @@ public:
     public:
         // Tries to take the lock of the record at path, without waiting.
         explicit Lock(const QString& path);
-        ~Lock();
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
         bool held() const;
 
     private:
-        QByteArray m_path;
-        int m_fd = -1;
+        FileLock m_file;
     };
 
     QString folder;

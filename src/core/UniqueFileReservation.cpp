@@ -9,9 +9,6 @@
 #include <QMutexLocker>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -35,15 +32,13 @@ QString UniqueFileReservation::folder() const {
 bool UniqueFileReservation::open(QString* error) {
     if (m_state)
         return true;
-    const QByteArray path = QFile::encodeName(m_folder.isEmpty() ? QStringLiteral(".") : m_folder);
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    auto state = std::make_shared<ReservationFolder>();
+    if (!state->open(m_folder)) {
         *error = FileErrorText::describe(QStringLiteral("フォルダを開けません (%1)").arg(m_folder), errno);
         return false;
     }
-    m_state = std::make_shared<ReservationFolder>();
-    m_state->path = m_folder;
-    m_state->fd = fd;
+    state->numberedName = &LocalFileNames::numbered;
+    m_state = std::move(state);
     m_state->removeAbandonedFiles();
     return true;
 }
@@ -94,13 +89,12 @@ QString UniqueFileReservation::claim(const QString& name, bool numberIfTaken, QS
         if (m_state->taken.contains(key))
             continue;
         // Any entry counts as taken, a dangling symbolic link included.
-        struct stat st {};
-        const QByteArray bytes = QFile::encodeName(leaf);
-        if (::fstatat(dir, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        const int status = ReservationFolder::entryStatus(dir, leaf);
+        if (status == 0)
             continue;
-        if (errno != ENOENT) {
+        if (status != ENOENT) {
             *error = FileErrorText::describe(QStringLiteral("ファイルを作成できません (%1)").arg(candidate),
-                                             errno);
+                                             status);
             return {};
         }
         m_state->taken.insert(key);

@@ -1,12 +1,12 @@
 #include "WebEngineSetup.h"
 
 #include "DocumentHandoff.h"
+#include "ProcessFacts.h"
 
 #include <QCoreApplication>
 #include <QtGlobal>
 
 #include <cstdio>
-#include <unistd.h>
 
 namespace WebEngineSetup {
 
@@ -28,7 +28,7 @@ void prepareBeforeApplication() {
     chooseSceneRenderer();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     DocumentHandoff::registerScheme();
-    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+    if (ProcessFacts::runsAsAdministrator() && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
         std::fputs("nepirika: running as root, so the browser engine's sandbox is turned off\n", stderr);
     }
@@ -38,7 +38,7 @@ QString prepareWindowBeforeApplication() {
     chooseSceneRenderer();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     DocumentHandoff::registerScheme();
-    if (::geteuid() != 0 || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (!ProcessFacts::runsAsAdministrator() || qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         return {};
     return QStringLiteral(
         "管理者 (root) として実行されているため、ブラウザエンジンのサンドボックスが使えません。"

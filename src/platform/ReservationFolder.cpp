@@ -1,7 +1,5 @@
 #include "ReservationFolder.h"
 
-#include "LocalFileName.h"
-
 #include <QFile>
 #include <QRegularExpression>
 
@@ -18,6 +16,21 @@ ReservationFolder::~ReservationFolder() {
         ::close(folder);
     if (fd >= 0)
         ::close(fd);
+}
+
+bool ReservationFolder::open(const QString& folderPath) {
+    const QByteArray bytes = QFile::encodeName(folderPath.isEmpty() ? QStringLiteral(".") : folderPath);
+    fd = ::open(bytes.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    path = folderPath;
+    return true;
+}
+
+int ReservationFolder::entryStatus(int dir, const QString& name) {
+    struct stat st {};
+    const QByteArray bytes = QFile::encodeName(name);
+    return ::fstatat(dir, bytes.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 ? 0 : errno;
 }
 
 int ReservationFolder::folderFd(const QString& relative, QString* actual) {
@@ -40,7 +53,7 @@ int ReservationFolder::folderFd(const QString& relative, QString* actual) {
     // A file, or a symbolic link, where the folder goes is left alone: the folder gets a number as
     // a file name would ("Gallery (2)").
     for (int n = 1; n <= 100; ++n) {
-        const QString tried = LocalFileNames::numbered(name, n);
+        const QString tried = numberedName(name, n);
         const QByteArray bytes = QFile::encodeName(tried);
         if (::mkdirat(parent, bytes.constData(), 0777) != 0 && errno != EEXIST)
             return -1;

@@ -13,8 +13,15 @@
 struct ReservationFolder {
     ~ReservationFolder();
 
+    // Opens the folder at path ("" is the working folder); false with errno set when it is no
+    // folder or cannot be opened.
+    bool open(const QString& folderPath);
+
     QString path;
     int fd = -1;
+    // The n-th name for a folder whose name is taken by a file (n = 1 is the name itself): the
+    // caller's naming rule, e.g. "Gallery (2)". Set before folderFd is called.
+    QString (*numberedName)(const QString& name, int n) = nullptr;
     QMutex mutex;
     QSet<QString> taken;
     // What the folder's file system turned out not to have (FAT, exFAT, many FUSE and network
@@ -37,6 +44,10 @@ struct ReservationFolder {
     // ("Gallery (2)"). actual, when given, gets the relative path where the folder is. -1 with errno
     // set when it cannot be made. Called with mutex held.
     int folderFd(const QString& relative, QString* actual = nullptr);
+
+    // 0 when an entry named name (a symbolic link, even a dangling one, included) is in the open
+    // folder dir; otherwise the error number (ENOENT: there is none).
+    static int entryStatus(int dir, const QString& name);
 
     static QString folded(const QString& name);
     // True for the hidden name of a download's temporary file.
