@@ -316,20 +316,15 @@ const QString FollowMatchKey = QStringLiteral("follow/match");
 const QString FollowIgnoreRobotsKey = QStringLiteral("follow/ignoreRobots");
 const QString FollowDelayKey = QStringLiteral("follow/delaySeconds");
 
-bool clearYes(const QVariant& value) {
-    const QString text = value.toString().toLower();
-    return text == QLatin1String("true") || text == QLatin1String("1");
-}
-
 } // namespace
 
 LinkFollowing::Settings AppSettings::following() const {
     LinkFollowing::Settings settings;
     settings.depth = boundedInt(FollowDepthKey, LinkFollowing::MostDepth, 0);
-    settings.spanHosts = clearYes(read(FollowSpanKey));
+    settings.spanHosts = isYes(read(FollowSpanKey));
     // The box's text as typed: its words, separated by blanks, are the texts a link may contain.
     settings.match = read(FollowMatchKey).toString().split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    settings.obeyRobots = !clearYes(read(FollowIgnoreRobotsKey));
+    settings.obeyRobots = !isYes(read(FollowIgnoreRobotsKey));
     bool ok = false;
     const double delay = read(FollowDelayKey).toDouble(&ok);
     settings.delaySeconds = ok && delay > 0 ? std::min(delay, LinkFollowing::MostDelaySeconds) : 0;

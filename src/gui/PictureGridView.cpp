@@ -1,5 +1,7 @@
 #include "PictureGridView.h"
 
+#include "ScrollPlacement.h"
+
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -87,29 +89,9 @@ QModelIndex PictureGridView::indexAt(const QPoint& point) const {
 
 void PictureGridView::scrollTo(const QModelIndex& index, ScrollHint hint) {
     updateGeometries();
-    const QRect rect = visualRect(index).adjusted(-CellMargin, -CellMargin, CellMargin, CellMargin);
-    if (rect.isEmpty())
-        return;
-    const QRect area = viewport()->rect();
-    QScrollBar* bar = verticalScrollBar();
-    const int top = rect.top() + verticalOffset();
-    switch (hint) {
-    case PositionAtTop:
-        bar->setValue(top);
-        break;
-    case PositionAtBottom:
-        bar->setValue(top + rect.height() - area.height());
-        break;
-    case PositionAtCenter:
-        bar->setValue(top - (area.height() - rect.height()) / 2);
-        break;
-    case EnsureVisible:
-        if (rect.top() < area.top())
-            bar->setValue(top);
-        else if (rect.bottom() > area.bottom())
-            bar->setValue(top + rect.height() - area.height());
-        break;
-    }
+    ScrollPlacement::scrollTo(verticalScrollBar(),
+                              visualRect(index).adjusted(-CellMargin, -CellMargin, CellMargin, CellMargin),
+                              viewport()->rect(), verticalOffset(), hint);
 }
 
 void PictureGridView::doItemsLayout() {

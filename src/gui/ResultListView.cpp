@@ -1,5 +1,7 @@
 #include "ResultListView.h"
 
+#include "ScrollPlacement.h"
+
 #include <QCursor>
 #include <QPaintEvent>
 #include <QPainter>
@@ -71,29 +73,8 @@ QModelIndex ResultListView::indexAt(const QPoint& point) const {
 void ResultListView::scrollTo(const QModelIndex& index, ScrollHint hint) {
     // The scroll range as the rows stand now, even when the model has just changed.
     updateGeometries();
-    const QRect rect = visualRect(index);
-    if (rect.isEmpty())
-        return;
-    const QRect area = viewport()->rect();
-    QScrollBar* bar = verticalScrollBar();
-    const int top = rect.top() + verticalOffset();
-    switch (hint) {
-    case PositionAtTop:
-        bar->setValue(top);
-        break;
-    case PositionAtBottom:
-        bar->setValue(top + rect.height() - area.height());
-        break;
-    case PositionAtCenter:
-        bar->setValue(top - (area.height() - rect.height()) / 2);
-        break;
-    case EnsureVisible:
-        if (rect.top() < area.top())
-            bar->setValue(top);
-        else if (rect.bottom() > area.bottom())
-            bar->setValue(top + rect.height() - area.height());
-        break;
-    }
+    ScrollPlacement::scrollTo(verticalScrollBar(), visualRect(index), viewport()->rect(), verticalOffset(),
+                              hint);
 }
 
 void ResultListView::doItemsLayout() {
