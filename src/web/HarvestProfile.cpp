@@ -121,7 +121,9 @@ void HarvestProfile::clearLogIns() {
     m_profile->cookieStore()->deleteAllCookies();
     // Downloads send none of them from now on, before the engine has reported each one gone.
     m_jar->clear();
-    m_profile->clearHttpCache();
+    // Not clearHttpCache(): in Qt WebEngine 6.4 the pages loaded while it runs wait for it, and an
+    // analysis right after the question then timed out on every page. The cache goes with the rest
+    // of the folder at the next start (the mark below); the cookies, the log-in, are gone now.
     m_profile->clearAllVisitedLinks();
     if (!m_folder.isEmpty()) {
         QFile mark(QDir(m_folder).filePath(ClearMark));
