@@ -1,4 +1,4 @@
-// Part 4 of the collector script: the frame protocol. A collection of a document and its frames
+// Piece 4 of the collector script: the frame protocol. A collection of a document and its frames
 // within its bounds: same-origin frames walked from here, cross-origin frames asked over their
 // collectors' own lines, which this part opens and listens for.
 

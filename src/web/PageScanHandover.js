@@ -1,4 +1,4 @@
-// Part 5 of the collector script: the hand-over to the C++ side. Answers in pieces, the reading of
+// Piece 5 of the collector script: the hand-over to the C++ side. Answers in pieces, the reading of
 // a document that the program fetched itself, the collector's entry points (window.__nepirikaScan)
 // and the closure's end.
 

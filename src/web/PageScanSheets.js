@@ -1,4 +1,4 @@
-// Part 3 of the collector script: the images that style sheets put behind elements and into their
+// Piece 3 of the collector script: the images that style sheets put behind elements and into their
 // ::before and ::after (a shown page's computed style, a parsed document's <style> blocks), and the
 // declared shadow roots of a parsed document.
 

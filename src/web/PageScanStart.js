@@ -1,4 +1,4 @@
-// Part 1 of the collector script, which the build joins from its parts in the order that
+// Piece 1 of the collector script, which the build joins from its parts in the order that
 // CMakeLists.txt lists them, into one closure: the closure's opening, its constants and shared
 // state, and the readers of single values that the walk uses (srcset candidates, sizes, lazy
 // addresses, texts, titles, alternative texts, encodings).

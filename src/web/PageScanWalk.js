@@ -1,4 +1,4 @@
-// Part 2 of the collector script, inside the closure that PageScanStart.js opens: the walk of one
+// Piece 2 of the collector script, inside the closure that PageScanStart.js opens: the walk of one
 // document. Its elements in document order with their shadow roots; links, images, srcsets, lazy
 // attributes and embeds; the images' sets and facts, the links' sets, alternative texts and titles.
 
